@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Builds KestManager with AddressSanitizer and UndefinedBehaviorSanitizer, runs every test with
+# ctest, then runs each fuzz target for a few seconds. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$(pwd)
+
+PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
+          libbenchmark-dev clang libclang-rt-14-dev libjpeg62-turbo-dev libzip-dev libpugixml-dev
+          socat mbpoll python3-pymodbus xvfb xauth)
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  if [[ $(id -u) -eq 0 ]]; then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  else
+    echo "Missing packages. Run as root:"
+    echo "  apt-get install -y ${missing[*]}"
+    exit 1
+  fi
+fi
+
+JOBS=${JOBS:-2}
+BUILD=${BUILD_DIR:-$ROOT/build-asan}
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKEST_SANITIZE=ON >/dev/null
+cmake --build "$BUILD" -j"$JOBS"
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$ROOT/tests/lsan.supp:print_suppressions=0}
+export QT_QPA_PLATFORM=offscreen
+status=0
+(cd "$BUILD" && ctest -j"$JOBS" --output-on-failure) || status=1
+
+# Fuzz targets: clang with libFuzzer, a few seconds each.
+FUZZ=${FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
+FUZZ_SECONDS=${FUZZ_SECONDS:-5}
+CC=clang CXX=clang++ cmake -S "$ROOT" -B "$FUZZ" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+   -DKEST_FUZZ=ON -DKEST_TESTS=OFF -DKEST_BENCH=OFF >/dev/null
+cmake --build "$FUZZ" -j"$JOBS" --target fuzzers
+fpass=0; ffail=0
+for f in "$FUZZ"/tests/fuzz/fuzz_*; do
+  [[ -x $f ]] || continue
+  name=$(basename "$f")
+  corpus=$(mktemp -d)
+  [[ -d $ROOT/tests/fuzz/corpus/$name ]] && cp -r "$ROOT/tests/fuzz/corpus/$name/." "$corpus/"
+  if "$f" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -timeout=10 "$corpus" >"$FUZZ/$name.log" 2>&1; then
+    echo "fuzz $name: ok ($(grep -o 'Done [0-9]* runs' "$FUZZ/$name.log" | tail -1))"
+    fpass=$((fpass+1))
+  else
+    echo "fuzz $name: FAILED"; tail -40 "$FUZZ/$name.log"; ffail=$((ffail+1)); status=1
+  fi
+  rm -rf "$corpus"
+done
+echo "fuzz: $fpass passed, $ffail failed"
+exit $status
