@@ -1,0 +1,231 @@
+#include "numberformat.h"
+
+#include "kesterror.h"
+
+#include <charconv>
+#include <cmath>
+#include <system_error>
+
+namespace {
+
+constexpr int kMaxDigits = 15;
+
+// Significant digits (no dot, no trailing zeros) and decimal exponent of a finite non-zero value:
+// value = d0.d1d2... × 10^exponent.
+void Decompose(double value, std::string &digits, int &exponent)
+{
+    char buf[64];
+    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
+    std::string text(buf, res.ptr);
+    auto mantissaDigits = [](const std::string &t) {
+        const auto e = t.find('e');
+        int n = 0;
+        for (size_t i = 0; i < e; ++i)
+            n += (t[i] >= '0' && t[i] <= '9');
+        return n;
+    };
+    if (mantissaDigits(text) > kMaxDigits) {
+        res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, kMaxDigits - 1);
+        text.assign(buf, res.ptr);
+    }
+    const auto e = text.find('e');
+    digits.clear();
+    for (size_t i = 0; i < e; ++i)
+        if (text[i] >= '0' && text[i] <= '9')
+            digits.push_back(text[i]);
+    while (digits.size() > 1 && digits.back() == '0')
+        digits.pop_back();
+    exponent = std::stoi(text.substr(e + 1));
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool EqualsNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char c = a[i];
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+        if (c != b[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string FloatToStr(double value)
+{
+    if (std::isnan(value))
+        return "NAN";
+    if (std::isinf(value))
+        return value > 0 ? "INF" : "-INF";
+    if (value == 0.0)
+        return "0";
+
+    std::string digits;
+    int exponent = 0;
+    Decompose(value, digits, exponent);
+
+    std::string out;
+    if (value < 0)
+        out.push_back('-');
+    const int n = static_cast<int>(digits.size());
+    if (exponent >= kMaxDigits || exponent < -5) {
+        out.push_back(digits[0]);
+        if (n > 1) {
+            out.push_back(',');
+            out.append(digits, 1, std::string::npos);
+        }
+        out.push_back('E');
+        out.append(std::to_string(exponent));
+    } else if (exponent >= 0) {
+        const int intDigits = exponent + 1;
+        if (n <= intDigits) {
+            out.append(digits);
+            out.append(static_cast<size_t>(intDigits - n), '0');
+        } else {
+            out.append(digits, 0, static_cast<size_t>(intDigits));
+            out.push_back(',');
+            out.append(digits, static_cast<size_t>(intDigits), std::string::npos);
+        }
+    } else {
+        out.append("0,");
+        out.append(static_cast<size_t>(-exponent - 1), '0');
+        out.append(digits);
+    }
+    return out;
+}
+
+QString FloatToQStr(double value)
+{
+    return QString::fromLatin1(FloatToStr(value));
+}
+
+bool TryStrToFloat(std::string_view text, double &out)
+{
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    if (text.empty())
+        return false;
+
+    bool negative = false;
+    std::string_view body = text;
+    if (body.front() == '+' || body.front() == '-') {
+        negative = body.front() == '-';
+        body.remove_prefix(1);
+    }
+    if (EqualsNoCase(body, "NAN")) {
+        out = std::nan("");
+        return true;
+    }
+    if (EqualsNoCase(body, "INF")) {
+        out = negative ? -HUGE_VAL : HUGE_VAL;
+        return true;
+    }
+
+    // Validate the shape ourselves and hand from_chars a dot form: it never looks at the locale.
+    std::string plain;
+    plain.reserve(body.size());
+    size_t i = 0;
+    int mantissaDigits = 0;
+    while (i < body.size() && body[i] >= '0' && body[i] <= '9') {
+        plain.push_back(body[i++]);
+        ++mantissaDigits;
+    }
+    if (i < body.size() && (body[i] == ',' || body[i] == '.')) {
+        plain.push_back('.');
+        ++i;
+        while (i < body.size() && body[i] >= '0' && body[i] <= '9') {
+            plain.push_back(body[i++]);
+            ++mantissaDigits;
+        }
+    }
+    if (mantissaDigits == 0)
+        return false;
+    bool negativeExponent = false;
+    if (i < body.size() && (body[i] == 'e' || body[i] == 'E')) {
+        plain.push_back('e');
+        ++i;
+        if (i < body.size() && (body[i] == '+' || body[i] == '-')) {
+            negativeExponent = body[i] == '-';
+            plain.push_back(body[i++]);
+        }
+        int expDigits = 0;
+        while (i < body.size() && body[i] >= '0' && body[i] <= '9') {
+            plain.push_back(body[i++]);
+            ++expDigits;
+        }
+        if (expDigits == 0)
+            return false;
+    }
+    if (i != body.size())
+        return false;
+
+    double value = 0.0;
+    const auto res = std::from_chars(plain.data(), plain.data() + plain.size(), value,
+                                     std::chars_format::general);
+    if (res.ec == std::errc::result_out_of_range) {
+        // Too small to represent reads as zero; too large is not a number we can hold.
+        if (!negativeExponent)
+            return false;
+        value = 0.0;
+    } else if (res.ec != std::errc() || res.ptr != plain.data() + plain.size()) {
+        return false;
+    }
+    out = negative ? -value : value;
+    return true;
+}
+
+bool TryStrToFloat(const QString &text, double &out)
+{
+    return TryStrToFloat(std::string_view(text.toStdString()), out);
+}
+
+bool TryStrToFloat(const char *text, double &out)
+{
+    return TryStrToFloat(std::string_view(text ? text : ""), out);
+}
+
+std::string ConversionErrorText(std::string_view text)
+{
+    return "\"" + std::string(text) + "\" не является правильным числом";
+}
+
+double StrToFloat(std::string_view text)
+{
+    double v = 0.0;
+    if (!TryStrToFloat(text, v))
+        throw EKestError(ConversionErrorText(text));
+    return v;
+}
+
+double StrToFloat(const QString &text)
+{
+    return StrToFloat(std::string_view(text.toStdString()));
+}
+
+double StrToFloat(const char *text)
+{
+    return StrToFloat(std::string_view(text ? text : ""));
+}
+
+double StrToFloatDef(std::string_view text, double fallback)
+{
+    double v = 0.0;
+    return TryStrToFloat(text, v) ? v : fallback;
+}
+
+double StrToFloatDef(const QString &text, double fallback)
+{
+    return StrToFloatDef(std::string_view(text.toStdString()), fallback);
+}
+
+double StrToFloatDef(const char *text, double fallback)
+{
+    return StrToFloatDef(std::string_view(text ? text : ""), fallback);
+}
