@@ -1,0 +1,265 @@
+#include "inifile.h"
+
+#include "numberformat.h"
+#include "textdecoding.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+TIniFile::TWriteFaultHook &FaultHook()
+{
+    static TIniFile::TWriteFaultHook hook;
+    return hook;
+}
+
+bool InjectedFault(TIniFile::TWriteStage stage)
+{
+    return FaultHook() && FaultHook()(stage);
+}
+
+[[noreturn]] void Fail(const QString &what, int err)
+{
+    throw EIniFileError(what.toStdString() + ": " + std::strerror(err));
+}
+
+// Parses the profile services' integer forms: optional sign, then decimal digits or "0x" and hex
+// digits. Hex is taken as the 32-bit pattern (0xFFFFFFFF is -1), decimal must fit an int.
+bool ParseInteger(const QString &text, int &out)
+{
+    QStringView s(text);
+    bool negative = false;
+    if (!s.isEmpty() && (s[0] == u'-' || s[0] == u'+')) {
+        negative = s[0] == u'-';
+        s = s.sliced(1);
+    }
+    if (s.isEmpty())
+        return false;
+    bool ok = false;
+    qint64 v;
+    if (s.size() > 2 && s[0] == u'0' && (s[1] == u'x' || s[1] == u'X')) {
+        const QStringView digits = s.sliced(2);
+        if (digits.size() > 8)
+            return false;
+        for (QChar c : digits)
+            if (!c.isDigit() && !(c >= u'a' && c <= u'f') && !(c >= u'A' && c <= u'F'))
+                return false;
+        const quint32 bits = digits.toUInt(&ok, 16);
+        if (!ok)
+            return false;
+        v = qint32(bits);
+    } else {
+        for (QChar c : s)
+            if (c < u'0' || c > u'9')
+                return false;
+        if (s.size() > 12)
+            return false;
+        v = s.toLongLong(&ok, 10);
+        if (!ok)
+            return false;
+    }
+    if (negative)
+        v = -v;
+    if (v < INT32_MIN || v > INT32_MAX)
+        return false;
+    out = int(v);
+    return true;
+}
+
+// The file a write replaces: a settings file that is a link is changed where it points.
+QString WriteTarget(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink()) {
+        const QString target = info.symLinkTarget();
+        if (!target.isEmpty())
+            return target;
+    }
+    return path;
+}
+
+} // namespace
+
+TIniFile::TIniFile(const QString &fileName) : fileName_(fileName) {}
+
+void TIniFile::SetWriteFaultHookForTesting(TWriteFaultHook hook)
+{
+    FaultHook() = std::move(hook);
+}
+
+TIniDocument TIniFile::Load() const
+{
+    const QFileInfo info(fileName_);
+    if (!info.exists()) // also a link to nothing: the first write creates its target
+        return {};
+    if (!info.isFile())
+        throw EIniFileError("not a regular file: " + fileName_.toStdString());
+    QFile file(fileName_);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EIniFileError("cannot open " + fileName_.toStdString() + ": " + file.errorString().toStdString());
+    if (file.size() > kMaxFileSize)
+        throw EIniFileError("settings file too large: " + fileName_.toStdString());
+    const QByteArray bytes = file.read(kMaxFileSize + 1);
+    if (file.error() != QFileDevice::NoError)
+        throw EIniFileError("cannot read " + fileName_.toStdString() + ": " + file.errorString().toStdString());
+    if (bytes.size() > kMaxFileSize)
+        throw EIniFileError("settings file too large: " + fileName_.toStdString());
+    return TIniDocument::Parse(KestText::DecodeTextFile(bytes));
+}
+
+void TIniFile::WriteFileAtomically(const QString &path, const QByteArray &bytes)
+{
+    const QString target = WriteTarget(path);
+    const QFileInfo info(target);
+    const QString dir = info.absolutePath();
+
+    // A hidden name in the same folder, so that the rename cannot cross file systems.
+    QByteArray tmpl = QFile::encodeName(dir + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
+    if (InjectedFault(TWriteStage::CreateTemp))
+        Fail(QStringLiteral("cannot create a temporary file in ") + dir, ENOSPC);
+    int fd = ::mkstemp(tmpl.data());
+    if (fd < 0)
+        Fail(QStringLiteral("cannot create a temporary file in ") + dir, errno);
+    const QByteArray tmpName = tmpl;
+
+    auto abandon = [&](const char *what, int err) {
+        if (fd >= 0)
+            ::close(fd);
+        ::unlink(tmpName.constData());
+        Fail(QString::fromUtf8(what) + QStringLiteral(" ") + QFile::decodeName(tmpName), err);
+    };
+
+    // Keep the permissions of the file being replaced; a new file gets the usual 0644.
+    struct stat st {};
+    const mode_t mode = ::stat(QFile::encodeName(target).constData(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    ::fchmod(fd, mode);
+
+    if (InjectedFault(TWriteStage::WriteTemp))
+        abandon("cannot write", ENOSPC);
+    const char *p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            abandon("cannot write", errno);
+        }
+        p += n;
+        left -= n;
+    }
+    if (InjectedFault(TWriteStage::SyncTemp))
+        abandon("cannot flush", EIO);
+    if (::fsync(fd) != 0)
+        abandon("cannot flush", errno);
+    if (::close(fd) != 0) {
+        fd = -1;
+        abandon("cannot close", errno);
+    }
+    fd = -1;
+    if (InjectedFault(TWriteStage::Rename))
+        abandon("cannot rename", EIO);
+    if (::rename(tmpName.constData(), QFile::encodeName(target).constData()) != 0)
+        abandon("cannot rename", errno);
+
+    // The rename itself reaches the disk with the folder.
+    const int dfd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+}
+
+void TIniFile::Modify(const std::function<void(TIniDocument &)> &change)
+{
+    // A file that exists but cannot be read is not overwritten: the write is refused instead.
+    TIniDocument doc = Load();
+    const QString before = doc.Serialize();
+    change(doc);
+    const QString after = doc.Serialize();
+    if (after == before)
+        return;
+    WriteFileAtomically(fileName_, after.toUtf8());
+}
+
+QString TIniFile::ReadString(const QString &section, const QString &key, const QString &defaultValue) const
+{
+    return Load().Value(section, key).value_or(defaultValue);
+}
+
+void TIniFile::WriteString(const QString &section, const QString &key, const QString &value)
+{
+    Modify([&](TIniDocument &doc) { doc.SetValue(section, key, value); });
+}
+
+int TIniFile::ReadInteger(const QString &section, const QString &key, int defaultValue) const
+{
+    const auto text = Load().Value(section, key);
+    int v = 0;
+    return text && ParseInteger(*text, v) ? v : defaultValue;
+}
+
+void TIniFile::WriteInteger(const QString &section, const QString &key, int value)
+{
+    WriteString(section, key, QString::number(value));
+}
+
+bool TIniFile::ReadBool(const QString &section, const QString &key, bool defaultValue) const
+{
+    return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+void TIniFile::WriteBool(const QString &section, const QString &key, bool value)
+{
+    WriteString(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+double TIniFile::ReadFloat(const QString &section, const QString &key, double defaultValue) const
+{
+    const auto text = Load().Value(section, key);
+    if (!text || text->isEmpty())
+        return defaultValue;
+    return StrToFloatDef(*text, defaultValue);
+}
+
+void TIniFile::WriteFloat(const QString &section, const QString &key, double value)
+{
+    WriteString(section, key, FloatToQStr(value));
+}
+
+bool TIniFile::SectionExists(const QString &section) const
+{
+    return Load().HasSection(section);
+}
+
+bool TIniFile::ValueExists(const QString &section, const QString &key) const
+{
+    return Load().Value(section, key).has_value();
+}
+
+QStringList TIniFile::ReadSection(const QString &section) const
+{
+    return Load().Keys(section);
+}
+
+QStringList TIniFile::ReadSections() const
+{
+    return Load().Sections();
+}
+
+void TIniFile::DeleteKey(const QString &section, const QString &key)
+{
+    Modify([&](TIniDocument &doc) { doc.RemoveKey(section, key); });
+}
+
+void TIniFile::EraseSection(const QString &section)
+{
+    Modify([&](TIniDocument &doc) { doc.RemoveSection(section); });
+}

@@ -1,0 +1,24 @@
+#pragma once
+// Turning the bytes of a text file into text. The program writes UTF-8; files copied from older
+// Windows installations are in the Windows Cyrillic code page (1251), which we recognise by the
+// bytes not being valid UTF-8.
+
+#include <QByteArray>
+#include <QString>
+
+namespace KestText {
+
+enum class TTextEncoding { Utf8, Utf8WithBom, Windows1251 };
+
+// True when the bytes form valid UTF-8 (an empty array is valid).
+bool IsValidUtf8(QByteArrayView bytes);
+
+// Decodes one byte string of code page 1251. Every byte maps to a character; the one unassigned
+// byte (0x98) becomes U+FFFD.
+QString DecodeWindows1251(QByteArrayView bytes);
+
+// Decodes a whole file: a UTF-8 byte-order mark is skipped; valid UTF-8 is read as such, anything
+// else as code page 1251. `detected`, when given, tells which rule applied.
+QString DecodeTextFile(const QByteArray &bytes, TTextEncoding *detected = nullptr);
+
+} // namespace KestText
