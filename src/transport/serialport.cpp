@@ -270,49 +270,67 @@ void TSerialPort::SetPort(const std::string &name)
     port_ = name;
 }
 
+// A refused line setting leaves the property as it was, so that the line and the property agree.
+template <typename T>
+void TSerialPort::ReapplyOrRevert(T &field, T previous)
+{
+    if (!connected_)
+        return;
+    try {
+        ApplyLineSettings();
+    } catch (...) {
+        field = previous;
+        try {
+            ApplyLineSettings();
+        } catch (...) {
+        }
+        throw;
+    }
+}
+
 void TSerialPort::SetBaudRate(TBaudRate rate)
 {
     if (rate == baudRate_)
         return;
+    const auto previous = baudRate_;
     baudRate_ = rate;
-    if (connected_)
-        ApplyLineSettings();
+    ReapplyOrRevert(baudRate_, previous);
 }
 
 void TSerialPort::SetCustomBaudRate(int bitsPerSecond)
 {
     if (bitsPerSecond == customBaudRate_)
         return;
+    const auto previous = customBaudRate_;
     customBaudRate_ = bitsPerSecond;
-    if (connected_)
-        ApplyLineSettings();
+    ReapplyOrRevert(customBaudRate_, previous);
 }
 
 void TSerialPort::SetByteSize(TByteSize value)
 {
     if (value == byteSize_)
         return;
+    const auto previous = byteSize_;
     byteSize_ = value;
-    if (connected_)
-        ApplyLineSettings();
+    ReapplyOrRevert(byteSize_, previous);
 }
 
 void TSerialPort::SetParity(TParity value)
 {
     if (value == parity_)
         return;
+    const auto previous = parity_;
     parity_ = value;
-    if (connected_)
-        ApplyLineSettings();
+    ReapplyOrRevert(parity_, previous);
 }
 
 void TSerialPort::SetStopBits(TStopBits value)
 {
     if (value == stopBits_)
         return;
+    const auto previous = stopBits_;
     stopBits_ = value;
-    if (connected_)
-        ApplyLineSettings();
+    ReapplyOrRevert(stopBits_, previous);
 }
 
 void TSerialPort::SetInBufSize(int value)

@@ -196,6 +196,8 @@ private:
     void RequireOpen() const;
     void RequireClosed() const;
     void ApplyLineSettings();
+    template <typename T>
+    void ReapplyOrRevert(T &field, T previous);
     void ApplyBufferSizes();
     void ApplyTimeouts();
     void StartWatcher();

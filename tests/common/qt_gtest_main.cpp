@@ -1,6 +1,8 @@
 // GoogleTest main for tests that need a Qt application object (event loop, timers, widgets offscreen).
-#include <QApplication>
 #include <QCoreApplication>
+#ifdef KEST_TEST_WIDGETS
+#include <QApplication>
+#endif
 
 #include <gtest/gtest.h>
 
