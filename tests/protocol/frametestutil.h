@@ -4,10 +4,16 @@
 
 #include "frame.h"
 
+#include <QString>
+
 #include <cstdint>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+// Readable QStrings in test failures.
+inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace testutil {
 
