@@ -24,8 +24,8 @@ QString Piece(const QString &name)
 
 QString Join(const QString &folder, const QString &piece)
 {
-    if (folder.isEmpty())
-        return piece;
+    if (folder.isEmpty() || piece.isEmpty())
+        return folder.isEmpty() ? piece : folder;
     return folder.endsWith(u'/') ? folder + piece : folder + u'/' + piece;
 }
 

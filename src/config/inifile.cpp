@@ -106,7 +106,17 @@ TIniDocument TIniFile::Load() const
         throw EIniFileError("cannot open " + fileName_.toStdString() + ": " + file.errorString().toStdString());
     if (file.size() > kMaxFileSize)
         throw EIniFileError("settings file too large: " + fileName_.toStdString());
-    const QByteArray bytes = file.read(kMaxFileSize + 1);
+    // Sized by what is there, not by the limit: a settings file is small.
+    QByteArray bytes;
+    char chunk[16384];
+    while (true) {
+        const qint64 n = file.read(chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        bytes.append(chunk, n);
+        if (bytes.size() > kMaxFileSize)
+            break;
+    }
     if (file.error() != QFileDevice::NoError)
         throw EIniFileError("cannot read " + fileName_.toStdString() + ": " + file.errorString().toStdString());
     if (bytes.size() > kMaxFileSize)

@@ -87,22 +87,29 @@ QString DecodeWindows1251(QByteArrayView bytes)
 
 QString DecodeTextFile(const QByteArray &bytes, TTextEncoding *detected)
 {
-    if (HasUtf8Bom(bytes)) {
-        QByteArrayView rest = QByteArrayView(bytes).sliced(3);
-        if (IsValidUtf8(rest)) {
-            if (detected)
-                *detected = TTextEncoding::Utf8WithBom;
-            return QString::fromUtf8(rest);
-        }
-        // A mark followed by bytes that are not UTF-8: the mark lied; treat all of it as 1251.
-    } else if (IsValidUtf8(bytes)) {
+    QByteArrayView rest(bytes);
+    const bool bom = HasUtf8Bom(rest);
+    if (bom)
+        rest = rest.sliced(3);
+    if (IsValidUtf8(rest)) {
         if (detected)
-            *detected = TTextEncoding::Utf8;
-        return QString::fromUtf8(bytes);
+            *detected = bom ? TTextEncoding::Utf8WithBom : TTextEncoding::Utf8;
+        return QString::fromUtf8(rest);
     }
     if (detected)
         *detected = TTextEncoding::Windows1251;
-    return DecodeWindows1251(bytes);
+    // Line by line, so that a file which is UTF-8 but for one damaged or hand-edited line keeps
+    // its other lines intact.
+    QString out;
+    out.reserve(rest.size());
+    while (!rest.isEmpty()) {
+        qsizetype end = rest.indexOf('\n');
+        end = end < 0 ? rest.size() : end + 1;
+        const QByteArrayView line = rest.first(end);
+        out += IsValidUtf8(line) ? QString::fromUtf8(line) : DecodeWindows1251(line);
+        rest = rest.sliced(end);
+    }
+    return out;
 }
 
 } // namespace KestText

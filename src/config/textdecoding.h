@@ -17,8 +17,8 @@ bool IsValidUtf8(QByteArrayView bytes);
 // byte (0x98) becomes U+FFFD.
 QString DecodeWindows1251(QByteArrayView bytes);
 
-// Decodes a whole file: a UTF-8 byte-order mark is skipped; valid UTF-8 is read as such, anything
-// else as code page 1251. `detected`, when given, tells which rule applied.
+// Decodes a whole file: a UTF-8 byte-order mark is skipped; valid UTF-8 is read as such. Otherwise
+// each line that is not valid UTF-8 is read as code page 1251 (`detected` then says Windows1251).
 QString DecodeTextFile(const QByteArray &bytes, TTextEncoding *detected = nullptr);
 
 } // namespace KestText
