@@ -1,0 +1,200 @@
+#include "cominterfacewithcallback.h"
+
+#include <algorithm>
+
+namespace {
+
+// A periodic timer is "enabled" without restarting its period when already running.
+void Enable(QTimer &timer)
+{
+    if (!timer.isActive())
+        timer.start();
+}
+
+void Restart(QTimer &timer)
+{
+    timer.stop();
+    timer.start();
+}
+
+} // namespace
+
+TComInterfaceWithCallback::TComInterfaceWithCallback(QObject *owner, TCallBackObject *callback)
+    : TComInterface(owner, callback)
+{
+    serialPort->OnRxChar = [this](TSerialPort *, int count) { OnRxChar(count); };
+    currentResponseTimeOut = kDefaultResponseTimeout;
+
+    byteTimer = std::make_unique<QTimer>();
+    byteTimer->setTimerType(Qt::PreciseTimer);
+    byteTimer->setInterval(kByteTimeout);
+    QObject::connect(byteTimer.get(), &QTimer::timeout, this, [this] { ReadAnswer(); });
+
+    responseTimeoutTimer = std::make_unique<QTimer>();
+    responseTimeoutTimer->setTimerType(Qt::PreciseTimer);
+    responseTimeoutTimer->setInterval(currentResponseTimeOut);
+    QObject::connect(responseTimeoutTimer.get(), &QTimer::timeout, this, [this] { OnResponseTimeout(); });
+}
+
+TComInterfaceWithCallback::~TComInterfaceWithCallback()
+{
+    Dispose();
+}
+
+void TComInterfaceWithCallback::SetResponseTimeOut(int value)
+{
+    currentResponseTimeOut = value;
+    if (responseTimeoutTimer)
+        responseTimeoutTimer->setInterval(value);
+}
+
+void TComInterfaceWithCallback::SetByteTimeout(int value)
+{
+    if (byteTimer)
+        byteTimer->setInterval(value);
+}
+
+bool TComInterfaceWithCallback::IsWaiting() const
+{
+    return (responseTimeoutTimer && responseTimeoutTimer->isActive()) || (byteTimer && byteTimer->isActive());
+}
+
+void TComInterfaceWithCallback::StopTimers()
+{
+    if (byteTimer)
+        byteTimer->stop();
+    if (responseTimeoutTimer)
+        responseTimeoutTimer->stop();
+}
+
+void TComInterfaceWithCallback::ClosePort()
+{
+    StopTimers();
+    TComInterface::ClosePort();
+}
+
+void TComInterfaceWithCallback::Dispose()
+{
+    if (disposed_)
+        return;
+    disposed_ = true;
+    StopTimers();
+    TComInterface::Dispose();
+    byteTimer.reset();
+    responseTimeoutTimer.reset();
+}
+
+void TComInterfaceWithCallback::WriteBytes(const TFramePtr &bytes)
+{
+    lastCmd = bytes;
+    bytesRecieved = 0;
+    if (responseTimeoutTimer)
+        Enable(*responseTimeoutTimer);
+    haveError = false;
+    try {
+        if (!bytes || !serialPort)
+            throw EKestError(KestText::NoAnswer);
+        serialPort->ClearBuffer(true, false);
+        serialPort->ClearBuffer(false, true);
+        Trace("TX", bytes->ToHex());
+        const int n = std::clamp(bytes->size, 0, TFrame::kCapacity);
+        if (serialPort->Write(bytes->data.data(), n) != n)
+            throw EKestError(KestText::NoAnswer);
+    } catch (const std::exception &e) {
+        StopTimers();
+        Trace("ERROR", std::string("write: ") + e.what());
+        ReportError(EKestError(KestText::NoAnswer));
+    }
+}
+
+void TComInterfaceWithCallback::OnRxChar(int count)
+{
+    bytesRecieved = count;
+    if (byteTimer)
+        Restart(*byteTimer);
+    if (responseTimeoutTimer)
+        Restart(*responseTimeoutTimer);
+}
+
+TFramePtr TComInterfaceWithCallback::TakeAnswer()
+{
+    TFramePtr frame = MakeFrame();
+    ReadBuf = frame;
+    const int wanted = std::clamp(bytesRecieved, 0, TFrame::kCapacity);
+    const int got = wanted > 0 ? serialPort->Read(frame->data.data(), wanted) : 0;
+    frame->size = got;
+    // The tty layer queues at most about a frame's worth; a queue that full means a babbling line: keep the
+    // first frame's worth and leave nothing stale for the next exchange. No Modbus answer comes near it.
+    if (bytesRecieved >= TFrame::kCapacity - 1) {
+        serialPort->ClearBuffer(true, false);
+        Trace("RX", "(" + std::to_string(bytesRecieved) + " bytes, kept " + std::to_string(got) + ")");
+    }
+    Trace("RX", frame->ToHex());
+    return frame;
+}
+
+void TComInterfaceWithCallback::ReadAnswer()
+{
+    if (haveError) {
+        // Stray bytes after a failed exchange: nothing to deliver, and no reason to keep polling.
+        if (byteTimer)
+            byteTimer->stop();
+        return;
+    }
+    TFramePtr answer;
+    try {
+        answer = TakeAnswer();
+        StopTimers();
+    } catch (const std::exception &e) {
+        FailedExchange(e);
+        return;
+    }
+    DeliverAnswer(answer);
+}
+
+void TComInterfaceWithCallback::DeliverAnswer(const TFramePtr &answer)
+{
+    effortsToReconnect = 0;
+    if (callbackObject && callbackObject->Callback)
+        callbackObject->Callback(answer);
+}
+
+bool TComInterfaceWithCallback::TryResend()
+{
+    if (effortsToReconnect >= kMaxResends)
+        return false;
+    ++effortsToReconnect;
+    Trace("RESEND", std::to_string(effortsToReconnect));
+    WriteBytes(lastCmd);
+    return true;
+}
+
+void TComInterfaceWithCallback::OnResponseTimeout()
+{
+    if (!lastCmd || !lastCmd->isResponseRequired) {
+        if (responseTimeoutTimer)
+            responseTimeoutTimer->stop();
+        return;
+    }
+    Trace("TIMEOUT", std::to_string(currentResponseTimeOut) + " ms");
+    if (TryResend())
+        return;
+    StopTimers();
+    effortsToReconnect = 0;
+    Trace("ERROR", KestText::NoAnswer);
+    ReportError(EKestError(KestText::NoAnswer));
+}
+
+void TComInterfaceWithCallback::FailedExchange(const std::exception &error)
+{
+    // Keep the text: a re-send may replace what error refers to.
+    const std::string text = error.what();
+    if (TryResend())
+        return;
+    StopTimers();
+    haveError = true;
+    cmdQueue.Clear();
+    effortsToReconnect = 0;
+    Trace("ERROR", text);
+    ReportError(EKestError(text));
+}

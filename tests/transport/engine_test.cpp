@@ -1,0 +1,387 @@
+// The request/response engine end to end over a pseudo-terminal, with a scripted device on the master
+// side: answer delimiting by line silence, re-sends, validation texts, the queue after failures.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "deviceinterface.h"
+#include "frametrace.h"
+#include "modbuscommands.h"
+#include "pty.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes WithCrc(Bytes body)
+{
+    const uint16_t crc = TModbusCommands::Crc16(body.data(), static_cast<uint16_t>(body.size()));
+    body.push_back(static_cast<uint8_t>(crc >> 8));
+    body.push_back(static_cast<uint8_t>(crc & 0xFF));
+    return body;
+}
+
+Bytes FrameBytes(const TFrame &f)
+{
+    return Bytes(f.data.begin(), f.data.begin() + f.size);
+}
+
+// One way of answering a request: bursts of bytes, each after a pause.
+struct Burst {
+    int delayMs;
+    Bytes bytes;
+};
+using Reply = std::vector<Burst>;
+
+// Plays the device on the master side of a pty in its own thread. Each request (bytes followed by 20 ms
+// of silence) is logged and answered by the next scripted reply; an empty reply is silence.
+class ScriptedDevice {
+public:
+    explicit ScriptedDevice(TestPty &pty) : pty_(pty), thread_([this] { Run(); }) {}
+    ~ScriptedDevice()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    void Script(std::initializer_list<Reply> replies)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const Reply &r : replies)
+            replies_.push_back(r);
+    }
+    // When set, every request without a scripted reply gets this answer.
+    void AnswerAlways(Reply reply)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        always_ = std::move(reply);
+    }
+    // Close the line right after the next request arrives.
+    void HangUpOnNextRequest() { hangUp_ = true; }
+    std::vector<Bytes> Requests()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return requests_;
+    }
+    size_t RequestCount()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return requests_.size();
+    }
+
+private:
+    void Run()
+    {
+        Bytes pending;
+        auto lastByte = std::chrono::steady_clock::now();
+        while (!stop_) {
+            if (pty_.Master() < 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
+            pollfd pfd{pty_.Master(), POLLIN, 0};
+            ::poll(&pfd, 1, 2);
+            uint8_t buf[512];
+            const ssize_t n = ::read(pty_.Master(), buf, sizeof buf);
+            if (n > 0) {
+                pending.insert(pending.end(), buf, buf + n);
+                lastByte = std::chrono::steady_clock::now();
+                continue;
+            }
+            if (pending.empty() || std::chrono::steady_clock::now() - lastByte < std::chrono::milliseconds(20))
+                continue;
+            Reply reply;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                requests_.push_back(pending);
+                if (!replies_.empty()) {
+                    reply = replies_.front();
+                    replies_.pop_front();
+                } else {
+                    reply = always_;
+                }
+            }
+            pending.clear();
+            if (hangUp_) {
+                hangUp_ = false;
+                pty_.CloseMaster();
+                continue;
+            }
+            for (const Burst &b : reply) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(b.delayMs));
+                pty_.Send(b.bytes);
+            }
+        }
+    }
+
+    TestPty &pty_;
+    std::mutex mutex_;
+    std::deque<Reply> replies_;
+    Reply always_;
+    std::vector<Bytes> requests_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> hangUp_{false};
+    std::thread thread_;
+};
+
+class Engine : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(pty.Ok());
+        callback.Callback = [this](const TFramePtr &f) {
+            answers.push_back(FrameBytes(*f));
+            if (onAnswer)
+                onAnswer(f);
+        };
+        callback.ShowError = [this](const std::exception &e) { errors.push_back(e.what()); };
+        engine.SetPort(pty.SlavePath());
+        engine.SetRate("115200");
+        engine.OpenPort();
+    }
+
+    TFramePtr Send(const TFramePtr &cmd)
+    {
+        engine.AddCmd(cmd);
+        engine.SendNextCmd();
+        return cmd;
+    }
+
+    TestPty pty;
+    ScriptedDevice device{pty};
+    TCallBackObject callback;
+    std::vector<Bytes> answers;
+    std::vector<std::string> errors;
+    std::function<void(const TFramePtr &)> onAnswer;
+    TDeviceInterface engine{nullptr, &callback};
+};
+
+const Bytes kRequest = WithCrc({0x77, 0x03, 0x03, 0xE2, 0x00, 0x02});
+const Bytes kAnswer = WithCrc({0x77, 0x03, 0x04, 0x42, 0xC8, 0x00, 0x00});
+
+TFramePtr Request()
+{
+    return TModbusCommands::CreateCmdRead(0x03E2, 2, 0x77);
+}
+
+} // namespace
+
+TEST(EngineValidation, TextsOfTheValidationTable)
+{
+    struct Case {
+        Bytes bytes;
+        std::string error;
+    };
+    Bytes corrupted66 = WithCrc({0x77, 0x03, 66, 1, 2, 3});
+    corrupted66.back() ^= 0xFF;
+    Bytes corrupted70 = WithCrc({0x77, 0x03, 70, 1, 2, 3});
+    corrupted70[corrupted70.size() - 2] ^= 0x01;
+    Bytes corrupted4 = WithCrc({0x77, 0x03, 4, 1, 2, 3, 4});
+    corrupted4.back() ^= 0x01;
+    const Case cases[] = {
+        {kAnswer, ""},
+        {WithCrc({0x01, 0x83, 0x01}), "Принятый код функции не может быть обработан устройством."},
+        {WithCrc({0x01, 0x83, 0x02}), "Адрес данных, указанный в запросе, недоступен данному устройству."},
+        {WithCrc({0x01, 0x90, 0x03}), "Величина, содержащаяся в поле данных запроса, является недопустимой величиной для устройства."},
+        {WithCrc({0x01, 0x86, 0x04}), "Невосстанавливаемая ошибка имела место, пока устройство пыталось выполнить затребованное действие."},
+        {WithCrc({0x01, 0x83, 0x0B}), "Неизвестная ошибка."},
+        {corrupted66, ""},
+        {corrupted70, ""},
+        // A bad check byte on an ordinary answer is judged by its byte count.
+        {corrupted4, "Невосстанавливаемая ошибка имела место, пока устройство пыталось выполнить затребованное действие."},
+        // Exception bit with a count of 66 still passes, as the table says.
+        {WithCrc({0x01, 0x83, 66}), ""},
+        {Bytes{0x77}, TDeviceInterface::kShortAnswer},
+        {Bytes{0x77, 0x03}, TDeviceInterface::kShortAnswer},
+        {Bytes{}, TDeviceInterface::kShortAnswer},
+    };
+    for (const Case &c : cases) {
+        TFrame f;
+        std::copy(c.bytes.begin(), c.bytes.end(), f.data.begin());
+        f.size = static_cast<int32_t>(c.bytes.size());
+        EXPECT_EQ(TDeviceInterface::ValidationError(f), c.error) << TFrame(f).ToHex();
+    }
+}
+
+TEST_F(Engine, AnswerInTwoBurstsCloseTogetherIsOneFrame)
+{
+    device.Script({Reply{{5, Bytes(kAnswer.begin(), kAnswer.begin() + 4)}, {30, Bytes(kAnswer.begin() + 4, kAnswer.end())}}});
+    Send(Request());
+    ASSERT_TRUE(PumpUntil([&] { return !answers.empty() || !errors.empty(); }, 3000));
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0], kAnswer);
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(device.Requests().at(0), kRequest);
+    EXPECT_FALSE(engine.IsWaiting());
+}
+
+TEST_F(Engine, SecondBurstAfterLongSilenceIsAnotherAnswer)
+{
+    const Bytes second = WithCrc({0x77, 0x03, 0x02, 0x12, 0x34});
+    device.Script({Reply{{5, kAnswer}, {100, second}}});
+    Send(Request());
+    ASSERT_TRUE(PumpUntil([&] { return answers.size() >= 2 || !errors.empty(); }, 3000));
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_EQ(answers[0], kAnswer);
+    EXPECT_EQ(answers[1], second);
+    EXPECT_EQ(device.RequestCount(), 1u);
+}
+
+TEST_F(Engine, NoAnswerMeansFourWritesThenNoAnswerWithTheQueueKept)
+{
+    engine.AddCmd(Request());
+    auto queued = TModbusCommands::CreateCmdRead(0, 1, 0x77);
+    engine.AddCmd(queued);
+    engine.SendNextCmd();
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(PumpUntil([&] { return !errors.empty(); }, 6000));
+    const qint64 elapsed = clock.elapsed();
+    EXPECT_EQ(errors, std::vector<std::string>{"Нет ответа"});
+    EXPECT_EQ(device.RequestCount(), 4u);
+    for (const Bytes &r : device.Requests())
+        EXPECT_EQ(r, kRequest);
+    // Four response time-outs of 500 ms; generous bounds for a loaded machine.
+    EXPECT_GE(elapsed, 1900);
+    EXPECT_LT(elapsed, 5000);
+    EXPECT_FALSE(engine.IsQueueEmpty());
+    EXPECT_EQ(engine.EffortsToReconnect(), 0);
+    EXPECT_FALSE(engine.HaveError());
+    // Nothing more happens afterwards.
+    PumpFor(700);
+    EXPECT_EQ(errors.size(), 1u);
+    EXPECT_EQ(device.RequestCount(), 4u);
+}
+
+TEST_F(Engine, ExceptionAnswerIsReportedAfterThreeResendsAndEmptiesTheQueue)
+{
+    device.AnswerAlways({{2, WithCrc({0x01, 0x83, 0x02})}});
+    engine.SetResponseTimeOut(300);
+    engine.AddCmd(Request());
+    engine.AddCmd(Request());
+    engine.SendNextCmd();
+    ASSERT_TRUE(PumpUntil([&] { return !errors.empty(); }, 5000));
+    EXPECT_EQ(errors[0], "Адрес данных, указанный в запросе, недоступен данному устройству.");
+    EXPECT_EQ(device.RequestCount(), 4u);
+    EXPECT_TRUE(answers.empty());
+    EXPECT_TRUE(engine.IsQueueEmpty());
+    EXPECT_TRUE(engine.HaveError());
+    PumpFor(400);
+    EXPECT_EQ(errors.size(), 1u);
+}
+
+TEST_F(Engine, CorruptedAnswerWithCount66ReachesCallbackUnchanged)
+{
+    Bytes body{0x77, 0x03, 66};
+    for (int i = 0; i < 66; ++i)
+        body.push_back(static_cast<uint8_t>(i));
+    Bytes bad = WithCrc(body);
+    bad[bad.size() - 1] ^= 0x5A;
+    device.Script({Reply{{5, bad}}});
+    Send(TModbusCommands::CreateCmdRead(994, 33, 0x77));
+    ASSERT_TRUE(PumpUntil([&] { return !answers.empty() || !errors.empty(); }, 3000));
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0], bad);
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(device.RequestCount(), 1u);
+}
+
+TEST_F(Engine, SuccessResetsTheResendCounter)
+{
+    engine.SetResponseTimeOut(250);
+    // First command: silent twice, then answered. Second command: never answered.
+    device.Script({Reply{}, Reply{}, Reply{{5, kAnswer}}});
+    onAnswer = [&](const TFramePtr &) {
+        EXPECT_EQ(engine.EffortsToReconnect(), 0);
+        engine.AddCmd(Request());
+        engine.SendNextCmd();
+    };
+    Send(Request());
+    ASSERT_TRUE(PumpUntil([&] { return !errors.empty(); }, 6000));
+    EXPECT_EQ(answers.size(), 1u);
+    // 3 writes for the first command, then the full 4 for the second.
+    EXPECT_EQ(device.RequestCount(), 7u);
+    EXPECT_EQ(errors[0], "Нет ответа");
+}
+
+TEST_F(Engine, ClosePortWhileWaitingReportsNothingLater)
+{
+    Send(Request());
+    PumpFor(100);
+    EXPECT_TRUE(engine.IsWaiting());
+    engine.ClosePort();
+    EXPECT_FALSE(engine.IsWaiting());
+    PumpFor(1500);
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(device.RequestCount(), 1u);
+}
+
+TEST_F(Engine, OneByteAnswerIsAnInvalidAnswer)
+{
+    engine.SetResponseTimeOut(250);
+    device.AnswerAlways({{2, Bytes{0x77}}});
+    Send(Request());
+    ASSERT_TRUE(PumpUntil([&] { return !errors.empty(); }, 5000));
+    EXPECT_EQ(errors[0], TDeviceInterface::kShortAnswer);
+    EXPECT_EQ(device.RequestCount(), 4u);
+    EXPECT_TRUE(answers.empty());
+}
+
+TEST_F(Engine, BabblingAnswerKeepsOneFrameAndLeavesNothingStale)
+{
+    // Far more than a frame: bytes with a count of 66 in byte 2, so that the first 4096 are accepted as
+    // they are and judged like any other answer.
+    Bytes babble(9000, 0x55);
+    babble[0] = 0x77;
+    babble[1] = 0x03;
+    babble[2] = 66;
+    device.Script({Reply{{5, babble}}, Reply{{5, kAnswer}}});
+    Send(TModbusCommands::CreateCmdRead(994, 33, 0x77));
+    ASSERT_TRUE(PumpUntil([&] { return !answers.empty() || !errors.empty(); }, 4000));
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_LE(answers[0].size(), static_cast<size_t>(TFrame::kCapacity));
+    EXPECT_GT(answers[0].size(), 3000u);
+    PumpFor(300);
+    // The next exchange sees only its own answer.
+    Send(Request());
+    ASSERT_TRUE(PumpUntil([&] { return answers.size() >= 2 || !errors.empty(); }, 4000));
+    PumpFor(200);
+    ASSERT_EQ(answers.size(), 2u) << "stale babble reached the owner";
+    EXPECT_EQ(answers[1], kAnswer);
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(Engine, LineHungUpMidExchangeIsReportedOnce)
+{
+    engine.SetResponseTimeOut(250);
+    device.HangUpOnNextRequest();
+    Send(Request());
+    ASSERT_TRUE(PumpUntil([&] { return !errors.empty(); }, 5000));
+    PumpFor(1200);
+    EXPECT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "Нет ответа");
+    EXPECT_FALSE(engine.IsWaiting());
+}
+
+TEST_F(Engine, TraceRecordsFramesBothWays)
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("trace.txt").toStdString();
+    ASSERT_TRUE(TFrameTrace::Instance().Open(path));
+    device.Script({Reply{{5, kAnswer}}});
+    Send(Request());
+    ASSERT_TRUE(PumpUntil([&] { return !answers.empty(); }, 3000));
+    TFrameTrace::Instance().Close();
+    QFile f(QString::fromStdString(path));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(f.readAll());
+    EXPECT_TRUE(text.contains(QString::fromStdString(" TX " + TFrame(*Request()).ToHex()))) << text.toStdString();
+    EXPECT_TRUE(text.contains(" RX 77 03 04 42 C8 00 00")) << text.toStdString();
+    EXPECT_TRUE(text.contains(QString::fromStdString(pty.SlavePath())));
+}
