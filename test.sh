@@ -5,25 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
 
-PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-          libbenchmark-dev clang libclang-rt-14-dev libjpeg62-turbo-dev libzip-dev libpugixml-dev
-          socat mbpoll python3-pymodbus xvfb xauth)
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  if [[ $(id -u) -eq 0 ]]; then
-    echo "Installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
-  else
-    echo "Missing packages. Run as root:"
-    echo "  apt-get install -y ${missing[*]}"
-    exit 1
-  fi
-fi
+source "$ROOT/scripts/deps.sh"
+kest_install_packages "${KEST_BUILD_PACKAGES[@]}" "${KEST_TEST_PACKAGES[@]}"
 
 JOBS=${JOBS:-2}
 BUILD=${BUILD_DIR:-$ROOT/build-asan}
