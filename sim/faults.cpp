@@ -1,0 +1,172 @@
+#include "faults.h"
+
+#include <charconv>
+
+namespace kestsim {
+
+namespace {
+std::vector<std::string> Split(const std::string &s, char sep)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t pos = s.find(sep, start);
+        parts.push_back(s.substr(start, pos - start));
+        if (pos == std::string::npos)
+            return parts;
+        start = pos + 1;
+    }
+}
+
+bool ToInt(const std::string &s, long min, long max, int &out)
+{
+    if (s.empty())
+        return false;
+    long v = 0;
+    int base = 10;
+    const char *b = s.data();
+    const char *e = s.data() + s.size();
+    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+        base = 16;
+        b += 2;
+    }
+    auto [ptr, ec] = std::from_chars(b, e, v, base);
+    if (ec != std::errc() || ptr != e || v < min || v > max)
+        return false;
+    out = int(v);
+    return true;
+}
+}  // namespace
+
+bool IsStateFault(FaultKind kind)
+{
+    return kind == FaultKind::Unplug || kind == FaultKind::Replug || kind == FaultKind::Amplifier ||
+           kind == FaultKind::HangUp;
+}
+
+std::optional<Fault> ParseFault(const std::string &specText, std::string &error)
+{
+    Fault f;
+    f.text = specText;
+    std::string spec = specText;
+    const size_t hash = spec.find('#');
+    if (hash != std::string::npos) {
+        if (!ToInt(spec.substr(hash + 1), 1, 1000000, f.remaining)) {
+            error = "bad count in '" + specText + "'";
+            return std::nullopt;
+        }
+        spec.erase(hash);
+    }
+    const size_t at = spec.find('@');
+    if (at != std::string::npos) {
+        int reg;
+        if (!ToInt(spec.substr(at + 1), 0, 0xFFFF, reg)) {
+            error = "bad register in '" + specText + "'";
+            return std::nullopt;
+        }
+        f.reg = uint16_t(reg);
+        spec.erase(at);
+    }
+    std::vector<std::string> parts = Split(spec, ':');
+    if (!parts.empty() && (parts[0] == "installation" || parts[0] == "device")) {
+        f.line = parts[0] == "device" ? Line::Device : Line::Installation;
+        parts.erase(parts.begin());
+    }
+    if (parts.empty() || parts[0].empty()) {
+        error = "no fault kind in '" + specText + "'";
+        return std::nullopt;
+    }
+    const std::string kind = parts[0];
+    const size_t args = parts.size() - 1;
+    auto arg = [&](size_t i, long min, long max, int &out) {
+        if (!ToInt(parts[i], min, max, out)) {
+            error = "bad argument '" + parts[i] + "' in '" + specText + "'";
+            return false;
+        }
+        return true;
+    };
+    auto want = [&](size_t lo, size_t hi) {
+        if (args < lo || args > hi) {
+            error = "wrong number of arguments in '" + specText + "'";
+            return false;
+        }
+        return true;
+    };
+    if (kind == "noanswer") {
+        f.kind = FaultKind::NoAnswer;
+        if (!want(0, 0)) return std::nullopt;
+    } else if (kind == "delay") {
+        f.kind = FaultKind::Delay;
+        if (!want(1, 1) || !arg(1, 0, 600000, f.arg1)) return std::nullopt;
+    } else if (kind == "split") {
+        f.kind = FaultKind::Split;
+        if (!want(2, 2) || !arg(1, 1, 4096, f.arg1) || !arg(2, 0, 600000, f.arg2)) return std::nullopt;
+    } else if (kind == "crc") {
+        f.kind = FaultKind::Crc;
+        if (!want(0, 0)) return std::nullopt;
+    } else if (kind == "exception") {
+        f.kind = FaultKind::Exception;
+        if (!want(1, 1) || !arg(1, 1, 255, f.arg1)) return std::nullopt;
+    } else if (kind == "garbage") {
+        f.kind = FaultKind::Garbage;
+        if (!want(1, 1) || !arg(1, 1, 65536, f.arg1)) return std::nullopt;
+    } else if (kind == "babble") {
+        f.kind = FaultKind::Babble;
+        f.arg1 = 5000;
+        if (!want(0, 1) || (args == 1 && !arg(1, 1, 1 << 20, f.arg1))) return std::nullopt;
+    } else if (kind == "unplug") {
+        f.kind = FaultKind::Unplug;
+        if (!want(0, 1) || (args == 1 && !arg(1, 1, 600000, f.arg1))) return std::nullopt;
+    } else if (kind == "replug") {
+        f.kind = FaultKind::Replug;
+        if (!want(0, 0)) return std::nullopt;
+    } else if (kind == "amplifier") {
+        f.kind = FaultKind::Amplifier;
+        if (!want(1, 1) || !arg(1, 0, 255, f.arg1)) return std::nullopt;
+    } else if (kind == "hangup") {
+        f.kind = FaultKind::HangUp;
+        f.arg1 = 300;
+        if (!want(0, 1) || (args == 1 && !arg(1, 0, 600000, f.arg1))) return std::nullopt;
+    } else {
+        error = "unknown fault '" + kind + "'";
+        return std::nullopt;
+    }
+    return f;
+}
+
+AnswerPlan FaultTable::PlanFor(Line line, uint16_t reg)
+{
+    AnswerPlan plan;
+    for (auto it = faults_.begin(); it != faults_.end();) {
+        Fault &f = *it;
+        if (f.line != line || IsStateFault(f.kind) || (f.reg && *f.reg != reg)) {
+            ++it;
+            continue;
+        }
+        switch (f.kind) {
+        case FaultKind::NoAnswer: plan.drop = true; break;
+        case FaultKind::Delay: plan.extraDelayMs += f.arg1; break;
+        case FaultKind::Split: plan.splitAt = f.arg1; plan.splitGapMs = f.arg2; break;
+        case FaultKind::Crc: plan.corruptCrc = true; break;
+        case FaultKind::Exception: plan.exceptionCode = f.arg1; break;
+        case FaultKind::Garbage: plan.garbage += f.arg1; break;
+        case FaultKind::Babble: plan.babble = f.arg1; break;
+        default: break;
+        }
+        if (f.remaining > 0 && --f.remaining == 0)
+            it = faults_.erase(it);
+        else
+            ++it;
+    }
+    return plan;
+}
+
+std::vector<std::string> FaultTable::Active() const
+{
+    std::vector<std::string> out;
+    for (const Fault &f : faults_)
+        out.push_back(f.remaining > 0 ? f.text + " (" + std::to_string(f.remaining) + " left)" : f.text);
+    return out;
+}
+
+}  // namespace kestsim

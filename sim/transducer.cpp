@@ -1,0 +1,487 @@
+#include "transducer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+namespace kestsim {
+
+namespace {
+constexpr double kSqrt3 = 1.7320508075688772;
+constexpr double kPi = 3.14159265358979323846;
+
+// Quantity index of each tuning reference channel (Ua Ub Uc Uab Ubc Uac Ia Ib Ic F).
+constexpr int kChannelQuantity[10] = {kUa, kUb, kUc, kUab, kUbc, kUac, kIa, kIb, kIc, kF};
+
+bool IsSignedPower(int k) { return (k >= kPa && k <= kQc) || k == kP || k == kQ; }
+
+enum class Cell { Unknown, Measured, Word, ReadOnlyWord, Action, Float };
+
+Cell Classify(uint16_t off)
+{
+    if (off & 1)
+        return Cell::Unknown;
+    if (off < 124)
+        return Cell::Measured;
+    switch (off) {
+    case 0x204: case 0x208: case 0x20A: case 0x20C: case 0x210: case 0x212: case 0x216: case 0x21C: case 0x21E:
+    case 0x270: case 0x272: case 0x31E: case 0x400: case 0x402: case 0x404: case 0x2100:
+        return Cell::Word;
+    case 0x20E: case 0x214: case 0x218: case 0x21A: case 0x406: case 0x408: case 0x40A:
+        return Cell::ReadOnlyWord;
+    case 0x280: case 0x282: case 0x284: case 0x286: case 0x320:
+        return Cell::Action;
+    default:
+        break;
+    }
+    if ((off >= 0x700 && off < 0x724) || (off >= 0x734 && off < 0x738) || (off >= 0x780 && off < 0x78C) ||
+        (off >= 0x800 && off < 0x810))
+        return Cell::Float;
+    return Cell::Unknown;
+}
+
+int ModificationNumber(uint16_t word) { return word > 700 ? word - 700 : word; }
+}  // namespace
+
+std::optional<DeviceType> ParseDeviceType(const std::string &text)
+{
+    static const std::map<std::string, DeviceType> names = {
+        {"none", DeviceType::None}, {"I", DeviceType::I},   {"U", DeviceType::U},     {"F", DeviceType::F},
+        {"P", DeviceType::P},       {"Q", DeviceType::Q},   {"PQ", DeviceType::PQ},   {"QX4", DeviceType::QX4},
+        {"QX4E", DeviceType::QX4E}};
+    auto it = names.find(text);
+    if (it == names.end())
+        return std::nullopt;
+    return it->second;
+}
+
+std::string DeviceTypeName(DeviceType type)
+{
+    switch (type) {
+    case DeviceType::None: return "none";
+    case DeviceType::I: return "I";
+    case DeviceType::U: return "U";
+    case DeviceType::F: return "F";
+    case DeviceType::P: return "P";
+    case DeviceType::Q: return "Q";
+    case DeviceType::PQ: return "PQ";
+    case DeviceType::QX4: return "QX4";
+    case DeviceType::QX4E: return "QX4E";
+    }
+    return "none";
+}
+
+bool IsQx4Type(DeviceType type) { return type == DeviceType::QX4 || type == DeviceType::QX4E; }
+
+double FullScale(int k, double i, double u)
+{
+    if (k <= 3) return u / kSqrt3;
+    if (k <= 6) return i;
+    if (k <= 9) return u;
+    if (k <= 18) return u * i / kSqrt3;
+    if (k <= 21) return 1;
+    if (k <= 24) return kSqrt3 * u * i;
+    if (k <= 26) return 50;
+    if (k == 27) return u / kSqrt3;
+    if (k == 28) return i;
+    if (k == 29) return u;
+    if (k == 30) return u / kSqrt3;
+    return i;
+}
+
+void AnalogRangeBounds(int range, double &bottom, double &middle, double &top)
+{
+    switch (range) {
+    case 0: bottom = -5; middle = 0; top = 5; break;
+    case 2:
+    case 3: bottom = 0; middle = 2.5; top = 5; break;
+    case 1:
+    case 4:
+    default: bottom = 4; middle = 12; top = 20; break;
+    }
+}
+
+double ExpectedAnalogCurrent(DeviceType type, int k, double value, int range, double nominalI, double nominalU)
+{
+    double p = 0;
+    if (k == kF) {
+        p = (value - 45.0) / 10.0;     // the 45 … 55 Hz band
+    } else {
+        switch (type) {
+        case DeviceType::I: p = value / nominalI; break;
+        case DeviceType::U:
+        case DeviceType::F: p = value / nominalU; break;
+        case DeviceType::P:
+        case DeviceType::Q:
+        case DeviceType::PQ: p = value / (nominalI * nominalU * kSqrt3); break;
+        case DeviceType::QX4:
+        case DeviceType::QX4E:
+            p = value / FullScale(k, nominalI, nominalU);
+            if ((k >= kUa && k <= kUc) || k == kU || (k >= kUab && k <= kUac))
+                p /= 1.25;
+            break;
+        case DeviceType::None: return 0;
+        }
+    }
+    double up = 20, low = 4;
+    const bool sign = IsSignedPower(k);
+    switch (range) {
+    case 0: up = 5; low = 0; break;
+    case 1: up = 20; low = sign ? 12 : 4; break;
+    case 2: up = 5; low = 2.5; break;
+    case 3: up = 5; low = sign ? 2.5 : 0; break;
+    case 4: up = 20; low = sign ? 12 : 4; break;
+    default: break;
+    }
+    return low + p * (up - low);
+}
+
+Quantities Transducer::Readings(const Outputs &out, double energyA, double energyR) const
+{
+    const double in = mem.i2, un = mem.u2;
+    const Quantities truth = Measure(out);
+    auto distort = [&](int k, double v) {
+        return v * (1.0 + errors.gainPct[k - 1] / 100.0) + errors.offsetPct[k - 1] / 100.0 * FullScale(k, in, un);
+    };
+    Outputs seen = out;
+    for (int p = 0; p < 3; ++p) {
+        seen.u[p] = distort(kUa + p, truth[kUa - 1 + p]) * mem.cal[p];
+        seen.i[p] = distort(kIa + p, truth[kIa - 1 + p]) * mem.cal[6 + p];
+    }
+    std::array<double, 3> shift{};
+    for (int p = 0; p < 3; ++p)
+        shift[p] = errors.phaseDeg[p] * kPi / 180.0 + mem.angleSteps[p] * kAngleStepRad;
+    Quantities r = Measure(seen, shift);
+    for (int j = 0; j < 3; ++j)
+        r[kUab - 1 + j] = distort(kUab + j, truth[kUab - 1 + j]) * mem.cal[3 + j];
+    r[kF - 1] = distort(kF, truth[kF - 1]) * mem.cal[9];
+    r[kUL - 1] = (r[kUab - 1] + r[kUbc - 1] + r[kUac - 1]) / 3.0;
+    for (int k = kPa; k <= kI0; ++k)
+        if (k != kF)
+            r[k - 1] = distort(k, r[k - 1]);
+    r[kWa - 1] = distort(kWa, energyA);
+    r[kWr - 1] = distort(kWr, energyR);
+    if (mem.noiseZeroing) {
+        for (int k = 1; k <= kI0; ++k)
+            if (k != kF && (k < kKa || k > kKc) && k != kK && std::fabs(r[k - 1]) < 0.001 * FullScale(k, in, un))
+                r[k - 1] = 0;
+    }
+    return r;
+}
+
+double Transducer::NominalScale() const
+{
+    switch (type) {
+    case DeviceType::I: return mem.i2;
+    case DeviceType::U: return mem.u2;
+    case DeviceType::F: return 50;
+    case DeviceType::P:
+    case DeviceType::Q:
+    case DeviceType::PQ: return kSqrt3 * mem.u2 * mem.i2;
+    default: return 1;
+    }
+}
+
+int Transducer::UnitCode() const
+{
+    if (unitCode)
+        return unitCode;
+    switch (type) {
+    case DeviceType::I: return 2;
+    case DeviceType::U: return 1;
+    case DeviceType::F: return 13;
+    case DeviceType::P:
+    case DeviceType::PQ: return 3;
+    case DeviceType::Q: return 4;
+    default: return 0;
+    }
+}
+
+double Transducer::Reported(const Quantities &secondary, int k) const
+{
+    const double v = secondary[k - 1];
+    if (IsQx4Type(type)) {
+        if (k >= kWa)
+            return v * (double(mem.u1) * mem.i1) / (double(mem.u2) * mem.i2);
+        return v * FullScale(k, mem.i1, mem.u1) / FullScale(k, mem.i2, mem.u2);
+    }
+    if (type == DeviceType::F || scale <= 0)
+        return v;
+    return v / NominalScale() * scale;
+}
+
+int Transducer::AnalogOutputCount() const
+{
+    switch (type) {
+    case DeviceType::None: return 0;
+    case DeviceType::PQ: return 2;
+    case DeviceType::QX4:
+    case DeviceType::QX4E: return 3;
+    default: return 1;
+    }
+}
+
+int Transducer::AnalogParameter(int output) const
+{
+    if (output < 0 || output >= AnalogOutputCount())
+        return 0;
+    switch (type) {
+    case DeviceType::I: return kIa;
+    case DeviceType::U: return kUa;
+    case DeviceType::F: return kF;
+    case DeviceType::P: return kP;
+    case DeviceType::Q: return kQ;
+    case DeviceType::PQ: return output == 0 ? kP : kQ;
+    case DeviceType::QX4:
+    case DeviceType::QX4E: return mem.analogAssign[output] < 33 ? mem.analogAssign[output] + 1 : 0;
+    default: return 0;
+    }
+}
+
+double Transducer::ReferenceTarget(int output, const Quantities &secondary) const
+{
+    double bottom, middle, top;
+    AnalogRangeBounds(mem.analogRange, bottom, middle, top);
+    switch (analogMode) {
+    case 1: return top;
+    case 2: return middle;
+    case 3: return bottom;
+    default: break;
+    }
+    const int k = AnalogParameter(output);
+    if (k == 0)
+        return middle;
+    return ExpectedAnalogCurrent(type, k, secondary[k - 1], mem.analogRange, mem.i2, mem.u2);
+}
+
+double Transducer::AnalogCurrent(int output, const Quantities &secondary) const
+{
+    if (!plugged || AnalogParameter(output) == 0)
+        return 0;
+    double bottom, middle, top;
+    AnalogRangeBounds(mem.analogRange, bottom, middle, top);
+    const double target = ReferenceTarget(output, secondary);
+    const double gain = (1.0 + errors.analogGainPct[output] / 100.0) * mem.analogGainCorr[output];
+    const double offset = errors.analogOffsetMa[output] + mem.analogOffsetSteps[output] * kAnalogStepMa;
+    return std::clamp(middle + (target - middle) * gain + offset, -24.0, 24.0);
+}
+
+Quantities Transducer::PrimaryBlock(const Outputs &out, double energyA, double energyR) const
+{
+    const Quantities secondary = Readings(out, energyA, energyR);
+    Quantities primary{};
+    for (int k = 1; k <= 33; ++k)
+        primary[k - 1] = Reported(secondary, k);
+    return primary;
+}
+
+bool Transducer::ReadWord(uint16_t off, const Quantities &primary, uint16_t &word) const
+{
+    const Cell cell = Classify(off);
+    auto floatWord = [&](uint16_t base, float value) {
+        uint16_t hi, lo;
+        FloatToWords(value, hi, lo);
+        word = (off - base) % 4 == 0 ? hi : lo;
+    };
+    switch (cell) {
+    case Cell::Unknown: return false;
+    case Cell::Measured: floatWord(0, float(primary[off / 4])); return true;
+    case Cell::ReadOnlyWord:
+    case Cell::Action: word = 0; return true;
+    case Cell::Float: {
+        const uint16_t base = off & ~3u;
+        float v = 0;
+        if (base >= 0x700 && base < 0x724) v = references[(base - 0x700) / 4];
+        else if (base == 0x734) v = references[9];
+        else if (base >= 0x780 && base < 0x78C) v = analogReferences[(base - 0x780) / 4];
+        else if (base == 0x800) v = mem.u1;
+        else if (base == 0x804) v = mem.u2;
+        else if (base == 0x808) v = mem.i1;
+        else if (base == 0x80C) v = mem.i2;
+        floatWord(base, v);
+        return true;
+    }
+    case Cell::Word: break;
+    }
+    switch (off) {
+    case 0x204: word = uint16_t(mem.netAddress); break;
+    case 0x208: word = mem.serial; break;
+    case 0x20A: word = mem.yearWord; break;
+    case 0x20C: word = uint16_t(mem.rs1Speed); break;
+    case 0x210: word = uint16_t(mem.scheme); break;
+    case 0x212: word = mem.analogRange == 0 ? 0 : 1; break;
+    case 0x216: word = mem.modificationWord; break;
+    case 0x21C: word = uint16_t(mem.rs2Config); break;
+    case 0x21E: word = uint16_t(mem.rs2Speed); break;
+    case 0x270: word = mem.relays; break;
+    case 0x272: word = mem.interfaces; break;
+    case 0x31E: word = uint16_t(analogMode); break;
+    case 0x400: case 0x402: case 0x404: word = mem.analogAssign[(off - 0x400) / 2]; break;
+    case 0x2100: word = mem.noiseZeroing ? 1 : 0; break;
+    default: word = 0; break;
+    }
+    return true;
+}
+
+uint8_t Transducer::WriteWord(uint16_t off, uint16_t v, bool single)
+{
+    (void)single;
+    switch (off) {
+    case 0x204: if (v > 255) return 3; mem.netAddress = v; return 0;
+    case 0x208: mem.serial = v; return 0;
+    case 0x20A: mem.yearWord = v; return 0;
+    case 0x20C: if (v > 7) return 3; mem.rs1Speed = v; return 0;
+    case 0x210: mem.scheme = v; return 0;
+    case 0x212: if (v > 1) return 3; mem.analogRange = v; return 0;
+    case 0x216: mem.modificationWord = v; return 0;
+    case 0x21C: if (v > 1) return 3; mem.rs2Config = v; return 0;
+    case 0x21E: if (v > 7) return 3; mem.rs2Speed = v; return 0;
+    case 0x270: mem.relays = v; return 0;
+    case 0x272: mem.interfaces = v; return 0;
+    case 0x280:
+    case 0x282: {
+        if (v > 5) return 3;
+        const int steps = v < 3 ? 1 : 10;
+        mem.angleSteps[v % 3] += off == 0x280 ? steps : -steps;
+        return 0;
+    }
+    case 0x284:
+    case 0x286: {
+        int output, steps;
+        if (v >= 3 && v <= 5) { output = v - 3; steps = 1; }
+        else if (v >= 10 && v <= 12) { output = v - 10; steps = 10; }
+        else if (v >= 20 && v <= 22) { output = v - 20; steps = 100; }
+        else return 3;
+        mem.analogOffsetSteps[output] += off == 0x284 ? steps : -steps;
+        return 0;
+    }
+    case 0x31E: if (v > 3) return 3; analogMode = v; return 0;
+    case 0x320: if (v != 0) return 3; Save(); return 0;
+    case 0x400: case 0x402: case 0x404:
+        if (v > 32) return 3;
+        mem.analogAssign[(off - 0x400) / 2] = v;
+        return 0;
+    case 0x2100: if (v > 1) return 3; mem.noiseZeroing = v == 1; return 0;
+    default: return 2;
+    }
+}
+
+std::optional<Bytes> Transducer::Handle(const Request &rq, const Outputs &out, double energyA, double energyR)
+{
+    if (!plugged || type == DeviceType::None)
+        return std::nullopt;
+    if (rq.function == kFnSearch) {
+        if (rq.address != 0xFF && rq.address != mem.netAddress)
+            return std::nullopt;
+        Bytes b{uint8_t(mem.netAddress), kFnSearch, 0x02};
+        PutU16(b, uint16_t(mem.netAddress));
+        AppendCrc(b);
+        return b;
+    }
+    if (rq.address != mem.netAddress)
+        return std::nullopt;
+    const uint8_t addr = rq.address;
+    switch (rq.function) {
+    case kFnRead: {
+        if (rq.count < 1 || rq.count > 125)
+            return BuildException(addr, rq.function, 3);
+        const Quantities primary = PrimaryBlock(out, energyA, energyR);
+        std::vector<uint16_t> words;
+        for (unsigned n = 0; n < rq.count; ++n) {
+            uint16_t w;
+            if (!ReadWord(uint16_t(rq.reg + 2 * n), primary, w))
+                return BuildException(addr, rq.function, 2);
+            words.push_back(w);
+        }
+        return BuildReadAnswer(addr, words);
+    }
+    case kFnWriteOne: {
+        const Cell cell = Classify(rq.reg);
+        if (cell != Cell::Word && cell != Cell::Action)
+            return BuildException(addr, rq.function, 2);
+        const uint8_t code = WriteWord(rq.reg, rq.value, true);
+        if (code)
+            return BuildException(addr, rq.function, code);
+        return BuildWriteEcho(rq);
+    }
+    case kFnWriteMany: {
+        if (rq.count < 1 || rq.count > 123 || rq.data.size() != size_t(rq.count) * 2)
+            return BuildException(addr, rq.function, 3);
+        // Check every word first so that a refused block changes nothing.
+        for (unsigned n = 0; n < rq.count; ++n) {
+            const uint16_t off = uint16_t(rq.reg + 2 * n);
+            const Cell cell = Classify(off);
+            if (cell != Cell::Word && cell != Cell::Float && cell != Cell::Action)
+                return BuildException(addr, rq.function, 2);
+            if (cell == Cell::Float) {
+                const uint16_t base = off & ~3u;
+                if (base < rq.reg || base + 4 > rq.reg + 2 * rq.count)
+                    return BuildException(addr, rq.function, 2);   // half a float
+            }
+        }
+        const Quantities secondary = Readings(out, energyA, energyR);
+        for (unsigned n = 0; n < rq.count; ++n) {
+            const uint16_t off = uint16_t(rq.reg + 2 * n);
+            const uint8_t *p = &rq.data[2 * n];
+            const Cell cell = Classify(off);
+            if (cell != Cell::Float) {
+                const uint8_t code = WriteWord(off, GetU16(p), false);
+                if (code)
+                    return BuildException(addr, rq.function, code);
+                continue;
+            }
+            if ((off & 3) != 0)
+                continue;   // the low half of a float handled with its high half
+            const float value = GetFloat(p);
+            if (off >= 0x700 && off < 0x724) {
+                const int ch = (off - 0x700) / 4;
+                references[ch] = value;
+                Recalibrate(ch, value, out, energyA, energyR);
+            } else if (off == 0x734) {
+                references[9] = value;
+                Recalibrate(9, value, out, energyA, energyR);
+            } else if (off >= 0x780 && off < 0x78C) {
+                const int o = (off - 0x780) / 4;
+                analogReferences[o] = value;
+                double bottom, middle, top;
+                AnalogRangeBounds(mem.analogRange, bottom, middle, top);
+                const double offset = errors.analogOffsetMa[o] + mem.analogOffsetSteps[o] * kAnalogStepMa;
+                const double target = ReferenceTarget(o, secondary);
+                const double measuredSpan = value - middle - offset;
+                if (std::isfinite(value) && std::fabs(measuredSpan) > 1e-6 && std::fabs(target - middle) > 1e-6)
+                    mem.analogGainCorr[o] *= (target - middle - offset) / measuredSpan;
+            } else {
+                if (!(std::isfinite(value) && value > 0))
+                    return BuildException(addr, rq.function, 3);
+                if (off == 0x800) mem.u1 = value;
+                else if (off == 0x804) mem.u2 = value;
+                else if (off == 0x808) mem.i1 = value;
+                else mem.i2 = value;
+            }
+        }
+        return BuildWriteEcho(rq);
+    }
+    default:
+        return BuildException(addr, rq.function, 1);
+    }
+}
+
+void Transducer::Recalibrate(int channel, float reference, const Outputs &out, double energyA, double energyR)
+{
+    if (!std::isfinite(reference))
+        return;
+    const int k = kChannelQuantity[channel];
+    double ref = reference;
+    // Modifications up to 9 take their references in primary units.
+    if (ModificationNumber(mem.modificationWord) <= 9 && k != kF)
+        ref = ref * FullScale(k, mem.i2, mem.u2) / FullScale(k, mem.i1, mem.u1);
+    const double keep = mem.cal[channel];
+    mem.cal[channel] = 1.0;
+    const double raw = Readings(out, energyA, energyR)[k - 1];
+    if (std::fabs(raw) > 1e-6 * FullScale(k, mem.i2, mem.u2))
+        mem.cal[channel] = ref / raw;
+    else
+        mem.cal[channel] = keep;   // nothing on the input to calibrate against
+}
+
+}  // namespace kestsim
