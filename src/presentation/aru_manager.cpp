@@ -1,0 +1,75 @@
+#include "aru_manager.h"
+
+#include "parameterscaling.h"
+
+#include <cmath>
+
+TARU_Manager::TARU_Manager(const TInputData &_inputData, const TTransfCoefs &_transfCoefs, float _aruError,
+                           bool _ReadOptionIb, bool _Scheme4wired)
+    : currentInputData(_inputData), initialInputData(_inputData), transfCoefs(_transfCoefs), AruError(_aruError),
+      ReadOptionIb(_ReadOptionIb), Scheme4wired(_Scheme4wired)
+{
+}
+
+bool TARU_Manager::IsUsableReading(const TParameter &read)
+{
+    return read.isDataCorrect && read.value != 0.0 && std::isfinite(read.value);
+}
+
+bool TARU_Manager::CorrectInputDataIfThereIsAruErrorQX4(const TParameters &params)
+{
+    struct TQuantity {
+        TParameter TInputData::*input;
+        TParameter TParameters::*reading;
+        int paramNumber; // for the full scale: the measured quantity's own number
+    };
+    static const TQuantity kQuantities[] = {
+        {&TInputData::Ia, &TParameters::Ia, 4}, {&TInputData::Ib, &TParameters::Ib, 5},
+        {&TInputData::Ic, &TParameters::Ic, 6}, {&TInputData::Ua, &TParameters::Ua, 1},
+        {&TInputData::Ub, &TParameters::Ub, 2}, {&TInputData::Uc, &TParameters::Uc, 3},
+    };
+    const double e = Tolerance();
+    bool corrected = false;
+    for (const TQuantity &q : kQuantities) {
+        if (q.input == &TInputData::Ib && !ReadOptionIb && !Scheme4wired)
+            continue;
+        const double target = (initialInputData.*q.input).value;
+        const TParameter &read = params.*q.reading;
+        if (!IsUsableReading(read))
+            continue;
+        const double full = TParameterScaling::GetScale(q.paramNumber, transfCoefs.I2, transfCoefs.U2);
+        if (!(full > 0.0) || !std::isfinite(full))
+            continue; // no full scale to judge the deviation by
+        if (std::fabs(target - read.value) / full <= e)
+            continue;
+        TParameter &current = currentInputData.*q.input;
+        current.value = target / read.value * current.value;
+        corrected = true;
+    }
+    return corrected;
+}
+
+bool TARU_Manager::CorrectByRatio(const TParameter &target, const TParameter &read, TParameter &current) const
+{
+    if (!IsUsableReading(read))
+        return false;
+    const double ratio = target.value / read.value;
+    if (std::fabs(ratio - 1.0) <= Tolerance())
+        return false;
+    // The installation takes single-precision values; the step works on what it was sent.
+    current.value = ratio * double(float(current.value));
+    return true;
+}
+
+bool TARU_Manager::CorrectInputDataIfThereIsAruErrorI(const TParameters &params)
+{
+    return CorrectByRatio(initialInputData.Ia, params.Ia, currentInputData.Ia);
+}
+
+bool TARU_Manager::CorrectInputDataIfThereIsAruErrorU(const TParameters &params)
+{
+    bool corrected = CorrectByRatio(initialInputData.Ua, params.Ua, currentInputData.Ua);
+    if (params.Ua.value > 300.0)
+        corrected = CorrectByRatio(initialInputData.Uc, params.Uc, currentInputData.Uc) || corrected;
+    return corrected;
+}

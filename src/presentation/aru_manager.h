@@ -1,0 +1,41 @@
+#pragma once
+// Automatic range control ("АРУ"): after each reading of the transducer, every phase current and
+// voltage whose reading strays from the requested value by more than the permitted error is scaled
+// by requested/read, so that the transducer ends up reading what the user asked for.
+//
+// A manager lives from one user setting to the next: the caller builds a new one whenever the
+// requested values change, steps it once per transducer reading and sends `currentInputData` again
+// whenever a step returns true.
+
+#include "inputdata.h"
+#include "parameters.h"
+
+class TARU_Manager {
+public:
+    TARU_Manager(const TInputData &_inputData, const TTransfCoefs &_transfCoefs, float _aruError,
+                 bool _ReadOptionIb, bool _Scheme4wired);
+
+    // Over Ia, Ib (only with ReadOptionIb or Scheme4wired), Ic, Ua, Ub, Uc: a deviation
+    // |target − read| beyond AruError % of the secondary full scale is corrected.
+    bool CorrectInputDataIfThereIsAruErrorQX4(const TParameters &params);
+    // Current transducer: Ia only, by the ratio target/read.
+    bool CorrectInputDataIfThereIsAruErrorI(const TParameters &params);
+    // Voltage transducer: Ua, and Uc when the read Ua is above 300 V, by the ratio target/read.
+    bool CorrectInputDataIfThereIsAruErrorU(const TParameters &params);
+
+    // A reading that is zero, not finite or marked missing says nothing about how far off the
+    // output is; such a quantity is left as it is rather than scaled by an infinite ratio.
+    static bool IsUsableReading(const TParameter &read);
+
+    TInputData currentInputData; // the values to send next
+    TInputData initialInputData; // the values requested (the target)
+    TTransfCoefs transfCoefs;
+    float AruError;              // percent
+    bool ReadOptionIb;
+    bool Scheme4wired;
+
+private:
+    // One quantity by the ratio rule; true when it was corrected.
+    bool CorrectByRatio(const TParameter &target, const TParameter &read, TParameter &current) const;
+    double Tolerance() const { return double(AruError) / 100.0; }
+};
