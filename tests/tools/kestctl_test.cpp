@@ -1,12 +1,22 @@
 // kestctl run as a program against the simulated installation in this process.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include "kestsimulator.h"
 
 namespace {
+
+// Beside the test in the build tree: tests/tools/ → tools/kestctl.
+QString KestctlPath()
+{
+    const QByteArray dir = qgetenv("KEST_BINARY_DIR");
+    if (!dir.isEmpty())
+        return QString::fromUtf8(dir) + "/tools/kestctl";
+    return QCoreApplication::applicationDirPath() + "/../../tools/kestctl";
+}
 
 struct Result {
     int code = -1;
@@ -37,7 +47,7 @@ protected:
         env.insert("XDG_DOCUMENTS_DIR", home.path() + "/Documents");
         env.insert("XDG_RUNTIME_DIR", home.path());
         p.setProcessEnvironment(env);
-        p.start(QString::fromUtf8(qgetenv("KEST_BINARY_DIR")) + "/tools/kestctl", args);
+        p.start(KestctlPath(), args);
         EXPECT_TRUE(p.waitForFinished(timeoutMs));
         Result r;
         r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
@@ -161,7 +171,7 @@ TEST(KestctlPorts, ListsAnnouncedSimulatorLinks)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_RUNTIME_DIR", runtime.path());
     p.setProcessEnvironment(env);
-    p.start(QString::fromUtf8(qgetenv("KEST_BINARY_DIR")) + "/tools/kestctl", {"ports"});
+    p.start(KestctlPath(), {"ports"});
     ASSERT_TRUE(p.waitForFinished(20000));
     const QString out = QString::fromUtf8(p.readAllStandardOutput());
     EXPECT_EQ(p.exitCode(), 0);
