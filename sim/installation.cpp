@@ -63,8 +63,9 @@ Outputs Installation::CurrentOutputs() const
     o.u[1] = on(1) ? Setpoint(OutputFloat(102)) : 0.0;
     o.u[2] = on(2) ? Setpoint(OutputFloat(104)) : 0.0;
     if (u650 && control[kSpeedOver300] == 1) {
-        // Over 300 V the amplifiers of A and C are put in series on terminal A.
-        o.u[0] += o.u[2];
+        // Over 300 V the amplifiers of A and C are put in series on terminal A; a switched-off
+        // phase-A amplifier opens the chain.
+        o.u[0] = on(9) ? o.u[0] + o.u[2] : 0.0;
         o.u[2] = 0.0;
     }
     const bool fiveAmp = control[kRange5A] != 0;

@@ -105,10 +105,14 @@ long RequestFramer::CandidateLength() const
     if (buffer_.size() < 2)
         return 0;
     switch (buffer_[1]) {
+    case 0x01:
+    case 0x02:
     case kFnRead:
+    case 0x04:
+    case 0x05:
     case kFnWriteOne:
     case kFnSearch:
-        return 8;
+        return 8;   // functions 1, 2, 4 and 5 are framed only to be refused with exception 01
     case kFnWriteMany:
         if (buffer_.size() < 7)
             return 0;

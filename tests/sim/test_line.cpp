@@ -1,0 +1,222 @@
+// The in-process simulator over its pseudo-terminals: pacing, the control language and every
+// injectable fault. Timing checks use wide margins; the assertions are about bytes.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <unistd.h>
+
+#include "kestsimulator.h"
+#include "simtestutil.h"
+
+using namespace simtest;
+using namespace std::chrono;
+
+namespace {
+struct Sim {
+    kestsim::KestSimulator sim;
+    explicit Sim(kestsim::SimOptions o = {}) : sim(Prepare(std::move(o)))
+    {
+        std::string error;
+        started = sim.Start(&error);
+        EXPECT_TRUE(started) << error;
+    }
+    static kestsim::SimOptions Prepare(kestsim::SimOptions o)
+    {
+        o.announce = false;
+        return o;
+    }
+    bool started = false;
+};
+
+Bytes StatusRead() { return Read(0x77, 994, 69); }
+}  // namespace
+
+TEST(SimLine, AnswersArePacedAtTheLineRate)
+{
+    kestsim::SimOptions o;
+    o.rate = 9600;   // 143 bytes take about 149 ms
+    Sim s(o);
+    Line line(s.sim.InstallationPath());
+    ASSERT_TRUE(line.ok());
+    ASSERT_TRUE(line.Send(StatusRead()));
+    // Note when the first and the last byte arrive; pacing can only make the spread longer.
+    size_t got = 0;
+    steady_clock::time_point first{}, last{};
+    while (got < 143) {
+        const Bytes part = line.Collect(1500, 0, 143 - got);
+        if (part.empty())
+            break;
+        if (got == 0)
+            first = steady_clock::now();
+        last = steady_clock::now();
+        got += part.size();
+    }
+    EXPECT_EQ(got, 143u);
+    EXPECT_GE(duration_cast<milliseconds>(last - first).count(), 120);
+}
+
+TEST(SimLine, ControlCommands)
+{
+    Sim s;
+    const struct {
+        const char *command;
+        const char *answerStart;
+    } cases[] = {
+        {"state", "ok remote=0"},
+        {"type PQ", "ok"},
+        {"type XX", "error"},
+        {"error Uab 1.5 0.1", "ok"},
+        {"error 34 1", "error"},
+        {"phase-error B 0.5", "ok"},
+        {"analog-error 2 1 0.01", "ok"},
+        {"analog-range 5", "error"},
+        {"coefs 6000 100 300 5", "ok"},
+        {"coefs 6000 0 300 5", "error"},
+        {"fault delay:10#2", "ok"},
+        {"fault device:babble:6000@0", "ok"},
+        {"fault split:3", "error"},
+        {"faults", "ok delay:10#2 (2 left) device:babble:6000@0"},
+        {"clear-faults", "ok"},
+        {"faults", "ok"},
+        {"noise 0.5", "error"},
+        {"protocol vq", "ok"},
+        {"frobnicate", "error unknown command"},
+        {"", "error"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(s.sim.Command(c.command).rfind(c.answerStart, 0), 0u) << c.command << " → " << s.sim.Command(c.command);
+    EXPECT_NE(s.sim.Command("state").find("device=PQ"), std::string::npos);
+}
+
+TEST(SimLine, RequestFaults)
+{
+    Sim s;
+    Line line(s.sim.InstallationPath());
+    ASSERT_TRUE(line.ok());
+    const Bytes request = StatusRead();
+
+    // Lost for the next two requests on register 994 only, then answered again.
+    ASSERT_EQ(s.sim.Command("fault noanswer@994#2"), "ok");
+    EXPECT_TRUE(line.Exchange(request, 300).empty());
+    EXPECT_TRUE(ValidAnswer(line.Exchange(Read(0x77, 700, 19))));
+    EXPECT_TRUE(line.Exchange(request, 300).empty());
+    EXPECT_TRUE(ValidAnswer(line.Exchange(request)));
+
+    ASSERT_EQ(s.sim.Command("fault crc#1"), "ok");
+    Bytes a = line.Exchange(request);
+    EXPECT_EQ(a.size(), 143u);
+    EXPECT_FALSE(ValidAnswer(a));
+    a[142] ^= 0x5A;
+    EXPECT_TRUE(ValidAnswer(a));   // only the last check byte was touched
+
+    ASSERT_EQ(s.sim.Command("fault exception:4#1"), "ok");
+    a = line.Exchange(request);
+    EXPECT_EQ(a, Frame({0x77, 0x83, 0x04}));
+
+    ASSERT_EQ(s.sim.Command("fault garbage:7#1"), "ok");
+    a = line.Exchange(request);
+    ASSERT_EQ(a.size(), 150u);
+    EXPECT_TRUE(kestsim::HasValidCrc(a.data(), 143));
+
+    ASSERT_EQ(s.sim.Command("fault babble#1"), "ok");
+    a = line.Exchange(request, 1500, 150);
+    EXPECT_EQ(a.size(), 5000u);
+
+    // Two bursts 400 ms apart: a master that waits 150 ms of silence sees only the first.
+    ASSERT_EQ(s.sim.Command("fault split:10:400#1"), "ok");
+    ASSERT_TRUE(line.Send(request));
+    const Bytes first = line.Collect(1500, 150);
+    const Bytes second = line.Collect(1500, 150);
+    EXPECT_EQ(first.size(), 10u);
+    EXPECT_EQ(second.size(), 133u);
+    Bytes joined = first;
+    joined.insert(joined.end(), second.begin(), second.end());
+    EXPECT_TRUE(ValidAnswer(joined));
+
+    // A delay of 600 ms: nothing within 300 ms, the whole answer afterwards.
+    ASSERT_EQ(s.sim.Command("fault delay:600#1"), "ok");
+    ASSERT_TRUE(line.Send(request));
+    EXPECT_TRUE(line.Collect(300, 50).empty());
+    EXPECT_TRUE(ValidAnswer(line.Collect(1500, 100)));
+
+    // Faults of the other line leave this one alone.
+    ASSERT_EQ(s.sim.Command("fault device:noanswer"), "ok");
+    EXPECT_TRUE(ValidAnswer(line.Exchange(request)));
+}
+
+TEST(SimLine, StateFaults)
+{
+    Sim s;
+    Line line(s.sim.InstallationPath());
+    ASSERT_TRUE(line.ok());
+    auto statusByte = [&](size_t i) {
+        const Bytes a = line.Exchange(StatusRead());
+        return a.size() == 143 ? int(a[i]) : -1;
+    };
+    EXPECT_EQ(statusByte(4) & 1, 0);
+    ASSERT_EQ(s.sim.Command("unplug"), "ok");
+    EXPECT_EQ(statusByte(4) & 1, 1);
+    ASSERT_EQ(s.sim.Command("replug"), "ok");
+    EXPECT_EQ(statusByte(4) & 1, 0);
+    ASSERT_EQ(s.sim.Command("unplug 300"), "ok");   // comes back by itself
+    EXPECT_EQ(statusByte(4) & 1, 1);
+    std::this_thread::sleep_for(milliseconds(600));
+    EXPECT_EQ(statusByte(4) & 1, 0);
+
+    ASSERT_EQ(s.sim.Command("amplifier 3"), "ok");
+    EXPECT_EQ(statusByte(3), 3);
+    EXPECT_EQ(statusByte(4) & 2, 2);
+    ASSERT_EQ(s.sim.Command("amplifier 0"), "ok");
+    EXPECT_EQ(statusByte(4) & 2, 0);
+}
+
+TEST(SimLine, HangUpAndBack)
+{
+    char dir[] = "/tmp/kest-sim-test-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string link = std::string(dir) + "/inst";
+    kestsim::SimOptions o;
+    o.installationLink = link;
+    o.logFile = std::string(dir) + "/log";
+    {
+        Sim s(o);
+        const std::string before = s.sim.InstallationPath();
+        Line line(link);
+        ASSERT_TRUE(line.ok());
+        ASSERT_TRUE(ValidAnswer(line.Exchange(StatusRead())));
+        ASSERT_EQ(s.sim.Command("hangup installation 400"), "ok");
+        // The open line is dead: the client sees the hang-up.
+        line.Send(StatusRead());
+        line.Collect(300);
+        EXPECT_TRUE(line.hungUp());
+        std::string after;
+        for (int i = 0; i < 40 && (after.empty() || after == before); ++i) {
+            std::this_thread::sleep_for(milliseconds(50));
+            const std::string state = s.sim.Command("state");
+            if (state.find("installation-line=down") == std::string::npos)
+                after = s.sim.InstallationPath();
+        }
+        ASSERT_FALSE(after.empty());
+        char target[256] = {};
+        ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+        EXPECT_EQ(after, target);
+        Line again(link);
+        ASSERT_TRUE(again.ok());
+        EXPECT_TRUE(ValidAnswer(again.Exchange(StatusRead())));
+    }
+    // Stopped: the link is gone, the log holds both directions with time stamps.
+    EXPECT_NE(access(link.c_str(), F_OK), 0);
+    FILE *f = fopen(o.logFile.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    char buf[8192];
+    const size_t n = fread(buf, 1, sizeof buf - 1, f);
+    fclose(f);
+    const std::string log(buf, n);
+    EXPECT_NE(log.find("installation rx 77 03 03 E2 00 45"), std::string::npos);
+    EXPECT_NE(log.find("installation tx 77 03 8A"), std::string::npos);
+    EXPECT_NE(log.find("hang-up"), std::string::npos);
+    std::remove(o.logFile.c_str());
+    rmdir(dir);
+}
