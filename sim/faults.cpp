@@ -49,23 +49,22 @@ std::optional<Fault> ParseFault(const std::string &specText, std::string &error)
     Fault f;
     f.text = specText;
     std::string spec = specText;
-    const size_t hash = spec.find('#');
-    if (hash != std::string::npos) {
-        if (!ToInt(spec.substr(hash + 1), 1, 1000000, f.remaining)) {
-            error = "bad count in '" + specText + "'";
-            return std::nullopt;
+    // "@REGISTER" and "#COUNT" may come in either order after the kind and its arguments.
+    for (size_t mark; (mark = spec.find_last_of("@#")) != std::string::npos; spec.erase(mark)) {
+        const std::string value = spec.substr(mark + 1);
+        if (spec[mark] == '#') {
+            if (!ToInt(value, 1, 1000000, f.remaining)) {
+                error = "bad count in '" + specText + "'";
+                return std::nullopt;
+            }
+        } else {
+            int reg;
+            if (!ToInt(value, 0, 0xFFFF, reg)) {
+                error = "bad register in '" + specText + "'";
+                return std::nullopt;
+            }
+            f.reg = uint16_t(reg);
         }
-        spec.erase(hash);
-    }
-    const size_t at = spec.find('@');
-    if (at != std::string::npos) {
-        int reg;
-        if (!ToInt(spec.substr(at + 1), 0, 0xFFFF, reg)) {
-            error = "bad register in '" + specText + "'";
-            return std::nullopt;
-        }
-        f.reg = uint16_t(reg);
-        spec.erase(at);
     }
     std::vector<std::string> parts = Split(spec, ':');
     if (!parts.empty() && (parts[0] == "installation" || parts[0] == "device")) {
