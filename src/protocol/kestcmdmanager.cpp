@@ -233,9 +233,7 @@ void TKestCmdManager::ReadOne(const TFrame &answer, int position, TParameter &ta
 
 TParametersAndStatusPtr TKestCmdManager::WithStatus(TParametersPtr parameters) const
 {
-    auto result = std::make_shared<TParametersAndStatus>();
-    result->Parameters = std::move(parameters);
-    return result;
+    return std::make_shared<TParametersAndStatus>(std::move(parameters));
 }
 
 TParametersPtr TKestCmdManager::GetParametersFromFrame_ConfigurationQX4(const TFrame &answer, int start) const

@@ -67,7 +67,14 @@ std::string FloatToStr(double value)
 
     std::string digits;
     int exponent = 0;
-    Decompose(value, digits, exponent);
+    if (std::fabs(value) >= 1.797693134862315e308) {
+        // Rounding the largest doubles to 15 digits would pass the largest double and the text
+        // would not read back; cut them instead.
+        digits = "179769313486231";
+        exponent = 308;
+    } else {
+        Decompose(value, digits, exponent);
+    }
 
     std::string out;
     if (value < 0)

@@ -1,27 +1,47 @@
 #include "parameters.h"
 
+#include <array>
 #include <utility>
 
 namespace {
-const QString kV = QStringLiteral("V");
-const QString kA = QStringLiteral("A");
-const QString kW = QStringLiteral("W");
-const QString kVar = QStringLiteral("Var");
-const QString kVA = QStringLiteral("V\u00B7A");
+
+// The 33 quantities, built once: every new reading set copies them, which only shares the texts.
+const TParameter &Proto(int index)
+{
+    static const std::array<TParameter, TParameters::kCount> protos = [] {
+        const QString V = QStringLiteral("V"), A = QStringLiteral("A"), W = QStringLiteral("W"),
+                      Var = QStringLiteral("Var"), VA = QStringLiteral("V\u00B7A"), none;
+        return std::array<TParameter, TParameters::kCount>{
+            TParameter(1, QStringLiteral("Ua"), V),    TParameter(2, QStringLiteral("Ub"), V),
+            TParameter(3, QStringLiteral("Uc"), V),    TParameter(4, QStringLiteral("Ia"), A),
+            TParameter(5, QStringLiteral("Ib"), A),    TParameter(6, QStringLiteral("Ic"), A),
+            TParameter(7, QStringLiteral("Uab"), V),   TParameter(8, QStringLiteral("Ubc"), V),
+            TParameter(9, QStringLiteral("Uac"), V),   TParameter(10, QStringLiteral("Pa"), W),
+            TParameter(11, QStringLiteral("Pb"), W),   TParameter(12, QStringLiteral("Pc"), W),
+            TParameter(13, QStringLiteral("Qa"), Var), TParameter(14, QStringLiteral("Qb"), Var),
+            TParameter(15, QStringLiteral("Qc"), Var), TParameter(16, QStringLiteral("Sa"), VA),
+            TParameter(17, QStringLiteral("Sb"), VA),  TParameter(18, QStringLiteral("Sc"), VA),
+            TParameter(19, QStringLiteral("Ka"), none), TParameter(20, QStringLiteral("Kb"), none),
+            TParameter(21, QStringLiteral("Kc"), none), TParameter(22, QStringLiteral("P"), W),
+            TParameter(23, QStringLiteral("Q"), Var),  TParameter(24, QStringLiteral("S"), VA),
+            TParameter(25, QStringLiteral("K сум."), none), TParameter(26, QStringLiteral("F"), QStringLiteral("Hz")),
+            TParameter(27, QStringLiteral("U фазное ср."), V), TParameter(28, QStringLiteral("I ср."), A),
+            TParameter(29, QStringLiteral("U лин. ср."), V), TParameter(30, QStringLiteral("U0"), V),
+            TParameter(31, QStringLiteral("I0"), A),   TParameter(32, QStringLiteral("Wa"), none),
+            TParameter(33, QStringLiteral("Wr"), none)};
+    }();
+    return protos[static_cast<size_t>(index - 1)];
+}
+
 } // namespace
 
 TParameters::TParameters()
-    : Ua(1, "Ua", kV), Ub(2, "Ub", kV), Uc(3, "Uc", kV),
-      Ia(4, "Ia", kA), Ib(5, "Ib", kA), Ic(6, "Ic", kA),
-      ULa(7, "Uab", kV), ULb(8, "Ubc", kV), ULc(9, "Uac", kV),
-      Pa(10, "Pa", kW), Pb(11, "Pb", kW), Pc(12, "Pc", kW),
-      Qa(13, "Qa", kVar), Qb(14, "Qb", kVar), Qc(15, "Qc", kVar),
-      Sa(16, "Sa", kVA), Sb(17, "Sb", kVA), Sc(18, "Sc", kVA),
-      Ka(19, "Ka", QString()), Kb(20, "Kb", QString()), Kc(21, "Kc", QString()),
-      P(22, "P", kW), S(24, "S", kVA), Q(23, "Q", kVar), K(25, QStringLiteral("K сум."), QString()),
-      Freq(26, "F", QStringLiteral("Hz")), U(27, QStringLiteral("U фазное ср."), kV),
-      I(28, QStringLiteral("I ср."), kA), UL(29, QStringLiteral("U лин. ср."), kV),
-      U0(30, "U0", kV), I0(31, "I0", kA), Ea(32, "Wa", QString()), Er(33, "Wr", QString())
+    : Ua(Proto(1)), Ub(Proto(2)), Uc(Proto(3)), Ia(Proto(4)), Ib(Proto(5)), Ic(Proto(6)),
+      ULa(Proto(7)), ULb(Proto(8)), ULc(Proto(9)), Pa(Proto(10)), Pb(Proto(11)), Pc(Proto(12)),
+      Qa(Proto(13)), Qb(Proto(14)), Qc(Proto(15)), Sa(Proto(16)), Sb(Proto(17)), Sc(Proto(18)),
+      Ka(Proto(19)), Kb(Proto(20)), Kc(Proto(21)), P(Proto(22)), S(Proto(24)), Q(Proto(23)),
+      K(Proto(25)), Freq(Proto(26)), U(Proto(27)), I(Proto(28)), UL(Proto(29)), U0(Proto(30)),
+      I0(Proto(31)), Ea(Proto(32)), Er(Proto(33))
 {
     BindArray();
 }

@@ -85,7 +85,13 @@ private:
 using TParametersPtr = std::shared_ptr<TParameters>;
 
 struct TParametersAndStatus {
-    TParametersPtr Parameters = std::make_shared<TParameters>(); // never null
+    TParametersAndStatus() : Parameters(std::make_shared<TParameters>()) {}
+    explicit TParametersAndStatus(TParametersPtr parameters)
+        : Parameters(parameters ? std::move(parameters) : std::make_shared<TParameters>())
+    {
+    }
+
+    TParametersPtr Parameters; // never null
     bool isDeviceDisconnected = false;
     bool HasAmplifierError = false;
     uint8_t AmplifierErrorNum = 0;

@@ -38,7 +38,9 @@ TEST(NumberFormat, GeneralForm)
         {9.9e-6, "9,9E-6"},
         {1.5e-6, "1,5E-6"},
         {5e-324, "5E-324"},                         // shortest, not 15 digits
-        {1.7976931348623157e308, "1,79769313486232E308"},
+        {1.7976931348623157e308, "1,79769313486231E308"},  // cut, not rounded past the largest double
+        {-1.797693134862315e308, "-1,79769313486231E308"},
+        {1.797693134862314e308, "1,79769313486231E308"},
         {0.999999999999999944, "1"},                // rounds up across a power of ten
         {100.0, "100"},
         {1e14, "100000000000000"},
@@ -78,6 +80,12 @@ TEST(NumberFormat, ShortestTextReadsBackExactly)
         sig.erase(0, sig.find_first_not_of('0'));
         sig.erase(sig.find_last_not_of('0') + 1);
         ASSERT_LE(static_cast<int>(sig.size()), n) << src << " -> " << text;
+    }
+    // Every text the writer makes reads back, the extremes included.
+    for (double v : {1.7976931348623157e308, -1.7976931348623157e308, 2.2250738585072014e-308, 5e-324,
+                     -5e-324, 1.797693134862315e308, 9.999999999999999e22}) {
+        double back = 0;
+        EXPECT_TRUE(TryStrToFloat(FloatToStr(v), back)) << FloatToStr(v);
     }
     // Singles from the devices, widened to double, keep all the digits up to 15.
     const float single = 1.234f; // 3F 9D F3 B6
