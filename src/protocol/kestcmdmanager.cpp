@@ -291,7 +291,7 @@ TParametersPtr TKestCmdManager::GetParametersFromFrame_ConfigurationPQ(const TFr
 {
     auto params = std::make_shared<TParameters>();
     ReadOne(answer, start, params->P);
-    ReadOne(answer, start + 4, params->Q);
+    ReadOne(answer, start <= TFrame::kCapacity ? start + 4 : start, params->Q);
     return params;
 }
 

@@ -183,7 +183,7 @@ bool TModbusCommands::HasRegister(const TFrame &frame, int reg)
 std::optional<double> TModbusCommands::TryParseFloat(const TFrame &cmd, int position) const
 {
     // Bytes position-1 .. position+2 must all be inside the answer.
-    if (position < 1 || !ByteAt(cmd, position + 2))
+    if (position < 1 || position > TFrame::kCapacity || !ByteAt(cmd, position + 2))
         return std::nullopt;
     return DecodeFloat(&cmd.data[static_cast<size_t>(position - 1)]);
 }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -244,7 +245,7 @@ TEST(ModbusCodec, ReadersNeverLookPastTheAnswer)
     EXPECT_EQ(TModbusCommands::ParseInteger(Answer("01 03 02 12 34"), 4), 0x1234);
 
     const TFrame empty = Answer(std::vector<uint8_t>{});
-    for (int pos : {-5, 0, 1, 4, 4095, 4096, 1 << 30}) {
+    for (int pos : {-5, 0, 1, 4, 4095, 4096, 1 << 30, INT_MAX, INT_MIN}) {
         EXPECT_FALSE(big.TryParseFloat(empty, pos).has_value());
         EXPECT_FALSE(TModbusCommands::TryParseInteger(empty, pos).has_value());
     }
