@@ -59,13 +59,14 @@ Outputs Installation::CurrentOutputs() const
     // The voltage flag register chooses the amplifier that drives phase A: 0 puts the 650 V
     // amplifier there (its setpoint shares registers 100/136, its switch is 218).
     const bool u650 = control[kVoltageFlag] == 0;
-    o.u[0] = on(u650 ? 9 : 0) ? Setpoint(OutputFloat(100)) : 0.0;
+    const bool aOn = on(u650 ? 9 : 0);
+    o.u[0] = aOn ? Setpoint(OutputFloat(100)) : 0.0;
     o.u[1] = on(1) ? Setpoint(OutputFloat(102)) : 0.0;
     o.u[2] = on(2) ? Setpoint(OutputFloat(104)) : 0.0;
-    if (u650 && control[kSpeedOver300] == 1) {
+    if (control[kSpeedOver300] == 1) {
         // Over 300 V the amplifiers of A and C are put in series on terminal A; a switched-off
         // phase-A amplifier opens the chain.
-        o.u[0] = on(9) ? o.u[0] + o.u[2] : 0.0;
+        o.u[0] = aOn ? o.u[0] + o.u[2] : 0.0;
         o.u[2] = 0.0;
     }
     const bool fiveAmp = control[kRange5A] != 0;

@@ -33,6 +33,7 @@ public:
     double energyA = 0, energyR = 0;          // W·h, var·h
 
     Outputs CurrentOutputs() const;
+    float OutputSetpoint(int reg) const { return OutputFloat(reg); }   // the float at 100 … 142
     Quantities Meter(const Transducer &t);                 // with noise when enabled
     double MeasuredAnalog(const Transducer &t);            // mA, with noise when enabled
     bool TransducerConnected(const Transducer &t) const;

@@ -146,6 +146,19 @@ TEST(SimLine, RequestFaults)
     // Faults of the other line leave this one alone.
     ASSERT_EQ(s.sim.Command("fault device:noanswer"), "ok");
     EXPECT_TRUE(ValidAnswer(line.Exchange(request)));
+
+    // On the transducer's port, per register: the refused address write changes nothing.
+    Line dev(s.sim.DevicePath());
+    ASSERT_TRUE(dev.ok());
+    ASSERT_EQ(s.sim.Command("clear-faults"), "ok");
+    ASSERT_EQ(s.sim.Command("fault device:exception:4@0x204#1"), "ok");
+    EXPECT_TRUE(ValidAnswer(dev.Exchange(Read(1, 0x210, 1))));
+    EXPECT_EQ(dev.Exchange(WriteOne(1, 0x204, 7)), Frame({0x01, 0x86, 0x04}));
+    EXPECT_NE(s.sim.Command("memory").find("ok address=1 "), std::string::npos);
+    // A transducer that is not there does not answer with an exception either.
+    ASSERT_EQ(s.sim.Command("unplug"), "ok");
+    ASSERT_EQ(s.sim.Command("fault device:exception:4#1"), "ok");
+    EXPECT_TRUE(dev.Exchange(Read(1, 0x210, 1), 300).empty());
 }
 
 TEST(SimLine, StateFaults)

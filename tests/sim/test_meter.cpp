@@ -100,6 +100,14 @@ TEST(SimMeter, VoltageChannelOver300)
     // Its own switch (218) governs phase A now.
     ASSERT_TRUE(ValidAnswer(b.Installation(WriteOne(0x77, 218, 0))));
     EXPECT_EQ(Bench::Quantity(b.Status(), kUa), 0.0f);
+    // With the ordinary phase-A amplifier the series connection works the same way.
+    ASSERT_TRUE(ValidAnswer(b.Installation(WriteOne(0x77, 4, 1))));
+    EXPECT_NEAR(Bench::Quantity(b.Status(), kUa), 400.0, 1e-3);
+    // Speed index 3 (the usual 9600 bit/s) is not the switch.
+    ASSERT_TRUE(ValidAnswer(b.Installation(WriteOne(0x77, 14, 3))));
+    st = b.Status();
+    EXPECT_NEAR(Bench::Quantity(st, kUa), 200.0, 1e-3);
+    EXPECT_NEAR(Bench::Quantity(st, kUc), 200.0, 1e-3);
 }
 
 TEST(SimMeter, AmplifierFailureAndEnergy)
