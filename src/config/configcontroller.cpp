@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <cmath>
+
 namespace {
 
 const QString kLaunch = QStringLiteral("Launch");
@@ -165,7 +167,9 @@ void TConfigController::WriteUpdateFlag(bool value)
 double TConfigController::ReadTag(const QString &group, const QString &tag) const
 {
     try {
-        return ini.ReadFloat(group, tag, 1.0);
+        // A step of "NAN" or "INF" would make its control useless.
+        const double step = ini.ReadFloat(group, tag, 1.0);
+        return std::isfinite(step) ? step : 1.0;
     } catch (...) {
         return 1.0;
     }

@@ -22,13 +22,14 @@ namespace {
 const QString kPort1 = QStringLiteral("Port1");
 const QString kPort2 = QStringLiteral("Port2");
 
-QComboBox *MakeCombo(QWidget *parent, const char *name)
+QComboBox *MakeCombo(QWidget *parent, const char *name, int width)
 {
     auto *combo = new QComboBox(parent);
     combo->setObjectName(QString::fromLatin1(name));
     combo->setEditable(true); // a port or rate not in the list can still be typed
     combo->setInsertPolicy(QComboBox::NoInsert);
-    combo->setMinimumContentsLength(14);
+    combo->setMinimumContentsLength(width);
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     return combo;
 }
 
@@ -67,11 +68,11 @@ TSettingsForm::TSettingsForm(QWidget *parent) : QDialog(parent)
 
     // Ports.
     auto *ports = new QGridLayout;
-    cbKestPort = MakeCombo(this, "cbKestPort");
-    cbKestRate = MakeCombo(this, "cbKestRate");
+    cbKestPort = MakeCombo(this, "cbKestPort", 22);
+    cbKestRate = MakeCombo(this, "cbKestRate", 8);
     cbKestRate->addItem(QStringLiteral("115200"));
-    cbDevicePort = MakeCombo(this, "cbDevicePort");
-    cbDeviceRate = MakeCombo(this, "cbDeviceRate");
+    cbDevicePort = MakeCombo(this, "cbDevicePort", 22);
+    cbDeviceRate = MakeCombo(this, "cbDeviceRate", 8);
     ports->addWidget(new QLabel(QStringLiteral("Порт установки"), this), 0, 0);
     ports->addWidget(cbKestPort, 0, 1);
     ports->addWidget(new QLabel(QStringLiteral("Скорость"), this), 0, 2);
@@ -131,6 +132,7 @@ TSettingsForm::TSettingsForm(QWidget *parent) : QDialog(parent)
         errorGrid->addWidget(new QLabel(QStringLiteral("%"), errors), row, 2);
         ++row;
     }
+    errorGrid->setColumnStretch(3, 1);
     root->addWidget(errors);
 
     // Options.

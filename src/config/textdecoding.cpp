@@ -87,6 +87,15 @@ QString DecodeWindows1251(QByteArrayView bytes)
 
 QString DecodeTextFile(const QByteArray &bytes, TTextEncoding *detected)
 {
+    if (bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFF && uint8_t(bytes[1]) == 0xFE) {
+        if (detected)
+            *detected = TTextEncoding::Utf16LE;
+        const QByteArrayView units = QByteArrayView(bytes).sliced(2);
+        QString out(units.size() / 2, Qt::Uninitialized);
+        for (qsizetype i = 0; i + 1 < units.size(); i += 2)
+            out[i / 2] = QChar(char16_t(uint8_t(units[i]) | (uint8_t(units[i + 1]) << 8)));
+        return out;
+    }
     QByteArrayView rest(bytes);
     const bool bom = HasUtf8Bom(rest);
     if (bom)

@@ -8,7 +8,7 @@
 
 namespace KestText {
 
-enum class TTextEncoding { Utf8, Utf8WithBom, Windows1251 };
+enum class TTextEncoding { Utf8, Utf8WithBom, Utf16LE, Windows1251 };
 
 // True when the bytes form valid UTF-8 (an empty array is valid).
 bool IsValidUtf8(QByteArrayView bytes);
@@ -17,7 +17,8 @@ bool IsValidUtf8(QByteArrayView bytes);
 // byte (0x98) becomes U+FFFD.
 QString DecodeWindows1251(QByteArrayView bytes);
 
-// Decodes a whole file: a UTF-8 byte-order mark is skipped; valid UTF-8 is read as such. Otherwise
+// Decodes a whole file: a UTF-8 byte-order mark is skipped; valid UTF-8 is read as such; a UTF-16
+// little-endian mark (Notepad's "Unicode", which the profile services also read) means UTF-16. Otherwise
 // each line that is not valid UTF-8 is read as code page 1251 (`detected` then says Windows1251).
 QString DecodeTextFile(const QByteArray &bytes, TTextEncoding *detected = nullptr);
 

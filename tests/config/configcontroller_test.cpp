@@ -83,6 +83,12 @@ TEST(ConfigController, TagsUseTheDecimalComma)
     config.ini.WriteString("Increments", "F", "");
     EXPECT_EQ(config.ReadTag("Increments", "U"), 1.0);
     EXPECT_EQ(config.ReadTag("Increments", "F"), 1.0);
+    for (const char *text : {"NAN", "INF", "-INF", "1E400"}) {
+        config.ini.WriteString("Increments", "Угол", text);
+        EXPECT_EQ(config.ReadTag("Increments", "Угол"), 1.0) << text;
+    }
+    config.ini.WriteString("Increments", "Угол", "0.25"); // a point typed by hand is read too
+    EXPECT_EQ(config.ReadTag("Increments", "Угол"), 0.25);
 }
 
 TEST(ConfigController, Arrays)

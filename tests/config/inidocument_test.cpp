@@ -173,6 +173,10 @@ TEST(TextDecoding, FileFallsBackToWindows1251)
     EXPECT_EQ(KestText::DecodeTextFile(QByteArray("k=\xD1\x8F"), &enc), QStringLiteral("k=я"));
     EXPECT_EQ(enc, KestText::TTextEncoding::Utf8);
 
+    EXPECT_EQ(KestText::DecodeTextFile(QByteArray("\xFF\xFE[\x00\x4F\x04]\x00\x0A\x00", 10), &enc),
+              QStringLiteral("[я]\n"));
+    EXPECT_EQ(enc, KestText::TTextEncoding::Utf16LE);
+
     // A UTF-8 file with one line in 1251 keeps its UTF-8 lines.
     EXPECT_EQ(KestText::DecodeTextFile(QByteArray("a=\xD1\x8F\nb=\xFF\n"), &enc), QStringLiteral("a=я\nb=я\n"));
     EXPECT_EQ(enc, KestText::TTextEncoding::Windows1251);

@@ -9,6 +9,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QImage>
+#include <QPixmap>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -219,6 +221,21 @@ TEST_F(SettingsFormTest, WithoutTransportsOnlyValues)
     form->edU380_4->setText("220");
     form->btnOK->click();
     EXPECT_EQ(TGlobalConfig(config.get()).ReadU380_4(), QStringLiteral("220"));
+}
+
+// A picture of the filled dialog in the build folder, for a person to look at.
+TEST_F(SettingsFormTest, Screenshot)
+{
+    config->WritePort("Port1", portA);
+    auto form = Open();
+    form->adjustSize();
+    const QImage image = form->grab().toImage();
+    ASSERT_FALSE(image.isNull());
+    EXPECT_LT(image.width(), 1000);
+    EXPECT_LT(image.height(), 900);
+    const char *dir = std::getenv("KEST_BINARY_DIR");
+    const QString path = QString::fromUtf8(dir && *dir ? dir : ".") + "/settingsform.png";
+    EXPECT_TRUE(image.save(path)) << path.toStdString();
 }
 
 } // namespace
