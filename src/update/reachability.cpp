@@ -236,6 +236,8 @@ TProbeResult ProbeHost(const QString &host, int port, const TProbeOptions &optio
 {
     if (used)
         *used = options.method == TProbeMethod::Tcp ? TProbeMethod::Tcp : TProbeMethod::Icmp;
+    if (aborted && aborted())
+        return TProbeResult::Aborted;
     bool wasAborted = false;
     const QHostAddress address = Resolve(host, options.timeoutMs, aborted, wasAborted);
     if (wasAborted)

@@ -53,7 +53,7 @@ TFetchResult Run(QNetworkReply *reply, const QUrl &origin, const TAbortCheck &ab
         }
     });
     const auto drain = [&] {
-        if (stopped != TFetchResult::Ok)
+        if (stopped != TFetchResult::Ok || !reply->isOpen())
             return;
         const QByteArray piece = reply->readAll();
         if (piece.isEmpty())
