@@ -920,6 +920,10 @@ bool KestSimulator::Start(std::string *errorOut)
     d.rng.seed(d.opt.seed);
     d.inst.Seed(d.opt.seed);
     d.stopping = false;
+    for (Port &p : d.ports) {
+        p.down = false;
+        p.announce.clear();
+    }
     d.ports[0].line = Line::Installation;
     d.ports[0].name = "installation";
     d.ports[0].link = d.opt.installationLink;
