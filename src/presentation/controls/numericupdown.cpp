@@ -127,14 +127,19 @@ double TNumericUpDown::Step() const
     return std::isfinite(step) && step > 0 ? step : 1.0;
 }
 
-void TNumericUpDown::Commit()
+double TNumericUpDown::TypedValue() const
 {
     double typed = 0;
     if (!TryStrToFloat(valueControl->text(), typed))
         typed = 0;
     if (typed < FMin)
         typed = FMin;
-    SetValue(typed);
+    return typed;
+}
+
+void TNumericUpDown::Commit()
+{
+    SetValue(TypedValue());
 }
 
 void TNumericUpDown::StepUp()
@@ -146,8 +151,7 @@ void TNumericUpDown::StepUp()
 
 void TNumericUpDown::StepDown()
 {
-    Commit();
-    double value = FValue;
+    double value = TypedValue();
     if (value > FMax) {
         value = FMax;
     } else if (value != FMin) {

@@ -101,6 +101,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // The typed text as a number: not a number gives 0, anything below the minimum the minimum.
+    double TypedValue() const;
     void RunAction();
 
     QString FText;
