@@ -164,6 +164,8 @@ protected:
         engine_ = std::make_unique<TDeviceInterface>(nullptr, &callback_);
         engine_->SetPort(*server_->ReadyPath());
         engine_->SetRate("115200");
+        // Python on a busy machine can be slow to answer; a re-send here would only blur the counts.
+        engine_->SetResponseTimeOut(2000);
         ASSERT_NO_THROW(engine_->OpenPort());
         codec_.SetByteOrder(0, 1, 2, 3);
     }
