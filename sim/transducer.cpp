@@ -407,7 +407,7 @@ std::optional<Bytes> Transducer::Handle(const Request &rq, const Outputs &out, d
     case kFnWriteMany: {
         if (rq.count < 1 || rq.count > 123 || rq.data.size() != size_t(rq.count) * 2)
             return BuildException(addr, rq.function, 3);
-        // Check every word first so that a refused block changes nothing.
+        // Check every address first: a block that touches an unknown cell changes nothing.
         for (unsigned n = 0; n < rq.count; ++n) {
             const uint16_t off = uint16_t(rq.reg + 2 * n);
             const Cell cell = Classify(off);
@@ -420,6 +420,19 @@ std::optional<Bytes> Transducer::Handle(const Request &rq, const Outputs &out, d
             }
         }
         const Quantities secondary = Readings(out, energyA, energyR);
+        // A value refused half-way through the block leaves the device as it was.
+        const TransducerMemory memBefore = mem, savedBefore = saved;
+        const int modeBefore = analogMode;
+        const auto refsBefore = references;
+        const auto analogRefsBefore = analogReferences;
+        auto refuse = [&](uint8_t code) {
+            mem = memBefore;
+            saved = savedBefore;
+            analogMode = modeBefore;
+            references = refsBefore;
+            analogReferences = analogRefsBefore;
+            return BuildException(addr, rq.function, code);
+        };
         for (unsigned n = 0; n < rq.count; ++n) {
             const uint16_t off = uint16_t(rq.reg + 2 * n);
             const uint8_t *p = &rq.data[2 * n];
@@ -427,7 +440,7 @@ std::optional<Bytes> Transducer::Handle(const Request &rq, const Outputs &out, d
             if (cell != Cell::Float) {
                 const uint8_t code = WriteWord(off, GetU16(p), false);
                 if (code)
-                    return BuildException(addr, rq.function, code);
+                    return refuse(code);
                 continue;
             }
             if ((off & 3) != 0)
@@ -452,7 +465,7 @@ std::optional<Bytes> Transducer::Handle(const Request &rq, const Outputs &out, d
                     mem.analogGainCorr[o] *= (target - middle - offset) / measuredSpan;
             } else {
                 if (!(std::isfinite(value) && value > 0))
-                    return BuildException(addr, rq.function, 3);
+                    return refuse(3);
                 if (off == 0x800) mem.u1 = value;
                 else if (off == 0x804) mem.u2 = value;
                 else if (off == 0x808) mem.i1 = value;
