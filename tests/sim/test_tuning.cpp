@@ -236,6 +236,7 @@ TEST_F(Tuning, IdentityAddressAndMemory)
     EXPECT_EQ(devLine->Exchange(WriteWords(0x01, 0x0702, {0, 0})), Frame({0x01, 0x90, 0x02}));
     EXPECT_EQ(devLine->Exchange(WriteOne(0x01, 0x0280, 6)), Frame({0x01, 0x86, 0x03}));
     // A coefficient block with a zero in it is refused as a whole.
+    c.U1 = 7000;
     c.I2 = 0;
     EXPECT_EQ(devLine->Exchange(Of(dev.CreateCmdWriteTransfCoefs(c))), Frame({0x01, 0x90, 0x03}));
     EXPECT_DOUBLE_EQ(dev.ParseFloat(ToFrame(Dev(dev.CreateCmdReadTransfCoefs())), 4), 6000);
