@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,7 +93,7 @@ void TIniFile::SetWriteFaultHookForTesting(TWriteFaultHook hook)
     FaultHook() = std::move(hook);
 }
 
-TIniDocument TIniFile::Load() const
+TIniDocument TIniFile::LoadFile() const
 {
     const QFileInfo info(fileName_);
     if (!info.exists()) // also a link to nothing: the first write creates its target
@@ -179,24 +178,82 @@ void TIniFile::WriteFileAtomically(const QString &path, const QByteArray &bytes)
     if (::rename(tmpName.constData(), QFile::encodeName(target).constData()) != 0)
         abandon("cannot rename", errno);
 
-    // The rename itself reaches the disk with the folder.
-    const int dfd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
+    // The folder is not synced: on a power loss the rename may be undone, which leaves the old
+    // file, complete. Syncing it would double the time of every settings write.
+}
+
+TIniDocument TIniFile::Load() const
+{
+    return batch_ ? batch_->doc : LoadFile();
 }
 
 void TIniFile::Modify(const std::function<void(TIniDocument &)> &change)
 {
+    if (batch_) {
+        change(batch_->doc);
+        return;
+    }
     // A file that exists but cannot be read is not overwritten: the write is refused instead.
-    TIniDocument doc = Load();
+    TIniDocument doc = LoadFile();
     const QString before = doc.Serialize();
     change(doc);
     const QString after = doc.Serialize();
     if (after == before)
         return;
     WriteFileAtomically(fileName_, after.toUtf8());
+}
+
+void TIniFile::BeginBatch()
+{
+    if (batch_) {
+        ++batch_->depth;
+        return;
+    }
+    // Raises like a read when the file cannot be read; no batch is open then.
+    TIniDocument doc = LoadFile();
+    const QString text = doc.Serialize();
+    batch_ = std::make_unique<TBatchState>(TBatchState{std::move(doc), text, 1});
+}
+
+void TIniFile::EndBatch()
+{
+    if (!batch_)
+        return;
+    if (--batch_->depth > 0)
+        return;
+    const std::unique_ptr<TBatchState> batch = std::move(batch_);
+    const QString after = batch->doc.Serialize();
+    if (after != batch->original)
+        WriteFileAtomically(fileName_, after.toUtf8());
+}
+
+TIniFile::~TIniFile() = default;
+
+TIniBatch::TIniBatch(TIniFile &ini) : ini_(ini)
+{
+    try {
+        ini_.BeginBatch();
+        open_ = true;
+    } catch (...) {
+        // Unreadable file: the writes inside go one by one and fail (are dropped) one by one.
+    }
+}
+
+TIniBatch::~TIniBatch()
+{
+    try {
+        Commit();
+    } catch (...) {
+        // Dropped, as any failed settings write; the file stays as it was.
+    }
+}
+
+void TIniBatch::Commit()
+{
+    if (!open_)
+        return;
+    open_ = false;
+    ini_.EndBatch();
 }
 
 QString TIniFile::ReadString(const QString &section, const QString &key, const QString &defaultValue) const

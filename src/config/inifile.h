@@ -14,6 +14,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <stdexcept>
 
 class EIniFileError : public std::runtime_error {
@@ -24,6 +25,9 @@ public:
 class TIniFile {
 public:
     explicit TIniFile(const QString &fileName);
+    ~TIniFile();
+    TIniFile(const TIniFile &) = delete;
+    TIniFile &operator=(const TIniFile &) = delete;
 
     const QString &FileName() const { return fileName_; }
 
@@ -49,7 +53,8 @@ public:
     void DeleteKey(const QString &section, const QString &key);
     void EraseSection(const QString &section);
 
-    // The whole file parsed (empty when absent). Raises EIniFileError when it cannot be read.
+    // The whole file parsed (empty when absent), or the batch's state while one is open. Raises
+    // EIniFileError when the file cannot be read.
     TIniDocument Load() const;
 
     // Files larger than this are not settings files; reading one is a failure.
@@ -67,8 +72,37 @@ public:
     static void WriteFileAtomically(const QString &path, const QByteArray &bytes);
 
 private:
+    friend class TIniBatch;
+    struct TBatchState {
+        TIniDocument doc;
+        QString original;
+        int depth;
+    };
+
+    TIniDocument LoadFile() const;
     // Applies `change` to the document and stores it; nothing is written when the text is unchanged.
     void Modify(const std::function<void(TIniDocument &)> &change);
+    void BeginBatch();
+    void EndBatch();
 
     QString fileName_;
+    std::unique_ptr<TBatchState> batch_;
+};
+
+// Several writes that belong together (a dialog's "OK") stored as one atomic write when the batch
+// ends: reads inside the batch see its writes, and either all of them reach the file or, when the
+// final write fails, none does. Batches may nest; the outermost one writes.
+class TIniBatch {
+public:
+    explicit TIniBatch(TIniFile &ini);
+    ~TIniBatch(); // commits; a failure is dropped
+    TIniBatch(const TIniBatch &) = delete;
+    TIniBatch &operator=(const TIniBatch &) = delete;
+
+    // Writes now; raises EIniFileError when the write fails (the file then stays as it was).
+    void Commit();
+
+private:
+    TIniFile &ini_;
+    bool open_ = false;
 };

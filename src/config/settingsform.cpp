@@ -271,6 +271,8 @@ void TSettingsForm::ConfirmSettings()
     step([&] { if (devInterface2) devInterface2->ClosePort(); });
 
     if (config_ && appConfig) {
+        // One atomic write for all of them: the dialog's values reach the file together or not at all.
+        TIniBatch batch(config_->ini);
         config_->WritePort(kPort1, cbKestPort->currentText());
         config_->WriteRate(kPort1, cbKestRate->currentText());
         config_->WritePort(kPort2, cbDevicePort->currentText());

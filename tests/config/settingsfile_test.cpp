@@ -216,4 +216,43 @@ TEST(IniFile, UnchangedValueDoesNotRewrite)
     EXPECT_EQ(ReadAll(path), QByteArray());
 }
 
+TEST(IniFile, BatchWritesOnceAtTheEnd)
+{
+    HookGuard guard;
+    const QString folder = KestTestHome::NewFolder();
+    const QString path = folder + QStringLiteral("/Settings.txt");
+    const QByteArray old("[A]\nx=1\n");
+    WriteAll(path, old);
+    TIniFile ini(path);
+    int writes = 0;
+    TIniFile::SetWriteFaultHookForTesting([&](TIniFile::TWriteStage s) {
+        writes += s == TIniFile::TWriteStage::CreateTemp;
+        return false;
+    });
+    {
+        TIniBatch batch(ini);
+        ini.WriteString("A", "x", "2");
+        {
+            TIniBatch inner(ini);
+            ini.WriteString("B", "y", "3");
+        }
+        EXPECT_EQ(ini.ReadString("a", "X", ""), QStringLiteral("2")) << "reads see the batch";
+        EXPECT_EQ(ReadAll(path), old) << "nothing written before the outer batch ends";
+    }
+    EXPECT_EQ(writes, 1);
+    EXPECT_EQ(ReadAll(path), QByteArray("[A]\nx=2\n[B]\ny=3\n"));
+
+    // A failing final write drops the whole batch.
+    TIniFile::SetWriteFaultHookForTesting([](TIniFile::TWriteStage s) { return s == TIniFile::TWriteStage::Rename; });
+    {
+        TIniBatch batch(ini);
+        ini.WriteString("A", "x", "4");
+        ini.WriteString("B", "y", "5");
+        EXPECT_THROW(batch.Commit(), EIniFileError);
+    }
+    EXPECT_EQ(ReadAll(path), QByteArray("[A]\nx=2\n[B]\ny=3\n"));
+    EXPECT_EQ(ini.ReadString("A", "x", ""), QStringLiteral("2")) << "the batch is over after a failed commit";
+    EXPECT_EQ(Others(folder, "Settings.txt"), QStringList());
+}
+
 } // namespace

@@ -148,7 +148,14 @@ TEST_F(SettingsFormTest, OkWritesEverythingInOrderAndSetsTheTransports)
     form->chkAnalogAsMiliAmpers->setChecked(true);
     form->seWaitingTime->setValue(15);
 
+    int fileWrites = 0;
+    TIniFile::SetWriteFaultHookForTesting([&](TIniFile::TWriteStage s) {
+        fileWrites += s == TIniFile::TWriteStage::CreateTemp;
+        return false;
+    });
     QTest::mouseClick(form->btnOK, Qt::LeftButton);
+    TIniFile::SetWriteFaultHookForTesting({});
+    EXPECT_EQ(fileWrites, 1) << "all values in one atomic write";
     EXPECT_FALSE(form->isVisible());
     EXPECT_EQ(form->result(), QDialog::Accepted);
     EXPECT_TRUE(errors.isEmpty());
