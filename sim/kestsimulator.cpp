@@ -642,6 +642,8 @@ std::string KestSimulator::Impl::Execute(const std::string &line)
         w.push_back(t);
     if (w.empty())
         return "error empty command";
+    // Outputs change only through requests and commands: bring the energies up to now first.
+    inst.Tick(Clock::now());
     const std::string &cmd = w[0];
     const size_t n = w.size();
     auto usage = [&](const char *text) { return std::string("error usage: ") + text; };
