@@ -84,6 +84,16 @@ TEST(Reachability, ListeningLoopbackServerAnswers)
     }
 }
 
+TEST(Reachability, HostNamesAreResolved)
+{
+    // "localhost" comes from the hosts file: no query leaves the machine.
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    TProbeOptions options;
+    options.method = TProbeMethod::Tcp;
+    EXPECT_EQ(ProbeHost("localhost", server.serverPort(), options, {}), TProbeResult::Reply);
+}
+
 TEST(Reachability, NobodyListening)
 {
     const quint16 port = ClosedLoopbackPort();
