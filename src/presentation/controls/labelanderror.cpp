@@ -10,13 +10,13 @@ TLabelAndError::TLabelAndError(QWidget *parent) : QFrame(parent)
 {
     setFixedSize(kWidth, kHeight);
     setFrameShape(QFrame::NoFrame);
-    nameLabel = NewReadoutLabel(this, QStringLiteral("ParamName"), QString(), 2, 2, 96, 16);
+    nameLabel = NewReadoutLabel(this, QStringLiteral("ParamName"), QString(), 1, 2, 98, 16);
     QFont bold = nameLabel->font();
     bold.setBold(true);
     nameLabel->setFont(bold);
-    NewReadoutLabel(this, QStringLiteral("ErrorCaption"), QStringLiteral("Погр."), 2, 24, 30, 18);
-    errorField = NewReadoutField(this, QStringLiteral("ErrorField"), 32, 24, 46, 18);
-    NewReadoutLabel(this, QStringLiteral("ErrorUnit"), QStringLiteral("%"), 80, 24, 20, 18);
+    NewReadoutLabel(this, QStringLiteral("ErrorCaption"), QStringLiteral("Погр."), 1, 24, 34, 18);
+    errorField = NewReadoutField(this, QStringLiteral("ErrorField"), 35, 24, 44, 18);
+    NewReadoutLabel(this, QStringLiteral("ErrorUnit"), QStringLiteral("%"), 81, 24, 19, 18);
 }
 
 void TLabelAndError::SetParamName(const QString &text)

@@ -15,22 +15,22 @@ TParameterGroupComponent::TParameterGroupComponent(QWidget *parent) : QFrame(par
     setFixedSize(kWidth, kHeight);
     setFrameShape(QFrame::NoFrame);
 
-    parameterLabel = NewReadoutLabel(this, QStringLiteral("Parameter"), QString(), 2, 0, 96, 14);
+    parameterLabel = NewReadoutLabel(this, QStringLiteral("Parameter"), QString(), 1, 0, 98, 14);
     QFont bold = parameterLabel->font();
     bold.setBold(true);
     parameterLabel->setFont(bold);
 
-    valueField = NewReadoutField(this, QStringLiteral("ValueField"), 32, 15, 46, 18);
-    measure1Label = NewReadoutLabel(this, QStringLiteral("Measure1"), QString(), 80, 15, 20, 18);
+    valueField = NewReadoutField(this, QStringLiteral("ValueField"), 35, 15, 44, 18);
+    measure1Label = NewReadoutLabel(this, QStringLiteral("Measure1"), QString(), 81, 15, 19, 18);
 
     interfaceLabel =
-        NewReadoutLabel(this, QStringLiteral("InterfaceCaption"), QStringLiteral("Rs"), 2, 34, 30, 18);
-    valueRsField = NewReadoutField(this, QStringLiteral("ValueRsField"), 32, 34, 46, 18);
-    measure2Label = NewReadoutLabel(this, QStringLiteral("Measure2"), QString(), 80, 34, 20, 18);
+        NewReadoutLabel(this, QStringLiteral("InterfaceCaption"), QStringLiteral("Rs"), 1, 34, 34, 18);
+    valueRsField = NewReadoutField(this, QStringLiteral("ValueRsField"), 35, 34, 44, 18);
+    measure2Label = NewReadoutLabel(this, QStringLiteral("Measure2"), QString(), 81, 34, 19, 18);
 
-    NewReadoutLabel(this, QStringLiteral("ErrorCaption"), QStringLiteral("Погр."), 2, 53, 30, 18);
-    errorField = NewReadoutField(this, QStringLiteral("ErrorField"), 32, 53, 46, 18);
-    NewReadoutLabel(this, QStringLiteral("ErrorUnit"), QStringLiteral("%"), 80, 53, 20, 18);
+    NewReadoutLabel(this, QStringLiteral("ErrorCaption"), QStringLiteral("Погр."), 1, 53, 34, 18);
+    errorField = NewReadoutField(this, QStringLiteral("ErrorField"), 35, 53, 44, 18);
+    NewReadoutLabel(this, QStringLiteral("ErrorUnit"), QStringLiteral("%"), 81, 53, 19, 18);
     SetErrorColor(false);
 }
 
