@@ -66,7 +66,8 @@ void TTestHttpServer::Serve(QTcpSocket *socket)
         return;
 
     QByteArray head = "HTTP/1.1 " + QByteArray::number(route.status) + " X\r\n";
-    head += "Content-Length: " + QByteArray::number(route.body.size()) + "\r\n";
+    if (route.announceLength)
+        head += "Content-Length: " + QByteArray::number(route.body.size()) + "\r\n";
     head += "Connection: close\r\n";
     for (const auto &h : route.headers)
         head += h.first + ": " + h.second + "\r\n";

@@ -24,6 +24,7 @@ struct TTestRoute {
     QList<QPair<QByteArray, QByteArray>> headers;
     TBehaviour behaviour = Whole;
     qint64 cutAt = 0;
+    bool announceLength = true; // false: no Content-Length, the body ends where the connection does
 };
 
 struct TTestRequest {

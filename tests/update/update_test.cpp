@@ -25,6 +25,15 @@
 
 using namespace KestUpdate;
 
+// Readable outcomes in failure messages.
+void PrintTo(TUpdateOutcome outcome, std::ostream *os)
+{
+    static const char *const names[] = {"Pending",   "Unreachable", "PageFailed", "NameMissing",
+                                        "NotANumber", "UpToDate",    "Notified",   "Downloaded",
+                                        "DownloadFailed", "Aborted"};
+    *os << names[static_cast<int>(outcome)];
+}
+
 namespace {
 
 const QByteArray kPage = "/sluzhebnye-programmy";
@@ -68,7 +77,10 @@ struct TRig {
     QString AppData() const { return home.path() + "/appdata"; }
     QString Target() const { return AppData() + "/Update.exe"; }
 
-    void Serve(const QByteArray &page) { server.Route(kPage, {200, page, {}, TTestRoute::Whole, 0}); }
+    void Serve(const QByteArray &page, bool announceLength = true)
+    {
+        server.Route(kPage, {200, page, {}, TTestRoute::Whole, 0, announceLength});
+    }
 
     void Start()
     {
@@ -112,8 +124,11 @@ TEST(UpdateCheck, WhatThePageLeadsTo)
         QByteArray page;
         TUpdateOutcome outcome;
         const char *version;
+        bool announceLength = true;
     };
-    const QByteArray huge = "<p>KestManager 9.99</p>" + QByteArray(3 * 1024 * 1024, 'x');
+    const QByteArray head = "<p>KestManager 9.99</p>";
+    const QByteArray huge = head + QByteArray(3 * 1024 * 1024, 'x');
+    const QByteArray limit = head + QByteArray(2 * 1024 * 1024 - head.size(), 'x');
     const Case cases[] = {
         {"newer", "<td>KestManager 1.19</td>", TUpdateOutcome::Notified, "1.19"},
         {"newer by 0.005", "<td>KestManager 1.185</td>", TUpdateOutcome::Notified, "1.185"},
@@ -125,11 +140,16 @@ TEST(UpdateCheck, WhatThePageLeadsTo)
         {"name missing", "<td>OtherProgram 9.9</td>", TUpdateOutcome::NameMissing, ""},
         {"empty page", "", TUpdateOutcome::PageFailed, ""},
         {"3 MiB page", huge, TUpdateOutcome::PageFailed, ""},
+        {"3 MiB page of unannounced length", huge, TUpdateOutcome::PageFailed, "", false},
+        {"2 MiB page", limit, TUpdateOutcome::Notified, "9.99"},
+        {"2 MiB and one byte", limit + "x", TUpdateOutcome::PageFailed, ""},
+        {"2 MiB and one byte, unannounced", limit + "x", TUpdateOutcome::PageFailed, "", false},
+        {"page of unannounced length", "<td>KestManager 1.19</td>", TUpdateOutcome::Notified, "1.19", false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         TRig rig;
-        rig.Serve(c.page);
+        rig.Serve(c.page, c.announceLength);
         rig.Start();
         EXPECT_EQ(rig.WaitOutcome(), c.outcome);
         const bool notify = c.outcome == TUpdateOutcome::Notified;
@@ -316,8 +336,10 @@ TEST(UpdateDownload, CompleteDownloadOpensTheInstallerAndEnds)
     struct Case {
         const char *name;
         bool redirected;
+        bool announceLength;
     };
-    for (const Case c : {Case{"direct", false}, Case{"redirected on the same server", true}}) {
+    for (const Case c : {Case{"direct", false, true}, Case{"redirected on the same server", true, true},
+                         Case{"length not announced", false, false}}) {
         SCOPED_TRACE(c.name);
         TRig rig;
         const QByteArray installer = Installer(700 * 1024);
@@ -325,7 +347,7 @@ TEST(UpdateDownload, CompleteDownloadOpensTheInstallerAndEnds)
             rig.server.Route(kInstaller, {302, "", {{"Location", "/files/setup-1.19.exe"}}, TTestRoute::Whole, 0});
             rig.server.Route("/files/setup-1.19.exe", {200, installer, {}, TTestRoute::Whole, 0});
         } else {
-            rig.server.Route(kInstaller, {200, installer, {}, TTestRoute::Whole, 0});
+            rig.server.Route(kInstaller, {200, installer, {}, TTestRoute::Whole, 0, c.announceLength});
         }
         ASSERT_TRUE(rig.ShowNotice());
         QTest::mouseClick(rig.Button("buttonDownload"), Qt::LeftButton);
