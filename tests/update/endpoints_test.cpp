@@ -63,14 +63,6 @@ TEST(UpdateEndpoints, SettingsOverrideTheDefaultServer)
     EXPECT_EQ(ReadUpdateServer(config), fallback);
 }
 
-TEST(UpdateEndpoints, DefaultPorts)
-{
-    EXPECT_EQ(PortOf(QUrl("https://h/x")), 443);
-    EXPECT_EQ(PortOf(QUrl("http://h/x")), 80);
-    EXPECT_EQ(PortOf(QUrl("HTTPS://h/x")), 443);
-    EXPECT_EQ(PortOf(QUrl("http://h:8080/x")), 8080);
-}
-
 TEST(UpdateEndpoints, RedirectsOnlyToHttpsOrTheSameLoopbackServer)
 {
     struct Case {

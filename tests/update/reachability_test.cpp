@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 
 using namespace KestUpdate;
 
@@ -157,21 +156,6 @@ TEST(Reachability, UnansweredConnectionsTimeOutOrAbort)
     EXPECT_EQ(ProbeHost("127.0.0.1", hole.Port(), options, [&] { return clock.elapsed() > 200; }),
               TProbeResult::Aborted);
     EXPECT_LT(clock.elapsed(), 20000);
-}
-
-TEST(Reachability, AbortBeforeAnything)
-{
-    std::atomic<int> asked{0};
-    for (TProbeMethod method : {TProbeMethod::Auto, TProbeMethod::Tcp, TProbeMethod::Icmp}) {
-        TProbeOptions options;
-        options.method = method;
-        EXPECT_EQ(ProbeHost("127.0.0.1", 80, options, [&] {
-                      ++asked;
-                      return true;
-                  }),
-                  TProbeResult::Aborted);
-    }
-    EXPECT_EQ(asked.load(), 3);
 }
 
 } // namespace
