@@ -197,6 +197,13 @@ void TSettingsForm::SetDeviceInterfaceAndConfigController(TComInterface *_port1,
 
 void TSettingsForm::FillPortLists()
 {
+    // A dialog that is kept and initialised again starts from its designed lists, so nothing is
+    // listed twice.
+    cbKestPort->clear();
+    cbDevicePort->clear();
+    cbDeviceRate->clear();
+    cbKestRate->clear();
+    cbKestRate->addItem(QStringLiteral("115200"));
     if (!devInterface1 || !config_)
         return;
     // The stored port is shown only when the system has it; an absent one would be set on the

@@ -114,9 +114,14 @@ TEST_F(SettingsFormTest, FreshSettingsShowEveryDefault)
     EXPECT_EQ(form->cbDeviceRate->currentText(), QStringLiteral("115200"));
     EXPECT_EQ(ReadAll(config->settingsPath), QByteArray("<absent>")) << "opening writes nothing";
 
-    // Each opening builds a new dialog: the eight rates are never doubled.
+    // Opening again, in a new dialog or by initialising a kept one again, never doubles a list.
     auto second = Open();
     EXPECT_EQ(second->cbDeviceRate->count(), 8);
+    const int ports = form->cbKestPort->count();
+    form->SetDeviceInterfaceAndConfigController(port1.get(), port2.get(), config.get());
+    EXPECT_EQ(form->cbDeviceRate->count(), 8);
+    EXPECT_EQ(form->cbKestRate->count(), 1);
+    EXPECT_EQ(form->cbKestPort->count(), ports);
 }
 
 TEST_F(SettingsFormTest, StoredPortShownOnlyWhenPresent)
