@@ -7,6 +7,7 @@
 #include "testfolder.h"
 #include "toggle.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QPixmap>
@@ -154,8 +155,13 @@ TEST(ControlPictures, LookupTakesTheFirstFolderThatHasThePicture)
     // By default the working folder comes first, then the program's folder, where the build
     // puts a copy of the pictures for these tests.
     const QStringList folders = ControlPictures::SearchFolders();
-    ASSERT_GE(folders.size(), 2);
+    ASSERT_GE(folders.size(), 3);
     EXPECT_EQ(folders[0], QDir::currentPath());
+    const QString program = QCoreApplication::applicationDirPath();
+    const auto programAt = folders.indexOf(program); // the same as the working folder under ctest
+    EXPECT_GE(programAt, 0);
+    EXPECT_EQ(folders.indexOf(QDir::cleanPath(program + "/../share/kestmanager")), programAt + 1);
+    EXPECT_TRUE(folders.last().endsWith("/share/kestmanager")); // where an installation puts them
     for (const char *name : {"arrow.jpg", "arrow2.jpg", "on.jpg", "off.jpg"}) {
         SCOPED_TRACE(name);
         const QImage image = ControlPictures::Load(name);
@@ -181,8 +187,19 @@ TEST(ControlPictures, MissingCorruptOrTruncatedPicturesLeaveTheControlsWorking)
         ControlPictures::SetSearchFolders({folder.dir.path()});
         EXPECT_TRUE(ControlPictures::LoadJpegFile(folder.Path("arrow.jpg")).isNull());
 
+        // Nothing is printed, neither when the pictures are looked for nor when painting.
+        static int messages;
+        messages = 0;
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) { ++messages; });
         TToggle toggle;
         TCustomActionButton button;
+        for (int i = 0; i < 3; ++i) {
+            toggle.grab();
+            button.grab();
+        }
+        qInstallMessageHandler(previous);
+        EXPECT_EQ(messages, 0);
         EXPECT_FALSE(toggle.HasPictures());
         EXPECT_FALSE(button.HasPictures());
         // Drawn plainly: something is painted, and painting again changes nothing.
