@@ -144,22 +144,24 @@ TEST_F(EngineAgainstSim, GarbageAfterTheAnswerIsJudgedWithIt)
 
 TEST_F(EngineAgainstSim, BabblingLineLeavesNothingForTheNextExchange)
 {
+    // 9000 bytes paced at 115200 bit/s keep the line busy for most of a second. However the engine judges
+    // that (frames cut at 4096 bytes, re-sends, a final error), nothing of it may reach a later exchange.
     ASSERT_EQ(sim->Command("fault installation:babble:9000#1"), "ok");
     engine->SetResponseTimeOut(1000);
-    onAnswer = [&](const TFramePtr &) {
-        if (answers.size() == 1) {
-            engine->AddCmd(cmd.CreateCmdReadDeviceAddress());
-            engine->SendNextCmd();
-        }
-    };
     Send(cmd.CreateCmdReadDeviceStatusAndAllParameters());
-    ASSERT_TRUE(PumpUntil([&] { return answers.size() >= 2 || !errors.empty(); }, 8000));
+    ASSERT_TRUE(PumpUntil([&] { return !answers.empty() || !errors.empty(); }, 8000));
+    for (const TFramePtr &f : answers)
+        EXPECT_LE(f->size, TFrame::kCapacity);
+    PumpFor(1500);   // the babble ends and whatever re-sends it caused are settled
+    answers.clear();
+    errors.clear();
+    Send(cmd.CreateCmdReadDeviceAddress());
+    ASSERT_TRUE(PumpUntil([&] { return !answers.empty() || !errors.empty(); }, 4000));
     PumpFor(300);
-    ASSERT_FALSE(answers.empty());
-    // Whatever the babble was judged to be, the address read gets its own clean answer.
-    const TFramePtr last = answers.back();
-    EXPECT_EQ(last->size, 7);
-    EXPECT_EQ(TKestCmdManager::RecieveDeviceAddress(*last), 1);
+    ASSERT_EQ(answers.size(), 1u) << (errors.empty() ? "" : errors[0]);
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(answers[0]->size, 7);
+    EXPECT_EQ(TKestCmdManager::RecieveDeviceAddress(*answers[0]), 1);
 }
 
 TEST_F(EngineAgainstSim, LineHungUpIsReportedOnceAndNothingSpins)

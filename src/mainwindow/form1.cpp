@@ -1,0 +1,760 @@
+#include "form1.h"
+
+#include <QAction>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCursor>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+
+#include "configcontroller.h"
+#include "errorcalculator.h"
+#include "form13.h"
+#include "labelanderror.h"
+#include "messageservice.h"
+#include "numericupdownwithtoggles.h"
+#include "parametergroupcomponent.h"
+#include "settingsform.h"
+#include "update.h"
+#include "windowscolor.h"
+
+namespace {
+
+struct TReadoutDef {
+    QString group;
+    QString unit;
+    int decimals;
+    std::vector<std::pair<int, QString>> widgets;   // parameter number, caption
+};
+
+const std::vector<TReadoutDef> &ReadoutDefs()
+{
+    static const std::vector<TReadoutDef> defs = {
+        {"Токи", "A", 3, {{4, "Ia"}, {5, "Ib"}, {6, "Ic"}, {28, "Iср"}, {31, "I0"}}},
+        {"Фазные напряжения", "V", 2, {{1, "Ua"}, {2, "Ub"}, {3, "Uc"}, {27, "Uср"}}},
+        {"Линейные напряжения", "V", 2, {{7, "Uab"}, {8, "Ubc"}, {9, "Uac"}, {29, "Uср"}}},
+        {"Напр. нулевой посл.", "V", 2, {{30, "U0"}}},
+        {"Активная мощность", "W", 3, {{22, "P"}, {10, "Pa"}, {11, "Pb"}, {12, "Pc"}}},
+        {"Реактивная мощность", "Var", 3, {{23, "Q"}, {13, "Qa"}, {14, "Qb"}, {15, "Qc"}}},
+        {"Полная мощность", "V·A", 3, {{24, "S"}, {16, "Sa"}, {17, "Sb"}, {18, "Sc"}}},
+        {"Коэффициенты мощности", "", 3, {{25, "Kср"}, {19, "Ka"}, {20, "Kb"}, {21, "Kc"}}},
+        {"Частота", "Hz", 2, {{26, "F"}}},
+    };
+    return defs;
+}
+
+constexpr int kGroupHeight = 98;
+constexpr int kRightColumn = 1075;
+
+QRadioButton *Radio(QWidget *parent, QButtonGroup *group, const QString &text, int x, int y)
+{
+    auto *b = new QRadioButton(text, parent);
+    b->setObjectName(text);
+    b->move(x, y);
+    b->resize(60, 20);
+    group->addButton(b);
+    return b;
+}
+
+QRadioButton *Checked(QButtonGroup *group)
+{
+    return qobject_cast<QRadioButton *>(group->checkedButton());
+}
+
+void Check(QButtonGroup *group, const QString &text)
+{
+    for (QAbstractButton *b : group->buttons())
+        if (b->text() == text)
+            b->setChecked(true);
+}
+
+} // namespace
+
+TForm1::TForm1(const TOptions &options, QWidget *parent) : QMainWindow(parent)
+{
+    // Step 2: the notice window of the update check, and the caption.
+    updateForm = new TUpdate(this);
+    setWindowTitle(kCaption);
+    setObjectName(QStringLiteral("Form1"));
+
+    config = std::make_unique<TConfigController>();
+    BuildMenu();
+    BuildControls();
+    BuildReadout();
+
+    logic = std::make_unique<TMainLogic>(this, config.get());
+    logic->SetPortOverride(options.port1, options.port2);
+    connect(logic.get(), &TMainLogic::ConnectionChanged, this, [this](bool connected) {
+        verificationAction->setEnabled(false);   // its window is not part of this program yet
+        Q_UNUSED(connected);
+    });
+
+    updateForm->SetConfig(config.get());
+    move(config->ReadMainWindowCoordX(), config->ReadMainWindowCoordY());
+    if (options.checkForUpdates)
+        updateForm->CheckAtStartUp(this);
+
+    configurationList->addItems(TMainLogic::kConfigurations);
+    uRangeList->addItems(TMainLogic::kURanges);
+    speedList->addItems(TMainLogic::kSpeeds);
+    analogRangeList->addItems(TErrorCalculator::AnalogRangeCaptions());
+    protocolList->addItems({QStringLiteral("Modbus"), QStringLiteral("VQ")});
+
+    BindActions();
+    logic->StartUp();
+    SyncSelections();
+    resize(kRightColumn + 200, 600);
+}
+
+TForm1::~TForm1()
+{
+    if (updateForm)
+        updateForm->StopCheck();
+    // The logic disposes of the engines; widgets go with the window.
+    logic.reset();
+}
+
+void TForm1::BuildMenu()
+{
+    settingsAction = menuBar()->addAction(QStringLiteral("Настройка"));
+    verificationAction = menuBar()->addAction(QStringLiteral("Автоповерка"));
+    tuningAction = menuBar()->addAction(QStringLiteral("Автонастройка"));
+    menuBar()->addAction(QStringLiteral("?"));
+    // Their windows are not part of this program yet.
+    verificationAction->setEnabled(false);
+    tuningAction->setEnabled(false);
+    connect(settingsAction, &QAction::triggered, this, &TForm1::OpenSettings);
+}
+
+void TForm1::BuildControls()
+{
+    auto *central = new QWidget(this);
+    setCentralWidget(central);
+
+    // Output signals.
+    outputGroup = new QGroupBox(QStringLiteral("Выходные сигналы"), central);
+    outputGroup->setObjectName(QStringLiteral("OutputGroup"));
+    outputGroup->setGeometry(8, 4, 580, 70);
+    controlI = new TNumericUpDownWithToggles(outputGroup, QStringLiteral("I"));
+    controlU = new TNumericUpDownWithToggles(outputGroup, QStringLiteral("U"));
+    controlAngle = new TNumericUpDown(outputGroup, QStringLiteral("Угол"));
+    controlF = new TNumericUpDown(outputGroup, QStringLiteral("F"));
+    rsParamLabel = new QLabel(QStringLiteral("Номер параметра по RS"), central);
+    rsParamNumber = new QSpinBox(central);
+    rsParamNumber->setRange(1, 5);
+    rsParamNumber->setObjectName(QStringLiteral("RsParamNumber"));
+
+    connectButton = new QPushButton(QStringLiteral("Подкл."), central);
+    connectButton->setObjectName(QStringLiteral("ConnectButton"));
+    connectButton->setGeometry(8, 84, 90, 28);
+    pauseButton = new QPushButton(QStringLiteral("►"), central);
+    pauseButton->setObjectName(QStringLiteral("PauseButton"));
+    pauseButton->setGeometry(104, 84, 40, 28);
+
+    aruBox = new QCheckBox(QStringLiteral("АРУ"), central);
+    aruBox->setGeometry(160, 88, 60, 20);
+    cyclesLabel = new QLabel(QStringLiteral("Циклы: 0"), central);
+    cyclesLabel->setGeometry(222, 88, 90, 20);
+    readSettingsButton = new QPushButton(QStringLiteral("Прочитать настройки"), central);
+    readSettingsButton->setGeometry(320, 84, 160, 28);
+
+    coefficientGroup = new QGroupBox(QStringLiteral("Коэффициенты трансформации"), central);
+    coefficientGroup->setGeometry(8, 118, 472, 50);
+    coefficientLabel = new QLabel(QStringLiteral("---"), coefficientGroup);
+    coefficientLabel->setGeometry(10, 20, 450, 22);
+    coefficientGroup->installEventFilter(this);
+    coefficientLabel->installEventFilter(this);
+
+    // Settings of the installation, in a column on the right.
+    int y = 4;
+    auto *configLabel = new QLabel(QStringLiteral("Конфигурация"), central);
+    configLabel->setGeometry(kRightColumn, y, 100, 20);
+    configurationList = new QComboBox(central);
+    configurationList->setObjectName(QStringLiteral("ConfigurationList"));
+    configurationList->setGeometry(kRightColumn + 100, y, 90, 22);
+    y += 28;
+
+    currentRangeBox = new QGroupBox(QStringLiteral("Ток, А"), central);
+    currentRangeBox->setGeometry(kRightColumn, y, 190, 48);
+    currentRange = new QButtonGroup(this);
+    Radio(currentRangeBox, currentRange, "1", 6, 20);
+    Radio(currentRangeBox, currentRange, "5", 50, 20)->setChecked(true);
+    Radio(currentRangeBox, currentRange, "0,5", 94, 20);
+    Radio(currentRangeBox, currentRange, "2,5", 140, 20);
+    y += 52;
+
+    voltageBox = new QGroupBox(QStringLiteral("Напряжение, В"), central);
+    voltageBox->setGeometry(kRightColumn, y, 190, 48);
+    voltage = new QButtonGroup(this);
+    Radio(voltageBox, voltage, "100", 6, 20);
+    Radio(voltageBox, voltage, "380", 66, 20)->setChecked(true);
+    Radio(voltageBox, voltage, "400", 126, 20);
+    y += 52;
+
+    schemeBox = new QGroupBox(QStringLiteral("Схема"), central);
+    schemeBox->setGeometry(kRightColumn, y, 190, 48);
+    scheme = new QButtonGroup(this);
+    Radio(schemeBox, scheme, "3-x", 6, 20);
+    Radio(schemeBox, scheme, "4-x", 80, 20)->setChecked(true);
+    y += 52;
+
+    uRangeList = new QComboBox(central);
+    uRangeList->setObjectName(QStringLiteral("URangeList"));
+    uRangeList->setGeometry(kRightColumn, y, 190, 22);
+    y += 28;
+
+    auto *speedLabel = new QLabel(QStringLiteral("Скорость RS-485"), central);
+    speedLabel->setGeometry(kRightColumn, y, 100, 20);
+    speedList = new QComboBox(central);
+    speedList->setObjectName(QStringLiteral("SpeedList"));
+    speedList->setGeometry(kRightColumn + 100, y, 90, 22);
+    y += 28;
+
+    addressBox = new QGroupBox(QStringLiteral("Адрес"), central);
+    addressBox->setGeometry(kRightColumn, y, 190, 64);
+    autoBox = new QCheckBox(QStringLiteral("Авто"), addressBox);
+    autoBox->setGeometry(6, 22, 60, 20);
+    controlAddress = new TNumericUpDown(addressBox, QStringLiteral("Адр."));
+    controlAddress->move(62, 18);
+    y += 68;
+
+    protocolList = new QComboBox(central);
+    protocolList->setObjectName(QStringLiteral("ProtocolList"));
+    protocolList->setGeometry(kRightColumn, y, 190, 22);
+    y += 28;
+
+    auto *analogRangeLabel = new QLabel(QStringLiteral("Аналоговый выход"), central);
+    analogRangeLabel->setGeometry(kRightColumn, y, 190, 20);
+    y += 20;
+    analogRangeList = new QComboBox(central);
+    analogRangeList->setObjectName(QStringLiteral("AnalogRangeList"));
+    analogRangeList->setGeometry(kRightColumn, y, 190, 22);
+    y += 28;
+
+    analogGroup = new QGroupBox(QStringLiteral("Аналоговый выход"), central);
+    analogGroup->setObjectName(QStringLiteral("AnalogGroup"));
+    analogGroup->setGeometry(kRightColumn, y, 190, 150);
+    for (int i = 0; i < 3; ++i) {
+        analogSelectors[i] = new QPushButton(QString::number(i + 1), analogGroup);
+        analogSelectors[i]->setObjectName(QStringLiteral("AnalogSelector%1").arg(i + 1));
+        analogSelectors[i]->setCheckable(true);
+        analogSelectors[i]->setAutoExclusive(false);
+        analogSelectors[i]->setGeometry(6 + 60 * i, 20, 56, 22);
+        analogSelectors[i]->installEventFilter(this);
+    }
+    analogReadout = new TParameterGroupComponent(analogGroup);
+    analogReadout->move(6, 46);
+    analogReadout->SetInterfaceCaption(QStringLiteral("I"));
+    analogReadout->SetMeasure1(QStringLiteral("A"));
+    analogReadout->SetMeasure2(QStringLiteral("мА"));
+    analogReadout->SetRoundValue(4);
+    enableAnalogBox = new QCheckBox(QStringLiteral("Вкл."), central);
+    enableAnalogBox->setGeometry(kRightColumn, y + 152, 60, 20);
+    milliAmpsBox = new QCheckBox(QStringLiteral("мА"), central);
+    milliAmpsBox->setGeometry(kRightColumn + 70, y + 152, 60, 20);
+    parameterMenu = new QMenu(this);
+    for (int p = 1; p <= TParameters::kCount; ++p) {
+        QAction *a = parameterMenu->addAction(TMainLogic::ParameterName(p));
+        connect(a, &QAction::triggered, this, [this, p] { logic->AnalogParameterChosen(parameterMenuOutput, p); });
+    }
+
+    // The entry controls take their step values from the settings.
+    for (TNumericUpDown *c : {static_cast<TNumericUpDown *>(controlI), static_cast<TNumericUpDown *>(controlU),
+                              controlAngle, controlF, controlAddress})
+        c->InitAppConfigAndStepSetter(config.get());
+}
+
+void TForm1::BuildReadout()
+{
+    QWidget *central = centralWidget();
+    for (const TReadoutDef &def : ReadoutDefs()) {
+        auto *box = new QGroupBox(def.group, central);
+        box->setObjectName(def.group);
+        groups.insert(def.group, box);
+        for (const auto &[param, caption] : def.widgets) {
+            auto *w = new TParameterGroupComponent(box);
+            w->setObjectName(QStringLiteral("Readout%1").arg(param));
+            w->SetParameter(caption);
+            w->SetParamNumber(param);
+            w->SetMeasure(def.unit);
+            w->SetRoundValue(def.decimals);
+            w->SetRoundValueError(2);
+            readouts.insert(param, w);
+        }
+        box->hide();
+    }
+    energyGroupA = new QGroupBox(QStringLiteral("Активная  энергия"), central);
+    energyGroupR = new QGroupBox(QStringLiteral("Реактивная энергия"), central);
+    energyA = new TLabelAndError(energyGroupA);
+    energyR = new TLabelAndError(energyGroupR);
+    for (TLabelAndError *e : {energyA, energyR}) {
+        e->SetParamName(QStringLiteral("Имп. вх."));
+        e->move(15, 20);
+    }
+    energyGroupA->hide();
+    energyGroupR->hide();
+}
+
+TNumericUpDown *TForm1::EntryControl(const QString &name) const
+{
+    if (name == QStringLiteral("I"))
+        return controlI;
+    if (name == QStringLiteral("U"))
+        return controlU;
+    if (name == QStringLiteral("Угол"))
+        return controlAngle;
+    if (name == QStringLiteral("F"))
+        return controlF;
+    if (name == QStringLiteral("Адр."))
+        return controlAddress;
+    return nullptr;
+}
+
+void TForm1::ReadSelectionsIntoLogic()
+{
+    TMainControls &c = logic->Controls();
+    c.configIndex = configurationList->currentIndex();
+    if (QRadioButton *b = Checked(currentRange))
+        c.currentRange = b->text();
+    if (QRadioButton *b = Checked(voltage))
+        c.voltage = b->text();
+    if (QRadioButton *b = Checked(scheme))
+        c.scheme4 = b->text() == QStringLiteral("4-x");
+    c.uRangeIndex = uRangeList->currentIndex();
+    c.rsSpeedIndex = speedList->currentIndex();
+    c.protocolIndex = protocolList->currentIndex();
+    c.rsParamNum = rsParamNumber->value();
+    c.analogRangeIndex = analogRangeList->currentIndex();
+    c.autoAddress = autoBox->isChecked();
+    c.address = controlAddress->Value();
+    c.enableAnalog = enableAnalogBox->isChecked();
+    c.analogMilliAmps = milliAmpsBox->isChecked();
+    c.aru = aruBox->isChecked();
+}
+
+void TForm1::SyncSelections()
+{
+    syncing_ = true;
+    const TMainControls &c = logic->Controls();
+    configurationList->setCurrentIndex(c.configIndex);
+    Check(currentRange, c.currentRange);
+    Check(voltage, c.voltage);
+    Check(scheme, c.scheme4 ? QStringLiteral("4-x") : QStringLiteral("3-x"));
+    uRangeList->setCurrentIndex(c.uRangeIndex);
+    speedList->setCurrentIndex(c.rsSpeedIndex);
+    protocolList->setCurrentIndex(c.protocolIndex);
+    rsParamNumber->setValue(c.rsParamNum);
+    analogRangeList->setCurrentIndex(c.analogRangeIndex);
+    autoBox->setChecked(c.autoAddress);
+    enableAnalogBox->setChecked(c.enableAnalog);
+    milliAmpsBox->setChecked(c.analogMilliAmps);
+    aruBox->setChecked(c.aru);
+    syncing_ = false;
+}
+
+void TForm1::BindActions()
+{
+    auto selection = [this](auto handler) {
+        return [this, handler] {
+            if (syncing_)
+                return;
+            ReadSelectionsIntoLogic();
+            (logic.get()->*handler)();
+        };
+    };
+    connect(configurationList, &QComboBox::currentIndexChanged, this, selection(&TMainLogic::ConfigurationChanged));
+    connect(currentRange, &QButtonGroup::buttonClicked, this, selection(&TMainLogic::CurrentRangeChanged));
+    connect(voltage, &QButtonGroup::buttonClicked, this, [this](QAbstractButton *b) {
+        if (syncing_)
+            return;
+        ReadSelectionsIntoLogic();
+        // "100" goes with the three-wire scheme command, "380" and "400" with the four-wire one.
+        logic->Controls().scheme4 = b->text() != QStringLiteral("100");
+        logic->SchemeOrVoltageChanged();
+        ReadSelectionsIntoLogic();
+    });
+    connect(scheme, &QButtonGroup::buttonClicked, this, selection(&TMainLogic::SchemeOrVoltageChanged));
+    connect(uRangeList, &QComboBox::currentIndexChanged, this, selection(&TMainLogic::URangeChanged));
+    connect(speedList, &QComboBox::currentIndexChanged, this, selection(&TMainLogic::RsSpeedChanged));
+    connect(protocolList, &QComboBox::currentIndexChanged, this, selection(&TMainLogic::ProtocolChanged));
+    connect(rsParamNumber, &QSpinBox::valueChanged, this, selection(&TMainLogic::RsParamNumChanged));
+    connect(analogRangeList, &QComboBox::currentIndexChanged, this, [this] {
+        if (!syncing_)
+            ReadSelectionsIntoLogic();
+    });
+    connect(autoBox, &QCheckBox::toggled, this, selection(&TMainLogic::AutoChanged));
+    connect(enableAnalogBox, &QCheckBox::toggled, this, selection(&TMainLogic::EnableAnalogChanged));
+    connect(milliAmpsBox, &QCheckBox::toggled, this, [this] {
+        if (!syncing_)
+            ReadSelectionsIntoLogic();
+    });
+    connect(aruBox, &QCheckBox::toggled, this, selection(&TMainLogic::AruChanged));
+    connect(connectButton, &QPushButton::clicked, this, [this] {
+        ReadSelectionsIntoLogic();
+        logic->ConnectClicked();
+    });
+    connect(pauseButton, &QPushButton::clicked, this, [this] { logic->PauseClicked(); });
+    connect(readSettingsButton, &QPushButton::clicked, this, [this] {
+        ReadSelectionsIntoLogic();
+        logic->ReadSettingsClicked();
+    });
+    for (int i = 0; i < 3; ++i) {
+        connect(analogSelectors[i], &QPushButton::clicked, this, [this, i] {
+            ReadSelectionsIntoLogic();
+            logic->AnalogSelectorClicked(i + 1);
+        });
+    }
+
+    controlI->SetAction([this](double v) { ReadSelectionsIntoLogic(); logic->ActionI(v); });
+    controlU->SetAction([this](double v) { ReadSelectionsIntoLogic(); logic->ActionU(v); });
+    controlAngle->SetAction([this](double v) { ReadSelectionsIntoLogic(); logic->ActionAngle(v); });
+    controlF->SetAction([this](double v) { ReadSelectionsIntoLogic(); logic->ActionFrequency(v); });
+    controlAddress->SetAction([this](double v) { ReadSelectionsIntoLogic(); logic->ActionAddress(v); });
+    // The voltage control has one toggle for all three phases.
+    controlU->SetToggle1(QStringLiteral(" "), [this](bool state) { logic->ToggleRequested(QStringLiteral(" "), state); });
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// IMainView
+
+void TForm1::ShowConnection(bool connected)
+{
+    connectButton->setText(connected ? QStringLiteral("Откл.") : QStringLiteral("Подкл."));
+    // "Автоповерка" belongs to the disconnected state; its window is not part of this program yet.
+    verificationAction->setEnabled(false);
+}
+
+void TForm1::SetConnectButtonEnabled(bool enabled)
+{
+    connectButton->setEnabled(enabled);
+}
+
+void TForm1::SetPause(bool running, bool enabled)
+{
+    pauseButton->setText(running ? QStringLiteral("ll") : QStringLiteral("►"));
+    pauseButton->setToolTip(running ? QStringLiteral("Пауза") : QStringLiteral("Продолжить"));
+    pauseButton->setEnabled(enabled);
+}
+
+void TForm1::SetOutputControlsEnabled(bool enabled)
+{
+    controlI->SetEnabled(enabled);
+    controlU->SetEnabled(enabled);
+    controlAngle->SetEnabled(enabled);
+    controlF->SetEnabled(enabled);
+}
+
+void TForm1::SetConfigurationSettingsEnabled(bool enabled)
+{
+    for (QWidget *w : std::initializer_list<QWidget *>{configurationList, schemeBox, uRangeList, voltageBox, speedList,
+                                                        currentRangeBox, analogRangeList})
+        w->setEnabled(enabled);
+}
+
+void TForm1::SetReadSettingsEnabled(bool enabled)
+{
+    readSettingsButton->setEnabled(enabled);
+}
+
+void TForm1::SetAddressEnabled(bool enabled)
+{
+    controlAddress->SetEnabled(enabled);
+}
+
+void TForm1::ApplyLayout(const TMainLayout &layout)
+{
+    // Output controls left to right from (8, 18) inside their group.
+    for (TNumericUpDown *c : {static_cast<TNumericUpDown *>(controlI), static_cast<TNumericUpDown *>(controlU),
+                              controlAngle, controlF})
+        c->hide();
+    int x = 8;
+    for (const QString &name : layout.outputControls) {
+        if (TNumericUpDown *c = EntryControl(name)) {
+            c->move(x, 18);
+            c->show();
+            x += c->width() + 12;
+        }
+    }
+    outputGroup->resize(layout.outputGroupWidth, 70);
+    rsParamLabel->setGeometry(outputGroup->x() + layout.outputGroupWidth + 5, 14, 140, 20);
+    rsParamNumber->setGeometry(outputGroup->x() + layout.outputGroupWidth + 5, 38, 60, 22);
+    rsParamLabel->setVisible(layout.rsParamNumber);
+    rsParamNumber->setVisible(layout.rsParamNumber);
+
+    currentRangeBox->setVisible(layout.currentRangePanel);
+    schemeBox->setVisible(layout.schemePanel);
+    voltageBox->setVisible(layout.voltagePanel);
+    uRangeList->setVisible(layout.uRangeList);
+    addressBox->setVisible(layout.addressPanel);
+    protocolList->setVisible(layout.protocolList);
+    logic->Controls().autoAddressVisible = layout.addressPanel;
+
+    for (QGroupBox *g : groups)
+        g->hide();
+    for (TParameterGroupComponent *w : readouts)
+        w->hide();
+    for (const TMainLayout::TGroup &g : layout.groups) {
+        QGroupBox *box = groups.value(g.caption);
+        if (!box)
+            continue;
+        box->setGeometry(g.left, g.top, g.width, kGroupHeight);
+        const int widgetWidth = TParameterGroupComponent::kWidth;
+        const int count = static_cast<int>(g.params.size());
+        const int gap = count > 1 ? (g.width - 16 - count * widgetWidth) / (count - 1) : 0;
+        int wx = count > 1 ? 8 : (g.width - widgetWidth) / 2;
+        for (int p : g.params) {
+            if (TParameterGroupComponent *w = readouts.value(p)) {
+                w->move(wx, 20);
+                w->show();
+                wx += widgetWidth + gap;
+            }
+        }
+        box->show();
+    }
+    const bool four = logic->Controls().scheme4;
+    energyGroupA->setGeometry(four ? 922 : 422, four ? 383 : 487, 130, 80);
+    energyGroupR->setGeometry(four ? 922 : 559, four ? 487 : 487, 130, 80);
+    energyGroupA->setVisible(layout.energyGroups);
+    energyGroupR->setVisible(layout.energyGroups);
+}
+
+void TForm1::SetEntryLimits(const QString &control, double min, double max)
+{
+    if (TNumericUpDown *c = EntryControl(control)) {
+        c->SetMin(min);
+        c->SetMax(max);
+    }
+}
+
+void TForm1::SetEntryValue(const QString &control, double value)
+{
+    if (TNumericUpDown *c = EntryControl(control))
+        c->SetValue(value);
+}
+
+void TForm1::SetCurrentToggles(const QStringList &names)
+{
+    controlI->RemoveToggle2();
+    controlI->RemoveToggle3();
+    auto action = [this](const QString &name) {
+        return [this, name](bool state) { logic->ToggleRequested(name, state); };
+    };
+    if (names.size() >= 3) {
+        controlI->SetToggle2(names[1], action(names[1]));
+        controlI->SetToggle3(names[2], action(names[2]));
+    } else if (names.size() == 2) {
+        controlI->SetToggle2(names[1], action(names[1]));
+    }
+    controlI->SetToggle1(names.value(0, QStringLiteral("Ia")), action(names.value(0, QStringLiteral("Ia"))));
+}
+
+bool TForm1::IsCurrentToggleActive(int position) const
+{
+    switch (position) {
+    case 1: return controlI->IsToggleActive1();
+    case 2: return controlI->IsToggleActive2();
+    case 3: return controlI->IsToggleActive3();
+    default: return false;
+    }
+}
+
+bool TForm1::IsVoltageToggleActive() const
+{
+    return controlU->IsToggleActive1();
+}
+
+bool TForm1::HasToggle(const QString &name) const
+{
+    return (name == QStringLiteral(" ") ? controlU : controlI)->GetToggle(name) != nullptr;
+}
+
+bool TForm1::ToggleState(const QString &name) const
+{
+    TToggle *t = (name == QStringLiteral(" ") ? controlU : controlI)->GetToggle(name);
+    return t && t->State();
+}
+
+void TForm1::SwitchToggle(const QString &name)
+{
+    if (TToggle *t = (name == QStringLiteral(" ") ? controlU : controlI)->GetToggle(name))
+        t->SwitchState();
+}
+
+void TForm1::SetReadoutDecimals(int param, int decimals)
+{
+    if (TParameterGroupComponent *w = readouts.value(param))
+        w->SetRoundValue(decimals);
+}
+
+void TForm1::SetReadoutValue(int param, double value)
+{
+    if (TParameterGroupComponent *w = readouts.value(param))
+        w->SetValue(value);
+}
+
+void TForm1::DisplayReadoutValue(int param, double value)
+{
+    if (TParameterGroupComponent *w = readouts.value(param))
+        w->DisplayValue(value);
+}
+
+void TForm1::SetReadoutRs(int param, bool qx4Layout, const TDeviceInfo &info, double permissibleError, double error,
+                          double value)
+{
+    TParameterGroupComponent *w = readouts.value(param);
+    if (!w)
+        return;
+    if (qx4Layout)
+        w->SetValueRsAndErrorQX4(info, permissibleError, error, value);
+    else
+        w->SetValueRsAndErrorNotQX4(info, permissibleError, error, value);
+}
+
+void TForm1::SetReadoutRsDefault(int param)
+{
+    if (TParameterGroupComponent *w = readouts.value(param))
+        w->SetDefaultRs();
+}
+
+void TForm1::SetDefaultReadout()
+{
+    for (TParameterGroupComponent *w : readouts)
+        w->SetDefaultRs();
+}
+
+void TForm1::SetEnergyErrors(double ea, double er)
+{
+    energyA->SetError(ea);
+    energyR->SetError(er);
+}
+
+void TForm1::SetAnalogSelector(int output, const QString &caption, bool visible)
+{
+    if (output < 1 || output > 3)
+        return;
+    analogSelectors[output - 1]->setText(caption.isEmpty() ? QString::number(output) : caption);
+    analogSelectors[output - 1]->setVisible(visible);
+}
+
+void TForm1::SelectAnalogOutput(int output)
+{
+    for (int i = 0; i < 3; ++i)
+        analogSelectors[i]->setChecked(i + 1 == output);
+}
+
+void TForm1::SetAnalogGroupEnabled(bool enabled)
+{
+    analogGroup->setEnabled(enabled);
+}
+
+void TForm1::SetAnalogParameter(const QString &name, const QString &unit, int param)
+{
+    analogReadout->SetParameter(name);
+    analogReadout->SetParamNumber(param);
+    analogReadout->SetMeasure1(unit);
+    analogReadout->SetMeasure2(QStringLiteral("мА"));
+}
+
+void TForm1::SetAnalogReadout(double shownValue, double permissibleError, double measured, double error)
+{
+    analogReadout->SetValue(shownValue);
+    analogReadout->SetAnalogValueAndError(permissibleError, measured, error);
+}
+
+void TForm1::SetAnalogDashes()
+{
+    analogReadout->SetDashes();
+}
+
+void TForm1::ShowParameterMenu(int output)
+{
+    parameterMenuOutput = output;
+    parameterMenu->popup(QCursor::pos());
+}
+
+void TForm1::SetCoefficientLabel(const QString &text)
+{
+    coefficientLabel->setText(text);
+}
+
+void TForm1::SetCycles(int cycles)
+{
+    cyclesLabel->setText(QStringLiteral("Циклы: ") + QString::number(cycles));
+}
+
+void TForm1::SetAddressColor(uint32_t windowsColor)
+{
+    controlAddress->SetEditColor(ColorFromWindows(windowsColor));
+}
+
+void TForm1::SetAddressValue(double value)
+{
+    controlAddress->SetValue(value);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+
+void TForm1::OpenSettings()
+{
+    if (!settingsForm) {
+        settingsForm = new TSettingsForm(this);
+        settingsForm->setAttribute(Qt::WA_DeleteOnClose, false);
+        connect(settingsForm, &QDialog::finished, this, [this] {
+            try {
+                logic->ReadNominalsAndPermissibleError();
+            } catch (const std::exception &e) {
+                TMessageService::Error(this, QString::fromUtf8(e.what()));
+            }
+        });
+    }
+    settingsForm->SetDeviceInterfaceAndConfigController(logic->DevInterface(), logic->DevInterface2(), config.get());
+    settingsForm->show();
+    settingsForm->raise();
+}
+
+void TForm1::OpenCoefficientWindow(const QPoint &pos)
+{
+    if (!logic->DevInfo())
+        return;
+    TForm13 window(config.get(), logic->TransfCoefs(), this);
+    window.move(pos);
+    window.exec();
+    logic->ApplyStoredCoefficients();
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event)
+{
+    if ((watched == coefficientGroup || watched == coefficientLabel) && event->type() == QEvent::MouseButtonRelease) {
+        OpenCoefficientWindow(static_cast<QMouseEvent *>(event)->globalPosition().toPoint());
+        return true;
+    }
+    for (int i = 0; i < 3; ++i) {
+        if (watched == analogSelectors[i] && event->type() == QEvent::MouseButtonPress
+            && static_cast<QMouseEvent *>(event)->button() == Qt::RightButton) {
+            parameterMenuOutput = i + 1;
+            parameterMenu->popup(static_cast<QMouseEvent *>(event)->globalPosition().toPoint());
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    config->WriteMainWindowCoordX(x());
+    config->WriteMainWindowCoordY(y());
+    if (updateForm)
+        updateForm->StopCheck();
+    logic->PollTimer().stop();
+    logic->DevInterface()->Dispose();
+    QMainWindow::closeEvent(event);
+}

@@ -1,0 +1,180 @@
+#pragma once
+// The main control window, "KestManager 1.18": the widgets of the output control, ranges, readout and
+// connection, kept thin over TMainLogic.
+
+#include <QMainWindow>
+#include <QMap>
+
+#include <memory>
+
+#include "mainlogic.h"
+#include "mainview.h"
+
+class QAction;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+class TConfigController;
+class TLabelAndError;
+class TNumericUpDown;
+class TNumericUpDownWithToggles;
+class TParameterGroupComponent;
+class TSettingsForm;
+class TUpdate;
+
+class TForm1 : public QMainWindow, public IMainView {
+    Q_OBJECT
+public:
+    static inline const QString kCaption = QStringLiteral("KestManager 1.18");
+
+    struct TOptions {
+        QString port1;        // this run only; the settings keep their own
+        QString port2;
+        bool checkForUpdates = true;
+    };
+
+    explicit TForm1(const TOptions &options, QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    TMainLogic &Logic() { return *logic; }
+    TConfigController &Config() { return *config; }
+
+    // Widgets by role, for tests and screenshots.
+    QPushButton *ConnectButton() const { return connectButton; }
+    QPushButton *PauseButton() const { return pauseButton; }
+    QComboBox *ConfigurationList() const { return configurationList; }
+    TNumericUpDownWithToggles *CurrentControl() const { return controlI; }
+    TNumericUpDownWithToggles *VoltageControl() const { return controlU; }
+    TNumericUpDown *AngleControl() const { return controlAngle; }
+    TNumericUpDown *FrequencyControl() const { return controlF; }
+    TNumericUpDown *AddressControl() const { return controlAddress; }
+    TParameterGroupComponent *Readout(int param) const { return readouts.value(param); }
+    QGroupBox *ReadoutGroup(const QString &caption) const { return groups.value(caption); }
+    TParameterGroupComponent *AnalogReadout() const { return analogReadout; }
+    QLabel *CoefficientLabel() const { return coefficientLabel; }
+    QLabel *CyclesLabel() const { return cyclesLabel; }
+    QCheckBox *AruBox() const { return aruBox; }
+    QCheckBox *AutoBox() const { return autoBox; }
+    QPushButton *ReadSettingsButton() const { return readSettingsButton; }
+    QAction *SettingsAction() const { return settingsAction; }
+    QAction *VerificationAction() const { return verificationAction; }
+    QAction *TuningAction() const { return tuningAction; }
+    TSettingsForm *SettingsForm() const { return settingsForm; }
+    TUpdate *UpdateWindow() const { return updateForm; }
+    QWidget *OutputGroup() const { return outputGroup; }
+
+    // Opens the coefficient window (modal) at pos; after it closes, the stored coefficients apply.
+    void OpenCoefficientWindow(const QPoint &pos);
+    void OpenSettings();
+
+    // IMainView
+    QWidget *MessageParent() override { return this; }
+    void ShowConnection(bool connected) override;
+    void SetConnectButtonEnabled(bool enabled) override;
+    void SetPause(bool running, bool enabled) override;
+    void SetOutputControlsEnabled(bool enabled) override;
+    void SetConfigurationSettingsEnabled(bool enabled) override;
+    void SetReadSettingsEnabled(bool enabled) override;
+    void SetAddressEnabled(bool enabled) override;
+    void ApplyLayout(const TMainLayout &layout) override;
+    void SyncSelections() override;
+    void SetEntryLimits(const QString &control, double min, double max) override;
+    void SetEntryValue(const QString &control, double value) override;
+    void SetCurrentToggles(const QStringList &names) override;
+    bool IsCurrentToggleActive(int position) const override;
+    bool IsVoltageToggleActive() const override;
+    bool HasToggle(const QString &name) const override;
+    bool ToggleState(const QString &name) const override;
+    void SwitchToggle(const QString &name) override;
+    void SetReadoutDecimals(int param, int decimals) override;
+    void SetReadoutValue(int param, double value) override;
+    void DisplayReadoutValue(int param, double value) override;
+    void SetReadoutRs(int param, bool qx4Layout, const TDeviceInfo &info, double permissibleError, double error,
+                      double value) override;
+    void SetReadoutRsDefault(int param) override;
+    void SetDefaultReadout() override;
+    void SetEnergyErrors(double ea, double er) override;
+    void SetAnalogSelector(int output, const QString &caption, bool visible) override;
+    void SelectAnalogOutput(int output) override;
+    void SetAnalogGroupEnabled(bool enabled) override;
+    void SetAnalogParameter(const QString &name, const QString &unit, int param) override;
+    void SetAnalogReadout(double shownValue, double permissibleError, double measured, double error) override;
+    void SetAnalogDashes() override;
+    void ShowParameterMenu(int output) override;
+    void SetCoefficientLabel(const QString &text) override;
+    void SetCycles(int cycles) override;
+    void SetAddressColor(uint32_t windowsColor) override;
+    void SetAddressValue(double value) override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void BuildMenu();
+    void BuildControls();
+    void BuildReadout();
+    void BindActions();
+    void ReadSelectionsIntoLogic();
+    TNumericUpDown *EntryControl(const QString &name) const;
+
+    std::unique_ptr<TConfigController> config;
+    std::unique_ptr<TMainLogic> logic;
+    TUpdate *updateForm = nullptr;
+    TSettingsForm *settingsForm = nullptr;
+    bool syncing_ = false;
+
+    QAction *settingsAction = nullptr;
+    QAction *verificationAction = nullptr;
+    QAction *tuningAction = nullptr;
+
+    QWidget *outputGroup = nullptr;
+    TNumericUpDownWithToggles *controlI = nullptr;
+    TNumericUpDownWithToggles *controlU = nullptr;
+    TNumericUpDown *controlAngle = nullptr;
+    TNumericUpDown *controlF = nullptr;
+    TNumericUpDown *controlAddress = nullptr;
+    QLabel *rsParamLabel = nullptr;
+    QSpinBox *rsParamNumber = nullptr;
+
+    QPushButton *connectButton = nullptr;
+    QPushButton *pauseButton = nullptr;
+    QComboBox *configurationList = nullptr;
+    QGroupBox *currentRangeBox = nullptr;
+    QButtonGroup *currentRange = nullptr;
+    QGroupBox *voltageBox = nullptr;
+    QButtonGroup *voltage = nullptr;
+    QGroupBox *schemeBox = nullptr;
+    QButtonGroup *scheme = nullptr;
+    QComboBox *uRangeList = nullptr;
+    QComboBox *speedList = nullptr;
+    QGroupBox *addressBox = nullptr;
+    QCheckBox *autoBox = nullptr;
+    QComboBox *protocolList = nullptr;
+    QComboBox *analogRangeList = nullptr;
+    QGroupBox *analogGroup = nullptr;
+    QPushButton *analogSelectors[3] = {nullptr, nullptr, nullptr};
+    QCheckBox *enableAnalogBox = nullptr;
+    QCheckBox *milliAmpsBox = nullptr;
+    TParameterGroupComponent *analogReadout = nullptr;
+    QMenu *parameterMenu = nullptr;
+    int parameterMenuOutput = 1;
+    QCheckBox *aruBox = nullptr;
+    QLabel *cyclesLabel = nullptr;
+    QPushButton *readSettingsButton = nullptr;
+    QGroupBox *coefficientGroup = nullptr;
+    QLabel *coefficientLabel = nullptr;
+
+    QMap<int, TParameterGroupComponent *> readouts;
+    QMap<QString, QGroupBox *> groups;
+    TLabelAndError *energyA = nullptr;
+    TLabelAndError *energyR = nullptr;
+    QGroupBox *energyGroupA = nullptr;
+    QGroupBox *energyGroupR = nullptr;
+};
