@@ -21,6 +21,22 @@ void ErrorExit(j_common_ptr cinfo)
     std::longjmp(err->jump, 1);
 }
 
+// A progressive stream may repeat scans without end, each one a full pass over the picture; real
+// pictures have about ten.
+constexpr int kMaxScans = 100;
+
+void Progress(j_common_ptr cinfo)
+{
+    if (!cinfo->is_decompressor)
+        return;
+    const auto *dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (dinfo->input_scan_number > kMaxScans) {
+        auto *err = reinterpret_cast<TErrorManager *>(cinfo->err);
+        std::snprintf(err->message, sizeof err->message, "too many scans");
+        std::longjmp(err->jump, 1);
+    }
+}
+
 // Warnings are still counted by the default emit_message; only the printing is silenced.
 void OutputMessage(j_common_ptr) {}
 
@@ -40,14 +56,16 @@ void SetError(std::string *error, const char *text)
 
 // The parts that may jump back live in functions of their own with only trivially destructible
 // locals, so that the longjmp never skips a destructor.
-bool DecodeInto(jpeg_decompress_struct &cinfo, TErrorManager &err, const std::uint8_t *data,
-                std::size_t size, TJpegImage &out, const char *&reason)
+bool DecodeInto(jpeg_decompress_struct &cinfo, TErrorManager &err, jpeg_progress_mgr &progress,
+                const std::uint8_t *data, std::size_t size, TJpegImage &out, const char *&reason)
 {
     if (setjmp(err.jump)) {
         reason = err.message;
         return false;
     }
     jpeg_create_decompress(&cinfo);
+    progress.progress_monitor = Progress;
+    cinfo.progress = &progress;
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
     if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
         reason = "no picture in the stream";
@@ -123,8 +141,9 @@ bool DecodeJpeg(const std::uint8_t *data, std::size_t size, TJpegImage &out, std
     TErrorManager err;
     InstallErrorManager(err);
     cinfo.err = &err.pub;
+    jpeg_progress_mgr progress{};
     const char *reason = nullptr;
-    const bool ok = DecodeInto(cinfo, err, data, size, out, reason);
+    const bool ok = DecodeInto(cinfo, err, progress, data, size, out, reason);
     jpeg_destroy_decompress(&cinfo);
     if (!ok) {
         out = TJpegImage{};

@@ -19,7 +19,7 @@ struct TJpegImage {
 
 // The largest side accepted from a file: far beyond any control picture, small enough that a
 // forged header cannot make the decoder allocate gigabytes.
-constexpr int kMaxJpegSide = 4096;
+constexpr int kMaxJpegSide = 2048;
 
 // Decodes a JPEG (baseline or progressive, colour or grey) to RGB. On failure returns false,
 // leaves `out` empty and, when `error` is given, puts a short reason there.
