@@ -253,24 +253,31 @@ void LatencyAndMemory(Bench &bench, long exchanges)
                 TComInterfaceWithCallback::kByteTimeout, floor);
     std::fflush(stdout);
 
+    // The samples' storage is touched in full before the first reading, so that its pages do not
+    // count as growth.
+    std::vector<double> samples(size_t(exchanges), 0.0);
+    size_t sampled = 0;
     const long before = ResidentKiB();
     long after100 = -1;
-    std::vector<double> latencies;
-    latencies.reserve(size_t(exchanges));
+    std::vector<std::pair<long, long>> checkpoints;
     QElapsedTimer progress;
     progress.start();
     for (long i = 1; i <= exchanges; ++i) {
         const double ms = bench.Exchange();
         if (ms >= 0)
-            latencies.push_back(ms);
+            samples[sampled++] = ms;
         if (i == 100)
             after100 = ResidentKiB();
+        if (i == 100 || i == 1000 || i % 2500 == 0 || i == exchanges)
+            checkpoints.emplace_back(i, ResidentKiB());
         if (progress.elapsed() > 30000) {
             std::fprintf(stderr, "  ... %ld of %ld exchanges\n", i, exchanges);
             progress.restart();
         }
     }
     const long afterAll = ResidentKiB();
+    samples.resize(sampled);
+    const std::vector<double> &latencies = samples;
 
     const double median = Percentile(latencies, 0.5);
     const double p99 = Percentile(latencies, 0.99);
@@ -287,6 +294,9 @@ void LatencyAndMemory(Bench &bench, long exchanges)
     std::printf(", %ld KiB after %ld exchanges", afterAll, exchanges);
     if (after100 >= 0)
         std::printf(" (%+ld KiB since the 100th)", afterAll - after100);
+    std::printf("\n  VmRSS by exchanges:");
+    for (const auto &[n, kib] : checkpoints)
+        std::printf(" %ld: %ld KiB;", n, kib);
     std::printf("\n");
     std::fflush(stdout);
 }
