@@ -19,7 +19,9 @@ TForm13::TForm13(TConfigController *config, const TTransfCoefs &current, QWidget
         auto *edit = new TFloatSpinEdit(this);
         edit->setObjectName(caption);
         edit->setGeometry(x + 32, y, 70, 22);
-        edit->SetPrecision(4);
+        // Four decimals. (A precision of +4 would round to tens of thousands and turn a secondary
+        // coefficient of 100 into 0.)
+        edit->SetPrecision(-4);
         edit->SetIncrement(1);
         edit->SetValue(StrToFloatDef(stored, 0));
         return edit;

@@ -399,6 +399,11 @@ void TMainLogic::ClosePort()
 
 void TMainLogic::SendNext()
 {
+    // One request outstanding at a time: writing now would purge the answer on its way and leave it to
+    // be judged against the wrong request (an identification cut short that way is never retried). What
+    // stays queued goes out from the answer handler, or with the next tick.
+    if (devInterface->IsWaiting())
+        return;
     devInterface->SendNextCmd();
 }
 
@@ -465,6 +470,10 @@ void TMainLogic::PauseClicked()
 void TMainLogic::PollTick()
 {
     if (isCmdDistantControlSent)
+        return;
+    // The previous exchange (with its re-sends) is still running: this tick is skipped rather than
+    // piling up polls behind it.
+    if (devInterface->IsWaiting())
         return;
     try {
         devInterface->AddCmd(kestCmdManager.CreateCmdReadDeviceStatusAndAllParameters());
@@ -656,7 +665,19 @@ void TMainLogic::ShowTransducerReadout(const TFrame &answer)
     if (qx4 && controls_.aru && AruManager) {
         bool corrected = false;
         try {
-            corrected = AruManager->CorrectInputDataIfThereIsAruErrorQX4(*rs->Parameters);
+            // A QX4 transducer reports primary values, while the targets are what the installation is
+            // asked for (secondary). Compared as they come, a transducer with a ratio of 10000/100 would
+            // have its voltage "corrected" a hundredfold down; the readings are brought to secondary first.
+            TParameters secondary = *rs->Parameters;
+            const TTransfCoefs &k = devInfo->transfCoefs;
+            for (int p : {1, 2, 3, 4, 5, 6}) {
+                TParameter *param = secondary.GetParameterByIndex(p);
+                const double primaryScale = TParameterScaling::GetScale(p, k.I1, k.U1);
+                const double secondaryScale = TParameterScaling::GetScale(p, k.I2, k.U2);
+                if (param && primaryScale > 0 && std::isfinite(primaryScale) && std::isfinite(secondaryScale))
+                    param->value = param->value * secondaryScale / primaryScale;
+            }
+            corrected = AruManager->CorrectInputDataIfThereIsAruErrorQX4(secondary);
         } catch (const std::exception &) {
             corrected = false;
         }

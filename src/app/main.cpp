@@ -1,0 +1,135 @@
+// kestmanager: the program's entry point and its command-line options.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "form1.h"
+#include "frametrace.h"
+
+namespace {
+
+const char *const kHelp = R"(kestmanager — управление установкой KEST (Modbus RTU).
+
+  kestmanager [--port1 PATH] [--port2 PATH] [--trace FILE] [--demo] [--no-update-check]
+
+  --port1 PATH        порт установки на этот запуск (файл настроек не меняется)
+  --port2 PATH        порт проверяемого устройства на этот запуск
+  --trace FILE        записывать все кадры обмена в FILE (то же, что KEST_TRACE=FILE)
+  --demo              запустить имитатор установки kest-sim с преобразователем QX4 и работать с ним
+  --no-update-check   не проверять обновление при запуске
+  --help              эта справка
+)";
+
+// kest-sim beside the program (installed or in the build tree), else on PATH.
+QString FindSimulator()
+{
+    const QString dir = QCoreApplication::applicationDirPath();
+    for (const QString &candidate : {dir + "/kest-sim", dir + "/../../sim/kest-sim", dir + "/../sim/kest-sim"}) {
+        if (QFileInfo(candidate).isExecutable())
+            return QFileInfo(candidate).canonicalFilePath();
+    }
+    return QStandardPaths::findExecutable(QStringLiteral("kest-sim"));
+}
+
+// Starts the simulator and waits for the two lines that name its ports.
+bool StartSimulator(QProcess &sim, QString &installation, QString &device, QString &error)
+{
+    const QString program = FindSimulator();
+    if (program.isEmpty()) {
+        error = QStringLiteral("kest-sim не найден рядом с программой и в PATH");
+        return false;
+    }
+    sim.setProgram(program);
+    sim.setArguments({"--device-type", "QX4"});
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start();
+    if (!sim.waitForStarted(5000)) {
+        error = QStringLiteral("kest-sim не запустился");
+        return false;
+    }
+    QByteArray out;
+    while (installation.isEmpty() || device.isEmpty()) {
+        if (!sim.waitForReadyRead(5000)) {
+            error = QStringLiteral("kest-sim не сообщил свои порты");
+            return false;
+        }
+        out += sim.readAllStandardOutput();
+        for (const QByteArray &line : out.split('\n')) {
+            if (line.startsWith("installation: "))
+                installation = QString::fromUtf8(line.mid(14)).trimmed();
+            else if (line.startsWith("device: "))
+                device = QString::fromUtf8(line.mid(8)).trimmed();
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+    }
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
+        std::fprintf(stderr, "Нет дисплея. Запустите программу в виртуальном X-сервере:\n  xvfb-run -a %s --demo\n",
+                     argv[0]);
+        return 1;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("KestManager"));
+    QApplication::setOrganizationName(QStringLiteral("Valtrix"));
+
+    QCommandLineParser parser;
+    QCommandLineOption port1(QStringLiteral("port1"), QString(), QStringLiteral("PATH"));
+    QCommandLineOption port2(QStringLiteral("port2"), QString(), QStringLiteral("PATH"));
+    QCommandLineOption trace(QStringLiteral("trace"), QString(), QStringLiteral("FILE"));
+    QCommandLineOption demo(QStringLiteral("demo"));
+    QCommandLineOption noUpdate(QStringLiteral("no-update-check"));
+    parser.addOptions({port1, port2, trace, demo, noUpdate});
+    if (!parser.parse(app.arguments())) {
+        std::fprintf(stderr, "%s\n%s", qPrintable(parser.errorText()), kHelp);
+        return 2;
+    }
+    if (parser.isSet(trace) && !TFrameTrace::Instance().Open(parser.value(trace).toStdString())) {
+        std::fprintf(stderr, "Не удалось открыть файл трассировки %s\n", qPrintable(parser.value(trace)));
+        return 2;
+    }
+
+    TForm1::TOptions options;
+    options.port1 = parser.value(port1);
+    options.port2 = parser.value(port2);
+    options.checkForUpdates = !parser.isSet(noUpdate) && !parser.isSet(demo);
+
+    QProcess simulator;
+    if (parser.isSet(demo)) {
+        QString error;
+        if (!StartSimulator(simulator, options.port1, options.port2, error)) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            return 1;
+        }
+    }
+
+    int code = 0;
+    {
+        TForm1 window(options);
+        window.show();
+        code = app.exec();
+    }
+    if (simulator.state() != QProcess::NotRunning) {
+        simulator.terminate();
+        if (!simulator.waitForFinished(3000))
+            simulator.kill();
+    }
+    return code;
+}
