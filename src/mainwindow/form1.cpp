@@ -112,7 +112,7 @@ TForm1::TForm1(const TOptions &options, QWidget *parent) : QMainWindow(parent)
     BindActions();
     logic->StartUp();
     SyncSelections();
-    resize(kRightColumn + 200, 600);
+    resize(kRightColumn + 200, 640);
 }
 
 TForm1::~TForm1()
