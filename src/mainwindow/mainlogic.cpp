@@ -887,10 +887,10 @@ void TMainLogic::SendCorrection()
     SendNext();
 }
 
-void TMainLogic::ActionI(double value)
+void TMainLogic::OutputAction(float &lastSent, double value, const std::function<void()> &queue)
 {
     try {
-        lastSentI = static_cast<float>(value);
+        lastSent = static_cast<float>(value);
         RebuildCorrectionState();
         aruCycles = 0;
         view->SetCycles(0);
@@ -898,29 +898,21 @@ void TMainLogic::ActionI(double value)
             SendCorrection();
             view->SetOutputControlsEnabled(false);
         } else {
-            QueueCurrent(value, value, value);
+            queue();
         }
     } catch (const std::exception &e) {
         ShowMessage(QString::fromUtf8(e.what()));
     }
 }
 
+void TMainLogic::ActionI(double value)
+{
+    OutputAction(lastSentI, value, [&] { QueueCurrent(value, value, value); });
+}
+
 void TMainLogic::ActionU(double value)
 {
-    try {
-        lastSentU = static_cast<float>(value);
-        RebuildCorrectionState();
-        aruCycles = 0;
-        view->SetCycles(0);
-        if (controls_.aru) {
-            SendCorrection();
-            view->SetOutputControlsEnabled(false);
-        } else {
-            QueueVoltage(value, value, value);
-        }
-    } catch (const std::exception &e) {
-        ShowMessage(QString::fromUtf8(e.what()));
-    }
+    OutputAction(lastSentU, value, [&] { QueueVoltage(value, value, value); });
 }
 
 void TMainLogic::ActionAngle(double value)

@@ -143,6 +143,8 @@ private:
     void SetCurrentPrecision();
     double ReadNumber(const QString &text) const;
 
+    // The I and U actions: remember the value, restart the correction, then send it one way or the other.
+    void OutputAction(float &lastSent, double value, const std::function<void()> &queue);
     void RebuildCorrectionState();
     void SendCorrection();
     void QueueCurrent(double a, double b, double c);

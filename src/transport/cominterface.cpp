@@ -117,8 +117,14 @@ void TComInterface::WriteBytes(const TFramePtr &bytes)
 {
     lastCmd = bytes;
     haveError = false;
+    if (!Transmit(bytes))
+        ReportError(EKestError(KestText::NoAnswer));
+}
+
+bool TComInterface::Transmit(const TFramePtr &bytes)
+{
     try {
-        if (!bytes)
+        if (!bytes || !serialPort)
             throw EKestError(KestText::NoAnswer);
         serialPort->ClearBuffer(true, false);
         serialPort->ClearBuffer(false, true);
@@ -126,9 +132,10 @@ void TComInterface::WriteBytes(const TFramePtr &bytes)
         const int n = std::clamp(bytes->size, 0, TFrame::kCapacity);
         if (serialPort->Write(bytes->data.data(), n) != n)
             throw EKestError(KestText::NoAnswer);
+        return true;
     } catch (const std::exception &e) {
         Trace("ERROR", std::string("write: ") + e.what());
-        ReportError(EKestError(KestText::NoAnswer));
+        return false;
     }
 }
 

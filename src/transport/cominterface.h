@@ -61,6 +61,8 @@ public:
 protected:
     virtual void CreatePort(QObject *owner);
     void ReportError(const std::exception &error);
+    // Purges both queues and writes the frame; false (after tracing why) when any of it fails.
+    bool Transmit(const TFramePtr &bytes);
     void Trace(const char *direction, const std::string &text) const;
 
     std::unique_ptr<TSerialPort> serialPort;

@@ -91,18 +91,8 @@ void TComInterfaceWithCallback::WriteBytes(const TFramePtr &bytes)
     if (responseTimeoutTimer)
         Enable(*responseTimeoutTimer);
     haveError = false;
-    try {
-        if (!bytes || !serialPort)
-            throw EKestError(KestText::NoAnswer);
-        serialPort->ClearBuffer(true, false);
-        serialPort->ClearBuffer(false, true);
-        Trace("TX", bytes->ToHex());
-        const int n = std::clamp(bytes->size, 0, TFrame::kCapacity);
-        if (serialPort->Write(bytes->data.data(), n) != n)
-            throw EKestError(KestText::NoAnswer);
-    } catch (const std::exception &e) {
+    if (!Transmit(bytes)) {
         StopTimers();
-        Trace("ERROR", std::string("write: ") + e.what());
         ReportError(EKestError(KestText::NoAnswer));
     }
 }
@@ -135,6 +125,11 @@ TFramePtr TComInterfaceWithCallback::TakeAnswer()
 
 void TComInterfaceWithCallback::ReadAnswer()
 {
+    CompleteAnswer(nullptr);
+}
+
+void TComInterfaceWithCallback::CompleteAnswer(const std::function<void(TFrame &)> &validate)
+{
     if (haveError) {
         // Stray bytes after a failed exchange: nothing to deliver, and no reason to keep polling.
         if (byteTimer)
@@ -145,6 +140,8 @@ void TComInterfaceWithCallback::ReadAnswer()
     try {
         answer = TakeAnswer();
         StopTimers();
+        if (validate)
+            validate(*answer);
     } catch (const std::exception &e) {
         FailedExchange(e);
         return;

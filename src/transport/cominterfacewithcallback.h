@@ -4,6 +4,7 @@
 
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 #include "cominterface.h"
@@ -34,6 +35,9 @@ public:
 protected:
     // Handler of the byte timer: the line has been silent long enough, the answer is complete.
     virtual void ReadAnswer();
+    // Reads the answer, stops both timers, validates it (validate raises for an invalid answer) and hands
+    // it to the owner; a failure takes the failed-exchange path.
+    void CompleteAnswer(const std::function<void(TFrame &)> &validate);
     // Reads the waiting bytes into a new frame that becomes ReadBuf. Raises the port's read error.
     TFramePtr TakeAnswer();
     void DeliverAnswer(const TFramePtr &answer);

@@ -29,25 +29,13 @@ std::string TDeviceInterface::ValidationError(const TFrame &answer)
 
 void TDeviceInterface::ReadAnswer()
 {
-    if (haveError) {
-        if (byteTimer)
-            byteTimer->stop();
-        return;
-    }
-    TFramePtr answer;
-    try {
-        answer = TakeAnswer();
-        if (answer->size >= 2) {
-            answer->crcH = answer->data[answer->size - 2];
-            answer->crcL = answer->data[answer->size - 1];
+    CompleteAnswer([](TFrame &answer) {
+        if (answer.size >= 2) {
+            answer.crcH = answer.data[answer.size - 2];
+            answer.crcL = answer.data[answer.size - 1];
         }
-        StopTimers();
-        const std::string error = ValidationError(*answer);
+        const std::string error = ValidationError(answer);
         if (!error.empty())
             throw EKestError(error);
-    } catch (const std::exception &e) {
-        FailedExchange(e);
-        return;
-    }
-    DeliverAnswer(answer);
+    });
 }
