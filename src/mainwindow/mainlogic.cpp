@@ -413,6 +413,7 @@ void TMainLogic::ForgetTransducer()
     view->SetCoefficientLabel(QStringLiteral("---"));
     if (!controls_.enableAnalog)
         view->SetAnalogGroupEnabled(false);
+    view->SetAnalogDashes();
     view->SetDefaultReadout();
     view->SetReadSettingsEnabled(false);
     view->SetAddressColor(kAddressGrey);

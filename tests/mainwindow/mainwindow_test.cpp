@@ -26,6 +26,7 @@
 #include "numericupdownwithtoggles.h"
 #include "parametergroupcomponent.h"
 #include "pty.h"
+#include "settingsform.h"
 
 namespace {
 
@@ -476,5 +477,90 @@ TEST_F(MainWindow, AruCountsCyclesAndConverges)
     window->AruBox()->setChecked(false);
     EXPECT_EQ(window->CyclesLabel()->text(), "Циклы: 0");
     EXPECT_TRUE(window->Logic().IsPolling());
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MainWindow, AnalogOutputReadoutAndSelectors)
+{
+    StartSim("QX4");
+    Preset([](TGlobalConfig &g, TDeviceSettingsConfig &) { g.WriteEnableAnalog(true); });
+    Open();
+    SelectConfiguration("QX4");
+    window->AutoBox()->setChecked(true);
+    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(WaitIdentified());
+    window->Logic().ActionU(57.735);
+    window->Logic().ActionI(5);
+    window->Logic().DevInterface()->SendNextCmd();
+    // The identity assigns parameters to the three outputs; output 1 is selected and measured.
+    auto *selector2 = window->findChild<QPushButton *>("AnalogSelector2");
+    ASSERT_NE(selector2, nullptr);
+    EXPECT_TRUE(selector2->isVisibleTo(window.get())) << selector2->text().toStdString() << " hidden=" << selector2->isHidden();
+    EXPECT_NE(selector2->text(), "---");
+    ASSERT_TRUE(PumpUntil([&] {
+        const QString t = window->AnalogReadout()->ErrorField()->text();
+        return !t.isEmpty() && t != "---";
+    }, 6000));
+    bool ok = false;
+    window->AnalogReadout()->ErrorField()->text().replace(',', '.').toDouble(&ok);
+    EXPECT_TRUE(ok) << window->AnalogReadout()->ErrorField()->text().toStdString();
+
+    // Choosing output 2 tells the installation which output to measure, at once.
+    const size_t before = InstallationRequests(*sim).size();
+    selector2->click();
+    ASSERT_TRUE(PumpUntil([&] {
+        for (const Request &r : InstallationRequests(*sim))
+            if (r.function == 0x06 && r.reg == 6 && r.bytes.size() >= 6 && r.bytes[5] == 2)
+                return true;
+        return false;
+    }, 3000));
+    EXPECT_GT(InstallationRequests(*sim).size(), before);
+    EXPECT_TRUE(selector2->isChecked());
+    EXPECT_EQ(window->Logic().Controls().analogOutput, 2);
+
+    // "Вкл." cleared: dashes, and the choice is stored.
+    for (QCheckBox *box : window->findChildren<QCheckBox *>())
+        if (box->text() == "Вкл.")
+            box->setChecked(false);
+    EXPECT_EQ(window->AnalogReadout()->ValueField()->text(), "---");
+    TConfigController config;
+    EXPECT_FALSE(TGlobalConfig(&config).ReadEnableAnalog());
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MainWindow, SettingsDialogOpensModelessAndReadSettingsAppliesTheTransducer)
+{
+    StartSim("QX4");
+    Open();
+    window->SettingsAction()->trigger();
+    ASSERT_NE(window->SettingsForm(), nullptr);
+    EXPECT_TRUE(window->SettingsForm()->isVisible());
+    EXPECT_FALSE(window->SettingsForm()->isModal());
+    window->SettingsForm()->reject();
+
+    // "Прочитать настройки": the scheme from the identity (three-wire here), the ranges from the
+    // coefficients, then the connection set-up again.
+    sim->Command("coefs 380 100 5 1");
+    SelectConfiguration("QX4");
+    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(WaitIdentified());
+    EXPECT_TRUE(window->ReadSettingsButton()->isEnabled());
+    window->Logic().PollTimer().stop();
+    PumpFor(400);
+    TConfigController config;
+    TDeviceSettingsConfig device(&config);
+    device.WriteKI2("1");
+    device.WriteKU2("100");
+    window->Logic().ApplyStoredCoefficients();
+    const size_t before = InstallationRequests(*sim).size();
+    window->ReadSettingsButton()->click();
+    PumpFor(800);
+    EXPECT_EQ(window->Logic().Controls().currentRange, "1");
+    EXPECT_EQ(window->Logic().Controls().voltage, "100");
+    const auto requests = InstallationRequests(*sim);
+    bool enable = false;
+    for (size_t i = before; i < requests.size(); ++i)
+        enable = enable || (requests[i].function == 0x10 && requests[i].reg == 0);
+    EXPECT_TRUE(enable) << "the connection set-up was not sent again";
     EXPECT_TRUE(messages.empty());
 }
