@@ -260,16 +260,18 @@ void LatencyAndMemory(Bench &bench, long exchanges)
     const long before = ResidentKiB();
     long after100 = -1;
     std::vector<std::pair<long, long>> checkpoints;
+    checkpoints.reserve(size_t(exchanges / 1000 + 2));
     QElapsedTimer progress;
     progress.start();
     for (long i = 1; i <= exchanges; ++i) {
         const double ms = bench.Exchange();
         if (ms >= 0)
             samples[sampled++] = ms;
-        if (i == 100)
-            after100 = ResidentKiB();
-        if (i == 100 || i == 1000 || i % 2500 == 0 || i == exchanges)
+        if (i == 100 || i % 1000 == 0 || i == exchanges) {
             checkpoints.emplace_back(i, ResidentKiB());
+            if (i == 100)
+                after100 = checkpoints.back().second;
+        }
         if (progress.elapsed() > 30000) {
             std::fprintf(stderr, "  ... %ld of %ld exchanges\n", i, exchanges);
             progress.restart();
@@ -286,8 +288,11 @@ void LatencyAndMemory(Bench &bench, long exchanges)
                 median, 100.0 * (median / floor - 1), p99, 100.0 * (p99 / floor - 1),
                 latencies.empty() ? NAN : *std::min_element(latencies.begin(), latencies.end()),
                 latencies.empty() ? NAN : *std::max_element(latencies.begin(), latencies.end()));
-    std::printf("  failed exchanges: %ld%s%s\n", bench.Failures(), bench.Failures() ? ", last: " : "",
-                bench.LastFailure().c_str());
+    // An answer later than the response time-out means the request went out more than once.
+    const long resent = std::count_if(latencies.begin(), latencies.end(),
+                                      [](double ms) { return ms > TComInterfaceWithCallback::kDefaultResponseTimeout; });
+    std::printf("  answered only after a re-send: %ld; failed exchanges: %ld%s%s\n", resent, bench.Failures(),
+                bench.Failures() ? ", last: " : "", bench.LastFailure().c_str());
     std::printf("  resident memory (VmRSS): %ld KiB before", before);
     if (after100 >= 0)
         std::printf(", %ld KiB after 100 exchanges", after100);

@@ -175,8 +175,8 @@ protected:
             engine_->Dispose();
     }
 
-    // One exchange through the queue, as the windows do it. Waits out the whole re-send cycle.
-    Outcome Exchange(const TFramePtr &request, int timeoutMs = 8000)
+    // One exchange through the queue, as the windows do it; long enough for all four transmissions.
+    Outcome Exchange(const TFramePtr &request, int timeoutMs = 12000)
     {
         outcome_ = {};
         engine_->AddCmd(request);
@@ -192,6 +192,7 @@ protected:
         std::vector<int> out;
         const Outcome o = Exchange(TModbusCommands::CreateCmdRead(adr, count, kUnit));
         EXPECT_EQ(o.errors, 0) << o.error;
+        EXPECT_EQ(o.callbacks, 1);
         if (!o.answer)
             return out;
         EXPECT_EQ(o.answer->size, 5 + 2 * count) << Hex(*o.answer);
@@ -342,7 +343,7 @@ TEST_F(PymodbusPeer, ExceptionAnswersGiveTheTextsAfterThreeResends)
         engine_->AddCmd(TModbusCommands::CreateCmdRead(0, 1, kUnit));
         outcome_ = {};
         engine_->SendNextCmd();
-        PumpUntil([this] { return outcome_.errors > 0; }, 10000);
+        PumpUntil([this] { return outcome_.errors > 0; }, 12000);
         PumpFor(200);
         EXPECT_EQ(outcome_.error, c.text);
         EXPECT_EQ(outcome_.errors, 1);
