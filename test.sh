@@ -28,7 +28,7 @@ CC=clang CXX=clang++ cmake -S "$ROOT" -B "$FUZZ" -G Ninja -DCMAKE_BUILD_TYPE=Rel
 cmake --build "$FUZZ" -j"$JOBS" --target fuzzers
 fpass=0; ffail=0
 for f in "$FUZZ"/tests/fuzz/fuzz_*; do
-  [[ -x $f ]] || continue
+  [[ -f $f && -x $f ]] || continue
   name=$(basename "$f")
   corpus=$(mktemp -d)
   [[ -d $ROOT/tests/fuzz/corpus/$name ]] && cp -r "$ROOT/tests/fuzz/corpus/$name/." "$corpus/"
