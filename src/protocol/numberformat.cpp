@@ -200,7 +200,11 @@ bool TryStrToFloat(const char *text, double &out)
 
 std::string ConversionErrorText(std::string_view text)
 {
-    return "\"" + std::string(text) + "\" не является правильным числом";
+    // Built by appending: g++ 12 warns falsely (-Wrestrict) about "literal" + std::string.
+    std::string message;
+    message.reserve(text.size() + 48);
+    message.append("\"").append(text).append("\" не является правильным числом");
+    return message;
 }
 
 double StrToFloat(std::string_view text)

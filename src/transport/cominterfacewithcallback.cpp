@@ -1,6 +1,7 @@
 #include "cominterfacewithcallback.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -117,7 +118,9 @@ TFramePtr TComInterfaceWithCallback::TakeAnswer()
     // first frame's worth and leave nothing stale for the next exchange. No Modbus answer comes near it.
     if (bytesRecieved >= TFrame::kCapacity - 1) {
         serialPort->ClearBuffer(true, false);
-        Trace("RX", "(" + std::to_string(bytesRecieved) + " bytes, kept " + std::to_string(got) + ")");
+        char note[64];
+        std::snprintf(note, sizeof note, "(%d bytes, kept %d)", bytesRecieved, got);
+        Trace("RX", note);
     }
     Trace("RX", frame->ToHex());
     return frame;
