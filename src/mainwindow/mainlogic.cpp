@@ -916,12 +916,12 @@ void TMainLogic::ActionU(double value)
     OutputAction(lastSentU, value, [&] { QueueVoltage(value, value, value); });
 }
 
-void TMainLogic::ActionAngle(double value)
+void TMainLogic::QueueSetting(const std::function<TFramePtr(TKestInputParamCmdController &)> &build)
 {
     try {
         RebuildCorrectionState();
         TKestInputParamCmdController controller(&kestConfiguration, &kestCmdManager);
-        devInterface->AddCmd(controller.CreateCmdSendAngleAccordingToConfiguration(value));
+        devInterface->AddCmd(build(controller));
         if (controls_.aru)
             view->SetOutputControlsEnabled(false);
     } catch (const std::exception &e) {
@@ -929,17 +929,14 @@ void TMainLogic::ActionAngle(double value)
     }
 }
 
+void TMainLogic::ActionAngle(double value)
+{
+    QueueSetting([value](TKestInputParamCmdController &c) { return c.CreateCmdSendAngleAccordingToConfiguration(value); });
+}
+
 void TMainLogic::ActionFrequency(double value)
 {
-    try {
-        RebuildCorrectionState();
-        TKestInputParamCmdController controller(&kestConfiguration, &kestCmdManager);
-        devInterface->AddCmd(controller.CreateCmdSendFrequencyAccordingToConfiguration(value));
-        if (controls_.aru)
-            view->SetOutputControlsEnabled(false);
-    } catch (const std::exception &e) {
-        ShowMessage(QString::fromUtf8(e.what()));
-    }
+    QueueSetting([value](TKestInputParamCmdController &c) { return c.CreateCmdSendFrequencyAccordingToConfiguration(value); });
 }
 
 void TMainLogic::ActionAddress(double value)

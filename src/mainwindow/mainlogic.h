@@ -145,6 +145,8 @@ private:
 
     // The I and U actions: remember the value, restart the correction, then send it one way or the other.
     void OutputAction(float &lastSent, double value, const std::function<void()> &queue);
+    // The angle and frequency actions: restart the correction and queue the command built.
+    void QueueSetting(const std::function<TFramePtr(class TKestInputParamCmdController &)> &build);
     void RebuildCorrectionState();
     void SendCorrection();
     void QueueCurrent(double a, double b, double c);

@@ -67,18 +67,28 @@ void TModbusCommands::CloseFrame(TFrame &frame, int length)
     frame.isResponseRequired = true;
 }
 
-TFramePtr TModbusCommands::CreateCmdSendInt(int value, int adr, int netAdr)
+namespace {
+
+// The layout the single-register write and the read share: address, function, register, one word.
+TFramePtr RegisterAndWord(int netAdr, uint8_t function, int adr, int word)
 {
     TFramePtr f = MakeFrame();
     auto &d = f->data;
     d[0] = Lo(netAdr);
-    d[1] = 0x06;
+    d[1] = function;
     d[2] = Hi(adr);
     d[3] = Lo(adr);
-    d[4] = Hi(value);
-    d[5] = Lo(value);
-    CloseFrame(*f, 6);
+    d[4] = Hi(word);
+    d[5] = Lo(word);
+    TModbusCommands::CloseFrame(*f, 6);
     return f;
+}
+
+} // namespace
+
+TFramePtr TModbusCommands::CreateCmdSendInt(int value, int adr, int netAdr)
+{
+    return RegisterAndWord(netAdr, 0x06, adr, value);
 }
 
 TFramePtr TModbusCommands::CreateCmdSendFloat(double value, int adr, int netAdr) const
@@ -118,16 +128,7 @@ TFramePtr TModbusCommands::CreateCmdSendFloat3bytes(double value1, double value2
 
 TFramePtr TModbusCommands::CreateCmdRead(int adr, int wordCount, int netAdr)
 {
-    TFramePtr f = MakeFrame();
-    auto &d = f->data;
-    d[0] = Lo(netAdr);
-    d[1] = 0x03;
-    d[2] = Hi(adr);
-    d[3] = Lo(adr);
-    d[4] = Hi(wordCount);
-    d[5] = Lo(wordCount);
-    CloseFrame(*f, 6);
-    return f;
+    return RegisterAndWord(netAdr, 0x03, adr, wordCount);
 }
 
 void TModbusCommands::EncodeFloat(double value, uint8_t *out) const
