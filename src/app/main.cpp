@@ -6,8 +6,15 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <QSocketNotifier>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <cstring>
 
 #include "form1.h"
@@ -26,6 +33,36 @@ const char *const kHelp = R"(kestmanager — управление установ
   --no-update-check   не проверять обновление при запуске
   --help              эта справка
 )";
+
+// SIGINT and SIGTERM end the program as closing its window does (settings kept, the simulator stopped):
+// the handler only writes to a socket that the event loop watches.
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(signalPipe[0], &byte, 1);
+}
+
+void QuitOnSignals(QApplication &app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
+        char byte;
+        [[maybe_unused]] ssize_t n = ::read(signalPipe[1], &byte, 1);
+        for (QWidget *w : QApplication::topLevelWidgets())
+            w->close();
+        app.quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
 
 // kest-sim beside the program (installed or in the build tree), else on PATH.
 QString FindSimulator()
@@ -49,6 +86,8 @@ bool StartSimulator(QProcess &sim, QString &installation, QString &device, QStri
     sim.setProgram(program);
     sim.setArguments({"--device-type", "QX4"});
     sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // Should this program die without cleaning up, the simulator goes with it.
+    sim.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     sim.start();
     if (!sim.waitForStarted(5000)) {
         error = QStringLiteral("kest-sim не запустился");
@@ -89,6 +128,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KestManager"));
     QApplication::setOrganizationName(QStringLiteral("Valtrix"));
+    QuitOnSignals(app);
 
     QCommandLineParser parser;
     QCommandLineOption port1(QStringLiteral("port1"), QString(), QStringLiteral("PATH"));
