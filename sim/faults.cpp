@@ -44,49 +44,49 @@ bool IsStateFault(FaultKind kind)
            kind == FaultKind::HangUp;
 }
 
-std::optional<Fault> ParseFault(const std::string &specText, std::string &error)
+std::optional<Fault> ParseFault(const std::string &faultText, std::string &error)
 {
     Fault f;
-    f.text = specText;
-    std::string spec = specText;
+    f.text = faultText;
+    std::string rest = faultText;
     // "@REGISTER" and "#COUNT" may come in either order after the kind and its arguments.
-    for (size_t mark; (mark = spec.find_last_of("@#")) != std::string::npos; spec.erase(mark)) {
-        const std::string value = spec.substr(mark + 1);
-        if (spec[mark] == '#') {
+    for (size_t mark; (mark = rest.find_last_of("@#")) != std::string::npos; rest.erase(mark)) {
+        const std::string value = rest.substr(mark + 1);
+        if (rest[mark] == '#') {
             if (!ToInt(value, 1, 1000000, f.remaining)) {
-                error = "bad count in '" + specText + "'";
+                error = "bad count in '" + faultText + "'";
                 return std::nullopt;
             }
         } else {
             int reg;
             if (!ToInt(value, 0, 0xFFFF, reg)) {
-                error = "bad register in '" + specText + "'";
+                error = "bad register in '" + faultText + "'";
                 return std::nullopt;
             }
             f.reg = uint16_t(reg);
         }
     }
-    std::vector<std::string> parts = Split(spec, ':');
+    std::vector<std::string> parts = Split(rest, ':');
     if (!parts.empty() && (parts[0] == "installation" || parts[0] == "device")) {
         f.line = parts[0] == "device" ? Line::Device : Line::Installation;
         parts.erase(parts.begin());
     }
     if (parts.empty() || parts[0].empty()) {
-        error = "no fault kind in '" + specText + "'";
+        error = "no fault kind in '" + faultText + "'";
         return std::nullopt;
     }
     const std::string kind = parts[0];
     const size_t args = parts.size() - 1;
     auto arg = [&](size_t i, long min, long max, int &out) {
         if (!ToInt(parts[i], min, max, out)) {
-            error = "bad argument '" + parts[i] + "' in '" + specText + "'";
+            error = "bad argument '" + parts[i] + "' in '" + faultText + "'";
             return false;
         }
         return true;
     };
     auto want = [&](size_t lo, size_t hi) {
         if (args < lo || args > hi) {
-            error = "wrong number of arguments in '" + specText + "'";
+            error = "wrong number of arguments in '" + faultText + "'";
             return false;
         }
         return true;

@@ -1,5 +1,5 @@
 #pragma once
-// Injectable faults. A spec is one word:
+// Injectable faults. A fault is described in one word:
 //
 //   [TARGET:]KIND[:ARG[:ARG]][@REGISTER][#COUNT]
 //
@@ -37,11 +37,11 @@ struct Fault {
     int arg2 = 0;
     std::optional<uint16_t> reg;
     int remaining = -1;    // -1: until cleared
-    std::string text;      // the spec as given
+    std::string text;      // the description as given
 };
 
-// nullopt with a reason in `error` when the spec is not understood.
-std::optional<Fault> ParseFault(const std::string &spec, std::string &error);
+// nullopt with a reason in `error` when the description is not understood.
+std::optional<Fault> ParseFault(const std::string &faultText, std::string &error);
 bool IsStateFault(FaultKind kind);
 
 // What happens to one answer after all matching faults have been applied.

@@ -715,7 +715,7 @@ std::string KestSimulator::Impl::Execute(const std::string &line)
     }
     if (cmd == "fault") {
         if (n != 2)
-            return usage("fault SPEC");
+            return usage("fault FAULT");
         std::string error;
         auto f = ParseFault(w[1], error);
         if (!f)
@@ -728,16 +728,16 @@ std::string KestSimulator::Impl::Execute(const std::string &line)
         return "ok";
     }
     if (cmd == "unplug" || cmd == "replug" || cmd == "amplifier" || cmd == "hangup") {
-        std::string spec = cmd;
+        std::string fault = cmd;
         if (cmd == "hangup") {
             if (n < 2 || n > 3 || (w[1] != "installation" && w[1] != "device"))
                 return usage("hangup installation|device [MS]");
-            spec = w[1] + ":hangup" + (n == 3 ? ":" + w[2] : "");
+            fault = w[1] + ":hangup" + (n == 3 ? ":" + w[2] : "");
         } else {
             for (size_t i = 1; i < n; ++i)
-                spec += ":" + w[i];
+                fault += ":" + w[i];
         }
-        return Execute("fault " + spec);
+        return Execute("fault " + fault);
     }
     if (cmd == "faults") {
         std::string s = "ok";

@@ -26,7 +26,7 @@ struct SimOptions {
     int rate = 115200;                // bit/s the answers are paced at (10 bits per character)
     int turnaroundMs = 5;
     std::string controlSocket;        // Unix socket path for the control channel (optional)
-    std::vector<std::string> faults;  // fault specs applied at start
+    std::vector<std::string> faults;  // faults applied at start
     std::vector<std::string> commands;  // control commands applied at start
     uint64_t seed = 1;
     std::string logFile;              // request log (optional)

@@ -13,7 +13,7 @@ void Usage(FILE *to)
 {
     std::fputs(
         "usage: kest-sim [--installation LINK] [--device LINK] [--device-type TYPE] [--device-address N]\n"
-        "                [--rate BPS] [--turnaround MS] [--control SOCKET] [--fault SPEC]... [--command CMD]...\n"
+        "                [--rate BPS] [--turnaround MS] [--control SOCKET] [--fault FAULT]... [--command CMD]...\n"
         "                [--seed N] [--log FILE] [--no-announce]\n"
         "Serves until SIGINT or SIGTERM. TYPE: I U F P Q PQ QX4 QX4E none. See sim/README.md.\n",
         to);
