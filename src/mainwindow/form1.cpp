@@ -93,10 +93,6 @@ TForm1::TForm1(const TOptions &options, QWidget *parent) : QMainWindow(parent)
 
     logic = std::make_unique<TMainLogic>(this, config.get());
     logic->SetPortOverride(options.port1, options.port2);
-    connect(logic.get(), &TMainLogic::ConnectionChanged, this, [this](bool connected) {
-        verificationAction->setEnabled(false);   // its window is not part of this program yet
-        Q_UNUSED(connected);
-    });
 
     updateForm->SetConfig(config.get());
     move(config->ReadMainWindowCoordX(), config->ReadMainWindowCoordY());
@@ -183,29 +179,20 @@ void TForm1::BuildControls()
     configurationList->setGeometry(kRightColumn + 100, y, 90, 22);
     y += 28;
 
-    currentRangeBox = new QGroupBox(QStringLiteral("Ток, А"), central);
-    currentRangeBox->setGeometry(kRightColumn, y, 190, 48);
-    currentRange = new QButtonGroup(this);
-    Radio(currentRangeBox, currentRange, "1", 6, 20);
-    Radio(currentRangeBox, currentRange, "5", 50, 20)->setChecked(true);
-    Radio(currentRangeBox, currentRange, "0,5", 94, 20);
-    Radio(currentRangeBox, currentRange, "2,5", 140, 20);
-    y += 52;
-
-    voltageBox = new QGroupBox(QStringLiteral("Напряжение, В"), central);
-    voltageBox->setGeometry(kRightColumn, y, 190, 48);
-    voltage = new QButtonGroup(this);
-    Radio(voltageBox, voltage, "100", 6, 20);
-    Radio(voltageBox, voltage, "380", 66, 20)->setChecked(true);
-    Radio(voltageBox, voltage, "400", 126, 20);
-    y += 52;
-
-    schemeBox = new QGroupBox(QStringLiteral("Схема"), central);
-    schemeBox->setGeometry(kRightColumn, y, 190, 48);
-    scheme = new QButtonGroup(this);
-    Radio(schemeBox, scheme, "3-x", 6, 20);
-    Radio(schemeBox, scheme, "4-x", 80, 20)->setChecked(true);
-    y += 52;
+    // A framed row of radio buttons, the given one checked.
+    auto radioRow = [&](const QString &caption, const QStringList &items, const QString &checked,
+                        QGroupBox *&box, QButtonGroup *&group) {
+        box = new QGroupBox(caption, central);
+        box->setGeometry(kRightColumn, y, 190, 48);
+        group = new QButtonGroup(this);
+        const int step = 180 / static_cast<int>(items.size());
+        for (int i = 0; i < items.size(); ++i)
+            Radio(box, group, items[i], 6 + i * step, 20)->setChecked(items[i] == checked);
+        y += 52;
+    };
+    radioRow(QStringLiteral("Ток, А"), {"1", "5", "0,5", "2,5"}, "5", currentRangeBox, currentRange);
+    radioRow(QStringLiteral("Напряжение, В"), {"100", "380", "400"}, "380", voltageBox, voltage);
+    radioRow(QStringLiteral("Схема"), {"3-x", "4-x"}, "4-x", schemeBox, scheme);
 
     uRangeList = new QComboBox(central);
     uRangeList->setObjectName(QStringLiteral("URangeList"));
@@ -522,7 +509,7 @@ void TForm1::ApplyLayout(const TMainLayout &layout)
     }
     const bool four = logic->Controls().scheme4;
     energyGroupA->setGeometry(four ? 922 : 422, four ? 383 : 487, 130, 80);
-    energyGroupR->setGeometry(four ? 922 : 559, four ? 487 : 487, 130, 80);
+    energyGroupR->setGeometry(four ? 922 : 559, 487, 130, 80);
     energyGroupA->setVisible(layout.energyGroups);
     energyGroupR->setVisible(layout.energyGroups);
 }

@@ -286,28 +286,30 @@ void TMainLogic::SetCurrentPrecision()
     }
 }
 
-void TMainLogic::CurrentRangeChanged()
+bool TMainLogic::ReapplyConfiguration()
 {
     ConfigurationChanged();
     try {
         ReadNominalsAndPermissibleError();
+        return true;
     } catch (const std::exception &e) {
         ShowMessage(QString::fromUtf8(e.what()));
-        return;
+        return false;
     }
+}
+
+void TMainLogic::CurrentRangeChanged()
+{
+    if (!ReapplyConfiguration())
+        return;
     devInterface->AddCmd(kestCmdManager.CreateCmdSet1A5A(controls_.currentRange == QStringLiteral("5")));
     SetCurrentPrecision();
 }
 
 void TMainLogic::SchemeOrVoltageChanged()
 {
-    ConfigurationChanged();
-    try {
-        ReadNominalsAndPermissibleError();
-    } catch (const std::exception &e) {
-        ShowMessage(QString::fromUtf8(e.what()));
+    if (!ReapplyConfiguration())
         return;
-    }
     // "100" goes with the three-wire scheme, "380"/"400" with the four-wire one: the selectors share
     // the handlers, so the scheme command follows whichever of them was chosen.
     devInterface->AddCmd(kestCmdManager.CreateCmdSetScheme(controls_.scheme4));
@@ -438,7 +440,6 @@ void TMainLogic::EnterDisconnected()
     view->SetPause(false, false);
     lastSentI = 0;
     lastSentU = 0;
-    emit ConnectionChanged(false);
 }
 
 void TMainLogic::EnterConnected()
@@ -450,7 +451,6 @@ void TMainLogic::EnterConnected()
     Timer1.start();
     isPaused = false;
     view->SetPause(true, true);
-    emit ConnectionChanged(true);
 }
 
 void TMainLogic::PauseClicked()
@@ -552,11 +552,9 @@ void TMainLogic::OnFrame(const TFramePtr &answer)
     if (controls_.aru && TKestCmdManager::IsCmdAmperage(cmd)) {
         devInterface->AddCmd(kestCmdManager.CreateCmdReadDeviceStatusAndAllParameters());
         const std::shared_ptr<bool> alive = alive_;
-        inAruWait_ = true;
         TKestParameterController::WaitBeforeGettingOutput(kAruWait);
         if (!*alive)
             return;   // the window closed during the wait
-        inAruWait_ = false;
     }
     // 10.
     SendNext();
@@ -626,8 +624,7 @@ void TMainLogic::ShowInstallationReadout(const TFrame &answer)
     // Transducer presence.
     if (status->isDeviceDisconnected && isDeviceConnected) {
         isDeviceConnected = false;
-        ForgetTransducer();
-        view->SetAddressColor(kAddressGrey);
+        ForgetTransducer();   // also greys the address field
     } else if (!status->isDeviceDisconnected && !isDeviceConnected) {
         devInterface->AddCmd(kestCmdManager.CreateCmdReadDeviceInfo());
         isDeviceConnected = true;

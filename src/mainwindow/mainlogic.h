@@ -123,9 +123,6 @@ public:
     // Parameter name for the analog pop-up (1..33).
     static QString ParameterName(int param);
 
-signals:
-    void ConnectionChanged(bool connected);
-
 private:
     using TRsParser = TParametersAndStatusPtr (TKestCmdManager::*)(const TFrame &) const;
 
@@ -140,6 +137,9 @@ private:
     void ApplyConfigurationSetUp();
     TMainLayout LayoutFor(const QString &name) const;
     void SetupCurrentToggles(const QString &name);
+    // The configuration again after a range or scheme change, with the nominal values; false (after a
+    // message) when a stored nominal value is no number.
+    bool ReapplyConfiguration();
     void SetCurrentPrecision();
     double ReadNumber(const QString &text) const;
 
@@ -199,7 +199,6 @@ private:
 
     QString port1Override;
     QString port2Override;
-    bool inAruWait_ = false;
     // Cleared when the logic is destroyed, so that a wait that keeps the event loop running can tell
     // whether there is still anything to return to.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

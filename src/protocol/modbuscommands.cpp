@@ -91,39 +91,36 @@ TFramePtr TModbusCommands::CreateCmdSendInt(int value, int adr, int netAdr)
     return RegisterAndWord(netAdr, 0x06, adr, value);
 }
 
-TFramePtr TModbusCommands::CreateCmdSendFloat(double value, int adr, int netAdr) const
+TFramePtr TModbusCommands::CreateCmdSendFloats(std::initializer_list<double> values, int adr, int netAdr) const
 {
+    const int registers = 2 * static_cast<int>(values.size());
     TFramePtr f = MakeFrame();
     auto &d = f->data;
     d[0] = Lo(netAdr);
     d[1] = 0x10;
     d[2] = Hi(adr);
     d[3] = Lo(adr);
-    d[4] = 0x00;
-    d[5] = 0x02;
-    d[6] = 0x04;
-    EncodeFloat(value, &d[7]);
-    CloseFrame(*f, 11);
+    d[4] = Hi(registers);
+    d[5] = Lo(registers);
+    d[6] = static_cast<uint8_t>(2 * registers);
+    int at = 7;
+    for (double v : values) {
+        EncodeFloat(v, &d[at]);
+        at += 4;
+    }
+    CloseFrame(*f, at);
     return f;
+}
+
+TFramePtr TModbusCommands::CreateCmdSendFloat(double value, int adr, int netAdr) const
+{
+    return CreateCmdSendFloats({value}, adr, netAdr);
 }
 
 TFramePtr TModbusCommands::CreateCmdSendFloat3bytes(double value1, double value2, double value3,
                                                     int adr, int netAdr) const
 {
-    TFramePtr f = MakeFrame();
-    auto &d = f->data;
-    d[0] = Lo(netAdr);
-    d[1] = 0x10;
-    d[2] = Hi(adr);
-    d[3] = Lo(adr);
-    d[4] = 0x00;
-    d[5] = 0x06;
-    d[6] = 0x0C;
-    EncodeFloat(value1, &d[7]);
-    EncodeFloat(value2, &d[11]);
-    EncodeFloat(value3, &d[15]);
-    CloseFrame(*f, 19);
-    return f;
+    return CreateCmdSendFloats({value1, value2, value3}, adr, netAdr);
 }
 
 TFramePtr TModbusCommands::CreateCmdRead(int adr, int wordCount, int netAdr)

@@ -10,6 +10,7 @@
 #include "frame.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 
 class TModbusCommands {
@@ -37,6 +38,8 @@ public:
     TFramePtr CreateCmdSendFloat3bytes(double value1, double value2, double value3, int adr,
                                        int netAdr) const;
     static TFramePtr CreateCmdRead(int adr, int wordCount, int netAdr);
+    // Function 0x10 with consecutive floats from `adr` (two registers each).
+    TFramePtr CreateCmdSendFloats(std::initializer_list<double> values, int adr, int netAdr) const;
 
     // The float in bytes 3..6 (the first value of a read answer).
     virtual double ParseSingleParameter(const TFrame &cmd) const;
