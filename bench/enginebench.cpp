@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "deviceinterface.h"
-#include "kestcmdmanager.h"
+#include "transport/deviceinterface.h"
+#include "protocol/kestcmdmanager.h"
 
 #ifndef KEST_SIM_EXECUTABLE
 #define KEST_SIM_EXECUTABLE "kest-sim"

@@ -18,8 +18,8 @@
 #include <QComboBox>
 #include <QPushButton>
 
-#include "form1.h"
-#include "kestparametercontroller.h"
+#include "mainwindow/form1.h"
+#include "protocol/kestparametercontroller.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "configcontroller.h"
-#include "frametrace.h"
-#include "kestcmdmanager.h"
-#include "kestparametercontroller.h"
-#include "numberformat.h"
+#include "config/configcontroller.h"
+#include "transport/frametrace.h"
+#include "protocol/kestcmdmanager.h"
+#include "protocol/kestparametercontroller.h"
+#include "protocol/numberformat.h"
 #include "syncexchange.h"
 
 namespace {

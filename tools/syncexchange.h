@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "deviceinterface.h"
+#include "transport/deviceinterface.h"
 
 class TSyncLink {
 public:

@@ -17,8 +17,8 @@
 #include <unistd.h>
 #include <cstring>
 
-#include "form1.h"
-#include "frametrace.h"
+#include "mainwindow/form1.h"
+#include "transport/frametrace.h"
 
 namespace {
 

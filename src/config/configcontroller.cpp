@@ -1,6 +1,6 @@
-#include "configcontroller.h"
+#include "config/configcontroller.h"
 
-#include "numberformat.h"
+#include "protocol/numberformat.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -6,7 +6,7 @@
 // Accessors never raise: a failed read gives the default, a failed write is dropped (and the file
 // stays as it was).
 
-#include "inifile.h"
+#include "config/inifile.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "devicesettingsconfig.h"
+#include "config/devicesettingsconfig.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,7 +2,7 @@
 // The main window's device configuration and RS-485 speed selections and the transformation
 // coefficients, kept as texts.
 
-#include "typedsettings.h"
+#include "config/typedsettings.h"
 
 class TDeviceSettingsConfig : public TTypedSettings {
 public:

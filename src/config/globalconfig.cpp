@@ -1,6 +1,6 @@
-#include "globalconfig.h"
+#include "config/globalconfig.h"
 
-#include "numberformat.h"
+#include "protocol/numberformat.h"
 
 QString TGlobalConfig::ReadI1() const
 {

@@ -3,7 +3,7 @@
 // and measurement options. Numbers are kept as the texts the user typed (decimal comma); their
 // users convert them and report text that is not a number.
 
-#include "typedsettings.h"
+#include "config/typedsettings.h"
 
 class TGlobalConfig : public TTypedSettings {
 public:

@@ -1,4 +1,4 @@
-#include "inidocument.h"
+#include "config/inidocument.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "inifile.h"
+#include "config/inifile.h"
 
-#include "numberformat.h"
-#include "textdecoding.h"
+#include "protocol/numberformat.h"
+#include "config/textdecoding.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -8,7 +8,7 @@
 // be read, and a write that cannot be completed, raise EIniFileError; the settings classes catch it
 // (a failed read gives the default, a failed write is dropped and the old file stays as it was).
 
-#include "inidocument.h"
+#include "config/inidocument.h"
 
 #include <QString>
 #include <QStringList>

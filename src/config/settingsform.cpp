@@ -1,6 +1,6 @@
-#include "settingsform.h"
+#include "config/settingsform.h"
 
-#include "cominterface.h"
+#include "transport/cominterface.h"
 
 #include <QCheckBox>
 #include <QComboBox>

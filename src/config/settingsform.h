@@ -4,7 +4,7 @@
 // of a verification point. The main window opens it without waiting (show(), not exec()); each
 // opening builds a new dialog.
 
-#include "globalconfig.h"
+#include "config/globalconfig.h"
 
 #include <QDialog>
 #include <QString>

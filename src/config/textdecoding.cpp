@@ -1,4 +1,4 @@
-#include "textdecoding.h"
+#include "config/textdecoding.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "typedsettings.h"
+#include "config/typedsettings.h"
 
 QString TTypedSettings::ReadText(const QString &section, const QString &key, const QString &defaultValue) const
 {

@@ -3,7 +3,7 @@
 // the file (so a value written through one object is seen at once by all others), and no read or
 // write ever raises.
 
-#include "configcontroller.h"
+#include "config/configcontroller.h"
 
 class TTypedSettings {
 public:

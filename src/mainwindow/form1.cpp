@@ -1,4 +1,4 @@
-#include "form1.h"
+#include "mainwindow/form1.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -16,16 +16,16 @@
 #include <QRadioButton>
 #include <QSpinBox>
 
-#include "configcontroller.h"
-#include "errorcalculator.h"
-#include "form13.h"
-#include "labelanderror.h"
-#include "messageservice.h"
-#include "numericupdownwithtoggles.h"
-#include "parametergroupcomponent.h"
-#include "settingsform.h"
-#include "update.h"
-#include "windowscolor.h"
+#include "config/configcontroller.h"
+#include "presentation/errorcalculator.h"
+#include "presentation/controls/form13.h"
+#include "presentation/controls/labelanderror.h"
+#include "presentation/controls/messageservice.h"
+#include "presentation/controls/numericupdownwithtoggles.h"
+#include "presentation/controls/parametergroupcomponent.h"
+#include "config/settingsform.h"
+#include "update/update.h"
+#include "presentation/controls/windowscolor.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include <memory>
 
-#include "mainlogic.h"
-#include "mainview.h"
+#include "mainwindow/mainlogic.h"
+#include "mainwindow/mainview.h"
 
 class QAction;
 class QButtonGroup;

@@ -1,11 +1,11 @@
-#include "mainlogic.h"
+#include "mainwindow/mainlogic.h"
 
 #include <cmath>
 
-#include "kestparametercontroller.h"
-#include "messageservice.h"
-#include "numberformat.h"
-#include "parameterscaling.h"
+#include "protocol/kestparametercontroller.h"
+#include "presentation/controls/messageservice.h"
+#include "protocol/numberformat.h"
+#include "presentation/parameterscaling.h"
 
 namespace {
 
@@ -27,8 +27,6 @@ constexpr int kOne = 130;     // a group showing one value
 constexpr int kFour = 441;    // three phases and a total
 constexpr int kFive = 557;    // the currents group with five values
 
-bool IsCurrentParam(int p) { return p == 4 || p == 5 || p == 6 || p == 28 || p == 31; }
-bool IsPowerParam(int p) { return (p >= 10 && p <= 18) || (p >= 22 && p <= 24); }
 
 } // namespace
 

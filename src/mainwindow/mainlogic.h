@@ -14,15 +14,15 @@
 #include <memory>
 #include <optional>
 
-#include "aru_manager.h"
-#include "configcontroller.h"
-#include "deviceinterface.h"
-#include "devicesettingsconfig.h"
-#include "errorcalculator.h"
-#include "globalconfig.h"
-#include "kestcmdmanager.h"
-#include "mainview.h"
-#include "parameters.h"
+#include "presentation/aru_manager.h"
+#include "config/configcontroller.h"
+#include "transport/deviceinterface.h"
+#include "config/devicesettingsconfig.h"
+#include "presentation/errorcalculator.h"
+#include "config/globalconfig.h"
+#include "protocol/kestcmdmanager.h"
+#include "mainwindow/mainview.h"
+#include "protocol/parameters.h"
 
 // The user's selections, kept in step with the widgets by the view.
 struct TMainControls {

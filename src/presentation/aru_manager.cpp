@@ -1,6 +1,6 @@
-#include "aru_manager.h"
+#include "presentation/aru_manager.h"
 
-#include "parameterscaling.h"
+#include "presentation/parameterscaling.h"
 
 #include <cmath>
 

@@ -7,8 +7,8 @@
 // requested values change, steps it once per transducer reading and sends `currentInputData` again
 // whenever a step returns true.
 
-#include "inputdata.h"
-#include "parameters.h"
+#include "protocol/inputdata.h"
+#include "protocol/parameters.h"
 
 class TARU_Manager {
 public:

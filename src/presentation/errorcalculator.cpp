@@ -1,6 +1,6 @@
-#include "errorcalculator.h"
+#include "presentation/errorcalculator.h"
 
-#include "parameterscaling.h"
+#include "presentation/parameterscaling.h"
 
 #include <cmath>
 #include <limits>

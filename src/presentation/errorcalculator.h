@@ -4,7 +4,7 @@
 // delivers against the current it should deliver for the reference reading (reduced error of the
 // analog output). One variant per kind of transducer.
 
-#include "parameters.h"
+#include "protocol/parameters.h"
 
 #include <QString>
 #include <QStringList>

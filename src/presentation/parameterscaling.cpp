@@ -1,6 +1,6 @@
-#include "parameterscaling.h"
+#include "presentation/parameterscaling.h"
 
-#include "numberformat.h"
+#include "protocol/numberformat.h"
 
 #include <charconv>
 #include <cmath>

@@ -8,7 +8,7 @@
 // power factors, 22–24 total P, Q, S, 25 total power factor, 26 frequency, 27 mean phase voltage,
 // 28 mean current, 29 mean line voltage, 30 zero-sequence voltage, 31 zero-sequence current.
 
-#include "parameters.h"
+#include "protocol/parameters.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "inputdata.h"
+#include "protocol/inputdata.h"
 
-#include "numberformat.h"
+#include "protocol/numberformat.h"
 
 #include <utility>
 

@@ -3,7 +3,7 @@
 // current output. Both are copyable values; TInputData owns its eight parameters as members and
 // GetParameterByIndex points into the object.
 
-#include "parameters.h"
+#include "protocol/parameters.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "kestcmdmanager.h"
+#include "protocol/kestcmdmanager.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 // read at or beyond the answer's size: a quantity the answer does not hold is left at 0 with
 // isDataCorrect false, other fields the answer does not hold keep their defaults.
 
-#include "modbuscommands.h"
-#include "parameters.h"
+#include "protocol/modbuscommands.h"
+#include "protocol/parameters.h"
 
 #include <QStringList>
 

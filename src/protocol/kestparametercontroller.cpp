@@ -1,4 +1,4 @@
-#include "kestparametercontroller.h"
+#include "protocol/kestparametercontroller.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "deviceinterface.h"
-#include "inputdata.h"
-#include "kestcmdmanager.h"
-#include "parameters.h"
+#include "transport/deviceinterface.h"
+#include "protocol/inputdata.h"
+#include "protocol/kestcmdmanager.h"
+#include "protocol/parameters.h"
 
 // Builds commands only; queues nothing. Every operation returns a new frame.
 class TKestInputParamCmdController {

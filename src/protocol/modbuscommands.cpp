@@ -1,35 +1,13 @@
-#include "modbuscommands.h"
+#include "protocol/modbuscommands.h"
 
-#include "kesterror.h"
+#include "transport/crc16.h"
+#include "transport/kesterror.h"
 
 #include <array>
 #include <cmath>
 #include <cstring>
 
 namespace {
-
-// The two 256-entry tables of the Modbus RTU CRC (reflected polynomial 0xA001). kCrcHi holds the
-// low byte of each table word (it is xored into the byte sent first), kCrcLo the high byte.
-struct CrcTables {
-    std::array<uint8_t, 256> hi{};
-    std::array<uint8_t, 256> lo{};
-};
-
-constexpr CrcTables MakeCrcTables()
-{
-    CrcTables t;
-    for (unsigned i = 0; i < 256; ++i) {
-        unsigned crc = i;
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? (crc >> 1) ^ 0xA001u : crc >> 1;
-        t.hi[i] = static_cast<uint8_t>(crc & 0xFF);
-        t.lo[i] = static_cast<uint8_t>(crc >> 8);
-    }
-    return t;
-}
-
-constexpr CrcTables kCrc = MakeCrcTables();
-static_assert(kCrc.hi[1] == 0xC1 && kCrc.lo[1] == 0xC0 && kCrc.hi[255] == 0x40 && kCrc.lo[255] == 0x40);
 
 uint8_t Lo(int v) { return static_cast<uint8_t>(v & 0xFF); }
 uint8_t Hi(int v) { return static_cast<uint8_t>((v >> 8) & 0xFF); }
@@ -46,14 +24,7 @@ void TModbusCommands::SetByteOrder(uint8_t o1, uint8_t o2, uint8_t o3, uint8_t o
 
 uint16_t TModbusCommands::Crc16(const uint8_t *bytes, uint16_t length)
 {
-    uint8_t first = 0xFF;  // the register's low byte: sent first
-    uint8_t second = 0xFF; // the register's high byte: sent last
-    for (uint16_t i = 0; i < length; ++i) {
-        const uint8_t index = first ^ bytes[i];
-        first = second ^ kCrc.hi[index];
-        second = kCrc.lo[index];
-    }
-    return static_cast<uint16_t>((first << 8) | second);
+    return ModbusCrc16(bytes, length);
 }
 
 void TModbusCommands::CloseFrame(TFrame &frame, int length)

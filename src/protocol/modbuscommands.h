@@ -7,7 +7,7 @@
 // it as std::nullopt; the plain readers give 0 (the field's default) for it, and GetValueFromFrame
 // raises "FFFFFFFF" for it just as for the device's own missing-value mark.
 
-#include "frame.h"
+#include "transport/frame.h"
 
 #include <cstdint>
 #include <initializer_list>
@@ -27,8 +27,7 @@ public:
     uint8_t n4 = 1;
     void SetByteOrder(uint8_t o1, uint8_t o2, uint8_t o3, uint8_t o4);
 
-    // The Modbus CRC of the first `length` bytes, packed so that the high byte is the one sent
-    // first (the low byte of the CRC register): 01 03 00 00 00 01 gives 0x840A.
+    // The codec's name for the transport's Modbus check (ModbusCrc16): 01 03 00 00 00 01 gives 0x840A.
     static uint16_t Crc16(const uint8_t *bytes, uint16_t length);
     // Appends the check bytes after the first `length` bytes and sets size, crcH and crcL.
     static void CloseFrame(TFrame &frame, int length);

@@ -1,6 +1,6 @@
-#include "numberformat.h"
+#include "protocol/numberformat.h"
 
-#include "kesterror.h"
+#include "transport/kesterror.h"
 
 #include <charconv>
 #include <cmath>

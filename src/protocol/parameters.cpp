@@ -1,4 +1,4 @@
-#include "parameters.h"
+#include "protocol/parameters.h"
 
 #include <array>
 #include <utility>

@@ -15,6 +15,48 @@
 #include <memory>
 #include <vector>
 
+// The 33 quantities by index: the model's numbering, which is also the installation's and the
+// transducers' (and the numbers stored in the settings and shown in the analog pop-up). Unscoped, so that
+// a name stands wherever an index is taken.
+enum TParamIndex : int {
+    piNone = 0,
+    piUa = 1, piUb, piUc,                 // phase voltages
+    piIa, piIb, piIc,                     // currents
+    piULa, piULb, piULc,                  // line voltages Uab, Ubc, Uca
+    piPa, piPb, piPc, piQa, piQb, piQc, piSa, piSb, piSc,
+    piKa, piKb, piKc,                     // power factors
+    piP, piQ, piS, piK,                   // totals
+    piFreq,                               // 26
+    piU, piI, piUL,                       // averages "Uср", "Iср", line "Uср"
+    piU0, piI0,                           // zero sequence
+    piEa, piEr,                           // energies (33 "Wr")
+};
+static_assert(piQ == 23 && piFreq == 26 && piI0 == 31 && piEr == 33);
+
+// What a quantity is, for scaling, precision and the choice of full-scale value.
+enum class TParamKind { None, PhaseVoltage, LineVoltage, Current, Power, Factor, Frequency, Energy };
+
+constexpr TParamKind ParamKind(int index)
+{
+    switch (index) {
+    case piUa: case piUb: case piUc: case piU: case piU0: return TParamKind::PhaseVoltage;
+    case piULa: case piULb: case piULc: case piUL: return TParamKind::LineVoltage;
+    case piIa: case piIb: case piIc: case piI: case piI0: return TParamKind::Current;
+    case piPa: case piPb: case piPc: case piQa: case piQb: case piQc: case piSa: case piSb: case piSc:
+    case piP: case piQ: case piS: return TParamKind::Power;
+    case piKa: case piKb: case piKc: case piK: return TParamKind::Factor;
+    case piFreq: return TParamKind::Frequency;
+    case piEa: case piEr: return TParamKind::Energy;
+    default: return TParamKind::None;
+    }
+}
+constexpr bool IsVoltageParam(int index)
+{
+    return ParamKind(index) == TParamKind::PhaseVoltage || ParamKind(index) == TParamKind::LineVoltage;
+}
+constexpr bool IsCurrentParam(int index) { return ParamKind(index) == TParamKind::Current; }
+constexpr bool IsPowerParam(int index) { return ParamKind(index) == TParamKind::Power; }
+
 struct TSuperParameter {
     int index = 0;
     double value = 0.0;

@@ -1,4 +1,4 @@
-#include "qx4cmdmanager.h"
+#include "protocol/qx4cmdmanager.h"
 
 #include <algorithm>
 

@@ -7,8 +7,8 @@
 // bytes they name (false when a byte lies outside the frame). Decoders never read at or beyond the
 // answer's size; fields the answer does not hold stay 0.
 
-#include "modbuscommands.h"
-#include "parameters.h"
+#include "protocol/modbuscommands.h"
+#include "protocol/parameters.h"
 
 #include <array>
 

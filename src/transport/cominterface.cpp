@@ -1,10 +1,10 @@
-#include "cominterface.h"
+#include "transport/cominterface.h"
 
 #include <QStringList>
 
 #include <algorithm>
 
-#include "frametrace.h"
+#include "transport/frametrace.h"
 
 namespace {
 

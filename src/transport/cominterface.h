@@ -8,10 +8,10 @@
 #include <memory>
 #include <string>
 
-#include "frame.h"
-#include "framequeue.h"
-#include "kesterror.h"
-#include "serialport.h"
+#include "transport/frame.h"
+#include "transport/framequeue.h"
+#include "transport/kesterror.h"
+#include "transport/serialport.h"
 
 #include <QStringList>
 

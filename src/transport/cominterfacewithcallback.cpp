@@ -1,4 +1,4 @@
-#include "cominterfacewithcallback.h"
+#include "transport/cominterfacewithcallback.h"
 
 #include <algorithm>
 #include <cstdio>

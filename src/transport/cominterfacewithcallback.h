@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "cominterface.h"
+#include "transport/cominterface.h"
 
 class TComInterfaceWithCallback : public TComInterface {
     Q_OBJECT

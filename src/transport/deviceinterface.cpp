@@ -1,6 +1,6 @@
-#include "deviceinterface.h"
+#include "transport/deviceinterface.h"
 
-#include "modbuscommands.h"
+#include "transport/crc16.h"
 
 TDeviceInterface::~TDeviceInterface() = default;
 
@@ -9,7 +9,7 @@ std::string TDeviceInterface::ValidationError(const TFrame &answer)
     // Too short to hold an address, a function and two check bytes' worth: nothing to judge by.
     if (answer.size < 3 || answer.size > TFrame::kCapacity)
         return kShortAnswer;
-    const uint16_t check = TModbusCommands::Crc16(answer.data.data(), static_cast<uint16_t>(answer.size - 2));
+    const uint16_t check = ModbusCrc16(answer.data.data(), static_cast<size_t>(answer.size - 2));
     const bool exception = (answer.data[1] & 0x80) != 0;
     const bool badCheck = (check >> 8) != answer.data[answer.size - 2] || (check & 0xFF) != answer.data[answer.size - 1];
     if (!exception && !badCheck)

@@ -2,7 +2,7 @@
 // The request/response engine with Modbus RTU validation of each answer: check bytes and exception
 // answers, with the standard exception texts. Every window talks to its devices through one of these.
 
-#include "cominterfacewithcallback.h"
+#include "transport/cominterfacewithcallback.h"
 
 class TDeviceInterface : public TComInterfaceWithCallback {
     Q_OBJECT

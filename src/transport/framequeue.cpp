@@ -1,4 +1,4 @@
-#include "framequeue.h"
+#include "transport/framequeue.h"
 
 TFrameQueue::~TFrameQueue()
 {

@@ -1,7 +1,7 @@
 #pragma once
 // First-in first-out queue of frames waiting to be sent.
 
-#include "frame.h"
+#include "transport/frame.h"
 
 class TFrameQueue {
 public:

@@ -1,4 +1,4 @@
-#include "frametrace.h"
+#include "transport/frametrace.h"
 
 #include <chrono>
 #include <cstdlib>

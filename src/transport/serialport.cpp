@@ -1,4 +1,4 @@
-#include "serialport.h"
+#include "transport/serialport.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "kesterror.h"
+#include "transport/kesterror.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "reachability.h"
+#include "update/reachability.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -1,8 +1,8 @@
-#include "threadupdate.h"
+#include "update/threadupdate.h"
 
-#include "update.h"
-#include "updateendpoints.h"
-#include "updatefetch.h"
+#include "update/update.h"
+#include "update/updateendpoints.h"
+#include "update/updatefetch.h"
 
 #include <QDir>
 #include <QNetworkAccessManager>

@@ -4,8 +4,8 @@
 // messages and waits to hear that the window was closed). Stop() makes every wait end within a
 // fraction of a second, network waits included.
 
-#include "reachability.h"
-#include "versionscan.h"
+#include "update/reachability.h"
+#include "update/versionscan.h"
 
 #include <QByteArray>
 #include <QSemaphore>

@@ -1,8 +1,8 @@
-#include "update.h"
+#include "update/update.h"
 
-#include "configcontroller.h"
-#include "messageservice.h"
-#include "updateendpoints.h"
+#include "config/configcontroller.h"
+#include "presentation/controls/messageservice.h"
+#include "update/updateendpoints.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

@@ -2,7 +2,7 @@
 // The notice window of the update check ("Оповещение": "Доступно обновление!") and the owner of the
 // check thread. It lives as long as the main window; the thread it starts never outlives it.
 
-#include "threadupdate.h"
+#include "update/threadupdate.h"
 
 #include <QDialog>
 #include <QPointer>

@@ -1,6 +1,6 @@
-#include "updateendpoints.h"
+#include "update/updateendpoints.h"
 
-#include "configcontroller.h"
+#include "config/configcontroller.h"
 
 #include <QHostAddress>
 

@@ -1,6 +1,6 @@
-#include "updatefetch.h"
+#include "update/updatefetch.h"
 
-#include "updateendpoints.h"
+#include "update/updateendpoints.h"
 
 #include <QEventLoop>
 #include <QNetworkAccessManager>

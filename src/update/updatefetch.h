@@ -4,7 +4,7 @@
 // read or written, redirects are checked, the size is capped, a stalled transfer times out, and the
 // caller can abort at any moment.
 
-#include "reachability.h"
+#include "update/reachability.h"
 
 #include <QByteArray>
 #include <QString>

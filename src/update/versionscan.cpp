@@ -1,4 +1,4 @@
-#include "versionscan.h"
+#include "update/versionscan.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,8 +1,8 @@
 // The settings store and the typed settings over it, on a settings file in the test home.
 
-#include "configcontroller.h"
-#include "devicesettingsconfig.h"
-#include "globalconfig.h"
+#include "config/configcontroller.h"
+#include "config/devicesettingsconfig.h"
+#include "config/globalconfig.h"
 #include "testhome.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 // The INI text model, the list encoding and the decoding of old files, without touching the disk.
 
-#include "inidocument.h"
-#include "textdecoding.h"
+#include "config/inidocument.h"
+#include "config/textdecoding.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The settings file on disk: value encodings, old Windows files, bad files, and writes that fail.
 
-#include "configcontroller.h"
-#include "inifile.h"
+#include "config/configcontroller.h"
+#include "config/inifile.h"
 #include "testhome.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 // The settings dialog driven offscreen: filling, confirming, cancelling, port lists and repairs.
 
-#include "cominterface.h"
-#include "configcontroller.h"
-#include "settingsform.h"
+#include "transport/cominterface.h"
+#include "config/configcontroller.h"
+#include "config/settingsform.h"
 #include "testhome.h"
 
 #include <QCheckBox>

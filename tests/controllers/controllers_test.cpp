@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "kestparametercontroller.h"
+#include "protocol/kestparametercontroller.h"
 #include "pty.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The float spin edit: limits, precision, units in the text, parsing on leaving, keys and steps.
 
-#include "floatspinedit.h"
+#include "presentation/controls/floatspinedit.h"
 
 #include <QCoreApplication>
 #include <QFocusEvent>

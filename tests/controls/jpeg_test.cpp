@@ -1,11 +1,11 @@
 // The JPEG codec and the lookup of the control pictures: the real pictures decode at the sizes of
 // their controls, and every kind of bad file gives a null picture instead of ending the process.
 
-#include "controlpictures.h"
-#include "customactionbutton.h"
-#include "jpegcodec.h"
+#include "presentation/controls/controlpictures.h"
+#include "presentation/controls/customactionbutton.h"
+#include "presentation/controls/jpegcodec.h"
 #include "testfolder.h"
-#include "toggle.h"
+#include "presentation/controls/toggle.h"
 
 #include <QCoreApplication>
 #include <QDir>

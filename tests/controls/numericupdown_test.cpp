@@ -1,10 +1,10 @@
 // The numeric entry: typing rules, taking the typed text, the step buttons with their limits, the
 // upload button, the step kept in the settings and the step setter behind the pop-up menu.
 
-#include "configcontroller.h"
-#include "customactionbutton.h"
-#include "form4.h"
-#include "numericupdown.h"
+#include "config/configcontroller.h"
+#include "presentation/controls/customactionbutton.h"
+#include "presentation/controls/form4.h"
+#include "presentation/controls/numericupdown.h"
 #include "testfolder.h"
 
 #include <QAction>

@@ -1,10 +1,10 @@
 // The readout groups: texts of the three rows, unit prefixes, the red error field and the dashes.
 
-#include "labelanderror.h"
-#include "parametergroupcomponent.h"
-#include "parameters.h"
-#include "readoutfield.h"
-#include "windowscolor.h"
+#include "presentation/controls/labelanderror.h"
+#include "presentation/controls/parametergroupcomponent.h"
+#include "protocol/parameters.h"
+#include "presentation/controls/readoutfield.h"
+#include "presentation/controls/windowscolor.h"
 
 #include <QLabel>
 #include <QLineEdit>

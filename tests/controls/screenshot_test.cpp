@@ -2,16 +2,16 @@
 // times larger copy, controls_panel_x3.png), so that a person can look at them, and checks the
 // colours that matter on it: the red error field and the toggle pictures.
 
-#include "configcontroller.h"
-#include "customactionbutton.h"
-#include "floatspinedit.h"
-#include "form4.h"
-#include "labelanderror.h"
-#include "numericupdownwithtoggles.h"
-#include "parametergroupcomponent.h"
-#include "parameters.h"
+#include "config/configcontroller.h"
+#include "presentation/controls/customactionbutton.h"
+#include "presentation/controls/floatspinedit.h"
+#include "presentation/controls/form4.h"
+#include "presentation/controls/labelanderror.h"
+#include "presentation/controls/numericupdownwithtoggles.h"
+#include "presentation/controls/parametergroupcomponent.h"
+#include "protocol/parameters.h"
 #include "testfolder.h"
-#include "windowscolor.h"
+#include "presentation/controls/windowscolor.h"
 
 #include <QDir>
 #include <QLabel>

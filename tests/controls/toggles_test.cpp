@@ -1,9 +1,9 @@
 // The phase toggle and the numeric entry with toggles: a click asks for the opposite state, only
 // SwitchState shows it; toggles are rebuilt, laid out and looked up as the windows expect.
 
-#include "customactionbutton.h"
-#include "numericupdownwithtoggles.h"
-#include "toggle.h"
+#include "presentation/controls/customactionbutton.h"
+#include "presentation/controls/numericupdownwithtoggles.h"
+#include "presentation/controls/toggle.h"
 
 #include <QLabel>
 #include <QLineEdit>

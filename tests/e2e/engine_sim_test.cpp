@@ -4,8 +4,8 @@
 
 #include <QTemporaryDir>
 
-#include "deviceinterface.h"
-#include "kestcmdmanager.h"
+#include "transport/deviceinterface.h"
+#include "protocol/kestcmdmanager.h"
 #include "kestsimulator.h"
 #include "pty.h"
 

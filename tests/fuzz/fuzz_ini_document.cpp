@@ -1,8 +1,8 @@
 // Arbitrary bytes as a settings file: decoding, parsing, lookups and a change must never crash, and
 // a value set must read back while every other key keeps its value.
 
-#include "inidocument.h"
-#include "textdecoding.h"
+#include "config/inidocument.h"
+#include "config/textdecoding.h"
 
 #include <QByteArray>
 #include <QString>

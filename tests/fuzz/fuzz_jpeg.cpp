@@ -1,6 +1,6 @@
 // The picture decoder on arbitrary bytes: it must return (true or false) without ending the
 // process, and a decoded picture must hold exactly its pixels.
-#include "jpegcodec.h"
+#include "presentation/controls/jpegcodec.h"
 
 #include <cstdlib>
 

@@ -4,10 +4,10 @@
 // 4096-byte buffer: instead every result is computed twice, with two different markers, and must
 // not change.
 
-#include "kestcmdmanager.h"
-#include "kesterror.h"
-#include "numberformat.h"
-#include "qx4cmdmanager.h"
+#include "protocol/kestcmdmanager.h"
+#include "transport/kesterror.h"
+#include "protocol/numberformat.h"
+#include "protocol/qx4cmdmanager.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 // Arbitrary text as a stored list: splitting never crashes, and joining the items and splitting
 // again gives the same items.
 
-#include "inidocument.h"
-#include "textdecoding.h"
+#include "config/inidocument.h"
+#include "config/textdecoding.h"
 
 #include <QByteArray>
 #include <QString>

@@ -2,7 +2,7 @@
 // name. Whatever the page, the scan must not crash, must yield only digits and ".", and a
 // verdict of "newer" must rest on a number that really is newer.
 
-#include "versionscan.h"
+#include "update/versionscan.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -7,8 +7,8 @@
 #include <map>
 
 #include "kestsimulator.h"
-#include "mainlogic.h"
-#include "messageservice.h"
+#include "mainwindow/mainlogic.h"
+#include "presentation/controls/messageservice.h"
 #include "pty.h"
 
 namespace {

@@ -15,18 +15,18 @@
 
 #include <cstring>
 
-#include "configcontroller.h"
-#include "devicesettingsconfig.h"
-#include "globalconfig.h"
-#include "form1.h"
-#include "form13.h"
-#include "floatspinedit.h"
+#include "config/configcontroller.h"
+#include "config/devicesettingsconfig.h"
+#include "config/globalconfig.h"
+#include "mainwindow/form1.h"
+#include "presentation/controls/form13.h"
+#include "presentation/controls/floatspinedit.h"
 #include "kestsimulator.h"
-#include "messageservice.h"
-#include "numericupdownwithtoggles.h"
-#include "parametergroupcomponent.h"
+#include "presentation/controls/messageservice.h"
+#include "presentation/controls/numericupdownwithtoggles.h"
+#include "presentation/controls/parametergroupcomponent.h"
 #include "pty.h"
-#include "settingsform.h"
+#include "config/settingsform.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "deviceinterface.h"
-#include "modbuscommands.h"
+#include "transport/deviceinterface.h"
+#include "protocol/modbuscommands.h"
 #include "pty.h"
 
 #ifndef KEST_PEER_SERVER_SCRIPT

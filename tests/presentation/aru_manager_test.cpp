@@ -1,6 +1,6 @@
 // Range-control correction: the three kinds of step.
 
-#include "aru_manager.h"
+#include "presentation/aru_manager.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Digital and analog errors of every variant.
 
-#include "errorcalculator.h"
+#include "presentation/errorcalculator.h"
 
 #include <gtest/gtest.h>
 

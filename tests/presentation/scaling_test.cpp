@@ -1,6 +1,6 @@
 // Full scales, prefixes, unit names and the fixed-width number texts.
 
-#include "parameterscaling.h"
+#include "presentation/parameterscaling.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // Helpers shared by the protocol tests: frames from hex text, and a bit-by-bit Modbus CRC written
 // from the standard's description (independent of the table-driven one under test).
 
-#include "frame.h"
+#include "transport/frame.h"
 
 #include <QString>
 

@@ -2,7 +2,7 @@
 // and the answer parsers on complete and on short answers.
 
 #include "frametestutil.h"
-#include "kestcmdmanager.h"
+#include "protocol/kestcmdmanager.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // float coding in both byte orders, and readers on complete and on short answers.
 
 #include "frametestutil.h"
-#include "kesterror.h"
-#include "modbuscommands.h"
+#include "transport/kesterror.h"
+#include "protocol/modbuscommands.h"
 
 #include <gtest/gtest.h>
 

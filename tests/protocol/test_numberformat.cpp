@@ -1,7 +1,7 @@
 // Number texts: the general form with a decimal comma, and reading it back.
 
-#include "kesterror.h"
-#include "numberformat.h"
+#include "transport/kesterror.h"
+#include "protocol/numberformat.h"
 
 #include <gtest/gtest.h>
 

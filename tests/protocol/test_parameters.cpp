@@ -1,8 +1,8 @@
 // The parameter model and the test-point record.
 
 #include "frametestutil.h"
-#include "inputdata.h"
-#include "parameters.h"
+#include "protocol/inputdata.h"
+#include "protocol/parameters.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // it, the search frame, and the decoders of its own answers.
 
 #include "frametestutil.h"
-#include "qx4cmdmanager.h"
+#include "protocol/qx4cmdmanager.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <functional>
 
-#include "kestcmdmanager.h"
+#include "protocol/kestcmdmanager.h"
 #include "modeltestutil.h"
 
 using namespace simtest;

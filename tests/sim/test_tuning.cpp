@@ -5,9 +5,9 @@
 
 #include <cmath>
 
-#include "kestcmdmanager.h"
+#include "protocol/kestcmdmanager.h"
 #include "kestsimulator.h"
-#include "qx4cmdmanager.h"
+#include "protocol/qx4cmdmanager.h"
 #include "simtestutil.h"
 #include "transducer.h"
 

@@ -3,7 +3,7 @@
 
 #include <termios.h>
 
-#include "cominterface.h"
+#include "transport/cominterface.h"
 #include "pty.h"
 
 namespace {

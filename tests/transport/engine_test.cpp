@@ -11,9 +11,10 @@
 #include <mutex>
 #include <thread>
 
-#include "deviceinterface.h"
-#include "frametrace.h"
-#include "modbuscommands.h"
+#include "transport/deviceinterface.h"
+#include "transport/frametrace.h"
+#include "transport/crc16.h"
+#include "protocol/modbuscommands.h"
 #include "pty.h"
 
 namespace {
@@ -22,7 +23,7 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes WithCrc(Bytes body)
 {
-    const uint16_t crc = TModbusCommands::Crc16(body.data(), static_cast<uint16_t>(body.size()));
+    const uint16_t crc = ModbusCrc16(body.data(), body.size());
     body.push_back(static_cast<uint8_t>(crc >> 8));
     body.push_back(static_cast<uint8_t>(crc & 0xFF));
     return body;

@@ -13,7 +13,7 @@
 #include <time.h>
 
 #include "pty.h"
-#include "serialport.h"
+#include "transport/serialport.h"
 
 namespace {
 

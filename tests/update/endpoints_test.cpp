@@ -1,8 +1,8 @@
 // Where the check goes: the default server, the "UpdateServer" override, and which redirects a
 // download may follow.
 
-#include "configcontroller.h"
-#include "updateendpoints.h"
+#include "config/configcontroller.h"
+#include "update/updateendpoints.h"
 
 #include <QFile>
 #include <QTemporaryDir>

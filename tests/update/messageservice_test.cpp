@@ -1,6 +1,6 @@
 // Message boxes through the replaceable handler: what reaches it, and nesting of handlers.
 
-#include "messageservice.h"
+#include "presentation/controls/messageservice.h"
 
 #include <gtest/gtest.h>
 

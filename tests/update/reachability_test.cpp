@@ -1,7 +1,7 @@
 // The reachability probe: echo packets, the ICMP echo where the system permits it, the TCP stand-in
 // where it does not, and aborting.
 
-#include "reachability.h"
+#include "update/reachability.h"
 
 #include "testhttpserver.h"
 

@@ -1,12 +1,12 @@
 // The whole check against a local HTTP server on 127.0.0.1: what the page makes the program do,
 // the notice window driven offscreen, the download and its failures, and quitting mid-check.
 
-#include "configcontroller.h"
-#include "messageservice.h"
+#include "config/configcontroller.h"
+#include "presentation/controls/messageservice.h"
 #include "pty.h"
 #include "testhttpserver.h"
-#include "update.h"
-#include "updateendpoints.h"
+#include "update/update.h"
+#include "update/updateendpoints.h"
 
 #include <QCheckBox>
 #include <QDir>

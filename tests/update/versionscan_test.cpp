@@ -1,6 +1,6 @@
 // Reading the version after the program's name on the maker's page, and comparing it with ours.
 
-#include "versionscan.h"
+#include "update/versionscan.h"
 
 #include <gtest/gtest.h>
 

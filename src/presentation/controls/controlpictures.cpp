@@ -1,6 +1,6 @@
-#include "controlpictures.h"
+#include "presentation/controls/controlpictures.h"
 
-#include "jpegcodec.h"
+#include "presentation/controls/jpegcodec.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "customactionbutton.h"
+#include "presentation/controls/customactionbutton.h"
 
-#include "controlpictures.h"
+#include "presentation/controls/controlpictures.h"
 
 #include <QMouseEvent>
 #include <QPainter>

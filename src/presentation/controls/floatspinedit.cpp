@@ -1,7 +1,7 @@
-#include "floatspinedit.h"
+#include "presentation/controls/floatspinedit.h"
 
-#include "numberformat.h"
-#include "readoutfield.h"
+#include "protocol/numberformat.h"
+#include "presentation/controls/readoutfield.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -2,7 +2,7 @@
 // A spin edit for reals with the decimal comma: limits, an increment, a precision, and
 // optionally units written after the number ("12,5 mA").
 
-#include "unitcalculator.h"
+#include "presentation/controls/unitcalculator.h"
 
 #include <QAbstractSpinBox>
 

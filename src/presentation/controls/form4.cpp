@@ -1,8 +1,8 @@
-#include "form4.h"
+#include "presentation/controls/form4.h"
 
-#include "configcontroller.h"
-#include "numberentryvalidator.h"
-#include "numberformat.h"
+#include "config/configcontroller.h"
+#include "presentation/controls/numberentryvalidator.h"
+#include "protocol/numberformat.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "jpegcodec.h"
+#include "presentation/controls/jpegcodec.h"
 
 #include <csetjmp>
 #include <cstdio> // jpeglib.h needs FILE and size_t declared first

@@ -1,7 +1,7 @@
-#include "labelanderror.h"
+#include "presentation/controls/labelanderror.h"
 
-#include "parameterscaling.h"
-#include "readoutfield.h"
+#include "presentation/parameterscaling.h"
+#include "presentation/controls/readoutfield.h"
 
 #include <QLabel>
 #include <QLineEdit>

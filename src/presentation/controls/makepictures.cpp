@@ -2,7 +2,7 @@
 // ("arrow.jpg") and held down ("arrow2.jpg"), 17 × 17, and the phase toggle switched on
 // ("on.jpg") and off ("off.jpg"), 10 × 20. The files in assets/ were made with it:
 //     kest_draw_pictures assets
-#include "jpegcodec.h"
+#include "presentation/controls/jpegcodec.h"
 
 #include <QImage>
 #include <QLinearGradient>

@@ -1,4 +1,4 @@
-#include "numberentryvalidator.h"
+#include "presentation/controls/numberentryvalidator.h"
 
 #include <QLineEdit>
 

@@ -1,10 +1,10 @@
-#include "numericupdown.h"
+#include "presentation/controls/numericupdown.h"
 
-#include "configcontroller.h"
-#include "customactionbutton.h"
-#include "form4.h"
-#include "numberentryvalidator.h"
-#include "numberformat.h"
+#include "config/configcontroller.h"
+#include "presentation/controls/customactionbutton.h"
+#include "presentation/controls/form4.h"
+#include "presentation/controls/numberentryvalidator.h"
+#include "protocol/numberformat.h"
 
 #include <QEvent>
 #include <QLabel>

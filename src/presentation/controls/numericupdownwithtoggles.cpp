@@ -1,6 +1,6 @@
-#include "numericupdownwithtoggles.h"
+#include "presentation/controls/numericupdownwithtoggles.h"
 
-#include "customactionbutton.h"
+#include "presentation/controls/customactionbutton.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -3,8 +3,8 @@
 // small caption under it. Setting a toggle rebuilds all of them: the old ones are destroyed, so
 // every state returns to "on".
 
-#include "numericupdown.h"
-#include "toggle.h"
+#include "presentation/controls/numericupdown.h"
+#include "presentation/controls/toggle.h"
 
 #include <QList>
 

@@ -1,9 +1,9 @@
-#include "parametergroupcomponent.h"
+#include "presentation/controls/parametergroupcomponent.h"
 
-#include "parameters.h"
-#include "parameterscaling.h"
-#include "readoutfield.h"
-#include "windowscolor.h"
+#include "protocol/parameters.h"
+#include "presentation/parameterscaling.h"
+#include "presentation/controls/readoutfield.h"
+#include "presentation/controls/windowscolor.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "readoutfield.h"
+#include "presentation/controls/readoutfield.h"
 
 #include <QLabel>
 #include <QLineEdit>

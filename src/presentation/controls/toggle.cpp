@@ -1,6 +1,6 @@
-#include "toggle.h"
+#include "presentation/controls/toggle.h"
 
-#include "controlpictures.h"
+#include "presentation/controls/controlpictures.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "unitcalculator.h"
+#include "presentation/controls/unitcalculator.h"
 
 #include <QStringList>
 

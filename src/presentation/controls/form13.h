@@ -1,10 +1,10 @@
 #pragma once
 // The transformation-coefficient window: KU1/KU2 and KI1/KI2 of the transducer, written to the settings
-// on "OK". Borderless, modal, opened at the mouse.
+// on "OK". Borderless, modal, opened at the mouse. The main, verification and tuning windows all use it.
 
 #include <QDialog>
 
-#include "parameters.h"
+#include "protocol/parameters.h"
 
 class TConfigController;
 class TFloatSpinEdit;

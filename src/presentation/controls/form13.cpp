@@ -1,11 +1,11 @@
-#include "form13.h"
+#include "presentation/controls/form13.h"
 
 #include <QLabel>
 #include <QPushButton>
 
-#include "devicesettingsconfig.h"
-#include "floatspinedit.h"
-#include "numberformat.h"
+#include "config/devicesettingsconfig.h"
+#include "presentation/controls/floatspinedit.h"
+#include "protocol/numberformat.h"
 
 TForm13::TForm13(TConfigController *config, const TTransfCoefs &current, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), config(config)

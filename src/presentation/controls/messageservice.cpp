@@ -1,4 +1,4 @@
-#include "messageservice.h"
+#include "presentation/controls/messageservice.h"
 
 #include <QCoreApplication>
 #include <QThread>
