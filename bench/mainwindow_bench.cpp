@@ -73,7 +73,6 @@ int main(int argc, char **argv)
     options.checkForUpdates = false;
     TForm1 window(options);
     window.show();
-    window.Logic().Controls().configIndex = TMainLogic::kConfigurations.indexOf("QX4");
     window.ConfigurationList()->setCurrentIndex(TMainLogic::kConfigurations.indexOf("QX4"));
     window.ConnectButton()->click();
     QElapsedTimer wait;

@@ -14,9 +14,11 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QSpinBox>
 
 #include "config/configcontroller.h"
+#include "mainwindow/mainconfiguration.h"
 #include "presentation/errorcalculator.h"
 #include "presentation/controls/form13.h"
 #include "presentation/controls/labelanderror.h"
@@ -29,29 +31,6 @@
 
 namespace {
 
-struct TReadoutDef {
-    QString group;
-    QString unit;
-    int decimals;
-    std::vector<std::pair<int, QString>> widgets;   // parameter number, caption
-};
-
-const std::vector<TReadoutDef> &ReadoutDefs()
-{
-    static const std::vector<TReadoutDef> defs = {
-        {"Токи", "A", 3, {{4, "Ia"}, {5, "Ib"}, {6, "Ic"}, {28, "Iср"}, {31, "I0"}}},
-        {"Фазные напряжения", "V", 2, {{1, "Ua"}, {2, "Ub"}, {3, "Uc"}, {27, "Uср"}}},
-        {"Линейные напряжения", "V", 2, {{7, "Uab"}, {8, "Ubc"}, {9, "Uac"}, {29, "Uср"}}},
-        {"Напр. нулевой посл.", "V", 2, {{30, "U0"}}},
-        {"Активная мощность", "W", 3, {{22, "P"}, {10, "Pa"}, {11, "Pb"}, {12, "Pc"}}},
-        {"Реактивная мощность", "Var", 3, {{23, "Q"}, {13, "Qa"}, {14, "Qb"}, {15, "Qc"}}},
-        {"Полная мощность", "V·A", 3, {{24, "S"}, {16, "Sa"}, {17, "Sb"}, {18, "Sc"}}},
-        {"Коэффициенты мощности", "", 3, {{25, "Kср"}, {19, "Ka"}, {20, "Kb"}, {21, "Kc"}}},
-        {"Частота", "Hz", 2, {{26, "F"}}},
-    };
-    return defs;
-}
-
 constexpr int kGroupHeight = 98;
 constexpr int kRightColumn = 1075;
 
@@ -63,11 +42,6 @@ QRadioButton *Radio(QWidget *parent, QButtonGroup *group, const QString &text, i
     b->resize(60, 20);
     group->addButton(b);
     return b;
-}
-
-QRadioButton *Checked(QButtonGroup *group)
-{
-    return qobject_cast<QRadioButton *>(group->checkedButton());
 }
 
 void Check(QButtonGroup *group, const QString &text)
@@ -107,7 +81,6 @@ TForm1::TForm1(const TOptions &options, QWidget *parent) : QMainWindow(parent)
 
     BindActions();
     logic->StartUp();
-    SyncSelections();
     resize(kRightColumn + 200, 640);
 }
 
@@ -263,10 +236,10 @@ void TForm1::BuildControls()
 void TForm1::BuildReadout()
 {
     QWidget *central = centralWidget();
-    for (const TReadoutDef &def : ReadoutDefs()) {
-        auto *box = new QGroupBox(def.group, central);
-        box->setObjectName(def.group);
-        groups.insert(def.group, box);
+    for (const TReadoutGroupDef &def : ReadoutGroups()) {
+        auto *box = new QGroupBox(def.caption, central);
+        box->setObjectName(def.caption);
+        groups.insert(def.caption, box);
         for (const auto &[param, caption] : def.widgets) {
             auto *w = new TParameterGroupComponent(box);
             w->setObjectName(QStringLiteral("Readout%1").arg(param));
@@ -306,33 +279,12 @@ TNumericUpDown *TForm1::EntryControl(const QString &name) const
     return nullptr;
 }
 
-void TForm1::ReadSelectionsIntoLogic()
+void TForm1::ShowSelections(const TMainSelections &c)
 {
-    TMainControls &c = logic->Controls();
-    c.configIndex = configurationList->currentIndex();
-    if (QRadioButton *b = Checked(currentRange))
-        c.currentRange = b->text();
-    if (QRadioButton *b = Checked(voltage))
-        c.voltage = b->text();
-    if (QRadioButton *b = Checked(scheme))
-        c.scheme4 = b->text() == QStringLiteral("4-x");
-    c.uRangeIndex = uRangeList->currentIndex();
-    c.rsSpeedIndex = speedList->currentIndex();
-    c.protocolIndex = protocolList->currentIndex();
-    c.rsParamNum = rsParamNumber->value();
-    c.analogRangeIndex = analogRangeList->currentIndex();
-    c.autoAddress = autoBox->isChecked();
-    c.address = controlAddress->Value();
-    c.enableAnalog = enableAnalogBox->isChecked();
-    c.analogMilliAmps = milliAmpsBox->isChecked();
-    c.aru = aruBox->isChecked();
-}
-
-void TForm1::SyncSelections()
-{
-    syncing_ = true;
-    const TMainControls &c = logic->Controls();
-    configurationList->setCurrentIndex(c.configIndex);
+    // Shown as the logic holds them; none of these changes is a user's choice to hand back.
+    const QSignalBlocker b1(configurationList), b2(uRangeList), b3(speedList), b4(protocolList), b5(rsParamNumber),
+        b6(analogRangeList), b7(autoBox), b8(enableAnalogBox), b9(milliAmpsBox), b10(aruBox);
+    configurationList->setCurrentIndex(c.configuration ? ConfigurationIndex(*c.configuration) : -1);
     Check(currentRange, c.currentRange);
     Check(voltage, c.voltage);
     Check(scheme, c.scheme4 ? QStringLiteral("4-x") : QStringLiteral("3-x"));
@@ -345,73 +297,53 @@ void TForm1::SyncSelections()
     enableAnalogBox->setChecked(c.enableAnalog);
     milliAmpsBox->setChecked(c.analogMilliAmps);
     aruBox->setChecked(c.aru);
-    syncing_ = false;
 }
 
 void TForm1::BindActions()
 {
-    auto selection = [this](auto handler) {
-        return [this, handler] {
-            if (syncing_)
-                return;
-            ReadSelectionsIntoLogic();
-            (logic.get()->*handler)();
-        };
-    };
-    connect(configurationList, &QComboBox::currentIndexChanged, this, selection(&TMainLogic::ConfigurationChanged));
-    connect(currentRange, &QButtonGroup::buttonClicked, this, selection(&TMainLogic::CurrentRangeChanged));
-    connect(voltage, &QButtonGroup::buttonClicked, this, [this](QAbstractButton *b) {
-        if (syncing_)
-            return;
-        ReadSelectionsIntoLogic();
-        // "100" goes with the three-wire scheme command, "380" and "400" with the four-wire one.
-        logic->Controls().scheme4 = b->text() != QStringLiteral("100");
-        logic->SchemeOrVoltageChanged();
-        ReadSelectionsIntoLogic();
-    });
-    connect(scheme, &QButtonGroup::buttonClicked, this, selection(&TMainLogic::SchemeOrVoltageChanged));
-    connect(uRangeList, &QComboBox::currentIndexChanged, this, selection(&TMainLogic::URangeChanged));
-    connect(speedList, &QComboBox::currentIndexChanged, this, selection(&TMainLogic::RsSpeedChanged));
-    connect(protocolList, &QComboBox::currentIndexChanged, this, selection(&TMainLogic::ProtocolChanged));
-    connect(rsParamNumber, &QSpinBox::valueChanged, this, selection(&TMainLogic::RsParamNumChanged));
-    connect(analogRangeList, &QComboBox::currentIndexChanged, this, [this] {
-        if (!syncing_)
-            ReadSelectionsIntoLogic();
-    });
-    connect(autoBox, &QCheckBox::toggled, this, selection(&TMainLogic::AutoChanged));
-    connect(enableAnalogBox, &QCheckBox::toggled, this, selection(&TMainLogic::EnableAnalogChanged));
-    connect(milliAmpsBox, &QCheckBox::toggled, this, [this] {
-        if (!syncing_)
-            ReadSelectionsIntoLogic();
-    });
-    connect(aruBox, &QCheckBox::toggled, this, selection(&TMainLogic::AruChanged));
-    connect(connectButton, &QPushButton::clicked, this, [this] {
-        ReadSelectionsIntoLogic();
-        logic->ConnectClicked();
-    });
-    connect(pauseButton, &QPushButton::clicked, this, [this] { logic->PauseClicked(); });
-    connect(readSettingsButton, &QPushButton::clicked, this, [this] {
-        ReadSelectionsIntoLogic();
-        logic->ReadSettingsClicked();
-    });
-    for (int i = 0; i < 3; ++i) {
-        connect(analogSelectors[i], &QPushButton::clicked, this, [this, i] {
-            ReadSelectionsIntoLogic();
-            logic->AnalogSelectorClicked(i + 1);
-        });
-    }
+    TMainLogic *l = logic.get();
+    connect(configurationList, &QComboBox::currentIndexChanged, this, [l](int i) { l->ConfigurationChosen(i); });
+    connect(currentRange, &QButtonGroup::buttonClicked, this,
+            [l](QAbstractButton *b) { l->CurrentRangeChosen(b->text()); });
+    connect(voltage, &QButtonGroup::buttonClicked, this, [l](QAbstractButton *b) { l->VoltageChosen(b->text()); });
+    connect(scheme, &QButtonGroup::buttonClicked, this,
+            [l](QAbstractButton *b) { l->SchemeChosen(b->text() == QStringLiteral("4-x")); });
+    connect(uRangeList, &QComboBox::currentIndexChanged, this, [l](int i) { l->URangeChosen(i); });
+    connect(speedList, &QComboBox::currentIndexChanged, this, [l](int i) { l->RsSpeedChosen(i); });
+    connect(protocolList, &QComboBox::currentIndexChanged, this, [l](int i) { l->ProtocolChosen(i); });
+    connect(rsParamNumber, &QSpinBox::valueChanged, this, [l](int n) { l->RsParamNumChosen(n); });
+    connect(analogRangeList, &QComboBox::currentIndexChanged, this, [l](int i) { l->AnalogRangeChosen(i); });
+    connect(autoBox, &QCheckBox::toggled, this, [l](bool on) { l->AutoAddressChosen(on); });
+    connect(enableAnalogBox, &QCheckBox::toggled, this, [l](bool on) { l->EnableAnalogChosen(on); });
+    connect(milliAmpsBox, &QCheckBox::toggled, this, [l](bool on) { l->AnalogMilliAmpsChosen(on); });
+    connect(aruBox, &QCheckBox::toggled, this, [l](bool on) { l->AruChosen(on); });
+    connect(connectButton, &QPushButton::clicked, this, [l] { l->ConnectClicked(); });
+    connect(pauseButton, &QPushButton::clicked, this, [l] { l->PauseClicked(); });
+    connect(readSettingsButton, &QPushButton::clicked, this, [l] { l->ReadSettingsClicked(); });
+    for (int i = 0; i < 3; ++i)
+        connect(analogSelectors[i], &QPushButton::clicked, this, [l, i] { l->AnalogSelectorClicked(i + 1); });
 
-    controlI->SetAction([this](double v) { ReadSelectionsIntoLogic(); logic->ActionI(v); });
-    controlU->SetAction([this](double v) { ReadSelectionsIntoLogic(); logic->ActionU(v); });
-    controlAngle->SetAction([this](double v) { ReadSelectionsIntoLogic(); logic->ActionAngle(v); });
-    controlF->SetAction([this](double v) { ReadSelectionsIntoLogic(); logic->ActionFrequency(v); });
-    controlAddress->SetAction([this](double v) { ReadSelectionsIntoLogic(); logic->ActionAddress(v); });
+    controlI->SetAction([l](double v) { l->ActionI(v); });
+    controlU->SetAction([l](double v) { l->ActionU(v); });
+    controlAngle->SetAction([l](double v) { l->ActionAngle(v); });
+    controlF->SetAction([l](double v) { l->ActionFrequency(v); });
+    controlAddress->SetAction([l](double v) { l->ActionAddress(v); });
     // The voltage control has one toggle for all three phases.
-    controlU->SetToggle1(QStringLiteral(" "), [this](bool state) { logic->ToggleRequested(QStringLiteral(" "), state); });
+    controlU->SetToggle1(QStringLiteral(" "), [l](bool state) { l->ToggleRequested(QStringLiteral(" "), state); });
 }
 
 // ---------------------------------------------------------------------------------------------------------
 // IMainView
+
+void TForm1::ShowError(const QString &text)
+{
+    TMessageService::Error(this, text);
+}
+
+void TForm1::ShowMessage(const QString &text)
+{
+    TMessageService::Information(this, text);
+}
 
 void TForm1::ShowConnection(bool connected)
 {
@@ -483,7 +415,6 @@ void TForm1::ApplyLayout(const TMainLayout &layout)
     uRangeList->setVisible(layout.uRangeList);
     addressBox->setVisible(layout.addressPanel);
     protocolList->setVisible(layout.protocolList);
-    logic->Controls().autoAddressVisible = layout.addressPanel;
 
     for (QGroupBox *g : groups)
         g->hide();
@@ -507,9 +438,8 @@ void TForm1::ApplyLayout(const TMainLayout &layout)
         }
         box->show();
     }
-    const bool four = logic->Controls().scheme4;
-    energyGroupA->setGeometry(four ? 922 : 422, four ? 383 : 487, 130, 80);
-    energyGroupR->setGeometry(four ? 922 : 559, 487, 130, 80);
+    energyGroupA->setGeometry(layout.energyActiveLeft, layout.energyActiveTop, 130, 80);
+    energyGroupR->setGeometry(layout.energyReactiveLeft, layout.energyReactiveTop, 130, 80);
     energyGroupA->setVisible(layout.energyGroups);
     energyGroupR->setVisible(layout.energyGroups);
 }
@@ -544,36 +474,10 @@ void TForm1::SetCurrentToggles(const QStringList &names)
     controlI->SetToggle1(names.value(0, QStringLiteral("Ia")), action(names.value(0, QStringLiteral("Ia"))));
 }
 
-bool TForm1::IsCurrentToggleActive(int position) const
-{
-    switch (position) {
-    case 1: return controlI->IsToggleActive1();
-    case 2: return controlI->IsToggleActive2();
-    case 3: return controlI->IsToggleActive3();
-    default: return false;
-    }
-}
-
-bool TForm1::IsVoltageToggleActive() const
-{
-    return controlU->IsToggleActive1();
-}
-
-bool TForm1::HasToggle(const QString &name) const
-{
-    return (name == QStringLiteral(" ") ? controlU : controlI)->GetToggle(name) != nullptr;
-}
-
-bool TForm1::ToggleState(const QString &name) const
-{
-    TToggle *t = (name == QStringLiteral(" ") ? controlU : controlI)->GetToggle(name);
-    return t && t->State();
-}
-
-void TForm1::SwitchToggle(const QString &name)
+void TForm1::ShowToggleState(const QString &name, bool on)
 {
     if (TToggle *t = (name == QStringLiteral(" ") ? controlU : controlI)->GetToggle(name))
-        t->SwitchState();
+        t->ShowState(on);
 }
 
 void TForm1::SetReadoutDecimals(int param, int decimals)
@@ -641,6 +545,12 @@ void TForm1::SelectAnalogOutput(int output)
 void TForm1::SetAnalogGroupEnabled(bool enabled)
 {
     analogGroup->setEnabled(enabled);
+}
+
+void TForm1::SetAnalogSelectorsEnabled(bool enabled)
+{
+    for (QPushButton *b : analogSelectors)
+        b->setEnabled(enabled);
 }
 
 void TForm1::SetAnalogParameter(const QString &name, const QString &unit, int param)
@@ -741,7 +651,8 @@ void TForm1::closeEvent(QCloseEvent *event)
     config->WriteMainWindowCoordY(y());
     if (updateForm)
         updateForm->StopCheck();
-    logic->PollTimer().stop();
+    // The installation is switched off and released before its port goes.
+    logic->Shutdown();
     logic->DevInterface()->Dispose();
     QMainWindow::closeEvent(event);
 }

@@ -74,7 +74,8 @@ public:
     void OpenSettings();
 
     // IMainView
-    QWidget *MessageParent() override { return this; }
+    void ShowError(const QString &text) override;
+    void ShowMessage(const QString &text) override;
     void ShowConnection(bool connected) override;
     void SetConnectButtonEnabled(bool enabled) override;
     void SetPause(bool running, bool enabled) override;
@@ -83,15 +84,11 @@ public:
     void SetReadSettingsEnabled(bool enabled) override;
     void SetAddressEnabled(bool enabled) override;
     void ApplyLayout(const TMainLayout &layout) override;
-    void SyncSelections() override;
+    void ShowSelections(const TMainSelections &selections) override;
     void SetEntryLimits(const QString &control, double min, double max) override;
     void SetEntryValue(const QString &control, double value) override;
     void SetCurrentToggles(const QStringList &names) override;
-    bool IsCurrentToggleActive(int position) const override;
-    bool IsVoltageToggleActive() const override;
-    bool HasToggle(const QString &name) const override;
-    bool ToggleState(const QString &name) const override;
-    void SwitchToggle(const QString &name) override;
+    void ShowToggleState(const QString &name, bool on) override;
     void SetReadoutDecimals(int param, int decimals) override;
     void SetReadoutValue(int param, double value) override;
     void DisplayReadoutValue(int param, double value) override;
@@ -103,6 +100,7 @@ public:
     void SetAnalogSelector(int output, const QString &caption, bool visible) override;
     void SelectAnalogOutput(int output) override;
     void SetAnalogGroupEnabled(bool enabled) override;
+    void SetAnalogSelectorsEnabled(bool enabled) override;
     void SetAnalogParameter(const QString &name, const QString &unit, int param) override;
     void SetAnalogReadout(double shownValue, double permissibleError, double measured, double error) override;
     void SetAnalogDashes() override;
@@ -121,14 +119,12 @@ private:
     void BuildControls();
     void BuildReadout();
     void BindActions();
-    void ReadSelectionsIntoLogic();
     TNumericUpDown *EntryControl(const QString &name) const;
 
     std::unique_ptr<TConfigController> config;
     std::unique_ptr<TMainLogic> logic;
     TUpdate *updateForm = nullptr;
     TSettingsForm *settingsForm = nullptr;
-    bool syncing_ = false;
 
     QAction *settingsAction = nullptr;
     QAction *verificationAction = nullptr;

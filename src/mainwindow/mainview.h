@@ -1,21 +1,45 @@
 #pragma once
 // What the main window's logic asks of its screen. The real window implements it with the program's
 // controls; tests implement it with a recorder. Parameter numbers are those of the measured-quantity
-// model (1 "Ua" … 33 "Wr"); formatting of values stays in the widgets.
+// model (piUa … piEr); formatting of values stays in the widgets.
+//
+// The logic owns every selection (TMainSelections). The window passes each new choice to a handler of the
+// logic as its argument and shows what the logic tells it to show; it never keeps a selection of its own.
 
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
+#include "protocol/configuration.h"
+
 struct TDeviceInfo;
-class QWidget;
+
+// The user's selections, as the logic holds them and the window shows them.
+struct TMainSelections {
+    std::optional<TConfigurationCode> configuration;   // none: nothing selected
+    QString currentRange = QStringLiteral("5");        // "1", "5", "0,5", "2,5"
+    QString voltage = QStringLiteral("380");           // "100", "380", "400"
+    bool scheme4 = true;                               // "4-x" (else "3-x"): the one scheme of everything
+    int uRangeIndex = 0;                               // "0..125" … "0..500"
+    int rsSpeedIndex = 3;
+    int protocolIndex = 0;                             // 0 "Modbus", 1 "VQ"
+    int rsParamNum = 1;                                // "Номер параметра по RS", 1..5
+    int analogRangeIndex = 0;
+    bool autoAddress = false;                          // "Авто"
+    double address = 1;
+    bool enableAnalog = false;                         // "Вкл."
+    bool analogMilliAmps = false;                      // "мА"
+    bool aru = false;                                  // "АРУ"
+    int analogOutput = 0;                              // the checked analog input selector, 1..3 (0: none)
+};
 
 // Where the readout groups and output controls go for one configuration.
 struct TMainLayout {
     struct TGroup {
-        QString caption;       // the readout group's caption, e.g. "Токи"
+        QString caption;         // the readout group's caption, e.g. "Токи"
         std::vector<int> params; // the widgets shown in it, left to right
         int left = 0;
         int top = 0;
@@ -32,13 +56,17 @@ struct TMainLayout {
     bool protocolList = false;
     bool rsParamNumber = false;
     bool energyGroups = false;
+    int energyActiveLeft = 0, energyActiveTop = 0;     // "Активная  энергия"
+    int energyReactiveLeft = 0, energyReactiveTop = 0; // "Реактивная энергия"
 };
 
 class IMainView {
 public:
     virtual ~IMainView() = default;
 
-    virtual QWidget *MessageParent() = 0;
+    // Message boxes: caption "Ошибка" for errors, the program's name for notices.
+    virtual void ShowError(const QString &text) = 0;
+    virtual void ShowMessage(const QString &text) = 0;
 
     // States of the window as a whole.
     virtual void ShowConnection(bool connected) = 0;        // "Подкл."/"Откл.", menu "Автоповерка"
@@ -49,21 +77,18 @@ public:
     virtual void SetReadSettingsEnabled(bool enabled) = 0;
     virtual void SetAddressEnabled(bool enabled) = 0;
     virtual void ApplyLayout(const TMainLayout &layout) = 0;
-    // Pushes the selections the logic changed by itself (ranges, scheme, analog range) to the widgets.
-    virtual void SyncSelections() = 0;
+    // Shows the selections as the logic holds them, without calling any handler back.
+    virtual void ShowSelections(const TMainSelections &selections) = 0;
 
     // Entry controls: "I", "U", "Угол", "F", "Адр.".
     virtual void SetEntryLimits(const QString &control, double min, double max) = 0;
     virtual void SetEntryValue(const QString &control, double value) = 0;
 
-    // Phase toggles: the current control's toggles by name ("Ia", "Ib", "Ic"), the voltage control's " ".
+    // Phase toggles. The current control's toggles by name, left to right ("Ia", "Ib", "Ic"), each shown
+    // on; the voltage control has one toggle " " for all phases. ShowToggleState shows the state the
+    // logic holds (the one the installation confirmed).
     virtual void SetCurrentToggles(const QStringList &names) = 0;
-    virtual bool IsCurrentToggleActive(int position) const = 0; // 1, 2, 3; false when absent
-    virtual bool IsVoltageToggleActive() const = 0;
-    virtual bool HasToggle(const QString &name) const = 0;
-    virtual bool ToggleState(const QString &name) const = 0;   // false when absent
-    // Shows the confirmed state; does nothing for an absent or disabled toggle.
-    virtual void SwitchToggle(const QString &name) = 0;
+    virtual void ShowToggleState(const QString &name, bool on) = 0;
 
     // Readout.
     virtual void SetReadoutDecimals(int param, int decimals) = 0;
@@ -79,6 +104,8 @@ public:
     virtual void SetAnalogSelector(int output, const QString &caption, bool visible) = 0;
     virtual void SelectAnalogOutput(int output) = 0;
     virtual void SetAnalogGroupEnabled(bool enabled) = 0;
+    // The selectors "1", "2", "3": they command the installation, so only while connected.
+    virtual void SetAnalogSelectorsEnabled(bool enabled) = 0;
     virtual void SetAnalogParameter(const QString &name, const QString &unit, int param) = 0;
     virtual void SetAnalogReadout(double shownValue, double permissibleError, double measured, double error) = 0;
     virtual void SetAnalogDashes() = 0;

@@ -1,5 +1,7 @@
 #include "protocol/kestparametercontroller.h"
 
+#include "protocol/configuration.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -32,7 +34,7 @@ TFramePtr TKestInputParamCmdController::CreateCmdSendAmperageAccordingToConfigur
 TFramePtr TKestInputParamCmdController::CreateCmdSendVoltageAccordingToConfiguration(double valueA, double valueB,
                                                                                     double valueC)
 {
-    if (kestConfiguration->ConfigurationName == QStringLiteral("U")) {
+    if (ConfigurationFromName(kestConfiguration->ConfigurationName) == TConfigurationCode::U) {
         ChangeUFlag = false;
         if (kestConfiguration->URangeIndex >= 4) {
             // The higher ranges: half the voltage on phases A and C, in series.
@@ -89,7 +91,7 @@ TFramePtr TKestInputParamCmdController::CreateCmdSendToggleAccordingToConfigurat
 
 TFramePtr TKestInputParamCmdController::CreateCmdSendToggleAccordingToConfiguration_U(bool value) const
 {
-    if (kestConfiguration->ConfigurationName == QStringLiteral("U"))
+    if (ConfigurationFromName(kestConfiguration->ConfigurationName) == TConfigurationCode::U)
         return cmdManager->CreateCmdSetAmplifierU650(value);
     return cmdManager->CreateCmdSetAmplifierUaUbUc(value ? 1 : 0);
 }

@@ -8,7 +8,6 @@
 
 #include "kestsimulator.h"
 #include "mainwindow/mainlogic.h"
-#include "presentation/controls/messageservice.h"
 #include "pty.h"
 
 namespace {
@@ -16,7 +15,8 @@ namespace {
 // Remembers what the logic asked the screen to show.
 class RecordingView : public IMainView {
 public:
-    QWidget *MessageParent() override { return nullptr; }
+    void ShowError(const QString &text) override { messages.push_back(text); }
+    void ShowMessage(const QString &text) override { messages.push_back(text); }
     void ShowConnection(bool c) override { connected = c; }
     void SetConnectButtonEnabled(bool) override {}
     void SetPause(bool running, bool enabled) override { pauseRunning = running, pauseEnabled = enabled; }
@@ -25,7 +25,7 @@ public:
     void SetReadSettingsEnabled(bool) override {}
     void SetAddressEnabled(bool) override {}
     void ApplyLayout(const TMainLayout &l) override { layout = l; }
-    void SyncSelections() override {}
+    void ShowSelections(const TMainSelections &s) override { shown = s; }
     void SetEntryLimits(const QString &c, double min, double max) override { limits[c] = {min, max}; }
     void SetEntryValue(const QString &c, double v) override { entries[c] = v; }
     void SetCurrentToggles(const QStringList &names) override
@@ -34,38 +34,13 @@ public:
         for (const QString &n : names)
             toggles.push_back({n, true});
     }
-    bool IsCurrentToggleActive(int position) const override
-    {
-        return position >= 1 && position <= int(toggles.size()) && toggles[position - 1].second;
-    }
-    bool IsVoltageToggleActive() const override { return voltageToggle; }
-    bool HasToggle(const QString &name) const override
+    void ShowToggleState(const QString &name, bool on) override
     {
         if (name == " ")
-            return true;
-        for (const auto &t : toggles)
-            if (t.first == name)
-                return true;
-        return false;
-    }
-    bool ToggleState(const QString &name) const override
-    {
-        if (name == " ")
-            return voltageToggle;
-        for (const auto &t : toggles)
-            if (t.first == name)
-                return t.second;
-        return false;
-    }
-    void SwitchToggle(const QString &name) override
-    {
-        if (!outputsEnabled)
-            return;
-        if (name == " ")
-            voltageToggle = !voltageToggle;
+            voltageToggle = on;
         for (auto &t : toggles)
             if (t.first == name)
-                t.second = !t.second;
+                t.second = on;
     }
     void SetReadoutDecimals(int param, int d) override { decimals[param] = d; }
     void SetReadoutValue(int param, double v) override { values[param] = v; }
@@ -81,6 +56,7 @@ public:
     void SetAnalogSelector(int, const QString &, bool) override {}
     void SelectAnalogOutput(int) override {}
     void SetAnalogGroupEnabled(bool) override {}
+    void SetAnalogSelectorsEnabled(bool e) override { analogSelectorsEnabled = e; }
     void SetAnalogParameter(const QString &, const QString &, int) override {}
     void SetAnalogReadout(double, double, double, double) override {}
     void SetAnalogDashes() override {}
@@ -91,8 +67,9 @@ public:
     void SetAddressValue(double v) override { address = v; }
 
     bool connected = false, pauseRunning = false, pauseEnabled = false, outputsEnabled = false;
-    bool settingsEnabled = true, voltageToggle = true;
+    bool settingsEnabled = true, voltageToggle = true, analogSelectorsEnabled = true;
     TMainLayout layout;
+    TMainSelections shown;
     std::map<QString, std::pair<double, double>> limits;
     std::map<QString, double> entries;
     std::vector<std::pair<QString, bool>> toggles;
@@ -102,6 +79,7 @@ public:
     int cycles = -1;
     uint32_t addressColor = 0;
     double address = 0;
+    std::vector<QString> messages;
 };
 
 class MainLogic : public ::testing::Test {
@@ -135,11 +113,7 @@ protected:
     std::unique_ptr<TConfigController> config;
     std::unique_ptr<TMainLogic> logic;
     std::unique_ptr<kestsim::KestSimulator> sim;
-    std::vector<QString> messages;
-    TScopedMessageHandler handler{[this](QWidget *, const TMessageService::TMessage &m) {
-        messages.push_back(m.text);
-        return QMessageBox::Ok;
-    }};
+    std::vector<QString> &messages = view.messages;
 };
 
 } // namespace
@@ -172,9 +146,8 @@ TEST_F(MainLogic, StartUpLimitsAndLayouts)
         {"QX4", false, {"U", "I", "Угол", "F"}, 580, 8, {"Ia", "Ic"}},
     };
     for (const Case &c : cases) {
-        logic->Controls().configIndex = TMainLogic::kConfigurations.indexOf(c.name);
-        logic->Controls().scheme4 = c.scheme4;
-        logic->ConfigurationChanged();
+        logic->SchemeChosen(c.scheme4);
+        logic->ConfigurationChosen(TMainLogic::kConfigurations.indexOf(c.name));
         EXPECT_EQ(view.layout.outputControls, c.outputs) << c.name;
         EXPECT_EQ(view.layout.outputGroupWidth, c.width) << c.name;
         EXPECT_EQ(view.layout.groups.size(), c.groups) << c.name << " scheme4 " << c.scheme4;
@@ -183,12 +156,11 @@ TEST_F(MainLogic, StartUpLimitsAndLayouts)
             names << t.first;
         EXPECT_EQ(names, c.toggles) << c.name;
         TConfigController check;
-        EXPECT_EQ(check.ini.ReadString("Launch", "ConfigIndex", ""), QString::number(logic->Controls().configIndex));
+        EXPECT_EQ(check.ini.ReadString("Launch", "ConfigIndex", ""), QString::number(TMainLogic::kConfigurations.indexOf(c.name)));
     }
     // "75..125" in "U": the voltage limit becomes 156,25.
-    logic->Controls().configIndex = 1;
-    logic->Controls().uRangeIndex = 1;
-    logic->URangeChanged();
+    logic->ConfigurationChosen(1);
+    logic->URangeChosen(1);
     EXPECT_DOUBLE_EQ(view.limits["U"].second, 156.25);
 }
 
@@ -196,8 +168,7 @@ TEST_F(MainLogic, ConnectPollAndTheErrorHandlerWithoutAScreen)
 {
     StartSim("QX4");
     logic->StartUp();
-    logic->Controls().configIndex = TMainLogic::kConfigurations.indexOf("QX4");
-    logic->ConfigurationChanged();
+    logic->ConfigurationChosen(TMainLogic::kConfigurations.indexOf("QX4"));
     logic->PollTimer().setInterval(200);
     logic->ConnectClicked();
     ASSERT_TRUE(PumpUntil([&] { return logic->IsDistantControlEnabled(); }, 5000));
@@ -233,9 +204,8 @@ TEST_F(MainLogic, ActionsQueueWhatTheConfigurationNeeds)
 {
     StartSim("U");
     logic->StartUp();
-    logic->Controls().configIndex = TMainLogic::kConfigurations.indexOf("U");
-    logic->Controls().uRangeIndex = 4;   // "0..500": the higher ranges, phases A and C in series
-    logic->ConfigurationChanged();
+    logic->ConfigurationChosen(TMainLogic::kConfigurations.indexOf("U"));
+    logic->URangeChosen(4);   // "0..500": the higher ranges, phases A and C in series
     logic->ConnectClicked();
     ASSERT_TRUE(PumpUntil([&] { return logic->IsDistantControlEnabled(); }, 5000));
     logic->PollTimer().stop();

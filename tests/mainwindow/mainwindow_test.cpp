@@ -516,7 +516,7 @@ TEST_F(MainWindow, AnalogOutputReadoutAndSelectors)
     }, 3000));
     EXPECT_GT(InstallationRequests(*sim).size(), before);
     EXPECT_TRUE(selector2->isChecked());
-    EXPECT_EQ(window->Logic().Controls().analogOutput, 2);
+    EXPECT_EQ(window->Logic().Selections().analogOutput, 2);
 
     // "Вкл." cleared: dashes, and the choice is stored.
     for (QCheckBox *box : window->findChildren<QCheckBox *>())
@@ -555,8 +555,8 @@ TEST_F(MainWindow, SettingsDialogOpensModelessAndReadSettingsAppliesTheTransduce
     const size_t before = InstallationRequests(*sim).size();
     window->ReadSettingsButton()->click();
     PumpFor(800);
-    EXPECT_EQ(window->Logic().Controls().currentRange, "1");
-    EXPECT_EQ(window->Logic().Controls().voltage, "100");
+    EXPECT_EQ(window->Logic().Selections().currentRange, "1");
+    EXPECT_EQ(window->Logic().Selections().voltage, "100");
     const auto requests = InstallationRequests(*sim);
     bool enable = false;
     for (size_t i = before; i < requests.size(); ++i)

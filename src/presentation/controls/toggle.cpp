@@ -33,6 +33,14 @@ void TToggle::SwitchState()
     update();
 }
 
+void TToggle::ShowState(bool on)
+{
+    if (state == on)
+        return;
+    state = on;
+    update();
+}
+
 void TToggle::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);

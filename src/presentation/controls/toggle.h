@@ -22,6 +22,8 @@ public:
     bool IsEnabled() const { return isEnabled; }
     void SetAction(TAction action);
     void SwitchState();
+    // Shows a state known elsewhere (the logic's, confirmed by the installation), enabled or not.
+    void ShowState(bool on);
     bool State() const { return state; }
     bool HasPictures() const { return !pictureOn.isNull() && !pictureOff.isNull(); }
 

@@ -1,0 +1,297 @@
+#include "mainwindow/connectionlogic.h"
+
+#include <QElapsedTimer>
+
+#include <cmath>
+
+#include "mainwindow/outputlogic.h"
+#include "mainwindow/readoutlogic.h"
+#include "protocol/kestparametercontroller.h"
+
+TMainConnection::TMainConnection(TMainContext &ctx, TMainOutputs &outputs, TMainReadout &readout)
+    : ctx_(ctx), outputs_(outputs), readout_(readout)
+{
+    ctx_.callback.Callback = [this](const TFramePtr &answer) { OnFrame(answer); };
+    ctx_.callback.ShowError = [this](const std::exception &e) { OnError(e.what()); };
+    Timer1.setInterval(kPollInterval);
+    connect(&Timer1, &QTimer::timeout, this, &TMainConnection::PollTick);
+}
+
+TMainConnection::~TMainConnection()
+{
+    Timer1.stop();
+    ctx_.callback.Callback = nullptr;
+    ctx_.callback.ShowError = nullptr;
+}
+
+QString TMainConnection::InstallationPort() const
+{
+    return ctx_.port1Override.isEmpty() ? ctx_.config->ReadPort(QStringLiteral("Port1")) : ctx_.port1Override;
+}
+
+void TMainConnection::BuildKestConfiguration()
+{
+    const TMainSelections &s = ctx_.selections;
+    TKestConfiguration c;
+    c.ConfigurationName = ctx_.ConfigurationName();
+    c.AmperageMax = s.currentRange == QStringLiteral("5")     ? 5.0
+                    : s.currentRange == QStringLiteral("2,5") ? 2.5
+                    : s.currentRange == QStringLiteral("1")   ? 1.0
+                                                              : 0.5;
+    c.VoltageMax = s.voltage == QStringLiteral("100") ? 100 : s.voltage == QStringLiteral("380") ? 380 : 400;
+    c.VoltageFlag = s.voltage == QStringLiteral("380") || s.voltage == QStringLiteral("400");
+    c.AnalogInputNum = 1;
+    c.AmperageRangeNum = static_cast<uint8_t>(std::max(0, s.analogRangeIndex));
+    c.RnFlag = true;
+    c.SchemeFlag = s.scheme4;
+    c.URangeIndex = static_cast<uint8_t>(std::max(0, s.uRangeIndex));
+    ctx_.kestConfiguration = c;
+}
+
+void TMainConnection::QueueConnectionSetUp()
+{
+    BuildKestConfiguration();
+    TDeviceInterface &dev = *ctx_.devInterface;
+    TKestCmdManager &cmd = ctx_.kestCmdManager;
+    const TMainSelections &s = ctx_.selections;
+    dev.AddCmd(cmd.CreateCmdEnableDistantControl(ctx_.kestConfiguration));
+    if (ctx_.IsQx4Type()) {
+        dev.AddCmd(cmd.CreateCmdSendAutoMode(s.autoAddress));
+        const bool addressShown = ctx_.row && ctx_.row->addressPanel;
+        if (s.autoAddress || !addressShown) {
+            dev.AddCmd(cmd.CreateCmdReadDeviceAddress());
+        } else {
+            dev.AddCmd(cmd.CreateCmdSetDeviceSpeedIndex(s.rsSpeedIndex));
+            dev.AddCmd(cmd.CreateCmdSendAddress(static_cast<int>(std::lround(s.address))));
+        }
+    } else {
+        dev.AddCmd(cmd.CreateCmdSendAutoMode(true));
+    }
+}
+
+void TMainConnection::ConnectClicked()
+{
+    ctx_.view->SetConnectButtonEnabled(false);
+    bool portFailed = false;
+    try {
+        TPortInitializer(ctx_.devInterface.get())
+            .InitPort(InstallationPort().toStdString(), ctx_.config->ReadRate(QStringLiteral("Port1")).toStdString());
+    } catch (const std::exception &) {
+        portFailed = true;
+    }
+    // Opening the port emptied the queue: toggle commands waiting there will never be confirmed.
+    outputs_.ForgetRequestedToggles();
+    if (ctx_.isDistantControlEnabled) {
+        isCmdDistantControlSent = true;
+        ctx_.devInterface->AddCmd(ctx_.kestCmdManager.CreateCmdOffAmplifiers());
+        EnterDisconnected();
+        isCmdDistantControlSent = true;   // until the acknowledgement closes the port
+    } else {
+        isCmdDistantControlSent = false;
+        QueueConnectionSetUp();
+        ctx_.configurationLocked = true;
+        ctx_.view->SetConfigurationSettingsEnabled(false);
+    }
+    if (portFailed) {
+        ctx_.view->ShowError(QStringLiteral("Порт не найден"));
+        EnterDisconnected();
+        ClosePort();
+    }
+    ctx_.SendNext();
+}
+
+void TMainConnection::ClosePort()
+{
+    try {
+        ctx_.devInterface->ClosePort();
+    } catch (const std::exception &) {
+        // Closing a port that is already gone leaves nothing to do.
+    }
+}
+
+void TMainConnection::EnterDisconnected()
+{
+    IMainView &v = *ctx_.view;
+    v.SetOutputControlsEnabled(false);
+    v.ShowConnection(false);
+    v.SetConnectButtonEnabled(true);
+    ctx_.isDistantControlEnabled = false;
+    isCmdDistantControlSent = false;
+    ctx_.isDeviceConnected = false;
+    Timer1.stop();
+    waiter_.Cancel();   // a range-control wait has nothing left to wait for
+    readout_.ForgetTransducer();
+    v.SetAnalogSelectorsEnabled(false);
+    ctx_.configurationLocked = false;
+    v.SetConfigurationSettingsEnabled(true);
+    isPaused = true;
+    v.SetPause(false, false);
+    outputs_.ForgetLastSent();
+}
+
+void TMainConnection::EnterConnected()
+{
+    IMainView &v = *ctx_.view;
+    v.SetOutputControlsEnabled(true);
+    v.ShowConnection(true);
+    ctx_.isDistantControlEnabled = true;
+    v.SetConnectButtonEnabled(true);
+    v.SetAnalogSelectorsEnabled(ctx_.selections.enableAnalog);
+    waiter_.Reset();
+    Timer1.start();
+    isPaused = false;
+    v.SetPause(true, true);
+}
+
+void TMainConnection::PauseClicked()
+{
+    if (!ctx_.isDistantControlEnabled)
+        return;
+    if (isPaused) {
+        Timer1.start();
+        isPaused = false;
+        ctx_.view->SetPause(true, true);
+    } else {
+        Timer1.stop();
+        isPaused = true;
+        ctx_.view->SetPause(false, true);
+    }
+}
+
+void TMainConnection::ResumePolling()
+{
+    if (ctx_.isDistantControlEnabled && !isPaused)
+        Timer1.start();
+}
+
+void TMainConnection::PollTick()
+{
+    if (isCmdDistantControlSent)
+        return;
+    // The previous exchange (with its re-sends) is still running: this tick is skipped rather than
+    // piling up polls behind it.
+    if (ctx_.devInterface->IsWaiting())
+        return;
+    if (!ctx_.Guard([&] {
+            ctx_.devInterface->AddCmd(ctx_.kestCmdManager.CreateCmdReadDeviceStatusAndAllParameters());
+            ctx_.SendNext();
+        }))
+        Timer1.stop();
+}
+
+void TMainConnection::Shutdown(int maxMs)
+{
+    Timer1.stop();
+    waiter_.Cancel();
+    if (!ctx_.devInterface->IsOpen())
+        return;
+    // Whatever was queued gives way to switching off; an answer still awaited is let in first.
+    isCmdDistantControlSent = true;
+    ctx_.devInterface->CleaerQueue();
+    ctx_.devInterface->AddCmd(ctx_.kestCmdManager.CreateCmdOffAmplifiers());
+    ctx_.isDistantControlEnabled = false;
+    ctx_.SendNext();
+    // The acknowledgement of remote control off closes the port; so does a failure of the line.
+    TWaiter wait;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const std::shared_ptr<bool> alive = ctx_.alive;
+    while (*alive && ctx_.devInterface->IsOpen() && elapsed.elapsed() < maxMs) {
+        if (!ctx_.devInterface->IsWaiting() && !ctx_.devInterface->IsQueueEmpty())
+            ctx_.SendNext();
+        if (!wait.Wait(20))
+            break;
+    }
+    if (*alive)
+        ClosePort();
+}
+
+void TMainConnection::OnFrame(const TFramePtr &answer)
+{
+    const TFramePtr last = ctx_.devInterface->GetLastCmd();
+    if (!answer || !last)
+        return;
+    const TFrame &cmd = *last;
+    TDeviceInterface &dev = *ctx_.devInterface;
+    TKestCmdManager &kest = ctx_.kestCmdManager;
+
+    // 1. The acknowledgement of a write of the control register.
+    if (TKestCmdManager::IsCmdConfiguration(*answer)) {
+        if (!TKestCmdManager::IsDistantControlEnabled(*answer)) {
+            EnterDisconnected();
+            ClosePort();
+            return;   // the port is closed: nothing more to send
+        }
+        if (!ctx_.isDistantControlEnabled && !isCmdDistantControlSent) {
+            EnterConnected();
+            if (onConnected_)
+                onConnected_();
+        }
+    }
+    // 2. The poll.
+    if (TKestCmdManager::IsCmdAllParameters(cmd)) {
+        readout_.ShowInstallationReadout(*answer);
+        if (ctx_.isDeviceConnected && ctx_.devInfo)
+            dev.AddCmd(kest.CreateCmdReadAllParametersRS());
+    }
+    // 3. The transducer's readings.
+    if (TKestCmdManager::IsCmdAllParametersRS(cmd))
+        readout_.ShowTransducerReadout(*answer);
+    // 4. Identification.
+    if (TKestCmdManager::IsCmdReadDeviceInfo(cmd)) {
+        readout_.TakeIdentification(*answer);
+        ctx_.view->SetReadSettingsEnabled(true);
+    }
+    // 5. Amplifiers off: then remote control off.
+    if (TKestCmdManager::IsCmdOffAmplifiers(cmd))
+        dev.AddCmd(kest.CreateCmdDisableDistantControl());
+    // 6.
+    if (TKestCmdManager::IsCmdReadDeviceAddress(cmd)) {
+        ctx_.selections.address = TKestCmdManager::RecieveDeviceAddress(*answer);
+        ctx_.view->SetAddressValue(ctx_.selections.address);
+    }
+    // 7.
+    if (TKestCmdManager::IsCmdSendDeviceMode(cmd)) {
+        if (ctx_.selections.autoAddress)
+            dev.AddCmd(kest.CreateCmdReadDeviceAddress());
+        else
+            dev.AddCmd(kest.CreateCmdSendAddress(static_cast<int>(std::lround(ctx_.selections.address))));
+    }
+    // 8. Toggles show what the installation has confirmed.
+    if (TKestCmdManager::IsCmdSetAmplifierIa(cmd) || TKestCmdManager::IsCmdSetAmplifierIa5(cmd))
+        outputs_.ToggleConfirmed(QStringLiteral("Ia"));
+    if (TKestCmdManager::IsCmdSetAmplifierIb(cmd) || TKestCmdManager::IsCmdSetAmplifierIb5(cmd))
+        outputs_.ToggleConfirmed(QStringLiteral("Ib"));
+    if (TKestCmdManager::IsCmdSetAmplifierIc(cmd) || TKestCmdManager::IsCmdSetAmplifierIc5(cmd))
+        outputs_.ToggleConfirmed(QStringLiteral("Ic"));
+    if (TKestCmdManager::IsCmdSetAmplifierUa(cmd) || TKestCmdManager::IsCmdSetAmplifierUb(cmd)
+        || TKestCmdManager::IsCmdSetAmplifierUc(cmd) || TKestCmdManager::IsCmdSetAmplifierU650(cmd))
+        outputs_.ToggleConfirmed(QStringLiteral(" "));
+    // 9. Range control: let the outputs settle, then read the installation.
+    if (ctx_.selections.aru && TKestCmdManager::IsCmdAmperage(cmd) && ctx_.isDistantControlEnabled) {
+        dev.AddCmd(kest.CreateCmdReadDeviceStatusAndAllParameters());
+        const std::shared_ptr<bool> alive = ctx_.alive;
+        const bool waited = waiter_.Wait(kAruWait, QStringLiteral("АРУ"));
+        if (!*alive)
+            return;   // the window closed during the wait
+        if (!waited && !ctx_.devInterface->IsOpen())
+            return;   // disconnected meanwhile
+    }
+    // 10.
+    ctx_.SendNext();
+}
+
+void TMainConnection::OnError(const std::string &text)
+{
+    const TFramePtr last = ctx_.devInterface->GetLastCmd();
+    if (last && TKestCmdManager::IsCmdReadDeviceInfo(*last)) {
+        // Older installations keep a shorter identification block: ask again, quietly.
+        ctx_.kestCmdManager.SetOldDevInfoLength();
+        ctx_.devInterface->AddCmd(ctx_.kestCmdManager.CreateCmdReadDeviceInfo());
+        return;
+    }
+    Timer1.stop();
+    ctx_.view->ShowError(QString::fromUtf8(text.c_str()));
+    EnterDisconnected();
+    ClosePort();
+}
