@@ -329,8 +329,12 @@ void TMainLogic::AnalogParameterChosen(int output, int param)
 void TMainLogic::OnConnected()
 {
     QueueRsSpeed();
-    if (ctx_.Is(TConfigurationCode::PQ))
+    // The number shown is the one the installation reads by; one chosen before connecting went with the
+    // queue that opening the port emptied.
+    if (ctx_.Is(TConfigurationCode::PQ) && ctx_.selections.protocolIndex == 0)
         QueueProtocol();
+    else if (ctx_.row && ctx_.row->rsParamNumber)
+        ctx_.devInterface->AddCmd(ctx_.kestCmdManager.CreateCmdSetRsParamNum(ctx_.selections.rsParamNum));
     outputs_.ActionI(0);
     outputs_.ActionU(0);
 }

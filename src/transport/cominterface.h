@@ -49,6 +49,7 @@ public:
     void SendNextCmd();
     TFramePtr GetLastCmd() const { return lastCmd; }
     bool IsQueueEmpty() const { return cmdQueue.IsEmpty(); }
+    std::vector<TFramePtr> QueuedCmds() const { return cmdQueue.Snapshot(); }
     void CleaerQueue();
 
     // The port component, for tests and tools that need its finer settings.

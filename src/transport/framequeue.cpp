@@ -40,3 +40,12 @@ void TFrameQueue::Clear()
     tail = nullptr;
     count_ = 0;
 }
+
+std::vector<TFramePtr> TFrameQueue::Snapshot() const
+{
+    std::vector<TFramePtr> out;
+    out.reserve(static_cast<size_t>(count_));
+    for (const TElement *e = head; e; e = e->next)
+        out.push_back(e->value);
+    return out;
+}

@@ -3,6 +3,8 @@
 
 #include "transport/frame.h"
 
+#include <vector>
+
 class TFrameQueue {
 public:
     TFrameQueue() = default;
@@ -18,6 +20,8 @@ public:
     // stays alive through its shared owner.
     void Clear();
     int Count() const { return count_; }
+    // The frames waiting, first first (for the trace and for tests; the queue is unchanged).
+    std::vector<TFramePtr> Snapshot() const;
 
 private:
     struct TElement {

@@ -4,10 +4,13 @@
 
 #include <QTemporaryDir>
 
+#include <cmath>
 #include <map>
+#include <optional>
 
 #include "kestsimulator.h"
 #include "mainwindow/mainlogic.h"
+#include "protocol/numberformat.h"
 #include "pty.h"
 
 namespace {
@@ -218,4 +221,170 @@ TEST_F(MainLogic, ActionsQueueWhatTheConfigurationNeeds)
     EXPECT_NE(state.find("set-u=200,0,200"), std::string::npos) << state;
     EXPECT_EQ(view.cycles, 0);
     EXPECT_TRUE(messages.empty());
+}
+
+namespace {
+
+// The scheme flag of the last scheme command waiting in the queue; none when there is none.
+std::optional<bool> LastQueuedScheme(TMainLogic &logic)
+{
+    std::optional<bool> scheme;
+    for (const TFramePtr &f : logic.DevInterface()->QueuedCmds())
+        if (f && TKestCmdManager::IsCmdSetScheme(*f))
+            scheme = f->data[5] != 0;
+    return scheme;
+}
+
+double StateValue(const std::string &state, const std::string &key)
+{
+    const size_t at = state.find(" " + key + "=");
+    return at == std::string::npos ? -1 : std::stod(state.substr(at + key.size() + 2));
+}
+
+} // namespace
+
+// One scheme, the scheme selector's, decides the layout, the toggles, the nominal key, the limits and
+// the scheme command, whatever voltage is chosen; connecting then configures the installation in it.
+TEST_F(MainLogic, SchemeSelectorGovernsWhateverTheVoltage)
+{
+    StartSim("QX4");
+    logic->StartUp();
+    TGlobalConfig &g = logic->GlobalConfig();
+    struct Key {
+        const char *voltage;
+        bool scheme4;
+        QString (TGlobalConfig::*read)() const;
+    };
+    const Key keys[] = {
+        {"100", false, &TGlobalConfig::ReadU100_3}, {"100", true, &TGlobalConfig::ReadU100_4},
+        {"380", false, &TGlobalConfig::ReadU380_3}, {"380", true, &TGlobalConfig::ReadU380_4},
+        {"400", false, &TGlobalConfig::ReadU400_3}, {"400", true, &TGlobalConfig::ReadU400_4},
+    };
+    for (const char *name : {"P", "Q", "PQ", "QX4", "QX4E"}) {
+        logic->ConfigurationChosen(TMainLogic::kConfigurations.indexOf(name));
+        const bool qx4 = QString(name).startsWith("QX4");
+        for (const Key &k : keys) {
+            // Both orders of choosing: the voltage last and the scheme last.
+            for (bool schemeLast : {false, true}) {
+                logic->DevInterface()->CleaerQueue();
+                if (schemeLast) {
+                    logic->VoltageChosen(k.voltage);
+                    logic->SchemeChosen(k.scheme4);
+                } else {
+                    logic->SchemeChosen(k.scheme4);
+                    logic->VoltageChosen(k.voltage);
+                }
+                const std::string where = std::string(name) + " " + k.voltage + (k.scheme4 ? " 4-x" : " 3-x");
+                EXPECT_EQ(logic->Selections().scheme4, k.scheme4) << where;
+                EXPECT_EQ(view.shown.scheme4, k.scheme4) << where;
+                EXPECT_EQ(view.shown.voltage, k.voltage) << where;
+                EXPECT_EQ(LastQueuedScheme(*logic), k.scheme4) << where;
+                EXPECT_DOUBLE_EQ(logic->NominalU(), StrToFloat((g.*k.read)())) << where;
+                EXPECT_DOUBLE_EQ(view.limits["U"].second, 1.25 * logic->NominalU()) << where;
+                QStringList toggles;
+                for (const auto &t : view.toggles)
+                    toggles << t.first;
+                EXPECT_EQ(toggles, k.scheme4 ? QStringList({"Ia", "Ib", "Ic"}) : QStringList({"Ia", "Ic"})) << where;
+                if (qx4) {
+                    EXPECT_EQ(view.layout.groups.size(), k.scheme4 ? 9u : 8u) << where;
+                }
+            }
+        }
+    }
+    EXPECT_TRUE(messages.empty());
+
+    // The case that put 100 V on every phase of a 57,74 V transducer: "4-x" with "100".
+    logic->ConfigurationChosen(TMainLogic::kConfigurations.indexOf("QX4"));
+    logic->SchemeChosen(true);
+    logic->VoltageChosen("100");
+    logic->ConnectClicked();
+    ASSERT_TRUE(PumpUntil([&] { return logic->IsDistantControlEnabled(); }, 5000));
+    EXPECT_TRUE(logic->KestConfiguration().SchemeFlag);
+    logic->PollTimer().stop();
+    ASSERT_TRUE(PumpUntil([&] { return !logic->DevInterface()->IsWaiting() && logic->DevInterface()->IsQueueEmpty(); },
+                          5000));
+    logic->ActionU(logic->NominalU());
+    logic->DevInterface()->SendNextCmd();
+    ASSERT_TRUE(PumpUntil([&] { return StateValue(sim->Command("state"), "ua") > 1; }, 5000));
+    const std::string state = sim->Command("state");
+    EXPECT_NE(state.find("scheme=4"), std::string::npos) << state;
+    EXPECT_NEAR(StateValue(state, "ua"), 57.74, 0.01) << state;
+    EXPECT_NEAR(StateValue(state, "ub"), 57.74, 0.01) << state;
+
+    // Closing: amplifiers off and remote control off, both confirmed, before the port goes.
+    logic->Shutdown();
+    EXPECT_FALSE(logic->DevInterface()->IsOpen());
+    const std::string after = sim->Command("state");
+    EXPECT_NE(after.find("remote=0"), std::string::npos) << after;
+    EXPECT_EQ(StateValue(after, "ua"), 0) << after;
+    EXPECT_EQ(StateValue(after, "ia"), 0) << after;
+}
+
+// "PQ" with "VQ": the protocol chosen stays what is shown and what parses the answers, also across a
+// range change; the transducer's P is read as P.
+TEST_F(MainLogic, PqProtocolSurvivesRangeChangesAndParsesTheAnswers)
+{
+    StartSim("PQ");
+    sim->Command("protocol vq");
+    sim->Command("coefs 100 100 5 5");   // as the settings' defaults, so that the errors are the meter's
+    logic->StartUp();
+    logic->ConfigurationChosen(TMainLogic::kConfigurations.indexOf("PQ"));
+    logic->ProtocolChosen(1);
+    logic->RsParamNumChosen(1);
+    logic->VoltageChosen("100");   // full scale 5 A · 100 V · √3, as the transducer's
+    logic->CurrentRangeChosen("1");
+    logic->CurrentRangeChosen("5");
+    EXPECT_EQ(logic->Selections().protocolIndex, 1);
+    EXPECT_EQ(view.shown.protocolIndex, 1);
+    logic->SchemeChosen(true);
+    EXPECT_EQ(view.shown.protocolIndex, 1);
+    EXPECT_EQ(view.shown.rsParamNum, 1);
+    logic->PollTimer().setInterval(300);
+    logic->ConnectClicked();
+    ASSERT_TRUE(PumpUntil([&] { return logic->IsDistantControlEnabled(); }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return logic->DevInfo().has_value(); }, 6000));
+    logic->ActionU(57.74);
+    logic->ActionI(1);
+    view.rsValues.clear();
+    ASSERT_TRUE(PumpUntil([&] { return view.values[piP] > 100 && view.rsValues.count(piP); }, 8000));
+    ASSERT_TRUE(PumpUntil([&] { return view.rsValues.count(piP) && std::abs(view.errors[piP]) < 0.5; }, 6000))
+        << "P error " << view.errors[piP];
+    EXPECT_EQ(view.rsValues.count(piQ), 0u);   // Q not read under number 1: dashes
+    // A configuration chosen anew starts at "Modbus" again, shown as it is held.
+    logic->ConnectClicked();
+    ASSERT_TRUE(PumpUntil([&] { return !logic->DevInterface()->IsOpen(); }, 5000));
+    logic->ConfigurationChosen(TMainLogic::kConfigurations.indexOf("QX4"));
+    logic->ConfigurationChosen(TMainLogic::kConfigurations.indexOf("PQ"));
+    EXPECT_EQ(view.shown.protocolIndex, 0);
+    EXPECT_TRUE(messages.empty()) << messages.front().toStdString();
+}
+
+// Each stored value on its own at start-up: a bad one gives its message once and its default, without
+// keeping a good one from being read; the analog selectors stay off while disconnected.
+TEST_F(MainLogic, StartUpReadsEachValueOnItsOwn)
+{
+    struct Case {
+        const char *error;
+        const char *i5;
+        double permissible;
+        size_t messages;
+    };
+    const Case cases[] = {{"abc", "5", 0.2, 1}, {"0,5", "x", 0.5, 1}, {"NAN", "", 0.2, 2}, {"0,3", "5", 0.3, 0}};
+    for (const Case &c : cases) {
+        logic.reset();
+        view.messages.clear();
+        config->ini.WriteString("Launch", "Error", c.error);
+        config->ini.WriteString("Parameters", "I5", c.i5);
+        logic = std::make_unique<TMainLogic>(&view, config.get());
+        logic->StartUp();
+        EXPECT_DOUBLE_EQ(logic->PermissibleError(), c.permissible) << c.error;
+        EXPECT_EQ(view.messages.size(), c.messages) << c.error << " " << c.i5;
+        EXPECT_GT(logic->NominalU(), 200) << c.error;   // 380 V four-wire, read whatever the others
+    }
+    EXPECT_FALSE(view.analogSelectorsEnabled);
+    view.messages.clear();
+    logic->EnableAnalogChosen(true);
+    EXPECT_FALSE(view.analogSelectorsEnabled);
+    logic->AnalogSelectorClicked(1);   // nothing to command while disconnected, and no "Нет ответа"
+    EXPECT_TRUE(view.messages.empty());
 }

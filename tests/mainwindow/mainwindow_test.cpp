@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -412,6 +413,45 @@ TEST_F(MainWindow, DisconnectSwitchesOffThenReleasesThenCloses)
     EXPECT_EQ(release.reg, 0);
     EXPECT_NE(sim->Command("state").find("remote=0"), std::string::npos);
     EXPECT_EQ(window->ConnectButton()->text(), "Подкл.");
+    EXPECT_TRUE(messages.empty());
+}
+
+// The voltage selectors leave the wiring as the scheme selector shows it; two clicks asking for "off" leave
+// the toggle off; closing the window while connected switches the installation off and releases it.
+TEST_F(MainWindow, VoltageKeepsTheSchemeTogglesFollowRequestsClosingSwitchesOff)
+{
+    StartSim("QX4");
+    Open();
+    SelectConfiguration("QX4");
+    window->findChild<QRadioButton *>("4-x")->click();
+    window->findChild<QRadioButton *>("100")->click();
+    EXPECT_TRUE(window->findChild<QRadioButton *>("4-x")->isChecked());
+    EXPECT_TRUE(window->Logic().Selections().scheme4);
+    EXPECT_NE(window->CurrentControl()->GetToggle("Ib"), nullptr);
+    EXPECT_NEAR(window->Logic().NominalU(), 57.74, 1e-9);
+    EXPECT_NEAR(window->VoltageControl()->Max(), 1.25 * 57.74, 1e-9);
+
+    ASSERT_TRUE(Connect());
+    window->Logic().PollTimer().stop();
+    PumpFor(500);
+    TToggle *ia = window->CurrentControl()->GetToggle("Ia");
+    ASSERT_NE(ia, nullptr);
+    window->Logic().ToggleRequested("Ia", false);
+    window->Logic().ToggleRequested("Ia", false);
+    PumpFor(1000);
+    EXPECT_FALSE(ia->State());
+    EXPECT_FALSE(window->Logic().ToggleState("Ia"));
+
+    window->Logic().ActionU(57.74);
+    window->Logic().ActionI(1);
+    window->Logic().DevInterface()->SendNextCmd();
+    ASSERT_TRUE(PumpUntil([&] { return sim->Command("state").find(" ua=57.74") != std::string::npos; }, 5000));
+    window->close();
+    const std::string state = sim->Command("state");
+    EXPECT_NE(state.find("remote=0"), std::string::npos) << state;
+    EXPECT_NE(state.find(" ua=0 "), std::string::npos) << state;
+    EXPECT_NE(state.find(" ic=0 "), std::string::npos) << state;
+    EXPECT_FALSE(window->Logic().DevInterface()->IsOpen());
     EXPECT_TRUE(messages.empty());
 }
 
