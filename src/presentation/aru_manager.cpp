@@ -24,9 +24,9 @@ bool TARU_Manager::CorrectInputDataIfThereIsAruErrorQX4(const TParameters &param
         int paramNumber; // for the full scale: the measured quantity's own number
     };
     static const TQuantity kQuantities[] = {
-        {&TInputData::Ia, &TParameters::Ia, 4}, {&TInputData::Ib, &TParameters::Ib, 5},
-        {&TInputData::Ic, &TParameters::Ic, 6}, {&TInputData::Ua, &TParameters::Ua, 1},
-        {&TInputData::Ub, &TParameters::Ub, 2}, {&TInputData::Uc, &TParameters::Uc, 3},
+        {&TInputData::Ia, &TParameters::Ia, piIa}, {&TInputData::Ib, &TParameters::Ib, piIb},
+        {&TInputData::Ic, &TParameters::Ic, piIc}, {&TInputData::Ua, &TParameters::Ua, piUa},
+        {&TInputData::Ub, &TParameters::Ub, piUb}, {&TInputData::Uc, &TParameters::Uc, piUc},
     };
     const double e = Tolerance();
     bool corrected = false;

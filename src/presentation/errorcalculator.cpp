@@ -22,7 +22,7 @@ const TErrorCalculator::TAnalogRange kRanges[TErrorCalculator::kAnalogRangeCount
 
 bool IsFrequency(int paramNum)
 {
-    return paramNum == 26;
+    return paramNum == piFreq;
 }
 
 } // namespace
@@ -42,7 +42,7 @@ QStringList TErrorCalculator::AnalogRangeCaptions()
 
 bool TErrorCalculator::IsSignedPower(int paramNum)
 {
-    return (paramNum >= 10 && paramNum <= 15) || paramNum == 22 || paramNum == 23;
+    return (paramNum >= piPa && paramNum <= piQc) || paramNum == piP || paramNum == piQ;
 }
 
 bool TErrorCalculator::FrequencyBand(int index, double &low, double &high)
@@ -180,7 +180,7 @@ double TErrorCalculatorQX4::CalculateErrorAnalog(int paramNum, int FreqLimitInde
     const TTransfCoefs &c = devinfo.transfCoefs;
     double p = value / TParameterScaling::GetScale(paramNum, c.I2, c.U2);
     // The voltage outputs of a QX4 reach their top at 125 % of the nominal voltage.
-    const bool voltage = (paramNum >= 1 && paramNum <= 3) || paramNum == 27 || (paramNum >= 7 && paramNum <= 9);
+    const bool voltage = (paramNum >= piUa && paramNum <= piUc) || paramNum == piU || (paramNum >= piULa && paramNum <= piULc);
     if (voltage)
         p /= 1.25;
     return AnalogError(paramNum, FreqLimitIndex, k, p, value, valueAnalog);

@@ -14,9 +14,9 @@ const double kSqrt3 = std::sqrt(3.0);
 int TParameterScaling::GetLimit(int paramNumber)
 {
     switch (paramNumber) {
-    case 1: case 2: case 3: case 7: case 8: case 9: case 27: case 29: case 30:
+    case piUa: case piUb: case piUc: case piULa: case piULb: case piULc: case piU: case piUL: case piU0:
         return 770;
-    case 4: case 5: case 6: case 28: case 31:
+    case piIa: case piIb: case piIc: case piI: case piI0:
         return 8000;
     default:
         return 800;
@@ -25,25 +25,27 @@ int TParameterScaling::GetLimit(int paramNumber)
 
 double TParameterScaling::GetScale(int paramNumber, double I, double U)
 {
-    if (paramNumber <= 3)
+    // By ranges of the numbering, as the full scales are defined; 25 (the total power factor) shares
+    // the frequency's 50.
+    if (paramNumber <= piUc)
         return U / kSqrt3;
-    if (paramNumber <= 6)
+    if (paramNumber <= piIc)
         return I;
-    if (paramNumber <= 9)
+    if (paramNumber <= piULc)
         return U;
-    if (paramNumber <= 18)
+    if (paramNumber <= piSc)
         return U * I / kSqrt3;
-    if (paramNumber <= 21)
+    if (paramNumber <= piKc)
         return 1.0;
-    if (paramNumber <= 24)
+    if (paramNumber <= piS)
         return kSqrt3 * U * I;
-    if (paramNumber <= 26)
+    if (paramNumber <= piFreq)
         return 50.0;
     switch (paramNumber) {
-    case 27: return U / kSqrt3;
-    case 28: return I;
-    case 29: return U;
-    case 30: return U / kSqrt3;
+    case piU: return U / kSqrt3;
+    case piI: return I;
+    case piUL: return U;
+    case piU0: return U / kSqrt3;
     default: return I;
     }
 }
