@@ -36,7 +36,7 @@ int AnalogOutputs(const TMainConfigurationRow *row)
 TMainReadout::TMainReadout(TMainContext &ctx, TMainOutputs &outputs) : ctx_(ctx), outputs_(outputs)
 {
     for (int p : ReadoutOrder())
-        readoutDecimals[p] = GroupDecimals(p);
+        readoutDecimals_[p] = GroupDecimals(p);
 }
 
 void TMainReadout::SetCurrentPrecision()
@@ -44,7 +44,7 @@ void TMainReadout::SetCurrentPrecision()
     const bool fiveAmps = ctx_.selections.currentRange == QStringLiteral("5");
     for (int p : ReadoutOrder()) {
         if (const std::optional<int> d = RangeDecimals(p, fiveAmps)) {
-            readoutDecimals[p] = *d;
+            readoutDecimals_[p] = *d;
             ctx_.view->SetReadoutDecimals(p, *d);
         }
     }
@@ -90,8 +90,8 @@ void TMainReadout::ShowInstallationReadout(const TFrame &answer)
         if ((p == piP && !pShown) || (p == piQ && !qShown))
             continue;
         const TParameter *param = params.GetParameterByIndex(p);
-        const double factor = std::pow(10.0, readoutDecimals[p]);
-        readoutValue[p] = std::round(param->value * factor) / factor;
+        const double factor = std::pow(10.0, readoutDecimals_[p]);
+        readoutValue_[p] = std::round(param->value * factor) / factor;
         ctx_.view->SetReadoutValue(p, param->value);
         set[p] = true;
     }
@@ -141,7 +141,7 @@ void TMainReadout::ShowInstallationReadout(const TFrame &answer)
             const double primary = TParameterScaling::GetScale(p, k.I1, k.U1);
             if (secondary == 0 || !std::isfinite(secondary) || !std::isfinite(primary))
                 continue;   // a coefficient of zero converts nothing
-            ctx_.view->DisplayReadoutValue(p, readoutValue[p] / secondary * primary);
+            ctx_.view->DisplayReadoutValue(p, readoutValue_[p] / secondary * primary);
         }
     }
 }
@@ -163,7 +163,7 @@ void TMainReadout::ShowTransducerReadout(const TFrame &answer)
         const TParameter *param = rs->Parameters->GetParameterByIndex(p);
         const double value = param ? param->value : 0.0;
         const double error =
-            ctx_.errorCalculator->CalculateError(p, *ctx_.devInfo, ctx_.kestConfiguration, readoutValue[p], value);
+            ctx_.errorCalculator->CalculateError(p, *ctx_.devInfo, ctx_.kestConfiguration, readoutValue_[p], value);
         if (!qx4 && ((p == piP && !pShown) || (p == piQ && !qShown))) {
             ctx_.view->SetReadoutRsDefault(p);
             continue;

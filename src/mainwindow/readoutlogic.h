@@ -42,6 +42,6 @@ private:
     TMainOutputs &outputs_;
     bool hasAmplifierDisconnectedMessagedShowed = false;
     // Readout values as the widgets store them (rounded), by parameter number.
-    std::array<double, TParameters::kSlots> readoutValue{};
-    std::array<int, TParameters::kSlots> readoutDecimals{};
+    std::array<double, TParameters::kSlots> readoutValue_{};
+    std::array<int, TParameters::kSlots> readoutDecimals_{};
 };

@@ -13,8 +13,8 @@ LAYERS = [
     ["protocol"],
     ["config"],
     ["presentation"],
-    ["update", "journal"],
-    ["mainwindow", "verification", "tuning", "charts"],
+    ["update", "journal", "charts"],
+    ["mainwindow", "verification", "tuning"],
     ["app"],
 ]
 RANK = {sub: i for i, layer in enumerate(LAYERS) for sub in layer}
