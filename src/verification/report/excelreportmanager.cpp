@@ -138,7 +138,8 @@ void TExcelReportManager::TImpl::Open()
         else if (EndsWith(rel.type, "/styles"))
             stylesPart = rel.target;
     }
-    for (pugi::xml_node sheet : workbook.child(wb.Name("sheets").c_str()).children(wb.Name("sheet").c_str())) {
+    const std::string sheetName = wb.Name("sheet");
+    for (pugi::xml_node sheet : workbook.child(wb.Name("sheets").c_str()).children(sheetName.c_str())) {
         const auto rel = relations.find(sheet.attribute(rels.Name("id").c_str()).value());
         if (rel == relations.end() || rel->second.external || !EndsWith(rel->second.type, "/worksheet"))
             continue; // chart sheets and the like hold no cells
@@ -555,7 +556,8 @@ int TExcelReportManager::TImpl::MarkedStyle(int base)
     }
     pugi::xml_node model;
     int index = 0;
-    for (pugi::xml_node xf : formats.children(n.Name("xf").c_str())) {
+    const std::string xfName = n.Name("xf");
+    for (pugi::xml_node xf : formats.children(xfName.c_str())) {
         if (index++ == base) {
             model = xf;
             break;
@@ -673,7 +675,14 @@ TExcelReportManager::~TExcelReportManager() = default;
 void TExcelReportManager::OpenDoc(const QString &path)
 {
     d_->open = false;
-    d_->package.OpenFile(path, kWhat);
+    d_->package.OpenFile(path, kWhat, ShownName(path));
+    d_->Open();
+}
+
+void TExcelReportManager::OpenParts(const std::map<std::string, QByteArray> &parts)
+{
+    d_->open = false;
+    d_->package.OpenParts(parts, kWhat);
     d_->Open();
 }
 

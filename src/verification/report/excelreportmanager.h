@@ -31,6 +31,7 @@ public:
     // A template held in memory, for checks that write nothing; the changed parts as they would
     // be written.
     void OpenBytes(const QByteArray &bytes);
+    void OpenParts(const std::map<std::string, QByteArray> &parts);
     std::map<std::string, std::string> ChangedParts();
 
     static constexpr const char *kMarkFill = "FFFA8072"; // ARGB of RGB 250, 128, 114

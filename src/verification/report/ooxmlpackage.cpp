@@ -75,14 +75,14 @@ void TOoxmlPackage::Fail(const QString &message) const
     throw EReportError(message);
 }
 
-void TOoxmlPackage::OpenFile(const QString &path, const QString &what)
+void TOoxmlPackage::OpenFile(const QString &path, const QString &what, const QString &shown)
 {
     Close();
     int error = 0;
     struct zip *archive = zip_open(QFile::encodeName(path).constData(), 0, &error);
     if (!archive)
         Fail(QStringLiteral("%1 «%2» не является документом Office Open XML (файл не читается как zip-архив)")
-                 .arg(what, path));
+                 .arg(what, shown.isEmpty() ? path : shown));
     Open(archive, what);
     path_ = path;
 }
@@ -104,6 +104,15 @@ void TOoxmlPackage::OpenBytes(const QByteArray &bytes, const QString &what)
     Open(archive, what);
 }
 
+void TOoxmlPackage::OpenParts(const std::map<std::string, QByteArray> &parts, const QString &what)
+{
+    Close();
+    for (const auto &[name, content] : parts)
+        memory_[StripSlash(name)] = content;
+    memory_.emplace(std::string(), QByteArray()); // marks the package open even without parts
+    what_ = what;
+}
+
 void TOoxmlPackage::Open(struct zip *archive, const QString &what)
 {
     archive_ = archive;
@@ -118,6 +127,7 @@ void TOoxmlPackage::Close()
     parts_.clear();
     bytes_.clear();
     path_.clear();
+    memory_.clear();
 }
 
 bool TOoxmlPackage::HasPart(const std::string &name) const
@@ -125,12 +135,28 @@ bool TOoxmlPackage::HasPart(const std::string &name) const
     const auto it = parts_.find(StripSlash(name));
     if (it != parts_.end())
         return it->second.doc != nullptr;
-    return archive_ && zip_name_locate(archive_, StripSlash(name).c_str(), ZIP_FL_NOCASE) >= 0;
+    if (!archive_) {
+        const std::string wanted = StripSlash(name);
+        for (const auto &[part, content] : memory_)
+            if (!part.empty() && EqualNoCase(part, wanted))
+                return true;
+        return false;
+    }
+    return zip_name_locate(archive_, StripSlash(name).c_str(), ZIP_FL_NOCASE) >= 0;
 }
 
 QByteArray TOoxmlPackage::ReadPart(const std::string &rawName) const
 {
     const std::string name = StripSlash(rawName);
+    if (!archive_) {
+        for (const auto &[part, content] : memory_)
+            if (!part.empty() && EqualNoCase(part, name)) {
+                if (content.size() > kMaxPartSize)
+                    Fail(QStringLiteral("%1: часть «%2» слишком велика").arg(what_, QString::fromStdString(name)));
+                return content;
+            }
+        Fail(QStringLiteral("%1: нет части «%2»").arg(what_, QString::fromStdString(name)));
+    }
     const zip_int64_t index = archive_ ? zip_name_locate(archive_, name.c_str(), ZIP_FL_NOCASE) : -1;
     if (index < 0)
         Fail(QStringLiteral("%1: нет части «%2»").arg(what_, QString::fromStdString(name)));

@@ -28,10 +28,14 @@ public:
 
     // Raise EReportError with `what` (the document kind, for the message) when the file or the
     // bytes are not a zip archive.
-    void OpenFile(const QString &path, const QString &what);
+    // `shown` names the file in messages (the template a working copy was made of); empty: `path`.
+    void OpenFile(const QString &path, const QString &what, const QString &shown = QString());
     void OpenBytes(const QByteArray &bytes, const QString &what);
 
-    bool IsOpen() const { return archive_ != nullptr; }
+    // A package given as its parts, without a zip (checks and fuzzing): everything but Commit works.
+    void OpenParts(const std::map<std::string, QByteArray> &parts, const QString &what);
+
+    bool IsOpen() const { return archive_ != nullptr || !memory_.empty(); }
     bool HasPart(const std::string &name) const;
     QByteArray ReadPart(const std::string &name) const;
 
@@ -78,6 +82,7 @@ private:
     struct zip *archive_ = nullptr;
     QByteArray bytes_; // keeps an archive opened from memory alive
     QString path_;
+    std::map<std::string, QByteArray> memory_;
     QString what_;
     std::map<std::string, TPart> parts_;
 };

@@ -2,6 +2,7 @@
 
 #include "verification/report/avtopoverkareportconfig.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 TReportHeaderLogic::TReportHeaderLogic(TConfigController *settings, IReportHeaderView *view)

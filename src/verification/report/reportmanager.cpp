@@ -122,6 +122,7 @@ QString TReportManager::CopyTemplate(const QString &sourcePath, const QString &t
     }
     copy.close();
     targetBase_ = targetPath;
+    templatePath_ = sourcePath;
     reportPath_.clear();
     return copyPath;
 }

@@ -51,11 +51,14 @@ public:
 protected:
     // Called by SaveAndCloseDoc once the working copy holds the complete report.
     void Publish(const QString &workingCopy);
+    // The file a path stands for in messages: the template for its working copy.
+    QString ShownName(const QString &path) const { return path == workingCopy_ ? templatePath_ : path; }
     // Text that any reader takes as it is: control characters a document cannot hold become blanks.
     static QString CleanValue(const QString &value);
 
 private:
     QString targetBase_;
+    QString templatePath_;
     QString exactTarget_;
     QString workingCopy_;
     QString reportPath_;

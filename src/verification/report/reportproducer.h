@@ -38,6 +38,12 @@ struct TReportTab {
 };
 
 struct TReportRequest {
+    TReportRequest(TReportFormat format_ = TReportFormat::Word, QString templatePath_ = QString(),
+                   QString outputPath_ = QString(), bool openWhenDone_ = true)
+        : format(format_), templatePath(std::move(templatePath_)), outputPath(std::move(outputPath_)),
+          openWhenDone(openWhenDone_)
+    {
+    }
     TReportFormat format = TReportFormat::Word;
     QString templatePath; // empty: the template of the settings
     QString outputPath;   // empty: "Отчёт", "Отчёт1" … in the reports folder; else exactly this file

@@ -219,9 +219,10 @@ void TWordReportManager::TImpl::Replace(pugi::xml_node paragraph, int start, int
         // The value takes the formatting of the run the placeholder starts in.
         const QString updated = segment.value.left(from) + (placed ? QString() : value) + segment.value.mid(to);
         placed = true;
-        SetXmlText(segment.text, updated.toStdString());
-        if (!segment.text.attribute("xml:space"))
-            segment.text.append_attribute("xml:space") = "preserve";
+        pugi::xml_node node = segment.text;
+        SetXmlText(node, updated.toStdString());
+        if (!node.attribute("xml:space"))
+            node.append_attribute("xml:space") = "preserve";
     }
 }
 
@@ -404,7 +405,14 @@ TWordReportManager::~TWordReportManager() = default;
 void TWordReportManager::OpenDoc(const QString &path)
 {
     d_->body = pugi::xml_node();
-    d_->package.OpenFile(path, kWhat);
+    d_->package.OpenFile(path, kWhat, ShownName(path));
+    d_->Open();
+}
+
+void TWordReportManager::OpenParts(const std::map<std::string, QByteArray> &parts)
+{
+    d_->body = pugi::xml_node();
+    d_->package.OpenParts(parts, kWhat);
     d_->Open();
 }
 

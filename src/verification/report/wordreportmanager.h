@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -25,6 +26,7 @@ public:
     // A template held in memory, for checks that write nothing; DocumentXml is the document part
     // as it stands.
     void OpenBytes(const QByteArray &bytes);
+    void OpenParts(const std::map<std::string, QByteArray> &parts);
     std::string DocumentXml();
 
     // The colour of a marked cell (RGB 250, 128, 114).
