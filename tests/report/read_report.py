@@ -43,8 +43,11 @@ else:
                     continue
                 cells[cell.coordinate] = {'value': None if cell.value is None else str(cell.value),
                                           'fill': cell.fill.fgColor.rgb if solid else None}
+        area = sheet.print_area
+        if isinstance(area, (list, tuple)):
+            area = ','.join(area)
         out['sheets'].append({'name': sheet.title, 'cells': cells,
                               'merged': sorted(str(m) for m in sheet.merged_cells.ranges),
-                              'max_row': sheet.max_row, 'print_area': sheet.print_area,
+                              'max_row': sheet.max_row, 'print_area': area,
                               'footer': sheet.oddFooter.center.text})
 print(json.dumps(out, ensure_ascii=False))

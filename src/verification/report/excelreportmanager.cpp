@@ -4,6 +4,8 @@
 #include "verification/report/ooxmlpackage.h"
 #include "verification/report/reporterror.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -94,6 +96,7 @@ struct TExcelReportManager::TImpl {
     pugi::xml_node InsertRowsAfter(TSheet &sheet, pugi::xml_node after, int first, int count, pugi::xml_node model);
     pugi::xml_node CellAt(TSheet &sheet, pugi::xml_node row, int rowNumber, int column) const;
     int MarkedStyle(int base);
+    double FontSize(int style);
     pugi::xml_node Styles();
     void DropMergesIn(TSheet &sheet, int firstRow, int lastRow, int firstColumn, int lastColumn);
     void Save();
@@ -579,6 +582,28 @@ int TExcelReportManager::TImpl::MarkedStyle(int base)
     return created;
 }
 
+double TExcelReportManager::TImpl::FontSize(int style)
+{
+    if (stylesPart.empty() || !package.HasPart(stylesPart))
+        return 11;
+    pugi::xml_node root = package.Xml(stylesPart).document_element();
+    const TXmlNames n(root, kSheetUri, kSheetStrictUri);
+    const std::string xfName = n.Name("xf"), fontName = n.Name("font");
+    int fontId = 0, index = 0;
+    for (pugi::xml_node xf : root.child(n.Name("cellXfs").c_str()).children(xfName.c_str()))
+        if (index++ == style) {
+            fontId = xf.attribute("fontId").as_int();
+            break;
+        }
+    index = 0;
+    for (pugi::xml_node font : root.child(n.Name("fonts").c_str()).children(fontName.c_str()))
+        if (index++ == fontId) {
+            const double size = font.child(n.Name("sz").c_str()).attribute("val").as_double(11);
+            return size > 1 && size < 400 ? size : 11;
+        }
+    return 11;
+}
+
 void TExcelReportManager::TImpl::DropMergesIn(TSheet &sheet, int firstRow, int lastRow, int firstColumn,
                                               int lastColumn)
 {
@@ -775,9 +800,21 @@ void TExcelReportManager::AddTable(const TReportTable &table, const TReportMarks
     TImpl::TSheet &sheet = d_->sheets[size_t(sheetIndex)];
     sheet.changed = true;
     d_->DropMergesIn(sheet, top, top + rows - 1, left, left + columns - 1);
+    // Spreadsheet programs do not size rows to wrapped text when they open a file: a row is given
+    // the height of its most parts (an output cell's three, separated by runs of blanks).
+    const double lineHeight = d_->FontSize(style) * 1.35;
+    static const QRegularExpression kPartGap(QStringLiteral("\\s{2,}"));
     pugi::xml_node row = topRow;
     for (int i = 0; i < rows && row; ++i) {
         row.remove_attribute("spans"); // a hint only, and no longer true
+        int lines = i == 0 ? 2 : 1;
+        for (int o = 0; o < columns; ++o)
+            lines = std::max<int>(lines, int(table.Cell(i, o).trimmed().split(kPartGap).size()));
+        const double height = lines * lineHeight + 2;
+        if (height > row.attribute("ht").as_double(0)) {
+            SetAttribute(row, "ht", QString::number(height, 'f', 1).toStdString());
+            SetAttribute(row, "customHeight", "1");
+        }
         for (int o = 0; o < columns; ++o) {
             pugi::xml_node cell = d_->CellAt(sheet, row, top + i, left + o);
             d_->SetCellText(sheet, cell, table.Cell(i, o));

@@ -356,8 +356,11 @@ void TWordReportManager::TImpl::BuildTable(pugi::xml_node table, const TReportTa
 
     for (int row = 0; row < source.RowCount(); ++row) {
         pugi::xml_node rowNode = table.append_child(tr.c_str());
-        if (row == 0) // the header row repeats on every page of a long table
-            rowNode.append_child(w.Name("trPr").c_str()).append_child(w.Name("tblHeader").c_str());
+        // A row stays on one page; the header row repeats on every page of a long table.
+        pugi::xml_node rowProps = rowNode.append_child(w.Name("trPr").c_str());
+        rowProps.append_child(w.Name("cantSplit").c_str());
+        if (row == 0)
+            rowProps.append_child(w.Name("tblHeader").c_str());
         for (int c = 0; c < columns; ++c) {
             pugi::xml_node cell = rowNode.append_child(tc.c_str());
             pugi::xml_node cellProps = cell.append_child(tcPr.c_str());
