@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace {
@@ -85,6 +86,8 @@ struct TExcelReportManager::TImpl {
     std::map<int, int> markedStyles;
     int markFill = -1;
     QString pendingCaption;
+    // Rows this writer filled with a table: their cells are data, never searched for placeholders.
+    std::set<pugi::xml_node> tableRows;
 
     void Open();
     void LoadSheet(TSheet &sheet);
@@ -115,6 +118,7 @@ void TExcelReportManager::TImpl::Open()
     markedStyles.clear();
     markFill = -1;
     pendingCaption.clear();
+    tableRows.clear();
     workbookChanged = stylesChanged = formulasMoved = false;
     sharedPart.clear();
     stylesPart.clear();
@@ -258,12 +262,15 @@ std::optional<TExcelReportManager::TImpl::TFound> TExcelReportManager::TImpl::Fi
         if (onlySheet >= 0 && s != onlySheet)
             continue;
         const TSheet &sheet = sheets[size_t(s)];
-        for (pugi::xml_node row : sheet.sheetData.children(sheet.row.c_str()))
+        for (pugi::xml_node row : sheet.sheetData.children(sheet.row.c_str())) {
+            if (tableRows.count(row))
+                continue;
             for (pugi::xml_node cell : row.children(sheet.c.c_str()))
                 if (CellText(sheet, cell).contains(tag, Qt::CaseInsensitive)) {
                     const auto ref = CellRef::Parse(cell.attribute("r").value());
                     return TFound{s, row, cell, IntAttribute(row, "r"), ref ? ref->first : 1};
                 }
+        }
     }
     return std::nullopt;
 }
@@ -807,6 +814,7 @@ void TExcelReportManager::AddTable(const TReportTable &table, const TReportMarks
     pugi::xml_node row = topRow;
     for (int i = 0; i < rows && row; ++i) {
         row.remove_attribute("spans"); // a hint only, and no longer true
+        d_->tableRows.insert(row);
         int lines = i == 0 ? 2 : 1;
         for (int o = 0; o < columns; ++o)
             lines = std::max<int>(lines, int(table.Cell(i, o).trimmed().split(kPartGap).size()));

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace {
@@ -68,6 +69,8 @@ struct TWordReportManager::TImpl {
     pugi::xml_node cursorNode;
     int cursorOffset = 0;
     QString pendingCaption; // a caption whose placeholder the template does not have
+    // Tables this writer put in: their cells are data, never searched for placeholders.
+    std::set<pugi::xml_node> tables;
 
     struct TSegment {
         pugi::xml_node text; // null for a tab, a break and the like: one character, never replaced
@@ -148,6 +151,8 @@ void TWordReportManager::TImpl::Open()
     }
     cursorNode = pugi::xml_node();
     cursorOffset = 0;
+    tables.clear();
+    pendingCaption.clear();
 }
 
 TWordReportManager::TImpl::TParagraph TWordReportManager::TImpl::Collect(pugi::xml_node paragraph) const
@@ -189,7 +194,7 @@ std::optional<std::pair<pugi::xml_node, int>> TWordReportManager::TImpl::Find(co
     while (node) {
         bool descend = true;
         if (node.type() == pugi::node_element) {
-            if (fallback == node.name()) {
+            if (fallback == node.name() || (tbl == node.name() && tables.count(node))) {
                 descend = false;
             } else if (p == node.name()) {
                 const int at = Collect(node).text.indexOf(tag, first && node == from ? offset : 0, Qt::CaseInsensitive);
@@ -233,7 +238,7 @@ std::vector<pugi::xml_node> TWordReportManager::TImpl::ReplaceAll(const QString 
     while (node) {
         bool descend = true;
         if (node.type() == pugi::node_element) {
-            if (fallback == node.name()) {
+            if (fallback == node.name() || (tbl == node.name() && tables.count(node))) {
                 descend = false;
             } else if (p == node.name()) {
                 int from = 0;
@@ -492,6 +497,7 @@ void TWordReportManager::AddTable(const TReportTable &table, const TReportMarks 
         d_->InsertParagraph(d_->body, before, QString());
     }
     d_->pendingCaption.clear();
+    d_->tables.insert(tableNode);
     d_->BuildTable(tableNode, table, redCells);
     d_->cursorNode = tableNode;
     d_->cursorOffset = 0;
