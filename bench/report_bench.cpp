@@ -22,15 +22,15 @@ namespace {
 
 struct TQuietView : IReportView {
     int errors = 0;
-    void SetBusy(bool) override {}
-    void SetReportCommandsEnabled(bool) override {}
+    void SetBusy(bool) override { }
+    void SetReportCommandsEnabled(bool) override { }
     void ShowError(const QString &text) override
     {
         ++errors;
         std::fprintf(stderr, "error: %s\n", qPrintable(text));
     }
     void ShowMessage(const QString &text) override { std::fprintf(stderr, "message: %s\n", qPrintable(text)); }
-    void OpenDocument(const QString &) override {}
+    void OpenDocument(const QString &) override { }
 };
 
 QList<TReportTab> Tabs(int rows)
@@ -76,8 +76,8 @@ int main(int argc, char **argv)
         const QList<TReportTab> tabs = Tabs(rows);
         for (const TReportFormat format : {TReportFormat::Word, TReportFormat::Excel}) {
             const bool word = format == TReportFormat::Word;
-            const QString templatePath =
-                folder + "/" + (word ? TReportTemplates::kWordTemplate : TReportTemplates::kExcelTemplate);
+            const QString templatePath
+                = folder + "/" + (word ? TReportTemplates::kWordTemplate : TReportTemplates::kExcelTemplate);
             const int runs = rows == 50 ? 7 : 2;
             std::vector<double> times;
             qint64 size = 0;
@@ -92,9 +92,10 @@ int main(int argc, char **argv)
                 QFile::remove(path);
             }
             std::sort(times.begin(), times.end());
-            std::printf("  %4d rows x 10 tables  %-5s  median %8.1f ms  best %8.1f ms  worst %8.1f ms  (%d runs, %lld bytes)\n",
-                        rows, word ? ".docx" : ".xlsx", times[times.size() / 2], times.front(), times.back(), runs,
-                        static_cast<long long>(size));
+            std::printf(
+                "  %4d rows x 10 tables  %-5s  median %8.1f ms  best %8.1f ms  worst %8.1f ms  (%d runs, %lld bytes)\n",
+                rows, word ? ".docx" : ".xlsx", times[times.size() / 2], times.front(), times.back(), runs,
+                static_cast<long long>(size));
         }
     }
     return view.errors ? 1 : 0;

@@ -16,7 +16,8 @@ TReportTable Table()
 {
     TReportTable table;
     table.title = QStringLiteral("Т");
-    table.columns = {{QStringLiteral("Ток"), QStringLiteral("Ток, A"), 40}, {QStringLiteral("Ua"), QStringLiteral("Ua, V"), 40}};
+    table.columns
+        = {{QStringLiteral("Ток"), QStringLiteral("Ток, A"), 40}, {QStringLiteral("Ua"), QStringLiteral("Ua, V"), 40}};
     table.rows = {{QStringLiteral("1"), QStringLiteral("1       2       3%")}, {QStringLiteral("2")}};
     table.marks.Set(1, 1);
     return table;
@@ -25,32 +26,35 @@ TReportTable Table()
 std::map<std::string, QByteArray> WordPackage(const QByteArray &document)
 {
     return {{"[Content_Types].xml",
-             "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Override "
-             "PartName=\"/word/document.xml\" ContentType=\"application/vnd.openxmlformats-officedocument."
-             "wordprocessingml.document.main+xml\"/></Types>"},
-            {"_rels/.rels",
-             "<Relationships><Relationship Id=\"r\" Type=\"x/officeDocument\" Target=\"word/document.xml\"/></Relationships>"},
-            {"word/document.xml", document}};
+                "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Override "
+                "PartName=\"/word/document.xml\" ContentType=\"application/vnd.openxmlformats-officedocument."
+                "wordprocessingml.document.main+xml\"/></Types>"},
+        {"_rels/.rels",
+            "<Relationships><Relationship Id=\"r\" Type=\"x/officeDocument\" "
+            "Target=\"word/document.xml\"/></Relationships>"},
+        {"word/document.xml", document}};
 }
 
 std::map<std::string, QByteArray> ExcelPackage(const QByteArray &sheet)
 {
     return {{"[Content_Types].xml",
-             "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Override "
-             "PartName=\"/xl/workbook.xml\" ContentType=\"application/vnd.openxmlformats-officedocument."
-             "spreadsheetml.sheet.main+xml\"/></Types>"},
-            {"_rels/.rels", "<Relationships><Relationship Id=\"r\" Type=\"x/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
-            {"xl/workbook.xml",
-             "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
-             "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><sheets><sheet "
-             "name=\"Л\" r:id=\"s\"/></sheets><definedNames><definedName name=\"a\">Л!$A$1:$B$9</definedName>"
-             "</definedNames></workbook>"},
-            {"xl/_rels/workbook.xml.rels",
-             "<Relationships><Relationship Id=\"s\" Type=\"x/worksheet\" Target=\"sheet.xml\"/></Relationships>"},
-            {"xl/sheet.xml", sheet}};
+                "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Override "
+                "PartName=\"/xl/workbook.xml\" ContentType=\"application/vnd.openxmlformats-officedocument."
+                "spreadsheetml.sheet.main+xml\"/></Types>"},
+        {"_rels/.rels",
+            "<Relationships><Relationship Id=\"r\" Type=\"x/officeDocument\" "
+            "Target=\"xl/workbook.xml\"/></Relationships>"},
+        {"xl/workbook.xml",
+            "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+            "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><sheets><sheet "
+            "name=\"Л\" r:id=\"s\"/></sheets><definedNames><definedName name=\"a\">Л!$A$1:$B$9</definedName>"
+            "</definedNames></workbook>"},
+        {"xl/_rels/workbook.xml.rels",
+            "<Relationships><Relationship Id=\"s\" Type=\"x/worksheet\" Target=\"sheet.xml\"/></Relationships>"},
+        {"xl/sheet.xml", sheet}};
 }
 
-template <class TManager> void Exercise(TManager &manager)
+template<class TManager> void Exercise(TManager &manager)
 {
     manager.ReplaceTagWithValue(QStringLiteral("DeviceName"), QStringLiteral("QX4 <&>"), TReportManager::kReplaceOne);
     manager.ReplaceTagWithValue(QStringLiteral("Date"), QString(), TReportManager::kReplaceAll);

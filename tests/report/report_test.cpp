@@ -35,7 +35,10 @@ QString Para(const QString &text)
 // The texts of the document's paragraphs outside tables, in order.
 struct TWordView {
     pugi::xml_document doc;
-    explicit TWordView(const std::string &xml) { EXPECT_TRUE(doc.load_string(xml.c_str(), pugi::parse_default | pugi::parse_ws_pcdata)); }
+    explicit TWordView(const std::string &xml)
+    {
+        EXPECT_TRUE(doc.load_string(xml.c_str(), pugi::parse_default | pugi::parse_ws_pcdata));
+    }
     static QString Text(pugi::xml_node p)
     {
         QString text;
@@ -74,21 +77,22 @@ TEST(ReportTables, RemovedInputColumnsGoAndEveryMarkMovesWithItsCell)
     table.columns.append({"Примечание", "Примечание", 99}); // a column the program does not name
     for (auto &row : table.rows)
         row << "-";
-    table.marks.Set(2, 4);  // Ua, an early row
+    table.marks.Set(2, 4); // Ua, an early row
     table.marks.Set(51, 6); // P, beyond the first 50 rows
     table.marks.Set(60, 8); // F, the last row
-    table.marks.Set(3, 2);  // the angle column: removed below
-    table.marks.Set(7, 9);  // the extra column
+    table.marks.Set(3, 2); // the angle column: removed below
+    table.marks.Set(7, 9); // the extra column
     struct TCase {
         QStringList removed;
         QStringList names;
         std::set<std::pair<int, int>> marks;
     } cases[] = {
         {{}, {"Ток", "Напр.", "Угол", "Частота", "Ua", "Ia", "P", "Q", "F", "Примечание"},
-         {{2, 4}, {51, 6}, {60, 8}, {3, 2}, {7, 9}}},
-        {{"100", "102"}, {"Напр.", "Частота", "Ua", "Ia", "P", "Q", "F", "Примечание"}, {{2, 2}, {51, 4}, {60, 6}, {7, 7}}},
+            {{2, 4}, {51, 6}, {60, 8}, {3, 2}, {7, 9}}},
+        {{"100", "102"}, {"Напр.", "Частота", "Ua", "Ia", "P", "Q", "F", "Примечание"},
+            {{2, 2}, {51, 4}, {60, 6}, {7, 7}}},
         {{" 103 ", "abc", "7"}, {"Ток", "Напр.", "Угол", "Ua", "Ia", "P", "Q", "F", "Примечание"},
-         {{2, 3}, {51, 5}, {60, 7}, {3, 2}, {7, 8}}},
+            {{2, 3}, {51, 5}, {60, 7}, {3, 2}, {7, 8}}},
         {{"100", "101", "102", "103"}, {"Ua", "Ia", "P", "Q", "F", "Примечание"}, {{2, 0}, {51, 2}, {60, 4}, {7, 5}}},
     };
     for (const TCase &c : cases) {
@@ -154,12 +158,13 @@ TEST(WordReport, PlaceholdersInOrderSplitRunsReplaceModesAndTables)
     // "ProtocolNum" split over three runs with their own formatting; "DeviceName" twice, the
     // second written in other letter case; a placeholder in a table cell; a table placeholder
     // sharing its paragraph with text.
-    const QString body =
-        QStringLiteral("<w:p><w:r><w:t xml:space=\"preserve\">№ Pro</w:t></w:r><w:proofErr w:type=\"spellStart\"/>"
-                       "<w:r><w:rPr><w:b/></w:rPr><w:t>toc</w:t></w:r><w:r><w:rPr><w:i/></w:rPr><w:t>olNum от</w:t></w:r></w:p>") +
-        Para("B DeviceName") + Para("A Date") + Para("B devicename") + Para("X ProtocolNum") +
-        "<w:tbl><w:tr><w:tc>" + Para("#заголовок") + Para("#таблица") + "</w:tc></w:tr></w:tbl>" +
-        Para("#заголовок") + Para("Ниже: #таблица") + Para("#заголовок") + Para("#таблица") + Para("Конец");
+    const QString body
+        = QStringLiteral(
+              "<w:p><w:r><w:t xml:space=\"preserve\">№ Pro</w:t></w:r><w:proofErr w:type=\"spellStart\"/>"
+              "<w:r><w:rPr><w:b/></w:rPr><w:t>toc</w:t></w:r><w:r><w:rPr><w:i/></w:rPr><w:t>olNum от</w:t></w:r></w:p>")
+        + Para("B DeviceName") + Para("A Date") + Para("B devicename") + Para("X ProtocolNum") + "<w:tbl><w:tr><w:tc>"
+        + Para("#заголовок") + Para("#таблица") + "</w:tc></w:tr></w:tbl>" + Para("#заголовок") + Para("Ниже: #таблица")
+        + Para("#заголовок") + Para("#таблица") + Para("Конец");
     TWordReportManager word;
     word.OpenParts(WordParts(body, /*tableGrid*/ false));
     word.ReplaceTagWithValue("ProtocolNum", "17-А", TReportManager::kReplaceOne);
@@ -260,22 +265,24 @@ TEST(WordReport, TemplateWithoutPlaceholdersStillCarriesItsTables)
 
 TEST(ExcelReport, RowsBelowMoveWithWhatNamesThemAndPlaceholderRowsGo)
 {
-    const QString sheet1 =
-        "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>Протокол № ProtocolNum, DEVICENAME</t></is></c></row>"
-        "<row r=\"3\"><c r=\"A3\" t=\"inlineStr\"><is><t>#заголовок</t></is></c></row>"
-        "<row r=\"4\" ht=\"30\" customHeight=\"1\"><c r=\"A4\" s=\"1\" t=\"inlineStr\"><is><t>#таблица</t></is></c>"
-        "<c r=\"K4\" t=\"inlineStr\"><is><t>справа</t></is></c></row>"
-        "<row r=\"5\"><c r=\"A5\" t=\"inlineStr\"><is><t>#заголовок</t></is></c></row>"
-        "<row r=\"6\"><c r=\"A6\" t=\"inlineStr\"><is><t>#таблица</t></is></c></row>"
-        "<row r=\"8\"><c r=\"A8\" t=\"inlineStr\"><is><t>Итог</t></is></c><c r=\"B8\"><f>SUM(B9:B10)+A4</f><v>3</v></c></row>"
-        "<row r=\"9\"><c r=\"B9\"><v>1</v></c></row><row r=\"10\"><c r=\"B10\"><v>2</v></c></row>";
+    const QString sheet1
+        = "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>Протокол № ProtocolNum, DEVICENAME</t></is></c></row>"
+          "<row r=\"3\"><c r=\"A3\" t=\"inlineStr\"><is><t>#заголовок</t></is></c></row>"
+          "<row r=\"4\" ht=\"30\" customHeight=\"1\"><c r=\"A4\" s=\"1\" t=\"inlineStr\"><is><t>#таблица</t></is></c>"
+          "<c r=\"K4\" t=\"inlineStr\"><is><t>справа</t></is></c></row>"
+          "<row r=\"5\"><c r=\"A5\" t=\"inlineStr\"><is><t>#заголовок</t></is></c></row>"
+          "<row r=\"6\"><c r=\"A6\" t=\"inlineStr\"><is><t>#таблица</t></is></c></row>"
+          "<row r=\"8\"><c r=\"A8\" t=\"inlineStr\"><is><t>Итог</t></is></c><c "
+          "r=\"B8\"><f>SUM(B9:B10)+A4</f><v>3</v></c></row>"
+          "<row r=\"9\"><c r=\"B9\"><v>1</v></c></row><row r=\"10\"><c r=\"B10\"><v>2</v></c></row>";
     const QString tail = "<mergeCells count=\"2\"><mergeCell ref=\"A8:E8\"/><mergeCell ref=\"A4:C4\"/></mergeCells>"
-                         "<conditionalFormatting sqref=\"B9:B10 A6\"><cfRule type=\"expression\" priority=\"1\"><formula>1</formula></cfRule></conditionalFormatting>";
+                         "<conditionalFormatting sqref=\"B9:B10 A6\"><cfRule type=\"expression\" "
+                         "priority=\"1\"><formula>1</formula></cfRule></conditionalFormatting>";
     const QString sheet2 = "<row r=\"2\"><c r=\"A2\" t=\"inlineStr\"><is><t>devicename</t></is></c>"
                            "<c r=\"B2\"><f>'Лист 1'!B9*2</f><v>2</v></c></row>";
     TExcelReportManager excel;
     excel.OpenParts(ExcelParts({{"Лист 1", sheet1, tail}, {"Второй", sheet2, ""}},
-                               "<definedName name=\"_xlnm.Print_Area\" localSheetId=\"0\">'Лист 1'!$A$1:$E$10</definedName>"));
+        "<definedName name=\"_xlnm.Print_Area\" localSheetId=\"0\">'Лист 1'!$A$1:$E$10</definedName>"));
     excel.ReplaceTagWithValue("ProtocolNum", "7", TReportManager::kReplaceOne);
     excel.ReplaceTagWithValue("DeviceName", "QX4", TReportManager::kReplaceOne);
     TReportTable table = SampleTable("Т", 3);
@@ -421,23 +428,20 @@ TEST(ReportConfig, KeysDefaultsDatesAndShippedTemplates)
     EXPECT_TRUE(data.ProtocolNum.isEmpty() && data.Verifier.isEmpty() && data.Conclusion.isEmpty());
     EXPECT_EQ(QStringList({data.KU1, data.KU2, data.KI1, data.KI2}), QStringList({"6000", "100", "5", "5"}));
 
-    const char *keys[] = {"ProtocolNum", "DeviceName", "DeviceNum", "Date", "FactoryNum", "Conditions",
-                          "EquipmentName", "PoverkaDoc", "Inspection", "ElectricityStrength", "Pulsation",
-                          "Conclusion", "Verifier"};
-    TReportData written{"П-1", "Имя", "№5", "31.12.2023", "ЗН", "Усл.", "Обор.", "Док.", "Годен", "Выдержала",
-                        "Нет", "Годен к применению", "Иванов", "1", "2", "3", "4"};
+    const char *keys[] = {"ProtocolNum", "DeviceName", "DeviceNum", "Date", "FactoryNum", "Conditions", "EquipmentName",
+        "PoverkaDoc", "Inspection", "ElectricityStrength", "Pulsation", "Conclusion", "Verifier"};
+    TReportData written{"П-1", "Имя", "№5", "31.12.2023", "ЗН", "Усл.", "Обор.", "Док.", "Годен", "Выдержала", "Нет",
+        "Годен к применению", "Иванов", "1", "2", "3", "4"};
     config.WriteReportData(written);
     config.WriteWordTemplatePath("/a/b.docx");
     config.WriteExcelTemplatePath("/a/b.xlsx");
     data = config.ReadReportData();
-    const QString *fields[] = {&data.ProtocolNum, &data.DeviceName, &data.DeviceNum, &data.Date,
-                               &data.FactoryNum, &data.Conditions, &data.EquipmentName, &data.PoverkaDoc,
-                               &data.Inspection, &data.ElectricityStrength, &data.Pulsation, &data.Conclusion,
-                               &data.Verifier};
+    const QString *fields[] = {&data.ProtocolNum, &data.DeviceName, &data.DeviceNum, &data.Date, &data.FactoryNum,
+        &data.Conditions, &data.EquipmentName, &data.PoverkaDoc, &data.Inspection, &data.ElectricityStrength,
+        &data.Pulsation, &data.Conclusion, &data.Verifier};
     const QString *expected[] = {&written.ProtocolNum, &written.DeviceName, &written.DeviceNum, &written.Date,
-                                 &written.FactoryNum, &written.Conditions, &written.EquipmentName,
-                                 &written.PoverkaDoc, &written.Inspection, &written.ElectricityStrength,
-                                 &written.Pulsation, &written.Conclusion, &written.Verifier};
+        &written.FactoryNum, &written.Conditions, &written.EquipmentName, &written.PoverkaDoc, &written.Inspection,
+        &written.ElectricityStrength, &written.Pulsation, &written.Conclusion, &written.Verifier};
     for (size_t i = 0; i < std::size(keys); ++i) {
         EXPECT_EQ(*fields[i], *expected[i]) << keys[i];
         EXPECT_EQ(settings.ini.ReadString("Report", keys[i], "?"), *expected[i]) << keys[i];

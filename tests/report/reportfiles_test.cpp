@@ -32,8 +32,8 @@ using namespace ReportTest;
 namespace {
 
 const QStringList kPlaceholders{"ProtocolNum", "DeviceName", "DeviceNum", "Date", "FactoryNum", "Conditions",
-                                "EquipmentName", "PoverkaDoc", "Inspection", "ElectricityStrength", "Pulsation",
-                                "Conclusion", "Verifier", "KU1", "KU2", "KI1", "KI2", "#заголовок", "#таблица"};
+    "EquipmentName", "PoverkaDoc", "Inspection", "ElectricityStrength", "Pulsation", "Conclusion", "Verifier", "KU1",
+    "KU2", "KI1", "KI2", "#заголовок", "#таблица"};
 
 struct TRun {
     int code = -1;
@@ -78,9 +78,10 @@ void OpenWithLibreOffice(const QString &file, const QString &picture, const QStr
 {
     QTemporaryDir profile;
     const QString out = OutputFolder();
-    const TRun convert = RunProgram("soffice", {"--headless", "--norestore", "--nolockcheck",
-                                         "-env:UserInstallation=" + QUrl::fromLocalFile(profile.path()).toString(),
-                                         "--convert-to", "pdf", "--outdir", out, file});
+    const TRun convert = RunProgram("soffice",
+        {"--headless", "--norestore", "--nolockcheck",
+            "-env:UserInstallation=" + QUrl::fromLocalFile(profile.path()).toString(), "--convert-to", "pdf",
+            "--outdir", out, file});
     const QString pdf = out + "/" + QFileInfo(file).completeBaseName() + ".pdf";
     ASSERT_EQ(convert.code, 0) << convert.output.toStdString();
     ASSERT_TRUE(QFileInfo(pdf).size() > 0) << convert.output.toStdString();
@@ -91,7 +92,8 @@ void OpenWithLibreOffice(const QString &file, const QString &picture, const QStr
     ASSERT_EQ(text.code, 0);
     for (const QString &expected : mustShow)
         EXPECT_TRUE(QString::fromUtf8(text.output).contains(expected)) << expected.toStdString();
-    const TRun draw = RunProgram("pdftoppm", {"-png", "-r", "70", "-f", "1", "-l", "1", "-singlefile", renamed, out + "/" + picture});
+    const TRun draw = RunProgram(
+        "pdftoppm", {"-png", "-r", "70", "-f", "1", "-l", "1", "-singlefile", renamed, out + "/" + picture});
     ASSERT_EQ(draw.code, 0) << draw.output.toStdString();
     EXPECT_GT(QFileInfo(out + "/" + picture + ".png").size(), 1000);
 }
@@ -99,10 +101,9 @@ void OpenWithLibreOffice(const QString &file, const QString &picture, const QStr
 struct TBench {
     TConfigController settings{KestTestHome::NewFolder(), "/Valtrix", "KestManager", "/Settings.txt"};
     TAvtopoverkaReportConfig config{&settings};
-    TReportData data{"П-2024/017", "QX4-Тест", "А-0042", "05.03.2024", "ЗН 12345, 2023 г.",
-                     "t = 21 °C, влажность 55 %", "KEST-01 № 77", "МП 17-2024", "соответствует",
-                     "выдерживает 2 кВ", "не превышает 0,1 %", "годен к применению", "Петров П. П.",
-                     "", "", "", ""};
+    TReportData data{"П-2024/017", "QX4-Тест", "А-0042", "05.03.2024", "ЗН 12345, 2023 г.", "t = 21 °C, влажность 55 %",
+        "KEST-01 № 77", "МП 17-2024", "соответствует", "выдерживает 2 кВ", "не превышает 0,1 %", "годен к применению",
+        "Петров П. П.", "", "", "", ""};
     QList<TReportTab> tabs;
     TBench()
     {
@@ -159,9 +160,8 @@ TEST(ReportFiles, WordAndExcelProtocolsAsIndependentReadersSeeThem)
     for (const QString &placeholder : kPlaceholders)
         EXPECT_FALSE(text.contains(placeholder, Qt::CaseInsensitive)) << placeholder.toStdString();
     const TReportData &d = bench.data;
-    for (const QString *value : {&d.ProtocolNum, &d.Date, &d.FactoryNum, &d.Conditions, &d.EquipmentName,
-                                 &d.PoverkaDoc, &d.Inspection, &d.ElectricityStrength, &d.Pulsation,
-                                 &d.Conclusion, &d.Verifier})
+    for (const QString *value : {&d.ProtocolNum, &d.Date, &d.FactoryNum, &d.Conditions, &d.EquipmentName, &d.PoverkaDoc,
+             &d.Inspection, &d.ElectricityStrength, &d.Pulsation, &d.Conclusion, &d.Verifier})
         EXPECT_EQ(text.count(*value), 1) << value->toStdString();
     EXPECT_EQ(text.count(d.DeviceName), 2);
     EXPECT_EQ(text.count(d.DeviceNum), 2);
@@ -219,7 +219,8 @@ TEST(ReportFiles, WordAndExcelProtocolsAsIndependentReadersSeeThem)
     for (auto it = cells.begin(); it != cells.end(); ++it) {
         const QString v = it.value().toObject()["value"].toString();
         for (const QString &placeholder : kPlaceholders)
-            EXPECT_FALSE(v.contains(placeholder, Qt::CaseInsensitive)) << it.key().toStdString() << " " << v.toStdString();
+            EXPECT_FALSE(v.contains(placeholder, Qt::CaseInsensitive))
+                << it.key().toStdString() << " " << v.toStdString();
         const int row = it.key().mid(1).toInt();
         if (v.startsWith("Таблица "))
             captionRows[row] = v;
@@ -251,8 +252,8 @@ TEST(ReportFiles, WordAndExcelProtocolsAsIndependentReadersSeeThem)
     QStringList merged;
     for (const QJsonValue &m : sheet["merged"].toArray())
         merged << m.toString();
-    for (const QString &range : {QString("A1:L1"), QString("A9:E9"), QString("F9:L9"),
-                                 QString("A%1:L%1").arg(conclusionRow + 1)})
+    for (const QString &range :
+        {QString("A1:L1"), QString("A9:E9"), QString("F9:L9"), QString("A%1:L%1").arg(conclusionRow + 1)})
         EXPECT_TRUE(merged.contains(range)) << range.toStdString();
     EXPECT_TRUE(sheet["print_area"].toString().endsWith(QString("$L$%1").arg(sheet["max_row"].toInt())))
         << sheet["print_area"].toString().toStdString();
@@ -261,8 +262,9 @@ TEST(ReportFiles, WordAndExcelProtocolsAsIndependentReadersSeeThem)
     // The next reports are numbered, nothing is overwritten, no working copy stays.
     EXPECT_EQ(producer.Produce({TReportFormat::Word}, bench.tabs), folder + "/Отчёт1.docx");
     EXPECT_EQ(producer.Produce({TReportFormat::Word}, bench.tabs), folder + "/Отчёт2.docx");
-    EXPECT_EQ(FilesIn(folder), (QStringList{"Отчёт.docx", "Отчёт.xlsx", "Отчёт1.docx", "Отчёт2.docx",
-                                            TReportTemplates::kWordTemplate, TReportTemplates::kExcelTemplate}));
+    EXPECT_EQ(FilesIn(folder),
+        (QStringList{"Отчёт.docx", "Отчёт.xlsx", "Отчёт1.docx", "Отчёт2.docx", TReportTemplates::kWordTemplate,
+            TReportTemplates::kExcelTemplate}));
     EXPECT_TRUE(view.errors.isEmpty()) << view.errors.join("\n").toStdString();
 
     // LibreOffice opens both and shows the header and the captions on the pages.
@@ -290,9 +292,9 @@ TEST(ReportFiles, PdfAndLegacyTemplatesThroughLibreOffice)
     // A .doc template (made by LibreOffice from the shipped one) is converted once and used.
     QTemporaryDir work;
     QTemporaryDir profile;
-    const TRun toDoc = RunProgram("soffice", {"--headless", "--norestore", "-env:UserInstallation=" +
-                                       QUrl::fromLocalFile(profile.path()).toString(), "--convert-to", "doc",
-                                       "--outdir", work.path(), folder + "/" + TReportTemplates::kWordTemplate});
+    const TRun toDoc = RunProgram("soffice",
+        {"--headless", "--norestore", "-env:UserInstallation=" + QUrl::fromLocalFile(profile.path()).toString(),
+            "--convert-to", "doc", "--outdir", work.path(), folder + "/" + TReportTemplates::kWordTemplate});
     const QString doc = work.path() + "/" + QFileInfo(TReportTemplates::kWordTemplate).completeBaseName() + ".doc";
     ASSERT_TRUE(QFileInfo::exists(doc)) << toDoc.output.toStdString();
     const QString report = producer.Produce({TReportFormat::Word, doc}, bench.tabs);
@@ -300,8 +302,8 @@ TEST(ReportFiles, PdfAndLegacyTemplatesThroughLibreOffice)
     const QString reportText = Read(report)["alltext"].toString();
     EXPECT_TRUE(reportText.contains("П-2024/017"));
     EXPECT_FALSE(reportText.contains("#таблица"));
-    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
-                          "/Valtrix/KestManager/templates";
+    const QString cache
+        = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + "/Valtrix/KestManager/templates";
     const QStringList converted = QDir(cache).entryList({"*.docx"}, QDir::Files);
     ASSERT_EQ(converted.size(), 1);
     const QDateTime made = QFileInfo(cache + "/" + converted[0]).lastModified();

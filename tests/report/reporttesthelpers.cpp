@@ -53,50 +53,53 @@ TParts WordParts(const QString &bodyXml, bool tableGrid)
     parts["word/_rels/document.xml.rels"] =
         R"(<?xml version="1.0" encoding="UTF-8"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">
 <Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/></Relationships>)";
-    parts["word/styles.xml"] =
-        QByteArray(R"(<?xml version="1.0" encoding="UTF-8"?><w:styles xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main">
-<w:style w:type="paragraph" w:default="1" w:styleId="Normal"><w:name w:val="Normal"/></w:style>)") +
-        (tableGrid ? R"(<w:style w:type="table" w:styleId="a3"><w:name w:val="Сетка таблицы"/></w:style>)" : "") +
-        "</w:styles>";
-    parts["word/document.xml"] =
-        R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?><w:document xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main"><w:body>)" +
-        bodyXml.toUtf8() + R"(<w:sectPr><w:pgSz w:w="11906" w:h="16838"/></w:sectPr></w:body></w:document>)";
+    parts["word/styles.xml"]
+        = QByteArray(
+              R"(<?xml version="1.0" encoding="UTF-8"?><w:styles xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main">
+<w:style w:type="paragraph" w:default="1" w:styleId="Normal"><w:name w:val="Normal"/></w:style>)")
+        + (tableGrid ? R"(<w:style w:type="table" w:styleId="a3"><w:name w:val="Сетка таблицы"/></w:style>)" : "")
+        + "</w:styles>";
+    parts["word/document.xml"]
+        = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?><w:document xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main"><w:body>)"
+        + bodyXml.toUtf8() + R"(<w:sectPr><w:pgSz w:w="11906" w:h="16838"/></w:sectPr></w:body></w:document>)";
     return parts;
 }
 
 TParts ExcelParts(const QList<TSheetXml> &sheets, const QString &definedNames)
 {
     TParts parts;
-    QByteArray types = R"(<?xml version="1.0" encoding="UTF-8"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">
+    QByteArray types
+        = R"(<?xml version="1.0" encoding="UTF-8"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">
 <Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>
 <Default Extension="xml" ContentType="application/xml"/>
 <Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>
 <Override PartName="/xl/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml"/>)";
-    QByteArray rels = R"(<?xml version="1.0" encoding="UTF-8"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">
+    QByteArray rels
+        = R"(<?xml version="1.0" encoding="UTF-8"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">
 <Relationship Id="rIdS" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/>)";
     QByteArray list;
     for (int i = 0; i < sheets.size(); ++i) {
         const QByteArray n = QByteArray::number(i + 1);
-        types += R"(<Override PartName="/xl/worksheets/sheet)" + n +
-                 R"(.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/>)";
-        rels += R"(<Relationship Id="rId)" + n +
-                R"(" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet)" +
-                n + R"(.xml"/>)";
+        types += R"(<Override PartName="/xl/worksheets/sheet)" + n
+            + R"(.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/>)";
+        rels += R"(<Relationship Id="rId)" + n
+            + R"(" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet)"
+            + n + R"(.xml"/>)";
         list += "<sheet name=\"" + sheets[i].name.toUtf8() + "\" sheetId=\"" + n + "\" r:id=\"rId" + n + "\"/>";
-        parts["xl/worksheets/sheet" + n.toStdString() + ".xml"] =
-            R"(<?xml version="1.0" encoding="UTF-8"?><worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><dimension ref="A1"/><sheetData>)" +
-            sheets[i].rows.toUtf8() + "</sheetData>" + sheets[i].tail.toUtf8() + "</worksheet>";
+        parts["xl/worksheets/sheet" + n.toStdString() + ".xml"]
+            = R"(<?xml version="1.0" encoding="UTF-8"?><worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><dimension ref="A1"/><sheetData>)"
+            + sheets[i].rows.toUtf8() + "</sheetData>" + sheets[i].tail.toUtf8() + "</worksheet>";
     }
     parts["[Content_Types].xml"] = types + "</Types>";
     parts["xl/_rels/workbook.xml.rels"] = rels + "</Relationships>";
     parts["_rels/.rels"] =
         R"(<?xml version="1.0" encoding="UTF-8"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">
 <Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/></Relationships>)";
-    parts["xl/workbook.xml"] =
-        R"(<?xml version="1.0" encoding="UTF-8"?><workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets>)" +
-        list + "</sheets>" +
-        (definedNames.isEmpty() ? QByteArray() : "<definedNames>" + definedNames.toUtf8() + "</definedNames>") +
-        "</workbook>";
+    parts["xl/workbook.xml"]
+        = R"(<?xml version="1.0" encoding="UTF-8"?><workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets>)"
+        + list + "</sheets>"
+        + (definedNames.isEmpty() ? QByteArray() : "<definedNames>" + definedNames.toUtf8() + "</definedNames>")
+        + "</workbook>";
     parts["xl/styles.xml"] =
         R"(<?xml version="1.0" encoding="UTF-8"?><styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">
 <fonts count="1"><font><sz val="11"/><name val="Arial"/></font></fonts>

@@ -43,10 +43,7 @@ struct TRecordingView : IReportView {
     void ShowError(const QString &text) override { errors << text; }
     void ShowMessage(const QString &text) override { messages << text; }
     void OpenDocument(const QString &path) override { opened << path; }
-    bool Restored() const
-    {
-        return calls == QStringList{"busy", "disable", "restore", "idle"};
-    }
+    bool Restored() const { return calls == QStringList{"busy", "disable", "restore", "idle"}; }
 };
 
 // Every file of a folder (hidden ones included), sorted.

@@ -22,8 +22,8 @@ bool IsDigit(char c)
 // Characters of a name or a reference; bytes of non-ASCII letters count as name characters.
 bool IsNameChar(char c)
 {
-    return IsLetter(c) || IsDigit(c) || c == '_' || c == '.' || c == '$' || c == '\\' ||
-           static_cast<unsigned char>(c) >= 0x80;
+    return IsLetter(c) || IsDigit(c) || c == '_' || c == '.' || c == '$' || c == '\\'
+        || static_cast<unsigned char>(c) >= 0x80;
 }
 
 struct TPart {
@@ -104,8 +104,8 @@ bool ParseArea(const std::string &s, size_t i, TArea &area, size_t &end)
     area.range = false;
     if (j < s.size() && s[j] == ':') {
         size_t k = 0;
-        if (ParsePart(s, j + 1, area.last, k) && area.last.hasColumn == area.first.hasColumn &&
-            area.last.hasRow == area.first.hasRow) {
+        if (ParsePart(s, j + 1, area.last, k) && area.last.hasColumn == area.first.hasColumn
+            && area.last.hasRow == area.first.hasRow) {
             area.range = true;
             j = k;
         }
@@ -232,8 +232,8 @@ std::string ShiftRangeList(const std::string &ranges, const TRowShift &shift)
     return result;
 }
 
-std::string ShiftFormula(const std::string &s, const std::string &sheetName, bool ownSheet, const TRowShift &shift,
-                         bool *changed)
+std::string ShiftFormula(
+    const std::string &s, const std::string &sheetName, bool ownSheet, const TRowShift &shift, bool *changed)
 {
     std::string out;
     out.reserve(s.size() + 8);

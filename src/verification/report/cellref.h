@@ -34,6 +34,6 @@ std::string ShiftRangeList(const std::string &ranges, const TRowShift &shift);
 // whose rows move), and those qualified with `sheetName` always. A reference whose rows were
 // deleted becomes "#REF!". `changed` tells whether anything moved.
 std::string ShiftFormula(const std::string &formula, const std::string &sheetName, bool ownSheet,
-                         const TRowShift &shift, bool *changed = nullptr);
+    const TRowShift &shift, bool *changed = nullptr);
 
 } // namespace CellRef

@@ -190,8 +190,8 @@ void TExcelReportManager::TImpl::LoadSheet(TSheet &sheet)
     sheet.r = sheet.n.Name("r"), sheet.rPh = sheet.n.Name("rPh");
     sheet.sheetData = sheet.root.child(sheet.n.Name("sheetData").c_str());
     if (!sheet.sheetData)
-        throw EReportError(QStringLiteral("Шаблон Excel повреждён: на листе «%1» нет ячеек")
-                               .arg(QString::fromStdString(sheet.name)));
+        throw EReportError(
+            QStringLiteral("Шаблон Excel повреждён: на листе «%1» нет ячеек").arg(QString::fromStdString(sheet.name)));
     // Rows and cells may leave their numbers implicit; every one gets it written out, so that
     // moving rows can rely on it.
     int lastRow = 0;
@@ -255,8 +255,8 @@ void TExcelReportManager::TImpl::SetCellText(const TSheet &sheet, pugi::xml_node
     t.append_child(pugi::node_pcdata).set_value(XmlSafe(text).toStdString().c_str());
 }
 
-std::optional<TExcelReportManager::TImpl::TFound> TExcelReportManager::TImpl::Find(const QString &tag,
-                                                                                  int onlySheet) const
+std::optional<TExcelReportManager::TImpl::TFound> TExcelReportManager::TImpl::Find(
+    const QString &tag, int onlySheet) const
 {
     for (int s = 0; s < int(sheets.size()); ++s) {
         if (onlySheet >= 0 && s != onlySheet)
@@ -448,8 +448,8 @@ void TExcelReportManager::TImpl::Shift(int sheetIndex, const CellRef::TRowShift 
     }
 }
 
-pugi::xml_node TExcelReportManager::TImpl::InsertRowsAfter(TSheet &sheet, pugi::xml_node after, int first, int count,
-                                                          pugi::xml_node model)
+pugi::xml_node TExcelReportManager::TImpl::InsertRowsAfter(
+    TSheet &sheet, pugi::xml_node after, int first, int count, pugi::xml_node model)
 {
     pugi::xml_node last = after;
     for (int i = 0; i < count; ++i) {
@@ -544,10 +544,14 @@ int TExcelReportManager::TImpl::MarkedStyle(int base)
                 after = root.child(n.Name("numFmts").c_str());
             fills = after ? root.insert_child_after(n.Name("fills").c_str(), after)
                           : root.prepend_child(n.Name("fills").c_str());
-            fills.append_child(n.Name("fill").c_str()).append_child(n.Name("patternFill").c_str())
-                .append_attribute("patternType") = "none";
-            fills.append_child(n.Name("fill").c_str()).append_child(n.Name("patternFill").c_str())
-                .append_attribute("patternType") = "gray125";
+            fills.append_child(n.Name("fill").c_str())
+                .append_child(n.Name("patternFill").c_str())
+                .append_attribute("patternType")
+                = "none";
+            fills.append_child(n.Name("fill").c_str())
+                .append_child(n.Name("patternFill").c_str())
+                .append_attribute("patternType")
+                = "gray125";
         }
         pugi::xml_node pattern = fills.append_child(n.Name("fill").c_str()).append_child(n.Name("patternFill").c_str());
         pattern.append_attribute("patternType") = "solid";
@@ -611,8 +615,7 @@ double TExcelReportManager::TImpl::FontSize(int style)
     return 11;
 }
 
-void TExcelReportManager::TImpl::DropMergesIn(TSheet &sheet, int firstRow, int lastRow, int firstColumn,
-                                              int lastColumn)
+void TExcelReportManager::TImpl::DropMergesIn(TSheet &sheet, int firstRow, int lastRow, int firstColumn, int lastColumn)
 {
     pugi::xml_node merges = sheet.root.child(sheet.n.Name("mergeCells").c_str());
     if (!merges)
@@ -623,8 +626,8 @@ void TExcelReportManager::TImpl::DropMergesIn(TSheet &sheet, int firstRow, int l
         const size_t colon = ref.find(':');
         const auto a = CellRef::Parse(ref.substr(0, colon));
         const auto b = colon == std::string::npos ? a : CellRef::Parse(ref.substr(colon + 1));
-        if (a && b && a->first <= lastColumn && b->first >= firstColumn && a->second <= lastRow &&
-            b->second >= firstRow)
+        if (a && b && a->first <= lastColumn && b->first >= firstColumn && a->second <= lastRow
+            && b->second >= firstRow)
             merges.remove_child(merge); // the table's cells would vanish under it
         merge = next;
     }
@@ -656,11 +659,10 @@ void TExcelReportManager::TImpl::Save()
             continue;
         if (pugi::xml_node dimension = sheet.root.child(sheet.n.Name("dimension").c_str()))
             SetAttribute(dimension, "ref",
-                         minRow ? CellRef::Format(minColumn, minRow) +
-                                      (minRow == maxRow && minColumn == maxColumn
-                                           ? std::string()
-                                           : ":" + CellRef::Format(maxColumn, maxRow))
-                                : std::string("A1"));
+                minRow ? CellRef::Format(minColumn, minRow)
+                        + (minRow == maxRow && minColumn == maxColumn ? std::string()
+                                                                      : ":" + CellRef::Format(maxColumn, maxRow))
+                       : std::string("A1"));
         package.Touch(sheet.part);
     }
     if (!sharedPart.empty())
@@ -700,7 +702,7 @@ void TExcelReportManager::TImpl::Save()
         package.Touch(stylesPart);
 }
 
-TExcelReportManager::TExcelReportManager() : TReportManager(QStringLiteral(".xlsx")), d_(std::make_unique<TImpl>()) {}
+TExcelReportManager::TExcelReportManager() : TReportManager(QStringLiteral(".xlsx")), d_(std::make_unique<TImpl>()) { }
 
 TExcelReportManager::~TExcelReportManager() = default;
 
@@ -775,8 +777,8 @@ void TExcelReportManager::AddTable(const TReportTable &table, const TReportMarks
         if (!d_->pendingCaption.isEmpty()) {
             // The template has no caption placeholder for this table: a row above it holds one.
             d_->Shift(sheetIndex, CellRef::TRowShift{top, 1});
-            pugi::xml_node captionRow = d_->InsertRowsAfter(sheet, topRow.previous_sibling(sheet.row.c_str()), top, 1,
-                                                            pugi::xml_node());
+            pugi::xml_node captionRow
+                = d_->InsertRowsAfter(sheet, topRow.previous_sibling(sheet.row.c_str()), top, 1, pugi::xml_node());
             d_->SetCellText(sheet, d_->CellAt(sheet, captionRow, top, left), d_->pendingCaption);
             ++top;
         }

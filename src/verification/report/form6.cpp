@@ -123,16 +123,22 @@ QLineEdit *TForm6::Field(const char *name) const
     return fields_.at(name);
 }
 
-void TForm6::ShowFields(const TReportData &data, const QDate &date, const QString &wordTemplate,
-                        const QString &excelTemplate)
+void TForm6::ShowFields(
+    const TReportData &data, const QDate &date, const QString &wordTemplate, const QString &excelTemplate)
 {
     const std::pair<const char *, const QString *> values[] = {
-        {"ProtocolNum", &data.ProtocolNum},   {"DeviceName", &data.DeviceName},
-        {"DeviceNum", &data.DeviceNum},       {"FactoryNum", &data.FactoryNum},
-        {"Conditions", &data.Conditions},     {"EquipmentName", &data.EquipmentName},
-        {"PoverkaDoc", &data.PoverkaDoc},     {"Inspection", &data.Inspection},
-        {"ElectricityStrength", &data.ElectricityStrength}, {"Pulsation", &data.Pulsation},
-        {"Conclusion", &data.Conclusion},     {"Verifier", &data.Verifier},
+        {"ProtocolNum", &data.ProtocolNum},
+        {"DeviceName", &data.DeviceName},
+        {"DeviceNum", &data.DeviceNum},
+        {"FactoryNum", &data.FactoryNum},
+        {"Conditions", &data.Conditions},
+        {"EquipmentName", &data.EquipmentName},
+        {"PoverkaDoc", &data.PoverkaDoc},
+        {"Inspection", &data.Inspection},
+        {"ElectricityStrength", &data.ElectricityStrength},
+        {"Pulsation", &data.Pulsation},
+        {"Conclusion", &data.Conclusion},
+        {"Verifier", &data.Verifier},
     };
     for (const auto &[name, value] : values)
         Field(name)->setText(*value);

@@ -25,8 +25,8 @@ public:
     void SetFileChooser(TFileChooser chooser) { chooser_ = std::move(chooser); }
 
 private:
-    void ShowFields(const TReportData &data, const QDate &date, const QString &wordTemplate,
-                    const QString &excelTemplate) override;
+    void ShowFields(
+        const TReportData &data, const QDate &date, const QString &wordTemplate, const QString &excelTemplate) override;
     void ShowError(const QString &text) override;
     void CloseWindow() override;
     void ChooseTemplate(QLineEdit *field);

@@ -42,8 +42,8 @@ QString Convert(const QString &input, const QString &format, const QString &outp
 {
     const QString program = Executable();
     if (program.isEmpty())
-        throw EReportError(QStringLiteral("Для преобразования нужен LibreOffice: установите пакет %1")
-                               .arg(PackageFor(format)));
+        throw EReportError(
+            QStringLiteral("Для преобразования нужен LibreOffice: установите пакет %1").arg(PackageFor(format)));
     // A profile of its own, so that a LibreOffice the user has open is neither used nor disturbed.
     QTemporaryDir profile;
     if (!profile.isValid())
@@ -52,9 +52,9 @@ QString Convert(const QString &input, const QString &format, const QString &outp
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setProgram(program);
     process.setArguments({QStringLiteral("--headless"), QStringLiteral("--norestore"), QStringLiteral("--nologo"),
-                          QStringLiteral("--nodefault"), QStringLiteral("--nolockcheck"),
-                          QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(profile.path()).toString(),
-                          QStringLiteral("--convert-to"), format, QStringLiteral("--outdir"), outputFolder, input});
+        QStringLiteral("--nodefault"), QStringLiteral("--nolockcheck"),
+        QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(profile.path()).toString(),
+        QStringLiteral("--convert-to"), format, QStringLiteral("--outdir"), outputFolder, input});
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
@@ -74,8 +74,8 @@ QString Convert(const QString &input, const QString &format, const QString &outp
     }
     const QString output = QDir(outputFolder).filePath(QFileInfo(input).completeBaseName() + QLatin1Char('.') + format);
     const QString log = QString::fromLocal8Bit(process.readAll()).trimmed();
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0 || !QFileInfo(output).isFile() ||
-        QFileInfo(output).size() == 0)
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0 || !QFileInfo(output).isFile()
+        || QFileInfo(output).size() == 0)
         throw EReportError(QStringLiteral("LibreOffice не смог преобразовать «%1»%2")
                                .arg(input, log.isEmpty() ? QString() : QStringLiteral(": ") + log.right(400)));
     return output;
@@ -90,8 +90,7 @@ TKind Classify(const QString &path)
     if (head.startsWith("PK\x03\x04")) {
         // An OpenDocument file names its kind in its first entry ("mimetype"), stored uncompressed.
         const QByteArray start = head + file.read(120);
-        return start.contains("mimetypeapplication/vnd.oasis.opendocument") ? TKind::Convertible
-                                                                           : TKind::OfficeOpenXml;
+        return start.contains("mimetypeapplication/vnd.oasis.opendocument") ? TKind::Convertible : TKind::OfficeOpenXml;
     }
     if (head.startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1") || head.startsWith("{\\rtf"))
         return TKind::Convertible;
@@ -110,14 +109,14 @@ QString PrepareTemplate(const QString &path, const QString &format)
                            "Установите пакет %3 или сохраните шаблон в формате .%2.")
                 .arg(source.fileName(), format, PackageFor(format)));
     // Converted once: the copy is kept in the cache and used while the template does not change.
-    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
-                          QStringLiteral("/Valtrix/KestManager/templates");
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
+        + QStringLiteral("/Valtrix/KestManager/templates");
     if (!QDir().mkpath(cache))
         throw EReportError(QStringLiteral("Не удалось создать папку «%1»").arg(cache));
-    const QByteArray key =
-        QCryptographicHash::hash(source.absoluteFilePath().toUtf8(), QCryptographicHash::Sha1).toHex().left(12);
-    const QString cached =
-        QDir(cache).filePath(QString::fromLatin1(key) + QLatin1Char('-') + source.completeBaseName() + QLatin1Char('.') + format);
+    const QByteArray key
+        = QCryptographicHash::hash(source.absoluteFilePath().toUtf8(), QCryptographicHash::Sha1).toHex().left(12);
+    const QString cached = QDir(cache).filePath(
+        QString::fromLatin1(key) + QLatin1Char('-') + source.completeBaseName() + QLatin1Char('.') + format);
     const QFileInfo cachedInfo(cached);
     if (cachedInfo.isFile() && cachedInfo.size() > 0 && cachedInfo.lastModified() >= source.lastModified())
         return cached;

@@ -12,8 +12,7 @@ QString Executable();
 
 // Converts `input` to `format` ("docx", "xlsx", "pdf") in `outputFolder` and returns the new
 // file's path. Raises EReportError (LibreOffice missing, failing or taking too long).
-QString Convert(const QString &input, const QString &format, const QString &outputFolder,
-                int timeoutMs = 180000);
+QString Convert(const QString &input, const QString &format, const QString &outputFolder, int timeoutMs = 180000);
 
 // What kind of file a template is, by its content.
 enum class TKind { OfficeOpenXml, Convertible, Unknown };

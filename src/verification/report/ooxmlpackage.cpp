@@ -209,8 +209,8 @@ pugi::xml_document *TOoxmlPackage::XmlIfPresent(const std::string &rawName)
         return nullptr;
     const QByteArray content = ReadPart(name);
     auto doc = std::make_unique<pugi::xml_document>();
-    const pugi::xml_parse_result result =
-        doc->load_buffer(content.constData(), size_t(content.size()), kXmlParseFlags, pugi::encoding_auto);
+    const pugi::xml_parse_result result
+        = doc->load_buffer(content.constData(), size_t(content.size()), kXmlParseFlags, pugi::encoding_auto);
     if (!result)
         Fail(QStringLiteral("%1: часть «%2» содержит ошибку XML (%3, позиция %4)")
                  .arg(what_, QString::fromStdString(name), QString::fromUtf8(result.description()))
@@ -355,9 +355,9 @@ void TOoxmlPackage::Commit()
             std::free(copy);
             Fail(QStringLiteral("Недостаточно памяти для записи отчёта"));
         }
-        const zip_int64_t added =
-            index >= 0 ? (zip_file_replace(archive_, zip_uint64_t(index), source, 0) == 0 ? index : -1)
-                       : zip_file_add(archive_, name.c_str(), source, ZIP_FL_ENC_UTF_8);
+        const zip_int64_t added = index >= 0
+            ? (zip_file_replace(archive_, zip_uint64_t(index), source, 0) == 0 ? index : -1)
+            : zip_file_add(archive_, name.c_str(), source, ZIP_FL_ENC_UTF_8);
         if (added < 0) {
             zip_source_free(source);
             Fail(QStringLiteral("%1: не удалось записать часть «%2»").arg(what_, QString::fromStdString(name)));
@@ -388,8 +388,8 @@ TXmlNames::TXmlNames(pugi::xml_node root, const char *uri, const char *strictUri
 {
     for (pugi::xml_attribute attribute : root.attributes()) {
         const char *name = attribute.name();
-        const bool matches = std::strcmp(attribute.value(), uri) == 0 ||
-                             (strictUri && std::strcmp(attribute.value(), strictUri) == 0);
+        const bool matches
+            = std::strcmp(attribute.value(), uri) == 0 || (strictUri && std::strcmp(attribute.value(), strictUri) == 0);
         if (!matches)
             continue;
         if (std::strcmp(name, "xmlns") == 0) {

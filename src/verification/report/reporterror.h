@@ -7,10 +7,7 @@
 
 class EReportError : public std::runtime_error {
 public:
-    explicit EReportError(const QString &message)
-        : std::runtime_error(message.toStdString()), message_(message)
-    {
-    }
+    explicit EReportError(const QString &message) : std::runtime_error(message.toStdString()), message_(message) { }
     const QString &Message() const { return message_; }
 
 private:

@@ -24,8 +24,8 @@ void TReportHeaderLogic::Load()
                              .arg(data.Date));
 }
 
-void TReportHeaderLogic::Confirm(TReportData fields, const QDate &date, const QString &wordTemplate,
-                                 const QString &excelTemplate)
+void TReportHeaderLogic::Confirm(
+    TReportData fields, const QDate &date, const QString &wordTemplate, const QString &excelTemplate)
 {
     TAvtopoverkaReportConfig config(settings_);
     fields.Date = TAvtopoverkaReportConfig::FormatDate(date.isValid() ? date : QDate::currentDate());

@@ -11,8 +11,9 @@
 class IReportHeaderView {
 public:
     virtual ~IReportHeaderView() = default;
-    virtual void ShowFields(const TReportData &data, const QDate &date, const QString &wordTemplate,
-                            const QString &excelTemplate) = 0;
+    virtual void ShowFields(
+        const TReportData &data, const QDate &date, const QString &wordTemplate, const QString &excelTemplate)
+        = 0;
     virtual void ShowError(const QString &text) = 0;
     virtual void CloseWindow() = 0;
 };

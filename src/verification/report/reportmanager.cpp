@@ -9,9 +9,9 @@
 #include <QTemporaryFile>
 
 #include <cerrno>
-#include <fcntl.h>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -55,7 +55,7 @@ TMove MoveNoReplace(const QString &from, const QString &to, int *error)
 
 } // namespace
 
-TReportManager::TReportManager(const QString &ext) : extension(ext) {}
+TReportManager::TReportManager(const QString &ext) : extension(ext) { }
 
 TReportManager::~TReportManager()
 {
@@ -107,12 +107,12 @@ QString TReportManager::CopyTemplate(const QString &sourcePath, const QString &t
         throw EReportError(QStringLiteral("Не удалось создать папку отчётов «%1»").arg(folder));
 
     // Hidden, beside the final name, so that publishing is a rename within one file system.
-    QTemporaryFile copy(folder + QStringLiteral("/.") + target.completeBaseName() +
-                        QStringLiteral(".XXXXXX") + extension);
+    QTemporaryFile copy(
+        folder + QStringLiteral("/.") + target.completeBaseName() + QStringLiteral(".XXXXXX") + extension);
     copy.setAutoRemove(false);
     if (!copy.open())
-        throw EReportError(QStringLiteral("Не удалось создать файл отчёта в папке «%1»: %2")
-                               .arg(folder, copy.errorString()));
+        throw EReportError(
+            QStringLiteral("Не удалось создать файл отчёта в папке «%1»: %2").arg(folder, copy.errorString()));
     const QString copyPath = copy.fileName();
     workingCopy_ = copyPath;
     if (copy.write(content) != content.size() || !copy.flush()) {
@@ -146,8 +146,8 @@ void TReportManager::SetTableHeader(const QString &text)
     ReplaceTagWithValue(QStringLiteral("#заголовок"), text, kReplaceOne);
 }
 
-void TReportManager::AddTableAndHeader(const TReportTable &table, const QString &header,
-                                       const TReportMarks &redCells, int tableNum)
+void TReportManager::AddTableAndHeader(
+    const TReportTable &table, const QString &header, const TReportMarks &redCells, int tableNum)
 {
     SetTableHeader(QStringLiteral("Таблица ") + QString::number(tableNum) + QStringLiteral(". ") + header);
     AddTable(table, redCells);

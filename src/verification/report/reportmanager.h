@@ -37,8 +37,8 @@ public:
     // Publishes exactly at `path` instead (replacing a file there), for a caller that names it.
     void SetExactTarget(const QString &path) { exactTarget_ = path; }
     void SetTableHeader(const QString &text);
-    void AddTableAndHeader(const TReportTable &table, const QString &header, const TReportMarks &redCells,
-                           int tableNum);
+    void AddTableAndHeader(
+        const TReportTable &table, const QString &header, const TReportMarks &redCells, int tableNum);
 
     // The finished report's path (empty until SaveAndCloseDoc succeeded).
     const QString &ReportPath() const { return reportPath_; }

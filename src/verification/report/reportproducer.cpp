@@ -71,7 +71,7 @@ const QSet<QString> &KnownQuantities()
 
 } // namespace
 
-TReportProducer::TReportProducer(TConfigController *settings, IReportView *view) : settings_(settings), view_(view) {}
+TReportProducer::TReportProducer(TConfigController *settings, IReportView *view) : settings_(settings), view_(view) { }
 
 QString TReportProducer::InputColumnName(int number)
 {
@@ -166,8 +166,8 @@ void TReportProducer::AddTablesToReport(const QList<TReportTab> &tabs, TReportMa
 QString TReportProducer::PdfUnavailableReason()
 {
     return TOfficeConverter::Executable().isEmpty()
-               ? QStringLiteral("Для PDF нужен LibreOffice: установите пакет libreoffice-writer-nogui")
-               : QString();
+        ? QStringLiteral("Для PDF нужен LibreOffice: установите пакет libreoffice-writer-nogui")
+        : QString();
 }
 
 QString TReportProducer::Produce(const TReportRequest &request, const QList<TReportTab> &tabs)
@@ -195,21 +195,21 @@ QString TReportProducer::Produce(const TReportRequest &request, const QList<TRep
             view_->ShowError(PdfUnavailableReason());
             return QString();
         }
-        templatePath = TOfficeConverter::PrepareTemplate(templatePath, excel ? QStringLiteral("xlsx")
-                                                                             : QStringLiteral("docx"));
+        templatePath
+            = TOfficeConverter::PrepareTemplate(templatePath, excel ? QStringLiteral("xlsx") : QStringLiteral("docx"));
 
         // A PDF asked for by name is made from a Word report that is not kept.
         std::unique_ptr<QTemporaryDir> scratch;
         const bool pdf = request.format == TReportFormat::Pdf;
         if (!request.outputPath.isEmpty()) {
             if (pdf) {
-                scratch = std::make_unique<QTemporaryDir>(QFileInfo(request.outputPath).absolutePath() +
-                                                          QStringLiteral("/.report-XXXXXX"));
+                scratch = std::make_unique<QTemporaryDir>(
+                    QFileInfo(request.outputPath).absolutePath() + QStringLiteral("/.report-XXXXXX"));
                 if (!scratch->isValid())
-                    throw EReportError(QStringLiteral("Не удалось создать временную папку рядом с «%1»")
-                                           .arg(request.outputPath));
-                manager->SetExactTarget(scratch->filePath(QFileInfo(request.outputPath).completeBaseName() +
-                                                          manager->extension));
+                    throw EReportError(
+                        QStringLiteral("Не удалось создать временную папку рядом с «%1»").arg(request.outputPath));
+                manager->SetExactTarget(
+                    scratch->filePath(QFileInfo(request.outputPath).completeBaseName() + manager->extension));
             } else {
                 manager->SetExactTarget(request.outputPath);
             }
@@ -228,18 +228,19 @@ QString TReportProducer::Produce(const TReportRequest &request, const QList<TRep
             const QFileInfo report(result);
             QTemporaryDir work(report.absolutePath() + QStringLiteral("/.pdf-XXXXXX"));
             if (!work.isValid())
-                throw EReportError(QStringLiteral("Не удалось создать временную папку в «%1»").arg(report.absolutePath()));
+                throw EReportError(
+                    QStringLiteral("Не удалось создать временную папку в «%1»").arg(report.absolutePath()));
             const QString converted = TOfficeConverter::Convert(result, QStringLiteral("pdf"), work.path());
             if (!request.outputPath.isEmpty()) {
-                if (std::rename(QFile::encodeName(converted).constData(),
-                                QFile::encodeName(request.outputPath).constData()) != 0)
+                if (std::rename(
+                        QFile::encodeName(converted).constData(), QFile::encodeName(request.outputPath).constData())
+                    != 0)
                     throw EReportError(QStringLiteral("Не удалось сохранить «%1»").arg(request.outputPath));
                 QFile::remove(result);
                 result = request.outputPath;
             } else {
                 result = TReportManager::PublishNumbered(converted,
-                                                         report.absolutePath() + QLatin1Char('/') + report.completeBaseName(),
-                                                         QStringLiteral(".pdf"));
+                    report.absolutePath() + QLatin1Char('/') + report.completeBaseName(), QStringLiteral(".pdf"));
             }
         }
         if (request.openWhenDone)

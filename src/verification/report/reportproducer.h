@@ -33,20 +33,20 @@ enum class TReportFormat { Word, Excel, Pdf };
 // One tab of the verification window.
 struct TReportTab {
     TReportTable table;
-    bool hasData = false;       // the tab's table holds measured rows
-    QStringList removedInputs;  // the tab's removed input set as stored ("100" … "103")
+    bool hasData = false; // the tab's table holds measured rows
+    QStringList removedInputs; // the tab's removed input set as stored ("100" … "103")
 };
 
 struct TReportRequest {
     TReportRequest(TReportFormat format_ = TReportFormat::Word, QString templatePath_ = QString(),
-                   QString outputPath_ = QString(), bool openWhenDone_ = true)
+        QString outputPath_ = QString(), bool openWhenDone_ = true)
         : format(format_), templatePath(std::move(templatePath_)), outputPath(std::move(outputPath_)),
           openWhenDone(openWhenDone_)
     {
     }
     TReportFormat format = TReportFormat::Word;
     QString templatePath; // empty: the template of the settings
-    QString outputPath;   // empty: "Отчёт", "Отчёт1" … in the reports folder; else exactly this file
+    QString outputPath; // empty: "Отчёт", "Отчёт1" … in the reports folder; else exactly this file
     bool openWhenDone = true;
 };
 

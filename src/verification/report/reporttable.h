@@ -31,18 +31,18 @@ private:
 };
 
 struct TReportColumn {
-    QString name;   // the quantity of the column: "Ток", "Напр.", "Угол", "Частота" or a parameter name
+    QString name; // the quantity of the column: "Ток", "Напр.", "Угол", "Частота" or a parameter name
     QString header; // the header cell ("Ток, A")
     int width = 64; // pixels, as the grid shows it
 };
 
 struct TReportTable {
-    QString title;                // the tab's name
+    QString title; // the tab's name
     QList<TReportColumn> columns;
-    QList<QStringList> rows;      // data rows; a row shorter than the columns reads as empty cells
+    QList<QStringList> rows; // data rows; a row shorter than the columns reads as empty cells
     TReportMarks marks;
-    QString fontName;             // empty: the document's own
-    int fontSize = 0;             // points; 0: the document's own
+    QString fontName; // empty: the document's own
+    int fontSize = 0; // points; 0: the document's own
 
     int RowCount() const { return int(rows.size()) + 1; } // the header row included
     int ColumnCount() const { return int(columns.size()); }

@@ -16,7 +16,7 @@ QByteArray Content(const QString &name);
 // not reported (a missing copy only means the user picks another template).
 void InstallInto(const QString &folder);
 
-extern const char *const kWordTemplate;  // "Шаблон протокола поверки.docx"
+extern const char *const kWordTemplate; // "Шаблон протокола поверки.docx"
 extern const char *const kExcelTemplate; // "Шаблон протокола поверки.xlsx"
 
 } // namespace TReportTemplates

@@ -16,8 +16,10 @@ namespace {
 constexpr const char *kWordUri = "http://schemas.openxmlformats.org/wordprocessingml/2006/main";
 constexpr const char *kWordStrictUri = "http://purl.oclc.org/ooxml/wordprocessingml/main";
 constexpr const char *kMarkupCompatibilityUri = "http://schemas.openxmlformats.org/markup-compatibility/2006";
-constexpr const char *kDocumentType = "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml";
-constexpr const char *kTemplateType = "application/vnd.openxmlformats-officedocument.wordprocessingml.template.main+xml";
+constexpr const char *kDocumentType
+    = "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml";
+constexpr const char *kTemplateType
+    = "application/vnd.openxmlformats-officedocument.wordprocessingml.template.main+xml";
 const QString kWhat = QStringLiteral("Шаблон Word");
 
 bool Is(pugi::xml_node node, const std::string &name)
@@ -62,8 +64,8 @@ struct TWordReportManager::TImpl {
     std::string fallback; // mc:Fallback: content a reader of the choice never shows
     std::string tableStyleId;
     // The names used in the text walk, resolved once.
-    std::string p, r, t, tab, ptab, br, cr, noBreakHyphen, sym, del, moveFrom, pPr, rPr, txbxContent, tbl,
-        sectPr, proofErr, lastRenderedPageBreak, smartTag, smartTagPr;
+    std::string p, r, t, tab, ptab, br, cr, noBreakHyphen, sym, del, moveFrom, pPr, rPr, txbxContent, tbl, sectPr,
+        proofErr, lastRenderedPageBreak, smartTag, smartTagPr;
     // Where the last placeholder was found (a paragraph and an offset in its text, or a table put
     // in; a null node is the start of the document).
     pugi::xml_node cursorNode;
@@ -135,15 +137,14 @@ void TWordReportManager::TImpl::Open()
         pugi::xml_document *styles = package.XmlIfPresent(rel.target);
         if (!styles)
             continue;
-        const std::string style = w.Name("style"), name = w.Name("name"), type = w.Name("type"),
-                          val = w.Name("val"), styleId = w.Name("styleId");
+        const std::string style = w.Name("style"), name = w.Name("name"), type = w.Name("type"), val = w.Name("val"),
+                          styleId = w.Name("styleId");
         for (pugi::xml_node s : styles->document_element().children(style.c_str())) {
             if (std::strcmp(s.attribute(type.c_str()).value(), "table") != 0)
                 continue;
-            const QString styleName =
-                QString::fromUtf8(s.child(name.c_str()).attribute(val.c_str()).value()).trimmed();
-            if (styleName.compare(QStringLiteral("Table Grid"), Qt::CaseInsensitive) == 0 ||
-                styleName.compare(QStringLiteral("Сетка таблицы"), Qt::CaseInsensitive) == 0) {
+            const QString styleName = QString::fromUtf8(s.child(name.c_str()).attribute(val.c_str()).value()).trimmed();
+            if (styleName.compare(QStringLiteral("Table Grid"), Qt::CaseInsensitive) == 0
+                || styleName.compare(QStringLiteral("Сетка таблицы"), Qt::CaseInsensitive) == 0) {
                 tableStyleId = s.attribute(styleId.c_str()).value();
                 break;
             }
@@ -163,19 +164,19 @@ TWordReportManager::TImpl::TParagraph TWordReportManager::TImpl::Collect(pugi::x
         bool descend = true;
         if (node.type() == pugi::node_element) {
             const char *name = node.name();
-            if (p == name || del == name || moveFrom == name || pPr == name || rPr == name ||
-                txbxContent == name || fallback == name) {
+            if (p == name || del == name || moveFrom == name || pPr == name || rPr == name || txbxContent == name
+                || fallback == name) {
                 descend = false;
             } else if (t == name) {
                 const QString value = QString::fromUtf8(XmlText(node).c_str());
                 result.segments.push_back({node, int(result.text.size()), value});
                 result.text += value;
                 descend = false;
-            } else if (tab == name || ptab == name || br == name || cr == name || noBreakHyphen == name ||
-                       sym == name) {
-                const QChar mark = noBreakHyphen == name ? QLatin1Char('-') : (tab == name || ptab == name)
-                                                                                  ? QLatin1Char('\t')
-                                                                                  : QLatin1Char('\n');
+            } else if (tab == name || ptab == name || br == name || cr == name || noBreakHyphen == name
+                || sym == name) {
+                const QChar mark = noBreakHyphen == name ? QLatin1Char('-')
+                    : (tab == name || ptab == name)      ? QLatin1Char('\t')
+                                                         : QLatin1Char('\n');
                 result.segments.push_back({pugi::xml_node(), int(result.text.size()), QString(mark)});
                 result.text += mark;
                 descend = false;
@@ -186,8 +187,8 @@ TWordReportManager::TImpl::TParagraph TWordReportManager::TImpl::Collect(pugi::x
     return result;
 }
 
-std::optional<std::pair<pugi::xml_node, int>> TWordReportManager::TImpl::Find(const QString &tag, pugi::xml_node from,
-                                                                              int offset) const
+std::optional<std::pair<pugi::xml_node, int>> TWordReportManager::TImpl::Find(
+    const QString &tag, pugi::xml_node from, int offset) const
 {
     pugi::xml_node node = from ? from : body.first_child();
     bool first = true;
@@ -274,8 +275,8 @@ bool TWordReportManager::TImpl::IsBlankAndPlain(pugi::xml_node paragraph) const
                 descend = false;
             } else if (rPr == name || smartTagPr == name) {
                 descend = false;
-            } else if (!(r == name || t == name || proofErr == name || lastRenderedPageBreak == name ||
-                         smartTag == name)) {
+            } else if (!(r == name || t == name || proofErr == name || lastRenderedPageBreak == name
+                           || smartTag == name)) {
                 return false;
             }
         }
@@ -284,8 +285,8 @@ bool TWordReportManager::TImpl::IsBlankAndPlain(pugi::xml_node paragraph) const
     return true;
 }
 
-pugi::xml_node TWordReportManager::TImpl::InsertParagraph(pugi::xml_node parent, pugi::xml_node before,
-                                                          const QString &text) const
+pugi::xml_node TWordReportManager::TImpl::InsertParagraph(
+    pugi::xml_node parent, pugi::xml_node before, const QString &text) const
 {
     pugi::xml_node paragraph = before ? parent.insert_child_before(p.c_str(), before) : parent.append_child(p.c_str());
     if (!text.isEmpty()) {
@@ -296,13 +297,13 @@ pugi::xml_node TWordReportManager::TImpl::InsertParagraph(pugi::xml_node parent,
     return paragraph;
 }
 
-void TWordReportManager::TImpl::BuildTable(pugi::xml_node table, const TReportTable &source,
-                                           const TReportMarks &marks) const
+void TWordReportManager::TImpl::BuildTable(
+    pugi::xml_node table, const TReportTable &source, const TReportMarks &marks) const
 {
     const std::string val = w.Name("val"), wAttr = w.Name("w"), typeAttr = w.Name("type"), tc = w.Name("tc"),
                       tr = w.Name("tr"), tcPr = w.Name("tcPr"), tcW = w.Name("tcW"), shd = w.Name("shd"),
-                      spacing = w.Name("spacing"), ind = w.Name("ind"), rFonts = w.Name("rFonts"),
-                      sz = w.Name("sz"), szCs = w.Name("szCs");
+                      spacing = w.Name("spacing"), ind = w.Name("ind"), rFonts = w.Name("rFonts"), sz = w.Name("sz"),
+                      szCs = w.Name("szCs");
     const int columns = source.ColumnCount();
     std::vector<int> widths(size_t(std::max(columns, 0)));
     int total = 0;
@@ -406,7 +407,7 @@ void TWordReportManager::TImpl::BuildTable(pugi::xml_node table, const TReportTa
     }
 }
 
-TWordReportManager::TWordReportManager() : TReportManager(QStringLiteral(".docx")), d_(std::make_unique<TImpl>()) {}
+TWordReportManager::TWordReportManager() : TReportManager(QStringLiteral(".docx")), d_(std::make_unique<TImpl>()) { }
 
 TWordReportManager::~TWordReportManager() = default;
 
@@ -493,7 +494,8 @@ void TWordReportManager::AddTable(const TReportTable &table, const TReportMarks 
             end = end.previous_sibling();
         pugi::xml_node before = Is(end, d_->sectPr) ? end : pugi::xml_node();
         d_->InsertParagraph(d_->body, before, d_->pendingCaption);
-        tableNode = before ? d_->body.insert_child_before(d_->tbl.c_str(), before) : d_->body.append_child(d_->tbl.c_str());
+        tableNode
+            = before ? d_->body.insert_child_before(d_->tbl.c_str(), before) : d_->body.append_child(d_->tbl.c_str());
         d_->InsertParagraph(d_->body, before, QString());
     }
     d_->pendingCaption.clear();
