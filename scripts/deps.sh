@@ -21,5 +21,9 @@ kest_install_packages() {
 # What the program needs to build and run.
 KEST_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
                      libjpeg62-turbo-dev libzip-dev libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev)
-# What the tests need besides: clang for the fuzz targets, independent Modbus peers, an X server.
-KEST_TEST_PACKAGES=(clang libclang-rt-14-dev socat mbpoll python3-pymodbus xvfb xauth)
+# What the tests need besides: clang for the fuzz targets, independent Modbus peers, an X server,
+# independent readers of the generated reports (python-docx, openpyxl, LibreOffice headless with a
+# Times-compatible font, poppler for the page pictures).
+KEST_TEST_PACKAGES=(clang libclang-rt-14-dev socat mbpoll python3-pymodbus xvfb xauth
+                    python3-docx python3-openpyxl libreoffice-writer-nogui libreoffice-calc-nogui
+                    fonts-liberation2 poppler-utils)

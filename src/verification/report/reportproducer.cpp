@@ -1,0 +1,255 @@
+#include "verification/report/reportproducer.h"
+
+#include "protocol/inputdata.h"
+#include "protocol/parameters.h"
+#include "verification/report/avtopoverkareportconfig.h"
+#include "verification/report/excelreportmanager.h"
+#include "verification/report/officeconverter.h"
+#include "verification/report/reporterror.h"
+#include "verification/report/wordreportmanager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr int kReportColumnWidth = 40;
+
+// The cursor and the menu items come back whatever happens while the report is produced.
+class TBusyScope {
+public:
+    explicit TBusyScope(IReportView *view) : view_(view)
+    {
+        view_->SetBusy(true);
+        view_->SetReportCommandsEnabled(false);
+    }
+    ~TBusyScope()
+    {
+        view_->SetReportCommandsEnabled(true);
+        view_->SetBusy(false);
+    }
+    TBusyScope(const TBusyScope &) = delete;
+    TBusyScope &operator=(const TBusyScope &) = delete;
+
+private:
+    IReportView *view_;
+};
+
+QSet<QString> RemovedNames(const QStringList &removedInputs)
+{
+    QSet<QString> names;
+    for (const QString &item : removedInputs) {
+        bool ok = false;
+        const int number = item.trimmed().toInt(&ok);
+        const QString name = ok ? TReportProducer::InputColumnName(number) : QString();
+        if (!name.isEmpty())
+            names.insert(name);
+    }
+    return names;
+}
+
+const QSet<QString> &KnownQuantities()
+{
+    static const QSet<QString> names = [] {
+        QSet<QString> result;
+        const TParameters parameters;
+        for (int index = 1; index <= TParameters::kCount; ++index)
+            if (const TParameter *parameter = parameters.GetParameterByIndex(index))
+                result.insert(parameter->name);
+        for (int number = TInputData::kAmperageIndex; number <= TInputData::kFrequencyIndex; ++number)
+            result.insert(TReportProducer::InputColumnName(number));
+        return result;
+    }();
+    return names;
+}
+
+} // namespace
+
+TReportProducer::TReportProducer(TConfigController *settings, IReportView *view) : settings_(settings), view_(view) { }
+
+QString TReportProducer::InputColumnName(int number)
+{
+    const TInputData input;
+    const TParameter *parameter = input.GetParameterByIndex(number);
+    return parameter ? parameter->name : QString();
+}
+
+TReportTable TReportProducer::ReportTable(const TReportTab &tab)
+{
+    const QSet<QString> removed = RemovedNames(tab.removedInputs);
+    const TReportTable &source = tab.table;
+    TReportTable result;
+    result.title = source.title;
+    result.fontName = source.fontName;
+    result.fontSize = source.fontSize;
+    QList<int> kept;
+    for (int c = 0; c < source.ColumnCount(); ++c) {
+        if (removed.contains(source.columns[c].name))
+            continue;
+        kept.append(c);
+        TReportColumn column = source.columns[c];
+        if (KnownQuantities().contains(column.name))
+            column.width = kReportColumnWidth;
+        result.columns.append(column);
+    }
+    result.rows.reserve(source.rows.size());
+    for (int row = 1; row < source.RowCount(); ++row) {
+        QStringList cells;
+        cells.reserve(kept.size());
+        for (const int c : kept)
+            cells.append(source.Cell(row, c));
+        result.rows.append(cells);
+    }
+    result.marks = ReportMarks(tab);
+    return result;
+}
+
+TReportMarks TReportProducer::ReportMarks(const TReportTab &tab)
+{
+    // Every mark of the table, each moved left by the removed columns before it; marks of
+    // removed columns have no cell in the report.
+    const QSet<QString> removed = RemovedNames(tab.removedInputs);
+    const TReportTable &source = tab.table;
+    QList<int> target(source.ColumnCount(), -1);
+    int next = 0;
+    for (int c = 0; c < source.ColumnCount(); ++c)
+        if (!removed.contains(source.columns[c].name))
+            target[c] = next++;
+    TReportMarks marks;
+    for (const auto &[row, column] : source.marks.Cells())
+        if (column < target.size() && target[column] >= 0 && row < source.RowCount())
+            marks.Set(row, target[column]);
+    return marks;
+}
+
+void TReportProducer::FillReportHeader(const TReportData &data, TReportManager &manager)
+{
+    const int one = TReportManager::kReplaceOne;
+    manager.ReplaceTagWithValue(QStringLiteral("ProtocolNum"), data.ProtocolNum, one);
+    manager.ReplaceTagWithValue(QStringLiteral("DeviceName"), data.DeviceName, one);
+    manager.ReplaceTagWithValue(QStringLiteral("DeviceNum"), data.DeviceNum, one);
+    manager.ReplaceTagWithValue(QStringLiteral("DeviceName"), data.DeviceName, one);
+    manager.ReplaceTagWithValue(QStringLiteral("DeviceNum"), data.DeviceNum, one);
+    manager.ReplaceTagWithValue(QStringLiteral("Date"), data.Date, one);
+    manager.ReplaceTagWithValue(QStringLiteral("FactoryNum"), data.FactoryNum, one);
+    manager.ReplaceTagWithValue(QStringLiteral("Conditions"), data.Conditions, one);
+    manager.ReplaceTagWithValue(QStringLiteral("EquipmentName"), data.EquipmentName, one);
+    manager.ReplaceTagWithValue(QStringLiteral("PoverkaDoc"), data.PoverkaDoc, one);
+    manager.ReplaceTagWithValue(QStringLiteral("Inspection"), data.Inspection, one);
+    manager.ReplaceTagWithValue(QStringLiteral("ElectricityStrength"), data.ElectricityStrength, one);
+    manager.ReplaceTagWithValue(QStringLiteral("Pulsation"), data.Pulsation, one);
+    manager.ReplaceTagWithValue(QStringLiteral("Conclusion"), data.Conclusion, one);
+    manager.ReplaceTagWithValue(QStringLiteral("Verifier"), data.Verifier, one);
+    manager.ReplaceTagWithValue(QStringLiteral("KU1"), data.KU1, one);
+    manager.ReplaceTagWithValue(QStringLiteral("KU2"), data.KU2, one);
+    manager.ReplaceTagWithValue(QStringLiteral("KI1"), data.KI1, one);
+    manager.ReplaceTagWithValue(QStringLiteral("KI2"), data.KI2, one);
+}
+
+void TReportProducer::AddTablesToReport(const QList<TReportTab> &tabs, TReportManager &manager)
+{
+    // The caption's number is the tab's position: tabs without data leave gaps.
+    for (int k = 0; k < tabs.size(); ++k) {
+        if (!tabs[k].hasData)
+            continue;
+        const TReportTable table = ReportTable(tabs[k]);
+        manager.AddTableAndHeader(table, table.title, table.marks, k + 1);
+    }
+}
+
+QString TReportProducer::PdfUnavailableReason()
+{
+    return TOfficeConverter::Executable().isEmpty()
+        ? QStringLiteral("Для PDF нужен LibreOffice: установите пакет libreoffice-writer-nogui")
+        : QString();
+}
+
+QString TReportProducer::Produce(const TReportRequest &request, const QList<TReportTab> &tabs)
+{
+    TBusyScope busy(view_);
+    try {
+        const bool excel = request.format == TReportFormat::Excel;
+        std::unique_ptr<TReportManager> manager;
+        if (excel)
+            manager = std::make_unique<TExcelReportManager>();
+        else
+            manager = std::make_unique<TWordReportManager>();
+        TAvtopoverkaReportConfig config(settings_);
+        const TReportData data = config.ReadReportData();
+        const QString target = config.ReportsFolder() + QStringLiteral("/Отчёт");
+
+        QString templatePath = request.templatePath;
+        if (templatePath.isEmpty())
+            templatePath = excel ? config.ReadExcelTemplatePath() : config.ReadWordTemplatePath();
+        if (templatePath.isEmpty()) {
+            view_->ShowMessage(QStringLiteral("Шаблон не указан"));
+            return QString();
+        }
+        if (request.format == TReportFormat::Pdf && !PdfUnavailableReason().isEmpty()) {
+            view_->ShowError(PdfUnavailableReason());
+            return QString();
+        }
+        templatePath
+            = TOfficeConverter::PrepareTemplate(templatePath, excel ? QStringLiteral("xlsx") : QStringLiteral("docx"));
+
+        // A PDF asked for by name is made from a Word report that is not kept.
+        std::unique_ptr<QTemporaryDir> scratch;
+        const bool pdf = request.format == TReportFormat::Pdf;
+        if (!request.outputPath.isEmpty()) {
+            if (pdf) {
+                scratch = std::make_unique<QTemporaryDir>(
+                    QFileInfo(request.outputPath).absolutePath() + QStringLiteral("/.report-XXXXXX"));
+                if (!scratch->isValid())
+                    throw EReportError(
+                        QStringLiteral("Не удалось создать временную папку рядом с «%1»").arg(request.outputPath));
+                manager->SetExactTarget(
+                    scratch->filePath(QFileInfo(request.outputPath).completeBaseName() + manager->extension));
+            } else {
+                manager->SetExactTarget(request.outputPath);
+            }
+        }
+
+        const QString copy = manager->CopyTemplate(templatePath, target);
+        manager->OpenDoc(copy);
+        FillReportHeader(data, *manager);
+        AddTablesToReport(tabs, *manager);
+        // Leftover placeholders always go, also when all ten tabs exist.
+        manager->RemoveTableTagsFromReport();
+        manager->SaveAndCloseDoc(copy);
+        QString result = manager->ReportPath();
+
+        if (pdf) {
+            const QFileInfo report(result);
+            QTemporaryDir work(report.absolutePath() + QStringLiteral("/.pdf-XXXXXX"));
+            if (!work.isValid())
+                throw EReportError(
+                    QStringLiteral("Не удалось создать временную папку в «%1»").arg(report.absolutePath()));
+            const QString converted = TOfficeConverter::Convert(result, QStringLiteral("pdf"), work.path());
+            if (!request.outputPath.isEmpty()) {
+                if (std::rename(
+                        QFile::encodeName(converted).constData(), QFile::encodeName(request.outputPath).constData())
+                    != 0)
+                    throw EReportError(QStringLiteral("Не удалось сохранить «%1»").arg(request.outputPath));
+                QFile::remove(result);
+                result = request.outputPath;
+            } else {
+                result = TReportManager::PublishNumbered(converted,
+                    report.absolutePath() + QLatin1Char('/') + report.completeBaseName(), QStringLiteral(".pdf"));
+            }
+        }
+        if (request.openWhenDone)
+            view_->OpenDocument(result);
+        return result;
+    } catch (const EReportError &error) {
+        view_->ShowError(error.Message());
+    } catch (const std::exception &error) {
+        view_->ShowError(QStringLiteral("Не удалось создать отчёт: ") + QString::fromLocal8Bit(error.what()));
+    }
+    return QString();
+}
