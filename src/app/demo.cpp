@@ -27,8 +27,7 @@ QStringList SimulatorArguments()
     return args;
 }
 
-bool StartSimulator(QProcess &sim, const QString &program, QString &installation, QString &device,
-                    QString &error)
+bool StartSimulator(QProcess &sim, const QString &program, QString &installation, QString &device, QString &error)
 {
     if (program.isEmpty()) {
         error = QStringLiteral("kest-sim не найден рядом с программой и в PATH");

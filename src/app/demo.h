@@ -28,7 +28,6 @@ QStringList SimulatorArguments();
 // Starts `program` (kest-sim) with SimulatorArguments() and waits for the two lines that name its
 // ports. The simulator gets SIGTERM should the calling process die. False with `error` set when it
 // does not come up.
-bool StartSimulator(QProcess &sim, const QString &program, QString &installation, QString &device,
-                    QString &error);
+bool StartSimulator(QProcess &sim, const QString &program, QString &installation, QString &device, QString &error);
 
 } // namespace KestDemo
