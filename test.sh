@@ -7,6 +7,8 @@ ROOT=$(pwd)
 
 source "$ROOT/scripts/deps.sh"
 kest_install_packages "${KEST_BUILD_PACKAGES[@]}" "${KEST_TEST_PACKAGES[@]}"
+# Before the long build: every peer a test starts must really start.
+kest_check_peers
 
 JOBS=${JOBS:-2}
 BUILD=${BUILD_DIR:-$ROOT/build-asan}

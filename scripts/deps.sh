@@ -21,9 +21,42 @@ kest_install_packages() {
 # What the program needs to build and run.
 KEST_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
                      libjpeg62-turbo-dev libzip-dev libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev)
-# What the tests need besides: clang for the fuzz targets, independent Modbus peers, an X server,
-# independent readers of the generated reports (python-docx, openpyxl, LibreOffice headless with a
-# Times-compatible font, poppler for the page pictures).
-KEST_TEST_PACKAGES=(clang libclang-rt-14-dev socat mbpoll python3-pymodbus xvfb xauth
+# What the tests need besides: clang and its libFuzzer runtime for the fuzz targets (llvm for the
+# symbolizer that names the lines of a crash), independent Modbus peers with every module they
+# import (python3-pymodbus only recommends the serial ones, and installs here skip recommendations),
+# an X server with its authority tool for xvfb-run, and independent readers of the generated reports
+# (python-docx, openpyxl, LibreOffice headless with a Times-compatible font, poppler for the pages).
+KEST_TEST_PACKAGES=(clang libclang-rt-14-dev llvm socat mbpoll
+                    python3-pymodbus python3-serial python3-serial-asyncio xvfb xauth
                     python3-docx python3-openpyxl libreoffice-writer-nogui libreoffice-calc-nogui
                     fonts-liberation2 poppler-utils)
+
+# The peers the tests start, each tried once the way a test starts it. An installed package is not
+# enough (a recommended module may be missing, a library may not load): the first that does not
+# start stops the run with one line naming it and the packages it needs.
+kest_check_peers() {
+  local tmp out
+  tmp=$(mktemp -d)
+  # name | packages | command
+  local checks=(
+    "pymodbus (Debian's /usr/bin/python3)|python3-pymodbus python3-serial python3-serial-asyncio|/usr/bin/python3 -c 'import serial, serial_asyncio, pymodbus; from pymodbus.server import StartAsyncSerialServer; from pymodbus.framer.rtu_framer import ModbusRtuFramer; from pymodbus.utilities import computeCRC'"
+    "socat|socat|socat -V"
+    "mbpoll|mbpoll|mbpoll -V"
+    "xvfb-run|xvfb xauth|xvfb-run -a -s '-screen 0 320x240x24' /bin/true"
+    "libFuzzer (clang++ -fsanitize=fuzzer)|clang libclang-rt-14-dev|printf 'extern \"C\" int LLVMFuzzerTestOneInput(const unsigned char *, unsigned long) { return 0; }\n' | clang++ -x c++ -fsanitize=fuzzer,address - -o '$tmp/fuzz' && '$tmp/fuzz' -runs=1"
+    "llvm-symbolizer|llvm|llvm-symbolizer --version"
+    "python-docx and openpyxl (Debian's /usr/bin/python3)|python3-docx python3-openpyxl|/usr/bin/python3 -c 'import docx, openpyxl'"
+    "LibreOffice headless|libreoffice-writer-nogui libreoffice-calc-nogui|soffice --headless --version"
+    "pdftoppm and pdftotext|poppler-utils|pdftoppm -v && pdftotext -v"
+  )
+  local check name packages command
+  for check in "${checks[@]}"; do
+    IFS='|' read -r name packages command <<<"$check"
+    if ! out=$(bash -c "$command" 2>&1 </dev/null); then
+      rm -rf "$tmp"
+      echo "test.sh: $name does not start ($(printf '%s\n' "$out" | grep -v '^\s*$' | tail -1)); it needs: $packages" >&2
+      exit 1
+    fi
+  done
+  rm -rf "$tmp"
+}

@@ -12,11 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <cstring>
 
+#include "app/demo.h"
 #include "mainwindow/form1.h"
 #include "transport/frametrace.h"
 
@@ -75,41 +75,6 @@ QString FindSimulator()
     return QStandardPaths::findExecutable(QStringLiteral("kest-sim"));
 }
 
-// Starts the simulator and waits for the two lines that name its ports.
-bool StartSimulator(QProcess &sim, QString &installation, QString &device, QString &error)
-{
-    const QString program = FindSimulator();
-    if (program.isEmpty()) {
-        error = QStringLiteral("kest-sim не найден рядом с программой и в PATH");
-        return false;
-    }
-    sim.setProgram(program);
-    sim.setArguments({"--device-type", "QX4"});
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    // Should this program die without cleaning up, the simulator goes with it.
-    sim.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    sim.start();
-    if (!sim.waitForStarted(5000)) {
-        error = QStringLiteral("kest-sim не запустился");
-        return false;
-    }
-    QByteArray out;
-    while (installation.isEmpty() || device.isEmpty()) {
-        if (!sim.waitForReadyRead(5000)) {
-            error = QStringLiteral("kest-sim не сообщил свои порты");
-            return false;
-        }
-        out += sim.readAllStandardOutput();
-        for (const QByteArray &line : out.split('\n')) {
-            if (line.startsWith("installation: "))
-                installation = QString::fromUtf8(line.mid(14)).trimmed();
-            else if (line.startsWith("device: "))
-                device = QString::fromUtf8(line.mid(8)).trimmed();
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -154,7 +119,7 @@ int main(int argc, char **argv)
     QProcess simulator;
     if (parser.isSet(demo)) {
         QString error;
-        if (!StartSimulator(simulator, options.port1, options.port2, error)) {
+        if (!KestDemo::StartSimulator(simulator, FindSimulator(), options.port1, options.port2, error)) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             return 1;
         }

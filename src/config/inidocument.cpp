@@ -64,7 +64,7 @@ TIniDocument::TLine TIniDocument::ParseLine(const QString &text)
 
 TIniDocument::TLine TIniDocument::MakeKeyLine(const QString &key, const QString &value)
 {
-    return ParseLine(OneLine(key) + u'=' + OneLine(value));
+    return ParseLine(key + u'=' + OneLine(value));
 }
 
 TIniDocument TIniDocument::Parse(const QString &text)
@@ -174,22 +174,35 @@ QStringList TIniDocument::Sections() const
     return names;
 }
 
-void TIniDocument::SetValue(const QString &section, const QString &key, const QString &value)
+bool TIniDocument::IsStorableName(const QString &name)
 {
-    const QString sectionName = OneLine(TrimBlanks(section));
+    const QString t = TrimBlanks(name);
+    if (t.isEmpty() || t.startsWith(u';') || t.startsWith(u'['))
+        return false;
+    for (QChar c : t)
+        if (c == u']' || c == u'=' || c == u'\n' || c == u'\r')
+            return false;
+    return true;
+}
+
+bool TIniDocument::SetValue(const QString &section, const QString &key, const QString &value)
+{
+    if (!IsStorableName(section) || !IsStorableName(key))
+        return false;
+    const QString sectionName = TrimBlanks(section);
     int header = FindSection(sectionName);
     if (header < 0) {
         lines_.push_back(ParseLine(u'[' + sectionName + u']'));
         lines_.push_back(MakeKeyLine(key, value));
-        return;
+        return true;
     }
     const int k = FindKey(header, key);
     if (k >= 0) {
         if (lines_[k].value == TrimBlanks(OneLine(value)))
-            return; // leave the line exactly as it was
+            return true; // leave the line exactly as it was
         // Keep the key as spelled in the file.
         lines_[k] = MakeKeyLine(lines_[k].name, value);
-        return;
+        return true;
     }
     // After the section's last key line, so that blank lines and comments that separate it from
     // the next section stay where they are.
@@ -199,6 +212,7 @@ void TIniDocument::SetValue(const QString &section, const QString &key, const QS
         if (lines_[i].kind == TLineKind::Key)
             insertAt = i + 1;
     lines_.insert(lines_.begin() + insertAt, MakeKeyLine(key, value));
+    return true;
 }
 
 bool TIniDocument::RemoveKey(const QString &section, const QString &key)

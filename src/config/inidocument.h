@@ -33,10 +33,16 @@ public:
     // Names of all sections, each once, in file order.
     QStringList Sections() const;
 
+    // Whether a section or key name can be written and found again: not empty (blanks around a name
+    // do not count), on one line, without "]" or "=", and not starting with ";" or "[". Anything
+    // else would be read back as another name, as a comment or as the header of a new section.
+    static bool IsStorableName(const QString &name);
+
     // Sets the value of the first matching key of the first matching section, adding the key at the
     // end of that section (or a new section at the end of the document) when absent. Line breaks in
-    // the value would start a new line of the file, so they are stored as blanks.
-    void SetValue(const QString &section, const QString &key, const QString &value);
+    // the value would start a new line of the file, so they are stored as blanks. A section or key
+    // name that is not storable changes nothing and gives false.
+    bool SetValue(const QString &section, const QString &key, const QString &value);
 
     // Removes the first matching key; returns whether there was one.
     bool RemoveKey(const QString &section, const QString &key);

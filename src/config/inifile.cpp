@@ -263,6 +263,10 @@ QString TIniFile::ReadString(const QString &section, const QString &key, const Q
 
 void TIniFile::WriteString(const QString &section, const QString &key, const QString &value)
 {
+    // Refused before the file is touched, inside a batch as well.
+    for (const QString *name : {&section, &key})
+        if (!TIniDocument::IsStorableName(*name))
+            throw EIniNameError("settings name cannot be stored: \"" + name->toStdString() + "\"");
     Modify([&](TIniDocument &doc) { doc.SetValue(section, key, value); });
 }
 

@@ -22,6 +22,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A section or key name that could not be read back (TIniDocument::IsStorableName); nothing is
+// written.
+class EIniNameError : public EIniFileError {
+public:
+    using EIniFileError::EIniFileError;
+};
+
 class TIniFile {
 public:
     explicit TIniFile(const QString &fileName);
@@ -32,6 +39,8 @@ public:
     const QString &FileName() const { return fileName_; }
 
     QString ReadString(const QString &section, const QString &key, const QString &defaultValue) const;
+    // Raises EIniNameError, and writes nothing, when the section or the key is not a storable name;
+    // every other write below goes through here.
     void WriteString(const QString &section, const QString &key, const QString &value);
 
     // Decimal, or hexadecimal after "0x"; text that is not a 32-bit integer gives the default.

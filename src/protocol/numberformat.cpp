@@ -40,20 +40,6 @@ void Decompose(double value, std::string &digits, int &exponent)
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char c = a[i];
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-        if (c != b[i])
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 std::string FloatToStr(double value)
@@ -126,15 +112,8 @@ bool TryStrToFloat(std::string_view text, double &out)
         negative = body.front() == '-';
         body.remove_prefix(1);
     }
-    if (EqualsNoCase(body, "NAN")) {
-        out = std::nan("");
-        return true;
-    }
-    if (EqualsNoCase(body, "INF")) {
-        out = negative ? -HUGE_VAL : HUGE_VAL;
-        return true;
-    }
-
+    // Only digits from here on: "NAN", "INF", "Infinity" and their kin are not numbers a user can
+    // mean, and one taken as a limit would silently switch off every comparison made with it.
     // Validate the shape ourselves and hand from_chars a dot form: it never looks at the locale.
     std::string plain;
     plain.reserve(body.size());

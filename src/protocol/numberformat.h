@@ -9,8 +9,9 @@
 // Zero of either sign is "0"; NaN and infinities are "NAN", "INF" and "-INF".
 //
 // Reading accepts a comma or a dot as the decimal separator, an optional sign, an exponent
-// (E or e, optional sign), surrounding blanks, and the NAN / INF words of the writer.
-// Nothing else: no group separators, no empty text.
+// (E or e, optional sign) and surrounding blanks. Nothing else: no group separators, no empty
+// text, and no "NAN" or "INF" (the writer's texts for values that are not numbers read back as
+// conversion errors), so every number read is finite.
 
 #include <QString>
 

@@ -189,9 +189,11 @@ void TComInterfaceWithCallback::FailedExchange(const std::exception &error)
 {
     // Keep the text: a re-send may replace what error refers to.
     const std::string text = error.what();
+    // A read that failed leaves both timers running: the silence timer would read an empty "answer"
+    // 46 ms later and the response timer would keep its old period, each using up a re-send early.
+    StopTimers();
     if (TryResend())
         return;
-    StopTimers();
     haveError = true;
     cmdQueue.Clear();
     effortsToReconnect = 0;

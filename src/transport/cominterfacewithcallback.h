@@ -41,7 +41,8 @@ protected:
     // Reads the waiting bytes into a new frame that becomes ReadBuf. Raises the port's read error.
     TFramePtr TakeAnswer();
     void DeliverAnswer(const TFramePtr &answer);
-    // An error while reading or validating: re-send, or report and give up on the queue.
+    // An error while reading or validating: both timers stop, then re-send, or report and give up
+    // on the queue.
     void FailedExchange(const std::exception &error);
     bool TryResend();
     void StopTimers();

@@ -1,6 +1,7 @@
 #include "transport/serialport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QStringList>
@@ -499,7 +500,10 @@ int TSerialPort::Write(const void *buffer, int count)
     const long long mult = Ms(timeouts_.WriteTotalMultiplier());
     const long long cons = Ms(timeouts_.WriteTotalConstant());
     const bool hasDeadline = mult != 0 || cons != 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(mult * count + cons);
+    // Clamped as in Read: a "maximum" multiplier times a few thousand bytes would pass the clock's
+    // range, and the deadline would lie in the past before the first byte.
+    const auto deadline
+        = Clock::now() + std::chrono::milliseconds(std::min<long long>(mult * count + cons, 0x7FFFFFFFLL));
     int done = 0;
     while (done < count) {
         const ssize_t n = ::write(fd_, p + done, static_cast<size_t>(count - done));
@@ -542,6 +546,8 @@ int TSerialPort::Read(void *buffer, int count)
     RequireOpen();
     if (count <= 0)
         return 0;
+    if (readFaultHook_ && readFaultHook_())
+        throw EComPort(kReadError);
     auto *p = static_cast<uint8_t *>(buffer);
     const long long interval = Ms(timeouts_.ReadInterval());
     const long long mult = Ms(timeouts_.ReadTotalMultiplier());
@@ -942,25 +948,40 @@ std::string TSerialPort::SimulatorLinkFolder()
     return base + "/kest-sim";
 }
 
-void TSerialPort::EnumComPorts(QStringList &ports)
+bool TSerialPort::IsPresentSerialPort(const TTtyEntry &entry)
+{
+    return entry.hasDevice && entry.uartType != 0;
+}
+
+QStringList TSerialPort::SerialDevices(const QString &ttyListFolder, const QString &devFolder)
 {
     QStringList found;
-    // Serial devices the kernel knows, skipping the legacy placeholders that the 8250 driver registers
-    // for ports that may not exist (their parent device is a bare platform device).
-    QDir sys(QStringLiteral("/sys/class/tty"));
-    const QStringList entries = sys.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
-    for (const QString &name : entries) {
+    QDir sys(ttyListFolder);
+    // The entries are links to the devices' folders: QDir::System lists them, and Dirs follows them.
+    for (const QString &name : sys.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System)) {
         const QString base = sys.filePath(name);
-        QFileInfo device(base + QStringLiteral("/device"));
-        if (!device.exists())
-            continue;
-        const QString subsystem = QFileInfo(base + QStringLiteral("/device/subsystem")).symLinkTarget();
-        if (subsystem.endsWith(QStringLiteral("/platform")) && name.startsWith(QStringLiteral("ttyS")))
-            continue;
-        const QString dev = QStringLiteral("/dev/") + name;
-        if (QFileInfo::exists(dev))
+        TTtyEntry entry;
+        entry.name = name;
+        entry.hasDevice = QFileInfo::exists(base + QStringLiteral("/device"));
+        // Read from sysfs rather than by TIOCGSERIAL: opening a real port to ask would raise its DTR
+        // and RTS lines just for listing it.
+        QFile type(base + QStringLiteral("/type"));
+        if (type.open(QIODevice::ReadOnly)) {
+            bool ok = false;
+            const int v = QString::fromLatin1(type.read(32)).trimmed().toInt(&ok);
+            if (ok)
+                entry.uartType = v;
+        }
+        const QString dev = devFolder + u'/' + name;
+        if (IsPresentSerialPort(entry) && QFileInfo::exists(dev))
             found << dev;
     }
+    return found;
+}
+
+void TSerialPort::EnumComPorts(QStringList &ports)
+{
+    QStringList found = SerialDevices();
     // Ports announced by the simulated installation: live links only.
     QDir sim(QString::fromStdString(SimulatorLinkFolder()));
     const QFileInfoList links = sim.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);

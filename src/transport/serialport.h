@@ -172,8 +172,28 @@ public:
     void SetRTS(bool state);
     TComSignals Signals();
 
+    // Tests: while set, every Read asks the hook first, and true makes that read fail as a broken line
+    // does ("Ошибка чтения из порта"), the line itself staying usable.
+    using TReadFaultHook = std::function<bool()>;
+    void SetReadFaultHookForTesting(TReadFaultHook hook) { readFaultHook_ = std::move(hook); }
+
     // The serial devices present and the live links announced by kest-sim, sorted case-insensitively.
     static void EnumComPorts(QStringList &ports);
+
+    // What the kernel's tty list (/sys/class/tty/NAME) says of one tty.
+    struct TTtyEntry {
+        QString name; // "ttyS0", "ttyUSB0"
+        bool hasDevice = false; // a "device" link: a driver and its hardware behind it
+        int uartType = -1; // the serial core's "type" attribute (as TIOCGSERIAL gives it); -1 when none
+    };
+    // Whether a tty is a serial port to offer: one with a device behind it (consoles and
+    // pseudo-terminals have none) that is not the placeholder of an absent legacy UART, which the
+    // serial core registers with type 0 ("unknown"). Real UARTs on platform buses (LPSS, ARM boards)
+    // are listed like any other.
+    static bool IsPresentSerialPort(const TTtyEntry &entry);
+    // The device nodes (in devFolder) of the present serial ports of a tty list folder, unsorted.
+    static QStringList SerialDevices(const QString &ttyListFolder = QStringLiteral("/sys/class/tty"),
+        const QString &devFolder = QStringLiteral("/dev"));
     // Folder where the simulated installation announces its ports.
     static std::string SimulatorLinkFolder();
 
@@ -222,6 +242,7 @@ private:
     TComDataPacket dataPacket_;
     TComEvents events_{evRxChar, evTxEmpty, evRing, evBreak, evCTS, evDSR, evError, evRLSD, evRx80Full};
 
+    TReadFaultHook readFaultHook_;
     int fd_ = -1;
     bool connected_ = false;
     std::shared_ptr<Watch> watch_;

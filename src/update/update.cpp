@@ -148,9 +148,16 @@ void TUpdate::OnDownload()
 
 void TUpdate::OnCancel()
 {
-    if (config)
-        config->WriteUpdateFlag(GetFUpdate());
     reject();
+}
+
+void TUpdate::reject()
+{
+    // Esc and the close box reach QDialog::reject() without passing "Отмена"; only a notice that is
+    // actually on screen is being declined (closing a hidden one stores nothing).
+    if (isVisible() && config)
+        config->WriteUpdateFlag(GetFUpdate());
+    QDialog::reject();
 }
 
 void TUpdate::OnSkipToggled(bool checked)

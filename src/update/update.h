@@ -58,6 +58,10 @@ public:
     void ShowNotice();
     void DownloadFinished(bool ok, const QString &path);
 
+    // "Отмена", Esc and the window's close box alike: the user declines, and the choice of
+    // "Больше не показывать" is stored.
+    void reject() override;
+
     bool skipUpdate = false;
     std::unique_ptr<TThreadUpdate> thrUpdate;
     TConfigController *config = nullptr;

@@ -255,4 +255,65 @@ TEST(IniFile, BatchWritesOnceAtTheEnd)
     EXPECT_EQ(Others(folder, "Settings.txt"), QStringList());
 }
 
+TEST(IniFile, NamesThatCannotBeReadBackAreRefused)
+{
+    const QString folder = KestTestHome::NewFolder();
+    TConfigController config(folder, "/Valtrix", "KestManager", "/Settings.txt");
+    const QString path = config.settingsPath;
+    const QByteArray before("[Launch]\nUpdateTag=1\n");
+    WriteAll(path, before);
+    TIniFile &ini = config.ini;
+
+    // Each would come back as another name, a comment or a new section ("a]b" is read as section
+    // "a"; key "[Launch]" would be that section's header).
+    const char *const bad[]
+        = {"", "   ", "a]b", "]", "a=b", "=", ";note", "  ;note", "[Launch]", "[x", "a\nb", "a\r\n[Launch]", "x\r"};
+    for (const char *name : bad) {
+        const QString n = QString::fromUtf8(name);
+        SCOPED_TRACE(name);
+        EXPECT_THROW(ini.WriteString(n, "Key", "v"), EIniNameError);
+        EXPECT_THROW(ini.WriteString("Launch", n, "v"), EIniNameError);
+        EXPECT_THROW(ini.WriteInteger("Launch", n, 1), EIniFileError);
+        EXPECT_THROW(ini.WriteFloat(n, "Key", 0.5), EIniFileError);
+        EXPECT_THROW(ini.WriteBool(n, n, true), EIniFileError);
+        // The accessors keep their promise never to raise: the write is dropped.
+        EXPECT_NO_THROW(config.WriteTag(n, "I", 0.5));
+        EXPECT_NO_THROW(config.WriteTag("Increments", n, 0.5));
+        EXPECT_NO_THROW(config.WriteArray("ScenarioTabNames", n, {"a", "b"}));
+        EXPECT_NO_THROW(config.WritePort(n, "/dev/ttyUSB0"));
+        {
+            TIniBatch batch(ini);
+            EXPECT_THROW(ini.WriteString(n, "Key", "v"), EIniNameError);
+        }
+        EXPECT_EQ(ReadAll(path), before) << "nothing written";
+
+        TIniDocument doc = TIniDocument::Parse(QString::fromUtf8(before));
+        EXPECT_FALSE(TIniDocument::IsStorableName(n));
+        EXPECT_FALSE(doc.SetValue(n, "Key", "v"));
+        EXPECT_FALSE(doc.SetValue("Launch", n, "v"));
+        EXPECT_EQ(doc.Serialize().toUtf8(), before);
+    }
+    EXPECT_EQ(Others(QFileInfo(path).absolutePath(), "Settings.txt"), QStringList());
+    {
+        // A refused name inside a batch leaves the batch's other writes to land.
+        TIniBatch batch(ini);
+        EXPECT_THROW(ini.WriteString("Tabs", "Ток=5", "1"), EIniNameError);
+        ini.WriteString("Tabs", "Ток 5", "1");
+    }
+    EXPECT_EQ(ReadAll(path), before + "[Tabs]\nТок 5=1\n");
+
+    // Odd but readable names are stored and found again.
+    const char *const good[] = {"Ток фазы А", "a;b", "a[b", "I0,5", "U100_3", "Адр.", " padded "};
+    int sections = int(ini.ReadSections().size());
+    for (const char *name : good) {
+        const QString n = QString::fromUtf8(name);
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(TIniDocument::IsStorableName(n));
+        ini.WriteString(n, n, "v");
+        EXPECT_EQ(ini.ReadString(n, n, "absent"), QStringLiteral("v"));
+        EXPECT_EQ(ini.ReadSections().size(), ++sections) << "one new section, no stray one";
+    }
+    EXPECT_EQ(ini.ReadString("Launch", "UpdateTag", ""), QStringLiteral("1"));
+}
+
 } // namespace

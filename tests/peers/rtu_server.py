@@ -43,7 +43,7 @@ try:
     from pymodbus.framer.rtu_framer import ModbusRtuFramer
     from pymodbus.server import StartAsyncSerialServer
 except ImportError as exc:  # the test turns this into a clear failure
-    fail(f"pymodbus is not usable with {sys.executable}: {exc} (install python3-pymodbus)")
+    fail(f"pymodbus is not usable with {sys.executable}: {exc} (install python3-pymodbus python3-serial python3-serial-asyncio)")
 
 REGISTERS = 256
 FAULTY_REGISTER = 255

@@ -372,6 +372,60 @@ TEST_F(Engine, LineHungUpMidExchangeIsReportedOnce)
     EXPECT_FALSE(engine.IsWaiting());
 }
 
+TEST(EngineReadFailure, StopsBothTimersBeforeTheResend)
+{
+    // The device answers every request 150 ms after it ends: far beyond the 46 ms of silence, so a
+    // silence timer left running after a failed read would take the empty line for an answer and
+    // re-send again, and the answer to the first re-send would then arrive twice.
+    const struct {
+        const char *name;
+        int failingReads;
+        size_t requests;
+        size_t answers;
+        const char *error;
+    } cases[] = {
+        {"one failed read: one re-send, one answer", 1, 2, 1, ""},
+        {"every read fails: four writes, the port's text", 1000, 4, 0, "Ошибка чтения из порта"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TestPty pty;
+        ASSERT_TRUE(pty.Ok());
+        ScriptedDevice device(pty);
+        device.AnswerAlways({{150, kAnswer}});
+        TCallBackObject callback;
+        std::vector<Bytes> answers;
+        std::vector<std::string> errors;
+        callback.Callback = [&](const TFramePtr &f) { answers.push_back(FrameBytes(*f)); };
+        callback.ShowError = [&](const std::exception &e) { errors.push_back(e.what()); };
+        TDeviceInterface engine(nullptr, &callback);
+        engine.SetPort(pty.SlavePath());
+        engine.SetRate("115200");
+        engine.OpenPort();
+        engine.SetResponseTimeOut(2000);
+        int failures = c.failingReads;
+        engine.SerialPort()->SetReadFaultHookForTesting([&] { return failures-- > 0; });
+        engine.AddCmd(Request());
+        engine.AddCmd(Request());
+        engine.SendNextCmd();
+        ASSERT_TRUE(PumpUntil([&] { return !answers.empty() || !errors.empty(); }, 15000));
+        PumpFor(1500); // room for a stray answer or re-send to show
+        EXPECT_EQ(device.RequestCount(), c.requests);
+        EXPECT_EQ(answers.size(), c.answers);
+        if (*c.error) {
+            ASSERT_EQ(errors.size(), 1u);
+            EXPECT_EQ(errors[0], c.error);
+            EXPECT_TRUE(engine.IsQueueEmpty()) << "a failed exchange gives up on the queue";
+        } else {
+            EXPECT_TRUE(errors.empty()) << errors[0];
+            EXPECT_EQ(answers[0], kAnswer);
+            EXPECT_FALSE(engine.IsQueueEmpty()) << "the second command waits for the owner";
+        }
+        EXPECT_EQ(engine.EffortsToReconnect(), 0);
+        EXPECT_FALSE(engine.IsWaiting());
+    }
+}
+
 TEST_F(Engine, TraceRecordsFramesBothWays)
 {
     QTemporaryDir dir;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QThread>
@@ -265,6 +266,46 @@ TEST_F(SerialPortTest, WriteReachesTheDeviceAndPurgeDiscardsInput)
     EXPECT_EQ(port.OutBufCount(), 0);
 }
 
+TEST_F(SerialPortTest, MaximumWriteTimeoutsWaitForASlowReader)
+{
+    // More than a pseudo-terminal holds, so the write has to wait for the reader; with a "maximum"
+    // multiplier the deadline is as far off as Read's, not an overflow in the past.
+    constexpr int kSize = 80000;
+    const struct {
+        int multiplier;
+        int constant;
+    } timeouts[] = {{-1, 0}, {-1, -1}, {-1, 1000}};
+    port.Open();
+    for (const auto &t : timeouts) {
+        SCOPED_TRACE(t.multiplier);
+        SCOPED_TRACE(t.constant);
+        port.Timeouts().SetWriteTotalMultiplier(t.multiplier);
+        port.Timeouts().SetWriteTotalConstant(t.constant);
+        std::vector<uint8_t> data(kSize);
+        for (int i = 0; i < kSize; ++i)
+            data[i] = static_cast<uint8_t>(i * 7);
+        std::vector<uint8_t> got;
+        std::thread reader([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (got.size() < data.size() && std::chrono::steady_clock::now() < until) {
+                uint8_t buf[4096];
+                const ssize_t n = ::read(pty.Master(), buf, sizeof buf);
+                if (n > 0) {
+                    got.insert(got.end(), buf, buf + n);
+                } else {
+                    pollfd pfd{pty.Master(), POLLIN, 0};
+                    ::poll(&pfd, 1, 20);
+                }
+            }
+        });
+        const int written = port.Write(data.data(), kSize);
+        reader.join();
+        EXPECT_EQ(written, kSize);
+        EXPECT_TRUE(got == data) << got.size() << " bytes arrived";
+    }
+}
+
 TEST_F(SerialPortTest, RxCharCountsWaitingBytesOnTheOwningThread)
 {
     RxRecorder rec;
@@ -380,6 +421,76 @@ TEST(SerialPortEnum, ListsLiveSimulatorLinksSorted)
     EXPECT_EQ(ports.indexOf(folder + "stale"), -1);
     for (int i = 1; i < ports.size(); ++i)
         EXPECT_LE(QString::compare(ports[i - 1], ports[i], Qt::CaseInsensitive), 0);
+}
+
+TEST(SerialPortEnum, OnlyPlaceholdersOfAbsentUartsAreSkipped)
+{
+    // A tty list laid out as sysfs lays it out: each tty a folder with a "device" link to its parent,
+    // the parent's "subsystem" link naming its bus, and the serial core's "type" attribute.
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    const QString ttyList = root.path() + "/class/tty";
+    const QString devFolder = root.path() + "/dev";
+    QDir().mkpath(ttyList);
+    QDir().mkpath(devFolder);
+    const struct {
+        const char *name;
+        const char *bus; // parent's bus, nullptr for no device link
+        const char *type; // content of "type", nullptr for none
+        int uartType; // what that content says: -1 for none or unreadable
+        bool node; // /dev node present
+        bool listed;
+    } ttys[] = {
+        {"ttyS0", "platform", "4\n", 4, true, true}, // legacy port that is there (16550A)
+        {"ttyS1", "platform", "0\n", 0, true, false}, // placeholder of an absent legacy port
+        {"ttyS2", "platform", "0", 0, true, false},
+        {"ttyS4", "platform", "4\n", 4, true, true}, // a UART on a platform bus (LPSS)
+        {"ttyS5", "pnp", "4\n", 4, true, true},
+        {"ttyAMA0", "amba", "32\n", 32, true, true}, // ARM board
+        {"ttymxc1", "platform", "55\n", 55, true, true},
+        {"ttyS6", "platform", "?", -1, true, true}, // unreadable type: offered, opening tells
+        {"ttyUSB0", "usb-serial", nullptr, -1, true, true},
+        {"ttyACM0", "usb", nullptr, -1, true, true},
+        {"ttyUSB1", "usb-serial", nullptr, -1, false, false}, // no device node
+        {"tty1", nullptr, nullptr, -1, true, false}, // virtual console
+        {"ptmx", nullptr, nullptr, -1, true, false},
+    };
+    QStringList expected;
+    for (const auto &t : ttys) {
+        const QString folder = ttyList + "/" + t.name;
+        QDir().mkpath(folder);
+        if (t.bus) {
+            const QString parent = root.path() + "/devices/" + t.name + "-parent";
+            QDir().mkpath(parent);
+            QDir().mkpath(root.path() + "/bus/" + t.bus);
+            ASSERT_TRUE(QFile::link(root.path() + "/bus/" + t.bus, parent + "/subsystem"));
+            ASSERT_TRUE(QFile::link(parent, folder + "/device"));
+        }
+        if (t.type) {
+            QFile f(folder + "/type");
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(t.type);
+        }
+        if (t.node) {
+            QFile f(devFolder + "/" + t.name);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        }
+        if (t.listed)
+            expected << t.name;
+        TSerialPort::TTtyEntry entry;
+        entry.name = t.name;
+        entry.hasDevice = t.bus != nullptr;
+        entry.uartType = t.uartType;
+        // The decision alone: a missing node is no concern of it.
+        EXPECT_EQ(TSerialPort::IsPresentSerialPort(entry), t.listed || !t.node) << t.name;
+    }
+    QStringList listed = TSerialPort::SerialDevices(ttyList, devFolder);
+    for (QString &path : listed)
+        path.remove(0, devFolder.size() + 1);
+    listed.sort();
+    expected.sort();
+    EXPECT_EQ(listed.join(' ').toStdString(), expected.join(' ').toStdString());
+    EXPECT_TRUE(TSerialPort::SerialDevices(root.path() + "/missing", devFolder).isEmpty());
 }
 
 TEST(SerialPortEnum, NoFolderNoError)

@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 
 using namespace KestUpdate;
@@ -254,7 +255,7 @@ TEST(UpdateNotice, ButtonsAndTheUpdateTag)
     struct Case {
         const char *name;
         std::vector<bool> ticks; // the check box clicked this many times
-        const char *button;      // clicked last
+        const char *button; // clicked last; "Esc" and "close" stand for the key and the close box
         bool closed;
         const char *stored;      // "UpdateTag" line, or "" for none
         bool downloads;
@@ -266,6 +267,11 @@ TEST(UpdateNotice, ButtonsAndTheUpdateTag)
         {"never again, download is disabled", {true}, "buttonDownload", false, "", false},
         {"ticked and unticked, download", {true, false}, "buttonDownload", true, "", true},
         {"download", {}, "buttonDownload", true, "", true},
+        // Esc and the window's close box decline as "Отмена" does.
+        {"never again, Esc", {true}, "Esc", true, "UpdateTag=0", false},
+        {"never again, close box", {true}, "close", true, "UpdateTag=0", false},
+        {"Esc", {}, "Esc", true, "UpdateTag=1", false},
+        {"ticked and unticked, close box", {true, false}, "close", true, "UpdateTag=1", false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -279,7 +285,12 @@ TEST(UpdateNotice, ButtonsAndTheUpdateTag)
             EXPECT_EQ(rig.form->GetFUpdate(), !tick);
             EXPECT_EQ(rig.Button("buttonDownload")->isEnabled(), !tick);
         }
-        QTest::mouseClick(rig.Button(c.button), Qt::LeftButton);
+        if (std::strcmp(c.button, "Esc") == 0)
+            QTest::keyClick(rig.form.get(), Qt::Key_Escape);
+        else if (std::strcmp(c.button, "close") == 0)
+            rig.form->close(); // what the window manager's close box sends
+        else
+            QTest::mouseClick(rig.Button(c.button), Qt::LeftButton);
         PumpFor(50);
         EXPECT_EQ(!rig.form->isVisible(), c.closed);
         if (*c.stored) {
