@@ -250,8 +250,8 @@ QStringList TAvtopoverkaConfig::ReadTabRsOrAnalog(const QString &configuration, 
     const QString zero = QStringLiteral("0");
     QStringList values;
     try {
-        values = KestSettingsList::Split(portConfig->ini.ReadString(QStringLiteral("ScenarioTabInterface"),
-                                                                    configuration, zero));
+        values = KestSettingsList::Split(
+            portConfig->ini.ReadString(QStringLiteral("ScenarioTabInterface"), configuration, zero));
     } catch (...) {
         values.clear();
     }

@@ -38,7 +38,7 @@ class TSuperAvtopoverkaConfig {
 public:
     static constexpr int kTabCount = 10;
 
-    explicit TSuperAvtopoverkaConfig(TConfigController *portConfig_) : portConfig(portConfig_) {}
+    explicit TSuperAvtopoverkaConfig(TConfigController *portConfig_) : portConfig(portConfig_) { }
     virtual ~TSuperAvtopoverkaConfig() = default;
     TSuperAvtopoverkaConfig(const TSuperAvtopoverkaConfig &) = delete;
     TSuperAvtopoverkaConfig &operator=(const TSuperAvtopoverkaConfig &) = delete;
@@ -54,11 +54,11 @@ public:
     virtual QStringList ReadTabOutputSet(int tabNum) const;
 
     // The analog and interface entries exist only for a device configuration; the base keeps none.
-    virtual void WriteTabOutputAnalogPortSet(int, const QStringList &) {}
+    virtual void WriteTabOutputAnalogPortSet(int, const QStringList &) { }
     virtual QStringList ReadTabOutputAnalogPortSet(int) const { return {}; }
-    virtual void WriteTabOutputAnalogParamSet(int, const QStringList &) {}
+    virtual void WriteTabOutputAnalogParamSet(int, const QStringList &) { }
     virtual QStringList ReadTabOutputAnalogParamSet(int) const { return {}; }
-    virtual void WriteInterfaceValues(const QStringList &) {}
+    virtual void WriteInterfaceValues(const QStringList &) { }
     virtual QStringList ReadInterfaceValues() const { return {}; }
 
     // Position of the verification window: default 100; 0 when the store cannot be read.
@@ -128,23 +128,23 @@ private:
 
 class TConfigQX4 : public TAvtopoverkaConfig {
 public:
-    explicit TConfigQX4(TConfigController *c) : TAvtopoverkaConfig(c, Row("QX4")) {}
+    explicit TConfigQX4(TConfigController *c) : TAvtopoverkaConfig(c, Row("QX4")) { }
 };
 class TConfigI : public TAvtopoverkaConfig {
 public:
-    explicit TConfigI(TConfigController *c) : TAvtopoverkaConfig(c, Row("I")) {}
+    explicit TConfigI(TConfigController *c) : TAvtopoverkaConfig(c, Row("I")) { }
 };
 class TConfigU : public TAvtopoverkaConfig {
 public:
-    explicit TConfigU(TConfigController *c) : TAvtopoverkaConfig(c, Row("U")) {}
+    explicit TConfigU(TConfigController *c) : TAvtopoverkaConfig(c, Row("U")) { }
 };
 class TConfigPQ : public TAvtopoverkaConfig {
 public:
-    explicit TConfigPQ(TConfigController *c) : TAvtopoverkaConfig(c, Row("PQ")) {}
+    explicit TConfigPQ(TConfigController *c) : TAvtopoverkaConfig(c, Row("PQ")) { }
 };
 class TConfigQX4E : public TAvtopoverkaConfig {
 public:
-    explicit TConfigQX4E(TConfigController *c) : TAvtopoverkaConfig(c, Row("QX4E")) {}
+    explicit TConfigQX4E(TConfigController *c) : TAvtopoverkaConfig(c, Row("QX4E")) { }
 };
 
 // The configuration object of a device configuration code: "QX4", "I", "U", "QX4E" their own, every

@@ -59,7 +59,8 @@ bool TSuperAvtopoverkaGrid::ParseParamNums(const QStringList &paramNums, std::ve
             indices.push_back(n);
     }
     if (!bad.isEmpty())
-        ShowMessage(QStringLiteral("Неверный номер параметра в списке столбцов: «%1».").arg(bad.join(QStringLiteral("», «"))));
+        ShowMessage(
+            QStringLiteral("Неверный номер параметра в списке столбцов: «%1».").arg(bad.join(QStringLiteral("», «"))));
     return bad.isEmpty();
 }
 
@@ -157,9 +158,9 @@ void TSuperAvtopoverkaGrid::RenderCell(int rowNum, int col)
     if (const auto analog = r.analog.find(index); analog != r.analog.end()) {
         const TParameterForGrid &item = analog->second;
         SetCells(col, rowNum,
-                 FormatWithPrefix(item.Parameter1.value, item.prefix) + kGap
-                     + TParameterScaling::GetStringFromFloat(4, item.AnalogValue) + QStringLiteral("мА") + kGap
-                     + TParameterScaling::GetStringFromFloat(3, item.Error) + QStringLiteral("%"));
+            FormatWithPrefix(item.Parameter1.value, item.prefix) + kGap
+                + TParameterScaling::GetStringFromFloat(4, item.AnalogValue) + QStringLiteral("мА") + kGap
+                + TParameterScaling::GetStringFromFloat(3, item.Error) + QStringLiteral("%"));
         SetRedCell(col, rowNum, item.isBiggerThanThreshold);
         return;
     }

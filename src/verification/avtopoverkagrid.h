@@ -31,9 +31,9 @@ public:
     // What is stored for one data row.
     struct TRowResults {
         std::optional<TSuperParametersForGridRow> output; // installation values (AddOutputData)
-        std::optional<TParametersForGridRow> rs;          // device values over RS (AddOutputDataRS)
-        std::map<int, TParameterForGrid> analog;          // analog cells by parameter index
-        std::bitset<TParameters::kCount + 1> noValue;     // parameters shown with "/---/---"
+        std::optional<TParametersForGridRow> rs; // device values over RS (AddOutputDataRS)
+        std::map<int, TParameterForGrid> analog; // analog cells by parameter index
+        std::bitset<TParameters::kCount + 1> noValue; // parameters shown with "/---/---"
         bool Empty() const { return !output && !rs && analog.empty() && noValue.none(); }
     };
 

@@ -93,7 +93,17 @@ bool TAvtopoverkaGridView::CellAt(const QPoint &pos, int &col, int &row) const
 
 void TAvtopoverkaGridView::ModelChanged()
 {
-    UpdateScrollBars();
+    // A run or a file changes many cells at once: the scroll bars follow once, after them.
+    if (!scrollBarsPending_) {
+        scrollBarsPending_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                scrollBarsPending_ = false;
+                UpdateScrollBars();
+            },
+            Qt::QueuedConnection);
+    }
     viewport()->update();
 }
 

@@ -54,4 +54,5 @@ private:
     int editCol_ = -1;
     int editRow_ = -1;
     bool syncing_ = false;
+    bool scrollBarsPending_ = false;
 };

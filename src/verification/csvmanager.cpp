@@ -119,8 +119,8 @@ QByteArray TCsvManager::ScenarioText(const std::vector<const TStringGridWithData
     return WithBom(text);
 }
 
-bool TCsvManager::GridColumnsToCsv(const TStringGridWithData &grid, int colCount, const QString &filename,
-                                   QString *error) const
+bool TCsvManager::GridColumnsToCsv(
+    const TStringGridWithData &grid, int colCount, const QString &filename, QString *error) const
 {
     try {
         TIniFile::WriteFileAtomically(CorrectFileName(filename), TableText(grid, colCount));
@@ -133,16 +133,15 @@ bool TCsvManager::GridColumnsToCsv(const TStringGridWithData &grid, int colCount
     }
 }
 
-bool TCsvManager::GridsToCsv(const std::vector<const TStringGridWithData *> &grids, int colCount,
-                             const QString &filename) const
+bool TCsvManager::GridsToCsv(
+    const std::vector<const TStringGridWithData *> &grids, int colCount, const QString &filename) const
 {
     const QString name = CorrectFileName(filename);
     try {
         TIniFile::WriteFileAtomically(name, ScenarioText(grids, colCount));
     } catch (const std::exception &e) {
-        throw ECsvFileError(QStringLiteral("Не удалось записать файл «%1»: %2")
-                                .arg(name, QString::fromUtf8(e.what()))
-                                .toStdString());
+        throw ECsvFileError(
+            QStringLiteral("Не удалось записать файл «%1»: %2").arg(name, QString::fromUtf8(e.what())).toStdString());
     }
     return true;
 }
@@ -281,8 +280,8 @@ QStringList TCsvManager::SplitFields(QStringView line, int maxFields, int *moreF
     return fields;
 }
 
-void TCsvManager::FillGrid(const QStringList &lines, qsizetype begin, qsizetype end, TStringGridWithData &grid,
-                           TCsvLoadResult &result)
+void TCsvManager::FillGrid(
+    const QStringList &lines, qsizetype begin, qsizetype end, TStringGridWithData &grid, TCsvLoadResult &result)
 {
     TGridUpdate update(grid);
     grid.ReduceToHeader();
@@ -301,8 +300,7 @@ void TCsvManager::FillGrid(const QStringList &lines, qsizetype begin, qsizetype 
         const QStringList fields = SplitFields(line, TStringGrid::kMaxColumns, &more);
         result.droppedColumns = std::max(result.droppedColumns, more);
         for (int j = 0; j < fields.size(); ++j) {
-            while (j >= grid.ColCount() && grid.AddBareColumn()) {
-            }
+            while (j >= grid.ColCount() && grid.AddBareColumn()) { }
             if (j >= grid.ColCount())
                 break;
             QString text = fields[j];
@@ -316,8 +314,8 @@ void TCsvManager::FillGrid(const QStringList &lines, qsizetype begin, qsizetype 
     grid.SetSelectedRow(1);
 }
 
-std::vector<std::unique_ptr<TStringGridWithData>> TCsvManager::ParseScenario(const QStringList &lines,
-                                                                            TCsvLoadResult &result)
+std::vector<std::unique_ptr<TStringGridWithData>> TCsvManager::ParseScenario(
+    const QStringList &lines, TCsvLoadResult &result)
 {
     std::vector<std::unique_ptr<TStringGridWithData>> tables;
     const qsizetype n = lines.size();
@@ -356,8 +354,8 @@ TCsvLoadResult TCsvManager::CsvToGrid(const QString &filename, TStringGridWithDa
     return result;
 }
 
-std::vector<std::unique_ptr<TStringGridWithData>> TCsvManager::CsvToGrids(const QString &filename,
-                                                                          TCsvLoadResult *result) const
+std::vector<std::unique_ptr<TStringGridWithData>> TCsvManager::CsvToGrids(
+    const QString &filename, TCsvLoadResult *result) const
 {
     TCsvLoadResult local;
     TCsvLoadResult &r = result ? *result : local;

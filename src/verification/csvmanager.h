@@ -29,13 +29,13 @@ public:
 };
 
 struct TCsvLoadResult {
-    bool read = false;       // the file was read (even if it held nothing usable)
-    QString error;           // why it was not
-    int tables = 0;          // tables filled
-    int droppedRows = 0;     // data rows beyond 1000, summed over the tables
-    int droppedColumns = 0;  // most fields of one line beyond column 21
-    int droppedTables = 0;   // "Table" blocks beyond 100
-    int cutCells = 0;        // cells cut to 1000 characters
+    bool read = false; // the file was read (even if it held nothing usable)
+    QString error; // why it was not
+    int tables = 0; // tables filled
+    int droppedRows = 0; // data rows beyond 1000, summed over the tables
+    int droppedColumns = 0; // most fields of one line beyond column 21
+    int droppedTables = 0; // "Table" blocks beyond 100
+    int cutCells = 0; // cells cut to 1000 characters
 
     // What was left out, for the user; empty when everything was loaded.
     QString Message() const;
@@ -53,8 +53,8 @@ public:
 
     // Writes the first `colCount` columns of every row (header first). True on success; false,
     // with the reason in `error` when given, on any failure.
-    bool GridColumnsToCsv(const TStringGridWithData &grid, int colCount, const QString &filename,
-                          QString *error = nullptr) const;
+    bool GridColumnsToCsv(
+        const TStringGridWithData &grid, int colCount, const QString &filename, QString *error = nullptr) const;
     // Writes every table as a scenario block with `colCount` columns (never more than a table's
     // own input columns, so that no result is saved as a point). Raises ECsvFileError on failure.
     bool GridsToCsv(const std::vector<const TStringGridWithData *> &grids, int colCount, const QString &filename) const;
@@ -64,8 +64,8 @@ public:
     TCsvLoadResult CsvToGrid(const QString &filename, TStringGridWithData &grid) const;
     // One new table per "Table" block, in file order. Raises ECsvFileError when the file cannot
     // be read.
-    std::vector<std::unique_ptr<TStringGridWithData>> CsvToGrids(const QString &filename,
-                                                                 TCsvLoadResult *result = nullptr) const;
+    std::vector<std::unique_ptr<TStringGridWithData>> CsvToGrids(
+        const QString &filename, TCsvLoadResult *result = nullptr) const;
 
     // The pieces, for the readers above and their fuzz test.
     static QByteArray TableText(const TStringGridWithData &grid, int colCount);
@@ -75,10 +75,10 @@ public:
     // Up to `maxFields` fields of a line; how many more it has goes to `moreFields`.
     static QStringList SplitFields(QStringView line, int maxFields, int *moreFields = nullptr);
     // Fills `grid` from lines [begin, end) of `lines`, the first of them the header line.
-    static void FillGrid(const QStringList &lines, qsizetype begin, qsizetype end, TStringGridWithData &grid,
-                         TCsvLoadResult &result);
-    static std::vector<std::unique_ptr<TStringGridWithData>> ParseScenario(const QStringList &lines,
-                                                                           TCsvLoadResult &result);
+    static void FillGrid(
+        const QStringList &lines, qsizetype begin, qsizetype end, TStringGridWithData &grid, TCsvLoadResult &result);
+    static std::vector<std::unique_ptr<TStringGridWithData>> ParseScenario(
+        const QStringList &lines, TCsvLoadResult &result);
 
 private:
     static QByteArray ReadFile(const QString &filename, QString &error, bool &ok);

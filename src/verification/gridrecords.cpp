@@ -5,8 +5,8 @@ std::shared_ptr<TSuperParameterForGrid> TSuperParameterForGrid::Clone() const
     return std::make_shared<TSuperParameterForGrid>(*this);
 }
 
-TParameterForGrid::TParameterForGrid(const TParameter &param1, const QString &prefix_, double error,
-                                     std::optional<TParameter> param2)
+TParameterForGrid::TParameterForGrid(
+    const TParameter &param1, const QString &prefix_, double error, std::optional<TParameter> param2)
 {
     Parameter1 = param1;
     Parameter2 = std::move(param2);

@@ -15,11 +15,11 @@
 #include <optional>
 
 struct TSuperParameterForGrid {
-    TParameter Parameter1;                // measured by the installation
+    TParameter Parameter1; // measured by the installation
     std::optional<TParameter> Parameter2; // reported by the device under test; none for analog values
-    double Error = 0.0;                   // percent
-    bool isBiggerThanThreshold = false;   // |Error| is over the permissible error
-    QString prefix;                       // "", "k", "M" or "G"
+    double Error = 0.0; // percent
+    bool isBiggerThanThreshold = false; // |Error| is over the permissible error
+    QString prefix; // "", "k", "M" or "G"
 
     TSuperParameterForGrid() = default;
     virtual ~TSuperParameterForGrid() = default;
@@ -31,12 +31,12 @@ struct TSuperParameterForGrid {
 struct TParameterForGrid : TSuperParameterForGrid {
     double AnalogValue = 0.0; // current of the analog output, mA
     QString measureUnit;
-    bool isAnalog = false;    // made by the analog constructor
+    bool isAnalog = false; // made by the analog constructor
 
     TParameterForGrid() = default;
     // An installation value, with the device's value over RS when there is one.
     TParameterForGrid(const TParameter &param1, const QString &prefix_, double error,
-                      std::optional<TParameter> param2 = std::nullopt);
+        std::optional<TParameter> param2 = std::nullopt);
     // An analog value: the installation's value and the current the device's output delivered.
     TParameterForGrid(const TParameter &param1, double analogValue, double error);
     std::shared_ptr<TSuperParameterForGrid> Clone() const override;
@@ -64,4 +64,4 @@ public:
     std::array<std::shared_ptr<const TSuperParameterForGrid>, kSlotCount + 1> Parameters{}; // slot 0 unused
 };
 
-class TParametersForGridRow : public TSuperParametersForGridRow {};
+class TParametersForGridRow : public TSuperParametersForGridRow { };

@@ -30,7 +30,10 @@ public:
     ~TSuperScenarioSettings() override;
 
     virtual void Init(TConfigController *ini, int currentTabNum);
-    void SetAnalogOutAndCheckBoxCaption(const QStringList &paramNums) { logic_->SetAnalogOutAndCheckBoxCaption(paramNums); }
+    void SetAnalogOutAndCheckBoxCaption(const QStringList &paramNums)
+    {
+        logic_->SetAnalogOutAndCheckBoxCaption(paramNums);
+    }
     void SetDoesHaveFixedAnalogSet(bool fixed) { logic_->SetFixedAnalogSet(fixed); }
     bool DoesHaveFixedAnalogSet() const { return logic_->doesHaveFixedAnalogSet; }
     void ReadAnalogParamIndexesFromConfig(int tabNum) { logic_->ReadAnalogParamIndexesFromConfig(tabNum); }
@@ -54,7 +57,7 @@ public:
     QMenu *AnalogMenu = nullptr; // the open pop-up menu of an analog box, if any
 
 protected:
-    virtual void ShowExtras() {}
+    virtual void ShowExtras() { }
     static constexpr int kRowHeight = 21;
     static constexpr int kParamsTop = 110;
 
@@ -78,32 +81,34 @@ protected:
 class TScenarioSettingsQX4 : public TScenarioSettingsKest {
     Q_OBJECT
 public:
-    explicit TScenarioSettingsQX4(QWidget *parent = nullptr) : TScenarioSettingsKest(QStringLiteral("QX4"), parent) {}
+    explicit TScenarioSettingsQX4(QWidget *parent = nullptr) : TScenarioSettingsKest(QStringLiteral("QX4"), parent) { }
 };
 
 class TScenarioSettingsQX4E : public TScenarioSettingsKest {
     Q_OBJECT
 public:
-    explicit TScenarioSettingsQX4E(QWidget *parent = nullptr) : TScenarioSettingsKest(QStringLiteral("QX4E"), parent) {}
+    explicit TScenarioSettingsQX4E(QWidget *parent = nullptr)
+        : TScenarioSettingsKest(QStringLiteral("QX4E"), parent) { }
 };
 
 class TScenarioSettingsI : public TScenarioSettingsKest {
     Q_OBJECT
 public:
-    explicit TScenarioSettingsI(QWidget *parent = nullptr) : TScenarioSettingsKest(QStringLiteral("I"), parent) {}
+    explicit TScenarioSettingsI(QWidget *parent = nullptr) : TScenarioSettingsKest(QStringLiteral("I"), parent) { }
 };
 
 class TScenarioSettingsU : public TScenarioSettingsKest {
     Q_OBJECT
 public:
-    explicit TScenarioSettingsU(QWidget *parent = nullptr) : TScenarioSettingsKest(QStringLiteral("U"), parent) {}
+    explicit TScenarioSettingsU(QWidget *parent = nullptr) : TScenarioSettingsKest(QStringLiteral("U"), parent) { }
 };
 
 class TScenarioSettingsPQ : public TScenarioSettingsKest {
     Q_OBJECT
 public:
-    explicit TScenarioSettingsPQ(QWidget *parent = nullptr) : TScenarioSettingsKest(QStringLiteral("PQ"), parent) {}
+    explicit TScenarioSettingsPQ(QWidget *parent = nullptr) : TScenarioSettingsKest(QStringLiteral("PQ"), parent) { }
 };
 
 // The scenario window of a device configuration code ("F", "P", "Q" and unknown codes: the PQ one).
-std::unique_ptr<TSuperScenarioSettings> CreateScenarioSettings(const QString &configurationCode, QWidget *parent = nullptr);
+std::unique_ptr<TSuperScenarioSettings> CreateScenarioSettings(
+    const QString &configurationCode, QWidget *parent = nullptr);

@@ -29,17 +29,39 @@ const QStringList &TScenarioSettingsLogic::InputCaptions()
 const QStringList &TScenarioSettingsLogic::ParameterCaptions()
 {
     static const QStringList captions{
-        "Напряжение фазное (фаза А)", "Напряжение фазное (фаза В)", "Напряжение фазное (фаза С)",
-        "Ток (фаза А)", "Ток (фаза В)", "Ток (фаза С)",
-        "Напряжение линейное (фаза А)", "Напряжение линейное (фаза В)", "Напряжение линейное (фаза С)",
-        "Мощность активная (фаза А)", "Мощность активная (фаза В)", "Мощность активная (фаза С)",
-        "Мощность реактивная (фаза А)", "Мощность реактивная (фаза В)", "Мощность реактивная (фаза С)",
-        "Мощность полная (фаза А)", "Мощность полная (фаза В)", "Мощность полная (фаза С)",
-        "Коэффициент мощности (фаза А)", "Коэффициент мощности (фаза В)", "Коэффициент мощности (фаза С)",
-        "Мощность активная суммарная", "Мощность реактивная суммарная", "Мощность полная суммарная",
-        "Коэффициент мощности суммарный", "Частота", "Напряжение фазное среднее", "Ток средний",
-        "Напряжение линейное среднее", "Напряжение нулевой последовательности", "Ток нулевой последовательности",
-        "Энергия акт.", "Энергия реакт.",
+        "Напряжение фазное (фаза А)",
+        "Напряжение фазное (фаза В)",
+        "Напряжение фазное (фаза С)",
+        "Ток (фаза А)",
+        "Ток (фаза В)",
+        "Ток (фаза С)",
+        "Напряжение линейное (фаза А)",
+        "Напряжение линейное (фаза В)",
+        "Напряжение линейное (фаза С)",
+        "Мощность активная (фаза А)",
+        "Мощность активная (фаза В)",
+        "Мощность активная (фаза С)",
+        "Мощность реактивная (фаза А)",
+        "Мощность реактивная (фаза В)",
+        "Мощность реактивная (фаза С)",
+        "Мощность полная (фаза А)",
+        "Мощность полная (фаза В)",
+        "Мощность полная (фаза С)",
+        "Коэффициент мощности (фаза А)",
+        "Коэффициент мощности (фаза В)",
+        "Коэффициент мощности (фаза С)",
+        "Мощность активная суммарная",
+        "Мощность реактивная суммарная",
+        "Мощность полная суммарная",
+        "Коэффициент мощности суммарный",
+        "Частота",
+        "Напряжение фазное среднее",
+        "Ток средний",
+        "Напряжение линейное среднее",
+        "Напряжение нулевой последовательности",
+        "Ток нулевой последовательности",
+        "Энергия акт.",
+        "Энергия реакт.",
     };
     return captions;
 }
@@ -59,9 +81,11 @@ TScenarioSettingsLogic::TScenarioSettingsLogic(const QString &code, IScenarioSet
     for (int k = 1; k <= setup_.parameterCount; ++k)
         params_[size_t(k - 1)] = TCheckState{ParameterCaptions()[k - 1], false, ParamAllowed(k)};
     for (int i = 0; i < 4; ++i)
-        inputs_[size_t(i)] = TCheckState{InputCaptions()[i], false, kInputNumbers[size_t(i)] != setup_.fixedRemovedInput};
+        inputs_[size_t(i)]
+            = TCheckState{InputCaptions()[i], false, kInputNumbers[size_t(i)] != setup_.fixedRemovedInput};
     for (int k = 1; k <= 3; ++k)
-        analog_[size_t(k - 1)] = TCheckState{QStringLiteral("Аналог%1").arg(k), false, setup_.analogEnabled[size_t(k - 1)]};
+        analog_[size_t(k - 1)]
+            = TCheckState{QStringLiteral("Аналог%1").arg(k), false, setup_.analogEnabled[size_t(k - 1)]};
     if (setup_.fixedOutput != piNone) {
         params_[size_t(setup_.fixedOutput - 1)].checked = true;
         analog_[0].checked = true;
@@ -293,7 +317,8 @@ void TScenarioSettingsLogic::AnalogRightClicked(int output)
     std::vector<std::pair<int, QString>> items;
     for (int i = 1; i <= TParameters::kCount; ++i) {
         const QString &name = names_.GetParameterByIndex(i)->name;
-        const bool shown = std::any_of(analog_.begin(), analog_.end(), [&](const TCheckState &b) { return b.caption == name; });
+        const bool shown
+            = std::any_of(analog_.begin(), analog_.end(), [&](const TCheckState &b) { return b.caption == name; });
         if (!shown)
             items.emplace_back(i, name);
     }

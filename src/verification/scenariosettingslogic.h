@@ -21,14 +21,14 @@ class TConfigController;
 
 // One row per device configuration code.
 struct TScenarioSetup {
-    const char *code;            // "I", "U", "F", "P", "Q", "PQ", "QX4", "QX4E"
-    const char *configCode;      // the verification configuration it edits
-    int parameterCount;          // 31, or 33 with the energies Wa and Wr
-    TParamIndex fixedOutput;     // the one output of the I and U windows: checked, nothing else usable
-    int fixedRemovedInput;       // input number always left out (I: 101 voltage, U: 100 current), or 0
+    const char *code; // "I", "U", "F", "P", "Q", "PQ", "QX4", "QX4E"
+    const char *configCode; // the verification configuration it edits
+    int parameterCount; // 31, or 33 with the energies Wa and Wr
+    TParamIndex fixedOutput; // the one output of the I and U windows: checked, nothing else usable
+    int fixedRemovedInput; // input number always left out (I: 101 voltage, U: 100 current), or 0
     std::array<TParamIndex, 2> onlyOutputs; // the only outputs that can be chosen (PQ: P and Q)
-    std::array<uint8_t, 3> forcedAnalog;    // assignment forced after the first tab loads (0: unchanged)
-    std::array<bool, 3> analogEnabled;      // analog boxes the user may use
+    std::array<uint8_t, 3> forcedAnalog; // assignment forced after the first tab loads (0: unchanged)
+    std::array<bool, 3> analogEnabled; // analog boxes the user may use
     bool limitLabelVisible;
     bool savesOutputAndAnalogSets; // false for I and U: only inputs, names and interfaces are written
 };
@@ -59,9 +59,9 @@ public:
     static constexpr int kTabCount = TSuperAvtopoverkaConfig::kTabCount;
     // The four input boxes in window order, with the input numbers they stand for.
     static constexpr std::array<int, 4> kInputNumbers{100, 101, 103, 102};
-    static const QStringList &InputCaptions();      // "Ток", "Напряжение", "Частота", "Угол"
-    static const QStringList &ParameterCaptions();  // 33 captions, position k − 1 for parameter k
-    static const QString kAnalogCaption;            // "Analog": an output without a stored parameter
+    static const QStringList &InputCaptions(); // "Ток", "Напряжение", "Частота", "Угол"
+    static const QStringList &ParameterCaptions(); // 33 captions, position k − 1 for parameter k
+    static const QString kAnalogCaption; // "Analog": an output without a stored parameter
     static const TScenarioSetup &Setup(const QString &code); // unknown codes: the PQ row
 
     TScenarioSettingsLogic(const QString &code, IScenarioSettingsView *view);
@@ -78,11 +78,11 @@ public:
 
     // User actions.
     void ParameterClicked(int position, bool checked); // 1-based
-    void InputClicked(int box, bool checked);          // 0–3 in window order
-    void AnalogClicked(int output, bool checked);      // 1–3, left button
-    void AnalogRightClicked(int output);               // opens the pop-up menu
-    void AnalogParameterChosen(int index);             // an item of that menu
-    void InterfaceChosen(bool analog);                 // "Аналоговый" / "RS"
+    void InputClicked(int box, bool checked); // 0–3 in window order
+    void AnalogClicked(int output, bool checked); // 1–3, left button
+    void AnalogRightClicked(int output); // opens the pop-up menu
+    void AnalogParameterChosen(int index); // an item of that menu
+    void InterfaceChosen(bool analog); // "Аналоговый" / "RS"
     void TabNameEdited(const QString &text);
     void TabSelected(int tab);
     void OkClicked();

@@ -70,15 +70,15 @@ public:
 protected:
     // Structure; each returns false and changes nothing at a limit or outside the grid.
     bool AppendRow();
-    bool InsertRowAt(int row);     // the row at `row` and those below move down
-    bool DeleteRowAt(int row);     // those below move up; the header cannot be deleted
+    bool InsertRowAt(int row); // the row at `row` and those below move down
+    bool DeleteRowAt(int row); // those below move up; the header cannot be deleted
     void TruncateRows(int rowCount); // keeps the first `rowCount` rows (at least the header)
     bool AppendColumn(int width = kDefaultColWidth);
-    bool DeleteColumnAt(int col);  // the last column stays (emptied) when it is the only one
+    bool DeleteColumnAt(int col); // the last column stays (emptied) when it is the only one
 
     // Told when data rows come or go, so that per-row data can follow its row.
-    virtual void OnRowInserted(int /*row*/) {}
-    virtual void OnRowDeleted(int /*row*/) {}
+    virtual void OnRowInserted(int /*row*/) { }
+    virtual void OnRowDeleted(int /*row*/) { }
 
     void Changed();
     void ShowMessage(const QString &text);

@@ -216,7 +216,8 @@ QString TStringGridWithData::RowInputProblem(int rowNum) const
 {
     if (rowNum < 1 || rowNum >= RowCount())
         return QStringLiteral("Строки %1 нет в таблице.").arg(rowNum);
-    for (const TParameter *p : {&inputParamNames.Ia, &inputParamNames.Ua, &inputParamNames.Angle, &inputParamNames.Freq}) {
+    for (const TParameter *p :
+        {&inputParamNames.Ia, &inputParamNames.Ua, &inputParamNames.Angle, &inputParamNames.Freq}) {
         const int col = ColumnOf(p->name);
         double v = 0.0;
         if (col >= 0 && !ReadFinite(Cells(col, rowNum), v))

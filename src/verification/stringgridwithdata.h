@@ -15,7 +15,7 @@
 
 class EColumnNotFound : public EKestError {
 public:
-    EColumnNotFound() : EKestError("Column not found") {}
+    EColumnNotFound() : EKestError("Column not found") { }
 };
 
 class TStringGridWithData : public TStringGrid {
@@ -98,7 +98,7 @@ public:
     const QStringList &ColumnParamNames() const { return columnParamNames_; }
 
     bool isFirstRowFilled = false; // the table has data (not only the initial empty row)
-    QString Title;                 // the tab name
+    QString Title; // the tab name
 
     static QString RowLimitMessage();
     static QString ColumnLimitMessage();
@@ -114,7 +114,7 @@ protected:
     // Removes a column with its name (never one of the input columns' count).
     bool DeleteNamedColumn(int col);
     // Told when a row's cells are emptied, so that its results go with them.
-    virtual void OnRowCleared(int /*row*/) {}
+    virtual void OnRowCleared(int /*row*/) { }
     // Header text "name, unit".
     static QString Header(const TParameter &param) { return param.name + QStringLiteral(", ") + param.measure; }
 

@@ -2,8 +2,8 @@
 // bytes of every configuration, the list edges, and a store that cannot be read or written.
 
 #include "config/configcontroller.h"
-#include "verification/avtopoverkaconfig.h"
 #include "testhome.h"
+#include "verification/avtopoverkaconfig.h"
 
 #include <QDir>
 #include <QFile>
@@ -73,8 +73,10 @@ TEST(AvtopoverkaConfig, SectionsAndStoredLinesOfEachConfiguration)
         const char *analogParamSection;
     };
     const TCase cases[] = {
-        {"QX4", "ScenarioAnalogOutputParamNumsQX4"}, {"I", "ScenarioOutputParamNumsI"},
-        {"U", "ScenarioAnalogOutputParamNumsU"},     {"PQ", "ScenarioAnalogOutputParamNumsPQ"},
+        {"QX4", "ScenarioAnalogOutputParamNumsQX4"},
+        {"I", "ScenarioOutputParamNumsI"},
+        {"U", "ScenarioAnalogOutputParamNumsU"},
+        {"PQ", "ScenarioAnalogOutputParamNumsPQ"},
         {"QX4E", "ScenarioAnalogOutputParamNumsQX4E"},
     };
     auto store = NewStore();
@@ -148,9 +150,9 @@ TEST(AvtopoverkaConfig, ListEdgesWindowPositionAndStoreFailures)
         bool analog;
         bool ok;
     };
-    for (const TBool &b : {TBool{"0", false, true}, TBool{"-1", true, true}, TBool{"7", true, true},
-                           TBool{"True", true, true}, TBool{"false", false, true}, TBool{"", false, false},
-                           TBool{"да", false, false}}) {
+    for (const TBool &b :
+        {TBool{"0", false, true}, TBool{"-1", true, true}, TBool{"7", true, true}, TBool{"True", true, true},
+            TBool{"false", false, true}, TBool{"", false, false}, TBool{"да", false, false}}) {
         bool ok = !b.ok;
         EXPECT_EQ(InterfaceValueIsAnalog(b.text, &ok), b.analog) << b.text;
         EXPECT_EQ(ok, b.ok) << b.text;
@@ -170,7 +172,8 @@ TEST(AvtopoverkaConfig, ListEdgesWindowPositionAndStoreFailures)
     const QString before = ReadText(store->settingsPath);
     {
         THookGuard guard;
-        TIniFile::SetWriteFaultHookForTesting([](TIniFile::TWriteStage s) { return s == TIniFile::TWriteStage::Rename; });
+        TIniFile::SetWriteFaultHookForTesting(
+            [](TIniFile::TWriteStage s) { return s == TIniFile::TWriteStage::Rename; });
         config.WriteTabOutputSet(5, {"1"});
         config.WriteInterfaceValues(QStringList(10, "-1"));
         config.WriteTabNames({"x"});

@@ -81,11 +81,11 @@ TEST(CsvManager, BytesOfATableAndAScenario)
 
     ASSERT_TRUE(csv.GridColumnsToCsv(*first, first->InputColumnCount(), dir.filePath("one")));
     EXPECT_EQ(ReadAll(dir.filePath("one.csv")),
-              kBom + "Ток, A;Напр., V;Угол, °;Частота, Hz\r\n1,5;57,74;0;50\r\n5;220;120;51\r\n");
+        kBom + "Ток, A;Напр., V;Угол, °;Частота, Hz\r\n1,5;57,74;0;50\r\n5;220;120;51\r\n");
 
     auto second = Table("2", false); // without the frequency column
     second->AddRow(Point(0.5, 100, 30, 0));
-    auto empty = Table("", true);    // a new table: its blank row is not a point
+    auto empty = Table("", true); // a new table: its blank row is not a point
     const std::vector<const TStringGridWithData *> grids{first.get(), second.get(), empty.get()};
     const QByteArray scenario = kBom
         + "Table\r\nТок, фаза \"А\"\r\nТок, A;Напр., V;Угол, °;Частота, Hz\r\n1,5;57,74;0;50\r\n5;220;120;51\r\n"
@@ -119,10 +119,14 @@ TEST(CsvManager, BytesOfATableAndAScenario)
 TEST(CsvManager, FileNameRule)
 {
     const std::pair<QString, QString> cases[] = {
-        {"points", "points.csv"},           {"points.csv", "points.csv"},
-        {"points.CSV", "points.CSV.csv"},   {"points.old.csv", "points.old.csv.csv"},
-        {"points.txt", "points.txt.csv"},   {"/home/ivan.petrov/t.csv", "/home/ivan.petrov/t.csv"},
-        {"/home/ivan.petrov/t", "/home/ivan.petrov/t.csv"}, {".csv", ".csv"},
+        {"points", "points.csv"},
+        {"points.csv", "points.csv"},
+        {"points.CSV", "points.CSV.csv"},
+        {"points.old.csv", "points.old.csv.csv"},
+        {"points.txt", "points.txt.csv"},
+        {"/home/ivan.petrov/t.csv", "/home/ivan.petrov/t.csv"},
+        {"/home/ivan.petrov/t", "/home/ivan.petrov/t.csv"},
+        {".csv", ".csv"},
     };
     for (const auto &[given, corrected] : cases)
         EXPECT_EQ(TCsvManager::CorrectFileName(given), corrected) << given.toStdString();
@@ -212,7 +216,8 @@ TEST(CsvManager, LimitsAndFilesThatAreNotTables)
     TCsvManager csv;
     QByteArray big = "h\r\n";
     for (int i = 1; i <= 1005; ++i)
-        big += QByteArray::number(i) + (i == 7 ? ";2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17;18;19;20;21;22;23;24;25" : "") + "\r\n";
+        big += QByteArray::number(i)
+            + (i == 7 ? ";2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17;18;19;20;21;22;23;24;25" : "") + "\r\n";
     TStringGridWithData grid;
     const TCsvLoadResult r = csv.CsvToGrid(Write(dir, "big.csv", big), grid);
     EXPECT_EQ(grid.GetItemsCount(), 1001);

@@ -38,11 +38,11 @@ TParameter Param(int index, double value, bool correct = true)
 
 // An RS value: installation `kest`, device `device` (none when NaN, marked missing when not
 // `correct`), over-limit flag.
-TParameterForGrid Rs(int index, double kest, double device, double error, bool over, const QString &prefix = "",
-                     bool correct = true)
+TParameterForGrid Rs(
+    int index, double kest, double device, double error, bool over, const QString &prefix = "", bool correct = true)
 {
     TParameterForGrid item(Param(index, kest), prefix, error,
-                           std::isnan(device) ? std::nullopt : std::optional<TParameter>(Param(index, device, correct)));
+        std::isnan(device) ? std::nullopt : std::optional<TParameter>(Param(index, device, correct)));
     item.isBiggerThanThreshold = over;
     return item;
 }

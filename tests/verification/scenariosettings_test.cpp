@@ -3,16 +3,16 @@
 
 #include "config/configcontroller.h"
 #include "presentation/controls/messageservice.h"
-#include "verification/scenariosettings.h"
 #include "testhome.h"
+#include "verification/scenariosettings.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QAbstractButton>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -57,7 +57,7 @@ QByteArray ReadAll(const QString &path)
 }
 
 struct TBench {
-    TBench() : store(KestTestHome::NewFolder(), "/Valtrix", "KestManager", "/Settings.txt") {}
+    TBench() : store(KestTestHome::NewFolder(), "/Valtrix", "KestManager", "/Settings.txt") { }
     std::unique_ptr<TScenarioSettingsLogic> Open(const QString &code, int tab = 0)
     {
         auto logic = std::make_unique<TScenarioSettingsLogic>(code, &view);
@@ -80,8 +80,8 @@ std::vector<int> Checked(const TScenarioSettingsLogic &logic)
 
 int EnabledCount(const TScenarioSettingsLogic &logic)
 {
-    return int(std::count_if(logic.Parameters().begin(), logic.Parameters().end(),
-                             [](const TCheckState &b) { return b.enabled; }));
+    return int(std::count_if(
+        logic.Parameters().begin(), logic.Parameters().end(), [](const TCheckState &b) { return b.enabled; }));
 }
 
 TEST(ScenarioSettingsLogic, NeverSavedConfigurationAndTheLimitOfFive)
@@ -212,8 +212,8 @@ TEST(ScenarioSettingsLogic, FixedSetupsOfTheIAndUWindows)
         logic->OkClicked();
         const QString text = bench.Text();
         const QString code = c.code;
-        EXPECT_TRUE(text.contains("[ScenarioRemovedInputColNumsTag" + code + "]\n0=" + c.removedNumber + ",102\n4="
-                                  + c.removedNumber + "\n"))
+        EXPECT_TRUE(text.contains(
+            "[ScenarioRemovedInputColNumsTag" + code + "]\n0=" + c.removedNumber + ",102\n4=" + c.removedNumber + "\n"))
             << text.toStdString();
         EXPECT_TRUE(text.contains(code + "=0,0,0,0,-1,0,0,0,0,0\n"));
         EXPECT_TRUE(text.contains("[ScenarioOutputColNums" + code + "]\n0=22,23\n")) << "output set untouched";
