@@ -203,20 +203,8 @@ int main(int argc, char **argv)
             [&] {
                 // As the window does: every cell of data rows 1 and up, and the title.
                 const auto loaded = csv.CsvToGrids(all);
-                for (size_t i = 0; i < loaded.size() && i < targets.size(); ++i) {
-                    TKestAvtopoverkaGrid &target = *targets[i];
-                    const TStringGridWithData &source = *loaded[i];
-                    TGridUpdate update(target);
-                    target.Clear();
-                    for (int row = 1; row < source.RowCount(); ++row) {
-                        if (row > 1)
-                            target.AddEmptyRow();
-                        for (int col = 0; col < source.ColCount(); ++col)
-                            target.SetCells(col, row, source.Cells(col, row));
-                    }
-                    target.Title = source.Title;
-                    target.isFirstRowFilled = true;
-                }
+                for (size_t i = 0; i < loaded.size() && i < targets.size(); ++i)
+                    targets[i]->CopyPointsFrom(*loaded[i]);
             }));
         if (r == 0) {
             int rows = 0;

@@ -121,6 +121,8 @@ void TScenarioSettingsLogic::Show()
 
 void TScenarioSettingsLogic::Init(TConfigController *ini, int currentTabNum)
 {
+    if (!ini)
+        return;
     config = CreateAvtopoverkaConfig(QString::fromLatin1(setup_.configCode), ini);
     tabNames_ = config->ReadTabNames();
     currentComboBoxIndex = std::clamp(currentTabNum, 0, kTabCount - 1);

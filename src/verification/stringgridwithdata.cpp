@@ -323,6 +323,25 @@ void TStringGridWithData::Clear()
     SetSelectedRow(1);
 }
 
+bool TStringGridWithData::CopyPointsFrom(const TStringGridWithData &source)
+{
+    if (&source == this)
+        return false;
+    TGridUpdate update(*this);
+    ClearData();
+    ReduceToHeader();
+    for (int row = 1; row < source.RowCount() && AppendRow(); ++row)
+        for (int col = 0; col < source.ColCount(); ++col) {
+            while (col >= ColCount() && AddBareColumn()) { }
+            SetCells(col, row, source.Cells(col, row));
+        }
+    Title = source.Title;
+    isFirstRowFilled = true;
+    SetTopRow(1);
+    SetSelectedRow(1);
+    return true;
+}
+
 void TStringGridWithData::SetSelectedRow(int rownum)
 {
     if (rownum < 1 || rownum >= RowCount())

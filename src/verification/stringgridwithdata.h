@@ -81,6 +81,11 @@ public:
     // Rows including the header.
     int GetItemsCount() const { return RowCount(); }
 
+    // Takes the points of another table (one read from a scenario file): its data rows cell by cell
+    // by position (columns added as loading a file adds them) and its title. This table's results
+    // and marks go; afterwards it has data. False when `source` is this table.
+    bool CopyPointsFrom(const TStringGridWithData &source);
+
     // A click on a cell: a data cell becomes the selected one and may be edited in place; a click
     // on the header only ends editing.
     void SelectCell(int col, int row);

@@ -103,6 +103,15 @@ TEST(CsvManager, BytesOfATableAndAScenario)
     EXPECT_EQ(Row(*tables[0], 2), QStringList({"5", "220", "120", "51"}));
     EXPECT_EQ(Row(*tables[1], 1), QStringList({"0,5", "100", "30"}));
     EXPECT_EQ(tables[2]->GetItemsCount(), 1);
+    auto tab = Table("old", true);
+    tab->AddRow(Point(9, 9, 9, 9));
+    tab->SetRedCell(4, 1, true);
+    ASSERT_TRUE(tab->CopyPointsFrom(*tables[0]));
+    EXPECT_EQ(tab->Title, first->Title);
+    EXPECT_EQ(Row(*tab, 2), QStringList({"5", "220", "120", "51", ""}));
+    EXPECT_EQ(tab->Cells(4, 0), "Ia, A") << "its own columns stay";
+    EXPECT_FALSE(tab->IsRedCell(4, 1));
+    EXPECT_TRUE(tab->isFirstRowFilled);
 
     TKestAvtopoverkaGrid loaded;
     loaded.AddColumnI();
