@@ -18,6 +18,11 @@ const std::vector<TInjectedError> &InjectedErrors()
     return errors;
 }
 
+QString Voltage()
+{
+    return QStringLiteral("100");
+}
+
 QStringList SimulatorArguments()
 {
     // The coefficients are the defaults of "KU1"/"KU2" and "KI1"/"KI2": primary equals secondary.

@@ -25,6 +25,10 @@ const std::vector<TInjectedError> &InjectedErrors();
 // kest-sim's command line for the demo.
 QStringList SimulatorArguments();
 
+// The voltage range the window starts on for the demo: that of the demo's transducer (KU 100/100 make it
+// a 100 V one), for this run only; the window's own preset, "380", would overdrive it.
+QString Voltage();
+
 // Starts `program` (kest-sim) with SimulatorArguments() and waits for the two lines that name its
 // ports. The simulator gets SIGTERM should the calling process die. False with `error` set when it
 // does not come up.

@@ -123,6 +123,7 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "%s\n", qPrintable(error));
             return 1;
         }
+        options.voltage = KestDemo::Voltage();
     }
 
     int code = 0;

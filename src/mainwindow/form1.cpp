@@ -81,6 +81,8 @@ TForm1::TForm1(const TOptions &options, QWidget *parent) : QMainWindow(parent)
 
     BindActions();
     logic->StartUp();
+    if (!options.voltage.isEmpty())
+        logic->VoltageChosen(options.voltage);
     resize(kRightColumn + 200, 640);
 }
 

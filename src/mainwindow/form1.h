@@ -37,6 +37,7 @@ public:
         QString port1;        // this run only; the settings keep their own
         QString port2;
         bool checkForUpdates = true;
+        QString voltage;      // the voltage range to start on, this run only (empty: the preset "380")
     };
 
     explicit TForm1(const TOptions &options, QWidget *parent = nullptr);
