@@ -5,6 +5,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <charconv>
+#include <cstdlib>
 #include <cmath>
 #include <limits>
 
@@ -19,6 +21,17 @@ const QString kPort1 = QStringLiteral("Port1");
 const QString kPort2 = QStringLiteral("Port2");
 const QString kPortNotFound = QStringLiteral("Порт не найден");
 constexpr double kZeroFrequency = 51;   // the installation keeps its frequency while its outputs are zero
+
+// The shortest decimal that reads back to the same 32-bit float.
+double AsWritten(double value)
+{
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, static_cast<float>(value));
+    if (result.ec != std::errc())
+        return value;
+    *result.ptr = '\0';
+    return std::strtod(text, nullptr);
+}
 
 float RoundTo4(double value)
 {
@@ -630,8 +643,11 @@ bool TAutoTuning::DisplayRead(const TFrame &cmd, const TFrame &answer)
         for (size_t k = 0; k < 3; ++k)
             index(outs[k], TParameters::kCount, choices_.outputs[k]);
     } else if (TQx4CmdManager::IsCmdReadTransfCoefs(cmd)) {
-        // Shown and used, not written to the settings.
+        // Shown and used, not written to the settings. They travel as 32-bit floats: 0,3 is taken as
+        // 0,3, not as the float's 0,300000011920929.
         transfCoefs = deviceCmdManager->ParseTransfCoefs(answer);
+        for (double *c : {&transfCoefs.U1, &transfCoefs.U2, &transfCoefs.I1, &transfCoefs.I2})
+            *c = AsWritten(*c);
         if (view_)
             view_->SetCoefficientLabel(CoefficientLabel());
         SetNominalChoicesFromCoefs();
@@ -872,8 +888,9 @@ void TAutoTuning::PhaseReading(int phase, const TFrame &answer)
         return;
     }
     if (std::fabs(error) >= std::fabs(previousError) && previousCountOfOnePercentShifts == 1) {
-        // The last single step did not help: take it back and go on with the next phase.
-        ShiftAngle(previousCountOfOnePercentShifts, set, -previousError);
+        // The last single step did not help: take it back and go on with the next phase. Back means
+        // against the step taken, which an error of exactly 0 (noise zeroing) does not tell.
+        ShiftAngle(previousCountOfOnePercentShifts, set, lastShiftDown_ ? -1.0 : 1.0);
         hasTheFirstShiftBeenSent = false;
         if (phase < 2) {
             attemptsToAdjustDone = 0;
@@ -893,6 +910,7 @@ void TAutoTuning::PhaseReading(int phase, const TFrame &answer)
         ShiftAngle(n, set, error);
     } else {
         deviceInterface->AddCmd(error > 0 ? set.cmdShiftDown10 : set.cmdShiftUp10);
+        lastShiftDown_ = error > 0;
         Log(QStringLiteral("Сдвиг на ") + QString::number(10)
             + (error > 0 ? QStringLiteral(" вниз") : QStringLiteral(" вверх")));
         previousCountOfOnePercentShifts = 10;
@@ -906,6 +924,7 @@ void TAutoTuning::PhaseReading(int phase, const TFrame &answer)
 void TAutoTuning::ShiftAngle(int n, const TShiftAngleCmdSet &set, double x)
 {
     Log(QStringLiteral("Сдвиг на ") + QString::number(n));
+    lastShiftDown_ = x > 0;
     while (n > 0) {
         if (n >= 10) {
             deviceInterface->AddCmd(x > 0 ? set.cmdShiftDown10 : set.cmdShiftUp10);
@@ -988,7 +1007,7 @@ void TAutoTuning::AnalogOutStep(int n, double x)
         const bool noHelp = std::fabs(error) >= std::fabs(previousError) && previousCountOfOnePercentShifts == 1;
         if (noHelp || RoundTo4(error) == 0) {
             if (noHelp)
-                ShiftAnalogCoef(previousCountOfOnePercentShifts, set, -previousError);
+                ShiftAnalogCoef(previousCountOfOnePercentShifts, set, lastShiftDown_ ? -1.0 : 1.0);
             previousError = kNoPreviousError;
             attemptsToAdjustDone = 0;
             hasTheFirstShiftBeenSent = false;
@@ -1002,6 +1021,7 @@ void TAutoTuning::AnalogOutStep(int n, double x)
             ShiftAnalogCoef(steps, set, error);
         } else {
             deviceInterface->AddCmd(error > 0 ? set.cmdShiftDown100 : set.cmdShiftUp100);
+            lastShiftDown_ = error > 0;
             Log(QStringLiteral("Сдвиг на ") + QString::number(100)
                 + (error > 0 ? QStringLiteral(" вниз") : QStringLiteral(" вверх")));
             previousCountOfOnePercentShifts = 100;
@@ -1031,6 +1051,7 @@ void TAutoTuning::ShiftAnalogCoef(int n, const TShiftAnalogOutCmdSet &set, doubl
 {
     Log(QStringLiteral("Сдвиг на ") + QString::number(n));
     const bool down = x > 0;
+    lastShiftDown_ = down;
     while (n > 0) {
         if (n >= 100) {
             deviceInterface->AddCmd(down ? set.cmdShiftDown100 : set.cmdShiftUp100);

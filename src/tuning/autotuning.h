@@ -193,6 +193,7 @@ public:
     QString CoefficientLabel() const;
     bool IsRunning() const { return running_; }
     bool IsStopped() const { return isStopped; }
+    bool IsSearching() const { return searching_; }
     TDeviceInterface *KestInterface() const { return kestDeviceInterface.get(); }
     TDeviceInterface *DeviceInterface() const { return deviceInterface.get(); }
     TQx4CmdManager *DeviceCmdManager() const { return deviceCmdManager.get(); }
@@ -260,6 +261,7 @@ private:
     float previousError = kNoPreviousError;
     int previousCountOfOnePercentShifts = 0;
     bool hasTheFirstShiftBeenSent = false;
+    bool lastShiftDown_ = false;   // the direction of the last correction queued
     int attemptsToAdjustDone = 0;
     bool hasAdjustingParametersBeenDone = false;
     bool isBaseAdjustingDone = false;
