@@ -888,9 +888,8 @@ void TAutoTuning::PhaseReading(int phase, const TFrame &answer)
         return;
     }
     if (std::fabs(error) >= std::fabs(previousError) && previousCountOfOnePercentShifts == 1) {
-        // The last single step did not help: take it back and go on with the next phase. Back means
-        // against the step taken, which an error of exactly 0 (noise zeroing) does not tell.
-        ShiftAngle(previousCountOfOnePercentShifts, set, lastShiftDown_ ? -1.0 : 1.0);
+        // The last single step did not help: take it back and go on with the next phase.
+        ShiftAngle(previousCountOfOnePercentShifts, set, -previousError);
         hasTheFirstShiftBeenSent = false;
         if (phase < 2) {
             attemptsToAdjustDone = 0;
@@ -910,7 +909,6 @@ void TAutoTuning::PhaseReading(int phase, const TFrame &answer)
         ShiftAngle(n, set, error);
     } else {
         deviceInterface->AddCmd(error > 0 ? set.cmdShiftDown10 : set.cmdShiftUp10);
-        lastShiftDown_ = error > 0;
         Log(QStringLiteral("Сдвиг на ") + QString::number(10)
             + (error > 0 ? QStringLiteral(" вниз") : QStringLiteral(" вверх")));
         previousCountOfOnePercentShifts = 10;
@@ -924,7 +922,6 @@ void TAutoTuning::PhaseReading(int phase, const TFrame &answer)
 void TAutoTuning::ShiftAngle(int n, const TShiftAngleCmdSet &set, double x)
 {
     Log(QStringLiteral("Сдвиг на ") + QString::number(n));
-    lastShiftDown_ = x > 0;
     while (n > 0) {
         if (n >= 10) {
             deviceInterface->AddCmd(x > 0 ? set.cmdShiftDown10 : set.cmdShiftUp10);
@@ -1007,7 +1004,7 @@ void TAutoTuning::AnalogOutStep(int n, double x)
         const bool noHelp = std::fabs(error) >= std::fabs(previousError) && previousCountOfOnePercentShifts == 1;
         if (noHelp || RoundTo4(error) == 0) {
             if (noHelp)
-                ShiftAnalogCoef(previousCountOfOnePercentShifts, set, lastShiftDown_ ? -1.0 : 1.0);
+                ShiftAnalogCoef(previousCountOfOnePercentShifts, set, -previousError);
             previousError = kNoPreviousError;
             attemptsToAdjustDone = 0;
             hasTheFirstShiftBeenSent = false;
@@ -1021,7 +1018,6 @@ void TAutoTuning::AnalogOutStep(int n, double x)
             ShiftAnalogCoef(steps, set, error);
         } else {
             deviceInterface->AddCmd(error > 0 ? set.cmdShiftDown100 : set.cmdShiftUp100);
-            lastShiftDown_ = error > 0;
             Log(QStringLiteral("Сдвиг на ") + QString::number(100)
                 + (error > 0 ? QStringLiteral(" вниз") : QStringLiteral(" вверх")));
             previousCountOfOnePercentShifts = 100;
@@ -1051,7 +1047,6 @@ void TAutoTuning::ShiftAnalogCoef(int n, const TShiftAnalogOutCmdSet &set, doubl
 {
     Log(QStringLiteral("Сдвиг на ") + QString::number(n));
     const bool down = x > 0;
-    lastShiftDown_ = down;
     while (n > 0) {
         if (n >= 100) {
             deviceInterface->AddCmd(down ? set.cmdShiftDown100 : set.cmdShiftUp100);

@@ -261,7 +261,6 @@ private:
     float previousError = kNoPreviousError;
     int previousCountOfOnePercentShifts = 0;
     bool hasTheFirstShiftBeenSent = false;
-    bool lastShiftDown_ = false;   // the direction of the last correction queued
     int attemptsToAdjustDone = 0;
     bool hasAdjustingParametersBeenDone = false;
     bool isBaseAdjustingDone = false;

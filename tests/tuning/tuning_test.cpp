@@ -119,13 +119,15 @@ TEST_F(TuningTest, MisCalibratedTransducerIsTuned)
             TQx4CmdManager d(1);
             device.Exchange(d.CreateCmdSetAnalogModeAdjustingMiddle());
             for (const auto &[name, value] : Fields(sim->Command("analog"))) {
-                if (name != "measured")
+                if (name != "measured") {
                     EXPECT_NEAR(value, 12, 0.0031) << name;
+                }
             }
             device.Exchange(d.CreateCmdSetAnalogModeAdjustingHigh());
             for (const auto &[name, value] : Fields(sim->Command("analog"))) {
-                if (name != "measured")
+                if (name != "measured") {
                     EXPECT_NEAR(value, 20, 0.0031 + 0.0005) << name;
+                }
             }
             device.Exchange(d.CreateCmdSetAnalogModeWorking());
         } else {
