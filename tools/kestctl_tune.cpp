@@ -122,8 +122,8 @@ TTuneOptions Parse(const std::vector<std::string> &args)
 // Prints what the window would show; messages go to the error stream.
 class THeadlessView : public ITuningView, public ITuningObserver {
 public:
-    explicit THeadlessView(QFile *log) : log_(log) {}
-    void ClearLog() override {}
+    explicit THeadlessView(QFile *log) : log_(log) { }
+    void ClearLog() override { }
     void AddLog(const QString &line) override
     {
         Print(stdout, line);
@@ -132,9 +132,9 @@ public:
             log_->flush();
         }
     }
-    void ShowChoices(const TTuningChoices &) override {}
-    void SetCoefficientLabel(const QString &) override {}
-    void SetRunning(bool) override {}
+    void ShowChoices(const TTuningChoices &) override { }
+    void SetCoefficientLabel(const QString &) override { }
+    void SetRunning(bool) override { }
     void ShowError(const QString &text) override
     {
         errorShown_ = true;
@@ -194,7 +194,7 @@ int RunTune(const std::vector<std::string> &args)
 
     bool interrupted = false;
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPair) == 0) {
-        struct sigaction action {};
+        struct sigaction action { };
         action.sa_handler = OnSignal;
         sigemptyset(&action.sa_mask);
         ::sigaction(SIGINT, &action, nullptr);

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdlib>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 #include "presentation/errorcalculator.h"
@@ -20,7 +20,7 @@ namespace {
 const QString kPort1 = QStringLiteral("Port1");
 const QString kPort2 = QStringLiteral("Port2");
 const QString kPortNotFound = QStringLiteral("Порт не найден");
-constexpr double kZeroFrequency = 51;   // the installation keeps its frequency while its outputs are zero
+constexpr double kZeroFrequency = 51; // the installation keeps its frequency while its outputs are zero
 
 // The shortest decimal that reads back to the same 32-bit float.
 double AsWritten(double value)
@@ -40,7 +40,7 @@ float RoundTo4(double value)
 
 // The phases of the angle stage: their reads, their shift frames and their log lines.
 struct TPhaseRow {
-    int param;   // Pa, Pb, Pc
+    int param; // Pa, Pb, Pc
     const char16_t *title;
     const char16_t *impossible;
 };
@@ -54,13 +54,12 @@ const TPhaseRow kPhases[3] = {
 
 } // namespace
 
-const QStringList TAutoTuning::kVoltageCaptions{QStringLiteral("100 V"), QStringLiteral("380 V"),
-                                                QStringLiteral("400 V")};
-const QStringList TAutoTuning::kCurrentCaptions{QStringLiteral("0,5A"), QStringLiteral("1A"), QStringLiteral("2,5A"),
-                                                QStringLiteral("5A")};
+const QStringList TAutoTuning::kVoltageCaptions{
+    QStringLiteral("100 V"), QStringLiteral("380 V"), QStringLiteral("400 V")};
+const QStringList TAutoTuning::kCurrentCaptions{
+    QStringLiteral("0,5A"), QStringLiteral("1A"), QStringLiteral("2,5A"), QStringLiteral("5A")};
 const QStringList TAutoTuning::kSchemeCaptions{QStringLiteral("3-х"), QStringLiteral("4-х")};
-const QStringList TAutoTuning::kRs2ConfigCaptions{QStringLiteral("Информ. канал"),
-                                                  QStringLiteral("MB / IEC / CRC_RB")};
+const QStringList TAutoTuning::kRs2ConfigCaptions{QStringLiteral("Информ. канал"), QStringLiteral("MB / IEC / CRC_RB")};
 const QStringList TAutoTuning::kAnalogTypeCaptions{QStringLiteral("-5 - 0 - 5 мА"), QStringLiteral("4 - 12 - 20 мА")};
 
 QStringList TAutoTuning::SpeedCaptions()
@@ -100,7 +99,7 @@ TAutoTuning::~TAutoTuning()
         QElapsedTimer clock;
         clock.start();
         const int limit = 4 * (TComInterfaceWithCallback::kMaxResends + 1) * kResponseTimeOut + 5000;
-        QTimer tick;   // wakes the loop below even when nothing else happens
+        QTimer tick; // wakes the loop below even when nothing else happens
         tick.start(100);
         QEventLoop loop;
         while (zeroing_ && !over && clock.elapsed() < limit)
@@ -167,8 +166,8 @@ void TAutoTuning::RemoveObserver(ITuningObserver *observer)
 QString TAutoTuning::CoefficientLabel() const
 {
     return QStringLiteral("KU = ") + FloatToQStr(transfCoefs.U1) + QStringLiteral("/") + FloatToQStr(transfCoefs.U2)
-         + QStringLiteral("       KI = ") + FloatToQStr(transfCoefs.I1) + QStringLiteral("/")
-         + FloatToQStr(transfCoefs.I2);
+        + QStringLiteral("       KI = ") + FloatToQStr(transfCoefs.I1) + QStringLiteral("/")
+        + FloatToQStr(transfCoefs.I2);
 }
 
 void TAutoTuning::LoadTransfCoefs()
@@ -237,7 +236,7 @@ int TAutoTuning::EstimateSteps(double error, double previousError, int previousC
 {
     const double perStep = std::fabs(error - previousError) / std::max(previousCount, 1);
     if (!(perStep > 0) || !std::isfinite(perStep))
-        return 1;   // two equal errors tell nothing about a step: take one
+        return 1; // two equal errors tell nothing about a step: take one
     const double steps = std::fabs(std::trunc(error / perStep));
     if (!std::isfinite(steps) || steps > kMaxSteps)
         return kMaxSteps;
@@ -428,8 +427,8 @@ void TAutoTuning::StartClicked()
     kestConfiguration.VoltageMax = static_cast<int>(kVoltages[static_cast<size_t>(choices_.voltageIndex)]);
     kestConfiguration.VoltageFlag = choices_.voltageIndex != 0;
     kestConfiguration.SchemeFlag = true;
-    kestParameterController =
-        std::make_unique<TKestParameterController>(kestDeviceInterface.get(), kestCmdManager.get(), &kestConfiguration);
+    kestParameterController = std::make_unique<TKestParameterController>(
+        kestDeviceInterface.get(), kestCmdManager.get(), &kestConfiguration);
     kestDeviceInterface->AddCmd(kestCmdManager->CreateCmdEnableDistantControl(kestConfiguration));
 
     running_ = true;
@@ -561,10 +560,9 @@ void TAutoTuning::OnKestAnswer(const TFramePtr &answer)
             a.F = static_cast<float>(kestParameters.Freq.value);
             const TQx4CmdManager &d = *deviceCmdManager;
             for (const TFramePtr &f : {d.CreateCmdWriteAdjustingUa(a), d.CreateCmdWriteAdjustingUb(a),
-                                       d.CreateCmdWriteAdjustingUc(a), d.CreateCmdWriteAdjustingUab(a),
-                                       d.CreateCmdWriteAdjustingUbc(a), d.CreateCmdWriteAdjustingUac(a),
-                                       d.CreateCmdWriteAdjustingIa(a), d.CreateCmdWriteAdjustingIb(a),
-                                       d.CreateCmdWriteAdjustingIc(a), d.CreateCmdWriteAdjustingFrequence(a)})
+                     d.CreateCmdWriteAdjustingUc(a), d.CreateCmdWriteAdjustingUab(a), d.CreateCmdWriteAdjustingUbc(a),
+                     d.CreateCmdWriteAdjustingUac(a), d.CreateCmdWriteAdjustingIa(a), d.CreateCmdWriteAdjustingIb(a),
+                     d.CreateCmdWriteAdjustingIc(a), d.CreateCmdWriteAdjustingFrequence(a)})
                 deviceInterface->AddCmd(f);
             deviceInterface->SendNextCmd();
             return;
@@ -673,8 +671,8 @@ void TAutoTuning::OnQx4Answer(const TFramePtr &answer)
         if (isReadSettingsPushed) {
             isReadSettingsPushed = false;
             for (const TFramePtr &f : {d.CreateCmdReadScheme(), d.CreateCmdReadTransfCoefs(), d.CreateCmdReadRsRate1(),
-                                       d.CreateCmdReadRsRate2(), d.CreateCmdReadRsConfig2(), d.CreateCmdReadAnalogOuts(),
-                                       d.CreateCmdReadAnalogType()})
+                     d.CreateCmdReadRsRate2(), d.CreateCmdReadRsConfig2(), d.CreateCmdReadAnalogOuts(),
+                     d.CreateCmdReadAnalogType()})
                 deviceInterface->AddCmd(f);
             deviceInterface->SendNextCmd();
         } else {
@@ -694,8 +692,7 @@ void TAutoTuning::OnQx4Answer(const TFramePtr &answer)
             deviceInterface->SendNextCmd();
             return;
         }
-        if (TQx4CmdManager::IsCmdReadExtraSettings1(cmd) || TQx4CmdManager::IsCmdReadExtraSettings2(cmd)
-            || !running_) {
+        if (TQx4CmdManager::IsCmdReadExtraSettings1(cmd) || TQx4CmdManager::IsCmdReadExtraSettings2(cmd) || !running_) {
             // The identity window's reads and writes, between runs.
             if (TQx4CmdManager::IsCmdReadExtraSettings1(cmd)) {
                 const TExtraSettingsObject extra = TQx4CmdManager::ParseExtraSettings1(*answer);
@@ -767,8 +764,8 @@ void TAutoTuning::OnQx4Answer(const TFramePtr &answer)
         StartWait(TuningWait::kAnalogSettle, TuningWait::AnalogTop, [this] { ReadKest(); });
         return;
     } else if (TQx4CmdManager::IsCmdSetAmperageValueForAdjustingAnalogOut1(cmd)
-               || TQx4CmdManager::IsCmdSetAmperageValueForAdjustingAnalogOut2(cmd)
-               || TQx4CmdManager::IsCmdSetAmperageValueForAdjustingAnalogOut3(cmd)) {
+        || TQx4CmdManager::IsCmdSetAmperageValueForAdjustingAnalogOut2(cmd)
+        || TQx4CmdManager::IsCmdSetAmperageValueForAdjustingAnalogOut3(cmd)) {
         StartWait(TuningWait::kAnalogSettle, TuningWait::AnalogReference, [this] { ReadKest(); });
         return;
     } else if (TQx4CmdManager::IsCmdSetAnalogType(cmd)) {
@@ -841,7 +838,7 @@ bool TAutoTuning::CheckCoefficientErrors()
     const TErrorCalculatorQX4 calculator;
     auto error = [&](int k) {
         return calculator.CalculateError(k, info, kestConfiguration, kestParameters.GetParameterByIndex(k)->value,
-                                         deviceParameters.GetParameterByIndex(k)->value);
+            deviceParameters.GetParameterByIndex(k)->value);
     };
     bool ok = !(std::fabs(error(piFreq)) > permissible);
     for (int k = piUa; ok && k <= piULc; ++k)
@@ -857,13 +854,13 @@ TShiftAngleCmdSet TAutoTuning::AngleSet(int phase) const
     switch (phase) {
     case 0:
         return {d.CreateCmdShiftIaUp1(), d.CreateCmdShiftIaUp10(), d.CreateCmdShiftIaDown1(),
-                d.CreateCmdShiftIaDown10(), d.CreateCmdReadPa()};
+            d.CreateCmdShiftIaDown10(), d.CreateCmdReadPa()};
     case 1:
         return {d.CreateCmdShiftIbUp1(), d.CreateCmdShiftIbUp10(), d.CreateCmdShiftIbDown1(),
-                d.CreateCmdShiftIbDown10(), d.CreateCmdReadPb()};
+            d.CreateCmdShiftIbDown10(), d.CreateCmdReadPb()};
     default:
         return {d.CreateCmdShiftIcUp1(), d.CreateCmdShiftIcUp10(), d.CreateCmdShiftIcDown1(),
-                d.CreateCmdShiftIcDown10(), d.CreateCmdReadPc()};
+            d.CreateCmdShiftIcDown10(), d.CreateCmdReadPc()};
     }
 }
 
@@ -893,7 +890,8 @@ void TAutoTuning::PhaseReading(int phase, const TFrame &answer)
         hasTheFirstShiftBeenSent = false;
         if (phase < 2) {
             attemptsToAdjustDone = 0;
-            deviceInterface->AddCmd(phase == 0 ? deviceCmdManager->CreateCmdReadPb() : deviceCmdManager->CreateCmdReadPc());
+            deviceInterface->AddCmd(
+                phase == 0 ? deviceCmdManager->CreateCmdReadPb() : deviceCmdManager->CreateCmdReadPc());
             deviceInterface->SendNextCmd();
             previousError = kNoPreviousError;
             hasTheFirstShiftBeenSent = false;
@@ -942,8 +940,8 @@ void TAutoTuning::StartAnalogStage()
     const bool fiveMilliamps = choices_.analogTypeIndex == 0;
     configurationMiddleValue = fiveMilliamps ? 0 : 12;
     configurationHighValue = fiveMilliamps ? 5 : 20;
-    deviceInterface->AddCmd(fiveMilliamps ? deviceCmdManager->CreateCmdSetAnalogType5()
-                                          : deviceCmdManager->CreateCmdSetAnalogType20());
+    deviceInterface->AddCmd(
+        fiveMilliamps ? deviceCmdManager->CreateCmdSetAnalogType5() : deviceCmdManager->CreateCmdSetAnalogType20());
     attemptsToAdjustDone = 0;
     deviceInterface->SendNextCmd();
 }
@@ -955,14 +953,16 @@ void TAutoTuning::MiddleModeAnswered()
     if (currentAnalogOutNum > 3) {
         Log(QStringLiteral("Аналоговые выходы настроены. Сохранение изменений..."));
         const TQx4CmdManager &d = *deviceCmdManager;
-        deviceInterface->AddCmd(d.CreateCmdWriteAnalogOuts(choices_.outputs[0], choices_.outputs[1], choices_.outputs[2]));
+        deviceInterface->AddCmd(
+            d.CreateCmdWriteAnalogOuts(choices_.outputs[0], choices_.outputs[1], choices_.outputs[2]));
         deviceInterface->AddCmd(d.CreateCmdDisableZeroOutNoise());
         deviceInterface->AddCmd(d.CreateCmdSaveChanges());
         isFinished = true;
         deviceInterface->SendNextCmd();
         return;
     }
-    kestDeviceInterface->AddCmd(kestCmdManager->CreateCmdSetAnalogInputNumber(static_cast<uint8_t>(currentAnalogOutNum)));
+    kestDeviceInterface->AddCmd(
+        kestCmdManager->CreateCmdSetAnalogInputNumber(static_cast<uint8_t>(currentAnalogOutNum)));
     kestDeviceInterface->SendNextCmd();
 }
 
@@ -971,17 +971,17 @@ TShiftAnalogOutCmdSet TAutoTuning::AnalogSet(int output) const
     const TQx4CmdManager &d = *deviceCmdManager;
     switch (output) {
     case 1:
-        return {d.CreateCmdShiftAnalog1CoefUp1(),   d.CreateCmdShiftAnalog1CoefUp10(),
-                d.CreateCmdShiftAnalog1CoefUp100(), d.CreateCmdShiftAnalog1CoefDown1(),
-                d.CreateCmdShiftAnalog1CoefDown10(), d.CreateCmdShiftAnalog1CoefDown100()};
+        return {d.CreateCmdShiftAnalog1CoefUp1(), d.CreateCmdShiftAnalog1CoefUp10(), d.CreateCmdShiftAnalog1CoefUp100(),
+            d.CreateCmdShiftAnalog1CoefDown1(), d.CreateCmdShiftAnalog1CoefDown10(),
+            d.CreateCmdShiftAnalog1CoefDown100()};
     case 2:
-        return {d.CreateCmdShiftAnalog2CoefUp1(),   d.CreateCmdShiftAnalog2CoefUp10(),
-                d.CreateCmdShiftAnalog2CoefUp100(), d.CreateCmdShiftAnalog2CoefDown1(),
-                d.CreateCmdShiftAnalog2CoefDown10(), d.CreateCmdShiftAnalog2CoefDown100()};
+        return {d.CreateCmdShiftAnalog2CoefUp1(), d.CreateCmdShiftAnalog2CoefUp10(), d.CreateCmdShiftAnalog2CoefUp100(),
+            d.CreateCmdShiftAnalog2CoefDown1(), d.CreateCmdShiftAnalog2CoefDown10(),
+            d.CreateCmdShiftAnalog2CoefDown100()};
     default:
-        return {d.CreateCmdShiftAnalog3CoefUp1(),   d.CreateCmdShiftAnalog3CoefUp10(),
-                d.CreateCmdShiftAnalog3CoefUp100(), d.CreateCmdShiftAnalog3CoefDown1(),
-                d.CreateCmdShiftAnalog3CoefDown10(), d.CreateCmdShiftAnalog3CoefDown100()};
+        return {d.CreateCmdShiftAnalog3CoefUp1(), d.CreateCmdShiftAnalog3CoefUp10(), d.CreateCmdShiftAnalog3CoefUp100(),
+            d.CreateCmdShiftAnalog3CoefDown1(), d.CreateCmdShiftAnalog3CoefDown10(),
+            d.CreateCmdShiftAnalog3CoefDown100()};
     }
 }
 

@@ -36,27 +36,27 @@
 
 // The user's choices in the tuning window, as list positions.
 struct TTuningChoices {
-    int voltageIndex = 1;                  // "100 V", "380 V", "400 V"
-    int currentIndex = 3;                  // "0,5A", "1A", "2,5A", "5A"
-    int schemeIndex = 1;                   // "3-х", "4-х"
-    int netAdr = 1;                        // "Сетевой адрес"
-    int newAdr = 1;                        // "Новый адрес"
-    int rs1Index = 3;                      // "Скорость RS 1": 9600
-    int rs2Index = 3;                      // "Скорость RS 2": 9600
-    bool rs2Enabled = false;               // the check box beside "Скорость RS 2"
-    int rs2ConfigIndex = 0;                // "Информ. канал", "MB / IEC / CRC_RB"
-    std::array<int, 3> outputs{0, 1, 2};   // "Вых/Инд 1..3": positions in the 33-quantity list
-    int analogTypeIndex = 1;               // "-5 - 0 - 5 мА", "4 - 12 - 20 мА"
-    bool analogEnabled = false;            // "Настроить аналоговые выходы"
-    bool playSound = true;                 // "Звуковой сигнал по завершению"
+    int voltageIndex = 1; // "100 V", "380 V", "400 V"
+    int currentIndex = 3; // "0,5A", "1A", "2,5A", "5A"
+    int schemeIndex = 1; // "3-х", "4-х"
+    int netAdr = 1; // "Сетевой адрес"
+    int newAdr = 1; // "Новый адрес"
+    int rs1Index = 3; // "Скорость RS 1": 9600
+    int rs2Index = 3; // "Скорость RS 2": 9600
+    bool rs2Enabled = false; // the check box beside "Скорость RS 2"
+    int rs2ConfigIndex = 0; // "Информ. канал", "MB / IEC / CRC_RB"
+    std::array<int, 3> outputs{0, 1, 2}; // "Вых/Инд 1..3": positions in the 33-quantity list
+    int analogTypeIndex = 1; // "-5 - 0 - 5 мА", "4 - 12 - 20 мА"
+    bool analogEnabled = false; // "Настроить аналоговые выходы"
+    bool playSound = true; // "Звуковой сигнал по завершению"
 };
 
 enum class TTuningEnd { Done, Failed, Stopped };
 
 struct TTuningOutcome {
     TTuningEnd end = TTuningEnd::Stopped;
-    QString reason;            // the log line or link error that ended a failed run; empty otherwise
-    bool outputsOff = false;   // the installation confirmed the zero output before its port closed
+    QString reason; // the log line or link error that ended a failed run; empty otherwise
+    bool outputsOff = false; // the installation confirmed the zero output before its port closed
 };
 
 // What the window shows. Messages are shown with the caption "Ошибка" (ShowError) or as information.
@@ -78,13 +78,13 @@ public:
 class ITuningObserver {
 public:
     virtual ~ITuningObserver() = default;
-    virtual void TuningStarted(const TTuningChoices &, const TTransfCoefs &) {}
-    virtual void TuningLog(const QString &) {}
+    virtual void TuningStarted(const TTuningChoices &, const TTransfCoefs &) { }
+    virtual void TuningLog(const QString &) { }
     // The transducer's first and last readback of a run, with the installation's readings they were
     // compared with (the last is reported when the run ends, if there was any readback).
-    virtual void TuningAsFound(const TParameters & /*transducer*/, const TParameters & /*installation*/) {}
-    virtual void TuningAsLeft(const TParameters & /*transducer*/, const TParameters & /*installation*/) {}
-    virtual void TuningEnded(const TTuningOutcome &) {}
+    virtual void TuningAsFound(const TParameters & /*transducer*/, const TParameters & /*installation*/) { }
+    virtual void TuningAsLeft(const TParameters & /*transducer*/, const TParameters & /*installation*/) { }
+    virtual void TuningEnded(const TTuningOutcome &) { }
 };
 
 // The identity window as the tuning's transducer handler sees it.
@@ -117,15 +117,15 @@ public:
     static const QStringList kSchemeCaptions;
     static const QStringList kRs2ConfigCaptions;
     static const QStringList kAnalogTypeCaptions;
-    static QStringList SpeedCaptions();       // 1200 … 115200
-    static QStringList ParameterCaptions();   // the 33 quantity names in list order
+    static QStringList SpeedCaptions(); // 1200 … 115200
+    static QStringList ParameterCaptions(); // the 33 quantity names in list order
     static constexpr std::array<double, 3> kVoltages{100, 380, 400};
     static constexpr std::array<double, 4> kCurrents{0.5, 1, 2.5, 5};
     static constexpr int kResponseTimeOut = 5000;
     static constexpr int kMaxAttempts = 9;
     static constexpr double kNoPreviousError = 999;
-    static constexpr double kTopTolerance = 0.0031;   // mA
-    static constexpr double kAngleLimit = 10;         // percent
+    static constexpr double kTopTolerance = 0.0031; // mA
+    static constexpr double kAngleLimit = 10; // percent
     // A correction estimated from two almost equal errors could ask for millions of steps; no real
     // correction needs more than this.
     static constexpr int kMaxSteps = 1000;
@@ -133,21 +133,21 @@ public:
     using TBeep = std::function<void(int hz, int ms)>;
 
     explicit TAutoTuning(ITuningView *view, QObject *parent = nullptr);
-    ~TAutoTuning() override;   // outputs off first (confirmed or timed out), then the links go
+    ~TAutoTuning() override; // outputs off first (confirmed or timed out), then the links go
 
     void InitKestCommunication(TConfigController *_config);
     void InitDeviceCommunication();
 
     // User actions.
-    void StartClicked();                     // "Настроить"
-    void StopClicked();                      // "Стоп"
-    void FindClicked();                      // "Найти"
-    void ReadSettingsClicked();              // "Прочитать параметры"
+    void StartClicked(); // "Настроить"
+    void StopClicked(); // "Стоп"
+    void FindClicked(); // "Найти"
+    void ReadSettingsClicked(); // "Прочитать параметры"
     // "Дополнительные настройки": the transducer's port for the identity window; false (after
     // "Порт не найден") when it cannot be opened. CloseDevicePort afterwards in every case.
     bool OpenDevicePortForIdentity();
     void CloseDevicePort();
-    void CoefficientsEdited();               // after the coefficient window: reload from the settings
+    void CoefficientsEdited(); // after the coefficient window: reload from the settings
     void SoundClicked(bool checked);
     void VoltageChosen(int index);
     void CurrentChosen(int index);
@@ -158,7 +158,7 @@ public:
     void Rs2Toggled(bool enabled);
     void Rs2Chosen(int index);
     void Rs2ConfigChosen(int index);
-    void OutputChosen(int output, int position);   // output 1..3
+    void OutputChosen(int output, int position); // output 1..3
     void AnalogTypeChosen(int index);
     void AnalogToggled(bool enabled);
 
@@ -276,15 +276,15 @@ private:
     bool isModificationAbove9 = false;
     IIdentityWindow *identityWindow_ = nullptr;
 
-    bool running_ = false;        // from "Настроить" until the outputs are off
-    bool searching_ = false;      // "Найти" / "Прочитать параметры" waits for the search answer
-    bool angleSettling_ = false;  // the 5000 ms after 90° are running
-    bool angleAnswered_ = false;  // ... and the installation has answered the 90° meanwhile
+    bool running_ = false; // from "Настроить" until the outputs are off
+    bool searching_ = false; // "Найти" / "Прочитать параметры" waits for the search answer
+    bool angleSettling_ = false; // the 5000 ms after 90° are running
+    bool angleAnswered_ = false; // ... and the installation has answered the 90° meanwhile
     int readbacks_ = 0;
     std::optional<std::pair<TParameters, TParameters>> lastReadback_;
 
-    bool zeroing_ = false;        // the zero output is on its way
-    bool zeroSent_ = false;       // ... and was written by us (not waiting for an earlier answer)
+    bool zeroing_ = false; // the zero output is on its way
+    bool zeroSent_ = false; // ... and was written by us (not waiting for an earlier answer)
     bool lastZeroConfirmed_ = false;
     std::function<void(bool)> zeroDone_;
 

@@ -5,7 +5,7 @@
 
 class TAutoTuningConfig : public TTypedSettings {
 public:
-    explicit TAutoTuningConfig(TConfigController *config) : TTypedSettings(config) {}
+    explicit TAutoTuningConfig(TConfigController *config) : TTypedSettings(config) { }
 
     // "PlaySoundOnFinish" of "Launch"; true when absent, false when the file cannot be read.
     bool ReadPlaySoundOnFinish() const;

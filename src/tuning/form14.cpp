@@ -114,8 +114,8 @@ void TForm14::BuildControls()
     rs2Config_ = List(this, QStringLiteral("Конф-ция RS 2"), TAutoTuning::kRs2ConfigCaptions, 176, 244, 152);
     const QStringList parameters = TAutoTuning::ParameterCaptions();
     for (int i = 0; i < 3; ++i)
-        outputs_[static_cast<size_t>(i)] =
-            List(this, QStringLiteral("Вых/Инд ") + QString::number(i + 1), parameters, 12 + 108 * i, 296, 96);
+        outputs_[static_cast<size_t>(i)]
+            = List(this, QStringLiteral("Вых/Инд ") + QString::number(i + 1), parameters, 12 + 108 * i, 296, 96);
     analogType_ = List(this, QStringLiteral("Выходной сигнал, мА"), TAutoTuning::kAnalogTypeCaptions, 12, 344, 150);
     analogEnabled_ = new QCheckBox(QStringLiteral("Настроить аналоговые выходы"), this);
     analogEnabled_->setObjectName(analogEnabled_->text());
@@ -159,7 +159,7 @@ void TForm14::Bind()
     });
     for (int i = 0; i < 3; ++i)
         connect(outputs_[static_cast<size_t>(i)], &QComboBox::currentIndexChanged, this,
-                [this, i](int position) { logic_->OutputChosen(i + 1, position); });
+            [this, i](int position) { logic_->OutputChosen(i + 1, position); });
     connect(analogType_, &QComboBox::currentIndexChanged, l, &TAutoTuning::AnalogTypeChosen);
     connect(analogEnabled_, &QCheckBox::toggled, this, [this](bool on) {
         analogType_->setEnabled(on);

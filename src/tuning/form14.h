@@ -58,8 +58,8 @@ private:
 
     std::unique_ptr<TAutoTuning> logic_;
     TForm15 *form15_ = nullptr;
-    bool closing_ = false;         // the outputs are off: the next close goes through
-    bool closeRequested_ = false;  // a close waits for the outputs
+    bool closing_ = false; // the outputs are off: the next close goes through
+    bool closeRequested_ = false; // a close waits for the outputs
 
     QButtonGroup *voltage_ = nullptr;
     QButtonGroup *current_ = nullptr;

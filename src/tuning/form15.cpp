@@ -49,8 +49,8 @@ TForm15::TForm15(QWidget *parent) : QDialog(parent), logic_(this)
     read_ = new QPushButton(QStringLiteral("Прочитать"), this);
     read_->setGeometry(178, 148, 140, 30);
     connect(write_, &QPushButton::clicked, this, [this] {
-        logic_.WriteClicked(factoryNumber_->text(), modification_->currentText(), relays_->currentText(),
-                            interfaces_->currentText());
+        logic_.WriteClicked(
+            factoryNumber_->text(), modification_->currentText(), relays_->currentText(), interfaces_->currentText());
     });
     connect(read_, &QPushButton::clicked, this, [this] { logic_.ReadClicked(); });
 }

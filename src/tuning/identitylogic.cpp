@@ -53,8 +53,8 @@ void TIdentityLogic::ReadClicked()
     Send();
 }
 
-void TIdentityLogic::WriteClicked(const QString &factoryNumber, const QString &modification, const QString &relays,
-                                  const QString &interfaces)
+void TIdentityLogic::WriteClicked(
+    const QString &factoryNumber, const QString &modification, const QString &relays, const QString &interfaces)
 {
     // Characters 3 to 7 are the serial, 1 and 2 the year of manufacture.
     const std::optional<int> serial = ToInteger(factoryNumber.mid(2, 5));

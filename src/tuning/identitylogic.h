@@ -24,7 +24,7 @@ class TIdentityLogic : public IIdentityWindow {
 public:
     static constexpr int kModificationBase = 700;
 
-    explicit TIdentityLogic(IIdentityView *view) : view_(view) {}
+    explicit TIdentityLogic(IIdentityView *view) : view_(view) { }
 
     // Both borrowed; the caller keeps them alive while this window is open.
     void InitDeviceInterfaceAndCmdManager(TDeviceInterface *_deviceInterface, TQx4CmdManager *_cmdManager);
@@ -36,8 +36,8 @@ public:
     void ReadClicked();
     // "Записать" with the four texts as shown. Every text is checked before anything is queued: a
     // wrong one writes nothing ("Неверный формат данных").
-    void WriteClicked(const QString &factoryNumber, const QString &modification, const QString &relays,
-                      const QString &interfaces);
+    void WriteClicked(
+        const QString &factoryNumber, const QString &modification, const QString &relays, const QString &interfaces);
 
     // The integer of a text as the window reads its fields; nullopt when it is none.
     static std::optional<int> ToInteger(const QString &text);

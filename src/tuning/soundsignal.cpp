@@ -12,7 +12,7 @@
 namespace {
 
 // ALSA prints its complaints (no card, no such device) on stderr unless told otherwise.
-void Quiet(const char *, int, const char *, int, const char *, ...) {}
+void Quiet(const char *, int, const char *, int, const char *, ...) { }
 
 // The one thread that plays; joined when the program ends so that no tone outlives its sound library.
 struct TPlayer {
@@ -91,7 +91,7 @@ void TSoundSignal::Play(int hz, int ms)
         return;
     std::lock_guard<std::mutex> lock(player.mu);
     if (player.thread.joinable())
-        player.thread.join();   // the last tone has ended (busy was clear), so this is immediate
+        player.thread.join(); // the last tone has ended (busy was clear), so this is immediate
     player.thread = std::thread([hz, ms, &player] {
         PlayBlocking(hz, ms);
         player.busy = false;

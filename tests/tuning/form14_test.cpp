@@ -38,8 +38,8 @@ protected:
         sim = std::make_unique<kestsim::KestSimulator>(o);
         std::string error;
         ASSERT_TRUE(sim->Start(&error)) << error;
-        config = std::make_unique<TConfigController>(KestTestHome::NewFolder(), "/Valtrix", "/KestManager",
-                                                     "/Settings.txt");
+        config = std::make_unique<TConfigController>(
+            KestTestHome::NewFolder(), "/Valtrix", "/KestManager", "/Settings.txt");
         config->WritePort("Port1", QString::fromStdString(sim->InstallationPath()));
         config->WritePort("Port2", QString::fromStdString(sim->DevicePath()));
         TAutoTuningConfig(config.get()).WritePlaySoundOnFinish(false);
@@ -54,18 +54,14 @@ protected:
         delete window.data();
         sim.reset();
     }
-    template <typename T>
-    T *Find(const QString &name) const
+    template<typename T> T *Find(const QString &name) const
     {
         T *w = window->findChild<T *>(name);
         EXPECT_NE(w, nullptr) << name.toStdString();
         return w;
     }
     QPushButton *Button(const QString &caption) const { return Find<QPushButton>(caption); }
-    QString LastLogLine() const
-    {
-        return Find<QPlainTextEdit>("log")->toPlainText().split('\n').last();
-    }
+    QString LastLogLine() const { return Find<QPlainTextEdit>("log")->toPlainText().split('\n').last(); }
 
     TScopedWaitScale scale{0.01};
     TScopedMessageHandler messages{[this](QWidget *, const TMessageService::TMessage &m) {
@@ -146,10 +142,11 @@ TEST_F(Form14Test, TuningThroughTheWindowAndClosingDuringARun)
     EXPECT_TRUE(window->grab().save(png));
 
     Button("Настроить")->click();
-    ASSERT_TRUE(PumpUntil([&] { return window->Logic().Log().contains(QString::fromUtf16(u"Настройка угла по фазе \u0412...")); },
-                          60000));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return window->Logic().Log().contains(QString::fromUtf16(u"Настройка угла по фазе \u0412...")); },
+        60000));
     window->close();
-    EXPECT_FALSE(window.isNull());   // still there: the outputs are not off yet
+    EXPECT_FALSE(window.isNull()); // still there: the outputs are not off yet
     ASSERT_TRUE(PumpUntil([&] { return window.isNull(); }, 30000));
     EXPECT_TRUE(OutputsZero(*sim));
     const std::string frames = Requests(*sim);
@@ -181,7 +178,8 @@ TEST_F(Form14Test, AuxiliaryWindows)
         ASSERT_NE(f, nullptr);
         EXPECT_EQ(f->windowTitle(), "Form15");
         f->ReadButton()->click();
-        PumpUntil([&] { return !f->FactoryNumber()->text().isEmpty() && !f->Relays()->currentText().isEmpty(); }, 10000);
+        PumpUntil(
+            [&] { return !f->FactoryNumber()->text().isEmpty() && !f->Relays()->currentText().isEmpty(); }, 10000);
         PumpFor(100);
         factory = f->FactoryNumber()->text();
         modification = f->Modification()->currentText();

@@ -30,8 +30,9 @@ TEST_F(TuningTest, IdentityWindowWritesAndReads)
     ASSERT_TRUE(tuning->OpenDevicePortForIdentity());
     identity.InitDeviceInterfaceAndCmdManager(tuning->DeviceInterface(), tuning->DeviceCmdManager());
     auto settle = [&] {
-        return PumpUntil([&] { return tuning->DeviceInterface()->IsQueueEmpty() && !tuning->DeviceInterface()->IsWaiting(); },
-                         10000);
+        return PumpUntil(
+            [&] { return tuning->DeviceInterface()->IsQueueEmpty() && !tuning->DeviceInterface()->IsWaiting(); },
+            10000);
     };
     identity.WriteClicked("151234", "5", "3", "2");
     ASSERT_TRUE(settle());
@@ -41,11 +42,11 @@ TEST_F(TuningTest, IdentityWindowWritesAndReads)
     EXPECT_EQ(memory.at("modification"), 705);
     EXPECT_EQ(memory.at("relays"), 3);
     EXPECT_EQ(memory.at("interfaces"), 2);
-    EXPECT_EQ(Requests(*sim), "D:wserial D:wmod D:wrelays D:wifaces ");   // and no save command
+    EXPECT_EQ(Requests(*sim), "D:wserial D:wmod D:wrelays D:wifaces "); // and no save command
     identity.ReadClicked();
     ASSERT_TRUE(settle());
     EXPECT_EQ(QStringList({view.factory, view.modification, view.relays, view.interfaces}),
-              QStringList({"151234", "5", "3", "2"}));
+        QStringList({"151234", "5", "3", "2"}));
 
     tuning->DeviceInterface()->AddCmd(tuning->DeviceCmdManager()->CreateCmdWriteModificationNumber(12));
     tuning->DeviceInterface()->SendNextCmd();
@@ -61,7 +62,7 @@ TEST_F(TuningTest, IdentityWindowWritesAndReads)
         EXPECT_EQ(RequestCount(*sim), before) << bad.toStdString();
     }
     const size_t before = RequestCount(*sim);
-    identity.WriteClicked("151234", "пять", "3", "2");   // nothing half-written either
+    identity.WriteClicked("151234", "пять", "3", "2"); // nothing half-written either
     PumpFor(100);
     EXPECT_EQ(RequestCount(*sim), before);
     EXPECT_EQ(view.messages, QStringList(4, "Неверный формат данных"));

@@ -44,7 +44,7 @@ protected:
     QStringList Ports() const
     {
         return {"--port1", QString::fromStdString(sim->InstallationPath()), "--port2",
-                QString::fromStdString(sim->DevicePath())};
+            QString::fromStdString(sim->DevicePath())};
     }
 
     QTemporaryDir home;
@@ -61,8 +61,15 @@ TEST_F(KestctlTune, TunesAndFails)
     ASSERT_EQ(sim->Command("phase-error B 1.5"), "ok");
     const QString logFile = home.path() + "/tune.log";
     QString out;
-    EXPECT_EQ(Run(Ports() << "--new-address" << "4" << "--rs1" << "19200" << "--scheme" << "3" << "--log" << logFile, &out),
-              0)
+    EXPECT_EQ(Run(Ports() << "--new-address"
+                          << "4"
+                          << "--rs1"
+                          << "19200"
+                          << "--scheme"
+                          << "3"
+                          << "--log" << logFile,
+                  &out),
+        0)
         << out.toStdString();
     QStringList lines = out.trimmed().split('\n');
     ASSERT_GE(lines.size(), 10);
@@ -78,7 +85,10 @@ TEST_F(KestctlTune, TunesAndFails)
     EXPECT_TRUE(OutputsZero(*sim));
 
     ASSERT_EQ(sim->Command("phase-error A 6.5"), "ok");
-    EXPECT_EQ(Run(Ports() << "--address" << "4", &out), 1);
+    EXPECT_EQ(Run(Ports() << "--address"
+                          << "4",
+                  &out),
+        1);
     EXPECT_TRUE(out.contains("Настройка невозможна на фазе \u0410 \n")) << out.toStdString();
     EXPECT_FALSE(out.contains("Готово."));
     EXPECT_TRUE(OutputsZero(*sim));
@@ -112,13 +122,20 @@ TEST_F(KestctlTune, WrongCommandLinesExitTwo)
     const QStringList rows[] = {
         {},
         {"--port1", "/dev/null"},
-        Ports() << "--voltage" << "220",
-        Ports() << "--current" << "3",
-        Ports() << "--scheme" << "5",
-        Ports() << "--new-address" << "300",
-        Ports() << "--analog" << "0..5",
-        Ports() << "--rs1" << "300",
-        Ports() << "--bogus" << "1",
+        Ports() << "--voltage"
+                << "220",
+        Ports() << "--current"
+                << "3",
+        Ports() << "--scheme"
+                << "5",
+        Ports() << "--new-address"
+                << "300",
+        Ports() << "--analog"
+                << "0..5",
+        Ports() << "--rs1"
+                << "300",
+        Ports() << "--bogus"
+                << "1",
         Ports() << "--log",
     };
     for (const QStringList &args : rows)

@@ -17,10 +17,11 @@ QString FramePattern(bool analog, bool rs2)
     if (analog) {
         const QString output = QStringLiteral("K:ain (K:read (D:ash )+)*K:read (D:ash )?D:mode1 K:read "
                                               "(D:aref\\d K:read )*D:mode2 ");
-        p += QStringLiteral("D:aouts D:atype D:mode2 (") + output + QStringLiteral("){3}D:aouts D:noise D:save D:mode0 ");
+        p += QStringLiteral("D:aouts D:atype D:mode2 (") + output
+            + QStringLiteral("){3}D:aouts D:noise D:save D:mode0 ");
     } else {
         p += QStringLiteral("D:rs1 ") + (rs2 ? QStringLiteral("D:rs2 D:rs2cfg ") : QString())
-           + QStringLiteral("D:scheme D:adr D:noise D:save ");
+            + QStringLiteral("D:scheme D:adr D:noise D:save ");
     }
     return p + QStringLiteral("K:U K:F K:ang K:I $");
 }
@@ -28,23 +29,25 @@ QString FramePattern(bool analog, bool rs2)
 QString LogPattern(bool analog)
 {
     QString p = QStringLiteral("^") + L(u"Установка конфигурации KEST...")
-              + L(u"Обнуление шумов. Запись коэффициентов трансформации в QX4...")
-              + L(u"Запись номинальных параметров в KEST...") + QStringLiteral("(") + L(u"Чтение параметров с KEST...")
-              + L(u"Установки настроечных параметров QX4...") + L(u"Чтение параметров с QX4...")
-              + L(u"Параметры прочитаны с QX4. Вычисление погрешностей...") + QStringLiteral(")+")
-              + L(u"Погрешности по коэффициентам в порядке.");
-    for (const char16_t *phase : {u"Настройка угла по фазе \u0410...", u"Настройка угла по фазе \u0412...",
-                                  u"Настройка угла по фазе \u0421..."})
+        + L(u"Обнуление шумов. Запись коэффициентов трансформации в QX4...")
+        + L(u"Запись номинальных параметров в KEST...") + QStringLiteral("(") + L(u"Чтение параметров с KEST...")
+        + L(u"Установки настроечных параметров QX4...") + L(u"Чтение параметров с QX4...")
+        + L(u"Параметры прочитаны с QX4. Вычисление погрешностей...") + QStringLiteral(")+")
+        + L(u"Погрешности по коэффициентам в порядке.");
+    for (const char16_t *phase :
+        {u"Настройка угла по фазе \u0410...", u"Настройка угла по фазе \u0412...", u"Настройка угла по фазе \u0421..."})
         p += QStringLiteral("(") + L(phase) + kErrorLine + kShiftLine + QStringLiteral(")+");
     if (analog) {
         p += L(u"Углы настроены");
         for (const QString n : {"1", "2", "3"}) {
-            const QString middle = QStringLiteral("Настройка аналогового выхода ") + n + QStringLiteral(" на среднем пределе\\.\\.\\.\\n");
-            const QString top = QStringLiteral("Настройка аналогового выхода ") + n + QStringLiteral(" на верхнем пределе\\.\\.\\.\\n");
+            const QString middle = QStringLiteral("Настройка аналогового выхода ") + n
+                + QStringLiteral(" на среднем пределе\\.\\.\\.\\n");
+            const QString top = QStringLiteral("Настройка аналогового выхода ") + n
+                + QStringLiteral(" на верхнем пределе\\.\\.\\.\\n");
             p += QStringLiteral("(") + L(u"Чтение параметров с KEST...") + QStringLiteral(")?(") + middle + kErrorLine
-               + QStringLiteral("(") + kShiftLine + L(u"Чтение параметров с KEST...") + QStringLiteral(")?)+(") + kShiftLine
-               + QStringLiteral(")?") + L(u"Чтение параметров с KEST...") + QStringLiteral("(") + top + kErrorLine
-               + QStringLiteral("(") + L(u"Чтение параметров с KEST...") + QStringLiteral(")?)+");
+                + QStringLiteral("(") + kShiftLine + L(u"Чтение параметров с KEST...") + QStringLiteral(")?)+(")
+                + kShiftLine + QStringLiteral(")?") + L(u"Чтение параметров с KEST...") + QStringLiteral("(") + top
+                + kErrorLine + QStringLiteral("(") + L(u"Чтение параметров с KEST...") + QStringLiteral(")?)+");
         }
         p += L(u"Аналоговые выходы настроены. Сохранение изменений...");
     } else {
@@ -64,8 +67,8 @@ TEST_F(TuningTest, MisCalibratedTransducerIsTuned)
     for (const bool analog : {false, true}) {
         SCOPED_TRACE(analog ? "with analog outputs" : "without analog outputs");
         for (const char *c : {"error Ua 0.8", "error Ib -0.5", "error Uab 0.4", "error F 0.05", "phase-error A 0.3",
-                              "phase-error B 1.5", "phase-error C -0.8", "reference-response 0.7",
-                              "analog-error 1 0.0375 0", "analog-error 2 0.04 0.057", "analog-error 3 -0.6 -0.0234"})
+                 "phase-error B 1.5", "phase-error C -0.8", "reference-response 0.7", "analog-error 1 0.0375 0",
+                 "analog-error 2 0.04 0.057", "analog-error 3 -0.6 -0.0234"})
             Sim(c);
         const size_t from = RequestCount(*sim);
         waits.clear();
@@ -98,10 +101,9 @@ TEST_F(TuningTest, MisCalibratedTransducerIsTuned)
             // 0,003 mA at the top is accepted (output 1), 0,0032 mA is not (output 2).
             EXPECT_EQ(frames.count("D:aref1 "), 0);
             EXPECT_EQ(frames.count("D:aref2 "), 1);
-            const std::map<QString, int> prescribed{
-                {TuningWait::NominalOutput, 5000}, {TuningWait::References, 5000}, {TuningWait::Angle90, 5000},
-                {TuningWait::AngleShift, 5000},    {TuningWait::AnalogShift, 5000}, {TuningWait::AnalogInput, 2000},
-                {TuningWait::AnalogReference, 2000}, {TuningWait::AnalogTop, 2000}};
+            const std::map<QString, int> prescribed{{TuningWait::NominalOutput, 5000}, {TuningWait::References, 5000},
+                {TuningWait::Angle90, 5000}, {TuningWait::AngleShift, 5000}, {TuningWait::AnalogShift, 5000},
+                {TuningWait::AnalogInput, 2000}, {TuningWait::AnalogReference, 2000}, {TuningWait::AnalogTop, 2000}};
             std::map<QString, int> seen;
             for (const auto &[ms, purpose] : waits) {
                 ASSERT_TRUE(prescribed.count(purpose)) << purpose.toStdString();
@@ -157,20 +159,21 @@ TEST_F(TuningTest, MisCalibratedTransducerIsTuned)
 // still leave every phase within tolerance.
 TEST_F(TuningTest, InToleranceTransducerGoesStraightToTheAngles)
 {
-    Sim("phase-error A 1.8337");   // +3,2 % of P's full scale at 90°
+    Sim("phase-error A 1.8337"); // +3,2 % of P's full scale at 90°
     tuning->StartClicked();
     ASSERT_TRUE(RunToEnd());
     EXPECT_EQ(rec.outcome->end, TTuningEnd::Done);
     const std::string frames = Requests(*sim);
-    EXPECT_NE(frames.find("K:read D:ref D:ref D:ref D:ref D:ref D:ref D:ref D:ref D:ref D:refF D:par K:ang K:read D:Pa "),
-              std::string::npos)
+    EXPECT_NE(
+        frames.find("K:read D:ref D:ref D:ref D:ref D:ref D:ref D:ref D:ref D:ref D:refF D:par K:ang K:read D:Pa "),
+        std::string::npos)
         << frames;
     EXPECT_EQ(QString::fromStdString(frames).count("D:par "), 1);
     const int a = static_cast<int>(rec.log.indexOf(QString::fromUtf16(u"Настройка угла по фазе \u0410...")));
     ASSERT_GE(a, 0);
     EXPECT_EQ(rec.log.mid(a + 1, 5),
-              QStringList({"Текущая погрешность: 3,200", "Сдвиг на 10 вниз", "Настройка угла по фазе \u0410...",
-                           "Текущая погрешность: 0,200", "Сдвиг на 1"}));
+        QStringList({"Текущая погрешность: 3,200", "Сдвиг на 10 вниз", "Настройка угла по фазе \u0410...",
+            "Текущая погрешность: 0,200", "Сдвиг на 1"}));
     const std::map<int, double> at90 = ErrorsAfterRun(*sim, 90);
     for (int k : {10, 11, 12})
         EXPECT_LT(std::fabs(at90.at(k)), 0.2) << "quantity " << k;
@@ -183,12 +186,12 @@ TEST(TuningSteps, EstimateFromTheLastTwoErrors)
         double error, previous;
         int count, steps;
     } rows[] = {
-        {0.4, 3.2, 10, 1},      // 0,4 / (2,8 / 10) = 1,43
-        {-3.0, 0.0, 10, 10},    // overshoot by the first ten steps
-        {0.05, 0.45, 1, 1},     // less than a step left: still one
-        {0.5, 0.5, 1, 1},       // equal errors: one step, not a division by zero
-        {2.0, 2.0000001, 1, TAutoTuning::kMaxSteps},   // almost equal: bounded
-        {-0.043f, 0.057f, 100, 43},   // the errors as the procedure keeps them (32-bit)
+        {0.4, 3.2, 10, 1}, // 0,4 / (2,8 / 10) = 1,43
+        {-3.0, 0.0, 10, 10}, // overshoot by the first ten steps
+        {0.05, 0.45, 1, 1}, // less than a step left: still one
+        {0.5, 0.5, 1, 1}, // equal errors: one step, not a division by zero
+        {2.0, 2.0000001, 1, TAutoTuning::kMaxSteps}, // almost equal: bounded
+        {-0.043f, 0.057f, 100, 43}, // the errors as the procedure keeps them (32-bit)
     };
     for (const Row &r : rows)
         EXPECT_EQ(TAutoTuning::EstimateSteps(r.error, r.previous, r.count), r.steps) << r.error << " " << r.previous;
@@ -205,21 +208,21 @@ TEST_F(TuningTest, FailurePathsEndWithTheOutputsOff)
         const char *name;
         std::vector<std::string> setup;
         bool analog;
-        QString trigger;            // when this log line appears, the `later` commands are given
+        QString trigger; // when this log line appears, the `later` commands are given
         std::vector<std::string> later;
-        QString line;               // the log line, or the message box text, that reports it
+        QString line; // the log line, or the message box text, that reports it
         bool outputsOff;
-        int readbacks = -1;         // transducer readbacks before the end, when it matters
+        int readbacks = -1; // transducer readbacks before the end, when it matters
     } rows[] = {
         {"coefficients never converge", {"reference-response 0", "error Ua 0.8"}, false, {}, {},
-         "Ошибка при настройке погрешностей по коэффициентам", true, 10},
+            "Ошибка при настройке погрешностей по коэффициентам", true, 10},
         {"angle error above 10 %", {"phase-error B 6.5"}, false, {}, {}, "Настройка невозможна на фазе B ", true},
         {"analog output stuck at its limit", {"analog-error 2 0 30"}, true, {}, {},
-         "Настройка невозможна на аналоговом выходе 2", true},
+            "Настройка невозможна на аналоговом выходе 2", true},
         {"transducer silent", {"fault device:noanswer@0x24"}, false, {}, {}, "Нет ответа", true},
         {"installation silent for a while", {"fault noanswer@994#4"}, false, {}, {}, "Нет ответа", true},
         {"installation silent for good", {}, false, "Чтение параметров с QX4...", {"fault noanswer"},
-         "Выключение выходов KEST не подтверждено: Нет ответа", false},
+            "Выключение выходов KEST не подтверждено: Нет ответа", false},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
@@ -273,7 +276,7 @@ TEST_F(TuningTest, StopInEachStage)
         "Обнуление шумов. Запись коэффициентов трансформации в QX4...",
         "Запись номинальных параметров в KEST...",
         "Чтение параметров с QX4...",
-        "Погрешности по коэффициентам в порядке.",   // the settling time at 90°
+        "Погрешности по коэффициентам в порядке.", // the settling time at 90°
         QString::fromUtf16(u"Настройка угла по фазе \u0412..."),
         "Настройка аналогового выхода 2 на среднем пределе...",
         "Настройка аналогового выхода 2 на верхнем пределе...",
@@ -317,7 +320,7 @@ TEST_F(TuningTest, FindAndReadSettings)
     EXPECT_EQ(rec.shown.newAdr, 7);
     EXPECT_FALSE(tuning->DeviceInterface()->IsOpen());
 
-    tuning->StartClicked();   // a run stopped at once: reading must still work after it
+    tuning->StartClicked(); // a run stopped at once: reading must still work after it
     tuning->StopClicked();
     ASSERT_TRUE(RunToEnd(30000));
     struct Row {
@@ -327,15 +330,14 @@ TEST_F(TuningTest, FindAndReadSettings)
     } rows[] = {
         {"coefs 6000 100 300 1", 0, 1, "KU = 6000/100       KI = 300/1"},
         {"coefs 35000 220 150 0.3", 1, 0, "KU = 35000/220       KI = 150/0,3"},
-        {"coefs 35000 450 150 7", 1, 0, "KU = 35000/450       KI = 150/7"},   // above the largest: unchanged
+        {"coefs 35000 450 150 7", 1, 0, "KU = 35000/450       KI = 150/7"}, // above the largest: unchanged
     };
     TSyncLink device;
     device.Engine().SetPort(sim->DevicePath());
     device.Engine().OpenPort();
     TQx4CmdManager d(7);
     for (const TFramePtr &f : {d.CreateCmdWriteScheme(0), d.CreateCmdWriteRsRate1(6), d.CreateCmdWriteRsRate2(2),
-                               d.CreateCmdWriteRsConfig2(1), d.CreateCmdWriteAnalogOuts(9, 10, 25),
-                               d.CreateCmdSetAnalogType5()})
+             d.CreateCmdWriteRsConfig2(1), d.CreateCmdWriteAnalogOuts(9, 10, 25), d.CreateCmdSetAnalogType5()})
         device.Exchange(f);
     device.Engine().ClosePort();
     for (const Row &r : rows) {
@@ -343,8 +345,8 @@ TEST_F(TuningTest, FindAndReadSettings)
         Sim(r.coefs);
         const size_t from = RequestCount(*sim);
         tuning->ReadSettingsClicked();
-        ASSERT_TRUE(PumpUntil([&] { return RequestCount(*sim) >= from + 8 && !tuning->DeviceInterface()->IsWaiting(); },
-                              10000));
+        ASSERT_TRUE(PumpUntil(
+            [&] { return RequestCount(*sim) >= from + 8 && !tuning->DeviceInterface()->IsWaiting(); }, 10000));
         EXPECT_EQ(Requests(*sim, from), "D:find D:rscheme D:coefR D:rrs1 D:rrs2 D:rrs2cfg D:raouts D:ratype ");
         EXPECT_EQ(rec.label, r.label);
         EXPECT_EQ(rec.shown.voltageIndex, r.voltage);

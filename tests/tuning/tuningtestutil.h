@@ -20,8 +20,8 @@
 #include "pty.h"
 #include "syncexchange.h"
 #include "testhome.h"
-#include "transport/waitservice.h"
 #include "transducer.h"
+#include "transport/waitservice.h"
 #include "tuning/autotuning.h"
 
 namespace tuningtest {
@@ -59,9 +59,9 @@ inline std::string Token(bool installation, const std::vector<int> &b)
     if (b[0] == 0xFF && fn == 0x77)
         return "D:find";
     if (installation) {
-        static const std::map<std::pair<int, int>, std::string> k = {
-            {{0x10, 0}, "cfg"},   {{0x10, 100}, "U"},   {{0x10, 142}, "F"},   {{0x06, 140}, "ang"},
-            {{0x10, 124}, "I"},   {{0x10, 112}, "I"},   {{0x03, 994}, "read"}, {{0x06, 6}, "ain"}};
+        static const std::map<std::pair<int, int>, std::string> k
+            = {{{0x10, 0}, "cfg"}, {{0x10, 100}, "U"}, {{0x10, 142}, "F"}, {{0x06, 140}, "ang"}, {{0x10, 124}, "I"},
+                {{0x10, 112}, "I"}, {{0x03, 994}, "read"}, {{0x06, 6}, "ain"}};
         auto it = k.find({fn, reg});
         return "K:" + (it == k.end() ? std::to_string(fn) + "@" + std::to_string(reg) : it->second);
     }
@@ -75,14 +75,14 @@ inline std::string Token(bool installation, const std::vector<int> &b)
         return "D:mode" + std::to_string(value);
     if (fn == 0x10 && reg >= 0x780 && reg <= 0x788)
         return "D:aref" + std::to_string((reg - 0x780) / 4 + 1);
-    static const std::map<std::pair<int, int>, std::string> d = {
-        {{0x06, 0x2100}, "noise"}, {{0x03, 0x208}, "ext1"},  {{0x10, 0x800}, "coefW"}, {{0x03, 0x800}, "coefR"},
-        {{0x10, 0x734}, "refF"},   {{0x03, 0x000}, "par"},   {{0x03, 0x024}, "Pa"},    {{0x03, 0x028}, "Pb"},
-        {{0x03, 0x02C}, "Pc"},     {{0x06, 0x212}, "atype"}, {{0x10, 0x400}, "aouts"}, {{0x06, 0x320}, "save"},
-        {{0x06, 0x20C}, "rs1"},    {{0x06, 0x21E}, "rs2"},   {{0x06, 0x21C}, "rs2cfg"}, {{0x06, 0x210}, "scheme"},
-        {{0x06, 0x204}, "adr"},    {{0x03, 0x210}, "rscheme"}, {{0x03, 0x20C}, "rrs1"}, {{0x03, 0x21E}, "rrs2"},
-        {{0x03, 0x21C}, "rrs2cfg"}, {{0x03, 0x400}, "raouts"}, {{0x03, 0x212}, "ratype"}, {{0x03, 0x270}, "ext2"},
-        {{0x10, 0x208}, "wserial"}, {{0x06, 0x216}, "wmod"}, {{0x06, 0x270}, "wrelays"}, {{0x06, 0x272}, "wifaces"}};
+    static const std::map<std::pair<int, int>, std::string> d = {{{0x06, 0x2100}, "noise"}, {{0x03, 0x208}, "ext1"},
+        {{0x10, 0x800}, "coefW"}, {{0x03, 0x800}, "coefR"}, {{0x10, 0x734}, "refF"}, {{0x03, 0x000}, "par"},
+        {{0x03, 0x024}, "Pa"}, {{0x03, 0x028}, "Pb"}, {{0x03, 0x02C}, "Pc"}, {{0x06, 0x212}, "atype"},
+        {{0x10, 0x400}, "aouts"}, {{0x06, 0x320}, "save"}, {{0x06, 0x20C}, "rs1"}, {{0x06, 0x21E}, "rs2"},
+        {{0x06, 0x21C}, "rs2cfg"}, {{0x06, 0x210}, "scheme"}, {{0x06, 0x204}, "adr"}, {{0x03, 0x210}, "rscheme"},
+        {{0x03, 0x20C}, "rrs1"}, {{0x03, 0x21E}, "rrs2"}, {{0x03, 0x21C}, "rrs2cfg"}, {{0x03, 0x400}, "raouts"},
+        {{0x03, 0x212}, "ratype"}, {{0x03, 0x270}, "ext2"}, {{0x10, 0x208}, "wserial"}, {{0x06, 0x216}, "wmod"},
+        {{0x06, 0x270}, "wrelays"}, {{0x06, 0x272}, "wifaces"}};
     auto it = d.find({fn, reg});
     return "D:" + (it == d.end() ? std::to_string(fn) + "@" + std::to_string(reg) : it->second);
 }
@@ -168,8 +168,8 @@ struct TuningTest : ::testing::Test {
         sim = std::make_unique<kestsim::KestSimulator>(o);
         std::string error;
         ASSERT_TRUE(sim->Start(&error)) << error;
-        config = std::make_unique<TConfigController>(KestTestHome::NewFolder(), "/Valtrix", "/KestManager",
-                                                     "/Settings.txt");
+        config = std::make_unique<TConfigController>(
+            KestTestHome::NewFolder(), "/Valtrix", "/KestManager", "/Settings.txt");
         config->WritePort("Port1", QString::fromStdString(sim->InstallationPath()));
         config->WritePort("Port2", QString::fromStdString(sim->DevicePath()));
         previousObserver = TWaitService::SetObserver([this](int ms, const QString &p) { waits.emplace_back(ms, p); });
@@ -208,8 +208,7 @@ inline std::map<int, double> ErrorsAfterRun(kestsim::KestSimulator &sim, int ang
     c.VoltageFlag = true;
     c.SchemeFlag = true;
     for (const TFramePtr &f : {k.CreateCmdEnableDistantControl(c), k.CreateCmdSendUaUbUc(57.735, 57.735, 57.735),
-                               k.CreateCmdSendIa5Ib5Ic5(5, 5, 5), k.CreateCmdSendFrequency(51),
-                               k.CreateCmdSendAngle(angle)})
+             k.CreateCmdSendIa5Ib5Ic5(5, 5, 5), k.CreateCmdSendFrequency(51), k.CreateCmdSendAngle(angle)})
         link.Exchange(f);
     const auto meter = Fields(sim.Command("meter"));
     const auto readings = Fields(sim.Command("readings"));
