@@ -20,7 +20,7 @@ namespace {
 const QString kPort1 = QStringLiteral("Port1");
 const QString kPort2 = QStringLiteral("Port2");
 const QString kPortNotFound = QStringLiteral("Порт не найден");
-constexpr double kZeroFrequency = 51; // the installation keeps its frequency while its outputs are zero
+constexpr double kOutputFrequency = 51; // Hz, of the nominal and of the zero output alike
 
 // The shortest decimal that reads back to the same 32-bit float.
 double AsWritten(double value)
@@ -604,7 +604,7 @@ void TAutoTuning::QueueNominalOutput()
     const double u = kVoltages[static_cast<size_t>(choices_.voltageIndex)] / std::sqrt(3.0);
     const double i = kCurrents[static_cast<size_t>(choices_.currentIndex)];
     kestParameterController->SetVoltage(u, u, u);
-    kestParameterController->SetFrequence(kZeroFrequency);
+    kestParameterController->SetFrequence(kOutputFrequency);
     kestParameterController->SetAngle(0);
     kestParameterController->SetAmperage(i, i, i, globalConfig->ReadOptionIb());
 }
@@ -612,7 +612,7 @@ void TAutoTuning::QueueNominalOutput()
 void TAutoTuning::QueueZeroOutput()
 {
     kestParameterController->SetVoltage(0, 0, 0);
-    kestParameterController->SetFrequence(kZeroFrequency);
+    kestParameterController->SetFrequence(kOutputFrequency);
     kestParameterController->SetAngle(0);
     kestParameterController->SetAmperage(0, 0, 0, globalConfig->ReadOptionIb());
 }
