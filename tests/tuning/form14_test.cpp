@@ -140,7 +140,7 @@ TEST_F(Form14Test, TuningThroughTheWindowAndClosingDuringARun)
     EXPECT_TRUE(OutputsZero(*sim));
     // The picture a person looks at comes from the run on a real X server; the offscreen one is kept apart.
     const QString png = qEnvironmentVariable("KEST_BINARY_DIR", QDir::currentPath()) + "/tuning_form14"
-                      + (QGuiApplication::platformName() == "offscreen" ? "_offscreen" : "") + ".png";
+        + (QGuiApplication::platformName() == "offscreen" ? "_offscreen" : "") + ".png";
     EXPECT_TRUE(window->grab().save(png));
 
     Button("Настроить")->click();
@@ -152,7 +152,7 @@ TEST_F(Form14Test, TuningThroughTheWindowAndClosingDuringARun)
     ASSERT_TRUE(PumpUntil([&] { return window.isNull(); }, 30000));
     EXPECT_TRUE(OutputsZero(*sim));
     const std::string frames = Requests(*sim);
-    EXPECT_EQ(frames.substr(frames.size() - 18), "K:U K:F K:ang K:I ");
+    EXPECT_TRUE(EndsWithZeroOutput(frames)) << frames;
 }
 
 // The coefficient window from the group, the identity window from "Дополнительные настройки" (modal,

@@ -252,7 +252,7 @@ TEST_F(TuningTest, FailurePathsEndWithTheOutputsOff)
         EXPECT_EQ(RequestCount(*sim), end);
         const std::string frames = Requests(*sim, from);
         const std::string tail = r.outputsOff ? "K:U K:F K:ang K:I " : "K:U K:U K:U K:U ";
-        EXPECT_EQ(frames.substr(frames.size() - tail.size()), tail) << frames;
+        EXPECT_TRUE(EndsWithZeroOutput(frames, tail)) << frames;
         if (r.readbacks >= 0) {
             EXPECT_EQ(QString::fromStdString(frames).count("D:par "), r.readbacks);
         }
@@ -303,7 +303,7 @@ TEST_F(TuningTest, StopInEachStage)
         EXPECT_FALSE(tuning->DeviceInterface()->IsOpen());
         EXPECT_FALSE(tuning->KestInterface()->IsOpen());
         const std::string frames = Requests(*sim);
-        EXPECT_EQ(frames.substr(frames.size() - 18), "K:U K:F K:ang K:I ");
+        EXPECT_TRUE(EndsWithZeroOutput(frames)) << frames;
     }
     EXPECT_TRUE(rec.errors.isEmpty()) << rec.errors.join('|').toStdString();
 }

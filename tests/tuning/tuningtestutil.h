@@ -133,6 +133,12 @@ inline std::map<std::string, double> Fields(const std::string &answer)
     return out;
 }
 
+// The requests end with the installation's zero output (voltage, frequency, angle, current).
+inline bool EndsWithZeroOutput(const std::string &frames, const std::string &tail = "K:U K:F K:ang K:I ")
+{
+    return frames.size() >= tail.size() && frames.compare(frames.size() - tail.size(), tail.size(), tail) == 0;
+}
+
 inline bool OutputsZero(kestsim::KestSimulator &sim)
 {
     auto s = Fields(sim.Command("state"));
