@@ -653,7 +653,7 @@ std::string KestSimulator::Impl::Execute(const std::string &line)
     if (cmd == "help")
         return "ok commands: state meter readings analog memory type address unplug replug amplifier fault faults "
                "clear-faults error phase-error analog-error analog-range coefs scale unit digits protocol "
-               "old-devinfo noise turnaround rate hangup last reset-energy";
+               "old-devinfo noise turnaround rate hangup last reset-energy reference-response";
     if (cmd == "state")
         return StateText();
     if (cmd == "meter" || cmd == "readings") {
@@ -771,6 +771,12 @@ std::string KestSimulator::Impl::Execute(const std::string &line)
             return usage("analog-error 1..3 GAIN% [OFFSET_MA]");
         dev.errors.analogGainPct[lv - 1] = dv;
         dev.errors.analogOffsetMa[lv - 1] = offset;
+        return "ok";
+    }
+    if (cmd == "reference-response") {
+        if (n != 2 || !ToDouble(w[1], dv) || dv < 0 || dv > 1)
+            return usage("reference-response 0..1");
+        dev.referenceResponse = dv;
         return "ok";
     }
     if (cmd == "analog-range") {

@@ -492,7 +492,7 @@ void Transducer::Recalibrate(int channel, float reference, const Outputs &out, d
     mem.cal[channel] = 1.0;
     const double raw = Readings(out, energyA, energyR)[k - 1];
     if (std::fabs(raw) > 1e-6 * FullScale(k, mem.i2, mem.u2))
-        mem.cal[channel] = ref / raw;
+        mem.cal[channel] = keep + referenceResponse * (ref / raw - keep);
     else
         mem.cal[channel] = keep;   // nothing on the input to calibrate against
 }

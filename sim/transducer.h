@@ -69,6 +69,9 @@ public:
     int unitCode = 0;                // 0: by type
     int digits = 3;
     std::array<float, 10> references{};
+    // How much of a channel's error one reference write removes: 1 all of it, 0 none (a device that
+    // takes the write and keeps its calibration), in between a device that needs several rounds.
+    double referenceResponse = 1.0;
     std::array<float, 3> analogReferences{};
 
     // Readings in secondary units (quantities 1..31; 32, 33 from the installation's energies).

@@ -19,6 +19,8 @@
 #include "protocol/numberformat.h"
 #include "syncexchange.h"
 
+int RunTune(const std::vector<std::string> &args); // kestctl_tune.cpp
+
 namespace {
 
 const char *const kHelp = R"(kestctl — командная строка KestManager: установка KEST по Modbus RTU.
@@ -38,6 +40,8 @@ const char *const kHelp = R"(kestctl — командная строка KestMan
                              включить усилители и задать выходы, затем одно чтение состояния
   off                        выключить выходы и отдать управление
   raw HEXBYTES               дописать контрольные байты, отправить, напечатать ответ (например "77 03 03 E2 00 02")
+  tune --port1 PATH --port2 PATH ...
+                             автонастройка преобразователя QX4 (kestctl tune --help)
 
 Параметры:
   --port PATH     порт установки (по умолчанию — из файла настроек программы, иначе /dev/ttyS0)
@@ -348,6 +352,12 @@ int Raw(Session &s, const std::vector<std::string> &args)
 
 int Run(const QStringList &argv)
 {
+    if (argv.size() >= 2 && argv[1] == QStringLiteral("tune")) {
+        std::vector<std::string> rest;
+        for (int i = 2; i < argv.size(); ++i)
+            rest.push_back(argv[i].toStdString());
+        return RunTune(rest);
+    }
     if (argv.size() < 2 || argv.contains("--help") || argv.contains("-h")) {
         std::fputs(kHelp, stdout);
         return argv.size() < 2 ? 2 : 0;

@@ -1,0 +1,144 @@
+// kestctl tune as a program against kest-sim in this process, settling times shortened.
+#include "tuningtestutil.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+using namespace tuningtest;
+
+namespace {
+
+class KestctlTune : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        kestsim::SimOptions o;
+        o.announce = false;
+        o.turnaroundMs = 1;
+        sim = std::make_unique<kestsim::KestSimulator>(o);
+        std::string error;
+        ASSERT_TRUE(sim->Start(&error)) << error;
+    }
+    void Start(QProcess &p, const QStringList &args)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home.path());
+        env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
+        env.insert("XDG_DOCUMENTS_DIR", home.path() + "/Documents");
+        env.insert("XDG_RUNTIME_DIR", home.path());
+        env.insert("KEST_WAIT_SCALE", "0.01");
+        p.setProcessEnvironment(env);
+        p.start(qEnvironmentVariable("KEST_BINARY_DIR") + "/tools/kestctl", QStringList{"tune"} + args);
+        ASSERT_TRUE(p.waitForStarted());
+    }
+    int Run(const QStringList &args, QString *out = nullptr)
+    {
+        QProcess p;
+        Start(p, args);
+        EXPECT_TRUE(p.waitForFinished(180000));
+        if (out)
+            *out = QString::fromUtf8(p.readAllStandardOutput());
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+    QStringList Ports() const
+    {
+        return {"--port1", QString::fromStdString(sim->InstallationPath()), "--port2",
+            QString::fromStdString(sim->DevicePath())};
+    }
+
+    QTemporaryDir home;
+    std::unique_ptr<kestsim::KestSimulator> sim;
+};
+
+} // namespace
+
+// The whole procedure: the address found, the log lines printed as they come and written to the log
+// file, the final interface settings in the transducer, exit 0 with the outputs off; a failing run
+// exits 1 with its outputs off as well.
+TEST_F(KestctlTune, TunesAndFails)
+{
+    ASSERT_EQ(sim->Command("phase-error B 1.5"), "ok");
+    const QString logFile = home.path() + "/tune.log";
+    QString out;
+    EXPECT_EQ(Run(Ports() << "--new-address"
+                          << "4"
+                          << "--rs1"
+                          << "19200"
+                          << "--scheme"
+                          << "3"
+                          << "--log" << logFile,
+                  &out),
+        0)
+        << out.toStdString();
+    QStringList lines = out.trimmed().split('\n');
+    ASSERT_GE(lines.size(), 10);
+    EXPECT_EQ(lines.first(), "Сетевой адрес: 1");
+    EXPECT_EQ(lines.last(), "Готово.");
+    QFile file(logFile);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(file.readAll()).trimmed().split('\n'), lines.mid(1));
+    const auto memory = Fields(sim->Command("memory"));
+    EXPECT_EQ(memory.at("address"), 4);
+    EXPECT_EQ(memory.at("rs1"), 4);
+    EXPECT_EQ(memory.at("scheme"), 0);
+    EXPECT_TRUE(OutputsZero(*sim));
+
+    ASSERT_EQ(sim->Command("phase-error A 6.5"), "ok");
+    EXPECT_EQ(Run(Ports() << "--address"
+                          << "4",
+                  &out),
+        1);
+    EXPECT_TRUE(out.contains("Настройка невозможна на фазе \u0410 \n")) << out.toStdString();
+    EXPECT_FALSE(out.contains("Готово."));
+    EXPECT_TRUE(OutputsZero(*sim));
+}
+
+// SIGTERM in the middle of a run stops it as "Стоп" does: exit 1, the zero output confirmed first.
+TEST_F(KestctlTune, SignalStopsWithTheOutputsOff)
+{
+    QProcess p;
+    Start(p, Ports());
+    QString out;
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            p.waitForReadyRead(20);
+            out += QString::fromUtf8(p.readAllStandardOutput());
+            return out.contains("Настройка угла по фазе");
+        },
+        120000));
+    EXPECT_FALSE(OutputsZero(*sim));
+    p.terminate();
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError()).contains("Остановлено."));
+    EXPECT_TRUE(OutputsZero(*sim));
+    const std::string frames = Requests(*sim);
+    EXPECT_TRUE(EndsWithZeroOutput(frames)) << frames;
+}
+
+TEST_F(KestctlTune, WrongCommandLinesExitTwo)
+{
+    const QStringList rows[] = {
+        {},
+        {"--port1", "/dev/null"},
+        Ports() << "--voltage"
+                << "220",
+        Ports() << "--current"
+                << "3",
+        Ports() << "--scheme"
+                << "5",
+        Ports() << "--new-address"
+                << "300",
+        Ports() << "--analog"
+                << "0..5",
+        Ports() << "--rs1"
+                << "300",
+        Ports() << "--bogus"
+                << "1",
+        Ports() << "--log",
+    };
+    for (const QStringList &args : rows)
+        EXPECT_EQ(Run(args), 2) << args.join(' ').toStdString();
+    EXPECT_EQ(RequestCount(*sim), 0u);
+}

@@ -1,0 +1,239 @@
+// kestctl tune: the tuning window's procedure without the window — the same TAutoTuning, the same
+// settings store (coefficients, permissible error, the end tone), the log lines printed as they come.
+// Exit 0 when the run ends with "Готово." and the installation confirmed its outputs off, 1 on any
+// failure or stop, 2 on a wrong command line. SIGINT and SIGTERM stop the run the way "Стоп" does.
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+#include "config/configcontroller.h"
+#include "protocol/numberformat.h"
+#include "transport/waitservice.h"
+#include "tuning/autotuning.h"
+
+namespace {
+
+const char *const kTuneHelp = R"(kestctl tune — автонастройка преобразователя QX4.
+
+Использование:
+  kestctl tune --port1 PATH --port2 PATH [--voltage 100|380|400] [--current 0,5|1|2,5|5] [--scheme 3|4]
+               [--address N] [--new-address N] [--analog -5..5|4..20] [--rs1 BPS] [--log FILE]
+
+  --port1 PATH       порт установки KEST
+  --port2 PATH       порт преобразователя
+  --voltage, --current  номинальные напряжение и ток (по умолчанию 380 V и 5 A; уточняются по
+                     коэффициентам трансформации из файла настроек)
+  --scheme 3|4       схема, записываемая в преобразователь (по умолчанию 4)
+  --address N        текущий сетевой адрес (без него адрес ищется, как кнопкой "Найти")
+  --new-address N    сетевой адрес, записываемый в конце (по умолчанию текущий)
+  --analog TYPE      настроить аналоговые выходы: -5..5 или 4..20 мА
+  --rs1 BPS          скорость RS 1, записываемая в конце (по умолчанию 9600)
+  --log FILE         записывать строки журнала и в FILE
+
+Коды выхода: 0 — "Готово." и выходы установки выключены, 1 — ошибка или остановка, 2 — неверная команда.
+)";
+
+int signalPair[2] = {-1, -1};
+
+void OnSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalPair[0], &byte, 1);
+}
+
+void Print(FILE *stream, const QString &text)
+{
+    std::fputs(text.toUtf8().constData(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+struct TUsage : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+int IndexOf(const QStringList &items, const QString &value, const char *option)
+{
+    const int index = static_cast<int>(items.indexOf(value));
+    if (index < 0)
+        throw TUsage(std::string(option) + ": " + value.toStdString());
+    return index;
+}
+
+int Address(const std::string &text, const char *option)
+{
+    double v = 0;
+    if (!TryStrToFloat(std::string_view(text), v) || v < 0 || v > 255 || v != static_cast<int>(v))
+        throw TUsage(std::string(option) + ": от 0 до 255");
+    return static_cast<int>(v);
+}
+
+struct TTuneOptions {
+    QString port1, port2, logFile;
+    int voltageIndex = 1, currentIndex = 3, schemeIndex = 1, rs1Index = 3;
+    std::optional<int> address, newAddress, analogType;
+};
+
+TTuneOptions Parse(const std::vector<std::string> &args)
+{
+    TTuneOptions o;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &a = args[i];
+        if (i + 1 >= args.size())
+            throw TUsage("нет значения для " + a);
+        const QString v = QString::fromStdString(args[++i]);
+        if (a == "--port1")
+            o.port1 = v;
+        else if (a == "--port2")
+            o.port2 = v;
+        else if (a == "--log")
+            o.logFile = v;
+        else if (a == "--voltage")
+            o.voltageIndex = IndexOf({"100", "380", "400"}, v, "--voltage");
+        else if (a == "--current")
+            o.currentIndex = IndexOf({"0,5", "1", "2,5", "5"}, QString(v).replace('.', ','), "--current");
+        else if (a == "--scheme")
+            o.schemeIndex = IndexOf({"3", "4"}, v, "--scheme");
+        else if (a == "--analog")
+            o.analogType = IndexOf({"-5..5", "4..20"}, v, "--analog");
+        else if (a == "--rs1")
+            o.rs1Index = IndexOf(TAutoTuning::SpeedCaptions(), v, "--rs1");
+        else if (a == "--address")
+            o.address = Address(v.toStdString(), "--address");
+        else if (a == "--new-address")
+            o.newAddress = Address(v.toStdString(), "--new-address");
+        else
+            throw TUsage("неизвестный параметр " + a);
+    }
+    if (o.port1.isEmpty() || o.port2.isEmpty())
+        throw TUsage("нужны --port1 и --port2");
+    return o;
+}
+
+// Prints what the window would show; messages go to the error stream.
+class THeadlessView : public ITuningView, public ITuningObserver {
+public:
+    explicit THeadlessView(QFile *log) : log_(log) { }
+    void ClearLog() override { }
+    void AddLog(const QString &line) override
+    {
+        Print(stdout, line);
+        if (log_ && log_->isOpen()) {
+            log_->write((line + QLatin1Char('\n')).toUtf8());
+            log_->flush();
+        }
+    }
+    void ShowChoices(const TTuningChoices &) override { }
+    void SetCoefficientLabel(const QString &) override { }
+    void SetRunning(bool) override { }
+    void ShowError(const QString &text) override
+    {
+        errorShown_ = true;
+        Print(stderr, QStringLiteral("Ошибка: ") + text);
+    }
+    void TuningEnded(const TTuningOutcome &outcome) override { outcome_ = outcome; }
+
+    std::optional<TTuningOutcome> outcome_;
+    bool errorShown_ = false;
+
+private:
+    QFile *log_;
+};
+
+} // namespace
+
+int RunTune(const std::vector<std::string> &args)
+{
+    TTuneOptions o;
+    try {
+        if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+            std::fputs(kTuneHelp, stdout);
+            return 0;
+        }
+        o = Parse(args);
+    } catch (const TUsage &e) {
+        std::fprintf(stderr, "kestctl tune: %s\nСправка: kestctl tune --help\n", e.what());
+        return 2;
+    }
+    // Tests of the tool run the settling times shortened.
+    bool scaled = false;
+    const double scale = qEnvironmentVariable("KEST_WAIT_SCALE").toDouble(&scaled);
+    if (scaled)
+        TWaitService::SetScale(scale);
+
+    QFile logFile(o.logFile);
+    if (!o.logFile.isEmpty() && !logFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        std::fprintf(stderr, "kestctl tune: не удалось открыть %s\n", o.logFile.toUtf8().constData());
+        return 2;
+    }
+
+    TConfigController config;
+    THeadlessView view(o.logFile.isEmpty() ? nullptr : &logFile);
+    TAutoTuning tuning(&view);
+    tuning.AddObserver(&view);
+    tuning.InitKestCommunication(&config);
+    tuning.InitDeviceCommunication();
+    tuning.SetPortOverride(o.port1, o.port2);
+    tuning.VoltageChosen(o.voltageIndex);
+    tuning.CurrentChosen(o.currentIndex);
+    tuning.SchemeChosen(o.schemeIndex);
+    tuning.Rs1Chosen(o.rs1Index);
+    if (o.analogType) {
+        tuning.AnalogToggled(true);
+        tuning.AnalogTypeChosen(*o.analogType);
+    }
+
+    bool interrupted = false;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPair) == 0) {
+        struct sigaction action { };
+        action.sa_handler = OnSignal;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, nullptr);
+        ::sigaction(SIGTERM, &action, nullptr);
+    }
+    QSocketNotifier notifier(signalPair[1], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t n = ::read(signalPair[1], &byte, 1);
+        interrupted = true;
+        tuning.StopClicked();
+    });
+
+    QEventLoop loop;
+    auto runUntil = [&](const std::function<bool()> &done) {
+        while (!done())
+            loop.processEvents(QEventLoop::WaitForMoreEvents);
+    };
+    if (o.address) {
+        tuning.NetAdrChanged(*o.address);
+        tuning.NewAdrChanged(*o.address);
+    } else {
+        tuning.FindClicked();
+        runUntil([&] { return !tuning.IsSearching() || interrupted; });
+        tuning.CloseDevicePort();
+        if (interrupted || view.errorShown_)
+            return 1;
+        Print(stdout, QStringLiteral("Сетевой адрес: ") + QString::number(tuning.Choices().netAdr));
+    }
+    if (o.newAddress)
+        tuning.NewAdrChanged(*o.newAddress);
+    if (interrupted)
+        return 1;
+    tuning.StartClicked();
+    if (!tuning.IsRunning())
+        return 1;
+    runUntil([&] { return view.outcome_.has_value(); });
+    const TTuningOutcome outcome = *view.outcome_;
+    if (interrupted)
+        Print(stderr, QStringLiteral("Остановлено."));
+    return outcome.end == TTuningEnd::Done && outcome.outputsOff && !interrupted ? 0 : 1;
+}
