@@ -26,6 +26,7 @@
 #include "presentation/controls/numericupdownwithtoggles.h"
 #include "presentation/controls/parametergroupcomponent.h"
 #include "config/settingsform.h"
+#include "tuning/form14.h"
 #include "update/update.h"
 #include "presentation/controls/windowscolor.h"
 
@@ -100,10 +101,10 @@ void TForm1::BuildMenu()
     verificationAction = menuBar()->addAction(QStringLiteral("Автоповерка"));
     tuningAction = menuBar()->addAction(QStringLiteral("Автонастройка"));
     menuBar()->addAction(QStringLiteral("?"));
-    // Their windows are not part of this program yet.
+    // The verification window is not part of this program yet.
     verificationAction->setEnabled(false);
-    tuningAction->setEnabled(false);
     connect(settingsAction, &QAction::triggered, this, &TForm1::OpenSettings);
+    connect(tuningAction, &QAction::triggered, this, &TForm1::OpenTuning);
 }
 
 void TForm1::BuildControls()
@@ -352,6 +353,8 @@ void TForm1::ShowConnection(bool connected)
     connectButton->setText(connected ? QStringLiteral("Откл.") : QStringLiteral("Подкл."));
     // "Автоповерка" belongs to the disconnected state; its window is not part of this program yet.
     verificationAction->setEnabled(false);
+    // The tuning window takes the installation's port for itself: only while this window has let it go.
+    tuningAction->setEnabled(!connected);
 }
 
 void TForm1::SetConnectButtonEnabled(bool enabled)
@@ -618,6 +621,25 @@ void TForm1::OpenSettings()
     settingsForm->SetDeviceInterfaceAndConfigController(logic->DevInterface(), logic->DevInterface2(), config.get());
     settingsForm->show();
     settingsForm->raise();
+}
+
+void TForm1::OpenTuning()
+{
+    if (!tuningForm) {
+        // Owned by this window and gone when it is closed; closing it, or this window, switches the
+        // installation off first.
+        tuningForm = new TForm14(this);
+        tuningForm->InitKestCommunication(config.get());
+        tuningForm->InitDeviceCommunication();
+    }
+    tuningForm->show();
+    tuningForm->raise();
+    tuningForm->activateWindow();
+}
+
+TForm14 *TForm1::TuningForm() const
+{
+    return tuningForm.data();
 }
 
 void TForm1::OpenCoefficientWindow(const QPoint &pos)

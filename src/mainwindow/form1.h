@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QMap>
+#include <QPointer>
 
 #include <memory>
 
@@ -25,6 +26,7 @@ class TLabelAndError;
 class TNumericUpDown;
 class TNumericUpDownWithToggles;
 class TParameterGroupComponent;
+class TForm14;
 class TSettingsForm;
 class TUpdate;
 
@@ -73,6 +75,9 @@ public:
     // Opens the coefficient window (modal) at pos; after it closes, the stored coefficients apply.
     void OpenCoefficientWindow(const QPoint &pos);
     void OpenSettings();
+    // "Автонастройка": the tuning window, modeless, one at a time.
+    void OpenTuning();
+    TForm14 *TuningForm() const;
 
     // IMainView
     void ShowError(const QString &text) override;
@@ -126,6 +131,7 @@ private:
     std::unique_ptr<TMainLogic> logic;
     TUpdate *updateForm = nullptr;
     TSettingsForm *settingsForm = nullptr;
+    QPointer<TForm14> tuningForm;   // deletes itself when closed
 
     QAction *settingsAction = nullptr;
     QAction *verificationAction = nullptr;

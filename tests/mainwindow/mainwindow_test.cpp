@@ -20,6 +20,7 @@
 #include "config/devicesettingsconfig.h"
 #include "config/globalconfig.h"
 #include "mainwindow/form1.h"
+#include "tuning/form14.h"
 #include "presentation/controls/form13.h"
 #include "presentation/controls/floatspinedit.h"
 #include "kestsimulator.h"
@@ -153,6 +154,15 @@ TEST_F(MainWindow, FreshStartShowsTheDefaults)
     EXPECT_EQ(window->CoefficientLabel()->text(), "---");
     EXPECT_EQ(RsText(1), "---");
     EXPECT_TRUE(window->SettingsAction()->isEnabled());
+    // "Автонастройка" opens the tuning window, one at a time.
+    ASSERT_TRUE(window->TuningAction()->isEnabled());
+    window->TuningAction()->trigger();
+    ASSERT_NE(window->TuningForm(), nullptr);
+    TForm14 *tuning = window->TuningForm();
+    EXPECT_TRUE(tuning->isVisible());
+    EXPECT_EQ(tuning->windowTitle(), "Автонастройка");
+    window->TuningAction()->trigger();
+    EXPECT_EQ(window->TuningForm(), tuning);
     EXPECT_TRUE(messages.empty());
     // Closing stores the position.
     window->move(140, 160);
@@ -432,6 +442,7 @@ TEST_F(MainWindow, VoltageKeepsTheSchemeTogglesFollowRequestsClosingSwitchesOff)
     EXPECT_NEAR(window->VoltageControl()->Max(), 1.25 * 57.74, 1e-9);
 
     ASSERT_TRUE(Connect());
+    EXPECT_FALSE(window->TuningAction()->isEnabled());   // the port is this window's now
     window->Logic().PollTimer().stop();
     PumpFor(500);
     TToggle *ia = window->CurrentControl()->GetToggle("Ia");
