@@ -1,5 +1,7 @@
 #include "installation.h"
 
+#include "registers.h"
+
 #include <cmath>
 
 namespace kestsim {
@@ -38,21 +40,21 @@ Installation::Installation()
     switches.fill(1);
     uint16_t hi, lo;
     FloatToWords(50.0f, hi, lo);
-    outputWords[42] = hi;
-    outputWords[43] = lo;
+    outputWords[reg::kFrequency - reg::kOutputs] = hi;
+    outputWords[reg::kFrequency - reg::kOutputs + 1] = lo;
 }
 
-float Installation::OutputFloat(int reg) const
+float Installation::OutputFloat(int r) const
 {
-    return WordsToFloat(outputWords[reg - 100], outputWords[reg - 99]);
+    return WordsToFloat(outputWords[r - reg::kOutputs], outputWords[r - reg::kOutputs + 1]);
 }
 
 Outputs Installation::CurrentOutputs() const
 {
     Outputs o;
-    const float f = OutputFloat(142);
+    const float f = OutputFloat(reg::kFrequency);
     o.frequency = std::isfinite(f) && f > 0 ? f : 0.0;
-    o.angleDeg = std::fmod(double(int16_t(outputWords[40])), 360.0);
+    o.angleDeg = std::fmod(double(int16_t(outputWords[reg::kAngle - reg::kOutputs])), 360.0);
     if (!control[kRemote])
         return o;
     auto on = [&](int amplifier) { return switches[amplifier] != 0 && amplifierFailure != amplifier + 1; };
@@ -60,9 +62,9 @@ Outputs Installation::CurrentOutputs() const
     // amplifier there (its setpoint shares registers 100/136, its switch is 218).
     const bool u650 = control[kVoltageFlag] == 0;
     const bool aOn = on(u650 ? 9 : 0);
-    o.u[0] = aOn ? Setpoint(OutputFloat(100)) : 0.0;
-    o.u[1] = on(1) ? Setpoint(OutputFloat(102)) : 0.0;
-    o.u[2] = on(2) ? Setpoint(OutputFloat(104)) : 0.0;
+    o.u[0] = aOn ? Setpoint(OutputFloat(reg::kUa)) : 0.0;
+    o.u[1] = on(1) ? Setpoint(OutputFloat(reg::kUb)) : 0.0;
+    o.u[2] = on(2) ? Setpoint(OutputFloat(reg::kUc)) : 0.0;
     if (control[kSpeedOver300] == 1) {
         // Over 300 V the amplifiers of A and C are put in series on terminal A; a switched-off
         // phase-A amplifier opens the chain.
@@ -70,7 +72,7 @@ Outputs Installation::CurrentOutputs() const
         o.u[2] = 0.0;
     }
     const bool fiveAmp = control[kRange5A] != 0;
-    const int base = fiveAmp ? 124 : 112;
+    const int base = fiveAmp ? reg::kIa5 : reg::kIa;
     const int sw = fiveAmp ? 6 : 3;
     for (int p = 0; p < 3; ++p)
         o.i[p] = on(sw + p) ? Setpoint(OutputFloat(base + 2 * p)) : 0.0;
@@ -213,29 +215,29 @@ std::vector<uint16_t> Installation::RelayBlock(const Transducer &t) const
     return w;
 }
 
-uint8_t Installation::WriteControl(uint16_t reg, uint16_t value)
+uint8_t Installation::WriteControl(uint16_t r, uint16_t value)
 {
-    if (reg <= 16 && reg % 2 == 0) {
-        control[reg / 2] = value;
+    if (r < reg::kControlEnd && r % 2 == 0) {
+        control[r / 2] = value;
         return 0;
     }
-    if (reg == 140) {
-        outputWords[40] = value;
+    if (r == reg::kAngle) {
+        outputWords[reg::kAngle - reg::kOutputs] = value;
         return 0;
     }
-    if (reg >= 200 && reg <= 218 && reg % 2 == 0) {
+    if (r >= reg::kSwitches && r <= reg::kSwitchesLast && r % 2 == 0) {
         if (value > 1)
             return 3;
-        switches[(reg - 200) / 2] = value;
+        switches[(r - reg::kSwitches) / 2] = value;
         return 0;
     }
-    if (reg == 1996) {
+    if (r == reg::kRelay) {
         if (value > 1)
             return 3;
         mode = value;
         return 0;
     }
-    if (reg == 1998) {
+    if (r == reg::kRelayedAddress) {
         if (value > 255)
             return 3;
         address = value;
@@ -265,28 +267,28 @@ std::optional<Bytes> Installation::Handle(const Request &rq, Transducer &t)
         auto slice = [&](unsigned blockStart, const std::vector<uint16_t> &block) {
             words.assign(block.begin() + (first - blockStart), block.begin() + (end - blockStart));
         };
-        if (end <= 17) {
+        if (end <= reg::kControlEnd) {
             for (unsigned r = first; r < end; ++r)
                 words.push_back(r % 2 ? 0 : control[r / 2]);
-        } else if (first >= 100 && end <= 144) {
-            words.assign(outputWords.begin() + (first - 100), outputWords.begin() + (end - 100));
-        } else if (first >= 200 && end <= 220) {
+        } else if (first >= reg::kOutputs && end <= reg::kOutputsEnd) {
+            words.assign(outputWords.begin() + (first - reg::kOutputs), outputWords.begin() + (end - reg::kOutputs));
+        } else if (first >= reg::kSwitches && end <= reg::kSwitchesEnd) {
             for (unsigned r = first; r < end; ++r)
-                words.push_back(r % 2 ? 0 : switches[(r - 200) / 2]);
-        } else if (first >= 700 && end <= 700u + (oldDevInfo ? 15u : 19u)) {
+                words.push_back(r % 2 ? 0 : switches[(r - reg::kSwitches) / 2]);
+        } else if (first >= reg::kDeviceInfo && end <= reg::kDeviceInfo + (oldDevInfo ? 15u : 19u)) {
             std::vector<uint16_t> block = DeviceInfoBlock(t);
             block.resize(19);
-            slice(700, block);
-        } else if (first >= 994 && end <= 994 + 69) {
+            slice(reg::kDeviceInfo, block);
+        } else if (first >= reg::kStatus && end <= reg::kStatus + reg::kStatusWords) {
             std::vector<uint16_t> block{StatusWord(t)};
             PutFloatWords(block, float(MeasuredAnalog(t)));
             const Quantities q = Meter(t);
             for (double v : q)
                 PutFloatWords(block, float(v));
-            slice(994, block);
-        } else if (first == 1996 && end <= 1996 + 68) {
-            slice(1996, RelayBlock(t));
-        } else if (first == 1998 && end == 1999) {
+            slice(reg::kStatus, block);
+        } else if (first == reg::kRelay && end <= reg::kRelay + reg::kRelayWords) {
+            slice(reg::kRelay, RelayBlock(t));
+        } else if (first == reg::kRelayedAddress && end == reg::kRelayedAddress + 1) {
             words.push_back(RelayedAddress(t));
         } else {
             return exception(2);
@@ -304,29 +306,30 @@ std::optional<Bytes> Installation::Handle(const Request &rq, Transducer &t)
             return exception(3);
         auto word = [&](unsigned n) { return GetU16(&rq.data[2 * n]); };
         const unsigned end = unsigned(rq.reg) + rq.count;
-        if (rq.reg == 0 || rq.reg == 200) {
+        if (rq.reg == reg::kControl || rq.reg == reg::kSwitches) {
             // Blocks of 16-bit settings: the n-th register of the block is the setting at start + 2n.
-            if (rq.count > (rq.reg == 0 ? 9 : 10))
+            if (rq.count > (rq.reg == reg::kControl ? 9 : 10))
                 return exception(2);
             for (unsigned n = 0; n < rq.count; ++n)
-                if (rq.reg == 200 && word(n) > 1)
+                if (rq.reg == reg::kSwitches && word(n) > 1)
                     return exception(3);
             for (unsigned n = 0; n < rq.count; ++n)
                 WriteControl(uint16_t(rq.reg + 2 * n), word(n));
-        } else if (rq.reg >= 100 && end <= 144) {
+        } else if (rq.reg >= reg::kOutputs && end <= reg::kOutputsEnd) {
             for (unsigned n = 0; n < rq.count; ++n)
-                outputWords[rq.reg - 100 + n] = word(n);
-            // Registers 100 and 136 are two names of the phase-A voltage setpoint.
-            const bool touchedA = rq.reg <= 101 && end > 100;
-            const bool touched650 = rq.reg <= 137 && end > 136;
+                outputWords[rq.reg - reg::kOutputs + n] = word(n);
+            // The phase-A voltage setpoint and the 650 V amplifier's are two names of one float.
+            constexpr unsigned a = reg::kUa - reg::kOutputs, u650 = reg::kU650 - reg::kOutputs;
+            const bool touchedA = rq.reg <= reg::kUa + 1 && end > reg::kUa;
+            const bool touched650 = rq.reg <= reg::kU650 + 1 && end > reg::kU650;
             if (touched650 && !touchedA) {
-                outputWords[0] = outputWords[36];
-                outputWords[1] = outputWords[37];
+                outputWords[a] = outputWords[u650];
+                outputWords[a + 1] = outputWords[u650 + 1];
             } else if (touchedA) {
-                outputWords[36] = outputWords[0];
-                outputWords[37] = outputWords[1];
+                outputWords[u650] = outputWords[a];
+                outputWords[u650 + 1] = outputWords[a + 1];
             }
-        } else if ((rq.reg == 1996 || rq.reg == 1998) && rq.count == 1) {
+        } else if ((rq.reg == reg::kRelay || rq.reg == reg::kRelayedAddress) && rq.count == 1) {
             const uint8_t code = WriteControl(rq.reg, word(0));
             if (code)
                 return exception(code);

@@ -1,5 +1,7 @@
 #include "kestsimulator.h"
 
+#include "registers.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -617,11 +619,11 @@ std::string KestSimulator::Impl::StateText()
       << " analog-input=" << c[3] << " analog-range=" << c[4] << " rn=" << c[5] << " scheme=" << (c[6] ? 4 : 3)
       << " speed-index=" << c[7] << " param-num=" << c[8] << " ua=" << Num(o.u[0]) << " ub=" << Num(o.u[1])
       << " uc=" << Num(o.u[2]) << " ia=" << Num(o.i[0]) << " ib=" << Num(o.i[1]) << " ic=" << Num(o.i[2])
-      << " set-u=" << Num(inst.OutputSetpoint(100)) << ',' << Num(inst.OutputSetpoint(102)) << ','
-      << Num(inst.OutputSetpoint(104)) << " set-i=" << Num(inst.OutputSetpoint(112)) << ','
-      << Num(inst.OutputSetpoint(114)) << ',' << Num(inst.OutputSetpoint(116))
-      << " set-i5=" << Num(inst.OutputSetpoint(124)) << ',' << Num(inst.OutputSetpoint(126)) << ','
-      << Num(inst.OutputSetpoint(128)) << " angle=" << Num(o.angleDeg) << " freq=" << Num(o.frequency) << " switches=";
+      << " set-u=" << Num(inst.OutputSetpoint(reg::kUa)) << ',' << Num(inst.OutputSetpoint(reg::kUb)) << ','
+      << Num(inst.OutputSetpoint(reg::kUc)) << " set-i=" << Num(inst.OutputSetpoint(reg::kIa)) << ','
+      << Num(inst.OutputSetpoint(reg::kIb)) << ',' << Num(inst.OutputSetpoint(reg::kIc))
+      << " set-i5=" << Num(inst.OutputSetpoint(reg::kIa5)) << ',' << Num(inst.OutputSetpoint(reg::kIb5)) << ','
+      << Num(inst.OutputSetpoint(reg::kIc5)) << " angle=" << Num(o.angleDeg) << " freq=" << Num(o.frequency) << " switches=";
     for (uint16_t sw : inst.switches)
         s << sw;
     s << " amplifier-failure=" << inst.amplifierFailure << " mode=" << (inst.mode ? "manual" : "auto")

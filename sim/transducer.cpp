@@ -1,10 +1,14 @@
 #include "transducer.h"
 
+#include "registers.h"
+
 #include <algorithm>
 #include <cmath>
 #include <map>
 
 namespace kestsim {
+
+using namespace qx4reg;
 
 namespace {
 constexpr double kSqrt3 = 1.7320508075688772;
@@ -21,21 +25,21 @@ Cell Classify(uint16_t off)
 {
     if (off & 1)
         return Cell::Unknown;
-    if (off < 124)
+    if (off < kMeasuredEnd)
         return Cell::Measured;
     switch (off) {
-    case 0x204: case 0x208: case 0x20A: case 0x20C: case 0x210: case 0x212: case 0x216: case 0x21C: case 0x21E:
-    case 0x270: case 0x272: case 0x31E: case 0x400: case 0x402: case 0x404: case 0x2100:
+    case kNetAddress: case kSerial: case kYear: case kRs1Speed: case kScheme: case kAnalogRange: case kModification: case kRs2Config: case kRs2Speed:
+    case kRelays: case kInterfaces: case kAnalogMode: case kAnalogAssign: case kAnalogAssign + 2: case kAnalogAssign + 4: case kNoiseZeroing:
         return Cell::Word;
-    case 0x20E: case 0x214: case 0x218: case 0x21A: case 0x406: case 0x408: case 0x40A:
+    case kExtra1Word0E: case kExtra1Word14: case kExtraWord18: case kExtraWord1A: case kAnalogAssignExtra1: case kAnalogAssignExtra2: case kAnalogAssignExtra3:
         return Cell::ReadOnlyWord;
-    case 0x280: case 0x282: case 0x284: case 0x286: case 0x320:
+    case kAngleUp: case kAngleDown: case kAnalogUp: case kAnalogDown: case kSave:
         return Cell::Action;
     default:
         break;
     }
-    if ((off >= 0x700 && off < 0x724) || (off >= 0x734 && off < 0x738) || (off >= 0x780 && off < 0x78C) ||
-        (off >= 0x800 && off < 0x810))
+    if ((off >= kReferences && off < kReferencesEnd) || (off >= kFrequencyReference && off < kFrequencyReferenceEnd)
+        || (off >= kAnalogReferences && off < kAnalogReferencesEnd) || (off >= kCoefficients && off < kCoefficientsEnd))
         return Cell::Float;
     return Cell::Unknown;
 }
@@ -291,33 +295,33 @@ bool Transducer::ReadWord(uint16_t off, const Quantities &primary, uint16_t &wor
     case Cell::Float: {
         const uint16_t base = off & ~3u;
         float v = 0;
-        if (base >= 0x700 && base < 0x724) v = references[(base - 0x700) / 4];
-        else if (base == 0x734) v = references[9];
-        else if (base >= 0x780 && base < 0x78C) v = analogReferences[(base - 0x780) / 4];
-        else if (base == 0x800) v = mem.u1;
-        else if (base == 0x804) v = mem.u2;
-        else if (base == 0x808) v = mem.i1;
-        else if (base == 0x80C) v = mem.i2;
+        if (base >= kReferences && base < kReferencesEnd) v = references[(base - kReferences) / 4];
+        else if (base == kFrequencyReference) v = references[9];
+        else if (base >= kAnalogReferences && base < kAnalogReferencesEnd) v = analogReferences[(base - kAnalogReferences) / 4];
+        else if (base == kU1) v = mem.u1;
+        else if (base == kU2) v = mem.u2;
+        else if (base == kI1) v = mem.i1;
+        else if (base == kI2) v = mem.i2;
         floatWord(base, v);
         return true;
     }
     case Cell::Word: break;
     }
     switch (off) {
-    case 0x204: word = uint16_t(mem.netAddress); break;
-    case 0x208: word = mem.serial; break;
-    case 0x20A: word = mem.yearWord; break;
-    case 0x20C: word = uint16_t(mem.rs1Speed); break;
-    case 0x210: word = uint16_t(mem.scheme); break;
-    case 0x212: word = mem.analogRange == 0 ? 0 : 1; break;
-    case 0x216: word = mem.modificationWord; break;
-    case 0x21C: word = uint16_t(mem.rs2Config); break;
-    case 0x21E: word = uint16_t(mem.rs2Speed); break;
-    case 0x270: word = mem.relays; break;
-    case 0x272: word = mem.interfaces; break;
-    case 0x31E: word = uint16_t(analogMode); break;
-    case 0x400: case 0x402: case 0x404: word = mem.analogAssign[(off - 0x400) / 2]; break;
-    case 0x2100: word = mem.noiseZeroing ? 1 : 0; break;
+    case kNetAddress: word = uint16_t(mem.netAddress); break;
+    case kSerial: word = mem.serial; break;
+    case kYear: word = mem.yearWord; break;
+    case kRs1Speed: word = uint16_t(mem.rs1Speed); break;
+    case kScheme: word = uint16_t(mem.scheme); break;
+    case kAnalogRange: word = mem.analogRange == 0 ? 0 : 1; break;
+    case kModification: word = mem.modificationWord; break;
+    case kRs2Config: word = uint16_t(mem.rs2Config); break;
+    case kRs2Speed: word = uint16_t(mem.rs2Speed); break;
+    case kRelays: word = mem.relays; break;
+    case kInterfaces: word = mem.interfaces; break;
+    case kAnalogMode: word = uint16_t(analogMode); break;
+    case kAnalogAssign: case kAnalogAssign + 2: case kAnalogAssign + 4: word = mem.analogAssign[(off - kAnalogAssign) / 2]; break;
+    case kNoiseZeroing: word = mem.noiseZeroing ? 1 : 0; break;
     default: word = 0; break;
     }
     return true;
@@ -327,41 +331,41 @@ uint8_t Transducer::WriteWord(uint16_t off, uint16_t v, bool single)
 {
     (void)single;
     switch (off) {
-    case 0x204: if (v > 255) return 3; mem.netAddress = v; return 0;
-    case 0x208: mem.serial = v; return 0;
-    case 0x20A: mem.yearWord = v; return 0;
-    case 0x20C: if (v > 7) return 3; mem.rs1Speed = v; return 0;
-    case 0x210: mem.scheme = v; return 0;
-    case 0x212: if (v > 1) return 3; mem.analogRange = v; return 0;
-    case 0x216: mem.modificationWord = v; return 0;
-    case 0x21C: if (v > 1) return 3; mem.rs2Config = v; return 0;
-    case 0x21E: if (v > 7) return 3; mem.rs2Speed = v; return 0;
-    case 0x270: mem.relays = v; return 0;
-    case 0x272: mem.interfaces = v; return 0;
-    case 0x280:
-    case 0x282: {
+    case kNetAddress: if (v > 255) return 3; mem.netAddress = v; return 0;
+    case kSerial: mem.serial = v; return 0;
+    case kYear: mem.yearWord = v; return 0;
+    case kRs1Speed: if (v > 7) return 3; mem.rs1Speed = v; return 0;
+    case kScheme: mem.scheme = v; return 0;
+    case kAnalogRange: if (v > 1) return 3; mem.analogRange = v; return 0;
+    case kModification: mem.modificationWord = v; return 0;
+    case kRs2Config: if (v > 1) return 3; mem.rs2Config = v; return 0;
+    case kRs2Speed: if (v > 7) return 3; mem.rs2Speed = v; return 0;
+    case kRelays: mem.relays = v; return 0;
+    case kInterfaces: mem.interfaces = v; return 0;
+    case kAngleUp:
+    case kAngleDown: {
         if (v > 5) return 3;
         const int steps = v < 3 ? 1 : 10;
-        mem.angleSteps[v % 3] += off == 0x280 ? steps : -steps;
+        mem.angleSteps[v % 3] += off == kAngleUp ? steps : -steps;
         return 0;
     }
-    case 0x284:
-    case 0x286: {
+    case kAnalogUp:
+    case kAnalogDown: {
         int output, steps;
         if (v >= 3 && v <= 5) { output = v - 3; steps = 1; }
         else if (v >= 10 && v <= 12) { output = v - 10; steps = 10; }
         else if (v >= 20 && v <= 22) { output = v - 20; steps = 100; }
         else return 3;
-        mem.analogOffsetSteps[output] += off == 0x284 ? steps : -steps;
+        mem.analogOffsetSteps[output] += off == kAnalogUp ? steps : -steps;
         return 0;
     }
-    case 0x31E: if (v > 3) return 3; analogMode = v; return 0;
-    case 0x320: if (v != 0) return 3; Save(); return 0;
-    case 0x400: case 0x402: case 0x404:
+    case kAnalogMode: if (v > 3) return 3; analogMode = v; return 0;
+    case kSave: if (v != 0) return 3; Save(); return 0;
+    case kAnalogAssign: case kAnalogAssign + 2: case kAnalogAssign + 4:
         if (v > 32) return 3;
-        mem.analogAssign[(off - 0x400) / 2] = v;
+        mem.analogAssign[(off - kAnalogAssign) / 2] = v;
         return 0;
-    case 0x2100: if (v > 1) return 3; mem.noiseZeroing = v == 1; return 0;
+    case kNoiseZeroing: if (v > 1) return 3; mem.noiseZeroing = v == 1; return 0;
     default: return 2;
     }
 }
@@ -446,15 +450,15 @@ std::optional<Bytes> Transducer::Handle(const Request &rq, const Outputs &out, d
             if ((off & 3) != 0)
                 continue;   // the low half of a float handled with its high half
             const float value = GetFloat(p);
-            if (off >= 0x700 && off < 0x724) {
-                const int ch = (off - 0x700) / 4;
+            if (off >= kReferences && off < kReferencesEnd) {
+                const int ch = (off - kReferences) / 4;
                 references[ch] = value;
                 Recalibrate(ch, value, out, energyA, energyR);
-            } else if (off == 0x734) {
+            } else if (off == kFrequencyReference) {
                 references[9] = value;
                 Recalibrate(9, value, out, energyA, energyR);
-            } else if (off >= 0x780 && off < 0x78C) {
-                const int o = (off - 0x780) / 4;
+            } else if (off >= kAnalogReferences && off < kAnalogReferencesEnd) {
+                const int o = (off - kAnalogReferences) / 4;
                 analogReferences[o] = value;
                 double bottom, middle, top;
                 AnalogRangeBounds(mem.analogRange, bottom, middle, top);
@@ -466,9 +470,9 @@ std::optional<Bytes> Transducer::Handle(const Request &rq, const Outputs &out, d
             } else {
                 if (!(std::isfinite(value) && value > 0))
                     return refuse(3);
-                if (off == 0x800) mem.u1 = value;
-                else if (off == 0x804) mem.u2 = value;
-                else if (off == 0x808) mem.i1 = value;
+                if (off == kU1) mem.u1 = value;
+                else if (off == kU2) mem.u2 = value;
+                else if (off == kI1) mem.i1 = value;
                 else mem.i2 = value;
             }
         }
