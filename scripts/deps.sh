@@ -21,6 +21,6 @@ kest_install_packages() {
 # What the program needs to build and run.
 KEST_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
                      libjpeg62-turbo-dev libzip-dev libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
-                     qt6-charts-dev)
+                     qt6-charts-dev libqt6opengl6-dev)
 # What the tests need besides: clang for the fuzz targets, independent Modbus peers, an X server.
 KEST_TEST_PACKAGES=(clang libclang-rt-14-dev socat mbpoll python3-pymodbus xvfb xauth)
