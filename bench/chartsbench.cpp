@@ -105,8 +105,8 @@ int main(int argc, char **argv)
             chart.render(&painter);
         });
         int outside = chart.Data().outsideCount;
-        std::printf("  error chart, 1000 rows x %d column(s), %d points outside (goal: update < 50 ms)\n", columns,
-                    outside);
+        std::printf(
+            "  error chart, 1000 rows x %d column(s), %d points outside (goal: update < 50 ms)\n", columns, outside);
         std::printf("    data:             median %7.3f ms, max %7.3f ms\n", build.median, build.max);
         std::printf("    data + series:    median %7.3f ms, max %7.3f ms\n", update.median, update.max);
         std::printf("    update + repaint: median %7.3f ms, max %7.3f ms\n", paint.median, paint.max);

@@ -53,8 +53,8 @@ TErrorChartData BuildErrorChart(const TErrorTable &table)
             yAbs = std::max(yAbs, std::fabs(*y));
             any = true;
         }
-        std::stable_sort(s.points.begin(), s.points.end(),
-                         [](const TErrorPoint &a, const TErrorPoint &b) { return a.x < b.x; });
+        std::stable_sort(
+            s.points.begin(), s.points.end(), [](const TErrorPoint &a, const TErrorPoint &b) { return a.x < b.x; });
         d.pointCount += static_cast<int>(s.points.size());
         d.outsideCount += s.outsideCount;
         d.series.push_back(std::move(s));

@@ -17,7 +17,7 @@ struct TErrorColumn {
 };
 
 struct TErrorTable {
-    QString title;        // the tab's name
+    QString title; // the tab's name
     QString inputCaption; // the input column's header, e.g. "Ток, A" or "Напр., V"
     std::vector<std::optional<double>> inputs; // one per row; none for a row without an input value
     std::vector<TErrorColumn> columns;
@@ -25,9 +25,9 @@ struct TErrorTable {
 };
 
 struct TErrorPoint {
-    double x = 0.0;       // input value
-    double y = 0.0;       // error, %
-    int row = 0;          // 0-based row of the table
+    double x = 0.0; // input value
+    double y = 0.0; // error, %
+    int row = 0; // 0-based row of the table
     bool outside = false; // |error| exceeds the permissible error: the table paints the cell red
 };
 
@@ -40,11 +40,11 @@ struct TErrorSeries {
 struct TErrorChartData {
     QString title;
     QString inputCaption;
-    QString errorCaption;          // "Погрешность, %"
-    QString bandCaption;           // "Допуск ±0,2 %"; empty without a permissible error
+    QString errorCaption; // "Погрешность, %"
+    QString bandCaption; // "Допуск ±0,2 %"; empty without a permissible error
     std::vector<TErrorSeries> series; // one per column, in column order
-    double band = 0.0;             // the permissible error (%), 0 when there is none
-    double xMin = 0.0, xMax = 1.0, xStep = 0.1;  // axis ranges, ends on multiples of the steps
+    double band = 0.0; // the permissible error (%), 0 when there is none
+    double xMin = 0.0, xMax = 1.0, xStep = 0.1; // axis ranges, ends on multiples of the steps
     double yMin = -1.0, yMax = 1.0, yStep = 0.5; // symmetric about 0, covering the band and every point
     int pointCount = 0;
     int outsideCount = 0;

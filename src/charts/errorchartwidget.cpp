@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QLegendMarker>
 #include <QLineSeries>
-#include <QScatterSeries>
 #include <QVBoxLayout>
 
 #include <array>
@@ -19,9 +18,13 @@ namespace {
 
 // Column colours: none of them red (outside) or green (the band).
 const std::array<QColor, 6> kColumnColors{QColor(0x1f, 0x4e, 0x9c), QColor(0x7b, 0x3f, 0x9e), QColor(0x8c, 0x56, 0x1b),
-                                          QColor(0x11, 0x8a, 0x9c), QColor(0x55, 0x55, 0x55), QColor(0xc0, 0x6a, 0x00)};
-constexpr double kMarkerSize = 7.0;
-constexpr double kOutsideMarkerSize = 11.0;
+    QColor(0x11, 0x8a, 0x9c), QColor(0x55, 0x55, 0x55), QColor(0xc0, 0x6a, 0x00)};
+// Qt Charts draws the discs of a line with the marker size as their radius.
+constexpr double kMarkerSize = 4.0;
+constexpr double kOutsideMarkerSize = 6.5;
+// Beyond this many points a line's own discs merge into a band of colour anyway (760 pixels for a
+// thousand points) and cost most of the painting; the line alone shows the shape, the red discs stay.
+constexpr int kMaxMarkedPoints = 200;
 
 // Ticks at whole multiples of the step, labelled by the program's own number texts: the decimal comma,
 // no "-0" from a sum that missed zero by a rounding error.
@@ -66,14 +69,19 @@ TErrorChartWidget::TErrorChartWidget(QWidget *parent) : QWidget(parent)
     band_->attachAxis(axisX_);
     band_->attachAxis(axisY_);
 
-    outsideKey_ = new QScatterSeries;
-    outsideKey_->setName(QStringLiteral("Вне допуска"));
-    outsideKey_->setColor(kOutsideColor);
-    outsideKey_->setBorderColor(kOutsideColor);
-    outsideKey_->setMarkerSize(kOutsideMarkerSize);
-    chart_->addSeries(outsideKey_);
-    outsideKey_->attachAxis(axisX_);
-    outsideKey_->attachAxis(axisY_);
+    // Red discs without a line between them. A scatter series would be the obvious type, but it keeps a
+    // graphics item per point and takes tens of milliseconds for a thousand.
+    outside_ = new QLineSeries;
+    outside_->setName(QStringLiteral("Вне допуска"));
+    QPen none(kOutsideColor);
+    none.setStyle(Qt::NoPen);
+    outside_->setPen(none);
+    outside_->setColor(kOutsideColor);
+    outside_->setPointsVisible(true);
+    outside_->setMarkerSize(kOutsideMarkerSize);
+    chart_->addSeries(outside_);
+    outside_->attachAxis(axisX_);
+    outside_->attachAxis(axisY_);
 
     view_ = new QChartView(chart_, this);
     view_->setObjectName(QStringLiteral("ErrorChartView"));
@@ -91,6 +99,10 @@ QLineSeries *TErrorChartWidget::ColumnSeries(int column) const
 
 void TErrorChartWidget::EnsureColumns(int count)
 {
+    if (static_cast<int>(columns_.size()) == count)
+        return;
+    // The red points stay on top of every line: their series goes last.
+    chart_->removeSeries(outside_);
     while (static_cast<int>(columns_.size()) > count) {
         QLineSeries *s = columns_.back();
         columns_.pop_back();
@@ -109,9 +121,15 @@ void TErrorChartWidget::EnsureColumns(int count)
         s->attachAxis(axisY_);
         columns_.push_back(s);
     }
+    chart_->addSeries(outside_);
+    outside_->attachAxis(axisX_);
+    outside_->attachAxis(axisY_);
 }
 
-void TErrorChartWidget::ShowTable(const TErrorTable &table) { ShowChart(BuildErrorChart(table)); }
+void TErrorChartWidget::ShowTable(const TErrorTable &table)
+{
+    ShowChart(BuildErrorChart(table));
+}
 
 void TErrorChartWidget::ShowChart(const TErrorChartData &data)
 {
@@ -124,29 +142,28 @@ void TErrorChartWidget::ShowChart(const TErrorChartData &data)
     band_->setName(data.bandCaption);
     bandUpper_->replace(QList<QPointF>{{data.xMin, data.band}, {data.xMax, data.band}});
     bandLower_->replace(QList<QPointF>{{data.xMin, -data.band}, {data.xMax, -data.band}});
-    outsideKey_->setVisible(data.outsideCount > 0);
 
     EnsureColumns(static_cast<int>(data.series.size()));
+    QList<QPointF> outside;
+    outside.reserve(data.outsideCount);
     for (size_t k = 0; k < data.series.size(); ++k) {
         const TErrorSeries &series = data.series[k];
         QLineSeries *s = columns_[k];
         s->setName(series.name);
         QList<QPointF> points;
         points.reserve(static_cast<qsizetype>(series.points.size()));
-        QHash<int, QHash<QXYSeries::PointConfiguration, QVariant>> marks;
-        for (size_t n = 0; n < series.points.size(); ++n) {
-            const TErrorPoint &p = series.points[n];
+        for (const TErrorPoint &p : series.points) {
             points.append(QPointF(p.x, p.y));
             if (p.outside)
-                marks.insert(static_cast<int>(n), {{QXYSeries::PointConfiguration::Color, kOutsideColor},
-                                                   {QXYSeries::PointConfiguration::Size, kOutsideMarkerSize}});
+                outside.append(QPointF(p.x, p.y));
         }
-        s->clearPointsConfiguration();
+        s->setPointsVisible(points.size() <= kMaxMarkedPoints);
         s->replace(points);
-        s->setPointsConfiguration(marks);
     }
-    // The empty key series keeps its place in the legend only while there are red points.
-    for (QLegendMarker *marker : chart_->legend()->markers(outsideKey_))
+    // One series of red discs over the lines: far cheaper to paint than a colour per point of each line.
+    outside_->replace(outside);
+    outside_->setVisible(data.outsideCount > 0);
+    for (QLegendMarker *marker : chart_->legend()->markers(outside_))
         marker->setVisible(data.outsideCount > 0);
     for (QLegendMarker *marker : chart_->legend()->markers(band_))
         marker->setVisible(data.band > 0);

@@ -1,7 +1,7 @@
 #pragma once
 // The error chart drawn with Qt Charts: one line with points per output column, the band of the
-// permissible error shaded, points outside it red and larger. Numbers on the axes with the decimal comma.
-// The verification window calls ShowTable whenever rows are filled or the tab changes.
+// permissible error shaded, points outside it red and larger, drawn over the lines. Numbers on the axes with the
+// decimal comma. The verification window calls ShowTable whenever rows are filled or the tab changes.
 
 #include <QImage>
 #include <QWidget>
@@ -14,7 +14,6 @@ class QAreaSeries;
 class QChart;
 class QChartView;
 class QLineSeries;
-class QScatterSeries;
 class QCategoryAxis;
 
 class TErrorChartWidget : public QWidget {
@@ -33,6 +32,8 @@ public:
     QChart *Chart() const { return chart_; }
     // The line of output column `column`, nullptr beyond the columns shown.
     QLineSeries *ColumnSeries(int column) const;
+    // The points outside the band, of all columns.
+    QLineSeries *OutsideSeries() const { return outside_; }
     // The chart as a picture (for a report), at `size` pixels.
     QImage Render(const QSize &size);
 
@@ -48,7 +49,7 @@ private:
     QLineSeries *bandUpper_ = nullptr;
     QLineSeries *bandLower_ = nullptr;
     QAreaSeries *band_ = nullptr;
-    QScatterSeries *outsideKey_ = nullptr; // no points: the legend's entry for the red points
+    QLineSeries *outside_ = nullptr; // the red points of every column, over the lines
     std::vector<QLineSeries *> columns_;
     TErrorChartData data_;
 };

@@ -7,8 +7,8 @@
 
 namespace {
 
-constexpr double kGap = 3.0;      // px between an anchor and its box
-constexpr double kStep = 5.0;     // px between the rings of candidate places
+constexpr double kGap = 3.0; // px between an anchor and its box
+constexpr double kStep = 5.0; // px between the rings of candidate places
 constexpr int kRings = 30;
 constexpr double kTurns[] = {0, 15, -15, 30, -30, 45, -45, 60, -60, 90, -90, 120, -120, 150, -150, 180};
 constexpr double kCostPerDegree = 0.5; // px of distance one degree of turning is worth
@@ -55,7 +55,7 @@ bool LineCrossesRect(const QLineF &line, const QRectF &rect)
 }
 
 std::vector<QRectF> PlaceLabels(const std::vector<TLabelRequest> &labels, const QRectF &bounds,
-                                const std::vector<QRectF> &obstacles, const std::vector<QLineF> &lines)
+    const std::vector<QRectF> &obstacles, const std::vector<QLineF> &lines)
 {
     std::vector<QRectF> placed;
     placed.reserve(labels.size());
@@ -82,7 +82,7 @@ std::vector<QRectF> PlaceLabels(const std::vector<TLabelRequest> &labels, const 
             }
         }
         std::stable_sort(candidates.begin(), candidates.end(),
-                         [](const TCandidate &a, const TCandidate &b) { return a.cost < b.cost; });
+            [](const TCandidate &a, const TCandidate &b) { return a.cost < b.cost; });
 
         auto covers = [&](const QRectF &r) {
             for (const QRectF &other : placed) {

@@ -11,7 +11,7 @@
 #include <vector>
 
 struct TLabelRequest {
-    QPointF anchor;    // the point the label belongs to, e.g. an arrow's tip
+    QPointF anchor; // the point the label belongs to, e.g. an arrow's tip
     QPointF direction; // where it should preferably go from the anchor (any length); zero: up
     QSizeF size;
 };
@@ -21,7 +21,7 @@ struct TLabelRequest {
 // covering a box already placed or an obstacle, and inside `bounds`; where it can, it also crosses none
 // of `lines` (the arrows). When no place is free, the place that covers least is taken.
 std::vector<QRectF> PlaceLabels(const std::vector<TLabelRequest> &labels, const QRectF &bounds,
-                                const std::vector<QRectF> &obstacles = {}, const std::vector<QLineF> &lines = {});
+    const std::vector<QRectF> &obstacles = {}, const std::vector<QLineF> &lines = {});
 
 // True when the segment touches the inside of the box.
 bool LineCrossesRect(const QLineF &line, const QRectF &rect);

@@ -212,8 +212,8 @@ void FindMismatches(TVectorDiagram &d, const TVectorDiagramLimits &limits)
         const TPhasor *i = d.Find(TPhasorSource::Installation, t.param);
         if (!i)
             continue;
-        const bool angle = t.angleKnown && i->angleKnown
-            && std::fabs(NormalizeAngle(t.angle - i->angle)) > limits.maxAngleDeviation;
+        const bool angle
+            = t.angleKnown && i->angleKnown && std::fabs(NormalizeAngle(t.angle - i->angle)) > limits.maxAngleDeviation;
         const bool magnitude = std::fabs(t.magnitude - i->magnitude) > limits.maxMagnitudeDeviation * i->magnitude;
         if (angle)
             d.mismatches << t.name + QLatin1Char(' ') + t.angleText + QStringLiteral(" вместо ") + i->angleText;
@@ -229,8 +229,7 @@ void FindMismatches(TVectorDiagram &d, const TVectorDiagramLimits &limits)
 } // namespace
 
 TVectorDiagram BuildVectorDiagram(const TParameters &installation, const TParameters *transducer,
-                                  const TTransfCoefs &transducerCoefs, TWiringScheme scheme,
-                                  const TVectorDiagramLimits &limits)
+    const TTransfCoefs &transducerCoefs, TWiringScheme scheme, const TVectorDiagramLimits &limits)
 {
     TVectorDiagram d;
     d.scheme = scheme;

@@ -34,8 +34,8 @@ enum class TPhasorKind { Voltage, Current };
 
 // Below these a phase has no signal and is not drawn.
 struct TVectorDiagramLimits {
-    double minVoltage = 0.5;     // V
-    double minCurrent = 0.001;   // A
+    double minVoltage = 0.5; // V
+    double minCurrent = 0.001; // A
     // |P + jQ| of a phase below this share of U·I gives no angle: the powers do not describe the phase.
     double minPowerShare = 0.01;
     // A transducer's arrow further from the installation's than this does not belong to it: a wiring
@@ -47,28 +47,28 @@ struct TVectorDiagramLimits {
 struct TPhasor {
     TPhasorSource source = TPhasorSource::Installation;
     TPhasorKind kind = TPhasorKind::Voltage;
-    int param = piNone;      // piUa…piUc, piULa…piULc or piIa…piIc
-    QString name;            // "Ua", "Uab", "Uca", "Ia" …
-    double magnitude = 0.0;  // in the installation's units (V, A): a transducer's primary reading converted
-    double angle = 0.0;      // degrees from Ua, counter-clockwise positive, (−180, 180]
-    bool angleKnown = true;  // false: a current whose phase gives no power (drawn at its voltage's angle)
-    double phi = 0.0;        // currents: φ = atan2(Q, P) of the phase in degrees (0 when unknown)
-    double length = 0.0;     // magnitude over the scale of its kind: 1 reaches the circle
-    QPointF tip;             // end of the arrow on the unit plane with Ua up and y up
-    QString valueText;       // "57,73 V"; a transducer's reading in its own units and prefix, "5,773 kV"
-    QString angleText;       // "-30°"; empty when the angle is unknown
-    bool mismatch = false;   // a transducer's arrow away from the installation's of the same quantity
+    int param = piNone; // piUa…piUc, piULa…piULc or piIa…piIc
+    QString name; // "Ua", "Uab", "Uca", "Ia" …
+    double magnitude = 0.0; // in the installation's units (V, A): a transducer's primary reading converted
+    double angle = 0.0; // degrees from Ua, counter-clockwise positive, (−180, 180]
+    bool angleKnown = true; // false: a current whose phase gives no power (drawn at its voltage's angle)
+    double phi = 0.0; // currents: φ = atan2(Q, P) of the phase in degrees (0 when unknown)
+    double length = 0.0; // magnitude over the scale of its kind: 1 reaches the circle
+    QPointF tip; // end of the arrow on the unit plane with Ua up and y up
+    QString valueText; // "57,73 V"; a transducer's reading in its own units and prefix, "5,773 kV"
+    QString angleText; // "-30°"; empty when the angle is unknown
+    bool mismatch = false; // a transducer's arrow away from the installation's of the same quantity
 };
 
 struct TVectorDiagram {
     TWiringScheme scheme = TWiringScheme::FourWire;
     // Installation first, then the transducer; within a set the voltages A, B, C, then the currents.
     std::vector<TPhasor> phasors;
-    double voltageScale = 0.0;   // V at the circle; 0 when no voltage is drawn
-    double currentScale = 0.0;   // A at the circle; 0 when no current is drawn
-    QString voltageScaleText;    // "60 V"; empty when no voltage is drawn
-    QString currentScaleText;    // "6 A"
-    bool hasTransducer = false;  // a second set was given
+    double voltageScale = 0.0; // V at the circle; 0 when no voltage is drawn
+    double currentScale = 0.0; // A at the circle; 0 when no current is drawn
+    QString voltageScaleText; // "60 V"; empty when no voltage is drawn
+    QString currentScaleText; // "6 A"
+    bool hasTransducer = false; // a second set was given
     QStringList missingInstallation; // the set's quantities without signal, in the order above
     QStringList missingTransducer;
     // The transducer's arrows away from the installation's: "Ib 90° вместо -150°", "Ia 4,500 A вместо 5,000 A".
@@ -84,8 +84,7 @@ struct TVectorDiagram {
 // With zero coefficients its readings are taken in the installation's units. Magnitudes are written
 // with four significant digits, rounded.
 TVectorDiagram BuildVectorDiagram(const TParameters &installation, const TParameters *transducer,
-                                  const TTransfCoefs &transducerCoefs, TWiringScheme scheme,
-                                  const TVectorDiagramLimits &limits = {});
+    const TTransfCoefs &transducerCoefs, TWiringScheme scheme, const TVectorDiagramLimits &limits = {});
 
 // A magnitude with four significant digits, rounded, in the readouts' fixed-width form: 57,74; 5,000;
 // 100,0; 1235.

@@ -20,14 +20,14 @@ constexpr double kLabelPadding = 3.0;
 constexpr double kSharedLabelDistance = 0.12;
 
 struct TLine {
-    QString lead;   // the name, or empty under a shared label's first line
-    QString text;   // magnitude and angle
+    QString lead; // the name, or empty under a shared label's first line
+    QString text; // magnitude and angle
     QColor color;
 };
 
 struct TLabel {
     std::vector<TLine> lines;
-    QPointF tip;    // unit plane
+    QPointF tip; // unit plane
 };
 
 QString LineText(const TPhasor &p)
@@ -147,7 +147,7 @@ void TVectorDiagramWidget::Paint(QPainter &painter, const QRectF &area)
     painter.setFont(bold);
     const QString caption = QStringLiteral("Векторная диаграмма")
         + (hasDiagram_ ? (d.scheme == TWiringScheme::FourWire ? QStringLiteral(" — четырёхпроводная схема")
-                                                               : QStringLiteral(" — трёхпроводная схема"))
+                                                              : QStringLiteral(" — трёхпроводная схема"))
                        : QString());
     const QRectF captionRect(area.left() + kMargin, area.top() + kMargin, area.width() - 2 * kMargin, lineH);
     painter.setPen(Qt::black);
@@ -185,9 +185,11 @@ void TVectorDiagramWidget::Paint(QPainter &painter, const QRectF &area)
             note(QStringLiteral("Нет сигнала у установки: "), d.missingInstallation, Qt::black);
         if (d.hasTransducer && !d.missingTransducer.isEmpty())
             note(QStringLiteral("Нет сигнала у преобразователя: "), d.missingTransducer, Qt::black);
-        const bool unknown = std::any_of(d.phasors.begin(), d.phasors.end(), [](const TPhasor &p) { return !p.angleKnown; });
+        const bool unknown
+            = std::any_of(d.phasors.begin(), d.phasors.end(), [](const TPhasor &p) { return !p.angleKnown; });
         if (unknown)
-            note(QStringLiteral("угол ? — у фазы нет мощности: ток нарисован под углом своего напряжения"), {}, Qt::black);
+            note(QStringLiteral("угол ? — у фазы нет мощности: ток нарисован под углом своего напряжения"), {},
+                Qt::black);
         note(QStringLiteral("Углы отсчитаны от Ua против часовой стрелки"), {}, Qt::black);
     }
     const bool key = hasDiagram_;
@@ -220,7 +222,7 @@ void TVectorDiagramWidget::Paint(QPainter &painter, const QRectF &area)
     }
 
     const QRectF plot(area.left() + kMargin, captionRect.bottom() + kMargin, area.width() - 2 * kMargin,
-                      footerTop - captionRect.bottom() - 2 * kMargin);
+        footerTop - captionRect.bottom() - 2 * kMargin);
     if (!hasDiagram_ || d.phasors.empty()) {
         painter.setPen(Qt::darkGray);
         const QString text = hasDiagram_ ? QStringLiteral("Нет сигнала") : QStringLiteral("Нет данных");
@@ -251,9 +253,8 @@ void TVectorDiagramWidget::Paint(QPainter &painter, const QRectF &area)
     const QPointF centre = plot.center();
     const QRectF circle(centre.x() - radius, centre.y() - radius, 2 * radius, 2 * radius);
     painted_.circle = circle;
-    auto toScreen = [&](const QPointF &unit) {
-        return QPointF(centre.x() + unit.x() * radius, centre.y() - unit.y() * radius);
-    };
+    auto toScreen
+        = [&](const QPointF &unit) { return QPointF(centre.x() + unit.x() * radius, centre.y() - unit.y() * radius); };
 
     // Scale circle, half circle and axes.
     painter.setBrush(Qt::NoBrush);
@@ -305,8 +306,8 @@ void TVectorDiagramWidget::Paint(QPainter &painter, const QRectF &area)
                 painter.drawText(leadRect, Qt::AlignLeft | Qt::AlignVCenter, line.lead);
                 painter.setFont(font());
             }
-            painter.drawText(QRectF(leadRect.right() + space, ly, box.width(), lineH), Qt::AlignLeft | Qt::AlignVCenter,
-                             line.text);
+            painter.drawText(
+                QRectF(leadRect.right() + space, ly, box.width(), lineH), Qt::AlignLeft | Qt::AlignVCenter, line.text);
             ly += lineH;
         }
         painted_.labels.push_back(box);

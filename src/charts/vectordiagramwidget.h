@@ -31,9 +31,9 @@ public:
 
     // What the last paint put where, in the painted area's pixels.
     struct TPainted {
-        QRectF circle;                // the scale circle's bounding box
-        std::vector<QRectF> labels;   // one per label of the arrows
-        std::vector<QRectF> texts;    // the caption and the lines underneath
+        QRectF circle; // the scale circle's bounding box
+        std::vector<QRectF> labels; // one per label of the arrows
+        std::vector<QRectF> texts; // the caption and the lines underneath
     };
     const TPainted &Painted() const { return painted_; }
 

@@ -26,9 +26,9 @@ struct TExpectedPhasor {
     TPhasorSource source;
     int param;
     QString name;
-    double angle;     // degrees
-    double length;    // share of the circle
-    QString value;    // text
+    double angle; // degrees
+    double length; // share of the circle
+    QString value; // text
     QString angleText;
 };
 
@@ -48,143 +48,115 @@ struct TDiagramCase {
 // A QX4 with 10000/100 V and 100/5 A reports primary values: 100 times the voltage, 20 times the current.
 const TTransfCoefs kQx4{100.0, 5.0, 10000.0, 100.0};
 
+struct TAngle {
+    double degrees;
+    QString text;
+};
+
+// The voltages of a star at 0°, −120°, 120° on the 60 V circle and its currents on the 5 A circle.
+std::vector<TExpectedPhasor> Star(TPhasorSource s, const QString &u, const QString &i, const TAngle (&currents)[3])
+{
+    const double lv = kU / 60.0;
+    const char *names[] = {"Ua", "Ub", "Uc", "Ia", "Ib", "Ic"};
+    const TAngle voltages[] = {{0, "0°"}, {-120, "-120°"}, {120, "120°"}};
+    std::vector<TExpectedPhasor> rows;
+    for (int k = 0; k < 3; ++k)
+        rows.push_back({s, piUa + k, names[k], voltages[k].degrees, lv, u, voltages[k].text});
+    for (int k = 0; k < 3; ++k)
+        rows.push_back({s, piIa + k, names[3 + k], currents[k].degrees, 1.0, i, currents[k].text});
+    return rows;
+}
+
+std::vector<TExpectedPhasor> Join(std::vector<TExpectedPhasor> a, const std::vector<TExpectedPhasor> &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+const TAngle kLag30[3] = {{-30, "-30°"}, {-150, "-150°"}, {90, "90°"}};
+
 std::vector<TDiagramCase> DiagramCases()
 {
     const double lv = kU / 60.0; // a phase voltage on the 60 V circle
     return {
         {"balanced four-wire load at 30°, transducer in primary units with a 1° phase error on A",
-         [] { return Balanced(kU, kI, 30); },
-         [] { return std::optional(Readings({kU, kI, 31}, {kU, kI, 30}, {kU, kI, 30}, 100.0, 20.0)); },
-         kQx4,
-         TWiringScheme::FourWire,
-         {{kInst, piUa, "Ua", 0, lv, "57,74 V", "0°"},
-          {kInst, piUb, "Ub", -120, lv, "57,74 V", "-120°"},
-          {kInst, piUc, "Uc", 120, lv, "57,74 V", "120°"},
-          {kInst, piIa, "Ia", -30, 1.0, "5,000 A", "-30°"},
-          {kInst, piIb, "Ib", -150, 1.0, "5,000 A", "-150°"},
-          {kInst, piIc, "Ic", 90, 1.0, "5,000 A", "90°"},
-          {kTr, piUa, "Ua", 0, lv, "5,774 kV", "0°"},
-          {kTr, piUb, "Ub", -120, lv, "5,774 kV", "-120°"},
-          {kTr, piUc, "Uc", 120, lv, "5,774 kV", "120°"},
-          {kTr, piIa, "Ia", -31, 1.0, "100,0 A", "-31°"},
-          {kTr, piIb, "Ib", -150, 1.0, "100,0 A", "-150°"},
-          {kTr, piIc, "Ic", 90, 1.0, "100,0 A", "90°"}},
-         {},
-         {},
-         "60 V",
-         "5 A"},
+            [] { return Balanced(kU, kI, 30); },
+            [] {
+                return std::optional(Readings({kU, kI, 31}, {kU, kI, 30}, {kU, kI, 30}, 100.0, 20.0));
+            },
+            kQx4, TWiringScheme::FourWire,
+            Join(Star(kInst, "57,74 V", "5,000 A", kLag30),
+                Star(kTr, "5,774 kV", "100,0 A", {{-31, "-31°"}, {-150, "-150°"}, {90, "90°"}})),
+            {}, {}, "60 V", "5 A"},
         // The transducer carries Ic on its B input and Ib on its C input: its phase B sees a current at
         // 90° against Ub at −120° (φ = −210° ≡ 150°), its phase C one at −150° against Uc (φ = 270° ≡ −90°).
-        {"current wires of B and C swapped at the transducer",
-         [] { return Balanced(kU, kI, 30); },
-         [] { return std::optional(Readings({kU, kI, 30}, {kU, kI, 150}, {kU, kI, -90})); },
-         {},
-         TWiringScheme::FourWire,
-         {{kInst, piUa, "Ua", 0, lv, "57,74 V", "0°"},
-          {kInst, piUb, "Ub", -120, lv, "57,74 V", "-120°"},
-          {kInst, piUc, "Uc", 120, lv, "57,74 V", "120°"},
-          {kInst, piIa, "Ia", -30, 1.0, "5,000 A", "-30°"},
-          {kInst, piIb, "Ib", -150, 1.0, "5,000 A", "-150°"},
-          {kInst, piIc, "Ic", 90, 1.0, "5,000 A", "90°"},
-          {kTr, piUa, "Ua", 0, lv, "57,74 V", "0°"},
-          {kTr, piUb, "Ub", -120, lv, "57,74 V", "-120°"},
-          {kTr, piUc, "Uc", 120, lv, "57,74 V", "120°"},
-          {kTr, piIa, "Ia", -30, 1.0, "5,000 A", "-30°"},
-          {kTr, piIb, "Ib", 90, 1.0, "5,000 A", "90°"},     // on the installation's Ic
-          {kTr, piIc, "Ic", -150, 1.0, "5,000 A", "-150°"}}, // on the installation's Ib
-         {},
-         {},
-         "60 V",
-         "5 A",
-         {"Ib 90° вместо -150°", "Ic -150° вместо 90°"}},
+        {"current wires of B and C swapped at the transducer", [] { return Balanced(kU, kI, 30); },
+            [] {
+                return std::optional(Readings({kU, kI, 30}, {kU, kI, 150}, {kU, kI, -90}));
+            },
+            {}, TWiringScheme::FourWire,
+            Join(Star(kInst, "57,74 V", "5,000 A", kLag30),
+                Star(kTr, "57,74 V", "5,000 A", {{-30, "-30°"}, {90, "90°"}, {-150, "-150°"}})),
+            {}, {}, "60 V", "5 A", {"Ib 90° вместо -150°", "Ic -150° вместо 90°"}},
         // A reversed current A: P and Q change sign, φ = atan2(−Q, −P) = −150°, the arrow points at 150°.
         // Only the transducer's set is given phase A, so B and C of the transducer show as missing.
-        {"current A reversed at the transducer, which reports phase A only",
-         [] { return Balanced(kU, kI, 30); },
-         [] { return std::optional(Readings({kU, kI, -150}, {}, {})); },
-         {},
-         TWiringScheme::FourWire,
-         {{kInst, piUa, "Ua", 0, lv, "57,74 V", "0°"},
-          {kInst, piUb, "Ub", -120, lv, "57,74 V", "-120°"},
-          {kInst, piUc, "Uc", 120, lv, "57,74 V", "120°"},
-          {kInst, piIa, "Ia", -30, 1.0, "5,000 A", "-30°"},
-          {kInst, piIb, "Ib", -150, 1.0, "5,000 A", "-150°"},
-          {kInst, piIc, "Ic", 90, 1.0, "5,000 A", "90°"},
-          {kTr, piUa, "Ua", 0, lv, "57,74 V", "0°"},
-          {kTr, piIa, "Ia", 150, 1.0, "5,000 A", "150°"}},
-         {},
-         {"Ub", "Uc", "Ib", "Ic"},
-         "60 V",
-         "5 A",
-         {"Ia 150° вместо -30°"}},
+        {"current A reversed at the transducer, which reports phase A only", [] { return Balanced(kU, kI, 30); },
+            [] {
+                return std::optional(Readings({kU, kI, -150}, {}, {}));
+            },
+            {}, TWiringScheme::FourWire,
+            Join(Star(kInst, "57,74 V", "5,000 A", kLag30),
+                {{kTr, piUa, "Ua", 0, lv, "57,74 V", "0°"}, {kTr, piIa, "Ia", 150, 1.0, "5,000 A", "150°"}}),
+            {}, {"Ub", "Uc", "Ib", "Ic"}, "60 V", "5 A", {"Ia 150° вместо -30°"}},
         // Three-wire: the line voltages at 30°, −90°, 150° on the 100 V circle; the currents from the
         // totals where the phases carry no powers (P = 750 W, Q = 433 var: φ = 30°), and 2 A on phase B
         // that lags by 60° from its own powers. 2 A on the 5 A circle is 0,4.
         {"three-wire load, currents from the phase powers and from the totals",
-         [] {
-             TParameters p = Readings({kU, kI, 30}, {kU, 2.0, 60}, {kU, kI, 30});
-             p.Ua.value = p.Ub.value = p.Uc.value = 0.0; // no star point in this scheme
-             p.ULa.value = p.ULb.value = p.ULc.value = 100.0;
-             p.Pa.value = p.Qa.value = p.Pc.value = p.Qc.value = 0.0;
-             p.P.value = 750.0;
-             p.Q.value = 433.0127;
-             return p;
-         },
-         [] { return std::optional<TParameters>(); },
-         {},
-         TWiringScheme::ThreeWire,
-         {{kInst, piULa, "Uab", 30, 1.0, "100,0 V", "30°"},
-          {kInst, piULb, "Ubc", -90, 1.0, "100,0 V", "-90°"},
-          {kInst, piULc, "Uca", 150, 1.0, "100,0 V", "150°"},
-          {kInst, piIa, "Ia", -30, 1.0, "5,000 A", "-30°"},
-          {kInst, piIb, "Ib", -180 + 360, 0.4, "2,000 A", "180°"},
-          {kInst, piIc, "Ic", 90, 1.0, "5,000 A", "90°"}},
-         {},
-         {},
-         "100 V",
-         "5 A"},
+            [] {
+                TParameters p = Readings({kU, kI, 30}, {kU, 2.0, 60}, {kU, kI, 30});
+                p.Ua.value = p.Ub.value = p.Uc.value = 0.0; // no star point in this scheme
+                p.ULa.value = p.ULb.value = p.ULc.value = 100.0;
+                p.Pa.value = p.Qa.value = p.Pc.value = p.Qc.value = 0.0;
+                p.P.value = 750.0;
+                p.Q.value = 433.0127;
+                return p;
+            },
+            [] { return std::optional<TParameters>(); }, {}, TWiringScheme::ThreeWire,
+            {{kInst, piULa, "Uab", 30, 1.0, "100,0 V", "30°"}, {kInst, piULb, "Ubc", -90, 1.0, "100,0 V", "-90°"},
+                {kInst, piULc, "Uca", 150, 1.0, "100,0 V", "150°"}, {kInst, piIa, "Ia", -30, 1.0, "5,000 A", "-30°"},
+                {kInst, piIb, "Ib", -180 + 360, 0.4, "2,000 A", "180°"},
+                {kInst, piIc, "Ic", 90, 1.0, "5,000 A", "90°"}},
+            {}, {}, "100 V", "5 A"},
         {"phase B missing",
-         [] { return Readings({kU, kI, 30}, {}, {kU, kI, 30}); },
-         [] { return std::optional<TParameters>(); },
-         {},
-         TWiringScheme::FourWire,
-         {{kInst, piUa, "Ua", 0, lv, "57,74 V", "0°"},
-          {kInst, piUc, "Uc", 120, lv, "57,74 V", "120°"},
-          {kInst, piIa, "Ia", -30, 1.0, "5,000 A", "-30°"},
-          {kInst, piIc, "Ic", 90, 1.0, "5,000 A", "90°"}},
-         {"Ub", "Ib"},
-         {},
-         "60 V",
-         "5 A"},
+            [] {
+                return Readings({kU, kI, 30}, {}, {kU, kI, 30});
+            },
+            [] { return std::optional<TParameters>(); }, {}, TWiringScheme::FourWire,
+            {{kInst, piUa, "Ua", 0, lv, "57,74 V", "0°"}, {kInst, piUc, "Uc", 120, lv, "57,74 V", "120°"},
+                {kInst, piIa, "Ia", -30, 1.0, "5,000 A", "-30°"}, {kInst, piIc, "Ic", 90, 1.0, "5,000 A", "90°"}},
+            {"Ub", "Ib"}, {}, "60 V", "5 A"},
         // Readings under the thresholds (0,5 V, 1 mA) count as no signal.
         {"zero signal with a little noise",
-         [] { return Readings({0.3, 0.0005, 0}, {0, 0, 0}, {0.1, 0.0009, 0}); },
-         [] { return std::optional(Readings({}, {}, {})); },
-         {},
-         TWiringScheme::FourWire,
-         {},
-         {"Ua", "Ub", "Uc", "Ia", "Ib", "Ic"},
-         {"Ua", "Ub", "Uc", "Ia", "Ib", "Ic"},
-         "",
-         ""},
+            [] {
+                return Readings({0.3, 0.0005, 0}, {0, 0, 0}, {0.1, 0.0009, 0});
+            },
+            [] { return std::optional(Readings({}, {}, {})); }, {}, TWiringScheme::FourWire, {},
+            {"Ua", "Ub", "Uc", "Ia", "Ib", "Ic"}, {"Ua", "Ub", "Uc", "Ia", "Ib", "Ic"}, "", ""},
         // A current configuration drives currents only: no voltage, no power, so no angle; the arrow
         // stays on its phase's axis and says so. A value the transducer marked missing is not drawn.
         {"currents without voltage; a transducer value marked missing",
-         [] { return Readings({0, 1.2, 0}, {0, 1.2, 0}, {0, 0, 0}); },
-         [] {
-             TParameters p = Readings({0, 1.2, 0}, {0, 1.2, 0}, {});
-             p.Ib.isDataCorrect = false;
-             return std::optional(p);
-         },
-         {},
-         TWiringScheme::FourWire,
-         {{kInst, piIa, "Ia", 0, 1.0, "1,200 A", ""},
-          {kInst, piIb, "Ib", -120, 1.0, "1,200 A", ""},
-          {kTr, piIa, "Ia", 0, 1.0, "1,200 A", ""}},
-         {"Ua", "Ub", "Uc", "Ic"},
-         {"Ua", "Ub", "Uc", "Ib", "Ic"},
-         "",
-         "1,2 A"},
+            [] {
+                return Readings({0, 1.2, 0}, {0, 1.2, 0}, {0, 0, 0});
+            },
+            [] {
+                TParameters p = Readings({0, 1.2, 0}, {0, 1.2, 0}, {});
+                p.Ib.isDataCorrect = false;
+                return std::optional(p);
+            },
+            {}, TWiringScheme::FourWire,
+            {{kInst, piIa, "Ia", 0, 1.0, "1,200 A", ""}, {kInst, piIb, "Ib", -120, 1.0, "1,200 A", ""},
+                {kTr, piIa, "Ia", 0, 1.0, "1,200 A", ""}},
+            {"Ua", "Ub", "Uc", "Ic"}, {"Ua", "Ub", "Uc", "Ib", "Ic"}, "", "1,2 A"},
     };
 }
 
@@ -223,7 +195,8 @@ TEST(VectorDiagram, ArrowsAnglesLengthsAndTextsByHand)
         EXPECT_EQ(d.currentScaleText, c.currentScale);
         EXPECT_EQ(d.mismatches, c.mismatches);
         for (const TPhasor &p : d.phasors)
-            EXPECT_EQ(p.mismatch, c.mismatches.filter(p.name + " ").size() > 0 && p.source == kTr) << p.name.toStdString();
+            EXPECT_EQ(p.mismatch, c.mismatches.filter(p.name + " ").size() > 0 && p.source == kTr)
+                << p.name.toStdString();
     }
 }
 
@@ -233,7 +206,7 @@ TEST(VectorDiagram, PhaseAngleOfACurrentFollowsItsPowers)
     struct {
         double p, q, angle;
     } rows[] = {{250, 144.3376, -30}, {0, 288.675, -90}, {-250, 144.3376, -150}, {-288.675, 0, 180},
-                {-250, -144.3376, 150}, {0, -288.675, 90}, {288.675, 0, 0}, {250, -144.3376, 30}};
+        {-250, -144.3376, 150}, {0, -288.675, 90}, {288.675, 0, 0}, {250, -144.3376, 30}};
     for (const auto &r : rows) {
         TParameters p = Balanced(kU, kI, 0);
         p.Pa.value = r.p;
@@ -259,8 +232,8 @@ TEST(VectorDiagram, PhaseAngleOfACurrentFollowsItsPowers)
     struct {
         double value;
         const char *text;
-    } magnitudes[] = {{57.735027, "57,74"}, {99.99997, "100,0"}, {5.0, "5,000"}, {1234.5, "1235"}, {0.012345, "0,012"},
-                      {0.0, "0"}};
+    } magnitudes[] = {
+        {57.735027, "57,74"}, {99.99997, "100,0"}, {5.0, "5,000"}, {1234.5, "1235"}, {0.012345, "0,012"}, {0.0, "0"}};
     for (const auto &m : magnitudes)
         EXPECT_EQ(MagnitudeText(m.value), m.text) << m.value;
     EXPECT_DOUBLE_EQ(NormalizeAngle(-180), 180);
@@ -272,8 +245,8 @@ TEST(ChartScale, RoundScalesAndSteps)
 {
     struct {
         double value, ceiling;
-    } ceilings[] = {{57.735, 60}, {5, 5}, {5.003, 6}, {0.33, 0.4}, {100, 100}, {1000, 1000}, {8.1, 10},
-                    {0.0123, 0.015}, {1.2, 1.2}, {0, 0}, {-3, 0}};
+    } ceilings[] = {{57.735, 60}, {5, 5}, {5.003, 6}, {0.33, 0.4}, {100, 100}, {1000, 1000}, {8.1, 10}, {0.0123, 0.015},
+        {1.2, 1.2}, {0, 0}, {-3, 0}};
     for (const auto &c : ceilings)
         EXPECT_NEAR(NiceCeiling(c.value), c.ceiling, c.ceiling * 1e-12) << c.value;
     struct {
@@ -291,8 +264,8 @@ TEST(ErrorChart, PointsBandAndAxesByHand)
     t.title = "Ток фазы A";
     t.inputCaption = "Ток, A";
     t.inputs = {0.5, 1.0, 5.0, 2.5, std::nullopt, 4.0};
-    t.columns = {{"Ia", {0.1, -0.25, std::nullopt, 0.3, 0.1}},          // shorter than the table
-                 {"P", {0.05, 0.2, -0.19, 0.21, 0.3, std::nan("")}}};   // 0,2 is on the band's edge: inside
+    t.columns = {{"Ia", {0.1, -0.25, std::nullopt, 0.3, 0.1}}, // shorter than the table
+        {"P", {0.05, 0.2, -0.19, 0.21, 0.3, std::nan("")}}}; // 0,2 is on the band's edge: inside
     t.permissibleError = 0.2;
     const TErrorChartData d = BuildErrorChart(t);
     EXPECT_EQ(d.title, "Ток фазы A");
@@ -347,7 +320,8 @@ TEST(ErrorChart, EdgesOfTheRanges)
         // One voltage: ±10 % around it (198…242) in steps of 5.
         {"one point", {"", "Напр., V", {220.0}, {{"Ua", {0.1}}}, 0.5}, 195.0, 245.0, -0.8, 0.8, 0, "Допуск ±0,5 %"},
         // A wild error is shown whole: 1,1 × 150 = 165 → ±200 in steps of 50.
-        {"wild error", {"", "Ток, A", {1.0, 2.0}, {{"Ia", {150.0, -0.1}}}, 0.2}, 0.8, 2.2, -200, 200, 1, "Допуск ±0,2 %"},
+        {"wild error", {"", "Ток, A", {1.0, 2.0}, {{"Ia", {150.0, -0.1}}}, 0.2}, 0.8, 2.2, -200, 200, 1,
+            "Допуск ±0,2 %"},
         // Without a permissible error every error but zero is outside and no band is drawn:
         // 0,11 → 0,12, steps of 0,05 → ±0,15.
         {"no band", {"", "Ток, A", {1.0, 3.0}, {{"Ia", {0.1, 0.0}}}, 0.0}, 0.5, 3.5, -0.15, 0.15, 1, ""},

@@ -9,7 +9,10 @@
 
 namespace chartsdata {
 
-inline double Rad(double deg) { return deg * std::numbers::pi / 180.0; }
+inline double Rad(double deg)
+{
+    return deg * std::numbers::pi / 180.0;
+}
 
 struct TPhase {
     double u = 0.0;

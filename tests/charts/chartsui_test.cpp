@@ -13,6 +13,9 @@
 #include <QLineSeries>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <cmath>
+
 #include "charts/errorchartwidget.h"
 #include "charts/vectordiagramform.h"
 #include "charts/vectordiagramwidget.h"
@@ -41,7 +44,8 @@ int CountColor(const QImage &image, const QColor &color, int tolerance = 40)
     for (int y = 0; y < img.height(); ++y) {
         const QRgb *line = reinterpret_cast<const QRgb *>(img.constScanLine(y));
         for (int x = 0; x < img.width(); ++x) {
-            if (std::abs(qRed(line[x]) - color.red()) <= tolerance && std::abs(qGreen(line[x]) - color.green()) <= tolerance
+            if (std::abs(qRed(line[x]) - color.red()) <= tolerance
+                && std::abs(qGreen(line[x]) - color.green()) <= tolerance
                 && std::abs(qBlue(line[x]) - color.blue()) <= tolerance)
                 ++n;
         }
@@ -64,10 +68,10 @@ TEST(VectorDiagramForm, ScreenshotsWithLabelsClearOfEachOther)
         // A QX4 with a 3° phase error on A and 1 % too much current on C: every tip near the
         // installation's, so six shared labels.
         {"vectordiagram_phase_error", Balanced(kU, 5.0, 30),
-         Readings({kU, 5.0, 33}, {kU, 5.0, 30}, {kU, 5.05, 30}, 100.0, 20.0), kQx4, TWiringScheme::FourWire, 6},
+            Readings({kU, 5.0, 33}, {kU, 5.0, 30}, {kU, 5.05, 30}, 100.0, 20.0), kQx4, TWiringScheme::FourWire, 6},
         // Currents B and C swapped at the transducer: its Ib and Ic land on the other phase.
-        {"vectordiagram_swapped_phase", Balanced(kU, 5.0, 30),
-         Readings({kU, 5.0, 30}, {kU, 5.0, 150}, {kU, 5.0, -90}), {}, TWiringScheme::FourWire, 8},
+        {"vectordiagram_swapped_phase", Balanced(kU, 5.0, 30), Readings({kU, 5.0, 30}, {kU, 5.0, 150}, {kU, 5.0, -90}),
+            {}, TWiringScheme::FourWire, 8},
         {"vectordiagram_three_wire", Balanced(kU, 2.5, 0), std::nullopt, {}, TWiringScheme::ThreeWire, 6},
     };
     for (auto &c : cases) {
@@ -125,8 +129,8 @@ TEST(ErrorChartWidget, TenRowTableWithRedPointsAndCommas)
     t.inputCaption = "Ток, A";
     t.inputs = {0.05, 0.25, 0.5, 1.0, 1.5, 2.0, 2.5, 3.0, 4.0, 5.0};
     t.columns = {{"Ia", {0.12, 0.08, -0.05, 0.02, 0.10, 0.15, 0.18, 0.21, 0.24, 0.28}},
-                 {"Ib", {-0.31, -0.12, -0.06, std::nullopt, 0.01, 0.03, -0.02, 0.05, 0.04, 0.06}},
-                 {"Ic", {0.02, 0.05, 0.09, 0.11, 0.14, 0.13, 0.12, 0.19, 0.17, 0.16}}};
+        {"Ib", {-0.31, -0.12, -0.06, std::nullopt, 0.01, 0.03, -0.02, 0.05, 0.04, 0.06}},
+        {"Ic", {0.02, 0.05, 0.09, 0.11, 0.14, 0.13, 0.12, 0.19, 0.17, 0.16}}};
     t.permissibleError = 0.2;
     TErrorChartWidget w;
     w.ShowTable(t);
@@ -136,20 +140,23 @@ TEST(ErrorChartWidget, TenRowTableWithRedPointsAndCommas)
         EXPECT_TRUE(shot.save(path)) << path.toStdString();
     }
 
-    // One line per column beside the band and the key of the red points.
+    // One line per column, with its discs at ten points, beside the band and the red points.
     EXPECT_EQ(w.Chart()->series().size(), 5);
-    const int outside[] = {3, 1, 0};
     const qsizetype points[] = {10, 9, 10};
     for (int k = 0; k < 3; ++k) {
         QLineSeries *s = w.ColumnSeries(k);
         ASSERT_NE(s, nullptr);
         EXPECT_EQ(s->name(), t.columns[static_cast<size_t>(k)].name);
         EXPECT_EQ(s->count(), points[k]);
-        const auto marks = s->pointsConfiguration();
-        EXPECT_EQ(marks.size(), outside[k]) << k;
-        for (const auto &mark : marks)
-            EXPECT_EQ(mark.value(QXYSeries::PointConfiguration::Color).value<QColor>(), TErrorChartWidget::kOutsideColor);
+        EXPECT_TRUE(s->pointsVisible());
     }
+    // Ia at 3, 4 and 5 A, Ib at 0,05 A: over 0,2 % in magnitude.
+    const QList<QPointF> red{{0.05, -0.31}, {3.0, 0.21}, {4.0, 0.24}, {5.0, 0.28}};
+    QList<QPointF> shown = w.OutsideSeries()->points();
+    std::sort(shown.begin(), shown.end(), [](const QPointF &a, const QPointF &b) { return a.x() < b.x(); });
+    EXPECT_EQ(shown, red);
+    EXPECT_TRUE(w.OutsideSeries()->isVisible());
+    EXPECT_EQ(w.OutsideSeries()->name(), "Вне допуска");
     EXPECT_GT(CountColor(shot, TErrorChartWidget::kOutsideColor, 30), 4 * 40); // four red discs
     // Axis numbers carry the comma, never a point.
     QStringList texts;
@@ -174,7 +181,8 @@ TEST(ErrorChartWidget, TenRowTableWithRedPointsAndCommas)
     w.ShowTable(u);
     EXPECT_EQ(w.Chart()->series().size(), 3);
     EXPECT_EQ(w.ColumnSeries(1), nullptr);
-    EXPECT_TRUE(w.ColumnSeries(0)->pointsConfiguration().isEmpty());
+    EXPECT_EQ(w.OutsideSeries()->count(), 0);
+    EXPECT_FALSE(w.OutsideSeries()->isVisible());
     EXPECT_EQ(CountColor(w.grab().toImage(), TErrorChartWidget::kOutsideColor, 30), 0);
 
     // The picture for a report.
