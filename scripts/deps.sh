@@ -21,7 +21,7 @@ kest_install_packages() {
 # What the program needs to build and run.
 KEST_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
                      libjpeg62-turbo-dev libzip-dev libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
-                     libasound2-dev)
+                     libasound2-dev qt6-charts-dev libqt6opengl6-dev)
 # What the tests need besides: clang and its libFuzzer runtime for the fuzz targets (llvm for the
 # symbolizer that names the lines of a crash), independent Modbus peers with every module they
 # import (python3-pymodbus only recommends the serial ones, and installs here skip recommendations),
