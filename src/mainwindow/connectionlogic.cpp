@@ -121,6 +121,7 @@ void TMainConnection::EnterDisconnected()
     Timer1.stop();
     waiter_.Cancel();   // a range-control wait has nothing left to wait for
     readout_.ForgetTransducer();
+    v.ClearPhasors();
     v.SetAnalogSelectorsEnabled(false);
     ctx_.configurationLocked = false;
     v.SetConfigurationSettingsEnabled(true);

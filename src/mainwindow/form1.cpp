@@ -26,6 +26,7 @@
 #include "presentation/controls/numericupdownwithtoggles.h"
 #include "presentation/controls/parametergroupcomponent.h"
 #include "config/settingsform.h"
+#include "charts/vectordiagramform.h"
 #include "tuning/form14.h"
 #include "update/update.h"
 #include "presentation/controls/windowscolor.h"
@@ -100,11 +101,13 @@ void TForm1::BuildMenu()
     settingsAction = menuBar()->addAction(QStringLiteral("Настройка"));
     verificationAction = menuBar()->addAction(QStringLiteral("Автоповерка"));
     tuningAction = menuBar()->addAction(QStringLiteral("Автонастройка"));
+    vectorDiagramAction = menuBar()->addAction(QStringLiteral("Векторная диаграмма"));
     menuBar()->addAction(QStringLiteral("?"));
     // The verification window is not part of this program yet.
     verificationAction->setEnabled(false);
     connect(settingsAction, &QAction::triggered, this, &TForm1::OpenSettings);
     connect(tuningAction, &QAction::triggered, this, &TForm1::OpenTuning);
+    connect(vectorDiagramAction, &QAction::triggered, this, &TForm1::OpenVectorDiagram);
 }
 
 void TForm1::BuildControls()
@@ -583,6 +586,30 @@ void TForm1::ShowParameterMenu(int output)
     parameterMenu->popup(QCursor::pos());
 }
 
+void TForm1::ShowInstallationPhasors(const TParameters &readings, bool scheme4)
+{
+    if (vectorDiagram && vectorDiagram->isVisible())
+        vectorDiagram->ShowInstallationReadings(readings, scheme4 ? TWiringScheme::FourWire : TWiringScheme::ThreeWire);
+}
+
+void TForm1::ShowTransducerPhasors(const TParameters &readings, const TTransfCoefs &coefs)
+{
+    if (vectorDiagram && vectorDiagram->isVisible())
+        vectorDiagram->ShowTransducerReadings(readings, coefs);
+}
+
+void TForm1::ForgetTransducerPhasors()
+{
+    if (vectorDiagram)
+        vectorDiagram->ForgetTransducer();
+}
+
+void TForm1::ClearPhasors()
+{
+    if (vectorDiagram)
+        vectorDiagram->Clear();
+}
+
 void TForm1::SetCoefficientLabel(const QString &text)
 {
     coefficientLabel->setText(text);
@@ -635,6 +662,20 @@ void TForm1::OpenTuning()
     tuningForm->show();
     tuningForm->raise();
     tuningForm->activateWindow();
+}
+
+void TForm1::OpenVectorDiagram()
+{
+    if (!vectorDiagram)
+        vectorDiagram = new TVectorDiagramForm(this);
+    vectorDiagram->show();
+    vectorDiagram->raise();
+    vectorDiagram->activateWindow();
+}
+
+TVectorDiagramForm *TForm1::VectorDiagram() const
+{
+    return vectorDiagram;
 }
 
 TForm14 *TForm1::TuningForm() const

@@ -27,6 +27,7 @@ class TNumericUpDown;
 class TNumericUpDownWithToggles;
 class TParameterGroupComponent;
 class TForm14;
+class TVectorDiagramForm;
 class TSettingsForm;
 class TUpdate;
 
@@ -75,6 +76,10 @@ public:
     // Opens the coefficient window (modal) at pos; after it closes, the stored coefficients apply.
     void OpenCoefficientWindow(const QPoint &pos);
     void OpenSettings();
+    // "Векторная диаграмма": modeless, kept up to date by the poll while it is open.
+    void OpenVectorDiagram();
+    TVectorDiagramForm *VectorDiagram() const;
+    QAction *VectorDiagramAction() const { return vectorDiagramAction; }
     // "Автонастройка": the tuning window, modeless, one at a time.
     void OpenTuning();
     TForm14 *TuningForm() const;
@@ -111,6 +116,10 @@ public:
     void SetAnalogReadout(double shownValue, double permissibleError, double measured, double error) override;
     void SetAnalogDashes() override;
     void ShowParameterMenu(int output) override;
+    void ShowInstallationPhasors(const TParameters &readings, bool scheme4) override;
+    void ShowTransducerPhasors(const TParameters &readings, const TTransfCoefs &coefs) override;
+    void ForgetTransducerPhasors() override;
+    void ClearPhasors() override;
     void SetCoefficientLabel(const QString &text) override;
     void SetCycles(int cycles) override;
     void SetAddressColor(uint32_t windowsColor) override;
@@ -132,10 +141,12 @@ private:
     TUpdate *updateForm = nullptr;
     TSettingsForm *settingsForm = nullptr;
     QPointer<TForm14> tuningForm;   // deletes itself when closed
+    TVectorDiagramForm *vectorDiagram = nullptr;   // a child window, kept while this window lives
 
     QAction *settingsAction = nullptr;
     QAction *verificationAction = nullptr;
     QAction *tuningAction = nullptr;
+    QAction *vectorDiagramAction = nullptr;
 
     QWidget *outputGroup = nullptr;
     TNumericUpDownWithToggles *controlI = nullptr;

@@ -16,6 +16,8 @@
 #include "protocol/configuration.h"
 
 struct TDeviceInfo;
+struct TTransfCoefs;
+class TParameters;
 
 // The user's selections, as the logic holds them and the window shows them.
 struct TMainSelections {
@@ -110,6 +112,13 @@ public:
     virtual void SetAnalogReadout(double shownValue, double permissibleError, double measured, double error) = 0;
     virtual void SetAnalogDashes() = 0;
     virtual void ShowParameterMenu(int output) = 0;
+
+    // The phasors of the vector diagram: every poll's readings, a QX4-type transducer's readings (primary
+    // units, with its coefficients), the transducer gone, and nothing at all once disconnected.
+    virtual void ShowInstallationPhasors(const TParameters &readings, bool scheme4) = 0;
+    virtual void ShowTransducerPhasors(const TParameters &readings, const TTransfCoefs &coefs) = 0;
+    virtual void ForgetTransducerPhasors() = 0;
+    virtual void ClearPhasors() = 0;
 
     // Labels and fields.
     virtual void SetCoefficientLabel(const QString &text) = 0;

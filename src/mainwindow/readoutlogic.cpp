@@ -65,6 +65,7 @@ bool TMainReadout::IsQShown() const
 void TMainReadout::ForgetTransducer()
 {
     ctx_.devInfo.reset();
+    ctx_.view->ForgetTransducerPhasors();
     ctx_.view->SetCoefficientLabel(QStringLiteral("---"));
     if (!ctx_.selections.enableAnalog)
         ctx_.view->SetAnalogGroupEnabled(false);
@@ -96,6 +97,7 @@ void TMainReadout::ShowInstallationReadout(const TFrame &answer)
         set[p] = true;
     }
     ctx_.view->SetEnergyErrors(params.Ea.value, params.Er.value);
+    ctx_.view->ShowInstallationPhasors(params, ctx_.selections.scheme4);
 
     // The transducer's analog output against what it should deliver.
     const TMainSelections &s = ctx_.selections;
@@ -170,6 +172,9 @@ void TMainReadout::ShowTransducerReadout(const TFrame &answer)
         }
         ctx_.view->SetReadoutRs(p, qx4, *ctx_.devInfo, ctx_.permissibleError, error, value);
     }
+    // Only the QX4 types report phasors; the others give one or two values.
+    if (qx4)
+        ctx_.view->ShowTransducerPhasors(*rs->Parameters, ctx_.devInfo->transfCoefs);
     if (rs->isAutoMode && ctx_.selections.autoAddress) {
         ctx_.selections.address = rs->DeviceAddress;
         ctx_.view->SetAddressValue(ctx_.selections.address);

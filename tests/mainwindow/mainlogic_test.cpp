@@ -64,6 +64,10 @@ public:
     void SetAnalogReadout(double, double, double, double) override {}
     void SetAnalogDashes() override {}
     void ShowParameterMenu(int) override {}
+    void ShowInstallationPhasors(const TParameters &, bool scheme4) override { phasorPolls++, phasorScheme4 = scheme4; }
+    void ShowTransducerPhasors(const TParameters &, const TTransfCoefs &) override { transducerPhasors++; }
+    void ForgetTransducerPhasors() override { transducerPhasors = 0; }
+    void ClearPhasors() override { phasorPolls = 0; }
     void SetCoefficientLabel(const QString &t) override { coefficientLabel = t; }
     void SetCycles(int c) override { cycles = c; }
     void SetAddressColor(uint32_t c) override { addressColor = c; }
@@ -80,6 +84,8 @@ public:
     std::map<int, double> values, displayed, rsValues, errors;
     QString coefficientLabel;
     int cycles = -1;
+    int phasorPolls = 0, transducerPhasors = 0;
+    bool phasorScheme4 = false;
     uint32_t addressColor = 0;
     double address = 0;
     std::vector<QString> messages;
