@@ -20,7 +20,8 @@ kest_install_packages() {
 
 # What the program needs to build and run.
 KEST_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
-                     libjpeg62-turbo-dev libzip-dev libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev)
+                     libjpeg62-turbo-dev libzip-dev libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
+                     libqt6sql6-sqlite libqt6sql6-psql)
 # What the tests need besides: clang and its libFuzzer runtime for the fuzz targets (llvm for the
 # symbolizer that names the lines of a crash), independent Modbus peers with every module they
 # import (python3-pymodbus only recommends the serial ones, and installs here skip recommendations),
@@ -29,7 +30,7 @@ KEST_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev l
 KEST_TEST_PACKAGES=(clang libclang-rt-14-dev llvm socat mbpoll
                     python3-pymodbus python3-serial python3-serial-asyncio xvfb xauth
                     python3-docx python3-openpyxl libreoffice-writer-nogui libreoffice-calc-nogui
-                    fonts-liberation2 poppler-utils)
+                    fonts-liberation2 poppler-utils postgresql)
 
 # The peers the tests start, each tried once the way a test starts it. An installed package is not
 # enough (a recommended module may be missing, a library may not load): the first that does not
