@@ -22,8 +22,11 @@ QStringList Step(int n, TJournalDialect dialect)
             "CREATE TABLE journal_meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
             "CREATE TABLE journal_runs (id TEXT PRIMARY KEY, started_ms BIGINT NOT NULL, ended_ms BIGINT, "
             "outcome INTEGER NOT NULL DEFAULT 0, error TEXT, configuration TEXT, device_number TEXT, "
-            "verifier TEXT, program_version TEXT, header TEXT NOT NULL, points INTEGER NOT NULL DEFAULT 0, "
+            "verifier TEXT, program_version TEXT, points INTEGER NOT NULL DEFAULT 0, "
             "failed_points INTEGER NOT NULL DEFAULT 0)",
+            // The header apart from the row the counters are kept in: a header is tens of kilobytes,
+            // and counting a point must not write it again.
+            "CREATE TABLE journal_headers (run TEXT PRIMARY KEY, header TEXT NOT NULL)",
             "CREATE INDEX journal_runs_started ON journal_runs (started_ms)",
             "CREATE TABLE journal_points (run TEXT NOT NULL, seq INTEGER NOT NULL, tab INTEGER NOT NULL, "
             "row_num INTEGER NOT NULL, time_ms BIGINT NOT NULL, i_a DOUBLE PRECISION, i_b DOUBLE PRECISION, "

@@ -330,7 +330,7 @@ bool TJournalStore::InsertRun(const TRunRow &run, bool pending)
     QSqlQuery &q = Prepared("run",
         QStringLiteral(
             "INSERT INTO journal_runs (id, kind, started_ms, outcome, configuration, device_number, verifier, "
-            "program_version, bench, owner, header) VALUES (?, ?, ?, 0, ?, ?, ?, ?, ?, ?, ?) "
+            "program_version, bench, owner) VALUES (?, ?, ?, 0, ?, ?, ?, ?, ?, ?) "
             "ON CONFLICT (id) DO NOTHING"));
     q.addBindValue(run.id);
     q.addBindValue(int(run.kind));
@@ -341,9 +341,17 @@ bool TJournalStore::InsertRun(const TRunRow &run, bool pending)
     q.addBindValue(Text(run.programVersion));
     q.addBindValue(Text(run.bench));
     q.addBindValue(Text(run.owner));
-    q.addBindValue(Text(run.header));
     if (!q.exec()) {
         FailFrom(q);
+        Rollback();
+        return false;
+    }
+    QSqlQuery &h = Prepared("header",
+        QStringLiteral("INSERT INTO journal_headers (run, header) VALUES (?, ?) ON CONFLICT (run) DO NOTHING"));
+    h.addBindValue(run.id);
+    h.addBindValue(Text(run.header));
+    if (!h.exec()) {
+        FailFrom(h);
         Rollback();
         return false;
     }
@@ -608,8 +616,9 @@ std::optional<TJournalStore::TRunRow> TJournalStore::RunRow(const TJournalRunId 
         return std::nullopt;
     }
     QSqlQuery q(Database());
-    q.prepare(QStringLiteral("SELECT id, kind, started_ms, configuration, device_number, verifier, program_version, "
-                             "bench, owner, header FROM journal_runs WHERE id = ?"));
+    q.prepare(QStringLiteral(
+        "SELECT id, kind, started_ms, configuration, device_number, verifier, program_version, "
+        "bench, owner, h.header FROM journal_runs LEFT JOIN journal_headers h ON h.run = id WHERE id = ?"));
     q.addBindValue(run);
     if (!q.exec()) {
         FailFrom(q);
@@ -655,7 +664,9 @@ std::optional<TJournalRun> TJournalStore::LoadRun(const TJournalRunId &run)
         return std::nullopt;
     }
     QSqlQuery q(Database());
-    q.prepare(QStringLiteral("SELECT header, ended_ms, outcome, error FROM journal_runs WHERE id = ? AND kind = 0"));
+    q.prepare(QStringLiteral(
+        "SELECT h.header, ended_ms, outcome, error FROM journal_runs LEFT JOIN journal_headers h ON h.run = id "
+        "WHERE id = ? AND kind = 0"));
     q.addBindValue(run);
     if (!q.exec()) {
         FailFrom(q);
@@ -715,7 +726,9 @@ std::optional<TJournalTuningRun> TJournalStore::LoadTuning(const TJournalRunId &
         return std::nullopt;
     }
     QSqlQuery q(Database());
-    q.prepare(QStringLiteral("SELECT header, ended_ms, outcome, error FROM journal_runs WHERE id = ? AND kind = 1"));
+    q.prepare(QStringLiteral(
+        "SELECT h.header, ended_ms, outcome, error FROM journal_runs LEFT JOIN journal_headers h ON h.run = id "
+        "WHERE id = ? AND kind = 1"));
     q.addBindValue(run);
     if (!q.exec()) {
         FailFrom(q);
@@ -862,7 +875,7 @@ bool TJournalStore::WriteCopy(const TCopy &copy)
     q.prepare(QStringLiteral(
         "INSERT INTO journal_runs (id, kind, started_ms, ended_ms, outcome, error, configuration, device_number, "
         "verifier, "
-        "program_version, bench, owner, header) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (id) DO "
+        "program_version, bench, owner) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (id) DO "
         "UPDATE SET "
         "ended_ms = CASE WHEN excluded.outcome <> 0 THEN excluded.ended_ms ELSE journal_runs.ended_ms END, "
         "error = CASE WHEN excluded.outcome <> 0 THEN excluded.error ELSE journal_runs.error END, "
@@ -879,6 +892,10 @@ bool TJournalStore::WriteCopy(const TCopy &copy)
     q.addBindValue(Text(copy.row.programVersion));
     q.addBindValue(Text(copy.row.bench));
     q.addBindValue(Text(copy.row.owner));
+    if (!q.exec())
+        return fail(q);
+    q.prepare(QStringLiteral("INSERT INTO journal_headers (run, header) VALUES (?, ?) ON CONFLICT (run) DO NOTHING"));
+    q.addBindValue(copy.row.id);
     q.addBindValue(Text(copy.row.header));
     if (!q.exec())
         return fail(q);
@@ -937,8 +954,8 @@ bool TJournalStore::DeleteRun(const TJournalRunId &run)
     if (!Begin())
         return false;
     QSqlQuery q(Database());
-    for (const char *table :
-        {"journal_points", "journal_tuning_lines", "journal_readbacks", "journal_pending", "journal_runs"}) {
+    for (const char *table : {"journal_points", "journal_tuning_lines", "journal_readbacks", "journal_pending",
+             "journal_headers", "journal_runs"}) {
         q.prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = ?")
                       .arg(QLatin1String(table), QLatin1String(qstrcmp(table, "journal_runs") == 0 ? "id" : "run")));
         q.addBindValue(run);

@@ -322,9 +322,11 @@ TEST_P(JournalTest, OlderSchemaIsCarriedForwardNewerIsRefusedUntouched)
         ASSERT_TRUE(KestJournalSchema::Upgrade(db, c.dialect, 0, 1, error)) << error.toStdString();
         const TJournalRunHeader h = SampleHeader(1, 3);
         QSqlQuery q(db);
-        q.prepare("INSERT INTO journal_runs (id, started_ms, outcome, configuration, device_number, verifier, "
-                  "program_version, header, points) VALUES ('old-run', 1690000000000, 1, 'QX4', '151234', 'Петров', "
-                  "'1.17', ?, 2)");
+        q.prepare(
+            "INSERT INTO journal_runs (id, started_ms, outcome, configuration, device_number, verifier, "
+            "program_version, points) VALUES ('old-run', 1690000000000, 1, 'QX4', '151234', 'Петров', '1.17', 2)");
+        ASSERT_TRUE(q.exec());
+        q.prepare("INSERT INTO journal_headers (run, header) VALUES ('old-run', ?)");
         q.addBindValue(KestJournalCodec::EncodeRunHeader(h));
         ASSERT_TRUE(q.exec());
         for (int k = 1; k <= 2; ++k) {
