@@ -347,16 +347,22 @@ bool TJournal::FlushHeld()
     return true;
 }
 
-bool TJournal::Write(const TJournalRunId &run, TOp op)
+void TJournal::RetryIfDue()
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const bool retryDue = now - lastServerTry_ >= qint64(std::max(0, options_.retrySeconds)) * 1000;
-    if (serverMode_ && !serverUp_ && !serverRefused_ && retryDue && ConnectServer(false))
+    if (now - lastServerTry_ < qint64(std::max(0, options_.retrySeconds)) * 1000)
+        return;
+    if (serverMode_ && !serverUp_ && !serverRefused_ && ConnectServer(false))
         FlushBuffer();
-    if (!serverMode_ && !localUsable_ && retryDue) {
+    if (!serverMode_ && !localUsable_) {
         lastServerTry_ = now;
         localUsable_ = OpenFile(local_, options_.localFile, false, false); // told already when it opened
     }
+}
+
+bool TJournal::Write(const TJournalRunId &run, TOp op)
+{
+    RetryIfDue();
     bool ok = FlushHeld();
     if (ok) {
         const TTarget target = serverMode_ ? (serverUp_ ? TTarget::Server : TTarget::Buffer) : TTarget::Local;
@@ -687,8 +693,7 @@ std::optional<TJournalTuningRun> TJournal::LoadTuning(const TJournalRunId &run)
 std::vector<TJournalRunSummary> TJournal::ListRuns(const TJournalFilter &filter)
 {
     readError_.clear();
-    if (serverMode_ && !serverUp_ && !serverRefused_)
-        ConnectServer(false);
+    RetryIfDue();
     if (serverMode_ && serverUp_) {
         FlushBuffer();
         if (serverUp_) {

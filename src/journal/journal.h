@@ -138,6 +138,7 @@ private:
 
     bool OpenFile(std::unique_ptr<TJournalStore> &store, const QString &file, bool buffer, bool tell);
     bool ConnectServer(bool tell);
+    void RetryIfDue();
     bool Write(const TJournalRunId &run, TOp op);
     bool WriteTo(TTarget target, const TJournalRunId &run, const TOp &op);
     bool EnsureHeader(TTarget target, const TJournalRunId &run);
