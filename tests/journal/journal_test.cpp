@@ -11,11 +11,13 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -573,7 +575,7 @@ TEST_F(JournalServerTest, ServerStoppedMidRunPointsBufferedThenAllOnTheServer)
 {
     TJournalOptions options = TJournalOptions::Local(folder_);
     options.server = connection_;
-    options.retrySeconds = 0;
+    options.retrySeconds = 1; // the retry timer, not a write, sends the buffer below
     TJournal journal(options);
     QStringList messages;
     std::vector<TJournalState> states;
@@ -601,8 +603,13 @@ TEST_F(JournalServerTest, ServerStoppedMidRunPointsBufferedThenAllOnTheServer)
     EXPECT_EQ(journal.ListRuns().size(), 1u);
 
     ASSERT_TRUE(TPgServer::Instance().Resume()) << TPgServer::Instance().Error().toStdString();
-    EXPECT_TRUE(journal.Flush());
+    // Nothing more is written: the journal's own timer finds the server and sends the buffer.
+    QElapsedTimer waited;
+    waited.start();
+    while (journal.State().backend != TJournalBackend::Server && waited.elapsed() < 60000)
+        QTest::qWait(50);
     EXPECT_EQ(journal.State().backend, TJournalBackend::Server);
+    EXPECT_TRUE(journal.Flush());
     EXPECT_EQ(journal.State().waitingRuns, 0);
     EXPECT_EQ(messages.size(), 1) << "the server coming back is shown, not told";
     ASSERT_GE(states.size(), 2u);
@@ -630,6 +637,7 @@ TEST_F(JournalServerTest, ServerStoppedMidRunPointsBufferedThenAllOnTheServer)
     // A start while the server is away: told once, the run goes to the buffer, and reaches the
     // server at the first write after it is back.
     ASSERT_TRUE(TPgServer::Instance().Pause());
+    options.retrySeconds = 0;
     TJournal later(options);
     QStringList laterMessages;
     later.SetMessageHandler([&](const QString &m) { laterMessages << m; });
