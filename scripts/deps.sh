@@ -18,26 +18,29 @@ kest_install_packages() {
   fi
 }
 
-# What the program needs to build and run.
+# What the program needs to build and run (the Qt SQL driver plugins of the results journal are
+# runtime pieces of their own: SQLite for the journal file, PostgreSQL for a lab's server).
 KEST_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
                      libjpeg62-turbo-dev libzip-dev libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
-                     libasound2-dev qt6-charts-dev libqt6opengl6-dev)
+                     libasound2-dev qt6-charts-dev libqt6opengl6-dev libqt6sql6-sqlite libqt6sql6-psql)
 # What the tests need besides: clang and its libFuzzer runtime for the fuzz targets (llvm for the
 # symbolizer that names the lines of a crash), independent Modbus peers with every module they
 # import (python3-pymodbus only recommends the serial ones, and installs here skip recommendations),
 # an X server with its authority tool for xvfb-run, and independent readers of the generated reports
-# (python-docx, openpyxl, LibreOffice headless with a Times-compatible font, poppler for the pages).
+# (python-docx, openpyxl, LibreOffice headless with a Times-compatible font, poppler for the pages),
+# and a PostgreSQL server that the journal's tests start in a folder of their own.
 KEST_TEST_PACKAGES=(clang libclang-rt-14-dev llvm socat mbpoll
                     python3-pymodbus python3-serial python3-serial-asyncio xvfb xauth
                     python3-docx python3-openpyxl libreoffice-writer-nogui libreoffice-calc-nogui
-                    fonts-liberation2 poppler-utils)
+                    fonts-liberation2 poppler-utils postgresql)
 
 # The peers the tests start, each tried once the way a test starts it. An installed package is not
 # enough (a recommended module may be missing, a library may not load): the first that does not
 # start stops the run with one line naming it and the packages it needs.
 kest_check_peers() {
-  local tmp out
+  local tmp out root
   tmp=$(mktemp -d)
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
   # name | packages | command
   local checks=(
     "pymodbus (Debian's /usr/bin/python3)|python3-pymodbus python3-serial python3-serial-asyncio|/usr/bin/python3 -c 'import serial, serial_asyncio, pymodbus; from pymodbus.server import StartAsyncSerialServer; from pymodbus.framer.rtu_framer import ModbusRtuFramer; from pymodbus.utilities import computeCRC'"
@@ -49,6 +52,8 @@ kest_check_peers() {
     "python-docx and openpyxl (Debian's /usr/bin/python3)|python3-docx python3-openpyxl|/usr/bin/python3 -c 'import docx, openpyxl'"
     "LibreOffice headless|libreoffice-writer-nogui libreoffice-calc-nogui|soffice --headless --version"
     "pdftoppm and pdftotext|poppler-utils|pdftoppm -v && pdftotext -v"
+    "a PostgreSQL cluster of the journal tests|postgresql|d=\$(mktemp -d) && sh '$root/tests/journal/pg_fixture.sh' start \$d \$\$ && sh '$root/tests/journal/pg_fixture.sh' stop \$d"
+    "a tmpfs in a mount namespace (journal tests of a full disk)|util-linux (and a kernel that allows mount namespaces)|unshare \$( [ \$(id -u) -eq 0 ] && echo -m || echo -rm) sh -c 'mount -t tmpfs -o size=64k tmpfs $tmp'"
   )
   local check name packages command
   for check in "${checks[@]}"; do

@@ -1,0 +1,135 @@
+#pragma once
+// One journal database, a SQLite file or a PostgreSQL server, behind one Qt SQL connection. Every
+// write is one transaction and is durable when it returns true (SQLite in write-ahead logging with a
+// full sync at each commit; PostgreSQL with its synchronous commit). Writes are idempotent: writing a
+// run, a point or a log line that is there already changes nothing, so a buffer can be sent again
+// after a transfer whose end was not seen.
+//
+// A store used as the buffer of a server journal also marks, in the same transaction as each write,
+// the run as waiting to be sent (journal_pending).
+//
+// Main thread only (a Qt SQL connection belongs to the thread that made it).
+
+#include "journal/journalrecords.h"
+#include "journal/journalschema.h"
+
+#include <QSqlDatabase>
+#include <QString>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QSqlQuery;
+
+struct TJournalConnection {
+    TJournalDialect dialect = TJournalDialect::SQLite;
+    QString file; // SQLite
+    QString host; // PostgreSQL: name, address or the folder of a unix socket; empty: libpq's default
+    int port = 5432;
+    QString database;
+    QString user; // empty: libpq's default (the login name)
+    QString password; // empty: none given (libpq then looks in its password file)
+    int connectTimeoutSeconds = 3;
+
+    // "user@host:port/database" or the file.
+    QString Describe() const;
+};
+
+// What a failure means for the caller.
+enum class TJournalFailure {
+    None,
+    Unavailable, // cannot open the file or reach the server
+    Damaged, // not a database, or a damaged one
+    Newer, // written by a newer program
+    Full, // no space left
+    ReadOnly, // may not write there
+    Other,
+};
+
+class TJournalStore {
+public:
+    // The run row the archive lists, as stored.
+    struct TRunRow {
+        TJournalRunId id;
+        TJournalRunKind kind = TJournalRunKind::Verification;
+        qint64 startedMs = 0;
+        QString configuration, deviceNumber, verifier, programVersion, bench, owner;
+        QString header; // the header as JSON
+    };
+
+    explicit TJournalStore(TJournalConnection connection);
+    ~TJournalStore();
+    TJournalStore(const TJournalStore &) = delete;
+    TJournalStore &operator=(const TJournalStore &) = delete;
+
+    // Connects, sets the file's logging mode, checks it and carries its schema forward. False with
+    // LastFailure() saying why (Newer: the version found is in FoundVersion()).
+    bool Open(bool checkIntegrity = true);
+    void Close();
+    bool IsOpen() const { return open_; }
+    const TJournalConnection &Connection() const { return connection_; }
+    int FoundVersion() const { return foundVersion_; }
+    // "wal" once a SQLite file is open in write-ahead logging.
+    const QString &JournalMode() const { return journalMode_; }
+
+    TJournalFailure LastFailure() const { return failure_; }
+    const QString &LastError() const { return error_; }
+
+    // Each is one transaction; `pending` marks the run as waiting for the server in the same one.
+    bool InsertRun(const TRunRow &run, bool pending);
+    bool InsertPoint(const TJournalRunId &run, const TJournalPoint &point, bool pending);
+    bool SetEnd(const TJournalRunId &run, const TJournalRunEnd &end, bool pending);
+    bool InsertLine(const TJournalRunId &run, int seq, const TJournalLogLine &line, bool pending);
+    bool SetReadback(const TJournalRunId &run, int which, const TJournalReadback &readback, bool pending);
+    // The process now writing the run (a restored run taken up again).
+    bool SetOwner(const TJournalRunId &run, const QString &owner, bool pending);
+    // The connection still answers.
+    bool Ping();
+
+    // Reads; nullopt when the read failed.
+    std::optional<std::vector<TJournalRunSummary>> List(const TJournalFilter &filter);
+    // Runs without an end written on `bench`, newest first, with the process that wrote each.
+    std::optional<std::vector<std::pair<TJournalRunSummary, QString>>> Unfinished(const QString &bench);
+    // The run's row, or nullopt (also when it is not here: then LastFailure() is None).
+    std::optional<TRunRow> RunRow(const TJournalRunId &run);
+    std::optional<TJournalRun> LoadRun(const TJournalRunId &run);
+    std::optional<TJournalTuningRun> LoadTuning(const TJournalRunId &run);
+    // The highest point / log line number of a run, 0 when it has none.
+    std::optional<int> MaxPointSeq(const TJournalRunId &run);
+    std::optional<int> MaxLineSeq(const TJournalRunId &run);
+
+    // The buffer's side of sending: the runs waiting, oldest first; everything of one run copied to
+    // `target` in one transaction there (ends and readbacks merged, counters recounted); a run
+    // removed from here with its waiting mark.
+    std::optional<std::vector<TJournalRunId>> PendingRuns();
+    bool CopyRunTo(const TJournalRunId &run, TJournalStore &target);
+    bool DeleteRun(const TJournalRunId &run);
+
+    // The database itself, for tests and benchmarks that set up journals of older versions.
+    QSqlDatabase Database() const;
+
+private:
+    struct TCopy;
+    bool Connect(bool checkIntegrity);
+    bool Fail(const QString &text, TJournalFailure failure);
+    bool FailFrom(const QSqlQuery &query);
+    bool FailFromDb();
+    QSqlQuery &Prepared(const char *key, const QString &sql);
+    bool Begin();
+    bool Commit();
+    void Rollback();
+    bool MarkPending(const TJournalRunId &run);
+    bool WriteCopy(const TCopy &copy);
+    TJournalFailure Classify(const QString &nativeCode, const QString &text) const;
+
+    TJournalConnection connection_;
+    QString name_; // the Qt SQL connection's name
+    bool open_ = false;
+    int foundVersion_ = 0;
+    QString journalMode_;
+    TJournalFailure failure_ = TJournalFailure::None;
+    QString error_;
+    std::map<std::string, std::unique_ptr<QSqlQuery>> prepared_;
+};

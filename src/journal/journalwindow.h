@@ -1,0 +1,71 @@
+#pragma once
+// The archive window "Журнал": the journal's runs newest first (date, kind, configuration, device
+// number, verifier, points, result), a date range and a device number to filter them, the details
+// of the selected run, and "Открыть", "Экспорт в CSV", "Отчёт". A line at the bottom says which
+// journal is in use and whether points are being journalled.
+//
+// The host connects "Открыть" and "Отчёт" through Logic().SetOpenHandler / SetReportHandler (the
+// buttons stay disabled without them) and calls JournalStateChanged() from the journal's state
+// handler. Object names for tests: "dateFilter", "fromDate", "toDate", "deviceNumber", "findButton",
+// "runsTable", "details", "openButton", "exportButton", "reportButton", "stateLabel".
+
+#include "journal/journalarchivelogic.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QDateEdit;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTableView;
+class TJournalRunsModel;
+
+class TJournalWindow : public QWidget, public IJournalArchiveView {
+    Q_OBJECT
+public:
+    // `journal` is not owned and outlives the window.
+    explicit TJournalWindow(TJournal *journal, QWidget *parent = nullptr);
+    ~TJournalWindow() override;
+
+    TJournalArchiveLogic &Logic() { return logic_; }
+    void JournalStateChanged() { logic_.JournalStateChanged(); }
+    // The file "Экспорт в CSV" writes: a save dialog unless replaced (tests).
+    void SetSavePathProvider(std::function<QString(const QString &suggested)> provider)
+    {
+        savePath_ = std::move(provider);
+    }
+    // The run of the current row; empty when none.
+    TJournalRunId SelectedRun() const;
+
+    // IJournalArchiveView
+    void ShowRuns(const std::vector<TJournalRunSummary> &runs) override;
+    void ShowDetails(const QString &text) override;
+    void ShowJournalState(const QString &text, bool journalling) override;
+    void SetActionsEnabled(bool open, bool exportCsv, bool report) override;
+    void ShowError(const QString &text) override;
+    void ShowMessage(const QString &text) override;
+
+private:
+    void Find();
+    void CurrentChanged();
+    void ExportClicked();
+
+    TJournalArchiveLogic logic_;
+    std::unique_ptr<TJournalRunsModel> model_;
+    QCheckBox *dateFilter_ = nullptr;
+    QDateEdit *from_ = nullptr;
+    QDateEdit *to_ = nullptr;
+    QLineEdit *deviceNumber_ = nullptr;
+    QTableView *table_ = nullptr;
+    QPlainTextEdit *details_ = nullptr;
+    QPushButton *open_ = nullptr;
+    QPushButton *export_ = nullptr;
+    QPushButton *report_ = nullptr;
+    QLabel *state_ = nullptr;
+    std::function<QString(const QString &)> savePath_;
+};
