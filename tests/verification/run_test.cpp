@@ -8,6 +8,8 @@
 #include "presentation/parameterscaling.h"
 #include "runtesthelpers.h"
 
+#include <QFile>
+#include <QProcess>
 #include <QTimer>
 
 #include <cmath>
@@ -270,4 +272,531 @@ TEST_F(VerificationRun, EveryWindowTypeFillsRsAndAnalogCellsWithTheInjectedError
         }
         EXPECT_GT(red, 0);
     }
+}
+
+namespace {
+
+// A QX4 window on kest-sim's QX4 with matching coefficients, the 100 V range, and output columns on the
+// first three tabs.
+void SetUpQx4(TBench &b, const QStringList &outputs = {"1", "4", "26"})
+{
+    ASSERT_TRUE(b.started) << b.startError;
+    WriteCoefficients(b.store.get(), {100, 5, 10000, 100});
+    TConfigQX4 config(b.store.get());
+    for (int tab = 0; tab < 3; ++tab)
+        config.WriteTabOutputSet(tab, outputs);
+}
+
+} // namespace
+
+// "Запуск (все вкладки)" over tabs 1 and 3: tab 1's rows, then tab 3's, the active tab following; a point
+// identical to one measured before is filled from it without a frame to the installation;
+// "Запуск (выделенная строка)" measures that row alone and judges the frequency by the limit read then.
+TEST_F(VerificationRun, AllTabsInOrderReusesAnIdenticalPointAndSelectedRowAlone)
+{
+    TBench b("QX4", TConfigurationCode::QX4);
+    SetUpQx4(b);
+    b.sim->Command("error F 0.03");
+    TAvtopoverkaLogic &logic = b.Open();
+    logic.VoltageChosen(QStringLiteral("100"));
+    logic.PlusClicked();
+    logic.PlusClicked();
+    b.AddPoints(0, {{5, 57.74, 0, 50}, {2, 50, 0, 51}});
+    b.AddPoints(2, {{1, 40, 0, 50}, {5, 57.74, 0, 50}});
+    std::vector<int> requestsAtPoint;
+    b.observer.onPoint = [&](const TMeasuredPoint &) { requestsAtPoint.push_back(RequestCount(*b.sim)); };
+    b.view.activeTabs.clear();
+
+    ASSERT_TRUE(logic.StartAllTabs()) << b.view.errors.join(" | ").toStdString();
+    ASSERT_TRUE(b.RunToEnd());
+    EXPECT_TRUE(b.view.errors.isEmpty()) << b.view.errors.join(" | ").toStdString();
+    ASSERT_EQ(b.observer.points.size(), 4u);
+    const std::vector<std::pair<int, int>> order{{0, 1}, {0, 2}, {2, 1}, {2, 2}};
+    for (size_t k = 0; k < order.size(); ++k) {
+        EXPECT_EQ(b.observer.points[k].point.tab, order[k].first) << k;
+        EXPECT_EQ(b.observer.points[k].point.row, order[k].second) << k;
+        EXPECT_EQ(b.observer.points[k].reused, k == 3) << k;
+    }
+    EXPECT_EQ(b.view.activeTabs, (std::vector<int>{0, 2}));
+    EXPECT_EQ(requestsAtPoint[3], requestsAtPoint[2]); // nothing sent for the reused point
+    EXPECT_GT(requestsAtPoint[2], requestsAtPoint[1]);
+    const TKestAvtopoverkaGrid &tab1 = logic.Tabs().Grid(0);
+    const TKestAvtopoverkaGrid &tab3 = logic.Tabs().Grid(2);
+    for (int col = 0; col < tab1.ColCount(); ++col) {
+        EXPECT_EQ(tab3.Cells(col, 2), tab1.Cells(col, 1)) << col;
+        EXPECT_EQ(tab3.IsRedCell(col, 2), tab1.IsRedCell(col, 1)) << col;
+    }
+    EXPECT_TRUE(logic.Tabs().Grid(1).Cells(0, 1).isEmpty());
+    const int fcol = tab1.OutputColumnOf(piFreq);
+    EXPECT_FALSE(tab1.IsRedCell(fcol, 1));
+    EXPECT_FALSE(tab1.IsRedCell(fcol, 2));
+    EXPECT_TRUE(OutputsOff(*b.sim));
+
+    // The selected row, against a frequency limit lowered below the injected 0,03 %.
+    TGlobalConfig(b.store.get()).WriteFreqError(QStringLiteral("0,01"));
+    logic.TabSelected(0);
+    logic.RowClicked(2);
+    EXPECT_EQ(b.view.values[TEntry::Current], 2);
+    const QString row1 = tab1.Cells(fcol, 1);
+    b.observer.points.clear();
+    ASSERT_TRUE(logic.StartSelectedRow());
+    ASSERT_TRUE(b.RunToEnd());
+    ASSERT_EQ(b.observer.points.size(), 1u);
+    EXPECT_EQ(b.observer.points[0].point.row, 2);
+    EXPECT_TRUE(tab1.IsRedCell(fcol, 2));
+    EXPECT_FALSE(tab1.IsRedCell(fcol, 1));
+    EXPECT_EQ(tab1.Cells(fcol, 1), row1);
+    EXPECT_EQ(b.observer.starts.back().permissibleErrorFreq, 0.01);
+    EXPECT_TRUE(OutputsOff(*b.sim));
+}
+
+// An analog tab with inputs "1" and "3": per point the measuring time, then input 1 selected, 2000 ms and
+// a status read, then input 3, 2000 ms and another; the installation's part of each cell in primary units
+// with its prefix (kV for a 10 kV primary).
+TEST_F(VerificationRun, AnalogInputsOneAndThreeEachSelectedAndWaitedFor)
+{
+    TBench b("QX4", TConfigurationCode::QX4);
+    SetUpQx4(b);
+    TConfigQX4 config(b.store.get());
+    config.WriteInterfaceValues({"-1"});
+    config.WriteTabOutputAnalogPortSet(0, {"1", "3"});
+    config.WriteTabOutputAnalogParamSet(0, {"1", "2", "3"});
+    TAvtopoverkaLogic &logic = b.Open();
+    logic.VoltageChosen(QStringLiteral("100"));
+    logic.OutputSignalChosen(1);
+    b.AddPoints(0, {{5, 57.74, 0, 50}, {5, 30, 0, 50}});
+    std::vector<std::pair<int, QString>> waits;
+    const auto previous = TWaitService::SetObserver([&](int ms, const QString &purpose) {
+        if (purpose != TRunDriver::kWaitShutdown)
+            waits.emplace_back(ms, purpose);
+    });
+    const int before = int(InstallationRequests(*b.sim).size());
+    ASSERT_TRUE(logic.StartCurrentTab());
+    ASSERT_TRUE(b.RunToEnd());
+    TWaitService::SetObserver(previous);
+    EXPECT_TRUE(b.view.errors.isEmpty()) << b.view.errors.join(" | ").toStdString();
+    ASSERT_EQ(b.observer.points.size(), 2u);
+
+    const std::vector<std::pair<int, QString>> perPoint{
+        {1000, TRunDriver::kWaitMeasuring}, {2000, TRunDriver::kWaitAnalogInput}, {2000, TRunDriver::kWaitAnalogInput}};
+    std::vector<std::pair<int, QString>> expected;
+    for (int k = 0; k < 2; ++k)
+        expected.insert(expected.end(), perPoint.begin(), perPoint.end());
+    EXPECT_EQ(waits, expected);
+
+    // After each point's current: input 1, a status read, input 3, a status read.
+    const auto frames = InstallationRequests(*b.sim);
+    std::vector<std::string> seen;
+    for (size_t k = size_t(before); k < frames.size(); ++k) {
+        const int reg = Register(frames[k]);
+        if (reg == 6 && frames[k][1] == 0x06)
+            seen.push_back("input " + std::to_string(frames[k][5]));
+        else if (reg == 994)
+            seen.push_back("status");
+        else if (reg == 124 && frames[k][1] == 0x10)
+            seen.push_back("current");
+    }
+    const std::vector<std::string> pattern{"current", "input 1", "status", "input 3", "status"};
+    std::vector<std::string> want{"status"}; // the first read after remote control
+    for (int k = 0; k < 2; ++k)
+        want.insert(want.end(), pattern.begin(), pattern.end());
+    want.push_back("current"); // zero current at the end
+    EXPECT_EQ(seen, want);
+
+    const TKestAvtopoverkaGrid &grid = logic.Tabs().Grid(0);
+    for (const int k : {piUa, piUc}) {
+        const QString cell = grid.Cells(grid.OutputColumnOf(k), 1);
+        EXPECT_TRUE(cell.section(TSuperAvtopoverkaGrid::kGap, 0, 0).endsWith(QLatin1Char('k'))) << cell.toStdString();
+        EXPECT_TRUE(cell.contains(QStringLiteral("мА"))) << cell.toStdString();
+    }
+    EXPECT_TRUE(OutputsOff(*b.sim));
+}
+
+// Links lost during a run: the transducer unplugged (its row "/---/---", the run goes on and takes it again
+// when it is back), the transducer silent behind the relay (the same), the installation silent (the error
+// shown, the run ended, the controls unlocked, and the user told that the outputs could not be switched
+// off, since nothing confirmed it).
+TEST_F(VerificationRun, LostLinksMarkTheRowOrEndTheRunWithTheError)
+{
+    TBench b("QX4", TConfigurationCode::QX4);
+    SetUpQx4(b);
+    TAvtopoverkaLogic &logic = b.Open();
+    logic.Driver().SetResponseTimeOut(300);
+    logic.VoltageChosen(QStringLiteral("100"));
+    b.AddPoints(0, {{5, 57.74, 0, 50}, {4, 57.74, 0, 50}, {3, 57.74, 0, 50}, {2, 57.74, 0, 50}, {1, 57.74, 0, 50}});
+    const TKestAvtopoverkaGrid &grid = logic.Tabs().Grid(0);
+    auto endsWithDashes = [&](int row) {
+        for (int col = grid.InputColumnCount(); col < grid.ColCount(); ++col)
+            if (!grid.Cells(col, row).endsWith(TSuperAvtopoverkaGrid::kNoValue))
+                return false;
+        return true;
+    };
+
+    // Unplugged after point 1, back after point 2; silent behind the relay for point 4.
+    b.observer.onPoint = [&](const TMeasuredPoint &m) {
+        if (m.point.row == 1)
+            b.sim->Command("unplug");
+        if (m.point.row == 2)
+            b.sim->Command("replug");
+        if (m.point.row == 3)
+            b.sim->Command("fault noanswer@1996#4");
+    };
+    ASSERT_TRUE(logic.StartCurrentTab());
+    ASSERT_TRUE(b.RunToEnd());
+    ASSERT_EQ(b.observer.points.size(), 5u);
+    EXPECT_EQ(b.observer.ends.back().outcome, TRunOutcome::Finished);
+    EXPECT_TRUE(b.view.errors.isEmpty()) << b.view.errors.join(" | ").toStdString();
+    EXPECT_FALSE(endsWithDashes(1));
+    EXPECT_TRUE(endsWithDashes(2)) << grid.Cells(grid.InputColumnCount(), 2).toStdString();
+    EXPECT_FALSE(endsWithDashes(3)) << grid.Cells(grid.InputColumnCount(), 3).toStdString();
+    EXPECT_TRUE(endsWithDashes(4)) << grid.Cells(grid.InputColumnCount(), 4).toStdString();
+    EXPECT_FALSE(endsWithDashes(5));
+    EXPECT_TRUE(grid.Cells(grid.InputColumnCount(), 2).startsWith(QStringLiteral("5,7"))); // the installation still read
+    EXPECT_TRUE(OutputsOff(*b.sim));
+
+    // The installation falls silent after the second point.
+    b.observer.points.clear();
+    b.view.messages.clear();
+    b.observer.onPoint = [&](const TMeasuredPoint &m) {
+        if (m.point.row == 2)
+            b.sim->Command("fault noanswer");
+    };
+    ASSERT_TRUE(logic.StartCurrentTab());
+    ASSERT_TRUE(b.RunToEnd(30000));
+    EXPECT_EQ(b.observer.points.size(), 2u);
+    ASSERT_GE(b.view.errors.size(), 2);
+    EXPECT_EQ(b.view.errors[0], QStringLiteral("Нет ответа"));
+    EXPECT_TRUE(b.view.errors[1].startsWith(QStringLiteral("Выходы установки не удалось выключить"))) << b.view.errors[1].toStdString();
+    EXPECT_EQ(b.observer.ends.back().outcome, TRunOutcome::Failed);
+    EXPECT_FALSE(b.observer.ends.back().outputsOff);
+    EXPECT_FALSE(b.view.Locked());
+    EXPECT_FALSE(b.view.messages.contains(QStringLiteral("Измерение закончено")));
+    EXPECT_FALSE(logic.Driver().Engine().IsOpen());
+    b.sim->Command("clear-faults");
+}
+
+// "Стоп" during the measuring time, during an analog input's 2000 ms, and in the middle of a point's
+// set-up (its frequency answer held back): the wait ends at once, nothing more of the point goes out, and
+// the frames that follow are exactly zero current, zero voltage and the release of remote control, all
+// confirmed; "Стоп" during the 5000 ms after a mode change sends nothing more either.
+TEST_F(VerificationRun, StopDuringEveryWaitEndsItAndSwitchesOff)
+{
+    TScopedWaitScale longer(0.2); // waits long enough to be stopped in the middle
+    struct TCase {
+        const char *name;
+        bool analog;
+        QString waitPurpose; // stop when this wait is asked for (second point); empty: see fault
+        const char *fault;   // a fault that holds the point back
+        int stopOnRegister;  // stop once kest-sim has received a request to this register (second point)
+    };
+    const TCase cases[] = {
+        {"measuring time", false, TRunDriver::kWaitMeasuring, nullptr, 0},
+        {"analog input", true, TRunDriver::kWaitAnalogInput, nullptr, 0},
+        {"mid-point", false, QString(), "fault delay:400@142#1", 142},
+    };
+    for (const TCase &tc : cases) {
+        SCOPED_TRACE(tc.name);
+        TBench b("QX4", TConfigurationCode::QX4);
+        SetUpQx4(b);
+        TConfigQX4 config(b.store.get());
+        if (tc.analog) {
+            config.WriteInterfaceValues({"-1"});
+            config.WriteTabOutputAnalogPortSet(0, {"1", "2"});
+            config.WriteTabOutputAnalogParamSet(0, {"1", "2", "3"});
+        }
+        TAvtopoverkaLogic &logic = b.Open();
+        logic.VoltageChosen(QStringLiteral("100"));
+        b.AddPoints(0, {{5, 57.74, 0, 50}, {2, 50, 0, 50}, {1, 40, 0, 50}});
+        int stopAt = -1;
+        int waitsSeen = 0;
+        const auto previous = TWaitService::SetObserver([&](int, const QString &purpose) {
+            if (!tc.waitPurpose.isEmpty() && purpose == tc.waitPurpose && ++waitsSeen == (tc.analog ? 3 : 2))
+                QTimer::singleShot(0, [&] {
+                    stopAt = RequestCount(*b.sim);
+                    logic.StopClicked();
+                });
+        });
+        b.observer.onPoint = [&](const TMeasuredPoint &) {
+            if (tc.fault)
+                b.sim->Command(tc.fault);
+        };
+        ASSERT_TRUE(logic.StartCurrentTab());
+        if (tc.stopOnRegister) {
+            // The second point's frequency is on the line and its answer held back: stop now.
+            ASSERT_TRUE(PumpUntil(
+                [&] {
+                    const auto frames = InstallationRequests(*b.sim);
+                    int n = 0;
+                    for (const auto &f : frames)
+                        n += Register(f) == tc.stopOnRegister ? 1 : 0;
+                    return n >= 2;
+                },
+                10000));
+            stopAt = RequestCount(*b.sim);
+            logic.StopClicked();
+        }
+        ASSERT_TRUE(b.RunToEnd(20000));
+        TWaitService::SetObserver(previous);
+        ASSERT_GE(stopAt, 0);
+        EXPECT_EQ(b.observer.ends.back().outcome, TRunOutcome::Stopped);
+        EXPECT_TRUE(b.observer.ends.back().outputsOff);
+        EXPECT_FALSE(b.view.Locked());
+        EXPECT_TRUE(b.view.errors.isEmpty()) << b.view.errors.join(" | ").toStdString();
+        EXPECT_LT(b.observer.points.size(), 3u);
+        // What went out after "Стоп".
+        PumpFor(200);
+        const auto frames = InstallationRequests(*b.sim);
+        const int after = RequestCount(*b.sim) - stopAt;
+        ASSERT_GE(int(frames.size()), after);
+        std::vector<std::string> sent;
+        for (size_t k = frames.size() - size_t(after); k < frames.size(); ++k)
+            sent.push_back(std::to_string(Register(frames[k])) + ":" + std::to_string(frames[k][1]));
+        EXPECT_EQ(sent, (std::vector<std::string>{"124:16", "100:16", "0:6"}));
+        EXPECT_TRUE(OutputsOff(*b.sim));
+    }
+
+    // The 5000 ms after "Авто": stopped, no address request follows.
+    TBench b("QX4", TConfigurationCode::QX4);
+    SetUpQx4(b);
+    TAvtopoverkaLogic &logic = b.Open();
+    bool modeWait = false;
+    const auto previous = TWaitService::SetObserver([&](int ms, const QString &purpose) {
+        if (purpose == TRunDriver::kWaitMode && ms == 5000)
+            modeWait = true;
+    });
+    logic.AutoClicked(true, 1);
+    ASSERT_TRUE(PumpUntil([&] { return modeWait; }, 5000));
+    PumpFor(50);
+    const int before = RequestCount(*b.sim);
+    logic.StopClicked();
+    EXPECT_FALSE(logic.Driver().IsBusy());
+    PumpFor(1500); // beyond the shortened 5000 ms
+    TWaitService::SetObserver(previous);
+    EXPECT_EQ(RequestCount(*b.sim), before);
+    EXPECT_FALSE(logic.Driver().Engine().IsOpen());
+}
+
+// "Прочитать настройки": scheme, current and voltage ranges and the analog output range from the
+// transducer's identity (1 A → "1A", 5 A → "5A"); with "Авто" the transducer's coefficients are stored;
+// a transducer of type 0 gives "Прибор не определён".
+TEST_F(VerificationRun, ReadSettingsTakesTheTransducersRanges)
+{
+    struct TCase {
+        const char *coefs; // U1 U2 I1 I2
+        int analogRange;
+        QString range, voltage;
+        int signal;
+    };
+    const TCase cases[] = {
+        {"100 100 1 1", 0, QStringLiteral("1"), QStringLiteral("100"), 0},
+        {"10000 380 100 5", 1, QStringLiteral("5"), QStringLiteral("380"), 1},
+        {"6000 400 200 2.5", 1, QStringLiteral("2,5"), QStringLiteral("400"), 1},
+        {"10000 57.7 100 0.5", 0, QStringLiteral("0,5"), QStringLiteral("100"), 0},
+    };
+    TBench b("QX4", TConfigurationCode::QX4);
+    SetUpQx4(b);
+    TAvtopoverkaLogic &logic = b.Open();
+    b.sim->Command("address 7");
+    logic.AutoClicked(true, 1);
+    EXPECT_FALSE(b.view.addressEnabled);
+    EXPECT_TRUE(b.view.readSettingsEnabled);
+    ASSERT_TRUE(b.RunToEnd(10000));
+    EXPECT_EQ(b.view.values[TEntry::Address], 7); // read back after the mode wait
+    for (const TCase &tc : cases) {
+        SCOPED_TRACE(tc.coefs);
+        b.sim->Command(std::string("coefs ") + tc.coefs);
+        b.sim->Command("analog-range " + std::to_string(tc.analogRange));
+        logic.SchemeChosen(false);
+        logic.ReadSettingsClicked();
+        ASSERT_TRUE(b.RunToEnd(10000));
+        EXPECT_TRUE(b.view.errors.isEmpty()) << b.view.errors.join(" | ").toStdString();
+        EXPECT_TRUE(b.view.selections.scheme4);
+        EXPECT_EQ(b.view.selections.currentRange, tc.range);
+        EXPECT_EQ(b.view.selections.voltage, tc.voltage);
+        EXPECT_EQ(b.view.selections.outputSignalIndex, tc.signal);
+        EXPECT_FALSE(logic.Driver().Engine().IsOpen());
+    }
+    EXPECT_EQ(TDeviceSettingsConfig(b.store.get()).ReadKI2(), QStringLiteral("0,5"));
+    EXPECT_EQ(b.view.coefficients, QStringLiteral("KU = 10000/57,7       KI = 100/0,5"));
+
+    b.sim->Command("type none");
+    logic.ReadSettingsClicked();
+    ASSERT_TRUE(b.RunToEnd(10000));
+    EXPECT_TRUE(b.view.messages.contains(QStringLiteral("Прибор не определён")));
+}
+
+// Closing the window in the middle of a run switches the installation off and waits for it before the
+// port goes; the window's position is kept.
+TEST_F(VerificationRun, ClosingDuringARunSwitchesOffFirst)
+{
+    TBench b("QX4", TConfigurationCode::QX4);
+    SetUpQx4(b);
+    TAvtopoverkaLogic &logic = b.Open();
+    logic.VoltageChosen(QStringLiteral("100"));
+    b.AddPoints(0, {{5, 57.74, 0, 50}, {2, 50, 0, 50}, {1, 40, 0, 50}});
+    ASSERT_TRUE(logic.StartCurrentTab());
+    ASSERT_TRUE(PumpUntil([&] { return !b.observer.points.empty(); }, 10000));
+    EXPECT_FALSE(OutputsOff(*b.sim)); // the second point is being set
+    logic.Closing(321, 123);
+    EXPECT_FALSE(logic.Driver().IsBusy());
+    EXPECT_FALSE(logic.Driver().Engine().IsOpen());
+    EXPECT_TRUE(b.observer.ends.back().outputsOff);
+    EXPECT_TRUE(OutputsOff(*b.sim));
+    EXPECT_EQ(TConfigQX4(b.store.get()).ReadAvtopoverkaWindowCoordX(), 321);
+    EXPECT_EQ(TConfigQX4(b.store.get()).ReadAvtopoverkaWindowCoordY(), 123);
+}
+
+// A hundred points (two tabs of fifty) twice against kest-sim in a process of its own: the second run leaves
+// this process's heap as the first left it.
+TEST_F(VerificationRun, HundredPointRunsDoNotGrowTheHeap)
+{
+    TScopedWaitScale shorter(0.005);
+    QProcess sim;
+    sim.start(QStringLiteral(KEST_SIM_EXECUTABLE), {"--no-announce", "--device-type", "QX4"});
+    ASSERT_TRUE(sim.waitForStarted(10000));
+    QString port;
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            const QString line = QString::fromUtf8(sim.readLine()).trimmed();
+            if (line.startsWith(QStringLiteral("installation: ")))
+                port = line.mid(14);
+            return !port.isEmpty();
+        },
+        10000));
+    TConfigController store(
+        KestTestHome::NewFolder(), QStringLiteral("/Valtrix"), QStringLiteral("KestManager"), QStringLiteral("/Settings.txt"));
+    TGlobalConfig(&store).WriteWaitingTime(QStringLiteral("1"));
+    WriteCoefficients(&store, {100, 5, 10000, 100});
+    for (int tab = 0; tab < 2; ++tab)
+        TConfigQX4(&store).WriteTabOutputSet(tab, {"1", "4", "22", "26"});
+    TRecordingView view;
+    TRecordingObserver observer;
+    {
+        TAvtopoverkaLogic logic(&view, &store, TConfigurationCode::QX4);
+        logic.SetPortOverride(port, QStringLiteral("115200"));
+        logic.AddRunObserver(&observer);
+        logic.Init();
+        logic.Driver().Engine().SetByteTimeout(20);
+        logic.VoltageChosen(QStringLiteral("100"));
+        logic.PlusClicked();
+        for (int tab = 0; tab < 2; ++tab) {
+            logic.TabSelected(tab);
+            logic.AutoIncrementChosen(false, 0);
+            for (int k = 0; k < 50; ++k)
+                logic.AddRowClicked({0.1 * (k + 1) + tab * 0.05, 57.74 - k * 0.3, double(k % 4) * 10, 50, 1});
+        }
+        size_t heap[2] = {0, 0};
+        for (int run = 0; run < 2; ++run) {
+            ASSERT_TRUE(logic.StartAllTabs()) << view.errors.join(" | ").toStdString();
+            ASSERT_TRUE(PumpUntil([&] { return !logic.Driver().IsBusy(); }, 300000));
+            ASSERT_EQ(observer.points.size(), 100u);
+            EXPECT_TRUE(observer.ends.back().outputsOff);
+            EXPECT_TRUE(view.errors.isEmpty()) << view.errors.join(" | ").toStdString();
+            view.progress.clear();
+            view.progress.squeeze();
+            view.messages.clear();
+            observer.points.clear();
+            observer.points.shrink_to_fit();
+            observer.starts.clear();
+            observer.starts.shrink_to_fit();
+            PumpFor(100);
+            heap[run] = HeapInUse();
+        }
+        const long growth = long(heap[1]) - long(heap[0]);
+        std::printf("heap after run 1: %zu, after run 2: %zu bytes (%+ld)\n", heap[0], heap[1], growth);
+        EXPECT_LT(std::labs(growth), 64 * 1024);
+    }
+    sim.terminate();
+    sim.waitForFinished(5000);
+}
+
+// The window's editing without a run: "АвтоИнкр.", ten tabs and "+", closing and showing tabs again (not in
+// the current transducer's window), copy and paste, "Заполнить точки", twelve scenario tables into ten
+// tabs, and the starts that must not happen: empty tables, a point beyond the entries' limits (refused
+// before the port is touched), a port that is not there.
+TEST_F(VerificationRun, EditingTabsAndRefusedStarts)
+{
+    TBench b("QX4", TConfigurationCode::QX4);
+    SetUpQx4(b);
+    TAvtopoverkaLogic &logic = b.Open();
+    TVerificationTabs &tabs = logic.Tabs();
+    EXPECT_EQ(b.view.values[TEntry::Current], 5);
+    EXPECT_EQ(b.view.limits[TEntry::Current], std::make_pair(0.0, 6.25));
+    EXPECT_EQ(b.view.limits[TEntry::Voltage].second, 1.55 * 219.39);
+    EXPECT_EQ(b.view.limits[TEntry::Frequency], std::make_pair(45.0, 55.0));
+    EXPECT_EQ(b.view.values[TEntry::Frequency], 51);
+
+    // "АвтоИнкр.": the first row as entered, the next one step up.
+    logic.AddRowClicked({5, 100, 0, 50, 1});
+    logic.AddRowClicked({5, 100, 0, 50, 1});
+    logic.AddRowClicked({5.5, 100, 0, 50, 1});
+    EXPECT_EQ(tabs.Current().Cells(0, 1), QStringLiteral("5"));
+    EXPECT_EQ(tabs.Current().Cells(0, 2), QStringLiteral("5,5"));
+    EXPECT_EQ(tabs.Current().Cells(0, 3), QStringLiteral("6"));
+    logic.VoltageChosen(QStringLiteral("100")); // 100 V is now beyond 1,55 × 57,74
+    const int before = RequestCount(*b.sim);
+    EXPECT_FALSE(logic.StartCurrentTab());
+    EXPECT_TRUE(b.view.errors.last().contains(QStringLiteral("напряжение 100 V"))) << b.view.errors.last().toStdString();
+    EXPECT_EQ(RequestCount(*b.sim), before);
+    EXPECT_FALSE(b.view.Locked());
+
+    // Copy, paste, fill.
+    logic.CopyTabClicked();
+    EXPECT_TRUE(b.view.pasteEnabled);
+    logic.PlusClicked();
+    logic.PasteClicked();
+    EXPECT_EQ(tabs.Current().RowCount(), 4);
+    logic.ClearAllClicked();
+    logic.FillPointsClicked({0, 57.74, 0, 50, 1});
+    std::vector<double> currents;
+    for (const TRunPoint &p : tabs.RowsOf(tabs.Active()))
+        currents.push_back(p.input.Ia.value);
+    EXPECT_EQ(currents, (std::vector<double>{0, 1.25, 2.5, 3.75, 5, 6}));
+
+    // Ten tabs at most; "+" hidden at ten, back after a close, and showing the closed tab again.
+    while (tabs.Count() < 10)
+        logic.PlusClicked();
+    EXPECT_FALSE(b.view.plusVisible);
+    logic.TabSelected(4);
+    logic.CloseTabClicked();
+    EXPECT_TRUE(tabs.IsHidden(4));
+    EXPECT_EQ(tabs.Active(), 0);
+    EXPECT_TRUE(b.view.plusVisible);
+    logic.PlusClicked();
+    EXPECT_EQ(tabs.Count(), 10);
+    EXPECT_FALSE(tabs.IsHidden(4));
+
+    // Twelve tables in a scenario file: ten tabs filled.
+    QString text;
+    for (int t = 0; t < 12; ++t)
+        text += QStringLiteral("Table\r\nT%1\r\nТок, A;Напр., V;Угол, °;Частота, Hz\r\n%2;50;0;50\r\n").arg(t).arg(t % 5 + 1);
+    const QString file = KestTestHome::NewFolder() + QStringLiteral("/scenario.csv");
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray("\xEF\xBB\xBF") + text.toUtf8());
+    f.close();
+    ASSERT_TRUE(logic.LoadScenario(file));
+    EXPECT_EQ(tabs.Grid(9).Title, QStringLiteral("T9"));
+    EXPECT_EQ(tabs.Grid(9).Cells(0, 1), QStringLiteral("5"));
+    EXPECT_EQ(b.view.captions[9], QStringLiteral("T9"));
+    EXPECT_TRUE(b.view.messages.last().contains(QStringLiteral("10"))) << b.view.messages.last().toStdString();
+
+    // The current transducer's window never shows a closed tab again.
+    TBench i("I", TConfigurationCode::I);
+    TAvtopoverkaLogic &li = i.Open();
+    while (li.Tabs().Count() < 10)
+        li.PlusClicked();
+    li.CloseTabClicked();
+    EXPECT_FALSE(i.view.plusVisible);
+    li.PlusClicked();
+    EXPECT_EQ(li.Tabs().HiddenCount(), 1);
+    EXPECT_FALSE(li.StartAllTabs()); // nothing to run
+
+    // A port that is not there.
+    logic.SetPortOverride(QStringLiteral("/dev/kest-no-such-port"));
+    logic.ClearAllClicked();
+    logic.AddRowClicked({1, 50, 0, 50, 1});
+    EXPECT_FALSE(logic.StartCurrentTab());
+    EXPECT_EQ(b.view.errors.last(), QStringLiteral("Порт не найден"));
+    EXPECT_FALSE(b.view.Locked());
 }

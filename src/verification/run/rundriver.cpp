@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -22,6 +24,20 @@ bool IsEchoOf(const TFrame &answer, const TFrame &cmd)
         if (answer.data[i] != cmd.data[i])
             return false;
     return true;
+}
+
+// A value the installation sent as single precision, as the shortest decimal that reads back to it
+// (57,7 rather than 57,70000076293945).
+double SinglePrecision(double value)
+{
+    const float f = float(value);
+    char text[32];
+    for (int digits = 1; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, double(f));
+        if (std::strtof(text, nullptr) == f)
+            return std::strtod(text, nullptr);
+    }
+    return value;
 }
 
 QString Clock(qint64 ms)
@@ -597,11 +613,13 @@ void TRunDriver::OnDeviceInfo(const TFrame &answer, bool inRun)
     const TTransfCoefs &c = info.transfCoefs;
     const bool deviceCoefs = ctx_.type.isQx4 && c.U1 > 0 && c.U2 > 0 && c.I1 > 0 && c.I2 > 0;
     if (ctx_.selections.autoMode && deviceCoefs) {
-        ctx_.transfCoefs = c;
-        ctx_.deviceConfig.WriteKU1(FloatToQStr(c.U1));
-        ctx_.deviceConfig.WriteKU2(FloatToQStr(c.U2));
-        ctx_.deviceConfig.WriteKI1(FloatToQStr(c.I1));
-        ctx_.deviceConfig.WriteKI2(FloatToQStr(c.I2));
+        info.transfCoefs = {SinglePrecision(c.I1), SinglePrecision(c.I2), SinglePrecision(c.U1), SinglePrecision(c.U2)};
+        ctx_.transfCoefs = info.transfCoefs;
+        const TTransfCoefs &t = ctx_.transfCoefs;
+        ctx_.deviceConfig.WriteKU1(FloatToQStr(t.U1));
+        ctx_.deviceConfig.WriteKU2(FloatToQStr(t.U2));
+        ctx_.deviceConfig.WriteKI1(FloatToQStr(t.I1));
+        ctx_.deviceConfig.WriteKI2(FloatToQStr(t.I2));
     } else {
         // Without "Авто" (or from a block that does not carry them) the coefficients of the settings apply.
         ctx_.ReloadTransfCoefs();
