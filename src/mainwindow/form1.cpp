@@ -53,7 +53,7 @@ void Check(QButtonGroup *group, const QString &text)
 
 } // namespace
 
-TForm1::TForm1(const TOptions &options, QWidget *parent) : QMainWindow(parent)
+TForm1::TForm1(const TOptions &options, QWidget *parent) : QMainWindow(parent), verificationWindow_(options.verificationWindow)
 {
     // Step 2: the notice window of the update check, and the caption.
     updateForm = new TUpdate(this);
@@ -100,10 +100,11 @@ void TForm1::BuildMenu()
     verificationAction = menuBar()->addAction(QStringLiteral("Автоповерка"));
     tuningAction = menuBar()->addAction(QStringLiteral("Автонастройка"));
     menuBar()->addAction(QStringLiteral("?"));
-    // Their windows are not part of this program yet.
-    verificationAction->setEnabled(false);
+    // The tuning window is not part of this program yet.
+    verificationAction->setEnabled(bool(verificationWindow_));
     tuningAction->setEnabled(false);
     connect(settingsAction, &QAction::triggered, this, &TForm1::OpenSettings);
+    connect(verificationAction, &QAction::triggered, this, &TForm1::OpenVerification);
 }
 
 void TForm1::BuildControls()
@@ -350,8 +351,8 @@ void TForm1::ShowMessage(const QString &text)
 void TForm1::ShowConnection(bool connected)
 {
     connectButton->setText(connected ? QStringLiteral("Откл.") : QStringLiteral("Подкл."));
-    // "Автоповерка" belongs to the disconnected state; its window is not part of this program yet.
-    verificationAction->setEnabled(false);
+    // "Автоповерка" belongs to the disconnected state: its window drives the installation itself.
+    verificationAction->setEnabled(!connected && verificationWindow_);
 }
 
 void TForm1::SetConnectButtonEnabled(bool enabled)
@@ -618,6 +619,15 @@ void TForm1::OpenSettings()
     settingsForm->SetDeviceInterfaceAndConfigController(logic->DevInterface(), logic->DevInterface2(), config.get());
     settingsForm->show();
     settingsForm->raise();
+}
+
+void TForm1::OpenVerification()
+{
+    const auto code = logic->Selections().configuration;
+    if (!verificationWindow_ || !code || !verificationAction->isEnabled())
+        return;
+    if (QWidget *window = verificationWindow_(config.get(), *code, this))
+        window->show();
 }
 
 void TForm1::OpenCoefficientWindow(const QPoint &pos)

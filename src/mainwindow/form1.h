@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QMap>
 
+#include <functional>
 #include <memory>
 
 #include "mainwindow/mainlogic.h"
@@ -38,6 +39,9 @@ public:
         QString port2;
         bool checkForUpdates = true;
         QString voltage;      // the voltage range to start on, this run only (empty: the preset "380")
+        // Opens the verification window of a configuration (modeless, owned by the main window, deleted
+        // when closed); the program gives it. Without it "Автоповерка" stays disabled.
+        std::function<QWidget *(TConfigController *, TConfigurationCode, QWidget *parent)> verificationWindow;
     };
 
     explicit TForm1(const TOptions &options, QWidget *parent = nullptr);
@@ -116,6 +120,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void OpenVerification();
     void BuildMenu();
     void BuildControls();
     void BuildReadout();
@@ -124,6 +129,7 @@ private:
 
     std::unique_ptr<TConfigController> config;
     std::unique_ptr<TMainLogic> logic;
+    std::function<QWidget *(TConfigController *, TConfigurationCode, QWidget *)> verificationWindow_;
     TUpdate *updateForm = nullptr;
     TSettingsForm *settingsForm = nullptr;
 

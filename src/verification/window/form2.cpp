@@ -31,6 +31,7 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -115,7 +116,10 @@ TForm2::TForm2(TConfigurationCode code, QWidget *parent) : QMainWindow(parent), 
 
 TForm2::~TForm2()
 {
-    // The logic's destructor closes the port without waiting; closeEvent has switched off already.
+    // The table views go before the tables they show; the logic's destructor closes the port without
+    // waiting (closeEvent has switched the installation off already).
+    views_.clear();
+    delete takeCentralWidget();
     logic_.reset();
 }
 
@@ -232,20 +236,20 @@ void TForm2::BuildExtraPanel(QWidget *parent)
     Caption(extraPanel_, QStringLiteral("Скорость по RS485"), 0, 82);
     speed_ = new QComboBox(extraPanel_);
     speed_->setObjectName(QStringLiteral("Скорость по RS485"));
-    speed_->setGeometry(0, 98, 90, 22);
+    speed_->setGeometry(0, 98, 80, 24);
     speed_->addItems(TKestCmdManager::GetDeviceSpeedList());
     speed_->setCurrentIndex(TKestCmdManager::GetDefaultDeviceSpeedIndex());
-    autoMode_ = new QCheckBox(QStringLiteral("Авто"), extraPanel_);
-    autoMode_->setObjectName(QStringLiteral("Авто"));
-    autoMode_->setGeometry(100, 99, 70, 20);
+    readSettings_ = new QPushButton(QStringLiteral("Прочитать настройки"), extraPanel_);
+    readSettings_->setObjectName(QStringLiteral("Прочитать настройки"));
+    readSettings_->setGeometry(86, 97, 160, 26);
     auto *address = new TNumericUpDown(extraPanel_, QStringLiteral("Адр."));
     address->setObjectName(QStringLiteral("Адр."));
     address->move(0, 126);
     address->SetMax(1000);
     entries_[TEntry::Address] = address;
-    readSettings_ = new QPushButton(QStringLiteral("Прочитать настройки"), extraPanel_);
-    readSettings_->setObjectName(QStringLiteral("Прочитать настройки"));
-    readSettings_->setGeometry(126, 132, 120, 26);
+    autoMode_ = new QCheckBox(QStringLiteral("Авто"), extraPanel_);
+    autoMode_->setObjectName(QStringLiteral("Авто"));
+    autoMode_->setGeometry(132, 142, 70, 20);
     readSettings_->setEnabled(false);
 }
 
@@ -260,17 +264,20 @@ QPushButton *TForm2::AddButton(QWidget *parent, const QString &caption, int x, i
 
 void TForm2::BuildButtons(QWidget *parent)
 {
+    const std::pair<const char *, int> tableButtons[] = {{"Добавить строку", 136}, {"Вставить строку", 136},
+        {"Удалить строку", 132}, {"Очистить строку", 136}, {"Очистить всё", 118}, {"Очистить результаты", 160},
+        {"Сохранить", 132}, {"Загрузить", 132}};
     int x = 0;
-    for (const char *c : {"Добавить строку", "Вставить строку", "Удалить строку", "Очистить строку", "Очистить всё",
-             "Очистить результаты", "Сохранить", "Загрузить"}) {
-        AddButton(parent, QString::fromUtf8(c), x, 170, 135);
-        x += 139;
+    for (const auto &[caption, width] : tableButtons) {
+        AddButton(parent, QString::fromUtf8(caption), x, 170, width);
+        x += width + 4;
     }
+    const std::pair<const char *, int> runButtons[] = {{"Запуск (тек. вкладка)", 178}, {"Запуск (все вкладки)", 178},
+        {"Запуск (выделенная строка)", 206}, {"Стоп", 168}, {"Сохранить сценарий", 178}, {"Загрузить сценарий", 178}};
     x = 0;
-    for (const char *c : {"Запуск (тек. вкладка)", "Запуск (все вкладки)", "Запуск (выделенная строка)", "Стоп",
-             "Сохранить сценарий", "Загрузить сценарий"}) {
-        AddButton(parent, QString::fromUtf8(c), x, 200, 181);
-        x += 185;
+    for (const auto &[caption, width] : runButtons) {
+        AddButton(parent, QString::fromUtf8(caption), x, 200, width);
+        x += width + 4;
     }
 }
 
@@ -488,6 +495,13 @@ void TForm2::resizeEvent(QResizeEvent *event)
     PlacePlus();
 }
 
+void TForm2::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    // The tab bar lays its tabs out once it is shown.
+    QTimer::singleShot(0, this, &TForm2::PlacePlus);
+}
+
 // ---- IAvtopoverkaView ----
 
 void TForm2::ShowError(const QString &text)
@@ -567,6 +581,7 @@ void TForm2::SetTabCaption(int tab, const QString &caption)
 {
     tabs_->setTabText(tab, caption);
     PlacePlus();
+    QTimer::singleShot(0, this, &TForm2::PlacePlus);
 }
 
 void TForm2::SetActiveTab(int tab)

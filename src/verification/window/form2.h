@@ -102,6 +102,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
     // The panels the configuration shows, once the logic exists.
     virtual void ApplyConfigurationLayout();
