@@ -299,7 +299,7 @@ int Verify(const TVerifyOptions &o)
             interrupted = true;
             logic.StopClicked();
         });
-        struct sigaction action {};
+        struct sigaction action { };
         action.sa_handler = OnSignal;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
@@ -330,7 +330,8 @@ int Verify(const TVerifyOptions &o)
     if (!printer.end || printer.end->outcome != TRunOutcome::Finished || interrupted) {
         if (interrupted)
             Err(QStringLiteral("Остановлено по сигналу; выходы установки %1")
-                    .arg(printer.end && printer.end->outputsOff ? QStringLiteral("выключены") : QStringLiteral("не подтвердили выключение")));
+                    .arg(printer.end && printer.end->outputsOff ? QStringLiteral("выключены")
+                                                                : QStringLiteral("не подтвердили выключение")));
         code = 1;
     }
     if (!o.out.isEmpty()) {
@@ -343,8 +344,8 @@ int Verify(const TVerifyOptions &o)
     if (!o.report.isEmpty() && code == 0) {
         const QString ext = QFileInfo(o.report).suffix().toLower();
         const TReportFormat format = ext == QStringLiteral("xlsx") ? TReportFormat::Excel
-                                     : ext == QStringLiteral("pdf") ? TReportFormat::Pdf
-                                                                     : TReportFormat::Word;
+            : ext == QStringLiteral("pdf")                         ? TReportFormat::Pdf
+                                                                   : TReportFormat::Word;
         const QString path = logic.ProduceReport(
             TReportRequest(format, o.templ, QFileInfo(o.report).absoluteFilePath(), false), &view);
         if (path.isEmpty())

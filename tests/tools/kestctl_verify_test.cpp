@@ -117,23 +117,28 @@ TEST_F(KestctlVerify, RunsTheScenarioPrintsEveryPointWritesTablesAndReport)
     const QStringList lines = r.out.trimmed().split('\n');
     ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
     EXPECT_EQ(lines[0],
-        QStringLiteral("1\t1\tI=5 U=57,74 φ=0 F=50\tUa: 5,774k 5,774k 0%\tIa: 100 99,60 -0,40%!\tF: 50,0 50,05 0,10%!"));
+        QStringLiteral(
+            "1\t1\tI=5 U=57,74 φ=0 F=50\tUa: 5,774k 5,774k 0%\tIa: 100 99,60 -0,40%!\tF: 50,0 50,05 0,10%!"));
     EXPECT_TRUE(lines[1].startsWith(QStringLiteral("1\t2\tI=2 U=50 φ=0 F=50\t"))) << lines[1].toStdString();
     EXPECT_TRUE(lines[1].contains(QStringLiteral("Ia: 40,0 39,84 -0,16%\t"))) << lines[1].toStdString();
-    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("2\t1\tI=1 U=40 φ=30 F=51\tIa: 20,0 19,92 -0,08%\tP: "))) << lines[2].toStdString();
+    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("2\t1\tI=1 U=40 φ=30 F=51\tIa: 20,0 19,92 -0,08%\tP: ")))
+        << lines[2].toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("Измерение закончено")));
     EXPECT_TRUE(OutputsOff(*sim)) << sim->Command("state");
 
     QFile csv(results);
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     const QString table = QString::fromUtf8(csv.readAll());
-    EXPECT_TRUE(table.contains(QStringLiteral("Table\r\nЛевая\r\nТок, A;Напр., V;Угол, °;Частота, Hz;Ua, V;Ia, A;F, Hz\r\n")));
-    EXPECT_TRUE(table.contains(QStringLiteral("5;57,74;0;50;5,774k       5,774k       0%;100       99,60       -0,40%;")));
+    EXPECT_TRUE(
+        table.contains(QStringLiteral("Table\r\nЛевая\r\nТок, A;Напр., V;Угол, °;Частота, Hz;Ua, V;Ia, A;F, Hz\r\n")));
+    EXPECT_TRUE(
+        table.contains(QStringLiteral("5;57,74;0;50;5,774k       5,774k       0%;100       99,60       -0,40%;")));
 
     // The report, read back by an unzipper that is not ours.
     QProcess unzip;
     unzip.start("/usr/bin/python3",
-        {"-c", "import sys,zipfile; sys.stdout.write(zipfile.ZipFile(sys.argv[1]).read('word/document.xml').decode())", report});
+        {"-c", "import sys,zipfile; sys.stdout.write(zipfile.ZipFile(sys.argv[1]).read('word/document.xml').decode())",
+            report});
     ASSERT_TRUE(unzip.waitForFinished(30000));
     const QString xml = QString::fromUtf8(unzip.readAllStandardOutput());
     EXPECT_TRUE(xml.contains(QStringLiteral("Таблица 1. Левая"))) << unzip.readAllStandardError().toStdString();
@@ -169,7 +174,8 @@ TEST_F(KestctlVerify, ExitCodesForCommandLinePortAndLink)
 
     // The installation falls silent: the error, exit 1.
     ASSERT_EQ(sim->Command("fault noanswer"), "ok");
-    const TResult silent = Run(Verify() << "--timeout" << "200");
+    const TResult silent = Run(Verify() << "--timeout"
+                                        << "200");
     EXPECT_EQ(silent.code, 1);
     EXPECT_TRUE(silent.err.contains(QStringLiteral("Нет ответа"))) << silent.err.toStdString();
     sim->Command("clear-faults");

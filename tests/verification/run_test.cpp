@@ -48,7 +48,7 @@ size_t HeapInUse()
 struct TInjected {
     const char *quantity; // kest-sim's name
     int param;
-    double gain;   // percent
+    double gain; // percent
     double offset; // percent of the full scale
 };
 
@@ -56,15 +56,15 @@ struct TTypeCase {
     const char *name;
     TConfigurationCode code;
     const char *simType;
-    TTransfCoefs coefs;      // the transducer's and the settings'
-    QString voltage;         // the voltage range chosen
-    int angle;               // of the points
-    QStringList rsOutputs;   // stored output set of the RS tab (empty: the window's fixed one)
+    TTransfCoefs coefs; // the transducer's and the settings'
+    QString voltage; // the voltage range chosen
+    int angle; // of the points
+    QStringList rsOutputs; // stored output set of the RS tab (empty: the window's fixed one)
     std::vector<TInjected> rsErrors;
     QStringList analogPorts; // stored analog inputs of the analog tab (empty: fixed)
-    std::vector<int> analogParams;       // the parameters the analog cells show, in input order
+    std::vector<int> analogParams; // the parameters the analog cells show, in input order
     std::vector<std::array<double, 2>> analogErrors; // per analog output 1–3: gain %, offset mA
-    std::vector<std::array<double, 4>> rsPoints;     // current, voltage, angle, frequency
+    std::vector<std::array<double, 4>> rsPoints; // current, voltage, angle, frequency
     std::vector<std::array<double, 4>> analogPoints;
 };
 
@@ -72,10 +72,14 @@ struct TTypeCase {
 double CalculatorScale(TConfigurationCode code, int k, const TTransfCoefs &c, const TKestConfiguration &kc)
 {
     switch (code) {
-    case TConfigurationCode::I: return kc.AmperageMax;
-    case TConfigurationCode::U: return kc.VoltageMax;
-    case TConfigurationCode::PQ: return kc.AmperageMax * kc.VoltageMax * kSqrt3;
-    default: return TParameterScaling::GetScale(k, c.I2, c.U2);
+    case TConfigurationCode::I:
+        return kc.AmperageMax;
+    case TConfigurationCode::U:
+        return kc.VoltageMax;
+    case TConfigurationCode::PQ:
+        return kc.AmperageMax * kc.VoltageMax * kSqrt3;
+    default:
+        return TParameterScaling::GetScale(k, c.I2, c.U2);
     }
 }
 
@@ -83,14 +87,14 @@ double CalculatorScale(TConfigurationCode code, int k, const TTransfCoefs &c, co
 // calculator's full scale.
 double ExpectedRsError(const TTypeCase &tc, const TInjected &e, double installation, const TKestConfiguration &kc)
 {
-    const double deviation = installation * e.gain / 100
-        + e.offset / 100 * TParameterScaling::GetScale(e.param, tc.coefs.I2, tc.coefs.U2);
+    const double deviation
+        = installation * e.gain / 100 + e.offset / 100 * TParameterScaling::GetScale(e.param, tc.coefs.I2, tc.coefs.U2);
     return deviation / CalculatorScale(tc.code, e.param, tc.coefs, kc) * 100;
 }
 
 // Range "4 - 12 - 20 мА": the output should give b; kest-sim's gives 12 + (b − 12)·(1 + gain) + offset.
-double ExpectedAnalogError(const TTypeCase &tc, int k, double installation, const std::array<double, 2> &err,
-    const TKestConfiguration &kc)
+double ExpectedAnalogError(
+    const TTypeCase &tc, int k, double installation, const std::array<double, 2> &err, const TKestConfiguration &kc)
 {
     double p = installation / CalculatorScale(tc.code, k, tc.coefs, kc);
     if ((tc.code == TConfigurationCode::QX4 || tc.code == TConfigurationCode::QX4E) && IsVoltageParam(k))
@@ -119,24 +123,19 @@ void WriteCoefficients(TConfigController *store, const TTransfCoefs &c)
 const std::vector<TTypeCase> &TypeCases()
 {
     static const std::vector<TTypeCase> cases = {
-        {"QX4", TConfigurationCode::QX4, "QX4", {100, 5, 10000, 100}, QStringLiteral("100"), 0,
-            {"4", "6", "7", "26"},
-            {{"Ia", piIa, -0.5, 0}, {"Ic", piIc, 0, 0.1}, {"Uab", piULa, 0.3, 0}, {"F", piFreq, 0.2, 0}},
-            {"1", "3"}, {piUa, piUc}, {{0.5, 0.02}, {0, 0}, {-3, 0}},
-            {{5, 57.74, 0, 50}, {2.5, 57.74, 0, 50}, {1, 40, 0, 51}},
+        {"QX4", TConfigurationCode::QX4, "QX4", {100, 5, 10000, 100}, QStringLiteral("100"), 0, {"4", "6", "7", "26"},
+            {{"Ia", piIa, -0.5, 0}, {"Ic", piIc, 0, 0.1}, {"Uab", piULa, 0.3, 0}, {"F", piFreq, 0.2, 0}}, {"1", "3"},
+            {piUa, piUc}, {{0.5, 0.02}, {0, 0}, {-3, 0}}, {{5, 57.74, 0, 50}, {2.5, 57.74, 0, 50}, {1, 40, 0, 51}},
             {{5, 57.74, 0, 50}, {5, 40, 0, 50}, {5, 20, 0, 50}}},
-        {"QX4E", TConfigurationCode::QX4E, "QX4E", {100, 5, 10000, 100}, QStringLiteral("100"), 0,
-            {"1", "5", "26"}, {{"Ua", piUa, 0.4, -0.1}, {"Ib", piIb, 0.1, 0}, {"F", piFreq, -0.02, 0}},
-            {"2"}, {piUb}, {{0, 0}, {1, 0.1}, {0, 0}},
-            {{5, 57.74, 0, 50}, {4, 50, 0, 49}, {0.5, 30, 0, 50}},
+        {"QX4E", TConfigurationCode::QX4E, "QX4E", {100, 5, 10000, 100}, QStringLiteral("100"), 0, {"1", "5", "26"},
+            {{"Ua", piUa, 0.4, -0.1}, {"Ib", piIb, 0.1, 0}, {"F", piFreq, -0.02, 0}}, {"2"}, {piUb},
+            {{0, 0}, {1, 0.1}, {0, 0}}, {{5, 57.74, 0, 50}, {4, 50, 0, 49}, {0.5, 30, 0, 50}},
             {{5, 57.74, 0, 50}, {5, 30, 0, 50}, {5, 10, 0, 50}}},
-        {"I", TConfigurationCode::I, "I", {5, 5, 380, 380}, QStringLiteral("380"), 0, {},
-            {{"Ia", piIa, 0.4, 0.05}}, {}, {piIa}, {{-2, 0.05}, {0, 0}, {0, 0}},
-            {{5, 219.39, 0, 50}, {2.5, 219.39, 0, 50}, {0.5, 219.39, 0, 50}},
+        {"I", TConfigurationCode::I, "I", {5, 5, 380, 380}, QStringLiteral("380"), 0, {}, {{"Ia", piIa, 0.4, 0.05}}, {},
+            {piIa}, {{-2, 0.05}, {0, 0}, {0, 0}}, {{5, 219.39, 0, 50}, {2.5, 219.39, 0, 50}, {0.5, 219.39, 0, 50}},
             {{5, 219.39, 0, 50}, {2.5, 219.39, 0, 50}, {1, 219.39, 0, 50}}},
-        {"U", TConfigurationCode::U, "U", {5, 5, 380, 380}, QStringLiteral("380"), 0, {},
-            {{"Ua", piUa, 0.5, 0.1}}, {}, {piUa}, {{1.5, -0.04}, {0, 0}, {0, 0}},
-            {{5, 219.39, 0, 50}, {5, 150, 0, 50}, {5, 50, 0, 50}},
+        {"U", TConfigurationCode::U, "U", {5, 5, 380, 380}, QStringLiteral("380"), 0, {}, {{"Ua", piUa, 0.5, 0.1}}, {},
+            {piUa}, {{1.5, -0.04}, {0, 0}, {0, 0}}, {{5, 219.39, 0, 50}, {5, 150, 0, 50}, {5, 50, 0, 50}},
             {{5, 219.39, 0, 50}, {5, 100, 0, 50}, {5, 20, 0, 50}}},
         {"PQ", TConfigurationCode::PQ, "PQ", {5, 5, 380, 380}, QStringLiteral("380"), 30, {"22", "23"},
             {{"P", piP, 0.5, 0}, {"Q", piQ, 0, -0.1}}, {"1", "2"}, {piP, piQ}, {{2, 0}, {0, 0.06}, {0, 0}},
@@ -164,11 +163,13 @@ TEST_F(VerificationRun, EveryWindowTypeFillsRsAndAnalogCellsWithTheInjectedError
         TBench b(tc.simType, tc.code);
         ASSERT_TRUE(b.started) << b.startError;
         const TTransfCoefs &c = tc.coefs;
-        ASSERT_EQ(b.sim->Command(QStringLiteral("coefs %1 %2 %3 %4").arg(c.U1).arg(c.U2).arg(c.I1).arg(c.I2).toStdString())
-                      .rfind("ok", 0),
+        ASSERT_EQ(
+            b.sim->Command(QStringLiteral("coefs %1 %2 %3 %4").arg(c.U1).arg(c.U2).arg(c.I1).arg(c.I2).toStdString())
+                .rfind("ok", 0),
             0u);
         WriteCoefficients(b.store.get(), c);
-        auto config = CreateAvtopoverkaConfig(QString::fromLatin1(VerificationType(tc.code).settingsCode), b.store.get());
+        auto config
+            = CreateAvtopoverkaConfig(QString::fromLatin1(VerificationType(tc.code).settingsCode), b.store.get());
         config->WriteInterfaceValues({"0", "-1"});
         if (!tc.rsOutputs.isEmpty())
             config->WriteTabOutputSet(0, tc.rsOutputs);
@@ -232,8 +233,11 @@ TEST_F(VerificationRun, EveryWindowTypeFillsRsAndAnalogCellsWithTheInjectedError
         for (const TInjected &e : tc.rsErrors)
             b.sim->Command(QStringLiteral("error %1 0 0").arg(e.quantity).toStdString());
         for (int n = 0; n < 3; ++n)
-            b.sim->Command(
-                QStringLiteral("analog-error %1 %2 %3").arg(n + 1).arg(tc.analogErrors[size_t(n)][0]).arg(tc.analogErrors[size_t(n)][1]).toStdString());
+            b.sim->Command(QStringLiteral("analog-error %1 %2 %3")
+                               .arg(n + 1)
+                               .arg(tc.analogErrors[size_t(n)][0])
+                               .arg(tc.analogErrors[size_t(n)][1])
+                               .toStdString());
         b.observer.points.clear();
         logic.TabSelected(1);
         ASSERT_TRUE(logic.StartCurrentTab()) << b.view.errors.join(" | ").toStdString();
@@ -451,7 +455,8 @@ TEST_F(VerificationRun, LostLinksMarkTheRowOrEndTheRunWithTheError)
     EXPECT_FALSE(endsWithDashes(3)) << grid.Cells(grid.InputColumnCount(), 3).toStdString();
     EXPECT_TRUE(endsWithDashes(4)) << grid.Cells(grid.InputColumnCount(), 4).toStdString();
     EXPECT_FALSE(endsWithDashes(5));
-    EXPECT_TRUE(grid.Cells(grid.InputColumnCount(), 2).startsWith(QStringLiteral("5,7"))); // the installation still read
+    EXPECT_TRUE(
+        grid.Cells(grid.InputColumnCount(), 2).startsWith(QStringLiteral("5,7"))); // the installation still read
     EXPECT_TRUE(OutputsOff(*b.sim));
 
     // The installation falls silent after the second point.
@@ -466,7 +471,8 @@ TEST_F(VerificationRun, LostLinksMarkTheRowOrEndTheRunWithTheError)
     EXPECT_EQ(b.observer.points.size(), 2u);
     ASSERT_GE(b.view.errors.size(), 2);
     EXPECT_EQ(b.view.errors[0], QStringLiteral("Нет ответа"));
-    EXPECT_TRUE(b.view.errors[1].startsWith(QStringLiteral("Выходы установки не удалось выключить"))) << b.view.errors[1].toStdString();
+    EXPECT_TRUE(b.view.errors[1].startsWith(QStringLiteral("Выходы установки не удалось выключить")))
+        << b.view.errors[1].toStdString();
     EXPECT_EQ(b.observer.ends.back().outcome, TRunOutcome::Failed);
     EXPECT_FALSE(b.observer.ends.back().outputsOff);
     EXPECT_FALSE(b.view.Locked());
@@ -486,8 +492,8 @@ TEST_F(VerificationRun, StopDuringEveryWaitEndsItAndSwitchesOff)
         const char *name;
         bool analog;
         QString waitPurpose; // stop when this wait is asked for (second point); empty: see fault
-        const char *fault;   // a fault that holds the point back
-        int stopOnRegister;  // stop once kest-sim has received a request to this register (second point)
+        const char *fault; // a fault that holds the point back
+        int stopOnRegister; // stop once kest-sim has received a request to this register (second point)
     };
     const TCase cases[] = {
         {"measuring time", false, TRunDriver::kWaitMeasuring, nullptr, 0},
@@ -663,8 +669,8 @@ TEST_F(VerificationRun, HundredPointRunsDoNotGrowTheHeap)
             return !port.isEmpty();
         },
         10000));
-    TConfigController store(
-        KestTestHome::NewFolder(), QStringLiteral("/Valtrix"), QStringLiteral("KestManager"), QStringLiteral("/Settings.txt"));
+    TConfigController store(KestTestHome::NewFolder(), QStringLiteral("/Valtrix"), QStringLiteral("KestManager"),
+        QStringLiteral("/Settings.txt"));
     TGlobalConfig(&store).WriteWaitingTime(QStringLiteral("1"));
     WriteCoefficients(&store, {100, 5, 10000, 100});
     for (int tab = 0; tab < 2; ++tab)
@@ -736,7 +742,8 @@ TEST_F(VerificationRun, EditingTabsAndRefusedStarts)
     logic.VoltageChosen(QStringLiteral("100")); // 100 V is now beyond 1,55 × 57,74
     const int before = RequestCount(*b.sim);
     EXPECT_FALSE(logic.StartCurrentTab());
-    EXPECT_TRUE(b.view.errors.last().contains(QStringLiteral("напряжение 100 V"))) << b.view.errors.last().toStdString();
+    EXPECT_TRUE(b.view.errors.last().contains(QStringLiteral("напряжение 100 V")))
+        << b.view.errors.last().toStdString();
     EXPECT_EQ(RequestCount(*b.sim), before);
     EXPECT_FALSE(b.view.Locked());
 
@@ -769,7 +776,9 @@ TEST_F(VerificationRun, EditingTabsAndRefusedStarts)
     // Twelve tables in a scenario file: ten tabs filled.
     QString text;
     for (int t = 0; t < 12; ++t)
-        text += QStringLiteral("Table\r\nT%1\r\nТок, A;Напр., V;Угол, °;Частота, Hz\r\n%2;50;0;50\r\n").arg(t).arg(t % 5 + 1);
+        text += QStringLiteral("Table\r\nT%1\r\nТок, A;Напр., V;Угол, °;Частота, Hz\r\n%2;50;0;50\r\n")
+                    .arg(t)
+                    .arg(t % 5 + 1);
     const QString file = KestTestHome::NewFolder() + QStringLiteral("/scenario.csv");
     QFile f(file);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));

@@ -24,7 +24,7 @@ struct TRecordingView : IAvtopoverkaView {
     QStringList errors;
     QStringList messages;
     std::vector<int> activeTabs; // every SetActiveTab, in order
-    std::vector<bool> locks;     // every SetLocked, in order
+    std::vector<bool> locks; // every SetLocked, in order
     std::map<int, QString> captions;
     std::map<int, bool> visible;
     std::map<int, TKestAvtopoverkaGrid *> pages;
@@ -148,8 +148,8 @@ struct TBench {
         std::string error;
         started = sim->Start(&error);
         startError = error;
-        store = std::make_unique<TConfigController>(
-            KestTestHome::NewFolder(), QStringLiteral("/Valtrix"), QStringLiteral("KestManager"), QStringLiteral("/Settings.txt"));
+        store = std::make_unique<TConfigController>(KestTestHome::NewFolder(), QStringLiteral("/Valtrix"),
+            QStringLiteral("KestManager"), QStringLiteral("/Settings.txt"));
         TGlobalConfig g(store.get());
         g.WriteWaitingTime(QStringLiteral("1"));
         this->code = code;

@@ -84,7 +84,8 @@ TEST(VerificationWindow, MainWindowOpensEachConfigurationsFormModeless)
     };
     for (const TCase &tc : cases) {
         SCOPED_TRACE(tc.configuration);
-        main.ConfigurationList()->setCurrentIndex(main.ConfigurationList()->findText(QString::fromLatin1(tc.configuration)));
+        main.ConfigurationList()->setCurrentIndex(
+            main.ConfigurationList()->findText(QString::fromLatin1(tc.configuration)));
         const auto before = main.findChildren<TForm2 *>();
         menu->trigger();
         const auto after = main.findChildren<TForm2 *>();

@@ -55,9 +55,9 @@ struct TAvtopoverkaContext {
     double nominalU = 219.39;
 
     TTransfCoefs transfCoefs;
-    std::optional<TDeviceInfo> devInfo;      // the transducer's identity, while it is known
+    std::optional<TDeviceInfo> devInfo; // the transducer's identity, while it is known
     bool DoesDevInfoContainAnalogOuts = false;
-    TAnalogOut analogOut;                    // the transducer's (or the scenario window's) analog assignment
+    TAnalogOut analogOut; // the transducer's (or the scenario window's) analog assignment
 
     QString portOverride; // tests and the command line
     QString rateOverride;

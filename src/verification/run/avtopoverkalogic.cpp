@@ -68,15 +68,15 @@ TKestConfiguration TAvtopoverkaLogic::BuildKestConfiguration() const
     // The configuration's name and the voltage range index let the voltage transducer's higher ranges
     // be driven as the main window drives them (half the voltage on A and C in series).
     c.ConfigurationName = ConfigurationName(ctx_.code);
-    c.AmperageMax = s.currentRange == QStringLiteral("1")     ? 1.0
-                    : s.currentRange == QStringLiteral("2,5") ? 2.5
-                    : s.currentRange == QStringLiteral("5")   ? 5.0
-                                                              : 0.5;
+    c.AmperageMax = s.currentRange == QStringLiteral("1") ? 1.0
+        : s.currentRange == QStringLiteral("2,5")         ? 2.5
+        : s.currentRange == QStringLiteral("5")           ? 5.0
+                                                          : 0.5;
     c.VoltageFlag = IsHighVoltageRange();
-    c.VoltageMax = s.voltage == QStringLiteral("100")   ? 100
-                   : s.voltage == QStringLiteral("380") ? 380
-                   : s.voltage == QStringLiteral("400") ? 400
-                                                        : 0;
+    c.VoltageMax = s.voltage == QStringLiteral("100") ? 100
+        : s.voltage == QStringLiteral("380")          ? 380
+        : s.voltage == QStringLiteral("400")          ? 400
+                                                      : 0;
     c.AnalogInputNum = 1;
     c.RnFlag = s.loadMax;
     c.SchemeFlag = s.scheme4;
@@ -89,10 +89,10 @@ void TAvtopoverkaLogic::UpdateNominalCurrent()
 {
     const QString &r = ctx_.selections.currentRange;
     const TGlobalConfig &g = ctx_.globalConfig;
-    const QString text = r == QStringLiteral("1")     ? g.ReadI1()
-                         : r == QStringLiteral("5")   ? g.ReadI5()
-                         : r == QStringLiteral("0,5") ? g.ReadI0_5()
-                                                      : g.ReadI2_5();
+    const QString text = r == QStringLiteral("1") ? g.ReadI1()
+        : r == QStringLiteral("5")                ? g.ReadI5()
+        : r == QStringLiteral("0,5")              ? g.ReadI0_5()
+                                                  : g.ReadI2_5();
     double value = 0;
     if (!TryStrToFloat(text, value) || value < 0) {
         ctx_.view->ShowError(QString::fromStdString(ConversionErrorText(text.toStdString())));
@@ -111,12 +111,12 @@ void TAvtopoverkaLogic::UpdateNominalVoltage()
     QString text;
     if (s.scheme4)
         text = s.voltage == QStringLiteral("100") ? g.ReadU100_4()
-               : s.voltage == QStringLiteral("400") ? g.ReadU400_4()
-                                                    : g.ReadU380_4();
+            : s.voltage == QStringLiteral("400")  ? g.ReadU400_4()
+                                                  : g.ReadU380_4();
     else
         text = s.voltage == QStringLiteral("100") ? g.ReadU100_3()
-               : s.voltage == QStringLiteral("400") ? g.ReadU400_3()
-                                                    : g.ReadU380_3();
+            : s.voltage == QStringLiteral("400")  ? g.ReadU400_3()
+                                                  : g.ReadU380_3();
     double value = 0;
     if (!TryStrToFloat(text, value) || value < 0) {
         ctx_.view->ShowError(QString::fromStdString(ConversionErrorText(text.toStdString())));
@@ -410,7 +410,9 @@ std::vector<TRunPoint> TAvtopoverkaLogic::PlanOf(TRunScope scope) const
     std::vector<TRunPoint> plan;
     const int active = tabs_.Active();
     switch (scope) {
-    case TRunScope::CurrentTab: plan = tabs_.RowsOf(active); break;
+    case TRunScope::CurrentTab:
+        plan = tabs_.RowsOf(active);
+        break;
     case TRunScope::AllTabs:
         for (int tab = 0; tab < tabs_.Count(); ++tab) {
             if (tabs_.IsHidden(tab))
@@ -479,7 +481,8 @@ QString TAvtopoverkaLogic::PlanProblem(const std::vector<TRunPoint> &points, int
             return QStringLiteral("Вкладка «%1»: %2").arg(TabName(p.tab), cell);
         const TInputData &d = p.input;
         if (d.Ia.value < 0 || d.Ia.value > maxI)
-            return where + QStringLiteral("ток %1 A вне пределов 0…%2 A").arg(FloatToQStr(d.Ia.value), FloatToQStr(maxI));
+            return where
+                + QStringLiteral("ток %1 A вне пределов 0…%2 A").arg(FloatToQStr(d.Ia.value), FloatToQStr(maxI));
         if (d.Ua.value < 0 || d.Ua.value > maxU)
             return where
                 + QStringLiteral("напряжение %1 V вне пределов 0…%2 V").arg(FloatToQStr(d.Ua.value), FloatToQStr(maxU));
@@ -622,7 +625,8 @@ QList<TReportTab> TAvtopoverkaLogic::ReportTabs() const
         table.fontName = grid.Font().family;
         table.fontSize = grid.Font().pointSize;
         for (int col = 0; col < grid.ColCount(); ++col)
-            table.columns.append(TReportColumn{grid.ColumnParamNames().value(col), grid.Cells(col, 0), grid.ColWidths(col)});
+            table.columns.append(
+                TReportColumn{grid.ColumnParamNames().value(col), grid.Cells(col, 0), grid.ColWidths(col)});
         for (int row = 1; row < grid.RowCount(); ++row) {
             QStringList cells;
             for (int col = 0; col < grid.ColCount(); ++col) {
@@ -671,9 +675,9 @@ void TAvtopoverkaLogic::DeviceSettingsRead(const TDeviceInfo &info)
     const double i2 = info.transfCoefs.I2;
     if (i2 <= 5) {
         s.currentRange = i2 <= 0.5 ? QStringLiteral("0,5")
-                         : i2 <= 1 ? QStringLiteral("1")
-                         : i2 <= 2.5 ? QStringLiteral("2,5")
-                                     : QStringLiteral("5");
+            : i2 <= 1              ? QStringLiteral("1")
+            : i2 <= 2.5            ? QStringLiteral("2,5")
+                                   : QStringLiteral("5");
     }
     const double u2 = info.transfCoefs.U2;
     if (u2 <= 400)

@@ -50,7 +50,7 @@ public:
 
     // ---- setup panel ----
     void CurrentRangeChosen(const QString &range); // "1", "5", "0,5", "2,5"
-    void VoltageChosen(const QString &voltage);    // "100", "380", "400"
+    void VoltageChosen(const QString &voltage); // "100", "380", "400"
     void SchemeChosen(bool scheme4);
     void LoadChosen(bool max);
     void AruChosen(bool on);
@@ -111,10 +111,10 @@ public:
 
     // The scenario window: what to hand it, and what it gave back when it closed.
     struct TScenarioSetUp {
-        bool fixedAnalogSet = false;    // SetDoesHaveFixedAnalogSet(true)
-        bool setCaptions = false;       // SetAnalogOutAndCheckBoxCaption(analogParamNums)
+        bool fixedAnalogSet = false; // SetDoesHaveFixedAnalogSet(true)
+        bool setCaptions = false; // SetAnalogOutAndCheckBoxCaption(analogParamNums)
         QStringList analogParamNums;
-        bool readFromConfig = false;    // ReadAnalogParamIndexesFromConfig(active tab)
+        bool readFromConfig = false; // ReadAnalogParamIndexesFromConfig(active tab)
     };
     TScenarioSetUp ScenarioSetUp() const;
     void ScenarioClosed(const TAnalogOut &analogOut);

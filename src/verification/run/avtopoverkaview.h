@@ -12,15 +12,15 @@ class TKestAvtopoverkaGrid;
 // The setup panel and the extra panel, as the logic holds them.
 struct TAvtopoverkaSelections {
     QString currentRange = QStringLiteral("5"); // "1", "5", "0,5", "2,5"
-    QString voltage = QStringLiteral("380");    // "100", "380", "400"
-    bool scheme4 = true;                        // "4-x провод." (else "3-x провод.")
-    bool loadMax = true;                        // "Нагрузка": "Макс." (else "Мин.")
-    bool aru = false;                           // "АРУ"
-    int rangeIndex = 0;                         // "Диапазон": "0..125" … "0..500"
-    int outputSignalIndex = 0;                  // "Выходной сигнал, мА"
-    int rsSpeedIndex = 3;                       // "Скорость по RS485"
-    bool autoMode = false;                      // "Авто"
-    bool autoIncrement = true;                  // "АвтоИнкр."
+    QString voltage = QStringLiteral("380"); // "100", "380", "400"
+    bool scheme4 = true; // "4-x провод." (else "3-x провод.")
+    bool loadMax = true; // "Нагрузка": "Макс." (else "Мин.")
+    bool aru = false; // "АРУ"
+    int rangeIndex = 0; // "Диапазон": "0..125" … "0..500"
+    int outputSignalIndex = 0; // "Выходной сигнал, мА"
+    int rsSpeedIndex = 3; // "Скорость по RS485"
+    bool autoMode = false; // "Авто"
+    bool autoIncrement = true; // "АвтоИнкр."
     double autoIncrementStep = 0.5;
 };
 

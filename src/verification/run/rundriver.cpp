@@ -12,7 +12,7 @@ namespace {
 
 using K = TKestCmdManager;
 
-constexpr uint32_t kAddressKnownQx4 = 0xC0DCC0;  // RGB(192, 220, 192)
+constexpr uint32_t kAddressKnownQx4 = 0xC0DCC0; // RGB(192, 220, 192)
 constexpr uint32_t kAddressOtherDevice = 0x8080F0; // RGB(240, 128, 128)
 
 // The answer to a write echoes its first six bytes (all of a single-register write).
@@ -119,11 +119,18 @@ void TRunDriver::OnAnswer(const TFramePtr &answer)
     if (!answer || !last)
         return;
     switch (phase_) {
-    case TPhase::Idle: return; // a late answer after a task was given up
-    case TPhase::DeviceTask: OnDeviceTaskAnswer(*answer, *last); return;
-    case TPhase::SwitchingOff: OnSwitchOffAnswer(*answer, last); return;
+    case TPhase::Idle:
+        return; // a late answer after a task was given up
+    case TPhase::DeviceTask:
+        OnDeviceTaskAnswer(*answer, *last);
+        return;
+    case TPhase::SwitchingOff:
+        OnSwitchOffAnswer(*answer, last);
+        return;
     case TPhase::Starting:
-    case TPhase::Running: OnRunAnswer(*answer, *last); return;
+    case TPhase::Running:
+        OnRunAnswer(*answer, *last);
+        return;
     }
 }
 
@@ -141,7 +148,8 @@ void TRunDriver::OnError(const QString &text)
         return;
     }
     switch (phase_) {
-    case TPhase::Idle: return;
+    case TPhase::Idle:
+        return;
     case TPhase::DeviceTask: {
         const bool quiet = quietTask_;
         waiter_.Cancel();
@@ -151,7 +159,9 @@ void TRunDriver::OnError(const QString &text)
             ctx_.view->ShowError(text);
         return;
     }
-    case TPhase::SwitchingOff: Finish(false, text); return;
+    case TPhase::SwitchingOff:
+        Finish(false, text);
+        return;
     case TPhase::Starting:
     case TPhase::Running:
         if (phase_ == TPhase::Running && last && K::IsCmdAllParametersRS(*last)) {
@@ -348,13 +358,15 @@ void TRunDriver::OnRunAnswer(const TFrame &answer, const TFrame &last)
         // The point is set: let the outputs settle for the measuring time.
         inSetUp_ = false;
         waitedMs_ += settings_.waitingTimeMs;
-        waiter_.After(settings_.waitingTimeMs, [this] { AfterSettle(); }, kWaitMeasuring);
+        waiter_.After(
+            settings_.waitingTimeMs, [this] { AfterSettle(); }, kWaitMeasuring);
         return;
     }
     if (K::IsCmdSetAmperageIn(last) && awaitingInputSelect_) {
         awaitingInputSelect_ = false;
         waitedMs_ += kAnalogInputWait;
-        waiter_.After(kAnalogInputWait, [this] { ReadKest(); }, kWaitAnalogInput);
+        waiter_.After(
+            kAnalogInputWait, [this] { ReadKest(); }, kWaitAnalogInput);
         return;
     }
     if (K::IsCmdAllParameters(last)) {
@@ -517,9 +529,15 @@ void TRunDriver::StoreReading(const TParametersAndStatus &status)
     if (ctx_.selections.aru && pt_.aruRepeats < kMaxAruRepeats) {
         bool corrected = false;
         switch (ctx_.type.aru) {
-        case TAruKind::Qx4: corrected = pt_.aru->CorrectInputDataIfThereIsAruErrorQX4(*status.Parameters); break;
-        case TAruKind::I: corrected = pt_.aru->CorrectInputDataIfThereIsAruErrorI(*status.Parameters); break;
-        case TAruKind::U: corrected = pt_.aru->CorrectInputDataIfThereIsAruErrorU(*status.Parameters); break;
+        case TAruKind::Qx4:
+            corrected = pt_.aru->CorrectInputDataIfThereIsAruErrorQX4(*status.Parameters);
+            break;
+        case TAruKind::I:
+            corrected = pt_.aru->CorrectInputDataIfThereIsAruErrorI(*status.Parameters);
+            break;
+        case TAruKind::U:
+            corrected = pt_.aru->CorrectInputDataIfThereIsAruErrorU(*status.Parameters);
+            break;
         }
         if (corrected) {
             ++pt_.aruRepeats;
@@ -814,8 +832,8 @@ TParametersForGridRow TRunDriver::InstallationRow(const TParameters &params) con
     TParametersForGridRow row;
     for (int i = 1; i <= TParameters::kCount; ++i)
         if (const TParameter *p = params.GetParameterByIndex(i))
-            row.AddParameter(TParameterForGrid(
-                Primary(*p), TParameterScaling::GetPrefixName(TParameterScaling::GetPrefixNum(i, ctx_.transfCoefs)), 0));
+            row.AddParameter(TParameterForGrid(Primary(*p),
+                TParameterScaling::GetPrefixName(TParameterScaling::GetPrefixNum(i, ctx_.transfCoefs)), 0));
     return row;
 }
 
@@ -828,11 +846,9 @@ TParametersForGridRow TRunDriver::RsRow(const TParameters &installation, const T
         const TParameter *dev = rs.GetParameterByIndex(i);
         if (!inst || !dev)
             continue;
-        const double error
-            = calculator_->CalculateError(i, info, settings_.kestConfiguration, inst->value, dev->value);
-        TParameterForGrid item(
-            Primary(*inst), TParameterScaling::GetPrefixName(TParameterScaling::GetPrefixNum(i, ctx_.transfCoefs)), error,
-            *dev);
+        const double error = calculator_->CalculateError(i, info, settings_.kestConfiguration, inst->value, dev->value);
+        TParameterForGrid item(Primary(*inst),
+            TParameterScaling::GetPrefixName(TParameterScaling::GetPrefixNum(i, ctx_.transfCoefs)), error, *dev);
         const double limit = i == piFreq ? settings_.permissibleErrorFreq : settings_.permissibleError;
         item.isBiggerThanThreshold = dev->isDataCorrect && std::fabs(error) > limit;
         row.AddParameter(item);
@@ -895,8 +911,8 @@ QString TRunDriver::ProgressText() const
     if (phase_ == TPhase::SwitchingOff)
         return QStringLiteral("Выключение выходов установки…");
     const TRunPoint &point = points_[index_];
-    const QString tabName = tabs_.Grid(point.tab).Title.isEmpty() ? QString::number(point.tab + 1)
-                                                                   : tabs_.Grid(point.tab).Title;
+    const QString tabName
+        = tabs_.Grid(point.tab).Title.isEmpty() ? QString::number(point.tab + 1) : tabs_.Grid(point.tab).Title;
     // Time left: the prescribed waits of the points to come, plus the exchanges at the pace seen so far.
     qint64 left = 0;
     for (size_t k = index_; k < points_.size(); ++k) {

@@ -96,7 +96,10 @@ public:
     // Failures of this one are not shown (the window sends it on opening).
     bool SendRsParamNum(int value);
 
-    bool IsRunning() const { return phase_ == TPhase::Starting || phase_ == TPhase::Running || phase_ == TPhase::SwitchingOff; }
+    bool IsRunning() const
+    {
+        return phase_ == TPhase::Starting || phase_ == TPhase::Running || phase_ == TPhase::SwitchingOff;
+    }
     bool IsBusy() const { return phase_ != TPhase::Idle; }
     // The point being measured (index into the run's points), -1 outside a run.
     int CurrentPoint() const { return IsRunning() ? int(index_) : -1; }
@@ -184,7 +187,7 @@ private:
     std::vector<IRunObserver *> observers_;
 
     TPhase phase_ = TPhase::Idle;
-    bool quietTask_ = false;     // a device task whose failures are not shown
+    bool quietTask_ = false; // a device task whose failures are not shown
     bool oldInfoRetried_ = false;
 
     // The run.

@@ -25,8 +25,8 @@ enum class TRunOutcome { Finished, Stopped, Failed };
 
 // One point of a run, where its results go.
 struct TRunPoint {
-    int tab = 0;  // 0-based tab
-    int row = 1;  // data row of the tab's table, from 1
+    int tab = 0; // 0-based tab
+    int row = 1; // data row of the tab's table, from 1
     TInputData input; // as the row holds it; IsRsInterface is the tab's interface
     bool IsRs() const { return input.IsRsInterface; }
 };
@@ -35,39 +35,39 @@ struct TRunStart {
     TConfigurationCode configuration = TConfigurationCode::QX4;
     TRunScope scope = TRunScope::CurrentTab;
     std::vector<TRunPoint> points; // the whole run, in run order
-    int firstPoint = 0;            // index of the first point measured now (more than 0: a run continued)
+    int firstPoint = 0; // index of the first point measured now (more than 0: a run continued)
     TKestConfiguration kestConfiguration; // ranges, scheme, load, analog output range as sent
     bool scheme4 = true;
-    QString currentRange;           // "1", "5", "0,5", "2,5"
-    QString voltageRange;           // "100", "380", "400"
+    QString currentRange; // "1", "5", "0,5", "2,5"
+    QString voltageRange; // "100", "380", "400"
     bool aru = false;
-    double permissibleError = 0;      // percent
-    double permissibleErrorFreq = 0;  // percent, for the frequency
+    double permissibleError = 0; // percent
+    double permissibleErrorFreq = 0; // percent, for the frequency
     double permissibleErrorAnalog = 0; // percent, for analog outputs
-    TTransfCoefs transfCoefs;       // in force at the start
+    TTransfCoefs transfCoefs; // in force at the start
     std::optional<TDeviceInfo> deviceInfo; // the transducer's identity, when known at the start
-    int waitingTimeMs = 0;          // the measuring time of every point
+    int waitingTimeMs = 0; // the measuring time of every point
     QDateTime time;
 };
 
 struct TMeasuredPoint {
     int index = 0; // in TRunStart::points
     TRunPoint point;
-    TInputData sent;        // the values the installation was last set to for it (range correction included)
-    bool reused = false;    // filled from an identical point measured earlier in the run
+    TInputData sent; // the values the installation was last set to for it (range correction included)
+    bool reused = false; // filled from an identical point measured earlier in the run
     TParametersPtr installation; // the installation's 33 readings (the last reading of the point)
-    TParametersPtr transducer;   // the transducer's relayed readings; null for analog tabs or when none came
+    TParametersPtr transducer; // the transducer's relayed readings; null for analog tabs or when none came
     std::array<double, 3> analogCurrents{}; // mA measured on analog inputs 1–3 (analog tabs)
     TSuperAvtopoverkaGrid::TRowResults results; // per parameter: values, errors, over-limit flags
-    QStringList cells;           // the row's cell texts, column 0 first
-    std::vector<bool> marks;     // the row's error marks, per column
+    QStringList cells; // the row's cell texts, column 0 first
+    std::vector<bool> marks; // the row's error marks, per column
     QDateTime time;
 };
 
 struct TRunEnd {
     TRunOutcome outcome = TRunOutcome::Finished;
-    QString error;      // why it failed
-    int measured = 0;   // points filled in this run
+    QString error; // why it failed
+    int measured = 0; // points filled in this run
     bool outputsOff = false; // zero current and voltage were confirmed by the installation
     QDateTime time;
 };

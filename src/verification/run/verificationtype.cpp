@@ -4,8 +4,7 @@
 
 namespace {
 
-template <typename T>
-std::unique_ptr<TErrorCalculator> Make()
+template<typename T> std::unique_ptr<TErrorCalculator> Make()
 {
     return std::make_unique<T>();
 }
@@ -14,8 +13,8 @@ using K = TKestCmdManager;
 using C = TConfigurationCode;
 
 // The PQ window's row, for "PQ" and the three configurations that open it.
-TVerificationTypeRow PqRow(C code, std::unique_ptr<TErrorCalculator> (*calculator)(), TVerificationTypeRow::TRsParser parser,
-    std::array<int, 3> analog)
+TVerificationTypeRow PqRow(C code, std::unique_ptr<TErrorCalculator> (*calculator)(),
+    TVerificationTypeRow::TRsParser parser, std::array<int, 3> analog)
 {
     return {code, "TAvtopoverkaPQ", "PQ", calculator, parser, TAruKind::Qx4, false, false,
         /*current*/ true, /*scheme*/ true, /*voltage*/ true, /*range*/ false, {}, analog, {}, true, 2, true, true};

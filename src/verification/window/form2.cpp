@@ -6,8 +6,8 @@
 #include "presentation/controls/messageservice.h"
 #include "presentation/controls/numericupdown.h"
 #include "presentation/controls/windowscolor.h"
-#include "protocol/kestcmdmanager.h"
 #include "presentation/errorcalculator.h"
+#include "protocol/kestcmdmanager.h"
 #include "verification/avtopoverkagridview.h"
 #include "verification/report/form6.h"
 #include "verification/scenariosettings.h"
@@ -150,9 +150,9 @@ void TForm2::BuildEntryPanel(QWidget *parent)
     auto *box = new QGroupBox(QStringLiteral("Точка"), parent);
     box->setObjectName(QStringLiteral("EntryPanel"));
     box->setGeometry(0, 0, 404, 160);
-    const std::pair<TEntry, QString> items[] = {{TEntry::Current, QStringLiteral("Ток")},
-        {TEntry::Frequency, QStringLiteral("Част.")}, {TEntry::Angle, QStringLiteral("Угол")},
-        {TEntry::Voltage, QStringLiteral("Напр.")}};
+    const std::pair<TEntry, QString> items[]
+        = {{TEntry::Current, QStringLiteral("Ток")}, {TEntry::Frequency, QStringLiteral("Част.")},
+            {TEntry::Angle, QStringLiteral("Угол")}, {TEntry::Voltage, QStringLiteral("Напр.")}};
     for (const auto &[entry, caption] : items) {
         auto *e = new TNumericUpDown(box, caption);
         e->setObjectName(caption);
@@ -264,9 +264,9 @@ QPushButton *TForm2::AddButton(QWidget *parent, const QString &caption, int x, i
 
 void TForm2::BuildButtons(QWidget *parent)
 {
-    const std::pair<const char *, int> tableButtons[] = {{"Добавить строку", 136}, {"Вставить строку", 136},
-        {"Удалить строку", 132}, {"Очистить строку", 136}, {"Очистить всё", 118}, {"Очистить результаты", 160},
-        {"Сохранить", 132}, {"Загрузить", 132}};
+    const std::pair<const char *, int> tableButtons[]
+        = {{"Добавить строку", 136}, {"Вставить строку", 136}, {"Удалить строку", 132}, {"Очистить строку", 136},
+            {"Очистить всё", 118}, {"Очистить результаты", 160}, {"Сохранить", 132}, {"Загрузить", 132}};
     int x = 0;
     for (const auto &[caption, width] : tableButtons) {
         AddButton(parent, QString::fromUtf8(caption), x, 170, width);
@@ -405,7 +405,8 @@ void TForm2::BindActions()
         [this](const QPoint &pos) { tabMenu_->popup(tabs_->tabBar()->mapToGlobal(pos)); });
     connect(plus_, &QToolButton::clicked, this, [l] { l->PlusClicked(); });
     connect(actions_.at(QStringLiteral("Закрыть вкладку")), &QAction::triggered, this, [l] { l->CloseTabClicked(); });
-    connect(actions_.at(QStringLiteral("Копировать из вкладки")), &QAction::triggered, this, [l] { l->CopyTabClicked(); });
+    connect(
+        actions_.at(QStringLiteral("Копировать из вкладки")), &QAction::triggered, this, [l] { l->CopyTabClicked(); });
     connect(actions_.at(QStringLiteral("Вставить")), &QAction::triggered, this, [l] { l->PasteClicked(); });
     connect(actions_.at(QStringLiteral("Заполнить точки")), &QAction::triggered, this,
         [this] { logic_->FillPointsClicked(EntryValues()); });
@@ -415,9 +416,12 @@ void TForm2::BindActions()
         auto *header = new TForm6(config_, this);
         header->show();
     });
-    connect(actions_.at(QStringLiteral("Doc")), &QAction::triggered, this, [this] { ProduceReport(TReportFormat::Word); });
-    connect(actions_.at(QStringLiteral("Xls")), &QAction::triggered, this, [this] { ProduceReport(TReportFormat::Excel); });
-    connect(actions_.at(QStringLiteral("PDF")), &QAction::triggered, this, [this] { ProduceReport(TReportFormat::Pdf); });
+    connect(
+        actions_.at(QStringLiteral("Doc")), &QAction::triggered, this, [this] { ProduceReport(TReportFormat::Word); });
+    connect(
+        actions_.at(QStringLiteral("Xls")), &QAction::triggered, this, [this] { ProduceReport(TReportFormat::Excel); });
+    connect(
+        actions_.at(QStringLiteral("PDF")), &QAction::triggered, this, [this] { ProduceReport(TReportFormat::Pdf); });
 }
 
 TEntryValues TForm2::EntryValues() const
@@ -612,8 +616,8 @@ void TForm2::SetLocked(bool locked)
     // The transducer's settings and the points being measured stay as they are while a run goes on.
     extraPanel_->setEnabled(!locked);
     for (const char *c : {"Закрыть вкладку", "Вставить", "Заполнить точки", "Настройка сценария"})
-        actions_.at(QString::fromUtf8(c))->setEnabled(!locked
-            && (QString::fromUtf8(c) != QStringLiteral("Вставить") || logic_->Tabs().HasCopy()));
+        actions_.at(QString::fromUtf8(c))
+            ->setEnabled(!locked && (QString::fromUtf8(c) != QStringLiteral("Вставить") || logic_->Tabs().HasCopy()));
     for (int tab = 0; tab < logic_->Tabs().Count(); ++tab)
         logic_->Tabs().Grid(tab).SetReadOnly(locked);
     for (const TEntry e : {TEntry::Current, TEntry::Voltage, TEntry::Angle, TEntry::Frequency})
@@ -724,14 +728,24 @@ TForm2 *CreateVerificationWindow(TConfigController *store, TConfigurationCode co
 {
     TForm2 *window = nullptr;
     switch (code) {
-    case TConfigurationCode::QX4: window = new TForm3(parent); break;
-    case TConfigurationCode::I: window = new TAvtopoverkaI(parent); break;
-    case TConfigurationCode::U: window = new TAvtopoverkaU(parent); break;
-    case TConfigurationCode::QX4E: window = new TAvtopoverkaQX4E(parent); break;
+    case TConfigurationCode::QX4:
+        window = new TForm3(parent);
+        break;
+    case TConfigurationCode::I:
+        window = new TAvtopoverkaI(parent);
+        break;
+    case TConfigurationCode::U:
+        window = new TAvtopoverkaU(parent);
+        break;
+    case TConfigurationCode::QX4E:
+        window = new TAvtopoverkaQX4E(parent);
+        break;
     case TConfigurationCode::F:
     case TConfigurationCode::P:
     case TConfigurationCode::Q:
-    case TConfigurationCode::PQ: window = new TAvtopoverkaPQ(parent); break;
+    case TConfigurationCode::PQ:
+        window = new TAvtopoverkaPQ(parent);
+        break;
     }
     window->Init(store, ConfigurationName(code));
     return window;
