@@ -4,7 +4,8 @@
 // answer), the answers' time on the wire at the line's bit rate and the simulated installation's
 // turnaround — and the resident memory at the start and the end.
 //
-//   verification_run_bench [--rate BPS]     (build in a release folder for figures worth quoting)
+//   verification_run_bench [--rate BPS] [--requests]   (--requests: the requests by function and register)     (build
+//   in a release folder for figures worth quoting)
 
 #include "config/configcontroller.h"
 #include "kestsimulator.h"
@@ -18,6 +19,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <map>
 #include <sstream>
 
 namespace {
@@ -63,6 +65,7 @@ struct TTiming : IRunObserver {
 struct TWire {
     int requests = 0, answers = 0;
     long requestBytes = 0, answerBytes = 0;
+    std::map<int, int> perRegister; // requests by function and register (function × 100000 + register)
 };
 
 TWire Count(const std::vector<std::string> &log, size_t from)
@@ -79,6 +82,11 @@ TWire Count(const std::vector<std::string> &log, size_t from)
             for (std::string b; hex >> b;)
                 ++n;
             if (dir[13] == 'r') {
+                std::istringstream again(line.substr(at + 16));
+                std::string addr, fn, hi, lo;
+                again >> addr >> fn >> hi >> lo;
+                ++w.perRegister[std::stoi(fn, nullptr, 16) * 100000 + std::stoi(hi, nullptr, 16) * 256
+                    + std::stoi(lo, nullptr, 16)];
                 ++w.requests;
                 w.requestBytes += n;
             } else {
@@ -96,9 +104,13 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     int rate = 115200;
-    for (int i = 1; i + 1 < argc; ++i)
-        if (QByteArray(argv[i]) == "--rate")
+    bool verbose = false;
+    for (int i = 1; i < argc; ++i) {
+        if (QByteArray(argv[i]) == "--rate" && i + 1 < argc)
             rate = QByteArray(argv[i + 1]).toInt();
+        if (QByteArray(argv[i]) == "--requests")
+            verbose = true;
+    }
     const long rssStart = RssKb();
 
     QTemporaryDir home;
@@ -179,6 +191,12 @@ int main(int argc, char **argv)
             turn, floor, static_cast<long long>(run), over);
         std::printf("%-22s requests %d, %ld bytes (on a pty they take no line time; %.1f ms at the bit rate)\n", "",
             w.requests, w.requestBytes, double(w.requestBytes) * 10.0 * 1000.0 / rate);
+        if (verbose) {
+            std::printf("%-22s", "");
+            for (const auto &[key, n] : w.perRegister)
+                std::printf(" %d:%d×%d", key / 100000, key % 100000, n);
+            std::printf("\n");
+        }
         ok = ok && run > 0;
     }
     const long rssEnd = RssKb();

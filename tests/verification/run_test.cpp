@@ -352,6 +352,25 @@ TEST_F(VerificationRun, AllTabsInOrderReusesAnIdenticalPointAndSelectedRowAlone)
     EXPECT_EQ(tab1.Cells(fcol, 1), row1);
     EXPECT_EQ(b.observer.starts.back().permissibleErrorFreq, 0.01);
     EXPECT_TRUE(OutputsOff(*b.sim));
+
+    // A run continued from its third point (as after a restart): the rows before it keep what they show,
+    // and the last point is still filled from the first one's row without a frame.
+    const QString kept = tab1.Cells(fcol, 2);
+    b.observer.points.clear();
+    requestsAtPoint.clear();
+    const int before = RequestCount(*b.sim);
+    ASSERT_EQ(logic.PlanOf(TRunScope::AllTabs).size(), 4u);
+    ASSERT_TRUE(logic.StartFrom(TRunScope::AllTabs, 2));
+    ASSERT_TRUE(b.RunToEnd());
+    ASSERT_EQ(b.observer.points.size(), 2u);
+    EXPECT_EQ(b.observer.starts.back().firstPoint, 2);
+    EXPECT_EQ(b.observer.points[0].index, 2);
+    EXPECT_TRUE(b.observer.points[1].reused);
+    EXPECT_EQ(requestsAtPoint[1], requestsAtPoint[0]);
+    EXPECT_GT(requestsAtPoint[0], before);
+    EXPECT_EQ(tab1.Cells(fcol, 2), kept);
+    EXPECT_TRUE(tab1.IsRedCell(fcol, 2));
+    EXPECT_TRUE(OutputsOff(*b.sim));
 }
 
 // An analog tab with inputs "1" and "3": per point the measuring time, then input 1 selected, 2000 ms and

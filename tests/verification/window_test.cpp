@@ -190,6 +190,13 @@ TEST(VerificationWindow, Qx4WindowRunThroughItsButtonsAndClosedMidRun)
     EXPECT_GE(red, 3);
     EXPECT_TRUE(window->CoefficientLabel()->text().startsWith(QStringLiteral("KU = 10000/100")));
 
+    // "Doc" without a template: said so, nothing written, the report commands back.
+    window->MenuAction(QStringLiteral("Doc"))->trigger();
+    EXPECT_TRUE(messages.notices.contains(QStringLiteral("Шаблон не указан")));
+    EXPECT_TRUE(window->MenuAction(QStringLiteral("Отчёт"))->isEnabled());
+    EXPECT_TRUE(window->MenuAction(QStringLiteral("Настройка отчёта"))->isEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
     // Row 1 selected, for the picture.
     window->GridView(0)->setFocus();
     grid.SetSelectedRow(1);
