@@ -40,6 +40,17 @@ double SinglePrecision(double value)
     return value;
 }
 
+// The key under which a point measured earlier in the run is found again: the input record's text with
+// separators, so that neighbouring fields cannot run into each other (currents 1 and voltages 11 are
+// not currents 11 and voltages 1).
+QString ReuseKey(const TInputData &d)
+{
+    QStringList fields{d.IsRsInterface ? QStringLiteral("-1") : QStringLiteral("0")};
+    for (const TParameter *p : {&d.Ia, &d.Ib, &d.Ic, &d.Ua, &d.Ub, &d.Uc, &d.Angle, &d.Freq})
+        fields << FloatToQStr(p->value);
+    return fields.join(QLatin1Char('|'));
+}
+
 QString Clock(qint64 ms)
 {
     const qint64 s = std::max<qint64>(0, (ms + 999) / 1000);
@@ -406,11 +417,11 @@ void TRunDriver::ProcessPoint()
 bool TRunDriver::TryReuse()
 {
     const TRunPoint &point = Point();
-    const QString key = point.input.ToString();
+    const QString key = ReuseKey(point.input);
     TKestAvtopoverkaGrid &grid = PointGrid();
     for (size_t j = 0; j < index_; ++j) {
         const TRunPoint &earlier = points_[j];
-        if (earlier.input.ToString() != key)
+        if (ReuseKey(earlier.input) != key)
             continue;
         const TSuperAvtopoverkaGrid::TRowResults *source = tabs_.Grid(earlier.tab).RowResults(earlier.row);
         if (!source)

@@ -715,7 +715,10 @@ void TForm2::closeEvent(QCloseEvent *event)
 {
     if (!closing_) {
         closing_ = true;
-        // The installation is switched off (and that confirmed) before the port goes.
+        // Nothing can be started while the installation is switched off (and that confirmed) before the
+        // port goes.
+        centralWidget()->setEnabled(false);
+        menuBar()->setEnabled(false);
         if (logic_)
             logic_->Closing(x(), y());
     }
