@@ -607,6 +607,7 @@ void TForm2::SetPasteEnabled(bool enabled)
 
 void TForm2::SetLocked(bool locked)
 {
+    locked_ = locked;
     for (const char *c : {"Добавить строку", "Вставить строку", "Удалить строку", "Очистить всё", "Очистить строку",
              "Очистить результаты", "Запуск (тек. вкладка)", "Запуск (все вкладки)", "Запуск (выделенная строка)",
              "Сохранить", "Загрузить", "Загрузить сценарий"})
@@ -669,8 +670,10 @@ void TForm2::SetBusy(bool busy)
 
 void TForm2::SetReportCommandsEnabled(bool enabled)
 {
-    for (const char *c : {"Отчёт", "Настройка отчёта", "Закрыть вкладку"})
-        actions_.at(QString::fromUtf8(c))->setEnabled(enabled);
+    actions_.at(QStringLiteral("Отчёт"))->setEnabled(enabled);
+    actions_.at(QStringLiteral("Настройка отчёта"))->setEnabled(enabled);
+    // "Закрыть вкладку" stays as a run has it.
+    actions_.at(QStringLiteral("Закрыть вкладку"))->setEnabled(enabled && !locked_);
 }
 
 void TForm2::OpenDocument(const QString &path)

@@ -157,6 +157,7 @@ private:
     std::map<int, TAvtopoverkaGridView *> views_;
     bool plusWanted_ = true;
     bool busy_ = false;
+    bool locked_ = false;
 };
 
 class TAvtopoverkaWithKestInterface : public TForm2 {
