@@ -17,6 +17,7 @@
 #include "protocol/kestcmdmanager.h"
 #include "protocol/kestparametercontroller.h"
 #include "protocol/numberformat.h"
+#include "kestctl_verify.h"
 #include "syncexchange.h"
 
 int RunTune(const std::vector<std::string> &args); // kestctl_tune.cpp
@@ -360,6 +361,7 @@ int Run(const QStringList &argv)
     }
     if (argv.size() < 2 || argv.contains("--help") || argv.contains("-h")) {
         std::fputs(kHelp, stdout);
+        std::fputs(kKestctlVerifyHelp, stdout);
         return argv.size() < 2 ? 2 : 0;
     }
     Options o = ParseOptions(argv);
@@ -374,6 +376,8 @@ int Run(const QStringList &argv)
             Print(p);
         return 0;
     }
+    if (o.command == "verify")
+        return KestctlVerify(argv);
     static const QStringList known{"status", "monitor", "info", "set", "off", "raw"};
     if (!known.contains(QString::fromStdString(o.command)))
         throw Usage("неизвестная команда " + o.command);

@@ -19,6 +19,7 @@
 #include "app/demo.h"
 #include "mainwindow/form1.h"
 #include "transport/frametrace.h"
+#include "verification/window/form2.h"
 
 namespace {
 
@@ -115,6 +116,9 @@ int main(int argc, char **argv)
     options.port1 = parser.value(port1);
     options.port2 = parser.value(port2);
     options.checkForUpdates = !parser.isSet(noUpdate) && !parser.isSet(demo);
+    options.verificationWindow = [](TConfigController *store, TConfigurationCode code, QWidget *parent) -> QWidget * {
+        return CreateVerificationWindow(store, code, parent);
+    };
 
     QProcess simulator;
     if (parser.isSet(demo)) {

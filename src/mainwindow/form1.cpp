@@ -55,7 +55,7 @@ void Check(QButtonGroup *group, const QString &text)
 
 } // namespace
 
-TForm1::TForm1(const TOptions &options, QWidget *parent) : QMainWindow(parent)
+TForm1::TForm1(const TOptions &options, QWidget *parent) : QMainWindow(parent), verificationWindow_(options.verificationWindow)
 {
     // Step 2: the notice window of the update check, and the caption.
     updateForm = new TUpdate(this);
@@ -103,9 +103,9 @@ void TForm1::BuildMenu()
     tuningAction = menuBar()->addAction(QStringLiteral("Автонастройка"));
     vectorDiagramAction = menuBar()->addAction(QStringLiteral("Векторная диаграмма"));
     menuBar()->addAction(QStringLiteral("?"));
-    // The verification window is not part of this program yet.
-    verificationAction->setEnabled(false);
+    verificationAction->setEnabled(bool(verificationWindow_));
     connect(settingsAction, &QAction::triggered, this, &TForm1::OpenSettings);
+    connect(verificationAction, &QAction::triggered, this, &TForm1::OpenVerification);
     connect(tuningAction, &QAction::triggered, this, &TForm1::OpenTuning);
     connect(vectorDiagramAction, &QAction::triggered, this, &TForm1::OpenVectorDiagram);
 }
@@ -354,8 +354,8 @@ void TForm1::ShowMessage(const QString &text)
 void TForm1::ShowConnection(bool connected)
 {
     connectButton->setText(connected ? QStringLiteral("Откл.") : QStringLiteral("Подкл."));
-    // "Автоповерка" belongs to the disconnected state; its window is not part of this program yet.
-    verificationAction->setEnabled(false);
+    // "Автоповерка" belongs to the disconnected state: its window drives the installation itself.
+    verificationAction->setEnabled(!connected && verificationWindow_);
     // The tuning window takes the installation's port for itself: only while this window has let it go.
     tuningAction->setEnabled(!connected);
 }
@@ -681,6 +681,15 @@ TVectorDiagramForm *TForm1::VectorDiagram() const
 TForm14 *TForm1::TuningForm() const
 {
     return tuningForm.data();
+}
+
+void TForm1::OpenVerification()
+{
+    const auto code = logic->Selections().configuration;
+    if (!verificationWindow_ || !code || !verificationAction->isEnabled())
+        return;
+    if (QWidget *window = verificationWindow_(config.get(), *code, this))
+        window->show();
 }
 
 void TForm1::OpenCoefficientWindow(const QPoint &pos)

@@ -6,6 +6,7 @@
 #include <QMap>
 #include <QPointer>
 
+#include <functional>
 #include <memory>
 
 #include "mainwindow/mainlogic.h"
@@ -41,6 +42,9 @@ public:
         QString port2;
         bool checkForUpdates = true;
         QString voltage;      // the voltage range to start on, this run only (empty: the preset "380")
+        // Opens the verification window of a configuration (modeless, owned by the main window, deleted
+        // when closed); the program gives it. Without it "Автоповерка" stays disabled.
+        std::function<QWidget *(TConfigController *, TConfigurationCode, QWidget *parent)> verificationWindow;
     };
 
     explicit TForm1(const TOptions &options, QWidget *parent = nullptr);
@@ -130,6 +134,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void OpenVerification();
     void BuildMenu();
     void BuildControls();
     void BuildReadout();
@@ -138,6 +143,7 @@ private:
 
     std::unique_ptr<TConfigController> config;
     std::unique_ptr<TMainLogic> logic;
+    std::function<QWidget *(TConfigController *, TConfigurationCode, QWidget *)> verificationWindow_;
     TUpdate *updateForm = nullptr;
     TSettingsForm *settingsForm = nullptr;
     QPointer<TForm14> tuningForm;   // deletes itself when closed

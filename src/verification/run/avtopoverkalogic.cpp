@@ -1,0 +1,702 @@
+#include "verification/run/avtopoverkalogic.h"
+
+#include "protocol/numberformat.h"
+#include "verification/csvmanager.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+double Clamp(double value, double low, double high)
+{
+    return std::max(low, std::min(value, high));
+}
+
+} // namespace
+
+TAvtopoverkaLogic::TAvtopoverkaLogic(IAvtopoverkaView *view, TConfigController *store, TConfigurationCode code)
+    : ctx_(view, store, code), tabs_(ctx_), driver_(ctx_, tabs_, *this)
+{
+}
+
+TAvtopoverkaLogic::~TAvtopoverkaLogic() = default;
+
+void TAvtopoverkaLogic::SetPortOverride(const QString &port, const QString &rate)
+{
+    ctx_.portOverride = port;
+    ctx_.rateOverride = rate;
+}
+
+void TAvtopoverkaLogic::Init()
+{
+    IAvtopoverkaView &v = *ctx_.view;
+    v.SetEntryLimits(TEntry::Frequency, 45, 55);
+    v.SetEntryValue(TEntry::Frequency, 51);
+    v.SetEntryLimits(TEntry::Angle, 0, 360);
+    v.SetEntryValue(TEntry::Angle, 0);
+    v.SetEntryLimits(TEntry::Address, 0, 1000);
+    v.SetEntryValue(TEntry::Address, 1);
+    ctx_.entries = TEntryValues();
+    ctx_.entries.frequency = 51;
+    ctx_.entries.address = 1;
+    UpdateNominalCurrent();
+    UpdateNominalVoltage();
+    v.ShowSelections(ctx_.selections);
+    tabs_.AddTab();
+    v.SetPasteEnabled(false);
+    v.SetAddressEnabled(!ctx_.selections.autoMode);
+    v.SetReadSettingsEnabled(ctx_.selections.autoMode && ctx_.type.readSettings);
+    v.SetCoefficientLabel(ctx_.CoefficientText());
+    if (ctx_.type.initialRsParamNum)
+        driver_.SendRsParamNum(ctx_.type.initialRsParamNum);
+}
+
+// ---- setup panel ----
+
+bool TAvtopoverkaLogic::IsHighVoltageRange() const
+{
+    if (ctx_.type.rangeList)
+        return ctx_.selections.rangeIndex > 3;
+    return ctx_.selections.voltage == QStringLiteral("380") || ctx_.selections.voltage == QStringLiteral("400");
+}
+
+TKestConfiguration TAvtopoverkaLogic::BuildKestConfiguration() const
+{
+    const TAvtopoverkaSelections &s = ctx_.selections;
+    TKestConfiguration c;
+    // The configuration's name and the voltage range index let the voltage transducer's higher ranges
+    // be driven as the main window drives them (half the voltage on A and C in series).
+    c.ConfigurationName = ConfigurationName(ctx_.code);
+    c.AmperageMax = s.currentRange == QStringLiteral("1") ? 1.0
+        : s.currentRange == QStringLiteral("2,5")         ? 2.5
+        : s.currentRange == QStringLiteral("5")           ? 5.0
+                                                          : 0.5;
+    c.VoltageFlag = IsHighVoltageRange();
+    c.VoltageMax = s.voltage == QStringLiteral("100") ? 100
+        : s.voltage == QStringLiteral("380")          ? 380
+        : s.voltage == QStringLiteral("400")          ? 400
+                                                      : 0;
+    c.AnalogInputNum = 1;
+    c.RnFlag = s.loadMax;
+    c.SchemeFlag = s.scheme4;
+    c.URangeIndex = ctx_.type.rangeList ? uint8_t(std::clamp(s.rangeIndex, 0, 4)) : 0;
+    c.AmperageRangeNum = uint8_t(std::clamp(s.outputSignalIndex, 0, 4));
+    return c;
+}
+
+void TAvtopoverkaLogic::UpdateNominalCurrent()
+{
+    const QString &r = ctx_.selections.currentRange;
+    const TGlobalConfig &g = ctx_.globalConfig;
+    const QString text = r == QStringLiteral("1") ? g.ReadI1()
+        : r == QStringLiteral("5")                ? g.ReadI5()
+        : r == QStringLiteral("0,5")              ? g.ReadI0_5()
+                                                  : g.ReadI2_5();
+    double value = 0;
+    if (!TryStrToFloat(text, value) || value < 0) {
+        ctx_.view->ShowError(QString::fromStdString(ConversionErrorText(text.toStdString())));
+        return;
+    }
+    ctx_.nominalI = value;
+    ctx_.entries.current = value;
+    ctx_.view->SetEntryLimits(TEntry::Current, 0, 1.25 * value);
+    ctx_.view->SetEntryValue(TEntry::Current, value);
+}
+
+void TAvtopoverkaLogic::UpdateNominalVoltage()
+{
+    const TAvtopoverkaSelections &s = ctx_.selections;
+    const TGlobalConfig &g = ctx_.globalConfig;
+    QString text;
+    if (s.scheme4)
+        text = s.voltage == QStringLiteral("100") ? g.ReadU100_4()
+            : s.voltage == QStringLiteral("400")  ? g.ReadU400_4()
+                                                  : g.ReadU380_4();
+    else
+        text = s.voltage == QStringLiteral("100") ? g.ReadU100_3()
+            : s.voltage == QStringLiteral("400")  ? g.ReadU400_3()
+                                                  : g.ReadU380_3();
+    double value = 0;
+    if (!TryStrToFloat(text, value) || value < 0) {
+        ctx_.view->ShowError(QString::fromStdString(ConversionErrorText(text.toStdString())));
+        return;
+    }
+    ctx_.nominalU = value;
+    ctx_.entries.voltage = value;
+    ctx_.view->SetEntryLimits(TEntry::Voltage, 0, 1.55 * value);
+    ctx_.view->SetEntryValue(TEntry::Voltage, value);
+}
+
+void TAvtopoverkaLogic::CurrentRangeChosen(const QString &range)
+{
+    ctx_.selections.currentRange = range;
+    UpdateNominalCurrent();
+}
+
+void TAvtopoverkaLogic::VoltageChosen(const QString &voltage)
+{
+    ctx_.selections.voltage = voltage;
+    UpdateNominalVoltage();
+}
+
+void TAvtopoverkaLogic::SchemeChosen(bool scheme4)
+{
+    ctx_.selections.scheme4 = scheme4;
+    UpdateNominalVoltage();
+}
+
+void TAvtopoverkaLogic::LoadChosen(bool max)
+{
+    ctx_.selections.loadMax = max;
+}
+
+void TAvtopoverkaLogic::AruChosen(bool on)
+{
+    ctx_.selections.aru = on;
+}
+
+void TAvtopoverkaLogic::RangeIndexChosen(int index)
+{
+    ctx_.selections.rangeIndex = std::clamp(index, 0, 4);
+}
+
+void TAvtopoverkaLogic::OutputSignalChosen(int index)
+{
+    ctx_.selections.outputSignalIndex = std::clamp(index, 0, 4);
+}
+
+void TAvtopoverkaLogic::SpeedChosen(int index)
+{
+    ctx_.selections.rsSpeedIndex = std::clamp(index, 0, 7);
+}
+
+void TAvtopoverkaLogic::AutoIncrementChosen(bool on, double step)
+{
+    ctx_.selections.autoIncrement = on;
+    if (std::isfinite(step) && step >= 0)
+        ctx_.selections.autoIncrementStep = step;
+}
+
+// ---- entries ----
+
+void TAvtopoverkaLogic::EntryAction(TEntry entry, double value)
+{
+    if (!std::isfinite(value))
+        return;
+    TKestAvtopoverkaGrid &grid = tabs_.Current();
+    switch (entry) {
+    case TEntry::Current:
+        ctx_.entries.current = value;
+        grid.SetAmperageToSelectedRow(value);
+        break;
+    case TEntry::Voltage:
+        ctx_.entries.voltage = value;
+        grid.SetVoltageToSelectedRow(value);
+        break;
+    case TEntry::Frequency:
+        ctx_.entries.frequency = value;
+        grid.SetFreqToSelectedRow(value);
+        break;
+    case TEntry::Angle:
+        ctx_.entries.angle = value;
+        grid.SetAngleToSelectedRow(value);
+        break;
+    case TEntry::Address:
+        ctx_.entries.address = value;
+        driver_.SendAddress(int(std::lround(value)), ctx_.selections.rsSpeedIndex);
+        break;
+    }
+}
+
+// ---- tables ----
+
+void TAvtopoverkaLogic::RowClicked(int row)
+{
+    TKestAvtopoverkaGrid &grid = tabs_.Current();
+    if (row < 1 || row >= grid.RowCount() || !grid.isFirstRowFilled)
+        return;
+    grid.SetSelectedRow(row);
+    ctx_.entries.current = grid.GetAmperageFromSelectedRow();
+    ctx_.entries.voltage = grid.GetVoltageFromSelectedRow();
+    ctx_.entries.angle = grid.GetAngleFromSelectedRow();
+    ctx_.entries.frequency = grid.GetFreqFromSelectedRow();
+    ctx_.view->SetEntryValue(TEntry::Current, ctx_.entries.current);
+    ctx_.view->SetEntryValue(TEntry::Voltage, ctx_.entries.voltage);
+    ctx_.view->SetEntryValue(TEntry::Angle, ctx_.entries.angle);
+    ctx_.view->SetEntryValue(TEntry::Frequency, ctx_.entries.frequency);
+}
+
+TInputData TAvtopoverkaLogic::InputFromValues(const TEntryValues &values) const
+{
+    TInputData d;
+    d.Ia.value = d.Ib.value = d.Ic.value = values.current;
+    d.Ua.value = d.Ub.value = d.Uc.value = values.voltage;
+    d.Angle.value = std::nearbyint(values.angle);
+    d.Freq.value = std::nearbyint(values.frequency);
+    return d;
+}
+
+void TAvtopoverkaLogic::AddRowClicked(const TEntryValues &values)
+{
+    TEntryValues v = values;
+    TKestAvtopoverkaGrid &grid = tabs_.Current();
+    if (ctx_.selections.autoIncrement && grid.isFirstRowFilled) {
+        v.current = std::min(v.current + ctx_.selections.autoIncrementStep, 1.25 * ctx_.nominalI);
+        ctx_.view->SetEntryValue(TEntry::Current, v.current);
+    }
+    ctx_.entries = v;
+    grid.AddRow(InputFromValues(v));
+}
+
+void TAvtopoverkaLogic::InsertRowClicked(const TEntryValues &values)
+{
+    TEntryValues v = values;
+    TKestAvtopoverkaGrid &grid = tabs_.Current();
+    if (ctx_.selections.autoIncrement && grid.isFirstRowFilled) {
+        v.current = std::min(v.current + ctx_.selections.autoIncrementStep, 1.25 * ctx_.nominalI);
+        ctx_.view->SetEntryValue(TEntry::Current, v.current);
+    }
+    ctx_.entries = v;
+    grid.InsertRow(InputFromValues(v));
+}
+
+void TAvtopoverkaLogic::DeleteRowClicked()
+{
+    tabs_.Current().DeleteSelectedRow();
+}
+
+void TAvtopoverkaLogic::ClearRowClicked()
+{
+    tabs_.Current().ClearSelectedRow();
+}
+
+void TAvtopoverkaLogic::ClearAllClicked()
+{
+    tabs_.Current().Clear();
+}
+
+void TAvtopoverkaLogic::ClearResultsClicked()
+{
+    for (int tab = 0; tab < tabs_.Count(); ++tab)
+        tabs_.Grid(tab).ClearOutputData();
+}
+
+void TAvtopoverkaLogic::FillPointsClicked(const TEntryValues &values)
+{
+    TKestAvtopoverkaGrid &grid = tabs_.Current();
+    TGridUpdate update(grid);
+    const bool voltageWindow = ctx_.code == TConfigurationCode::U;
+    for (const double pct : kFillPercents) {
+        TEntryValues v = values;
+        if (voltageWindow)
+            v.voltage = Clamp(ctx_.nominalU * pct / 100.0, 0, 1.55 * ctx_.nominalU);
+        else
+            v.current = Clamp(ctx_.nominalI * pct / 100.0, 0, 1.25 * ctx_.nominalI);
+        if (!grid.AddRow(InputFromValues(v)))
+            break;
+    }
+}
+
+bool TAvtopoverkaLogic::SaveTable(const QString &file)
+{
+    QString error;
+    TKestAvtopoverkaGrid &grid = tabs_.Current();
+    if (TCsvManager().GridColumnsToCsv(grid, grid.InputColumnCount(), file, &error))
+        return true;
+    ctx_.view->ShowError(error.isEmpty() ? QStringLiteral("Не удалось сохранить «%1»").arg(file) : error);
+    return false;
+}
+
+bool TAvtopoverkaLogic::LoadTable(const QString &file)
+{
+    TKestAvtopoverkaGrid &grid = tabs_.Current();
+    grid.Clear();
+    const TCsvLoadResult result = TCsvManager().CsvToGrid(file, grid);
+    grid.isFirstRowFilled = grid.RowCount() > 1;
+    tabs_.RefreshCaptions();
+    if (!result.read) {
+        ctx_.view->ShowError(result.error);
+        return false;
+    }
+    if (!result.Message().isEmpty())
+        ctx_.view->ShowMessage(result.Message());
+    return true;
+}
+
+bool TAvtopoverkaLogic::SaveScenario(const QString &file)
+{
+    std::vector<const TStringGridWithData *> grids;
+    for (int tab = 0; tab < tabs_.Count(); ++tab)
+        grids.push_back(&tabs_.Grid(tab));
+    try {
+        TCsvManager().GridsToCsv(grids, tabs_.Current().InputColumnCount(), file);
+        return true;
+    } catch (const std::exception &e) {
+        ctx_.view->ShowError(QString::fromUtf8(e.what()));
+    }
+    return false;
+}
+
+bool TAvtopoverkaLogic::LoadScenario(const QString &file)
+{
+    TCsvLoadResult result;
+    std::vector<std::unique_ptr<TStringGridWithData>> tables;
+    try {
+        tables = TCsvManager().CsvToGrids(file, &result);
+    } catch (const std::exception &e) {
+        ctx_.view->ShowError(QString::fromUtf8(e.what()));
+        return false;
+    }
+    tabs_.Current().Clear();
+    const int count = std::min<int>(int(tables.size()), TVerificationTabs::kMaxTabs);
+    for (int k = 0; k < count; ++k) {
+        while (tabs_.Count() <= k) {
+            const int before = tabs_.Count();
+            tabs_.AddTab();
+            if (tabs_.Count() == before)
+                break;
+        }
+        if (k < tabs_.Count())
+            tabs_.Grid(k).CopyPointsFrom(*tables[size_t(k)]);
+    }
+    tabs_.RefreshCaptions();
+    QString notice = result.Message();
+    if (int(tables.size()) > count)
+        notice += (notice.isEmpty() ? QString() : QStringLiteral("\n"))
+            + QStringLiteral("Загружены первые %1 таблиц из %2.").arg(count).arg(tables.size());
+    if (!notice.isEmpty())
+        ctx_.view->ShowMessage(notice);
+    return true;
+}
+
+// ---- tabs ----
+
+void TAvtopoverkaLogic::PlusClicked()
+{
+    tabs_.AddTab();
+}
+
+void TAvtopoverkaLogic::CloseTabClicked()
+{
+    tabs_.CloseTab();
+}
+
+void TAvtopoverkaLogic::TabSelected(int tab)
+{
+    tabs_.SelectTab(tab);
+}
+
+void TAvtopoverkaLogic::CopyTabClicked()
+{
+    tabs_.CopyFromActive();
+}
+
+void TAvtopoverkaLogic::PasteClicked()
+{
+    tabs_.PasteIntoActive();
+}
+
+// ---- runs ----
+
+QString TAvtopoverkaLogic::TabName(int tab) const
+{
+    const QString &title = tabs_.Grid(tab).Title;
+    return title.isEmpty() ? QString::number(tab + 1) : title;
+}
+
+std::vector<TRunPoint> TAvtopoverkaLogic::PlanOf(TRunScope scope) const
+{
+    std::vector<TRunPoint> plan;
+    const int active = tabs_.Active();
+    switch (scope) {
+    case TRunScope::CurrentTab:
+        plan = tabs_.RowsOf(active);
+        break;
+    case TRunScope::AllTabs:
+        for (int tab = 0; tab < tabs_.Count(); ++tab) {
+            if (tabs_.IsHidden(tab))
+                continue;
+            const std::vector<TRunPoint> rows = tabs_.RowsOf(tab);
+            plan.insert(plan.end(), rows.begin(), rows.end());
+        }
+        break;
+    case TRunScope::SelectedRow: {
+        const TKestAvtopoverkaGrid &grid = tabs_.Grid(active);
+        const int row = grid.SelectedRow();
+        if (grid.isFirstRowFilled && row >= 1 && row < grid.RowCount()) {
+            TRunPoint p;
+            p.tab = active;
+            p.row = row;
+            p.input = grid.GetRowInputData(row);
+            p.input.IsRsInterface = !tabs_.IsAnalog(active);
+            plan.push_back(p);
+        }
+        break;
+    }
+    }
+    return plan;
+}
+
+bool TAvtopoverkaLogic::ReadRunSettings(TRunSettings &s)
+{
+    const TGlobalConfig &g = ctx_.globalConfig;
+    struct TNumber {
+        QString text;
+        double *target;
+    };
+    double waitingSeconds = 0;
+    double aru = 0;
+    const TNumber numbers[] = {
+        {g.ReadError(), &s.permissibleError},
+        {g.ReadFreqError(), &s.permissibleErrorFreq},
+        {g.ReadAnalogError(), &s.permissibleErrorAnalog},
+        {g.ReadWaitingTime(), &waitingSeconds},
+        {g.ReadAruError(), &aru},
+    };
+    for (const TNumber &n : numbers) {
+        if (!TryStrToFloat(n.text, *n.target)) {
+            ctx_.view->ShowError(QString::fromStdString(ConversionErrorText(n.text.toStdString())));
+            return false;
+        }
+    }
+    s.waitingTimeMs = int(std::lround(std::clamp(waitingSeconds, 0.0, 3600.0) * 1000));
+    s.aruError = float(aru);
+    s.optionIb = g.ReadOptionIb();
+    s.analogAsMilliAmps = g.ReadAnalogValuesAsMiliAmpers();
+    s.kestConfiguration = BuildKestConfiguration();
+    return true;
+}
+
+QString TAvtopoverkaLogic::PlanProblem(const std::vector<TRunPoint> &points, int first) const
+{
+    // A point is sent as its row shows it, and never beyond what the entries would let the user set.
+    const double maxI = 1.25 * ctx_.nominalI;
+    const double maxU = 1.55 * ctx_.nominalU;
+    for (size_t k = size_t(first); k < points.size(); ++k) {
+        const TRunPoint &p = points[k];
+        const QString where = QStringLiteral("Вкладка «%1», строка %2: ").arg(TabName(p.tab)).arg(p.row);
+        const QString cell = tabs_.Grid(p.tab).RowInputProblem(p.row);
+        if (!cell.isEmpty())
+            return QStringLiteral("Вкладка «%1»: %2").arg(TabName(p.tab), cell);
+        const TInputData &d = p.input;
+        if (d.Ia.value < 0 || d.Ia.value > maxI)
+            return where
+                + QStringLiteral("ток %1 A вне пределов 0…%2 A").arg(FloatToQStr(d.Ia.value), FloatToQStr(maxI));
+        if (d.Ua.value < 0 || d.Ua.value > maxU)
+            return where
+                + QStringLiteral("напряжение %1 V вне пределов 0…%2 V").arg(FloatToQStr(d.Ua.value), FloatToQStr(maxU));
+        if (d.Angle.value < 0 || d.Angle.value > 360)
+            return where + QStringLiteral("угол %1° вне пределов 0…360°").arg(FloatToQStr(d.Angle.value));
+        if (d.Freq.value < 45 || d.Freq.value > 55)
+            return where + QStringLiteral("частота %1 Hz вне пределов 45…55 Hz").arg(FloatToQStr(d.Freq.value));
+    }
+    return QString();
+}
+
+bool TAvtopoverkaLogic::StartFrom(TRunScope scope, int firstPoint)
+{
+    if (driver_.IsBusy())
+        return false;
+    std::vector<TRunPoint> plan = PlanOf(scope);
+    if (plan.empty() || firstPoint < 0 || size_t(firstPoint) >= plan.size())
+        return false;
+    TRunSettings settings;
+    if (!ReadRunSettings(settings))
+        return false;
+    if (const QString problem = PlanProblem(plan, firstPoint); !problem.isEmpty()) {
+        ctx_.view->ShowError(problem);
+        return false;
+    }
+    const int tab = plan[size_t(firstPoint)].tab;
+    if (tab != tabs_.Active()) {
+        tabs_.SelectTab(tab);
+        ctx_.view->SetActiveTab(tab);
+    }
+    ctx_.view->SetLocked(true);
+    if (!driver_.Start(scope, std::move(plan), firstPoint, settings)) {
+        ctx_.view->SetLocked(false);
+        return false;
+    }
+    return true;
+}
+
+bool TAvtopoverkaLogic::StartCurrentTab()
+{
+    if (driver_.IsBusy() || !tabs_.Current().isFirstRowFilled)
+        return false;
+    tabs_.Current().ClearOutputData();
+    return StartFrom(TRunScope::CurrentTab, 0);
+}
+
+bool TAvtopoverkaLogic::StartAllTabs()
+{
+    if (driver_.IsBusy() || PlanOf(TRunScope::AllTabs).empty())
+        return false;
+    for (int tab = 0; tab < tabs_.Count(); ++tab)
+        tabs_.Grid(tab).ClearOutputData();
+    return StartFrom(TRunScope::AllTabs, 0);
+}
+
+bool TAvtopoverkaLogic::StartSelectedRow()
+{
+    if (driver_.IsBusy() || !tabs_.Current().isFirstRowFilled)
+        return false;
+    return StartFrom(TRunScope::SelectedRow, 0);
+}
+
+void TAvtopoverkaLogic::StopClicked()
+{
+    driver_.Stop();
+}
+
+// ---- extra panel ----
+
+void TAvtopoverkaLogic::AutoClicked(bool on, double address)
+{
+    ctx_.selections.autoMode = on;
+    if (std::isfinite(address))
+        ctx_.entries.address = address;
+    driver_.SendAutoMode(on);
+    ctx_.view->SetAddressEnabled(!on);
+    ctx_.view->SetReadSettingsEnabled(on && ctx_.type.readSettings);
+}
+
+void TAvtopoverkaLogic::ReadSettingsClicked()
+{
+    driver_.ReadSettings();
+}
+
+void TAvtopoverkaLogic::CoefficientsChanged()
+{
+    ctx_.ReloadTransfCoefs();
+    if (ctx_.devInfo)
+        ctx_.devInfo->transfCoefs = ctx_.transfCoefs;
+    ctx_.view->SetCoefficientLabel(ctx_.CoefficientText());
+}
+
+QStringList TAvtopoverkaLogic::AnalogParamNums() const
+{
+    QStringList nums;
+    for (const int p : ctx_.AnalogParams(tabs_.Active()))
+        nums << QString::number(p);
+    return nums;
+}
+
+TAvtopoverkaLogic::TScenarioSetUp TAvtopoverkaLogic::ScenarioSetUp() const
+{
+    TScenarioSetUp s;
+    const bool known = ctx_.DoesDevInfoContainAnalogOuts;
+    if (ctx_.type.scenarioAlwaysFixedAnalog) {
+        s.fixedAnalogSet = true;
+        s.setCaptions = known || ctx_.type.fixedAnalogParams[0] != 0;
+        s.readFromConfig = !s.setCaptions;
+    } else if (ctx_.code == TConfigurationCode::QX4 && known) {
+        s.fixedAnalogSet = true;
+        s.setCaptions = true;
+    } else {
+        s.readFromConfig = true;
+    }
+    if (s.setCaptions)
+        s.analogParamNums = AnalogParamNums();
+    return s;
+}
+
+void TAvtopoverkaLogic::ScenarioClosed(const TAnalogOut &analogOut)
+{
+    const auto &o = analogOut.OutArray;
+    if (ctx_.type.scenarioTakesAnalogOut && (o[0] || o[1] || o[2]) && ctx_.DoesDevInfoContainAnalogOuts)
+        ctx_.analogOut = analogOut;
+    tabs_.AfterScenarioChanged();
+}
+
+// ---- report ----
+
+QList<TReportTab> TAvtopoverkaLogic::ReportTabs() const
+{
+    QList<TReportTab> result;
+    for (int tab = 0; tab < tabs_.Count(); ++tab) {
+        const TKestAvtopoverkaGrid &grid = tabs_.Grid(tab);
+        TReportTab t;
+        t.hasData = grid.isFirstRowFilled;
+        t.removedInputs = ctx_.avtopoverkaConfig->ReadRemovedTabInputSet(tab);
+        TReportTable &table = t.table;
+        table.title = grid.Title;
+        table.fontName = grid.Font().family;
+        table.fontSize = grid.Font().pointSize;
+        for (int col = 0; col < grid.ColCount(); ++col)
+            table.columns.append(
+                TReportColumn{grid.ColumnParamNames().value(col), grid.Cells(col, 0), grid.ColWidths(col)});
+        for (int row = 1; row < grid.RowCount(); ++row) {
+            QStringList cells;
+            for (int col = 0; col < grid.ColCount(); ++col) {
+                cells << grid.Cells(col, row);
+                if (grid.IsRedCell(col, row))
+                    table.marks.Set(row, col);
+            }
+            table.rows.append(cells);
+        }
+        result.append(t);
+    }
+    return result;
+}
+
+QString TAvtopoverkaLogic::ProduceReport(const TReportRequest &request, IReportView *view)
+{
+    return TReportProducer(ctx_.store, view).Produce(request, ReportTabs());
+}
+
+// ---- closing ----
+
+void TAvtopoverkaLogic::Closing(int x, int y)
+{
+    driver_.Shutdown(4 * driver_.Engine().ResponseTimeOut() + 2000);
+    ctx_.avtopoverkaConfig->WriteAvtopoverkaWindowCoordX(x);
+    ctx_.avtopoverkaConfig->WriteAvtopoverkaWindowCoordY(y);
+}
+
+// ---- the driver's host ----
+
+void TAvtopoverkaLogic::RunMovedToTab(int tab)
+{
+    tabs_.SelectTab(tab);
+    ctx_.view->SetActiveTab(tab);
+}
+
+void TAvtopoverkaLogic::DeviceInfoTaken()
+{
+    ctx_.view->SetCoefficientLabel(ctx_.CoefficientText());
+}
+
+void TAvtopoverkaLogic::DeviceSettingsRead(const TDeviceInfo &info)
+{
+    TAvtopoverkaSelections &s = ctx_.selections;
+    s.scheme4 = info.scheme != 1;
+    const double i2 = info.transfCoefs.I2;
+    if (i2 <= 5) {
+        s.currentRange = i2 <= 0.5 ? QStringLiteral("0,5")
+            : i2 <= 1              ? QStringLiteral("1")
+            : i2 <= 2.5            ? QStringLiteral("2,5")
+                                   : QStringLiteral("5");
+    }
+    const double u2 = info.transfCoefs.U2;
+    if (u2 <= 400)
+        s.voltage = u2 <= 100 ? QStringLiteral("100") : u2 <= 380 ? QStringLiteral("380") : QStringLiteral("400");
+    s.outputSignalIndex = info.analogOutputRange != 0 ? 1 : 0;
+    ctx_.view->ShowSelections(s);
+    UpdateNominalCurrent();
+    UpdateNominalVoltage();
+}
+
+void TAvtopoverkaLogic::AddressRead(int address)
+{
+    ctx_.entries.address = address;
+    ctx_.view->SetEntryValue(TEntry::Address, address);
+}
+
+void TAvtopoverkaLogic::RunEnded(const TRunEnd &end)
+{
+    ctx_.view->SetLocked(false);
+    if (end.outcome == TRunOutcome::Finished)
+        ctx_.view->ShowMessage(QStringLiteral("Измерение закончено"));
+}

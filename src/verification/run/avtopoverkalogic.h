@@ -1,0 +1,150 @@
+#pragma once
+// The verification window ("Автоповерка") without its widgets: the setup panel and the point entry, the
+// tabs and their tables, the table and file commands, the three ways to start a run and "Стоп", the
+// transducer's address, mode and settings, the scenario and coefficient windows' results, and the
+// report. The window (or the command line, or a test) calls the handlers with what the user chose and
+// shows what it is told through IAvtopoverkaView; the run itself is TRunDriver's.
+
+#include "verification/report/reportproducer.h"
+#include "verification/run/avtopoverkacontext.h"
+#include "verification/run/rundriver.h"
+#include "verification/run/verificationtabs.h"
+
+#include <QList>
+
+#include <memory>
+#include <vector>
+
+class TAvtopoverkaLogic : private IRunHost {
+public:
+    // The percentages of the nominal value that "Заполнить точки" puts on a tab.
+    static constexpr double kFillPercents[] = {0, 25, 50, 75, 100, 120};
+
+    TAvtopoverkaLogic(IAvtopoverkaView *view, TConfigController *store, TConfigurationCode code);
+    ~TAvtopoverkaLogic() override;
+    TAvtopoverkaLogic(const TAvtopoverkaLogic &) = delete;
+    TAvtopoverkaLogic &operator=(const TAvtopoverkaLogic &) = delete;
+
+    // Once the window's controls exist: entry limits and values, the first tab, the coefficients; the
+    // PQ window tells the installation which parameter to relay.
+    void Init();
+    // The installation's port and rate for this window only (tests, the command line).
+    void SetPortOverride(const QString &port, const QString &rate = QString());
+
+    const TVerificationTypeRow &Type() const { return ctx_.type; }
+    TConfigurationCode Code() const { return ctx_.code; }
+    TAvtopoverkaContext &Context() { return ctx_; }
+    TVerificationTabs &Tabs() { return tabs_; }
+    TRunDriver &Driver() { return driver_; }
+    const TAvtopoverkaSelections &Selections() const { return ctx_.selections; }
+    const TEntryValues &Entries() const { return ctx_.entries; }
+    double NominalI() const { return ctx_.nominalI; }
+    double NominalU() const { return ctx_.nominalU; }
+    int WindowX() const { return ctx_.avtopoverkaConfig->ReadAvtopoverkaWindowCoordX(); }
+    int WindowY() const { return ctx_.avtopoverkaConfig->ReadAvtopoverkaWindowCoordY(); }
+
+    // "380 V" or "400 V" selected; in the voltage transducer's window "Диапазон" above "0..400".
+    bool IsHighVoltageRange() const;
+    // The installation's configuration from the selections.
+    TKestConfiguration BuildKestConfiguration() const;
+
+    // ---- setup panel ----
+    void CurrentRangeChosen(const QString &range); // "1", "5", "0,5", "2,5"
+    void VoltageChosen(const QString &voltage); // "100", "380", "400"
+    void SchemeChosen(bool scheme4);
+    void LoadChosen(bool max);
+    void AruChosen(bool on);
+    void RangeIndexChosen(int index);
+    void OutputSignalChosen(int index);
+    void SpeedChosen(int index);
+    void AutoIncrementChosen(bool on, double step);
+
+    // ---- entries ----
+    // The action button of an entry: its value into the selected row of the active table ("Адр.":
+    // sent to the transducer).
+    void EntryAction(TEntry entry, double value);
+
+    // ---- tables ----
+    void RowClicked(int row);
+    void AddRowClicked(const TEntryValues &values);
+    void InsertRowClicked(const TEntryValues &values);
+    void DeleteRowClicked();
+    void ClearRowClicked();
+    void ClearAllClicked();
+    void ClearResultsClicked();
+    // "Заполнить точки": 0 … 120 % of the nominal current (voltage in the voltage window) appended to the
+    // active tab, the other inputs as entered.
+    void FillPointsClicked(const TEntryValues &values);
+    bool SaveTable(const QString &file);
+    bool LoadTable(const QString &file);
+    bool SaveScenario(const QString &file);
+    bool LoadScenario(const QString &file);
+
+    // ---- tabs ----
+    void PlusClicked();
+    void CloseTabClicked();
+    void TabSelected(int tab);
+    void CopyTabClicked();
+    void PasteClicked();
+
+    // ---- runs ----
+    bool StartCurrentTab();
+    bool StartAllTabs();
+    bool StartSelectedRow();
+    // The points a run of `scope` would take as the tables stand, in run order.
+    std::vector<TRunPoint> PlanOf(TRunScope scope) const;
+    // A run of `scope` from point `firstPoint` (an index into PlanOf(scope)) on; the rows of the points
+    // before it keep what they show (a run continued after a restart). False when it cannot start.
+    bool StartFrom(TRunScope scope, int firstPoint);
+    void StopClicked();
+    bool IsRunning() const { return driver_.IsRunning(); }
+    void AddRunObserver(IRunObserver *observer) { driver_.AddObserver(observer); }
+    void RemoveRunObserver(IRunObserver *observer) { driver_.RemoveObserver(observer); }
+
+    // ---- extra panel ----
+    void AutoClicked(bool on, double address);
+    void ReadSettingsClicked();
+    // After the coefficient window: the coefficients of the settings apply.
+    void CoefficientsChanged();
+    // The analog parameters of outputs 1–3 in force for the active tab ("0": none).
+    QStringList AnalogParamNums() const;
+
+    // The scenario window: what to hand it, and what it gave back when it closed.
+    struct TScenarioSetUp {
+        bool fixedAnalogSet = false; // SetDoesHaveFixedAnalogSet(true)
+        bool setCaptions = false; // SetAnalogOutAndCheckBoxCaption(analogParamNums)
+        QStringList analogParamNums;
+        bool readFromConfig = false; // ReadAnalogParamIndexesFromConfig(active tab)
+    };
+    TScenarioSetUp ScenarioSetUp() const;
+    void ScenarioClosed(const TAnalogOut &analogOut);
+
+    // ---- report ----
+    // Every created tab (closed ones included), in tab order.
+    QList<TReportTab> ReportTabs() const;
+    QString ProduceReport(const TReportRequest &request, IReportView *view);
+
+    // ---- closing ----
+    // Switches the installation off (waiting for its confirmation) and stores the window's position.
+    void Closing(int x, int y);
+
+private:
+    // IRunHost
+    void RunMovedToTab(int tab) override;
+    void DeviceInfoTaken() override;
+    void DeviceSettingsRead(const TDeviceInfo &info) override;
+    void AddressRead(int address) override;
+    void RunEnded(const TRunEnd &end) override;
+
+    void UpdateNominalCurrent();
+    void UpdateNominalVoltage();
+    TInputData InputFromValues(const TEntryValues &values) const;
+    bool ReadRunSettings(TRunSettings &settings);
+    // Empty when every point from `first` on may be sent; otherwise why not.
+    QString PlanProblem(const std::vector<TRunPoint> &points, int first) const;
+    QString TabName(int tab) const;
+
+    TAvtopoverkaContext ctx_;
+    TVerificationTabs tabs_;
+    TRunDriver driver_;
+};

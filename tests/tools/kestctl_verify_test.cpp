@@ -1,0 +1,202 @@
+// kestctl verify run as a program against kest-sim in this process: the lines it prints, the filled tables,
+// the report, its exit codes, and the installation switched off when it ends, also on SIGTERM.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <csignal>
+#include <sstream>
+
+#include "kestsimulator.h"
+
+namespace {
+
+QString BinaryDir()
+{
+    const QByteArray dir = qgetenv("KEST_BINARY_DIR");
+    return dir.isEmpty() ? QCoreApplication::applicationDirPath() + "/../.." : QString::fromUtf8(dir);
+}
+
+struct TResult {
+    int code = -1;
+    QString out, err;
+};
+
+std::map<std::string, std::string> SimState(kestsim::KestSimulator &sim)
+{
+    std::map<std::string, std::string> out;
+    std::istringstream in(sim.Command("state"));
+    for (std::string word; in >> word;)
+        if (const size_t eq = word.find('='); eq != std::string::npos)
+            out[word.substr(0, eq)] = word.substr(eq + 1);
+    return out;
+}
+
+bool OutputsOff(kestsim::KestSimulator &sim)
+{
+    auto s = SimState(sim);
+    return s["remote"] == "0" && s["ua"] == "0" && s["ia"] == "0" && s["set-u"] == "0,0,0" && s["set-i5"] == "0,0,0";
+}
+
+class KestctlVerify : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        kestsim::SimOptions options;
+        options.deviceType = "QX4";
+        options.announce = false;
+        options.commands = {"error Ia -0.4", "error F 0.1"};
+        sim = std::make_unique<kestsim::KestSimulator>(options);
+        std::string error;
+        ASSERT_TRUE(sim->Start(&error)) << error;
+        const QString folder = home.path() + "/Documents/Valtrix/KestManager";
+        ASSERT_TRUE(QDir().mkpath(folder));
+        Write(folder + "/Settings.txt",
+            "[Launch]\r\nWaitingTime=1\r\n[Parameters]\r\nKU1=10000\r\nKU2=100\r\nKI1=100\r\nKI2=5\r\n"
+            "[ScenarioOutputColNumsQX4]\r\n0=1,4,26\r\n1=4,22\r\n");
+        scenario = home.path() + "/scenario.csv";
+        Write(scenario,
+            "\xEF\xBB\xBFTable\r\nЛевая\r\nТок, A;Напр., V;Угол, °;Частота, Hz\r\n5;57,74;0;50\r\n2;50;0;50\r\n"
+            "Table\r\nПравая\r\nТок, A;Напр., V;Угол, °;Частота, Hz\r\n1;40;30;51\r\n");
+    }
+    static void Write(const QString &file, const QByteArray &text)
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    QProcessEnvironment Environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home.path());
+        env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
+        env.insert("XDG_DOCUMENTS_DIR", home.path() + "/Documents");
+        env.insert("XDG_RUNTIME_DIR", home.path());
+        return env;
+    }
+    TResult Run(const QStringList &args, int timeoutMs = 120000)
+    {
+        QProcess p;
+        p.setProcessEnvironment(Environment());
+        p.start(BinaryDir() + "/tools/kestctl", args);
+        EXPECT_TRUE(p.waitForFinished(timeoutMs));
+        TResult r;
+        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+    QStringList Verify() const
+    {
+        return {"--port", QString::fromStdString(sim->InstallationPath()), "--rate", "115200", "verify", "--config",
+            "QX4", "--voltage", "100", "--scenario", scenario};
+    }
+
+    QTemporaryDir home;
+    QString scenario;
+    std::unique_ptr<kestsim::KestSimulator> sim;
+};
+
+} // namespace
+
+TEST_F(KestctlVerify, RunsTheScenarioPrintsEveryPointWritesTablesAndReport)
+{
+    const QString results = home.path() + "/results.csv";
+    const QString report = home.path() + "/protocol.docx";
+    const QString templ = BinaryDir() + "/src/verification/report/templates/Шаблон протокола поверки.docx";
+    ASSERT_TRUE(QFile::exists(templ)) << templ.toStdString();
+    const TResult r = Run(Verify() << "--out" << results << "--report" << report << "--template" << templ);
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QStringList lines = r.out.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+    EXPECT_EQ(lines[0],
+        QStringLiteral(
+            "1\t1\tI=5 U=57,74 φ=0 F=50\tUa: 5,774k 5,774k 0%\tIa: 100 99,60 -0,40%!\tF: 50,0 50,05 0,10%!"));
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("1\t2\tI=2 U=50 φ=0 F=50\t"))) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].contains(QStringLiteral("Ia: 40,0 39,84 -0,16%\t"))) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("2\t1\tI=1 U=40 φ=30 F=51\tIa: 20,0 19,92 -0,08%\tP: ")))
+        << lines[2].toStdString();
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Измерение закончено")));
+    EXPECT_TRUE(OutputsOff(*sim)) << sim->Command("state");
+
+    QFile csv(results);
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QString table = QString::fromUtf8(csv.readAll());
+    EXPECT_TRUE(
+        table.contains(QStringLiteral("Table\r\nЛевая\r\nТок, A;Напр., V;Угол, °;Частота, Hz;Ua, V;Ia, A;F, Hz\r\n")));
+    EXPECT_TRUE(
+        table.contains(QStringLiteral("5;57,74;0;50;5,774k       5,774k       0%;100       99,60       -0,40%;")));
+
+    // The report, read back by an unzipper that is not ours.
+    QProcess unzip;
+    unzip.start("/usr/bin/python3",
+        {"-c", "import sys,zipfile; sys.stdout.write(zipfile.ZipFile(sys.argv[1]).read('word/document.xml').decode())",
+            report});
+    ASSERT_TRUE(unzip.waitForFinished(30000));
+    const QString xml = QString::fromUtf8(unzip.readAllStandardOutput());
+    EXPECT_TRUE(xml.contains(QStringLiteral("Таблица 1. Левая"))) << unzip.readAllStandardError().toStdString();
+    EXPECT_TRUE(xml.contains(QStringLiteral("Таблица 2. Правая")));
+    EXPECT_TRUE(xml.contains(QStringLiteral("99,60")));
+}
+
+TEST_F(KestctlVerify, ExitCodesForCommandLinePortAndLink)
+{
+    struct TCase {
+        QStringList args;
+        int code;
+        const char *says;
+    };
+    const QString port = QString::fromStdString(sim->InstallationPath());
+    const TCase cases[] = {
+        {{"verify", "--scenario", scenario}, 2, "--config"},
+        {{"verify", "--config", "XYZ", "--scenario", scenario}, 2, "--config"},
+        {{"verify", "--config", "QX4"}, 2, "--scenario"},
+        {{"verify", "--config", "QX4", "--scenario", scenario, "--report", "a.odt"}, 2, "--report"},
+        {{"verify", "--config", "QX4", "--scenario", scenario, "--tab", "11"}, 2, "--tab"},
+        {{"verify", "--config", "QX4", "--scenario", scenario, "--frobnicate"}, 2, "--frobnicate"},
+        {{"--port", home.path() + "/no-such-port", "verify", "--config", "QX4", "--scenario", scenario}, 1,
+            "Порт не найден"},
+        {{"verify", "--config", "QX4", "--scenario", home.path() + "/none.csv"}, 1, "none.csv"},
+    };
+    for (const TCase &tc : cases) {
+        SCOPED_TRACE(tc.args.join(' ').toStdString());
+        const TResult r = Run(tc.args);
+        EXPECT_EQ(r.code, tc.code) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QString::fromUtf8(tc.says))) << r.err.toStdString();
+    }
+
+    // The installation falls silent: the error, exit 1.
+    ASSERT_EQ(sim->Command("fault noanswer"), "ok");
+    const TResult silent = Run(Verify() << "--timeout"
+                                        << "200");
+    EXPECT_EQ(silent.code, 1);
+    EXPECT_TRUE(silent.err.contains(QStringLiteral("Нет ответа"))) << silent.err.toStdString();
+    sim->Command("clear-faults");
+}
+
+TEST_F(KestctlVerify, SigtermStopsTheRunWithTheOutputsOff)
+{
+    QProcess p;
+    p.setProcessEnvironment(Environment());
+    p.start(BinaryDir() + "/tools/kestctl", Verify());
+    ASSERT_TRUE(p.waitForStarted(10000));
+    // Once the first point is on the installation.
+    QElapsedTimer clock;
+    clock.start();
+    while (SimState(*sim)["set-i5"] == "0,0,0" && clock.elapsed() < 30000)
+        QThread::msleep(20);
+    ASSERT_NE(SimState(*sim)["set-i5"], "0,0,0");
+    ::kill(pid_t(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError()).contains(QStringLiteral("выходы установки выключены")));
+    EXPECT_TRUE(OutputsOff(*sim)) << sim->Command("state");
+}

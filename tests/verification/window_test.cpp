@@ -1,0 +1,216 @@
+// The verification windows as widgets: opened from the main window's "Автоповерка" for each configuration
+// (the right form, modeless, its panels, gone when closed), and the QX4 window driven through its buttons
+// against kest-sim: locked while running, the progress line, red cells, the outputs off at the end and
+// when the window is closed in the middle of a run. Saves verification_qx4.png in the build folder.
+#include <gtest/gtest.h>
+
+#include "mainwindow/form1.h"
+#include "presentation/controls/messageservice.h"
+#include "presentation/controls/numericupdown.h"
+#include "runtesthelpers.h"
+#include "verification/avtopoverkagridview.h"
+#include "verification/window/form2.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+
+using namespace runtest;
+
+namespace {
+
+QString OutputFolder()
+{
+    const QByteArray binary = qgetenv("KEST_BINARY_DIR");
+    return binary.isEmpty() ? QDir::currentPath() : QString::fromLocal8Bit(binary);
+}
+
+void DeleteClosed()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
+struct TMessages {
+    QStringList errors, notices;
+    TScopedMessageHandler handler{[this](QWidget *, const TMessageService::TMessage &m) {
+        (m.kind == TMessageService::TKind::Error ? errors : notices) << m.text;
+        return QMessageBox::Ok;
+    }};
+};
+
+} // namespace
+
+TEST(VerificationWindow, MainWindowOpensEachConfigurationsFormModeless)
+{
+    KestTestHome::Root();
+    TMessages messages;
+    TForm1::TOptions options;
+    options.checkForUpdates = false;
+    options.verificationWindow = [](TConfigController *store, TConfigurationCode code, QWidget *parent) -> QWidget * {
+        return CreateVerificationWindow(store, code, parent);
+    };
+    TForm1 main(options);
+    main.Config().WritePort(QStringLiteral("Port1"), QStringLiteral("/dev/kest-test-no-port"));
+    main.show();
+    QAction *menu = main.VerificationAction();
+    ASSERT_TRUE(menu->isEnabled());
+    main.ShowConnection(true);
+    EXPECT_FALSE(menu->isEnabled());
+    main.ShowConnection(false);
+    EXPECT_TRUE(menu->isEnabled());
+
+    struct TCase {
+        const char *configuration, *form;
+        bool current, voltage, range, readSettings;
+    };
+    const TCase cases[] = {
+        {"I", "TAvtopoverkaI", true, false, false, false},
+        {"U", "TAvtopoverkaU", false, true, true, false},
+        {"F", "TAvtopoverkaPQ", true, true, false, false},
+        {"P", "TAvtopoverkaPQ", true, true, false, false},
+        {"Q", "TAvtopoverkaPQ", true, true, false, false},
+        {"PQ", "TAvtopoverkaPQ", true, true, false, false},
+        {"QX4", "TForm3", true, true, false, true},
+        {"QX4E", "TAvtopoverkaQX4E", true, true, false, true},
+    };
+    for (const TCase &tc : cases) {
+        SCOPED_TRACE(tc.configuration);
+        main.ConfigurationList()->setCurrentIndex(
+            main.ConfigurationList()->findText(QString::fromLatin1(tc.configuration)));
+        const auto before = main.findChildren<TForm2 *>();
+        menu->trigger();
+        const auto after = main.findChildren<TForm2 *>();
+        ASSERT_EQ(after.size(), before.size() + 1);
+        QPointer<TForm2> window;
+        for (TForm2 *w : after)
+            if (!before.contains(w))
+                window = w;
+        ASSERT_TRUE(window);
+        EXPECT_STREQ(window->metaObject()->className(), tc.form);
+        EXPECT_EQ(window->Code(), *ConfigurationFromName(QString::fromLatin1(tc.configuration)));
+        EXPECT_EQ(window->windowTitle(), QStringLiteral("Автоповерка"));
+        EXPECT_EQ(window->width(), TForm2::kClientWidth);
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_FALSE(window->isModal());
+        EXPECT_TRUE(window->isWindow());
+        EXPECT_EQ(window->Entry(TEntry::Current)->isVisibleTo(window), tc.current);
+        EXPECT_EQ(window->Entry(TEntry::Voltage)->isVisibleTo(window), tc.voltage);
+        EXPECT_EQ(window->RangeList()->isVisibleTo(window), tc.range);
+        EXPECT_EQ(window->ReadSettingsButton()->isVisibleTo(window), tc.readSettings);
+        if (tc.range) {
+            EXPECT_EQ(window->RangeList()->count(), 5);
+        }
+        EXPECT_EQ(window->Tabs()->count(), 1);
+        EXPECT_EQ(window->Entry(TEntry::Frequency)->Value(), 51);
+        window->close();
+        DeleteClosed();
+        EXPECT_FALSE(window);
+    }
+    EXPECT_TRUE(messages.errors.isEmpty()) << messages.errors.join(" | ").toStdString();
+    // One left open goes when the main window closes, before it.
+    menu->trigger();
+    QPointer<TForm2> open = main.findChild<TForm2 *>();
+    ASSERT_TRUE(open);
+    main.close();
+    DeleteClosed();
+    EXPECT_FALSE(open);
+}
+
+TEST(VerificationWindow, Qx4WindowRunThroughItsButtonsAndClosedMidRun)
+{
+    TScopedWaitScale scale(0.05);
+    TMessages messages;
+    TBench b("QX4", TConfigurationCode::QX4);
+    ASSERT_TRUE(b.started) << b.startError;
+    b.store->WritePort(QStringLiteral("Port1"), QString::fromStdString(b.sim->InstallationPath()));
+    b.store->WriteRate(QStringLiteral("Port1"), QStringLiteral("115200"));
+    TDeviceSettingsConfig d(b.store.get());
+    d.WriteKU1(QStringLiteral("10000"));
+    d.WriteKU2(QStringLiteral("100"));
+    d.WriteKI1(QStringLiteral("100"));
+    d.WriteKI2(QStringLiteral("5"));
+    TConfigQX4(b.store.get()).WriteTabOutputSet(0, {"1", "4", "7", "22", "26"});
+    b.sim->Command("error Ia -0.4");
+    b.sim->Command("error Uab 0.25 0.05");
+    b.sim->Command("error F 0.1");
+
+    QPointer<TForm2> window = CreateVerificationWindow(b.store.get(), TConfigurationCode::QX4, nullptr);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    // The 100 V range, then three points typed into the entries.
+    window->findChild<QAbstractButton *>(QStringLiteral("100 V"))->click();
+    TNumericUpDown *current = window->Entry(TEntry::Current);
+    TNumericUpDown *voltage = window->Entry(TEntry::Voltage);
+    EXPECT_EQ(voltage->Value(), 57.74);
+    QCheckBox *autoInc = window->findChild<QCheckBox *>(QStringLiteral("АвтоИнкр."));
+    autoInc->setChecked(false);
+    for (const auto &[i, u] : std::vector<std::pair<QString, QString>>{{"5", "57,74"}, {"2,5", "50"}, {"1", "40"}}) {
+        current->ValueControl()->setText(i);
+        voltage->ValueControl()->setText(u);
+        window->Button(QStringLiteral("Добавить строку"))->click();
+    }
+    TKestAvtopoverkaGrid &grid = window->Logic().Tabs().Grid(0);
+    ASSERT_EQ(grid.RowCount(), 4);
+    EXPECT_EQ(grid.Cells(1, 2), QStringLiteral("50"));
+
+    QStringList progress;
+    window->Button(QStringLiteral("Запуск (тек. вкладка)"))->click();
+    EXPECT_FALSE(window->Button(QStringLiteral("Добавить строку"))->isEnabled());
+    EXPECT_FALSE(window->Button(QStringLiteral("Запуск (все вкладки)"))->isEnabled());
+    EXPECT_TRUE(window->Button(QStringLiteral("Стоп"))->isEnabled());
+    EXPECT_TRUE(grid.IsReadOnly());
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            if (!window->StatusText().isEmpty() && !progress.contains(window->StatusText()))
+                progress << window->StatusText();
+            return !window->Logic().Driver().IsBusy();
+        },
+        60000));
+    EXPECT_TRUE(messages.errors.isEmpty()) << messages.errors.join(" | ").toStdString();
+    EXPECT_EQ(messages.notices, QStringList{QStringLiteral("Измерение закончено")});
+    EXPECT_TRUE(window->Button(QStringLiteral("Добавить строку"))->isEnabled());
+    EXPECT_FALSE(grid.IsReadOnly());
+    EXPECT_TRUE(OutputsOff(*b.sim));
+    ASSERT_FALSE(progress.isEmpty());
+    EXPECT_TRUE(progress.first().startsWith(QStringLiteral("Точка 1 из 3"))) << progress.first().toStdString();
+    EXPECT_TRUE(progress.join(' ').contains(QStringLiteral("Точка 3 из 3")));
+    int red = 0;
+    for (int row = 1; row < grid.RowCount(); ++row)
+        for (int col = grid.InputColumnCount(); col < grid.ColCount(); ++col)
+            red += grid.IsRedCell(col, row) ? 1 : 0;
+    EXPECT_GE(red, 3);
+    EXPECT_TRUE(window->CoefficientLabel()->text().startsWith(QStringLiteral("KU = 10000/100")));
+
+    // "Doc" without a template: said so, nothing written, the report commands back.
+    window->MenuAction(QStringLiteral("Doc"))->trigger();
+    EXPECT_TRUE(messages.notices.contains(QStringLiteral("Шаблон не указан")));
+    EXPECT_TRUE(window->MenuAction(QStringLiteral("Отчёт"))->isEnabled());
+    EXPECT_TRUE(window->MenuAction(QStringLiteral("Настройка отчёта"))->isEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    // Row 1 selected, for the picture.
+    window->GridView(0)->setFocus();
+    grid.SetSelectedRow(1);
+    QApplication::processEvents();
+    const QString png = OutputFolder() + QStringLiteral("/verification_qx4.png");
+    EXPECT_TRUE(window->grab().save(png));
+
+    // Closed in the middle of the next run: switched off first, then gone.
+    messages.notices.clear();
+    window->Button(QStringLiteral("Запуск (тек. вкладка)"))->click();
+    ASSERT_TRUE(PumpUntil([&] { return !OutputsOff(*b.sim); }, 30000));
+    window->close();
+    EXPECT_TRUE(OutputsOff(*b.sim));
+    DeleteClosed();
+    EXPECT_FALSE(window);
+    EXPECT_TRUE(messages.errors.isEmpty()) << messages.errors.join(" | ").toStdString();
+}
