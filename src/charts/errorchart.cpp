@@ -44,8 +44,9 @@ TErrorChartData BuildErrorChart(const TErrorTable &table)
             const std::optional<double> &y = column.errors[static_cast<size_t>(row)];
             if (!x || !y || !std::isfinite(*x) || !std::isfinite(*y))
                 continue;
-            // The same rule as the table's red cell: the error exceeds the permissible error.
-            const bool outside = std::fabs(*y) > band;
+            // Red where the table's cell is red: its own mark when it gave one, else the band's rule.
+            const bool outside = static_cast<size_t>(row) < column.over.size() ? bool(column.over[static_cast<size_t>(row)])
+                                                                                 : std::fabs(*y) > band;
             s.points.push_back({*x, *y, row, outside});
             s.outsideCount += outside ? 1 : 0;
             xLo = any ? std::min(xLo, *x) : *x;

@@ -14,6 +14,9 @@ struct TErrorColumn {
     // One entry per row of the table; none for a cell without an error (dashes, not yet measured).
     // Rows beyond the end have none.
     std::vector<std::optional<double>> errors;
+    // The table's own over-limit marks, row by row, where it judged them (a column with a limit of its
+    // own, the frequency's say): a point is red exactly where its cell is. Empty: judged by the band.
+    std::vector<bool> over;
 };
 
 struct TErrorTable {

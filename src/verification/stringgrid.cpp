@@ -98,6 +98,7 @@ void TStringGrid::EndUpdate()
 
 void TStringGrid::Changed()
 {
+    ++revision_;
     if (updateDepth_ > 0) {
         pendingChange_ = true;
         return;

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <bitset>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -60,6 +61,8 @@ public:
 
     // Called after every change (a widget repaints); within BeginUpdate/EndUpdate once at the end.
     void SetChangeHandler(std::function<void()> handler) { changeHandler_ = std::move(handler); }
+    // Counts the changes, so that a second observer (the error chart) can tell whether to look again.
+    uint64_t Revision() const { return revision_; }
     void BeginUpdate() { ++updateDepth_; }
     void EndUpdate();
 
@@ -99,6 +102,7 @@ private:
     int updateDepth_ = 0;
     bool pendingChange_ = false;
     std::function<void()> changeHandler_;
+    uint64_t revision_ = 0;
     std::function<void(const QString &)> messageHandler_;
     QString lastMessage_;
 };

@@ -9,6 +9,7 @@
 #include "presentation/controls/numericupdown.h"
 #include "runtesthelpers.h"
 #include "verification/avtopoverkagridview.h"
+#include "charts/errorchartwidget.h"
 #include "verification/window/form2.h"
 
 #include <QAction>
@@ -189,6 +190,19 @@ TEST(VerificationWindow, Qx4WindowRunThroughItsButtonsAndClosedMidRun)
             red += grid.IsRedCell(col, row) ? 1 : 0;
     EXPECT_GE(red, 3);
     EXPECT_TRUE(window->CoefficientLabel()->text().startsWith(QStringLiteral("KU = 10000/100")));
+
+    // The error chart under the table: a series per output column, a point per measured cell, red
+    // exactly where the table's cells are.
+    ASSERT_NE(window->ErrorChart(), nullptr);
+    EXPECT_TRUE(window->ErrorChart()->isVisible());
+    ASSERT_TRUE(PumpUntil([&] { return window->ErrorChart()->Data().outsideCount == red; }, 5000))
+        << window->ErrorChart()->Data().outsideCount << " red points, " << red << " red cells";
+    EXPECT_EQ(int(window->ErrorChart()->Data().series.size()), grid.ColCount() - grid.InputColumnCount());
+    EXPECT_EQ(window->ErrorChart()->Data().pointCount, 3 * (grid.ColCount() - grid.InputColumnCount()));
+    window->MenuAction(QStringLiteral("График погрешностей"))->trigger();
+    EXPECT_FALSE(window->ErrorChart()->isVisible());
+    window->MenuAction(QStringLiteral("График погрешностей"))->trigger();
+    EXPECT_TRUE(window->ErrorChart()->isVisible());
 
     // "Doc" without a template: said so, nothing written, the report commands back.
     window->MenuAction(QStringLiteral("Doc"))->trigger();

@@ -1,6 +1,8 @@
 #include "verification/window/form2.h"
 
+#include "charts/errorchartwidget.h"
 #include "config/configcontroller.h"
+#include "config/globalconfig.h"
 #include "presentation/controls/floatspinedit.h"
 #include "presentation/controls/form13.h"
 #include "presentation/controls/messageservice.h"
@@ -8,7 +10,9 @@
 #include "presentation/controls/windowscolor.h"
 #include "presentation/errorcalculator.h"
 #include "protocol/kestcmdmanager.h"
+#include "protocol/numberformat.h"
 #include "verification/avtopoverkagridview.h"
+#include "verification/run/errortable.h"
 #include "verification/report/form6.h"
 #include "verification/scenariosettings.h"
 
@@ -27,6 +31,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTabBar>
@@ -314,6 +319,54 @@ void TForm2::Init(TConfigController *_config, const QString &_configurationName)
     logic_->Init();
     move(logic_->WindowX(), logic_->WindowY());
     PlacePlus();
+
+    // The errors of the active tab at a glance, under the tables; kept up to date as rows are filled.
+    errorChart_ = new TErrorChartWidget();
+    errorChart_->setObjectName(QStringLiteral("ErrorChart"));
+    errorChart_->setFixedHeight(260);
+    AddPanelBelowTables(errorChart_);
+    QAction *chart = menuBar()->addAction(QStringLiteral("График погрешностей"));
+    chart->setObjectName(QStringLiteral("График погрешностей"));
+    chart->setCheckable(true);
+    chart->setChecked(true);
+    actions_[chart->text()] = chart;
+    // Taller by the chart, as far as the screen allows (the tables give up the rest).
+    auto fit = [this](int h) {
+        const QScreen *screen = this->screen();
+        const int room = screen ? screen->availableGeometry().height() - 40 : h;
+        resize(kClientWidth, std::max(600, std::min(h, room)));
+    };
+    connect(chart, &QAction::toggled, this, [this, fit](bool on) {
+        errorChart_->setVisible(on);
+        fit(height() + (on ? 264 : -264));
+        if (on)
+            UpdateErrorChart();
+    });
+    fit(height() + 264);
+    chartTimer_ = new QTimer(this);
+    connect(chartTimer_, &QTimer::timeout, this, [this] { UpdateErrorChart(false); });
+    chartTimer_->start(500);
+    UpdateErrorChart();
+}
+
+void TForm2::UpdateErrorChart(bool force)
+{
+    if (!logic_ || !errorChart_ || errorChart_->isHidden())
+        return;
+    TVerificationTabs &tabs = logic_->Tabs();
+    const int tab = tabs.Active();
+    if (tab < 0 || tab >= tabs.Count())
+        return;
+    const TKestAvtopoverkaGrid &grid = tabs.Grid(tab);
+    if (!force && tab == chartTab_ && grid.Revision() == chartRevision_)
+        return;
+    chartTab_ = tab;
+    chartRevision_ = grid.Revision();
+    const bool analog = tabs.IsAnalog(tab);
+    const TGlobalConfig settings(config_);
+    // The band is the limit of the tab's kind; each point is red exactly where its cell is.
+    const double limit = analog ? StrToFloatDef(settings.ReadAnalogError(), 0.5) : StrToFloatDef(settings.ReadError(), 0.2);
+    errorChart_->ShowTable(ErrorTableOf(grid, analog, code_ == TConfigurationCode::U, limit));
 }
 
 void TForm2::ApplyConfigurationLayout()
@@ -592,6 +645,7 @@ void TForm2::SetActiveTab(int tab)
 {
     const QSignalBlocker block(tabs_);
     tabs_->setCurrentIndex(tab);
+    UpdateErrorChart();
 }
 
 void TForm2::SetPlusVisible(bool visible)

@@ -17,6 +17,7 @@
 
 #include <QMainWindow>
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -32,6 +33,7 @@ class QPushButton;
 class QTabWidget;
 class QToolButton;
 class QVBoxLayout;
+class TErrorChartWidget;
 class TAvtopoverkaGridView;
 class TConfigController;
 class TFloatSpinEdit;
@@ -71,6 +73,10 @@ public:
     QPushButton *ReadSettingsButton() const { return readSettings_; }
     QLabel *CoefficientLabel() const { return coefficientLabel_; }
     QString StatusText() const;
+    // The error chart of the active tab under the tables ("График погрешностей" shows and hides it).
+    TErrorChartWidget *ErrorChart() const { return errorChart_; }
+    // Brings the chart up to the active tab's table now (it also follows by itself twice a second).
+    void UpdateErrorChart(bool force = true);
 
     // IAvtopoverkaView
     void ShowError(const QString &text) override;
@@ -153,6 +159,10 @@ private:
     QToolButton *plus_ = nullptr;
     QMenu *tabMenu_ = nullptr;
     QVBoxLayout *tablesLayout_ = nullptr;
+    TErrorChartWidget *errorChart_ = nullptr;
+    QTimer *chartTimer_ = nullptr;
+    int chartTab_ = -1;
+    uint64_t chartRevision_ = 0;
     QLabel *status_ = nullptr;
     std::map<int, TAvtopoverkaGridView *> views_;
     bool plusWanted_ = true;
