@@ -2,7 +2,7 @@
 // every 2 s: CPU time of the program over the run as a share of one core, and resident memory at the start
 // and at the end. Prints its figures; asserts nothing.
 //
-//   mainwindow_bench [--seconds N]   (default 300)
+//   mainwindow_bench [--seconds N] [--vector-diagram]   (default 300 s; the diagram open and redrawn at every poll)
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -46,9 +46,13 @@ long RssKiB()
 int main(int argc, char **argv)
 {
     int seconds = 300;
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], "--seconds") == 0)
+    bool diagram = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
             seconds = std::max(1, std::atoi(argv[i + 1]));
+        if (std::strcmp(argv[i], "--vector-diagram") == 0)
+            diagram = true;
+    }
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QTemporaryDir home;
@@ -83,6 +87,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "the window did not connect and identify the transducer\n");
         return 1;
     }
+    if (diagram)
+        window.OpenVectorDiagram();
     TKestParameterController::WaitBeforeGettingOutput(4000);   // settle: first polls, caches, fonts
 
     const long rssStart = RssKiB();
@@ -95,8 +101,8 @@ int main(int argc, char **argv)
     const long rssEnd = RssKiB();
     const bool stillConnected = window.Logic().IsDistantControlEnabled();
 
-    std::printf("main window polling kest-sim (QX4, poll every %d ms, transducer read after each poll)\n",
-                TMainLogic::kPollInterval);
+    std::printf("main window polling kest-sim (QX4, poll every %d ms, transducer read after each poll%s)\n",
+                TMainLogic::kPollInterval, diagram ? ", vector diagram open" : "");
     std::printf("  run:            %.1f s wall, still connected: %s\n", wall, stillConnected ? "yes" : "no");
     std::printf("  CPU time:       %.3f s = %.3f %% of one core (goal < 1 %%)\n", cpu, 100.0 * cpu / wall);
     std::printf("  resident start: %ld KiB\n", rssStart);
