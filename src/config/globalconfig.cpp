@@ -201,3 +201,23 @@ void TGlobalConfig::WriteEnableAnalog(bool value)
 {
     WriteFlag(QStringLiteral("Launch"), QStringLiteral("EnableAnalog"), value);
 }
+
+QString TGlobalConfig::ReadNominalCurrent(const QString &range) const
+{
+    if (range == QStringLiteral("0,5"))
+        return ReadI0_5();
+    if (range == QStringLiteral("1"))
+        return ReadI1();
+    if (range == QStringLiteral("2,5"))
+        return ReadI2_5();
+    return ReadI5();
+}
+
+QString TGlobalConfig::ReadNominalVoltage(const QString &voltage, bool scheme4) const
+{
+    if (voltage == QStringLiteral("100"))
+        return scheme4 ? ReadU100_4() : ReadU100_3();
+    if (voltage == QStringLiteral("400"))
+        return scheme4 ? ReadU400_4() : ReadU400_3();
+    return scheme4 ? ReadU380_4() : ReadU380_3();
+}

@@ -11,6 +11,10 @@ public:
 
     QString ReadI1() const;
     void WriteI1(const QString &value);
+    // The nominal of a current range ("0,5", "1", "2,5", anything else "5") and of a voltage range
+    // ("100", "400", anything else "380") in the three- or four-wire scheme, as stored (decimal comma).
+    QString ReadNominalCurrent(const QString &range) const;
+    QString ReadNominalVoltage(const QString &voltage, bool scheme4) const;
     QString ReadI5() const;
     void WriteI5(const QString &value);
     QString ReadI0_5() const;

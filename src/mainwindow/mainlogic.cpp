@@ -65,24 +65,9 @@ bool TMainLogic::ReadNominals()
 {
     const TMainSelections &s = ctx_.selections;
     TGlobalConfig &g = ctx_.globalConfig;
-    QString iText;
-    if (s.currentRange == QStringLiteral("0,5"))
-        iText = g.ReadI0_5();
-    else if (s.currentRange == QStringLiteral("1"))
-        iText = g.ReadI1();
-    else if (s.currentRange == QStringLiteral("2,5"))
-        iText = g.ReadI2_5();
-    else
-        iText = g.ReadI5();
     // One scheme governs the key: "_4" for the four-wire scheme, "_3" for the three-wire one.
-    const bool four = s.scheme4;
-    QString uText;
-    if (s.voltage == QStringLiteral("100"))
-        uText = four ? g.ReadU100_4() : g.ReadU100_3();
-    else if (s.voltage == QStringLiteral("400"))
-        uText = four ? g.ReadU400_4() : g.ReadU400_3();
-    else
-        uText = four ? g.ReadU380_4() : g.ReadU380_3();
+    const QString iText = g.ReadNominalCurrent(s.currentRange);
+    const QString uText = g.ReadNominalVoltage(s.voltage, s.scheme4);
     // Each value on its own: a bad current does not keep a good voltage from being read.
     const bool iOk = ctx_.Guard([&] { ctx_.nominalI = StrToFloat(iText); });
     const bool uOk = ctx_.Guard([&] { ctx_.nominalU = StrToFloat(uText); });

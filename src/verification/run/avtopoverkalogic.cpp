@@ -89,10 +89,7 @@ void TAvtopoverkaLogic::UpdateNominalCurrent()
 {
     const QString &r = ctx_.selections.currentRange;
     const TGlobalConfig &g = ctx_.globalConfig;
-    const QString text = r == QStringLiteral("1") ? g.ReadI1()
-        : r == QStringLiteral("5")                ? g.ReadI5()
-        : r == QStringLiteral("0,5")              ? g.ReadI0_5()
-                                                  : g.ReadI2_5();
+    const QString text = g.ReadNominalCurrent(r);
     double value = 0;
     if (!TryStrToFloat(text, value) || value < 0) {
         ctx_.view->ShowError(QString::fromStdString(ConversionErrorText(text.toStdString())));
@@ -108,15 +105,7 @@ void TAvtopoverkaLogic::UpdateNominalVoltage()
 {
     const TAvtopoverkaSelections &s = ctx_.selections;
     const TGlobalConfig &g = ctx_.globalConfig;
-    QString text;
-    if (s.scheme4)
-        text = s.voltage == QStringLiteral("100") ? g.ReadU100_4()
-            : s.voltage == QStringLiteral("400")  ? g.ReadU400_4()
-                                                  : g.ReadU380_4();
-    else
-        text = s.voltage == QStringLiteral("100") ? g.ReadU100_3()
-            : s.voltage == QStringLiteral("400")  ? g.ReadU400_3()
-                                                  : g.ReadU380_3();
+    const QString text = g.ReadNominalVoltage(s.voltage, s.scheme4);
     double value = 0;
     if (!TryStrToFloat(text, value) || value < 0) {
         ctx_.view->ShowError(QString::fromStdString(ConversionErrorText(text.toStdString())));
