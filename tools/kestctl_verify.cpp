@@ -18,6 +18,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -31,10 +32,13 @@ const char *const kKestctlVerifyHelp =
   verify --config QX4|I|U|PQ|QX4E|F|P|Q --scenario FILE.csv [--tab N] [--out RESULTS.csv]
          [--report OUT.docx|OUT.xlsx|OUT.pdf [--template FILE]]
          [--range 0,5|1|2,5|5] [--voltage 100|380|400] [--scheme 3|4] [--signal 0..4] [--aru]
+         [--no-journal]
                              поверка по точкам сценария (блоки "Table" — вкладки, или одна таблица)
                              с настройками программы, как в окне "Автоповерка"; строка на точку:
                              вкладка, строка, входы и для каждого столбца: установка, прибор, погрешность
-                             ("!" — сверх допуска); --out — заполненные таблицы в CSV, --report — протокол
+                             ("!" — сверх допуска); --out — заполненные таблицы в CSV, --report — протокол;
+                             каждая точка записывается в журнал результатов, как из окна ("Журнал"),
+                             кроме --no-journal
 )";
 
 namespace {
@@ -173,6 +177,7 @@ struct TVerifyOptions {
     std::optional<bool> scheme4;
     std::optional<int> signal;
     bool aru = false;
+    bool journal = true;
 };
 
 TVerifyOptions Parse(const QStringList &argv)
@@ -234,6 +239,8 @@ TVerifyOptions Parse(const QStringList &argv)
             o.signal = int(number(0, 4));
         else if (a == QStringLiteral("--aru"))
             o.aru = true;
+        else if (a == QStringLiteral("--no-journal"))
+            o.journal = false;
         else
             throw TUsage("неизвестный параметр " + a.toStdString());
     }
@@ -267,6 +274,15 @@ int Verify(const TVerifyOptions &o)
         logic.Driver().SetResponseTimeOut(o.timeout);
     TPrinter printer(logic.Tabs());
     logic.AddRunObserver(&printer);
+    // Journalled exactly as the window journals; a journal that cannot write says so on stderr and
+    // never changes how the run itself ends.
+    std::unique_ptr<TJournal> journal;
+    if (o.journal) {
+        journal = std::make_unique<TJournal>(TJournalOptions::FromSettings(&store));
+        journal->SetMessageHandler([](const QString &text) { Err(QStringLiteral("Журнал: ") + text); });
+        journal->Open();
+        logic.SetJournal(journal.get());
+    }
     logic.Init();
     auto idle = [&] { return !logic.Driver().IsBusy(); };
     while (!idle())
@@ -326,6 +342,11 @@ int Verify(const TVerifyOptions &o)
     signal(SIGTERM, SIG_DFL);
     delete notifier;
 
+    if (journal) {
+        journal->Flush();
+        if (const TRunJournalRecorder *r = logic.Recorder(); r && !r->Last().isEmpty())
+            Err(QStringLiteral("Журнал: поверка %1").arg(r->Last()));
+    }
     int code = 0;
     if (!printer.end || printer.end->outcome != TRunOutcome::Finished || interrupted) {
         if (interrupted)

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <QSocketNotifier>
 
@@ -17,6 +18,8 @@
 #include <cstring>
 
 #include "app/demo.h"
+#include "config/configcontroller.h"
+#include "journal/journal.h"
 #include "mainwindow/form1.h"
 #include "transport/frametrace.h"
 #include "verification/window/form2.h"
@@ -116,8 +119,23 @@ int main(int argc, char **argv)
     options.port1 = parser.value(port1);
     options.port2 = parser.value(port2);
     options.checkForUpdates = !parser.isSet(noUpdate) && !parser.isSet(demo);
-    options.verificationWindow = [](TConfigController *store, TConfigurationCode code, QWidget *parent) -> QWidget * {
-        return CreateVerificationWindow(store, code, parent);
+    // One journal for every window of this run of the program; it outlives them all.
+    TConfigController settings;
+    TJournal journal(TJournalOptions::FromSettings(&settings));
+    journal.Open();
+    options.journal = &journal;
+    options.verificationWindow = [&journal](TConfigController *store, TConfigurationCode code,
+                                     QWidget *parent) -> QWidget * {
+        return CreateVerificationWindow(store, code, parent, &journal);
+    };
+    options.journalledRunWindow = [&journal](TConfigController *store, const TJournalRun &run, bool readOnly,
+                                      QWidget *parent) -> QWidget * {
+        if (readOnly)
+            return CreateJournalledRunWindow(store, &journal, run, true, parent);
+        return RestoreJournalledRun(store, &journal, run, parent);
+    };
+    options.journalReport = [](TConfigController *store, const TJournalRun &run, QWidget *parent) {
+        ReportJournalledRun(store, run, parent);
     };
 
     QProcess simulator;
@@ -134,8 +152,10 @@ int main(int argc, char **argv)
     {
         TForm1 window(options);
         window.show();
+        QTimer::singleShot(0, &window, &TForm1::OfferUnfinishedRuns);
         code = app.exec();
     }
+    journal.Flush();
     if (simulator.state() != QProcess::NotRunning) {
         simulator.terminate();
         if (!simulator.waitForFinished(3000))

@@ -140,6 +140,11 @@ struct TJournalRunEnd {
         : outcome(outcome_), error(std::move(error_)), time(std::move(time_))
     {
     }
+    // A run found open after the program ended in the middle of it, and not taken up again.
+    static TJournalRunEnd Interrupted()
+    {
+        return TJournalRunEnd(TJournalOutcome::Failed, QStringLiteral("прервана: программа завершилась до конца работы"));
+    }
     TJournalOutcome outcome = TJournalOutcome::Finished; // Finished, Stopped or Failed
     QString error; // what failed
     QDateTime time; // EndRun sets it when not valid

@@ -1,5 +1,7 @@
 #include "mainwindow/form1.h"
 
+#include "journal/journalwindow.h"
+
 #include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -55,7 +57,9 @@ void Check(QButtonGroup *group, const QString &text)
 
 } // namespace
 
-TForm1::TForm1(const TOptions &options, QWidget *parent) : QMainWindow(parent), verificationWindow_(options.verificationWindow)
+TForm1::TForm1(const TOptions &options, QWidget *parent)
+    : QMainWindow(parent), verificationWindow_(options.verificationWindow), journal_(options.journal),
+      journalledRunWindow_(options.journalledRunWindow), journalReport_(options.journalReport)
 {
     // Step 2: the notice window of the update check, and the caption.
     updateForm = new TUpdate(this);
@@ -92,6 +96,11 @@ TForm1::~TForm1()
 {
     if (updateForm)
         updateForm->StopCheck();
+    // The journal outlives this window: it must not call into it afterwards.
+    if (journal_) {
+        journal_->SetMessageHandler(nullptr);
+        journal_->SetStateHandler(nullptr);
+    }
     // The logic disposes of the engines; widgets go with the window.
     logic.reset();
 }
@@ -102,12 +111,24 @@ void TForm1::BuildMenu()
     verificationAction = menuBar()->addAction(QStringLiteral("Автоповерка"));
     tuningAction = menuBar()->addAction(QStringLiteral("Автонастройка"));
     vectorDiagramAction = menuBar()->addAction(QStringLiteral("Векторная диаграмма"));
+    journalAction = menuBar()->addAction(QStringLiteral("Журнал"));
+    journalAction->setEnabled(journal_ != nullptr);
     menuBar()->addAction(QStringLiteral("?"));
     verificationAction->setEnabled(bool(verificationWindow_));
     connect(settingsAction, &QAction::triggered, this, &TForm1::OpenSettings);
     connect(verificationAction, &QAction::triggered, this, &TForm1::OpenVerification);
     connect(tuningAction, &QAction::triggered, this, &TForm1::OpenTuning);
     connect(vectorDiagramAction, &QAction::triggered, this, &TForm1::OpenVectorDiagram);
+    connect(journalAction, &QAction::triggered, this, &TForm1::OpenJournal);
+    if (journal_) {
+        // The journal's problems (a damaged file moved aside, a server away, a full disk) are told
+        // once each, whichever window is writing; its state goes to the archive window while open.
+        journal_->SetMessageHandler([this](const QString &text) { TMessageService::Information(this, text); });
+        journal_->SetStateHandler([this](const TJournalState &) {
+            if (journalWindow)
+                journalWindow->JournalStateChanged();
+        });
+    }
 }
 
 void TForm1::BuildControls()
@@ -658,6 +679,7 @@ void TForm1::OpenTuning()
         tuningForm = new TForm14(this);
         tuningForm->InitKestCommunication(config.get());
         tuningForm->InitDeviceCommunication();
+        tuningForm->SetJournal(journal_);
     }
     tuningForm->show();
     tuningForm->raise();
@@ -681,6 +703,82 @@ TVectorDiagramForm *TForm1::VectorDiagram() const
 TForm14 *TForm1::TuningForm() const
 {
     return tuningForm.data();
+}
+
+void TForm1::OpenJournal()
+{
+    if (!journal_)
+        return;
+    if (!journalWindow) {
+        journalWindow = new TJournalWindow(journal_, this);
+        journalWindow->setWindowFlag(Qt::Window);
+        journalWindow->setAttribute(Qt::WA_DeleteOnClose);
+        TJournalArchiveLogic &archive = journalWindow->Logic();
+        if (journalledRunWindow_) {
+            archive.SetOpenHandler([this](const TJournalRunId &id) {
+                const std::optional<TJournalRun> run = journal_->LoadRun(id);
+                if (!run) {
+                    TMessageService::Error(this, QStringLiteral("Поверка не прочитана из журнала: ") + journal_->LastReadError());
+                    return;
+                }
+                if (QWidget *window = journalledRunWindow_(config.get(), *run, true, this))
+                    window->show();
+            });
+        }
+        if (journalReport_) {
+            archive.SetReportHandler([this](const TJournalRunId &id) {
+                const std::optional<TJournalRun> run = journal_->LoadRun(id);
+                if (!run) {
+                    TMessageService::Error(this, QStringLiteral("Поверка не прочитана из журнала: ") + journal_->LastReadError());
+                    return;
+                }
+                journalReport_(config.get(), *run, journalWindow);
+            });
+        }
+        archive.Start();
+    }
+    journalWindow->show();
+    journalWindow->raise();
+    journalWindow->activateWindow();
+}
+
+TJournalWindow *TForm1::JournalWindow() const
+{
+    return journalWindow.data();
+}
+
+void TForm1::OfferUnfinishedRuns()
+{
+    if (!journal_)
+        return;
+    for (const TJournalRunSummary &run : journal_->UnfinishedRuns()) {
+        const QString when = run.started.toString(QStringLiteral("dd.MM.yyyy HH:mm"));
+        if (run.kind == TJournalRunKind::Tuning) {
+            journal_->EndTuning(run.id, TJournalRunEnd::Interrupted());
+            TMessageService::Information(this, QStringLiteral("Автонастройка, начатая %1, не была завершена: программа "
+                                                              "закрылась раньше. В журнале она отмечена как прерванная.")
+                                                   .arg(when));
+            continue;
+        }
+        const QString device = run.deviceNumber.isEmpty() ? QString() : QStringLiteral(", устройство № ") + run.deviceNumber;
+        const QString text = QStringLiteral("Поверка «%1», начатая %2%3, не была завершена (измерено точек: %4).\n"
+                                            "Восстановить её в окне автоповерки?")
+                                 .arg(run.configuration, when, device)
+                                 .arg(run.points);
+        // The verification window takes the installation's port: only while this window has let it go.
+        const bool canOpen = journalledRunWindow_ && verificationAction->isEnabled();
+        if (!canOpen || !TMessageService::Confirm(this, QStringLiteral("Восстановление поверки"), text)) {
+            journal_->EndRun(run.id, TJournalRunEnd::Interrupted());
+            continue;
+        }
+        const std::optional<TJournalRun> loaded = journal_->LoadRun(run.id);
+        if (!loaded) {
+            TMessageService::Error(this, QStringLiteral("Поверка не прочитана из журнала: ") + journal_->LastReadError());
+            continue;
+        }
+        if (QWidget *window = journalledRunWindow_(config.get(), *loaded, false, this))
+            window->show();
+    }
 }
 
 void TForm1::OpenVerification()

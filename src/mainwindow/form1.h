@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "journal/journal.h"
 #include "mainwindow/mainlogic.h"
 #include "mainwindow/mainview.h"
 
@@ -28,6 +29,7 @@ class TNumericUpDown;
 class TNumericUpDownWithToggles;
 class TParameterGroupComponent;
 class TForm14;
+class TJournalWindow;
 class TVectorDiagramForm;
 class TSettingsForm;
 class TUpdate;
@@ -45,6 +47,15 @@ public:
         // Opens the verification window of a configuration (modeless, owned by the main window, deleted
         // when closed); the program gives it. Without it "Автоповерка" stays disabled.
         std::function<QWidget *(TConfigController *, TConfigurationCode, QWidget *parent)> verificationWindow;
+        // The results journal every window writes to (not owned; outlives the window); null: none, and
+        // "Журнал" stays disabled.
+        TJournal *journal = nullptr;
+        // A journalled verification run in a verification window: read-only from the archive, or
+        // restored (and perhaps continued) after the program ended in the middle of it.
+        std::function<QWidget *(TConfigController *, const TJournalRun &, bool readOnly, QWidget *parent)>
+            journalledRunWindow;
+        // "Отчёт" of the archive.
+        std::function<void(TConfigController *, const TJournalRun &, QWidget *parent)> journalReport;
     };
 
     explicit TForm1(const TOptions &options, QWidget *parent = nullptr);
@@ -87,6 +98,13 @@ public:
     // "Автонастройка": the tuning window, modeless, one at a time.
     void OpenTuning();
     TForm14 *TuningForm() const;
+    // "Журнал": the archive window, modeless, one at a time.
+    void OpenJournal();
+    TJournalWindow *JournalWindow() const;
+    QAction *JournalAction() const { return journalAction; }
+    // Runs this bench did not end (the program was killed, the power went): each verification run is
+    // offered back in its window, the others are recorded as interrupted. Called once after start-up.
+    void OfferUnfinishedRuns();
 
     // IMainView
     void ShowError(const QString &text) override;
@@ -144,6 +162,10 @@ private:
     std::unique_ptr<TConfigController> config;
     std::unique_ptr<TMainLogic> logic;
     std::function<QWidget *(TConfigController *, TConfigurationCode, QWidget *)> verificationWindow_;
+    TJournal *journal_ = nullptr;
+    std::function<QWidget *(TConfigController *, const TJournalRun &, bool, QWidget *)> journalledRunWindow_;
+    std::function<void(TConfigController *, const TJournalRun &, QWidget *)> journalReport_;
+    QPointer<TJournalWindow> journalWindow;
     TUpdate *updateForm = nullptr;
     TSettingsForm *settingsForm = nullptr;
     QPointer<TForm14> tuningForm;   // deletes itself when closed
@@ -153,6 +175,7 @@ private:
     QAction *verificationAction = nullptr;
     QAction *tuningAction = nullptr;
     QAction *vectorDiagramAction = nullptr;
+    QAction *journalAction = nullptr;
 
     QWidget *outputGroup = nullptr;
     TNumericUpDownWithToggles *controlI = nullptr;

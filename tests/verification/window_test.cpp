@@ -4,6 +4,7 @@
 // when the window is closed in the middle of a run. Saves verification_qx4.png in the build folder.
 #include <gtest/gtest.h>
 
+#include "journal/journalwindow.h"
 #include "mainwindow/form1.h"
 #include "presentation/controls/messageservice.h"
 #include "presentation/controls/numericupdown.h"
@@ -20,8 +21,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace runtest;
@@ -227,4 +230,119 @@ TEST(VerificationWindow, Qx4WindowRunThroughItsButtonsAndClosedMidRun)
     DeleteClosed();
     EXPECT_FALSE(window);
     EXPECT_TRUE(messages.errors.isEmpty()) << messages.errors.join(" | ").toStdString();
+}
+
+// The journal in the main window: at start-up each run a killed program left open is offered back
+// (declined: recorded as interrupted; accepted: its window with its rows, and when it cannot go on in
+// this window it says why and is recorded as interrupted too); "Журнал" lists the runs and opens one read-only (nothing
+// can be started until "Копировать для правки").
+TEST(VerificationWindow, StartUpOffersUnfinishedRunsAndTheJournalOpensThemReadOnly)
+{
+    KestTestHome::Root();
+    QTemporaryDir folder;
+    for (int k : {3, 5}) {
+        QProcess helper;
+        helper.start(QString::fromLocal8Bit(KEST_JOURNAL_HELPER),
+            {"--folder", folder.path(), "--points", QString::number(k), "--hang"});
+        ASSERT_TRUE(helper.waitForStarted(10000));
+        QString said;
+        while (!said.contains("waiting") && helper.waitForReadyRead(30000))
+            said += QString::fromUtf8(helper.readAllStandardOutput());
+        ASSERT_TRUE(said.contains("waiting")) << said.toStdString();
+        helper.kill();
+        helper.waitForFinished(10000);
+    }
+    TJournalOptions journalOptions = TJournalOptions::Local(folder.path());
+    TJournal journal(journalOptions);
+    ASSERT_TRUE(journal.Open());
+    const auto open = journal.UnfinishedRuns();
+    ASSERT_EQ(open.size(), 2u);
+
+    QStringList asked;
+    QStringList answers{"no", "yes"}; // restore the newer? no; the older? yes
+    TScopedMessageHandler handler([&](QWidget *, const TMessageService::TMessage &m) {
+        asked << m.text;
+        if (m.kind != TMessageService::TKind::Question)
+            return QMessageBox::Ok;
+        return answers.isEmpty() || answers.takeFirst() == "no" ? QMessageBox::No : QMessageBox::Yes;
+    });
+    TForm1::TOptions options;
+    options.checkForUpdates = false;
+    options.journal = &journal;
+    options.verificationWindow = [&](TConfigController *store, TConfigurationCode code, QWidget *parent) -> QWidget * {
+        return CreateVerificationWindow(store, code, parent, &journal);
+    };
+    options.journalledRunWindow = [&](TConfigController *store, const TJournalRun &run, bool readOnly,
+                                      QWidget *parent) -> QWidget * {
+        return readOnly ? CreateJournalledRunWindow(store, &journal, run, true, parent)
+                        : RestoreJournalledRun(store, &journal, run, parent);
+    };
+    TForm1 main(options);
+    main.Config().WritePort(QStringLiteral("Port1"), QStringLiteral("/dev/kest-test-no-port"));
+    main.show();
+    main.OfferUnfinishedRuns();
+
+    ASSERT_GE(asked.size(), 3) << asked.join(" | ").toStdString();
+    EXPECT_TRUE(asked[0].contains(QStringLiteral("измерено точек: 5"))) << asked[0].toStdString();
+    EXPECT_TRUE(asked[1].contains(QStringLiteral("измерено точек: 3"))) << asked[1].toStdString();
+    // Its last tab read analog outputs; this window's settings have it on RS: it cannot go on.
+    EXPECT_TRUE(asked[2].contains(QStringLiteral("нельзя продолжить"))) << asked[2].toStdString();
+    EXPECT_TRUE(asked[2].contains(QStringLiteral("Интерфейс"))) << asked[2].toStdString();
+    EXPECT_TRUE(journal.UnfinishedRuns().empty());
+    for (const TJournalRunSummary &s : open) {
+        const auto run = journal.LoadRun(s.id);
+        ASSERT_TRUE(run && run->end);
+        EXPECT_EQ(run->end->outcome, TJournalOutcome::Failed);
+        EXPECT_EQ(run->end->error, TJournalRunEnd::Interrupted().error);
+    }
+    // The restored window holds the three measured rows as journalled, column by column.
+    const auto restoredWindows = main.findChildren<TForm2 *>();
+    ASSERT_EQ(restoredWindows.size(), 1);
+    TForm2 *restored = restoredWindows[0];
+    EXPECT_EQ(restored->windowTitle(), QStringLiteral("Автоповерка"));
+    EXPECT_TRUE(restored->JournalStateText().contains(folder.path())) << restored->JournalStateText().toStdString();
+    const std::optional<TJournalRun> older = journal.LoadRun(open[1].id);
+    ASSERT_TRUE(older);
+    int compared = 0;
+    for (const TJournalPoint &p : older->points) {
+        const TJournalTable &layout = older->header.tables[size_t(p.tab)];
+        const TKestAvtopoverkaGrid &grid = restored->Logic().Tabs().Grid(p.tab);
+        for (int col = layout.inputColumnCount; col < p.cells.size(); ++col) {
+            const int at = grid.ColumnOf(layout.columnNames[col]);
+            ASSERT_GE(at, 0) << layout.columnNames[col].toStdString();
+            EXPECT_EQ(grid.Cells(at, p.row), p.cells[col]);
+            EXPECT_EQ(grid.IsRedCell(at, p.row), p.marks[size_t(col)]);
+            ++compared;
+        }
+    }
+    EXPECT_GT(compared, 8);
+    restored->close();
+    DeleteClosed();
+
+    // "Журнал": both runs, the newest first; opened read-only.
+    ASSERT_TRUE(main.JournalAction()->isEnabled());
+    main.JournalAction()->trigger();
+    ASSERT_TRUE(main.JournalWindow());
+    const auto &listed = main.JournalWindow()->Logic().Runs();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].id, open[0].id);
+    main.JournalWindow()->Logic().Open(listed[1].id);
+    const auto windows = main.findChildren<TForm2 *>();
+    ASSERT_EQ(windows.size(), 1);
+    TForm2 *archived = windows[0];
+    EXPECT_TRUE(archived->windowTitle().contains(QStringLiteral("только просмотр")));
+    EXPECT_TRUE(archived->Logic().IsReadOnly());
+    for (const char *button : {"Запуск (тек. вкладка)", "Запуск (все вкладки)", "Добавить строку", "Загрузить"})
+        EXPECT_FALSE(archived->Button(QString::fromUtf8(button))->isEnabled()) << button;
+    QAction *copy = archived->MenuAction(QStringLiteral("Копировать для правки"));
+    ASSERT_TRUE(copy);
+    EXPECT_TRUE(copy->isVisible());
+    copy->trigger();
+    EXPECT_FALSE(archived->Logic().IsReadOnly());
+    EXPECT_EQ(archived->windowTitle(), QStringLiteral("Автоповерка"));
+    EXPECT_TRUE(archived->Button(QStringLiteral("Запуск (все вкладки)"))->isEnabled());
+    EXPECT_EQ(journal.ListRuns().size(), 2u); // looking and copying wrote nothing
+    archived->close();
+    main.close();
+    DeleteClosed();
 }

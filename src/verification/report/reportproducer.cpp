@@ -181,7 +181,7 @@ QString TReportProducer::Produce(const TReportRequest &request, const QList<TRep
         else
             manager = std::make_unique<TWordReportManager>();
         TAvtopoverkaReportConfig config(settings_);
-        const TReportData data = config.ReadReportData();
+        const TReportData data = request.headerData ? *request.headerData : config.ReadReportData();
         const QString target = config.ReportsFolder() + QStringLiteral("/Отчёт");
 
         QString templatePath = request.templatePath;

@@ -14,6 +14,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class IReportView {
 public:
     virtual ~IReportView() = default;
@@ -48,6 +50,8 @@ struct TReportRequest {
     QString templatePath; // empty: the template of the settings
     QString outputPath; // empty: "Отчёт", "Отчёт1" … in the reports folder; else exactly this file
     bool openWhenDone = true;
+    // The header data to write instead of the settings' (a journalled run's, as they were when it ran).
+    std::optional<TReportData> headerData;
 };
 
 class TReportProducer {

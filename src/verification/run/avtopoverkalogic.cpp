@@ -119,39 +119,53 @@ void TAvtopoverkaLogic::UpdateNominalVoltage()
 
 void TAvtopoverkaLogic::CurrentRangeChosen(const QString &range)
 {
+    if (readOnly_)
+        return;
     ctx_.selections.currentRange = range;
     UpdateNominalCurrent();
 }
 
 void TAvtopoverkaLogic::VoltageChosen(const QString &voltage)
 {
+    if (readOnly_)
+        return;
     ctx_.selections.voltage = voltage;
     UpdateNominalVoltage();
 }
 
 void TAvtopoverkaLogic::SchemeChosen(bool scheme4)
 {
+    if (readOnly_)
+        return;
     ctx_.selections.scheme4 = scheme4;
     UpdateNominalVoltage();
 }
 
 void TAvtopoverkaLogic::LoadChosen(bool max)
 {
+    if (readOnly_)
+        return;
     ctx_.selections.loadMax = max;
 }
 
 void TAvtopoverkaLogic::AruChosen(bool on)
 {
+    if (readOnly_)
+        return;
     ctx_.selections.aru = on;
 }
 
 void TAvtopoverkaLogic::RangeIndexChosen(int index)
 {
+    if (readOnly_)
+        return;
     ctx_.selections.rangeIndex = std::clamp(index, 0, 4);
 }
 
 void TAvtopoverkaLogic::OutputSignalChosen(int index)
 {
+    if (readOnly_)
+        return;
     ctx_.selections.outputSignalIndex = std::clamp(index, 0, 4);
 }
 
@@ -171,6 +185,8 @@ void TAvtopoverkaLogic::AutoIncrementChosen(bool on, double step)
 
 void TAvtopoverkaLogic::EntryAction(TEntry entry, double value)
 {
+    if (readOnly_)
+        return;
     if (!std::isfinite(value))
         return;
     TKestAvtopoverkaGrid &grid = tabs_.Current();
@@ -228,6 +244,8 @@ TInputData TAvtopoverkaLogic::InputFromValues(const TEntryValues &values) const
 
 void TAvtopoverkaLogic::AddRowClicked(const TEntryValues &values)
 {
+    if (readOnly_)
+        return;
     TEntryValues v = values;
     TKestAvtopoverkaGrid &grid = tabs_.Current();
     if (ctx_.selections.autoIncrement && grid.isFirstRowFilled) {
@@ -240,6 +258,8 @@ void TAvtopoverkaLogic::AddRowClicked(const TEntryValues &values)
 
 void TAvtopoverkaLogic::InsertRowClicked(const TEntryValues &values)
 {
+    if (readOnly_)
+        return;
     TEntryValues v = values;
     TKestAvtopoverkaGrid &grid = tabs_.Current();
     if (ctx_.selections.autoIncrement && grid.isFirstRowFilled) {
@@ -252,27 +272,37 @@ void TAvtopoverkaLogic::InsertRowClicked(const TEntryValues &values)
 
 void TAvtopoverkaLogic::DeleteRowClicked()
 {
+    if (readOnly_)
+        return;
     tabs_.Current().DeleteSelectedRow();
 }
 
 void TAvtopoverkaLogic::ClearRowClicked()
 {
+    if (readOnly_)
+        return;
     tabs_.Current().ClearSelectedRow();
 }
 
 void TAvtopoverkaLogic::ClearAllClicked()
 {
+    if (readOnly_)
+        return;
     tabs_.Current().Clear();
 }
 
 void TAvtopoverkaLogic::ClearResultsClicked()
 {
+    if (readOnly_)
+        return;
     for (int tab = 0; tab < tabs_.Count(); ++tab)
         tabs_.Grid(tab).ClearOutputData();
 }
 
 void TAvtopoverkaLogic::FillPointsClicked(const TEntryValues &values)
 {
+    if (readOnly_)
+        return;
     TKestAvtopoverkaGrid &grid = tabs_.Current();
     TGridUpdate update(grid);
     const bool voltageWindow = ctx_.code == TConfigurationCode::U;
@@ -299,6 +329,8 @@ bool TAvtopoverkaLogic::SaveTable(const QString &file)
 
 bool TAvtopoverkaLogic::LoadTable(const QString &file)
 {
+    if (readOnly_)
+        return false;
     TKestAvtopoverkaGrid &grid = tabs_.Current();
     grid.Clear();
     const TCsvLoadResult result = TCsvManager().CsvToGrid(file, grid);
@@ -329,6 +361,8 @@ bool TAvtopoverkaLogic::SaveScenario(const QString &file)
 
 bool TAvtopoverkaLogic::LoadScenario(const QString &file)
 {
+    if (readOnly_)
+        return false;
     TCsvLoadResult result;
     std::vector<std::unique_ptr<TStringGridWithData>> tables;
     try {
@@ -363,11 +397,15 @@ bool TAvtopoverkaLogic::LoadScenario(const QString &file)
 
 void TAvtopoverkaLogic::PlusClicked()
 {
+    if (readOnly_)
+        return;
     tabs_.AddTab();
 }
 
 void TAvtopoverkaLogic::CloseTabClicked()
 {
+    if (readOnly_)
+        return;
     tabs_.CloseTab();
 }
 
@@ -383,6 +421,8 @@ void TAvtopoverkaLogic::CopyTabClicked()
 
 void TAvtopoverkaLogic::PasteClicked()
 {
+    if (readOnly_)
+        return;
     tabs_.PasteIntoActive();
 }
 
@@ -485,6 +525,8 @@ QString TAvtopoverkaLogic::PlanProblem(const std::vector<TRunPoint> &points, int
 
 bool TAvtopoverkaLogic::StartFrom(TRunScope scope, int firstPoint)
 {
+    if (readOnly_)
+        return false;
     if (driver_.IsBusy())
         return false;
     std::vector<TRunPoint> plan = PlanOf(scope);
@@ -512,6 +554,8 @@ bool TAvtopoverkaLogic::StartFrom(TRunScope scope, int firstPoint)
 
 bool TAvtopoverkaLogic::StartCurrentTab()
 {
+    if (readOnly_)
+        return false;
     if (driver_.IsBusy() || !tabs_.Current().isFirstRowFilled)
         return false;
     tabs_.Current().ClearOutputData();
@@ -520,6 +564,8 @@ bool TAvtopoverkaLogic::StartCurrentTab()
 
 bool TAvtopoverkaLogic::StartAllTabs()
 {
+    if (readOnly_)
+        return false;
     if (driver_.IsBusy() || PlanOf(TRunScope::AllTabs).empty())
         return false;
     for (int tab = 0; tab < tabs_.Count(); ++tab)
@@ -529,6 +575,8 @@ bool TAvtopoverkaLogic::StartAllTabs()
 
 bool TAvtopoverkaLogic::StartSelectedRow()
 {
+    if (readOnly_)
+        return false;
     if (driver_.IsBusy() || !tabs_.Current().isFirstRowFilled)
         return false;
     return StartFrom(TRunScope::SelectedRow, 0);
@@ -539,10 +587,161 @@ void TAvtopoverkaLogic::StopClicked()
     driver_.Stop();
 }
 
+// ---- the results journal ----
+
+void TAvtopoverkaLogic::SetJournal(TJournal *journal)
+{
+    if (recorder_)
+        driver_.RemoveObserver(recorder_.get());
+    recorder_.reset();
+    journal_ = journal;
+    if (!journal_)
+        return;
+    recorder_ = std::make_unique<TRunJournalRecorder>(journal_, *this);
+    driver_.AddObserver(recorder_.get(), true);
+}
+
+void TAvtopoverkaLogic::SetReadOnly(bool readOnly)
+{
+    readOnly_ = readOnly;
+    ctx_.view->SetLocked(readOnly);
+}
+
+bool TAvtopoverkaLogic::ShowJournalledRun(const TJournalRun &run)
+{
+    if (driver_.IsBusy())
+        return false;
+    // The setup panel as the run had it: a run that goes on sends what it sent before, and the user
+    // sees what will be sent.
+    const TJournalSetup &setup = run.header.setup;
+    TAvtopoverkaSelections &s = ctx_.selections;
+    QString range = setup.currentRange;
+    range.remove(QLatin1Char('A'));
+    if (QStringList{"0,5", "1", "2,5", "5"}.contains(range.trimmed()))
+        s.currentRange = range.trimmed();
+    QString voltage = setup.voltageRange;
+    voltage.remove(QStringLiteral("V"));
+    if (QStringList{"100", "380", "400"}.contains(voltage.trimmed()))
+        s.voltage = voltage.trimmed();
+    s.scheme4 = !setup.scheme.startsWith(QLatin1Char('3'));
+    const TJournalKeyValues &o = setup.options;
+    s.loadMax = JournalValueOf(o, QStringLiteral("Нагрузка")) != QStringLiteral("Мин.");
+    s.aru = JournalValueOf(o, QStringLiteral("АРУ")) == QStringLiteral("да");
+    bool ok = false;
+    const int rangeIndex = JournalValueOf(o, QStringLiteral("Диапазон")).toInt(&ok);
+    if (ok)
+        s.rangeIndex = std::clamp(rangeIndex, 0, 4);
+    const int signal = JournalValueOf(o, QStringLiteral("Выходной сигнал")).toInt(&ok);
+    if (ok)
+        s.outputSignalIndex = std::clamp(signal, 0, 4);
+    ctx_.view->ShowSelections(s);
+    UpdateNominalCurrent();
+    UpdateNominalVoltage();
+
+    const TParameters names;
+    for (const TJournalShownTable &shown : run.ShownTables()) {
+        const TJournalTable &layout = *shown.layout;
+        if (layout.tab < 0 || layout.tab >= TVerificationTabs::kMaxTabs)
+            continue;
+        while (tabs_.Count() <= layout.tab && tabs_.Count() < TVerificationTabs::kMaxTabs)
+            tabs_.AddTab();
+        if (layout.tab >= tabs_.Count())
+            continue;
+        TKestAvtopoverkaGrid &grid = tabs_.Grid(layout.tab);
+        TGridUpdate update(grid);
+        grid.Title = layout.title;
+        // The output columns the run had, whatever the scenario says now.
+        QStringList outputs;
+        for (int col = layout.inputColumnCount; col < layout.columnNames.size(); ++col)
+            if (const TParameter *p = names.GetParameterByName(layout.columnNames[col]))
+                outputs << QString::number(p->index);
+        if (!outputs.isEmpty())
+            grid.UpdateOutputColumns(outputs);
+        grid.Clear();
+        for (size_t r = 0; r < shown.rows.size(); ++r) {
+            const int row = int(r) + 1;
+            if (row > 1 && !grid.AddEmptyRow())
+                break;
+            const TJournalShownRow &cells = shown.rows[r];
+            for (int col = 0; col < cells.cells.size(); ++col) {
+                const int at = grid.ColumnOf(layout.columnNames.value(col));
+                if (at < 0)
+                    continue;
+                grid.SetCells(at, row, cells.cells[col]);
+                grid.SetRedCell(at, row, size_t(col) < cells.marks.size() && cells.marks[size_t(col)]);
+            }
+        }
+        grid.isFirstRowFilled = !shown.rows.empty();
+        grid.SetSelectedRow(1);
+    }
+    tabs_.RefreshCaptions();
+    const int resume = run.ResumePosition();
+    const auto &planned = run.header.planned;
+    const int tab = planned.empty() ? 0 : planned[size_t(std::min<int>(resume, int(planned.size()) - 1))].tab;
+    if (tab >= 0 && tab < tabs_.Count() && !tabs_.IsHidden(tab)) {
+        tabs_.SelectTab(tab);
+        ctx_.view->SetActiveTab(tab);
+    }
+    ctx_.view->SetLocked(readOnly_);
+    return true;
+}
+
+QString TAvtopoverkaLogic::ContinueProblem(const TJournalRun &run)
+{
+    const auto &planned = run.header.planned;
+    const int resume = run.ResumePosition();
+    if (planned.empty() || size_t(resume) >= planned.size())
+        return QStringLiteral("Все точки поверки уже измерены.");
+    const std::optional<TRunScope> scope = KestRunJournal::ScopeOf(run.header.runMode);
+    if (!scope)
+        return QStringLiteral("Неизвестный вид запуска поверки «%1».").arg(run.header.runMode);
+    const int tab = planned.front().tab;
+    if (tab < 0 || tab >= tabs_.Count())
+        return QStringLiteral("Вкладки поверки нет в окне.");
+    // The plan is taken again from the tables as they now stand: it must be the journalled one, or
+    // the points would land in other rows.
+    if (*scope != TRunScope::AllTabs) {
+        tabs_.SelectTab(tab);
+        ctx_.view->SetActiveTab(tab);
+        if (*scope == TRunScope::SelectedRow)
+            tabs_.Grid(tab).SetSelectedRow(planned.front().row);
+    }
+    const std::vector<TRunPoint> plan = PlanOf(*scope);
+    bool same = plan.size() == planned.size();
+    for (size_t k = 0; same && k < plan.size(); ++k)
+        same = plan[k].tab == planned[k].tab && plan[k].row == planned[k].row;
+    if (!same)
+        return QStringLiteral("Точки в таблицах не совпадают с точками прерванной поверки.");
+    for (const TJournalTable &t : run.header.tables)
+        if (t.tab < tabs_.Count() && t.rsInterface == tabs_.IsAnalog(t.tab))
+            return QStringLiteral("Интерфейс вкладки «%1» изменён в настройке сценария.").arg(TabName(t.tab));
+    if (run.header.configuration != ConfigurationName(ctx_.code))
+        return QStringLiteral("Поверка велась в окне конфигурации «%1».").arg(run.header.configuration);
+    return QString();
+}
+
+bool TAvtopoverkaLogic::ContinueJournalledRun(const TJournalRun &run)
+{
+    if (readOnly_ || driver_.IsBusy())
+        return false;
+    if (const QString problem = ContinueProblem(run); !problem.isEmpty()) {
+        ctx_.view->ShowError(problem);
+        return false;
+    }
+    if (recorder_)
+        recorder_->ContinueWith(run.header.id);
+    const bool started = StartFrom(*KestRunJournal::ScopeOf(run.header.runMode), run.ResumePosition());
+    if (!started && recorder_)
+        recorder_->ContinueWith(TJournalRunId());
+    return started;
+}
+
 // ---- extra panel ----
 
 void TAvtopoverkaLogic::AutoClicked(bool on, double address)
 {
+    if (readOnly_)
+        return;
     ctx_.selections.autoMode = on;
     if (std::isfinite(address))
         ctx_.entries.address = address;
@@ -553,6 +752,8 @@ void TAvtopoverkaLogic::AutoClicked(bool on, double address)
 
 void TAvtopoverkaLogic::ReadSettingsClicked()
 {
+    if (readOnly_)
+        return;
     driver_.ReadSettings();
 }
 
@@ -593,6 +794,8 @@ TAvtopoverkaLogic::TScenarioSetUp TAvtopoverkaLogic::ScenarioSetUp() const
 
 void TAvtopoverkaLogic::ScenarioClosed(const TAnalogOut &analogOut)
 {
+    if (readOnly_)
+        return;
     const auto &o = analogOut.OutArray;
     if (ctx_.type.scenarioTakesAnalogOut && (o[0] || o[1] || o[2]) && ctx_.DoesDevInfoContainAnalogOuts)
         ctx_.analogOut = analogOut;

@@ -8,6 +8,7 @@
 #include "verification/report/reportproducer.h"
 #include "verification/run/avtopoverkacontext.h"
 #include "verification/run/rundriver.h"
+#include "verification/run/runjournal.h"
 #include "verification/run/verificationtabs.h"
 
 #include <QList>
@@ -101,6 +102,23 @@ public:
     void AddRunObserver(IRunObserver *observer) { driver_.AddObserver(observer); }
     void RemoveRunObserver(IRunObserver *observer) { driver_.RemoveObserver(observer); }
 
+    // ---- the results journal ----
+    // Every run of this window journalled from now on (null: none). Not owned; outlives the logic.
+    void SetJournal(TJournal *journal);
+    TJournal *Journal() const { return journal_; }
+    TRunJournalRecorder *Recorder() const { return recorder_.get(); }
+    // A journalled run back in the window: the setup panel as the run had it, every table with its
+    // rows, cells and marks as last journalled. False (nothing changed) while something runs.
+    bool ShowJournalledRun(const TJournalRun &run);
+    // Why the run cannot go on from its next point in this window as it stands; empty when it can.
+    QString ContinueProblem(const TJournalRun &run);
+    // The run goes on from the point after its last journalled one, into the same journal run.
+    bool ContinueJournalledRun(const TJournalRun &run);
+    // A run opened from the archive is only looked at: nothing is edited, started or sent until
+    // the user makes it a copy of their own (SetReadOnly(false)).
+    void SetReadOnly(bool readOnly);
+    bool IsReadOnly() const { return readOnly_; }
+
     // ---- extra panel ----
     void AutoClicked(bool on, double address);
     void ReadSettingsClicked();
@@ -147,4 +165,7 @@ private:
     TAvtopoverkaContext ctx_;
     TVerificationTabs tabs_;
     TRunDriver driver_;
+    TJournal *journal_ = nullptr;
+    std::unique_ptr<TRunJournalRecorder> recorder_;
+    bool readOnly_ = false;
 };

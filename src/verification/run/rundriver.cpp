@@ -78,9 +78,13 @@ TRunDriver::~TRunDriver()
     engine_->Dispose();
 }
 
-void TRunDriver::AddObserver(IRunObserver *observer)
+void TRunDriver::AddObserver(IRunObserver *observer, bool first)
 {
-    if (observer && std::find(observers_.begin(), observers_.end(), observer) == observers_.end())
+    if (!observer || std::find(observers_.begin(), observers_.end(), observer) != observers_.end())
+        return;
+    if (first)
+        observers_.insert(observers_.begin(), observer);
+    else
         observers_.push_back(observer);
 }
 

@@ -105,7 +105,9 @@ public:
     int CurrentPoint() const { return IsRunning() ? int(index_) : -1; }
     int PointCount() const { return int(points_.size()); }
 
-    void AddObserver(IRunObserver *observer);
+    // `first`: told before every observer added so far (a journal: a point is durable before anything
+    // shows or prints it).
+    void AddObserver(IRunObserver *observer, bool first = false);
     void RemoveObserver(IRunObserver *observer);
 
     void SetResponseTimeOut(int ms);

@@ -13,6 +13,7 @@
 #include "protocol/numberformat.h"
 #include "verification/avtopoverkagridview.h"
 #include "verification/run/errortable.h"
+#include "verification/report/avtopoverkareportconfig.h"
 #include "verification/report/form6.h"
 #include "verification/scenariosettings.h"
 
@@ -24,6 +25,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -111,6 +113,9 @@ TForm2::TForm2(TConfigurationCode code, QWidget *parent) : QMainWindow(parent), 
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("RunStatus"));
     statusBar()->addWidget(status_, 1);
+    journalState_ = new QLabel(this);
+    journalState_->setObjectName(QStringLiteral("JournalState"));
+    statusBar()->addPermanentWidget(journalState_);
     // The client area is 1120 pixels wide; the height is the user's.
     setFixedWidth(kClientWidth);
     resize(kClientWidth, 760);
@@ -346,6 +351,9 @@ void TForm2::Init(TConfigController *_config, const QString &_configurationName)
     chartTimer_ = new QTimer(this);
     connect(chartTimer_, &QTimer::timeout, this, [this] { UpdateErrorChart(false); });
     chartTimer_->start(500);
+    // Which journal the points go to, and a red line when they are not being journalled: the journal
+    // tells its state to one window only, so each window looks at it on the same timer as its chart.
+    connect(chartTimer_, &QTimer::timeout, this, &TForm2::UpdateJournalState);
     UpdateErrorChart();
 }
 
@@ -526,7 +534,54 @@ void TForm2::OpenCoefficientWindow(const QPoint &pos)
 
 void TForm2::ProduceReport(TReportFormat format)
 {
-    logic_->ProduceReport(TReportRequest(format), this);
+    TReportRequest request(format);
+    if (logic_->IsReadOnly())
+        request.headerData = journalHeaderData_;
+    logic_->ProduceReport(request, this);
+}
+
+void TForm2::UpdateJournalState()
+{
+    TJournal *journal = logic_ ? logic_->Journal() : nullptr;
+    journalState_->setVisible(journal != nullptr);
+    if (!journal)
+        return;
+    const TJournalState &state = journal->State();
+    const QString text = state.Text();
+    if (journalState_->text() != text)
+        journalState_->setText(text);
+    journalState_->setStyleSheet(state.journalling ? QString() : QStringLiteral("color: #c00000;"));
+}
+
+QString TForm2::JournalStateText() const
+{
+    return journalState_->isVisibleTo(this) ? journalState_->text() : QString();
+}
+
+void TForm2::ShowJournalledRun(const TJournalRun &run, bool readOnly)
+{
+    logic_->SetReadOnly(readOnly);
+    logic_->ShowJournalledRun(run);
+    if (!readOnly)
+        return;
+    journalHeaderData_ = KestRunJournal::ReportDataOf(run.header.reportData);
+    const QString number = run.header.DeviceNumber();
+    setWindowTitle(QStringLiteral("Автоповерка — журнал: %1%2 (только просмотр)")
+                       .arg(run.header.started.toString(QStringLiteral("dd.MM.yyyy HH:mm")),
+                           number.isEmpty() ? QString() : QStringLiteral(", № ") + number));
+    if (!copyForEditing_) {
+        copyForEditing_ = menuBar()->addAction(QStringLiteral("Копировать для правки"));
+        copyForEditing_->setObjectName(QStringLiteral("Копировать для правки"));
+        actions_[copyForEditing_->objectName()] = copyForEditing_;
+        connect(copyForEditing_, &QAction::triggered, this, [this] {
+            // From here on the tables are the user's own: a run started now is a new journal run.
+            logic_->SetReadOnly(false);
+            journalHeaderData_.reset();
+            setWindowTitle(QStringLiteral("Автоповерка"));
+            copyForEditing_->setVisible(false);
+        });
+    }
+    copyForEditing_->setVisible(true);
 }
 
 // ---- placement of "+" ----
@@ -784,7 +839,7 @@ void TForm2::closeEvent(QCloseEvent *event)
 
 // ---- the factory ----
 
-TForm2 *CreateVerificationWindow(TConfigController *store, TConfigurationCode code, QWidget *parent)
+TForm2 *CreateVerificationWindow(TConfigController *store, TConfigurationCode code, QWidget *parent, TJournal *journal)
 {
     TForm2 *window = nullptr;
     switch (code) {
@@ -808,5 +863,88 @@ TForm2 *CreateVerificationWindow(TConfigController *store, TConfigurationCode co
         break;
     }
     window->Init(store, ConfigurationName(code));
+    window->Logic().SetJournal(journal);
+    window->UpdateJournalState();
     return window;
+}
+
+TForm2 *CreateJournalledRunWindow(
+    TConfigController *store, TJournal *journal, const TJournalRun &run, bool readOnly, QWidget *parent)
+{
+    const std::optional<TConfigurationCode> code = ConfigurationFromName(run.header.configuration);
+    if (!code)
+        return nullptr;
+    TForm2 *window = CreateVerificationWindow(store, *code, parent, journal);
+    window->ShowJournalledRun(run, readOnly);
+    return window;
+}
+
+TForm2 *RestoreJournalledRun(TConfigController *store, TJournal *journal, const TJournalRun &run, QWidget *parent)
+{
+    TForm2 *window = CreateJournalledRunWindow(store, journal, run, false, parent);
+    if (!window) {
+        if (journal)
+            journal->EndRun(run.header.id, TJournalRunEnd::Interrupted());
+        return nullptr;
+    }
+    window->show();
+    TAvtopoverkaLogic &logic = window->Logic();
+    const QString problem = logic.ContinueProblem(run);
+    const int next = run.ResumePosition() + 1;
+    const int total = int(run.header.planned.size());
+    bool continued = false;
+    if (problem.isEmpty()) {
+        if (TMessageService::Confirm(window, QStringLiteral("Восстановление поверки"),
+                QStringLiteral("Продолжить поверку с точки %1 из %2?").arg(next).arg(total)))
+            continued = logic.ContinueJournalledRun(run);
+    } else if (next <= total) {
+        TMessageService::Information(
+            window, QStringLiteral("Поверку нельзя продолжить: %1 Измеренные точки восстановлены.").arg(problem));
+    }
+    if (!continued && journal)
+        journal->EndRun(run.header.id, TJournalRunEnd::Interrupted());
+    return window;
+}
+
+namespace {
+
+// What a report made outside a verification window shows.
+class TStandaloneReportView : public IReportView {
+public:
+    explicit TStandaloneReportView(QWidget *parent) : parent_(parent) { }
+    ~TStandaloneReportView() override { SetBusy(false); }
+    void SetBusy(bool busy) override
+    {
+        if (busy == busy_)
+            return;
+        busy_ = busy;
+        if (busy)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        else
+            QApplication::restoreOverrideCursor();
+    }
+    void SetReportCommandsEnabled(bool) override { }
+    void ShowError(const QString &text) override { TMessageService::Error(parent_, text); }
+    void ShowMessage(const QString &text) override { TMessageService::Information(parent_, text); }
+    void OpenDocument(const QString &path) override { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+
+private:
+    QWidget *parent_;
+    bool busy_ = false;
+};
+
+} // namespace
+
+QString ReportJournalledRun(TConfigController *store, const TJournalRun &run, QWidget *parent)
+{
+    const TAvtopoverkaReportConfig config(store);
+    const QString templatePath = QFileDialog::getOpenFileName(parent, QStringLiteral("Шаблон отчёта"),
+        config.ReadWordTemplatePath(), QStringLiteral("Шаблоны (*.docx *.doc *.xlsx *.xls *.odt *.ods *.rtf)"));
+    if (templatePath.isEmpty())
+        return QString();
+    const QString suffix = QFileInfo(templatePath).suffix().toLower();
+    const bool excel = suffix.startsWith(QStringLiteral("xls")) || suffix == QStringLiteral("ods");
+    TStandaloneReportView view(parent);
+    return KestRunJournal::ProduceReport(
+        store, run, TReportRequest(excel ? TReportFormat::Excel : TReportFormat::Word, templatePath), &view);
 }

@@ -53,6 +53,15 @@ public:
     TAvtopoverkaLogic &Logic() { return *logic_; }
     TConfigurationCode Code() const { return code_; }
 
+    // A journalled run in this window: as it stood at its last journalled point, either only to be
+    // looked at (an archived run: nothing can be edited, started or sent until "Копировать для
+    // правки"; its report carries the header data of its time), or as the user's own again (a run
+    // restored after the program ended in the middle of it).
+    void ShowJournalledRun(const TJournalRun &run, bool readOnly);
+    // The status bar's journal line ("Журнал: …"); empty without a journal. Follows the journal's state.
+    QString JournalStateText() const;
+    void UpdateJournalState();
+
     // A panel under the tables (an error chart, say); the window keeps it.
     void AddPanelBelowTables(QWidget *panel);
 
@@ -168,6 +177,9 @@ private:
     bool plusWanted_ = true;
     bool busy_ = false;
     bool locked_ = false;
+    std::optional<TReportData> journalHeaderData_; // while an archived run is looked at
+    QAction *copyForEditing_ = nullptr;
+    QLabel *journalState_ = nullptr;
 };
 
 class TAvtopoverkaWithKestInterface : public TForm2 {
@@ -213,4 +225,16 @@ public:
 
 // The window of a configuration, initialised over the store, a window of its own owned by `parent` and
 // deleted when closed; the caller shows it. "F", "P", "Q" get TAvtopoverkaPQ.
-TForm2 *CreateVerificationWindow(TConfigController *store, TConfigurationCode code, QWidget *parent);
+// Every run of the window is journalled in `journal` when one is given (not owned; outlives the window).
+TForm2 *CreateVerificationWindow(
+    TConfigController *store, TConfigurationCode code, QWidget *parent, TJournal *journal = nullptr);
+// The window of a journalled run's configuration with the run in it (see TForm2::ShowJournalledRun);
+// null when the run's configuration is unknown.
+TForm2 *CreateJournalledRunWindow(
+    TConfigController *store, TJournal *journal, const TJournalRun &run, bool readOnly, QWidget *parent);
+// A run the program did not end, back in its window (shown): the user is asked whether it goes on from
+// its next point; when it does not (or cannot), the journal records it as interrupted.
+TForm2 *RestoreJournalledRun(TConfigController *store, TJournal *journal, const TJournalRun &run, QWidget *parent);
+// "Отчёт" of the archive: the run's report from a template the user picks (the settings' Word template
+// offered first, the shipped one unless it was changed), opened when done. The report's path, or empty.
+QString ReportJournalledRun(TConfigController *store, const TJournalRun &run, QWidget *parent);
