@@ -32,8 +32,8 @@ int main(int argc, char **argv)
             samples = std::max(1, std::atoi(argv[++i]));
 
     QTemporaryDir folder;
-    TConfigController store(folder.path(), QStringLiteral("/Valtrix"), QStringLiteral("KestManager"),
-        QStringLiteral("/Settings.txt"));
+    TConfigController store(
+        folder.path(), QStringLiteral("/Valtrix"), QStringLiteral("KestManager"), QStringLiteral("/Settings.txt"));
     TJournal journal(TJournalOptions::Local(folder.path() + "/journal"));
     if (!journal.Open()) {
         std::printf("journal not opened: %s\n", qPrintable(journal.State().problem));

@@ -124,12 +124,12 @@ int main(int argc, char **argv)
     TJournal journal(TJournalOptions::FromSettings(&settings));
     journal.Open();
     options.journal = &journal;
-    options.verificationWindow = [&journal](TConfigController *store, TConfigurationCode code,
-                                     QWidget *parent) -> QWidget * {
+    options.verificationWindow
+        = [&journal](TConfigController *store, TConfigurationCode code, QWidget *parent) -> QWidget * {
         return CreateVerificationWindow(store, code, parent, &journal);
     };
-    options.journalledRunWindow = [&journal](TConfigController *store, const TJournalRun &run, bool readOnly,
-                                      QWidget *parent) -> QWidget * {
+    options.journalledRunWindow
+        = [&journal](TConfigController *store, const TJournalRun &run, bool readOnly, QWidget *parent) -> QWidget * {
         if (readOnly)
             return CreateJournalledRunWindow(store, &journal, run, true, parent);
         return RestoreJournalledRun(store, &journal, run, parent);

@@ -718,7 +718,8 @@ void TForm1::OpenJournal()
             archive.SetOpenHandler([this](const TJournalRunId &id) {
                 const std::optional<TJournalRun> run = journal_->LoadRun(id);
                 if (!run) {
-                    TMessageService::Error(this, QStringLiteral("Поверка не прочитана из журнала: ") + journal_->LastReadError());
+                    TMessageService::Error(
+                        this, QStringLiteral("Поверка не прочитана из журнала: ") + journal_->LastReadError());
                     return;
                 }
                 if (QWidget *window = journalledRunWindow_(config.get(), *run, true, this))
@@ -729,7 +730,8 @@ void TForm1::OpenJournal()
             archive.SetReportHandler([this](const TJournalRunId &id) {
                 const std::optional<TJournalRun> run = journal_->LoadRun(id);
                 if (!run) {
-                    TMessageService::Error(this, QStringLiteral("Поверка не прочитана из журнала: ") + journal_->LastReadError());
+                    TMessageService::Error(
+                        this, QStringLiteral("Поверка не прочитана из журнала: ") + journal_->LastReadError());
                     return;
                 }
                 journalReport_(config.get(), *run, journalWindow);
@@ -755,12 +757,14 @@ void TForm1::OfferUnfinishedRuns()
         const QString when = run.started.toString(QStringLiteral("dd.MM.yyyy HH:mm"));
         if (run.kind == TJournalRunKind::Tuning) {
             journal_->EndTuning(run.id, TJournalRunEnd::Interrupted());
-            TMessageService::Information(this, QStringLiteral("Автонастройка, начатая %1, не была завершена: программа "
-                                                              "закрылась раньше. В журнале она отмечена как прерванная.")
-                                                   .arg(when));
+            TMessageService::Information(this,
+                QStringLiteral("Автонастройка, начатая %1, не была завершена: программа "
+                               "закрылась раньше. В журнале она отмечена как прерванная.")
+                    .arg(when));
             continue;
         }
-        const QString device = run.deviceNumber.isEmpty() ? QString() : QStringLiteral(", устройство № ") + run.deviceNumber;
+        const QString device
+            = run.deviceNumber.isEmpty() ? QString() : QStringLiteral(", устройство № ") + run.deviceNumber;
         const QString text = QStringLiteral("Поверка «%1», начатая %2%3, не была завершена (измерено точек: %4).\n"
                                             "Восстановить её в окне автоповерки?")
                                  .arg(run.configuration, when, device)
@@ -773,7 +777,8 @@ void TForm1::OfferUnfinishedRuns()
         }
         const std::optional<TJournalRun> loaded = journal_->LoadRun(run.id);
         if (!loaded) {
-            TMessageService::Error(this, QStringLiteral("Поверка не прочитана из журнала: ") + journal_->LastReadError());
+            TMessageService::Error(
+                this, QStringLiteral("Поверка не прочитана из журнала: ") + journal_->LastReadError());
             continue;
         }
         if (QWidget *window = journalledRunWindow_(config.get(), *loaded, false, this))

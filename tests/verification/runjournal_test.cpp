@@ -326,8 +326,8 @@ TEST_F(VerificationJournal, KilledRunRestoredWithItsPointsAndContinuedInTheSameR
         }
     }
 
-    TConfigController store(documents, QStringLiteral("/Valtrix"), QStringLiteral("KestManager"),
-        QStringLiteral("/Settings.txt"));
+    TConfigController store(
+        documents, QStringLiteral("/Valtrix"), QStringLiteral("KestManager"), QStringLiteral("/Settings.txt"));
     auto openWindow = [&](TRecordingView &view) {
         auto logic = std::make_unique<TAvtopoverkaLogic>(&view, &store, TConfigurationCode::QX4);
         logic->SetPortOverride(QString::fromStdString(sim.InstallationPath()), QStringLiteral("115200"));
@@ -346,7 +346,11 @@ TEST_F(VerificationJournal, KilledRunRestoredWithItsPointsAndContinuedInTheSameR
     const TMisfit misfits[] = {
         {"another configuration", [](TJournalRun &r) { r.header.configuration = "I"; }, "конфигурации"},
         {"an unknown start", [](TJournalRun &r) { r.header.runMode = "sideways"; }, "вид запуска"},
-        {"a longer plan", [](TJournalRun &r) { r.header.planned.push_back({1, 3}); }, "не совпадают"},
+        {"a longer plan",
+            [](TJournalRun &r) {
+                r.header.planned.push_back({1, 3});
+            },
+            "не совпадают"},
         {"an analog tab now", [](TJournalRun &r) { r.header.tables[1].rsInterface = false; }, "Интерфейс"},
     };
     for (const TMisfit &m : misfits) {

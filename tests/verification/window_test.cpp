@@ -4,13 +4,13 @@
 // when the window is closed in the middle of a run. Saves verification_qx4.png in the build folder.
 #include <gtest/gtest.h>
 
+#include "charts/errorchartwidget.h"
 #include "journal/journalwindow.h"
 #include "mainwindow/form1.h"
 #include "presentation/controls/messageservice.h"
 #include "presentation/controls/numericupdown.h"
 #include "runtesthelpers.h"
 #include "verification/avtopoverkagridview.h"
-#include "charts/errorchartwidget.h"
 #include "verification/window/form2.h"
 
 #include <QAction>
@@ -272,8 +272,8 @@ TEST(VerificationWindow, StartUpOffersUnfinishedRunsAndTheJournalOpensThemReadOn
     options.verificationWindow = [&](TConfigController *store, TConfigurationCode code, QWidget *parent) -> QWidget * {
         return CreateVerificationWindow(store, code, parent, &journal);
     };
-    options.journalledRunWindow = [&](TConfigController *store, const TJournalRun &run, bool readOnly,
-                                      QWidget *parent) -> QWidget * {
+    options.journalledRunWindow
+        = [&](TConfigController *store, const TJournalRun &run, bool readOnly, QWidget *parent) -> QWidget * {
         return readOnly ? CreateJournalledRunWindow(store, &journal, run, true, parent)
                         : RestoreJournalledRun(store, &journal, run, parent);
     };

@@ -52,7 +52,8 @@ bool Shown(const TSuperAvtopoverkaGrid *grid, int index)
     return !grid || grid->OutputColumnOf(index) >= 0;
 }
 
-void AddErrors(const TSuperParametersForGridRow &row, const TSuperAvtopoverkaGrid *grid, std::vector<TJournalError> &errors)
+void AddErrors(
+    const TSuperParametersForGridRow &row, const TSuperAvtopoverkaGrid *grid, std::vector<TJournalError> &errors)
 {
     for (int slot = 1; slot <= row.arrayLength; ++slot) {
         const TSuperParameterForGrid *p = row.Slot(slot);
@@ -272,8 +273,8 @@ QList<TReportTab> ReportTabsOf(const TJournalRun &run)
         TReportTable &table = t.table;
         table.title = layout.title;
         for (int col = 0; col < layout.headers.size(); ++col)
-            table.columns.append(
-                TReportColumn{layout.columnNames.value(col), layout.headers.value(col), layout.columnWidths.value(col)});
+            table.columns.append(TReportColumn{
+                layout.columnNames.value(col), layout.headers.value(col), layout.columnWidths.value(col)});
         for (size_t r = 0; r < shown.rows.size(); ++r) {
             const TJournalShownRow &row = shown.rows[r];
             table.rows.append(row.cells);

@@ -12,9 +12,9 @@
 #include "protocol/kestcmdmanager.h"
 #include "protocol/numberformat.h"
 #include "verification/avtopoverkagridview.h"
-#include "verification/run/errortable.h"
 #include "verification/report/avtopoverkareportconfig.h"
 #include "verification/report/form6.h"
+#include "verification/run/errortable.h"
 #include "verification/scenariosettings.h"
 
 #include <QAction>
