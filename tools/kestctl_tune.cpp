@@ -1,7 +1,9 @@
 // kestctl tune: the tuning window's procedure without the window — the same TAutoTuning, the same
-// settings store (coefficients, permissible error, the end tone), the log lines printed as they come.
+// settings store (coefficients, permissible error, the end tone), the log lines printed as they come,
+// the run journalled as the window journals it (the journal the settings name).
 // Exit 0 when the run ends with "Готово." and the installation confirmed its outputs off, 1 on any
-// failure or stop, 2 on a wrong command line. SIGINT and SIGTERM stop the run the way "Стоп" does.
+// failure or stop, 2 on a wrong command line; the journal never changes it. SIGINT and SIGTERM stop the
+// run the way "Стоп" does.
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
@@ -16,9 +18,11 @@
 #include <vector>
 
 #include "config/configcontroller.h"
+#include "journal/journal.h"
 #include "protocol/numberformat.h"
 #include "transport/waitservice.h"
 #include "tuning/autotuning.h"
+#include "tuning/tuningjournal.h"
 
 namespace {
 
@@ -27,6 +31,7 @@ const char *const kTuneHelp = R"(kestctl tune — автонастройка п�
 Использование:
   kestctl tune --port1 PATH --port2 PATH [--voltage 100|380|400] [--current 0,5|1|2,5|5] [--scheme 3|4]
                [--address N] [--new-address N] [--analog -5..5|4..20] [--rs1 BPS] [--log FILE]
+               [--no-journal]
 
   --port1 PATH       порт установки KEST
   --port2 PATH       порт преобразователя
@@ -38,6 +43,9 @@ const char *const kTuneHelp = R"(kestctl tune — автонастройка п�
   --analog TYPE      настроить аналоговые выходы: -5..5 или 4..20 мА
   --rs1 BPS          скорость RS 1, записываемая в конце (по умолчанию 9600)
   --log FILE         записывать строки журнала и в FILE
+  --no-journal       не записывать настройку в журнал результатов (по умолчанию она записывается
+                     в журнал из файла настроек, как в окне "Автонастройка"; сообщения журнала
+                     выводятся в поток ошибок и не меняют код выхода)
 
 Коды выхода: 0 — "Готово." и выходы установки выключены, 1 — ошибка или остановка, 2 — неверная команда.
 )";
@@ -81,6 +89,7 @@ struct TTuneOptions {
     QString port1, port2, logFile;
     int voltageIndex = 1, currentIndex = 3, schemeIndex = 1, rs1Index = 3;
     std::optional<int> address, newAddress, analogType;
+    bool journal = true;
 };
 
 TTuneOptions Parse(const std::vector<std::string> &args)
@@ -88,6 +97,10 @@ TTuneOptions Parse(const std::vector<std::string> &args)
     TTuneOptions o;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string &a = args[i];
+        if (a == "--no-journal") {
+            o.journal = false;
+            continue;
+        }
         if (i + 1 >= args.size())
             throw TUsage("нет значения для " + a);
         const QString v = QString::fromStdString(args[++i]);
@@ -177,6 +190,9 @@ int RunTune(const std::vector<std::string> &args)
     }
 
     TConfigController config;
+    // Made before the tuning and gone after it: a run ended while the tuning goes is still written.
+    std::unique_ptr<TJournal> journal;
+    std::unique_ptr<TTuningJournalRecorder> recorder;
     THeadlessView view(o.logFile.isEmpty() ? nullptr : &logFile);
     TAutoTuning tuning(&view);
     tuning.AddObserver(&view);
@@ -228,11 +244,23 @@ int RunTune(const std::vector<std::string> &args)
         tuning.NewAdrChanged(*o.newAddress);
     if (interrupted)
         return 1;
+    if (o.journal) {
+        journal = std::make_unique<TJournal>(TJournalOptions::FromSettings(&config));
+        journal->SetMessageHandler([](const QString &message) {
+            // One line each, apart from the run's own lines on the output.
+            QString line = message;
+            Print(stderr, QStringLiteral("kestctl tune: ") + line.replace(QLatin1Char('\n'), QLatin1Char(' ')));
+        });
+        journal->Open();
+        recorder = std::make_unique<TTuningJournalRecorder>(journal.get(), &tuning);
+    }
     tuning.StartClicked();
     if (!tuning.IsRunning())
         return 1;
     runUntil([&] { return view.outcome_.has_value(); });
     const TTuningOutcome outcome = *view.outcome_;
+    if (journal)
+        journal->Flush(); // a server journal's buffer goes now rather than at the next run
     if (interrupted)
         Print(stderr, QStringLiteral("Остановлено."));
     return outcome.end == TTuningEnd::Done && outcome.outputsOff && !interrupted ? 0 : 1;

@@ -19,6 +19,7 @@
 #include "presentation/controls/form13.h"
 #include "presentation/controls/messageservice.h"
 #include "tuning/form15.h"
+#include "tuning/tuningjournal.h"
 
 namespace {
 
@@ -74,6 +75,7 @@ TForm14::TForm14(QWidget *parent) : QWidget(parent, Qt::Window)
     setWindowTitle(QStringLiteral("Автонастройка"));
     setAttribute(Qt::WA_DeleteOnClose);
     logic_ = std::make_unique<TAutoTuning>(this);
+    recorder_ = std::make_unique<TTuningJournalRecorder>(nullptr, logic_.get());
     BuildControls();
     Bind();
     resize(900, 540);
@@ -83,8 +85,14 @@ TForm14::~TForm14()
 {
     // The logic ends a run that is still going before the links go; nothing is shown any more.
     logic_->DetachView();
-    logic_->SetIdentityWindow(nullptr);
+    recorder_->SetIdentityWindow(nullptr);
     logic_.reset();
+    recorder_.reset();
+}
+
+void TForm14::SetJournal(TJournal *journal)
+{
+    recorder_->SetJournal(journal);
 }
 
 void TForm14::BuildControls()
@@ -238,7 +246,7 @@ void TForm14::ExtraSettingsClicked()
         return;
     if (!form15_) {
         form15_ = new TForm15(this);
-        logic_->SetIdentityWindow(&form15_->Logic());
+        recorder_->SetIdentityWindow(&form15_->Logic());
     }
     if (logic_->OpenDevicePortForIdentity()) {
         form15_->InitDeviceInterfaceAndCmdManager(logic_->DeviceInterface(), logic_->DeviceCmdManager());

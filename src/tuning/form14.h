@@ -5,7 +5,7 @@
 // and deletes itself.
 //
 // The main window: new TForm14(this), then InitKestCommunication(config), InitDeviceCommunication(),
-// show().
+// SetJournal(journal) when there is a results journal, show().
 
 #include <QWidget>
 
@@ -23,6 +23,8 @@ class QPlainTextEdit;
 class QPushButton;
 class QSpinBox;
 class TForm15;
+class TJournal;
+class TTuningJournalRecorder;
 
 class TForm14 : public QWidget, public ITuningView {
     Q_OBJECT
@@ -32,6 +34,10 @@ public:
 
     void InitKestCommunication(TConfigController *_config);
     void InitDeviceCommunication();
+
+    // Every run from now on goes into `journal` (not owned; it must outlive this window, or be taken
+    // away with SetJournal(nullptr) before it goes). Null: nothing is journalled, the default.
+    void SetJournal(TJournal *journal);
 
     TAutoTuning &Logic() { return *logic_; }
     TForm15 *IdentityWindow() const { return form15_; }
@@ -57,6 +63,9 @@ private:
     void Bind();
 
     std::unique_ptr<TAutoTuning> logic_;
+    // Watches the logic's runs and passes the identity reads on to the identity window; made after
+    // the logic, and the logic is ended first, so a run ended by closing the window is journalled.
+    std::unique_ptr<TTuningJournalRecorder> recorder_;
     TForm15 *form15_ = nullptr;
     bool closing_ = false; // the outputs are off: the next close goes through
     bool closeRequested_ = false; // a close waits for the outputs

@@ -14,9 +14,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include "journal/journal.h"
 #include "presentation/controls/floatspinedit.h"
 #include "presentation/controls/form13.h"
 #include "presentation/controls/messageservice.h"
@@ -72,6 +74,13 @@ protected:
     std::unique_ptr<kestsim::KestSimulator> sim;
     std::unique_ptr<TConfigController> config;
     QPointer<TForm14> window;
+};
+
+// The journal outlives the window, whichever way a test ends.
+class Form14JournalTest : public Form14Test {
+protected:
+    QTemporaryDir dir;
+    TJournal journal{TJournalOptions::Local(dir.path())};
 };
 
 } // namespace
@@ -194,4 +203,28 @@ TEST_F(Form14Test, AuxiliaryWindows)
     EXPECT_EQ(modification, "5");
     EXPECT_EQ(shown, QStringList{"Неверный формат данных"});
     EXPECT_FALSE(window->Logic().DeviceInterface()->IsOpen());
+}
+
+// A run ended because the window is destroyed (its owner going first) goes into the journal the
+// window was given, stopped, with every line the window logged.
+TEST_F(Form14JournalTest, RunEndedByTheWindowGoingIsJournalled)
+{
+    ASSERT_TRUE(journal.Open());
+    window->SetJournal(&journal);
+    Button("Настроить")->click();
+    const QString phaseB = QString::fromUtf16(u"Настройка угла по фазе \u0412...");
+    ASSERT_TRUE(PumpUntil([&] { return window->Logic().Log().contains(phaseB); }, 60000));
+    const QStringList logged = window->Logic().Log(); // ending it this way logs nothing more
+    delete window.data(); // returns once the outputs are off
+    EXPECT_TRUE(OutputsZero(*sim));
+    const std::vector<TJournalRunSummary> runs = journal.ListRuns();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].outcome, TJournalOutcome::Stopped);
+    const std::optional<TJournalTuningRun> run = journal.LoadTuning(runs[0].id);
+    ASSERT_TRUE(run.has_value());
+    QStringList lines;
+    for (const TJournalLogLine &l : run->lines)
+        lines << l.text;
+    EXPECT_EQ(lines, logged);
+    EXPECT_TRUE(run->asFound.has_value());
 }

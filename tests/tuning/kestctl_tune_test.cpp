@@ -1,8 +1,12 @@
 // kestctl tune as a program against kest-sim in this process, settling times shortened.
 #include "tuningtestutil.h"
 
+#include <QFile>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
+
+#include "journal/journal.h"
 
 using namespace tuningtest;
 
@@ -25,6 +29,7 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", home.path());
         env.insert("XDG_CONFIG_HOME", home.path() + "/.config");
+        env.insert("XDG_DATA_HOME", home.path() + "/.local/share");
         env.insert("XDG_DOCUMENTS_DIR", home.path() + "/Documents");
         env.insert("XDG_RUNTIME_DIR", home.path());
         env.insert("KEST_WAIT_SCALE", "0.01");
@@ -32,13 +37,15 @@ protected:
         p.start(qEnvironmentVariable("KEST_BINARY_DIR") + "/tools/kestctl", QStringList{"tune"} + args);
         ASSERT_TRUE(p.waitForStarted());
     }
-    int Run(const QStringList &args, QString *out = nullptr)
+    int Run(const QStringList &args, QString *out = nullptr, QString *err = nullptr)
     {
         QProcess p;
         Start(p, args);
         EXPECT_TRUE(p.waitForFinished(180000));
         if (out)
             *out = QString::fromUtf8(p.readAllStandardOutput());
+        if (err)
+            *err = QString::fromUtf8(p.readAllStandardError());
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
     QStringList Ports() const
@@ -141,4 +148,45 @@ TEST_F(KestctlTune, WrongCommandLinesExitTwo)
     for (const QStringList &args : rows)
         EXPECT_EQ(Run(args), 2) << args.join(' ').toStdString();
     EXPECT_EQ(RequestCount(*sim), 0u);
+}
+
+// A run goes into the journal the settings file names, as a run of the window would, unless
+// "--no-journal"; a journal that cannot be written is told on the error stream, a line a message,
+// and leaves the exit code as it was.
+TEST_F(KestctlTune, JournalsItsRuns)
+{
+    auto journalled = [&] {
+        TJournal journal(TJournalOptions::Local(home.path() + "/.local/share/Valtrix/KestManager"));
+        journal.Open();
+        std::vector<TJournalTuningRun> out;
+        for (const TJournalRunSummary &s : journal.ListRuns())
+            out.push_back(journal.LoadTuning(s.id).value_or(TJournalTuningRun()));
+        return out;
+    };
+    const QStringList args = Ports() + QStringList{"--address", "1"};
+    QString out, err;
+    EXPECT_EQ(Run(args + QStringList{"--no-journal"}), 0);
+    EXPECT_TRUE(journalled().empty());
+    ASSERT_EQ(Run(args, &out, &err), 0) << err.toStdString();
+    EXPECT_EQ(err, "");
+    const std::vector<TJournalTuningRun> runs = journalled();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_TRUE(runs[0].end && runs[0].end->outcome == TJournalOutcome::Finished);
+    EXPECT_TRUE(runs[0].asFound && runs[0].asLeft);
+    QStringList lines;
+    for (const TJournalLogLine &l : runs[0].lines)
+        lines << l.text;
+    EXPECT_EQ(lines, out.trimmed().split('\n'));
+
+    QFile blocker(home.path() + "/blocked"); // a file where the journal's folder would be
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    TConfigController settings(home.path() + "/Documents", "/Valtrix", "/KestManager", "/Settings.txt");
+    TJournalConfig(&settings).WriteFile(home.path() + "/blocked/journal.sqlite");
+    EXPECT_EQ(Run(args, &out, &err), 0) << err.toStdString();
+    EXPECT_TRUE(out.endsWith("Готово.\n"));
+    const QStringList told = err.trimmed().split('\n');
+    EXPECT_FALSE(err.isEmpty());
+    for (const QString &line : told)
+        EXPECT_TRUE(line.startsWith("kestctl tune: ")) << line.toStdString();
+    EXPECT_EQ(QSet<QString>(told.begin(), told.end()).size(), told.size()) << err.toStdString();
 }
