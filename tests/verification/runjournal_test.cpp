@@ -400,3 +400,21 @@ TEST_F(VerificationJournal, KilledRunRestoredWithItsPointsAndContinuedInTheSameR
     EXPECT_EQ(logic->Tabs().Grid(0).Cells(4, 1), run->points[0].cells.value(4));
     EXPECT_TRUE(OutputsOff(sim)) << sim.Command("state");
 }
+
+// The PQ window tells the installation its parameter number as it opens; an archived run's window,
+// read-only from the start, says nothing at all.
+TEST_F(VerificationJournal, ReadOnlyWindowSendsNothingOnOpening)
+{
+    for (const bool readOnly : {false, true}) {
+        SCOPED_TRACE(readOnly);
+        TBench b("PQ", TConfigurationCode::PQ);
+        ASSERT_TRUE(b.started) << b.startError;
+        TAvtopoverkaLogic logic(&b.view, b.store.get(), TConfigurationCode::PQ);
+        logic.SetPortOverride(QString::fromStdString(b.sim->InstallationPath()), QStringLiteral("115200"));
+        logic.SetReadOnly(readOnly);
+        logic.Init();
+        PumpUntil([&] { return !logic.Driver().IsBusy(); }, 5000);
+        PumpUntil([] { return false; }, 300);
+        EXPECT_EQ(RequestCount(*b.sim) > 0, !readOnly) << RequestCount(*b.sim);
+    }
+}

@@ -48,7 +48,7 @@ void TAvtopoverkaLogic::Init()
     v.SetAddressEnabled(!ctx_.selections.autoMode);
     v.SetReadSettingsEnabled(ctx_.selections.autoMode && ctx_.type.readSettings);
     v.SetCoefficientLabel(ctx_.CoefficientText());
-    if (ctx_.type.initialRsParamNum)
+    if (ctx_.type.initialRsParamNum && !readOnly_)
         driver_.SendRsParamNum(ctx_.type.initialRsParamNum);
 }
 

@@ -115,7 +115,8 @@ public:
     // The run goes on from the point after its last journalled one, into the same journal run.
     bool ContinueJournalledRun(const TJournalRun &run);
     // A run opened from the archive is only looked at: nothing is edited, started or sent until
-    // the user makes it a copy of their own (SetReadOnly(false)).
+    // the user makes it a copy of their own (SetReadOnly(false)). Set before Init, not even the
+    // opening's parameter number goes to the installation.
     void SetReadOnly(bool readOnly);
     bool IsReadOnly() const { return readOnly_; }
 

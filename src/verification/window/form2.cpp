@@ -321,6 +321,9 @@ void TForm2::Init(TConfigController *_config, const QString &_configurationName)
         control->InitAppConfigAndStepSetter(config_);
     BindActions();
     ApplyConfigurationLayout();
+    // An archived run's window says nothing to the installation, not even on opening.
+    if (readOnlyFromStart_)
+        logic_->SetReadOnly(true);
     logic_->Init();
     move(logic_->WindowX(), logic_->WindowY());
     PlacePlus();
@@ -839,7 +842,9 @@ void TForm2::closeEvent(QCloseEvent *event)
 
 // ---- the factory ----
 
-TForm2 *CreateVerificationWindow(TConfigController *store, TConfigurationCode code, QWidget *parent, TJournal *journal)
+namespace {
+
+TForm2 *NewVerificationWindow(TConfigurationCode code, QWidget *parent)
 {
     TForm2 *window = nullptr;
     switch (code) {
@@ -862,10 +867,24 @@ TForm2 *CreateVerificationWindow(TConfigController *store, TConfigurationCode co
         window = new TAvtopoverkaPQ(parent);
         break;
     }
+    return window;
+}
+
+TForm2 *InitVerificationWindow(
+    TForm2 *window, TConfigController *store, TConfigurationCode code, TJournal *journal, bool readOnly)
+{
+    window->SetReadOnlyFromStart(readOnly);
     window->Init(store, ConfigurationName(code));
     window->Logic().SetJournal(journal);
     window->UpdateJournalState();
     return window;
+}
+
+} // namespace
+
+TForm2 *CreateVerificationWindow(TConfigController *store, TConfigurationCode code, QWidget *parent, TJournal *journal)
+{
+    return InitVerificationWindow(NewVerificationWindow(code, parent), store, code, journal, false);
 }
 
 TForm2 *CreateJournalledRunWindow(
@@ -874,7 +893,7 @@ TForm2 *CreateJournalledRunWindow(
     const std::optional<TConfigurationCode> code = ConfigurationFromName(run.header.configuration);
     if (!code)
         return nullptr;
-    TForm2 *window = CreateVerificationWindow(store, *code, parent, journal);
+    TForm2 *window = InitVerificationWindow(NewVerificationWindow(*code, parent), store, *code, journal, readOnly);
     window->ShowJournalledRun(run, readOnly);
     return window;
 }

@@ -58,6 +58,8 @@ public:
     // правки"; its report carries the header data of its time), or as the user's own again (a run
     // restored after the program ended in the middle of it).
     void ShowJournalledRun(const TJournalRun &run, bool readOnly);
+    // Before Init: the window opens read-only (an archived run), sending nothing on opening either.
+    void SetReadOnlyFromStart(bool readOnly) { readOnlyFromStart_ = readOnly; }
     // The status bar's journal line ("Журнал: …"); empty without a journal. Follows the journal's state.
     QString JournalStateText() const;
     void UpdateJournalState();
@@ -180,6 +182,7 @@ private:
     std::optional<TReportData> journalHeaderData_; // while an archived run is looked at
     QAction *copyForEditing_ = nullptr;
     QLabel *journalState_ = nullptr;
+    bool readOnlyFromStart_ = false;
 };
 
 class TAvtopoverkaWithKestInterface : public TForm2 {
