@@ -300,6 +300,7 @@ TEST(VerificationWindow, StartUpOffersUnfinishedRunsAndTheJournalOpensThemReadOn
     ASSERT_EQ(restoredWindows.size(), 1);
     TForm2 *restored = restoredWindows[0];
     EXPECT_EQ(restored->windowTitle(), QStringLiteral("Автоповерка"));
+    EXPECT_EQ(restored->Tabs()->currentIndex(), 1); // the tab of its next point
     EXPECT_TRUE(restored->JournalStateText().contains(folder.path())) << restored->JournalStateText().toStdString();
     const std::optional<TJournalRun> older = journal.LoadRun(open[1].id);
     ASSERT_TRUE(older);
@@ -332,8 +333,11 @@ TEST(VerificationWindow, StartUpOffersUnfinishedRunsAndTheJournalOpensThemReadOn
     TForm2 *archived = windows[0];
     EXPECT_TRUE(archived->windowTitle().contains(QStringLiteral("только просмотр")));
     EXPECT_TRUE(archived->Logic().IsReadOnly());
+    EXPECT_EQ(archived->Tabs()->currentIndex(), 0); // looked at from its first tab
     for (const char *button : {"Запуск (тек. вкладка)", "Запуск (все вкладки)", "Добавить строку", "Загрузить"})
         EXPECT_FALSE(archived->Button(QString::fromUtf8(button))->isEnabled()) << button;
+    // For a person to look at: the archived run as the window shows it (build folder).
+    archived->grab().save(OutputFolder() + "/verification_journal_readonly.png");
     QAction *copy = archived->MenuAction(QStringLiteral("Копировать для правки"));
     ASSERT_TRUE(copy);
     EXPECT_TRUE(copy->isVisible());

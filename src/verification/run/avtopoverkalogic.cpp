@@ -677,7 +677,9 @@ bool TAvtopoverkaLogic::ShowJournalledRun(const TJournalRun &run)
     tabs_.RefreshCaptions();
     const int resume = run.ResumePosition();
     const auto &planned = run.header.planned;
-    const int tab = planned.empty() ? 0 : planned[size_t(std::min<int>(resume, int(planned.size()) - 1))].tab;
+    // A run to go on shows the tab of its next point; one only looked at, its first tab.
+    const size_t shown = readOnly_ ? 0 : size_t(std::min<int>(resume, int(planned.size()) - 1));
+    const int tab = planned.empty() ? 0 : planned[shown].tab;
     if (tab >= 0 && tab < tabs_.Count() && !tabs_.IsHidden(tab)) {
         tabs_.SelectTab(tab);
         ctx_.view->SetActiveTab(tab);
