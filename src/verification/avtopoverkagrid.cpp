@@ -155,6 +155,8 @@ void TSuperAvtopoverkaGrid::RenderCell(int rowNum, int col)
     if (index == 0 || rowNum < 1 || size_t(rowNum) > results_.size())
         return;
     const TRowResults &r = results_[size_t(rowNum - 1)];
+    if (r.fromJournal)
+        return;
     if (const auto analog = r.analog.find(index); analog != r.analog.end()) {
         const TParameterForGrid &item = analog->second;
         SetCells(col, rowNum,

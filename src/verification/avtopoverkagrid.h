@@ -34,7 +34,11 @@ public:
         std::optional<TParametersForGridRow> rs; // device values over RS (AddOutputDataRS)
         std::map<int, TParameterForGrid> analog; // analog cells by parameter index
         std::bitset<TParameters::kCount + 1> noValue; // parameters shown with "/---/---"
-        bool Empty() const { return !output && !rs && analog.empty() && noValue.none(); }
+        // Taken back from a results journal: only the errors and their marks (for the error chart);
+        // the row's cells are the journalled texts and are never written again from these, nor is the
+        // row reused for an identical point of a run.
+        bool fromJournal = false;
+        bool Empty() const { return !fromJournal && !output && !rs && analog.empty() && noValue.none(); }
     };
 
     TSuperAvtopoverkaGrid() = default;

@@ -8,6 +8,7 @@
 #include "runtesthelpers.h"
 #include "verification/avtopoverkaconfig.h"
 #include "verification/report/avtopoverkareportconfig.h"
+#include "verification/run/errortable.h"
 #include "verification/run/runjournal.h"
 
 #include <QDir>
@@ -178,6 +179,23 @@ TEST_F(VerificationJournal, RunJournalledShownAgainCellForCellReportedAndReadOnl
     ASSERT_TRUE(archived.ShowJournalledRun(*run));
     EXPECT_EQ(TableDifference(logic, archived), QString());
     EXPECT_TRUE(view2.Locked());
+    // The error chart of each tab has the same points and marks.
+    for (int tab = 0; tab < 2; ++tab) {
+        const TErrorTable a = ErrorTableOf(logic.Tabs().Grid(tab), false, false, 0.2);
+        const TErrorTable j = ErrorTableOf(archived.Tabs().Grid(tab), false, false, 0.2);
+        ASSERT_EQ(j.columns.size(), a.columns.size());
+        EXPECT_EQ(j.inputs, a.inputs);
+        for (size_t c = 0; c < a.columns.size(); ++c) {
+            EXPECT_EQ(j.columns[c].over, a.columns[c].over) << tab << "/" << c;
+            ASSERT_EQ(j.columns[c].errors.size(), a.columns[c].errors.size());
+            for (size_t r = 0; r < a.columns[c].errors.size(); ++r) {
+                ASSERT_EQ(j.columns[c].errors[r].has_value(), a.columns[c].errors[r].has_value()) << tab << "/" << c;
+                if (a.columns[c].errors[r]) {
+                    EXPECT_DOUBLE_EQ(*j.columns[c].errors[r], *a.columns[c].errors[r]);
+                }
+            }
+        }
+    }
     EXPECT_EQ(view2.selections.voltage, QStringLiteral("100"));
 
     // The report tabs from the journal are the window's own.

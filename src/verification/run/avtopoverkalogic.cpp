@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 namespace {
 
@@ -639,6 +640,9 @@ bool TAvtopoverkaLogic::ShowJournalledRun(const TJournalRun &run)
     UpdateNominalVoltage();
 
     const TParameters names;
+    std::map<std::pair<int, int>, const TJournalPoint *> last; // the last measurement of each row
+    for (const TJournalPoint &p : run.points)
+        last[{p.tab, p.row}] = &p;
     for (const TJournalShownTable &shown : run.ShownTables()) {
         const TJournalTable &layout = *shown.layout;
         if (layout.tab < 0 || layout.tab >= TVerificationTabs::kMaxTabs)
@@ -669,6 +673,27 @@ bool TAvtopoverkaLogic::ShowJournalledRun(const TJournalRun &run)
                     continue;
                 grid.SetCells(at, row, cells.cells[col]);
                 grid.SetRedCell(at, row, size_t(col) < cells.marks.size() && cells.marks[size_t(col)]);
+            }
+            // The errors of the row, for the error chart.
+            if (const auto it = last.find({layout.tab, row}); it != last.end()) {
+                TSuperAvtopoverkaGrid::TRowResults results;
+                results.fromJournal = true;
+                TParametersForGridRow rs;
+                for (const TJournalError &e : it->second->errors) {
+                    const TParameter *named = names.GetParameterByIndex(e.param);
+                    if (!named)
+                        continue;
+                    TParameterForGrid item = layout.rsInterface ? TParameterForGrid(*named, QString(), e.error, *named)
+                                                                : TParameterForGrid(*named, 0.0, e.error);
+                    item.isBiggerThanThreshold = e.overLimit;
+                    if (layout.rsInterface)
+                        rs.AddParameter(item);
+                    else
+                        results.analog[e.param] = item;
+                }
+                if (rs.arrayLength > 0)
+                    results.rs = rs;
+                grid.SetRowResults(row, results);
             }
         }
         grid.isFirstRowFilled = !shown.rows.empty();

@@ -428,7 +428,7 @@ bool TRunDriver::TryReuse()
         if (ReuseKey(earlier.input) != key)
             continue;
         const TSuperAvtopoverkaGrid::TRowResults *source = tabs_.Grid(earlier.tab).RowResults(earlier.row);
-        if (!source)
+        if (!source || source->fromJournal)
             continue;
         // Only a copy that fills every output cell of this row counts; otherwise the point is measured.
         bool covers = true;
