@@ -5,6 +5,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QVBoxLayout>
@@ -12,6 +13,7 @@
 #include <array>
 #include <cmath>
 
+#include "charts/chartscale.h"
 #include "protocol/numberformat.h"
 
 namespace {
@@ -126,6 +128,29 @@ void TErrorChartWidget::EnsureColumns(int count)
     outside_->attachAxis(axisY_);
 }
 
+void TErrorChartWidget::FitErrorAxis()
+{
+    // No more error ticks than the plot's height holds: the axis cuts a label that is higher than
+    // its interval to "…". The step then grows to the next 1, 2 or 5 that fits, the ends with it.
+    double min = data_.yMin, max = data_.yMax, step = data_.yStep;
+    const int room = std::max(40, view_->height() - 110);
+    const int fits = std::max(2, int(room / (1.6 * QFontMetrics(axisY_->labelsFont()).height())));
+    if (step > 0 && max > min && (max - min) / step > fits + 1e-9) {
+        step = NiceStep(max - min, fits);
+        min = std::floor(min / step + 1e-9) * step;
+        max = std::ceil(max / step - 1e-9) * step;
+    }
+    if (step > 0)
+        SetAxis(axisY_, min, max, step, data_.errorCaption);
+}
+
+void TErrorChartWidget::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (data_.yStep > 0)
+        FitErrorAxis();
+}
+
 void TErrorChartWidget::ShowTable(const TErrorTable &table)
 {
     ShowChart(BuildErrorChart(table));
@@ -136,7 +161,7 @@ void TErrorChartWidget::ShowChart(const TErrorChartData &data)
     data_ = data;
     chart_->setTitle(data.title);
     SetAxis(axisX_, data.xMin, data.xMax, data.xStep, data.inputCaption);
-    SetAxis(axisY_, data.yMin, data.yMax, data.yStep, data.errorCaption);
+    FitErrorAxis();
 
     band_->setVisible(data.band > 0);
     band_->setName(data.bandCaption);

@@ -39,8 +39,12 @@ public:
 
     QSize sizeHint() const override { return {760, 420}; }
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
     void EnsureColumns(int count);
+    void FitErrorAxis();
 
     QChart *chart_ = nullptr; // owned by the view
     QChartView *view_ = nullptr;

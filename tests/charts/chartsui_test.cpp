@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QGraphicsScene>
@@ -189,4 +190,43 @@ TEST(ErrorChartWidget, TenRowTableWithRedPointsAndCommas)
     const QImage report = RenderErrorChart(t, QSize(640, 360));
     EXPECT_EQ(report.size(), QSize(640, 360));
     EXPECT_GT(CountColor(report, TErrorChartWidget::kOutsideColor, 30), 4 * 30);
+}
+
+// Errors of up to 3,2 % in a chart as low as the verification window's: the error axis takes a coarser
+// step so that its labels fit (none cut to "…"); a tall chart keeps the step of the data.
+TEST(ErrorChartWidget, ErrorAxisStepFollowsTheHeightSoLabelsFit)
+{
+    TErrorTable table;
+    table.title = QStringLiteral("Вкладка 1");
+    table.permissibleError = 0.2;
+    table.inputs = {0.5, 1.0, 1.5};
+    table.columns = {{"Ia", {-0.1, 0.0, 3.2}, {false, false, true}}};
+    const TErrorChartData data = BuildErrorChart(table);
+    ASSERT_GT(data.yStep, 0);
+    struct TCase {
+        int height;
+        bool coarser;
+    };
+    for (const TCase tc : {TCase{260, true}, TCase{1200, false}}) {
+        SCOPED_TRACE(tc.height);
+        TErrorChartWidget widget;
+        widget.resize(760, tc.height);
+        widget.show();
+        widget.ShowTable(table);
+        QCoreApplication::processEvents();
+        auto *view = widget.findChild<QChartView *>();
+        ASSERT_TRUE(view);
+        const auto axes = view->chart()->axes(Qt::Vertical);
+        ASSERT_EQ(axes.size(), 1);
+        auto *axis = qobject_cast<QCategoryAxis *>(axes[0]);
+        ASSERT_TRUE(axis);
+        const QStringList labels = axis->categoriesLabels();
+        ASSERT_GE(labels.size(), 3);
+        const double step = axis->endValue(labels[1]) - axis->endValue(labels[0]);
+        EXPECT_EQ(step > data.yStep * 1.5, tc.coarser) << step << " vs " << data.yStep;
+        const double lineHeight = QFontMetrics(axis->labelsFont()).height();
+        EXPECT_LE(labels.size() * lineHeight, view->height()) << labels.size();
+        EXPECT_LE(axis->min(), -0.1);
+        EXPECT_GE(axis->max(), 3.2);
+    }
 }
