@@ -716,25 +716,15 @@ void TForm1::OpenJournal()
         TJournalArchiveLogic &archive = journalWindow->Logic();
         if (journalledRunWindow_) {
             archive.SetOpenHandler([this](const TJournalRunId &id) {
-                const std::optional<TJournalRun> run = journal_->LoadRun(id);
-                if (!run) {
-                    TMessageService::Error(
-                        this, QStringLiteral("Поверка не прочитана из журнала: ") + journal_->LastReadError());
-                    return;
-                }
-                if (QWidget *window = journalledRunWindow_(config.get(), *run, true, this))
-                    window->show();
+                if (const std::optional<TJournalRun> run = LoadJournalledRun(id))
+                    if (QWidget *window = journalledRunWindow_(config.get(), *run, true, this))
+                        window->show();
             });
         }
         if (journalReport_) {
             archive.SetReportHandler([this](const TJournalRunId &id) {
-                const std::optional<TJournalRun> run = journal_->LoadRun(id);
-                if (!run) {
-                    TMessageService::Error(
-                        this, QStringLiteral("Поверка не прочитана из журнала: ") + journal_->LastReadError());
-                    return;
-                }
-                journalReport_(config.get(), *run, journalWindow);
+                if (const std::optional<TJournalRun> run = LoadJournalledRun(id))
+                    journalReport_(config.get(), *run, journalWindow);
             });
         }
         archive.Start();
@@ -742,6 +732,14 @@ void TForm1::OpenJournal()
     journalWindow->show();
     journalWindow->raise();
     journalWindow->activateWindow();
+}
+
+std::optional<TJournalRun> TForm1::LoadJournalledRun(const TJournalRunId &id)
+{
+    std::optional<TJournalRun> run = journal_->LoadRun(id);
+    if (!run)
+        TMessageService::Error(this, QStringLiteral("Поверка не прочитана из журнала: ") + journal_->LastReadError());
+    return run;
 }
 
 TJournalWindow *TForm1::JournalWindow() const
@@ -775,12 +773,9 @@ void TForm1::OfferUnfinishedRuns()
             journal_->EndRun(run.id, TJournalRunEnd::Interrupted());
             continue;
         }
-        const std::optional<TJournalRun> loaded = journal_->LoadRun(run.id);
-        if (!loaded) {
-            TMessageService::Error(
-                this, QStringLiteral("Поверка не прочитана из журнала: ") + journal_->LastReadError());
+        const std::optional<TJournalRun> loaded = LoadJournalledRun(run.id);
+        if (!loaded)
             continue;
-        }
         if (QWidget *window = journalledRunWindow_(config.get(), *loaded, false, this))
             window->show();
     }

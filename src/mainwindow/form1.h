@@ -153,6 +153,8 @@ protected:
 
 private:
     void OpenVerification();
+    // The run from the journal; when it cannot be read, the user is told why.
+    std::optional<TJournalRun> LoadJournalledRun(const TJournalRunId &id);
     void BuildMenu();
     void BuildControls();
     void BuildReadout();

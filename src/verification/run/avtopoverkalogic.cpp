@@ -247,28 +247,27 @@ void TAvtopoverkaLogic::AddRowClicked(const TEntryValues &values)
 {
     if (readOnly_)
         return;
-    TEntryValues v = values;
-    TKestAvtopoverkaGrid &grid = tabs_.Current();
-    if (ctx_.selections.autoIncrement && grid.isFirstRowFilled) {
-        v.current = std::min(v.current + ctx_.selections.autoIncrementStep, 1.25 * ctx_.nominalI);
-        ctx_.view->SetEntryValue(TEntry::Current, v.current);
-    }
-    ctx_.entries = v;
-    grid.AddRow(InputFromValues(v));
+    tabs_.Current().AddRow(NewRowInput(values));
 }
 
 void TAvtopoverkaLogic::InsertRowClicked(const TEntryValues &values)
 {
     if (readOnly_)
         return;
+    tabs_.Current().InsertRow(NewRowInput(values));
+}
+
+TInputData TAvtopoverkaLogic::NewRowInput(const TEntryValues &values)
+{
+    // "АвтоИнкр.": every row after the first a step more current, never beyond the entry's limit, and
+    // the entry shows the current the row gets.
     TEntryValues v = values;
-    TKestAvtopoverkaGrid &grid = tabs_.Current();
-    if (ctx_.selections.autoIncrement && grid.isFirstRowFilled) {
+    if (ctx_.selections.autoIncrement && tabs_.Current().isFirstRowFilled) {
         v.current = std::min(v.current + ctx_.selections.autoIncrementStep, 1.25 * ctx_.nominalI);
         ctx_.view->SetEntryValue(TEntry::Current, v.current);
     }
     ctx_.entries = v;
-    grid.InsertRow(InputFromValues(v));
+    return InputFromValues(v);
 }
 
 void TAvtopoverkaLogic::DeleteRowClicked()

@@ -158,6 +158,8 @@ private:
     void UpdateNominalCurrent();
     void UpdateNominalVoltage();
     TInputData InputFromValues(const TEntryValues &values) const;
+    // The input of a row added or inserted from the entries (auto-increment applied).
+    TInputData NewRowInput(const TEntryValues &values);
     bool ReadRunSettings(TRunSettings &settings);
     // Empty when every point from `first` on may be sent; otherwise why not.
     QString PlanProblem(const std::vector<TRunPoint> &points, int first) const;

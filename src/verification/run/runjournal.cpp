@@ -7,11 +7,6 @@ namespace {
 
 const QString kRemovedInputsKey = QStringLiteral("Убранные входы вкладки %1");
 
-QString Number(double value)
-{
-    return QString::number(value, 'g', 10);
-}
-
 QString CurrentRangeText(const QString &range)
 {
     return range + QStringLiteral("A");

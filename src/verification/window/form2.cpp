@@ -84,6 +84,18 @@ QString RangeValue(const QString &caption)
     return v;
 }
 
+// The hourglass while a report is made: set once, restored once, whatever the calls in between.
+void SetWaitCursor(bool &shown, bool busy)
+{
+    if (busy == shown)
+        return;
+    shown = busy;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
 } // namespace
 
 TForm2::TForm2(TConfigurationCode code, QWidget *parent) : QMainWindow(parent), code_(code)
@@ -553,7 +565,10 @@ void TForm2::UpdateJournalState()
     const QString text = state.Text();
     if (journalState_->text() != text)
         journalState_->setText(text);
-    journalState_->setStyleSheet(state.journalling ? QString() : QStringLiteral("color: #c00000;"));
+    // Twice a second: restyling the label each time would repolish it for nothing.
+    const QString style = state.journalling ? QString() : QStringLiteral("color: #c00000;");
+    if (journalState_->styleSheet() != style)
+        journalState_->setStyleSheet(style);
 }
 
 QString TForm2::JournalStateText() const
@@ -771,13 +786,7 @@ void TForm2::SetCoefficientLabel(const QString &text)
 
 void TForm2::SetBusy(bool busy)
 {
-    if (busy == busy_)
-        return;
-    busy_ = busy;
-    if (busy)
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-    else
-        QApplication::restoreOverrideCursor();
+    SetWaitCursor(busy_, busy);
 }
 
 void TForm2::SetReportCommandsEnabled(bool enabled)
@@ -932,16 +941,7 @@ class TStandaloneReportView : public IReportView {
 public:
     explicit TStandaloneReportView(QWidget *parent) : parent_(parent) { }
     ~TStandaloneReportView() override { SetBusy(false); }
-    void SetBusy(bool busy) override
-    {
-        if (busy == busy_)
-            return;
-        busy_ = busy;
-        if (busy)
-            QApplication::setOverrideCursor(Qt::WaitCursor);
-        else
-            QApplication::restoreOverrideCursor();
-    }
+    void SetBusy(bool busy) override { SetWaitCursor(busy_, busy); }
     void SetReportCommandsEnabled(bool) override { }
     void ShowError(const QString &text) override { TMessageService::Error(parent_, text); }
     void ShowMessage(const QString &text) override { TMessageService::Information(parent_, text); }
