@@ -35,14 +35,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::milliseconds;
 
-constexpr auto kStaleFragment = Ms(50);     // a partial request older than this is line noise
-constexpr auto kStalledWrite = Ms(1000);    // nobody has read the line for this long
+constexpr auto kStaleFragment = Ms(50); // a partial request older than this is line noise
+constexpr auto kStalledWrite = Ms(1000); // nobody has read the line for this long
 constexpr size_t kLogLines = 2000;
 constexpr size_t kMaxControlLine = 4096;
 
-const char *const kQuantityNames[33] = {"Ua", "Ub", "Uc", "Ia", "Ib", "Ic", "Uab", "Ubc", "Uac", "Pa", "Pb",
-                                        "Pc", "Qa", "Qb", "Qc", "Sa", "Sb", "Sc", "Ka", "Kb", "Kc", "P",
-                                        "Q",  "S",  "K",  "F",  "U",  "I",  "UL", "U0", "I0", "Wa", "Wr"};
+const char *const kQuantityNames[33] = {"Ua", "Ub", "Uc", "Ia", "Ib", "Ic", "Uab", "Ubc", "Uac", "Pa", "Pb", "Pc", "Qa",
+    "Qb", "Qc", "Sa", "Sb", "Sc", "Ka", "Kb", "Kc", "P", "Q", "S", "K", "F", "U", "I", "UL", "U0", "I0", "Wa", "Wr"};
 
 std::string Num(double v)
 {
@@ -106,7 +105,7 @@ struct Port {
     std::string link;
     std::string announce;
     int master = -1;
-    int slave = -1;      // kept open so that a client's close never hangs the master up
+    int slave = -1; // kept open so that a client's close never hangs the master up
     std::string slavePath;
     RequestFramer framer;
     Clock::time_point lastRx{};
@@ -115,6 +114,16 @@ struct Port {
     Clock::time_point stalledSince{};
     bool down = false;
     Clock::time_point reopenAt{};
+    std::optional<Clock::time_point> deafUntil; // a "silent" fault's window
+    std::string deafBy;
+};
+
+// What became of one request, for the "requests" command.
+struct RequestRecord {
+    long number = 0;
+    std::string line;
+    const char *fate = "done"; // done: handed to the device; lost; faked: a fault answered, nothing done
+    std::string hex;
 };
 
 bool OpenPty(Port &p, std::string &error)
@@ -201,7 +210,7 @@ std::string BaseName(const std::string &path)
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
-}  // namespace
+} // namespace
 
 struct KestSimulator::Impl {
     SimOptions opt;
@@ -223,6 +232,7 @@ struct KestSimulator::Impl {
     int rate = 115200;
     int turnaroundMs = 5;
     std::deque<std::string> log;
+    std::deque<RequestRecord> history;
     FILE *logFile = nullptr;
     std::optional<Clock::time_point> replugAt;
     std::mt19937_64 rng{1};
@@ -278,7 +288,7 @@ struct KestSimulator::Impl {
         std::string path = announceDir + "/" + name;
         struct stat st;
         if (lstat(path.c_str(), &st) == 0 && stat(path.c_str(), &st) == 0)
-            path += "-" + std::to_string(getpid());   // a live entry of another simulator
+            path += "-" + std::to_string(getpid()); // a live entry of another simulator
         if (!PointLink(path, p.link.empty() ? p.slavePath : p.link, error))
             return false;
         p.announce = path;
@@ -364,6 +374,38 @@ struct KestSimulator::Impl {
         p.out.push_back(Burst{start, std::move(bytes), 0});
     }
 
+    void Record(const Port &p, const Request &rq, const char *fate, const std::vector<std::string> &why)
+    {
+        history.push_back(RequestRecord{requests, p.name, fate, ToHex(rq.raw)});
+        while (history.size() > kLogLines)
+            history.pop_front();
+        if (std::string(fate) == "done")
+            return;
+        // The rx line stays bare hex for the readers of the log; the fate follows on its own line.
+        std::string reasons;
+        for (const std::string &w : why)
+            reasons += (reasons.empty() ? "" : ", ") + w;
+        Log(p.name + " " + fate + " " + ToHex(rq.raw) + " (" + reasons + ")");
+    }
+
+    void EndDeafness(Port &p, Clock::time_point now)
+    {
+        if (p.deafUntil && now >= *p.deafUntil) {
+            p.deafUntil.reset();
+            Log(p.name + " answers again");
+        }
+    }
+
+    // Another frame than the echo, well formed: the value (function 6) or the count (function 16)
+    // with its lowest bit flipped.
+    static Bytes WrongEcho(const Request &rq)
+    {
+        Bytes b(rq.raw.begin(), rq.raw.begin() + 6);
+        b[5] ^= 0x01;
+        AppendCrc(b);
+        return b;
+    }
+
     bool WouldAnswer(const Port &p, const Request &rq) const
     {
         if (p.line == Line::Installation)
@@ -378,22 +420,53 @@ struct KestSimulator::Impl {
         ++requests;
         LogBytes(p, "rx", rq.raw);
         inst.Tick(now);
-        const AnswerPlan plan = faults.PlanFor(p.line, rq.reg);
+        EndDeafness(p, now);
+        if (p.deafUntil) {
+            Record(p, rq, "lost", {p.deafBy});
+            return;
+        }
+        const AnswerPlan plan = faults.PlanFor(p.line, rq.function, rq.reg);
+        for (const Fault &f : plan.stateFaults)
+            ApplyStateFault(f);
+        if (p.down) { // a waiting hang-up of this line took the request with it
+            std::vector<std::string> why;
+            for (const Fault &f : plan.stateFaults)
+                if (f.kind == FaultKind::HangUp)
+                    why.push_back(f.text);
+            Record(p, rq, "lost", why);
+            return;
+        }
+        if (plan.silentMs) {
+            p.deafUntil = now + Ms(plan.silentMs);
+            p.deafBy = plan.silentBy;
+            Log(p.name + " silent for " + std::to_string(plan.silentMs) + " ms");
+            Record(p, rq, "lost", {p.deafBy});
+            return;
+        }
         if (plan.drop) {
-            Log(p.name + " request lost (fault)");
+            Record(p, rq, "lost", plan.applied);
             return;
         }
         std::optional<Bytes> answer;
+        bool faked = true;
         if (plan.babble) {
             answer = RandomBytes(size_t(plan.babble));
         } else if (plan.exceptionCode) {
             if (WouldAnswer(p, rq))
                 answer = BuildException(rq.address, rq.function, uint8_t(plan.exceptionCode));
+        } else if (plan.wrongEcho) {
+            if (WouldAnswer(p, rq))
+                answer = WrongEcho(rq);
         } else if (p.line == Line::Installation) {
+            faked = false;
             answer = inst.Handle(rq, dev);
         } else {
             answer = dev.Handle(rq, inst.CurrentOutputs(), inst.energyA, inst.energyR);
+            faked = plan.searchWrong && answer && rq.function == kFnSearch;
+            if (faked)
+                answer = BuildReadAnswer(uint8_t(dev.mem.netAddress), {0});
         }
+        Record(p, rq, !faked ? "done" : answer ? "faked" : "lost", plan.applied);
         if (!answer)
             return;
         if (plan.corruptCrc && !answer->empty())
@@ -524,6 +597,9 @@ struct KestSimulator::Impl {
                 }
             }
             for (Port &p : ports) {
+                EndDeafness(p, now);
+                if (p.deafUntil)
+                    consider(*p.deafUntil);
                 if (p.down) {
                     if (now >= p.reopenAt)
                         Reopen(p);
@@ -570,8 +646,7 @@ struct KestSimulator::Impl {
             now = Clock::now();
             if (fds[0].revents) {
                 char drain[64];
-                while (read(wake[0], drain, sizeof drain) > 0) {
-                }
+                while (read(wake[0], drain, sizeof drain) > 0) { }
             }
             if (listenFd >= 0 && fds[1].revents & POLLIN) {
                 const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
@@ -582,7 +657,8 @@ struct KestSimulator::Impl {
             for (size_t i = firstClient; i < firstPort; ++i) {
                 if (!fds[i].revents)
                     continue;
-                auto it = std::find_if(clients.begin(), clients.end(), [&](const Client &c) { return c.fd == fds[i].fd; });
+                auto it
+                    = std::find_if(clients.begin(), clients.end(), [&](const Client &c) { return c.fd == fds[i].fd; });
                 if (it == clients.end())
                     continue;
                 bool drop = false;
@@ -592,8 +668,9 @@ struct KestSimulator::Impl {
             }
             for (int fd : gone) {
                 close(fd);
-                clients.erase(std::remove_if(clients.begin(), clients.end(), [&](const Client &c) { return c.fd == fd; }),
-                              clients.end());
+                clients.erase(
+                    std::remove_if(clients.begin(), clients.end(), [&](const Client &c) { return c.fd == fd; }),
+                    clients.end());
             }
             for (size_t i = 0; i < ports.size(); ++i) {
                 Port &p = ports[i];
@@ -623,7 +700,8 @@ std::string KestSimulator::Impl::StateText()
       << Num(inst.OutputSetpoint(reg::kUc)) << " set-i=" << Num(inst.OutputSetpoint(reg::kIa)) << ','
       << Num(inst.OutputSetpoint(reg::kIb)) << ',' << Num(inst.OutputSetpoint(reg::kIc))
       << " set-i5=" << Num(inst.OutputSetpoint(reg::kIa5)) << ',' << Num(inst.OutputSetpoint(reg::kIb5)) << ','
-      << Num(inst.OutputSetpoint(reg::kIc5)) << " angle=" << Num(o.angleDeg) << " freq=" << Num(o.frequency) << " switches=";
+      << Num(inst.OutputSetpoint(reg::kIc5)) << " angle=" << Num(o.angleDeg) << " freq=" << Num(o.frequency)
+      << " switches=";
     for (uint16_t sw : inst.switches)
         s << sw;
     s << " amplifier-failure=" << inst.amplifierFailure << " mode=" << (inst.mode ? "manual" : "auto")
@@ -655,7 +733,7 @@ std::string KestSimulator::Impl::Execute(const std::string &line)
     if (cmd == "help")
         return "ok commands: state meter readings analog memory type address unplug replug amplifier fault faults "
                "clear-faults error phase-error analog-error analog-range coefs scale unit digits protocol "
-               "old-devinfo noise turnaround rate hangup last reset-energy reference-response";
+               "old-devinfo noise turnaround rate hangup last requests reset-energy reference-response";
     if (cmd == "state")
         return StateText();
     if (cmd == "meter" || cmd == "readings") {
@@ -692,8 +770,8 @@ std::string KestSimulator::Impl::Execute(const std::string &line)
           << m.analogAssign[1] << ',' << m.analogAssign[2] << " coefs=" << Num(m.u1) << ',' << Num(m.u2) << ','
           << Num(m.i1) << ',' << Num(m.i2) << " angle-steps=" << m.angleSteps[0] << ',' << m.angleSteps[1] << ','
           << m.angleSteps[2] << " analog-steps=" << m.analogOffsetSteps[0] << ',' << m.analogOffsetSteps[1] << ','
-          << m.analogOffsetSteps[2] << " analog-gain=" << Num(m.analogGainCorr[0]) << ','
-          << Num(m.analogGainCorr[1]) << ',' << Num(m.analogGainCorr[2]) << " cal=";
+          << m.analogOffsetSteps[2] << " analog-gain=" << Num(m.analogGainCorr[0]) << ',' << Num(m.analogGainCorr[1])
+          << ',' << Num(m.analogGainCorr[2]) << " cal=";
         for (int i = 0; i < 10; ++i)
             s << (i ? "," : "") << Num(m.cal[i]);
         s << " noise-zeroing=" << (m.noiseZeroing ? 1 : 0);
@@ -722,7 +800,7 @@ std::string KestSimulator::Impl::Execute(const std::string &line)
         auto f = ParseFault(w[1], error);
         if (!f)
             return "error " + error;
-        if (IsStateFault(f->kind))
+        if (ActsAtOnce(*f))
             ApplyStateFault(*f);
         else
             faults.Add(*f);
@@ -749,6 +827,8 @@ std::string KestSimulator::Impl::Execute(const std::string &line)
     }
     if (cmd == "clear-faults") {
         faults.Clear();
+        for (Port &p : ports)
+            EndDeafness(p, p.deafUntil ? *p.deafUntil : Clock::now());
         return "ok";
     }
     if (cmd == "error") {
@@ -860,6 +940,25 @@ std::string KestSimulator::Impl::Execute(const std::string &line)
             s += (i == from ? " " : " | ") + log[i];
         return s;
     }
+    if (cmd == "requests") {
+        // The requests' fates, so that a test can tell the ones carried out from the lost ones.
+        long count = 10;
+        std::string only;
+        size_t i = 1;
+        if (i < n && (w[i] == "installation" || w[i] == "device"))
+            only = w[i++];
+        if (i + 1 < n || (i < n && !ToLong(w[i], 1, long(kLogLines), count)))
+            return usage("requests [installation|device] [N]");
+        std::vector<const RequestRecord *> picked;
+        for (auto it = history.rbegin(); it != history.rend() && picked.size() < size_t(count); ++it)
+            if (only.empty() || it->line == only)
+                picked.push_back(&*it);
+        std::string s = "ok";
+        for (auto it = picked.rbegin(); it != picked.rend(); ++it)
+            s += std::string(it == picked.rbegin() ? " " : " | ") + std::to_string((*it)->number) + " " + (*it)->line
+                + " " + (*it)->fate + " " + (*it)->hex;
+        return s;
+    }
     if (cmd == "reset-energy") {
         inst.energyA = inst.energyR = 0;
         return "ok";
@@ -900,7 +999,10 @@ KestSimulator::KestSimulator(SimOptions options) : d_(std::make_unique<Impl>())
     d_->opt = std::move(options);
 }
 
-KestSimulator::~KestSimulator() { Stop(); }
+KestSimulator::~KestSimulator()
+{
+    Stop();
+}
 
 bool KestSimulator::Start(std::string *errorOut)
 {
@@ -960,8 +1062,8 @@ bool KestSimulator::Start(std::string *errorOut)
             unlink(d.opt.controlSocket.c_str());
         }
         d.listenFd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (d.listenFd < 0 || bind(d.listenFd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-            listen(d.listenFd, 8) != 0)
+        if (d.listenFd < 0 || bind(d.listenFd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0
+            || listen(d.listenFd, 8) != 0)
             return fail("cannot listen on " + d.opt.controlSocket + ": " + std::strerror(errno));
     }
     for (const std::string &f : d.opt.faults) {
@@ -1040,4 +1142,4 @@ std::vector<std::string> KestSimulator::Log() const
     return {d_->log.begin(), d_->log.end()};
 }
 
-}  // namespace kestsim
+} // namespace kestsim

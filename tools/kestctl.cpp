@@ -18,6 +18,7 @@
 #include "protocol/kestparametercontroller.h"
 #include "protocol/numberformat.h"
 #include "kestctl_verify.h"
+#include "signalguard.h"
 #include "syncexchange.h"
 
 int RunTune(const std::vector<std::string> &args); // kestctl_tune.cpp
@@ -182,7 +183,7 @@ void StoredPort(Options &o)
 
 class Session {
 public:
-    explicit Session(const Options &o)
+    explicit Session(const Options &o) : port_(QString::fromStdString(o.port))
     {
         link_.Engine().SetResponseTimeOut(o.timeout);
         link_.Engine().SetPort(o.port);
@@ -203,9 +204,17 @@ public:
         }
     }
     TFramePtr Exchange(const TFramePtr &f) { return link_.Exchange(f); }
+    TSwitchOffResult SwitchOff(std::vector<TSwitchOffFrame> frames)
+    {
+        // Every frame may take its re-sends: the time-out the user gave, four times, per frame.
+        const int perFrame = (TComInterfaceWithCallback::kMaxResends + 1) * link_.Engine().ResponseTimeOut() + 500;
+        return link_.SwitchOff(std::move(frames), perFrame * int(frames.size() + 1));
+    }
+    QString Port() const { return port_; }
     TKestCmdManager cmd;
 
 private:
+    QString port_;
     TSyncLink link_;
 };
 
@@ -322,6 +331,8 @@ int Set(Session &s, const std::vector<std::string> &args)
         frames.push_back(controller.CreateCmdSendAngleAccordingToConfiguration(*angle));
     if (freq)
         frames.push_back(controller.CreateCmdSendFrequencyAccordingToConfiguration(*freq));
+    // From here on the outputs may be on: "kestctl off" (or any window taking the port) owes them off.
+    TOutputsLedger::MarkOn(s.Port());
     for (const TFramePtr &f : frames)
         s.Exchange(f);
     // The outputs settle before the reference meter shows them.
@@ -331,8 +342,10 @@ int Set(Session &s, const std::vector<std::string> &args)
 
 int Off(Session &s)
 {
-    s.Exchange(s.cmd.CreateCmdOffAmplifiers());
-    s.Exchange(s.cmd.CreateCmdDisableDistantControl());
+    const TSwitchOffResult r = s.SwitchOff(TSwitchOffSequence::Disconnect(s.cmd));
+    if (!r.confirmed)
+        throw EKestError(("Выходы установки не удалось выключить: " + r.Text()).toStdString());
+    TOutputsLedger::MarkOff(s.Port());
     Print(QStringLiteral("Выходы выключены, управление отдано."));
     return 0;
 }
@@ -403,6 +416,10 @@ int Run(const QStringList &argv)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    KestctlSignals::Install();
+    // The ledger of outputs left on is the program's own, beside its settings file.
+    if (const QString docs = TConfigController::DocumentsFolder(); !docs.isEmpty())
+        TOutputsLedger::SetFolder(docs + QStringLiteral("/Valtrix/KestManager"));
     try {
         return Run(app.arguments());
     } catch (const Usage &e) {

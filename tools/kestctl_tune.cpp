@@ -23,6 +23,7 @@
 #include "transport/waitservice.h"
 #include "tuning/autotuning.h"
 #include "tuning/tuningjournal.h"
+#include "signalguard.h"
 
 namespace {
 
@@ -49,14 +50,6 @@ const char *const kTuneHelp = R"(kestctl tune — автонастройка п�
 
 Коды выхода: 0 — "Готово." и выходы установки выключены, 1 — ошибка или остановка, 2 — неверная команда.
 )";
-
-int signalPair[2] = {-1, -1};
-
-void OnSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(signalPair[0], &byte, 1);
-}
 
 void Print(FILE *stream, const QString &text)
 {
@@ -208,21 +201,18 @@ int RunTune(const std::vector<std::string> &args)
         tuning.AnalogTypeChosen(*o.analogType);
     }
 
-    bool interrupted = false;
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPair) == 0) {
-        struct sigaction action { };
-        action.sa_handler = OnSignal;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, nullptr);
-        ::sigaction(SIGTERM, &action, nullptr);
+    bool interrupted = KestctlSignals::Received();
+    if (interrupted) {
+        Print(stderr, QStringLiteral("kestctl tune: остановлено по сигналу до начала настройки; установке ничего не отправлено"));
+        return 1;
     }
-    QSocketNotifier notifier(signalPair[1], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
-        char byte = 0;
-        [[maybe_unused]] const ssize_t n = ::read(signalPair[1], &byte, 1);
+    KestctlSignals::OnSignal([&] {
         interrupted = true;
         tuning.StopClicked();
     });
+    struct TForget { // the handler refers to this function's objects
+        ~TForget() { KestctlSignals::OnSignal(nullptr); }
+    } forget;
 
     QEventLoop loop;
     auto runUntil = [&](const std::function<bool()> &done) {

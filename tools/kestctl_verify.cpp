@@ -2,6 +2,7 @@
 // window would (the same logic, driver and settings), prints one line per point, and writes the filled
 // tables and a report when asked.
 #include "kestctl_verify.h"
+#include "signalguard.h"
 
 #include "config/configcontroller.h"
 #include "config/inifile.h"
@@ -124,16 +125,6 @@ public:
 private:
     TVerificationTabs &tabs_;
 };
-
-// SIGINT and SIGTERM stop the run (the outputs are switched off and confirmed); the handler only writes
-// to a socket the event loop watches.
-int gSignalPipe[2] = {-1, -1};
-
-void OnSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] ssize_t n = ::write(gSignalPipe[0], &byte, 1);
-}
 
 bool IsScenarioFile(const QString &file)
 {
@@ -305,23 +296,16 @@ int Verify(const TVerifyOptions &o)
         return 2;
     }
 
-    bool interrupted = false;
-    QSocketNotifier *notifier = nullptr;
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gSignalPipe) == 0) {
-        notifier = new QSocketNotifier(gSignalPipe[1], QSocketNotifier::Read);
-        QObject::connect(notifier, &QSocketNotifier::activated, [&] {
-            char byte;
-            [[maybe_unused]] ssize_t n = ::read(gSignalPipe[1], &byte, 1);
-            interrupted = true;
-            logic.StopClicked();
-        });
-        struct sigaction action { };
-        action.sa_handler = OnSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
+    // A signal that came while the run was being prepared ends it before anything is sent.
+    bool interrupted = KestctlSignals::Received();
+    if (interrupted) {
+        Err(QStringLiteral("Остановлено по сигналу до начала поверки; установке ничего не отправлено"));
+        return 1;
     }
+    KestctlSignals::OnSignal([&] {
+        interrupted = true;
+        logic.StopClicked();
+    });
 
     bool started = false;
     if (o.tab > 0) {
@@ -333,14 +317,14 @@ int Verify(const TVerifyOptions &o)
     if (!started) {
         if (view.errors.isEmpty())
             Err(QStringLiteral("Ошибка: в сценарии нет точек"));
-        delete notifier;
+        KestctlSignals::OnSignal(nullptr);
         return 1;
     }
     while (!idle())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    KestctlSignals::OnSignal(nullptr);
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
-    delete notifier;
 
     if (journal) {
         journal->Flush();

@@ -17,11 +17,18 @@ TSyncLink::TSyncLink()
         done_ = true;
     };
     engine_ = std::make_unique<TDeviceInterface>(nullptr, &callback_);
+    switchOff_ = std::make_unique<TSwitchOff>(*engine_, callback_);
 }
 
 TSyncLink::~TSyncLink()
 {
+    switchOff_.reset();
     engine_.reset();
+}
+
+TSwitchOffResult TSyncLink::SwitchOff(std::vector<TSwitchOffFrame> frames, int maxMs)
+{
+    return switchOff_->Run(std::move(frames), maxMs);
 }
 
 TFramePtr TSyncLink::Exchange(const TFramePtr &request)

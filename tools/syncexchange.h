@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "protocol/switchoff.h"
 #include "transport/deviceinterface.h"
 
 class TSyncLink {
@@ -16,6 +17,8 @@ public:
 
     // The answer to request; raises EKestError with the engine's text when the exchange fails.
     TFramePtr Exchange(const TFramePtr &request);
+    // The switch-off of the program's windows: each frame confirmed by its echo, at most maxMs.
+    TSwitchOffResult SwitchOff(std::vector<TSwitchOffFrame> frames, int maxMs);
 
 private:
     TCallBackObject callback_;
@@ -23,4 +26,5 @@ private:
     TFramePtr answer_;
     std::string error_;
     bool done_ = false;
+    std::unique_ptr<TSwitchOff> switchOff_; // after engine_: gone before it
 };

@@ -20,6 +20,7 @@
 #include "app/demo.h"
 #include "config/configcontroller.h"
 #include "journal/journal.h"
+#include "protocol/switchoff.h"
 #include "mainwindow/form1.h"
 #include "transport/frametrace.h"
 #include "verification/window/form2.h"
@@ -121,6 +122,10 @@ int main(int argc, char **argv)
     options.checkForUpdates = !parser.isSet(noUpdate) && !parser.isSet(demo);
     // One journal for every window of this run of the program; it outlives them all.
     TConfigController settings;
+    // Outputs left on are owed per port, remembered beside the settings; the demo's ports are made anew
+    // for every run, so its ledger lives only as long as the program.
+    if (!parser.isSet(demo))
+        TOutputsLedger::SetFolder(settings.programFolder);
     TJournal journal(TJournalOptions::FromSettings(&settings));
     journal.Open();
     options.journal = &journal;

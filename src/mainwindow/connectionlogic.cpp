@@ -15,11 +15,13 @@ TMainConnection::TMainConnection(TMainContext &ctx, TMainOutputs &outputs, TMain
     ctx_.callback.ShowError = [this](const std::exception &e) { OnError(e.what()); };
     Timer1.setInterval(kPollInterval);
     connect(&Timer1, &QTimer::timeout, this, &TMainConnection::PollTick);
+    switchOff_ = std::make_unique<TSwitchOff>(*ctx_.devInterface, ctx_.callback);
 }
 
 TMainConnection::~TMainConnection()
 {
     Timer1.stop();
+    switchOff_.reset(); // puts this object's handlers back: before they are taken away below
     ctx_.callback.Callback = nullptr;
     ctx_.callback.ShowError = nullptr;
 }
@@ -71,6 +73,14 @@ void TMainConnection::QueueConnectionSetUp()
 
 void TMainConnection::ConnectClicked()
 {
+    if (switchOff_->IsActive())
+        return;
+    if (ctx_.isDistantControlEnabled) {
+        // Disconnect: polling stops at once; an exchange in flight is let end, then the switch-off.
+        EnterDisconnected();
+        SwitchOffAndClose();
+        return;
+    }
     ctx_.view->SetConnectButtonEnabled(false);
     bool portFailed = false;
     try {
@@ -81,23 +91,85 @@ void TMainConnection::ConnectClicked()
     }
     // Opening the port emptied the queue: toggle commands waiting there will never be confirmed.
     outputs_.ForgetRequestedToggles();
-    if (ctx_.isDistantControlEnabled) {
-        isCmdDistantControlSent = true;
-        ctx_.devInterface->AddCmd(ctx_.kestCmdManager.CreateCmdOffAmplifiers());
-        EnterDisconnected();
-        isCmdDistantControlSent = true;   // until the acknowledgement closes the port
-    } else {
-        isCmdDistantControlSent = false;
-        QueueConnectionSetUp();
-        ctx_.configurationLocked = true;
-        ctx_.view->SetConfigurationSettingsEnabled(false);
-    }
     if (portFailed) {
         ctx_.view->ShowError(QStringLiteral("Порт не найден"));
         EnterDisconnected();
         ClosePort();
+        return;
     }
+    if (TOutputsLedger::IsOn(InstallationPort())) {
+        // Outputs a program before this one could not confirm off (or left on when it was killed):
+        // switched off first, then the connection.
+        isCmdDistantControlSent = true;
+        switchOff_->Begin(TSwitchOffSequence::Disconnect(ctx_.kestCmdManager), [this](const TSwitchOffResult &r) {
+            isCmdDistantControlSent = false;
+            if (!r.confirmed) {
+                SwitchedOff(r);
+                EnterDisconnected();
+                return;
+            }
+            TOutputsLedger::MarkOff(InstallationPort());
+            ContinueConnect();
+        });
+        return;
+    }
+    ContinueConnect();
+}
+
+void TMainConnection::ContinueConnect()
+{
+    TOutputsLedger::MarkOn(InstallationPort());
+    isCmdDistantControlSent = false;
+    QueueConnectionSetUp();
+    ctx_.configurationLocked = true;
+    ctx_.view->SetConfigurationSettingsEnabled(false);
     ctx_.SendNext();
+}
+
+std::optional<TSwitchOffResult> TMainConnection::SwitchOffOwed(int maxMs)
+{
+    const QString port = InstallationPort();
+    if (!TOutputsLedger::IsOn(port) || ctx_.devInterface->IsOpen() || switchOff_->IsActive())
+        return std::nullopt;
+    try {
+        TPortInitializer(ctx_.devInterface.get())
+            .InitPort(port.toStdString(), ctx_.config->ReadRate(QStringLiteral("Port1")).toStdString());
+    } catch (const std::exception &) {
+        TSwitchOffResult r;
+        r.reason = QStringLiteral("Порт не найден");
+        return r;
+    }
+    const std::shared_ptr<bool> alive = ctx_.alive;
+    const TSwitchOffResult r = switchOff_->Run(TSwitchOffSequence::Disconnect(ctx_.kestCmdManager), maxMs);
+    if (!*alive)
+        return r;
+    if (r.confirmed)
+        TOutputsLedger::MarkOff(port);
+    ClosePort();
+    return r;
+}
+
+void TMainConnection::SwitchOffAndClose()
+{
+    Timer1.stop();
+    waiter_.Cancel();
+    if (!ctx_.devInterface->IsOpen())
+        return;
+    ctx_.view->SetConnectButtonEnabled(false);
+    isCmdDistantControlSent = true;
+    switchOff_->Begin(TSwitchOffSequence::Disconnect(ctx_.kestCmdManager),
+        [this](const TSwitchOffResult &r) { SwitchedOff(r); });
+}
+
+void TMainConnection::SwitchedOff(const TSwitchOffResult &r)
+{
+    isCmdDistantControlSent = false;
+    if (r.confirmed)
+        TOutputsLedger::MarkOff(InstallationPort());
+    ClosePort();
+    ctx_.view->SetConnectButtonEnabled(true);
+    if (!r.confirmed)
+        ctx_.view->ShowError(QStringLiteral("Выходы установки не удалось выключить: ") + r.Text());
 }
 
 void TMainConnection::ClosePort()
@@ -186,25 +258,26 @@ void TMainConnection::Shutdown(int maxMs)
     waiter_.Cancel();
     if (!ctx_.devInterface->IsOpen())
         return;
-    // Whatever was queued gives way to switching off; an answer still awaited is let in first.
-    isCmdDistantControlSent = true;
-    ctx_.devInterface->CleaerQueue();
-    ctx_.devInterface->AddCmd(ctx_.kestCmdManager.CreateCmdOffAmplifiers());
-    ctx_.isDistantControlEnabled = false;
-    ctx_.SendNext();
-    // The acknowledgement of remote control off closes the port; so does a failure of the line.
-    TWaiter wait;
-    QElapsedTimer elapsed;
-    elapsed.start();
     const std::shared_ptr<bool> alive = ctx_.alive;
-    while (*alive && ctx_.devInterface->IsOpen() && elapsed.elapsed() < maxMs) {
-        if (!ctx_.devInterface->IsWaiting() && !ctx_.devInterface->IsQueueEmpty())
-            ctx_.SendNext();
-        if (!wait.Wait(20))
-            break;
+    if (switchOff_->IsActive()) {
+        // A disconnect's switch-off is under way: let it end (it closes the port).
+        QElapsedTimer elapsed;
+        elapsed.start();
+        TWaiter wait;
+        while (*alive && switchOff_->IsActive() && elapsed.elapsed() < maxMs)
+            if (!wait.Wait(20, TSwitchOff::kWaitPurpose))
+                break;
+        if (*alive && switchOff_->IsActive()) {
+            switchOff_->Abort();
+            ClosePort();
+        }
+        return;
     }
+    ctx_.isDistantControlEnabled = false;
+    isCmdDistantControlSent = true;
+    const TSwitchOffResult r = switchOff_->Run(TSwitchOffSequence::Disconnect(ctx_.kestCmdManager), maxMs);
     if (*alive)
-        ClosePort();
+        SwitchedOff(r);
 }
 
 void TMainConnection::OnFrame(const TFramePtr &answer)
@@ -243,9 +316,7 @@ void TMainConnection::OnFrame(const TFramePtr &answer)
         readout_.TakeIdentification(*answer);
         ctx_.view->SetReadSettingsEnabled(true);
     }
-    // 5. Amplifiers off: then remote control off.
-    if (TKestCmdManager::IsCmdOffAmplifiers(cmd))
-        dev.AddCmd(kest.CreateCmdDisableDistantControl());
+    // 5. (Amplifiers off, then remote control off: the switch-off does both and holds the handlers.)
     // 6.
     if (TKestCmdManager::IsCmdReadDeviceAddress(cmd)) {
         ctx_.selections.address = TKestCmdManager::RecieveDeviceAddress(*answer);
@@ -292,7 +363,12 @@ void TMainConnection::OnError(const std::string &text)
         return;
     }
     Timer1.stop();
-    ctx_.view->ShowError(QString::fromUtf8(text.c_str()));
+    const bool mayBeOn = TOutputsLedger::IsOn(InstallationPort());
     EnterDisconnected();
-    ClosePort();
+    // The line failed once; the outputs still go off if the installation answers at all.
+    if (mayBeOn && ctx_.devInterface->IsOpen())
+        SwitchOffAndClose();
+    else
+        ClosePort();
+    ctx_.view->ShowError(QString::fromUtf8(text.c_str()));
 }

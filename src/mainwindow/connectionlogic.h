@@ -6,8 +6,10 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 #include "mainwindow/maincontext.h"
+#include "protocol/switchoff.h"
 #include "transport/waitservice.h"
 
 class TMainOutputs;
@@ -45,8 +47,18 @@ public:
     QTimer &PollTimer() { return Timer1; }
 
     QString InstallationPort() const;
+    // At start-up: outputs that the ledger says were left on (a program killed mid-run, a switch-off the
+    // installation never confirmed) are switched off, confirmed, before anything else. Nothing when
+    // nothing is owed or the port is taken already.
+    std::optional<TSwitchOffResult> SwitchOffOwed(int maxMs = 8000);
+    bool IsSwitchingOff() const { return switchOff_->IsActive(); }
 
 private:
+    // The installation's outputs off and remote control released (the disconnect's own sequence), then
+    // the port closed; the connect button comes back when that is confirmed or has failed.
+    void SwitchOffAndClose();
+    void SwitchedOff(const TSwitchOffResult &result);
+    void ContinueConnect();
     void EnterConnected();
     void ClosePort();
     void BuildKestConfiguration();
@@ -59,4 +71,5 @@ private:
     TWaiter waiter_;
     bool isCmdDistantControlSent = false;
     bool isPaused = true;
+    std::unique_ptr<TSwitchOff> switchOff_;
 };

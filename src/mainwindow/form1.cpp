@@ -6,6 +6,8 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QComboBox>
 #include <QCursor>
 #include <QGroupBox>
@@ -29,6 +31,7 @@
 #include "presentation/controls/parametergroupcomponent.h"
 #include "config/settingsform.h"
 #include "charts/vectordiagramform.h"
+#include "transport/waitservice.h"
 #include "tuning/form14.h"
 #include "update/update.h"
 #include "presentation/controls/windowscolor.h"
@@ -749,6 +752,18 @@ TJournalWindow *TForm1::JournalWindow() const
 
 void TForm1::OfferUnfinishedRuns()
 {
+    // Outputs left on by a program that did not end its run go off before anyone is asked anything.
+    if (const std::optional<TSwitchOffResult> off = logic->SwitchOffOwed()) {
+        if (off->confirmed)
+            TMessageService::Information(this,
+                QStringLiteral("Выходы установки оставались включёнными после прошлого сеанса (программа "
+                               "закрылась, не выключив их). Они выключены, дистанционное управление отдано."));
+        else
+            TMessageService::Error(this,
+                QStringLiteral("Выходы установки, оставшиеся включёнными после прошлого сеанса, не удалось "
+                               "выключить: ")
+                    + off->Text());
+    }
     if (!journal_)
         return;
     for (const TJournalRunSummary &run : journal_->UnfinishedRuns()) {
@@ -817,12 +832,36 @@ bool TForm1::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
+void TForm1::CloseChildWindows()
+{
+    QList<QPointer<QWidget>> windows;
+    for (QWidget *w : findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+        if (w->isWindow() && w->isVisible())
+            windows << w;
+    for (const QPointer<QWidget> &w : windows)
+        if (w)
+            w->close();
+    // A window that switches off asynchronously (the tuning) closes itself once that is confirmed.
+    QElapsedTimer elapsed;
+    elapsed.start();
+    TWaiter wait;
+    auto open = [&windows] {
+        return std::any_of(windows.begin(), windows.end(), [](const QPointer<QWidget> &w) { return w && w->isVisible(); });
+    };
+    while (open() && elapsed.elapsed() < kChildCloseLimitMs)
+        if (!wait.Wait(50, QStringLiteral("Закрытие окон")))
+            break;
+}
+
 void TForm1::closeEvent(QCloseEvent *event)
 {
     config->WriteMainWindowCoordX(x());
     config->WriteMainWindowCoordY(y());
     if (updateForm)
         updateForm->StopCheck();
+    // Windows opened from here (verification, tuning) switch the installation off first, each confirmed:
+    // closing the main window must not leave a run with its outputs on behind it.
+    CloseChildWindows();
     // The installation is switched off and released before its port goes.
     logic->Shutdown();
     logic->DevInterface()->Dispose();

@@ -149,6 +149,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void CloseChildWindows();
+    // Long enough for a silent installation's every switch-off frame to use up its re-sends.
+    static constexpr int kChildCloseLimitMs = 60000;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:

@@ -66,6 +66,7 @@ public:
     void ToggleRequested(const QString &name, bool requestedState) { outputs_.ToggleRequested(name, requestedState); }
     // Closing the window: the installation is switched off and released before the port goes.
     void Shutdown() { connection_.Shutdown(); }
+    std::optional<TSwitchOffResult> SwitchOffOwed() { return connection_.SwitchOffOwed(); }
 
     // After the settings dialog: nominal values and the permissible error, each read on its own.
     void ReadNominalsAndPermissibleError();

@@ -108,6 +108,7 @@ TAutoTuning::~TAutoTuning()
     *alive_ = false;
     waiter_.Cancel();
     observers_.clear();
+    switchOff_.reset();
     kestDeviceInterface.reset();
     deviceInterface.reset();
 }
@@ -129,6 +130,7 @@ void TAutoTuning::InitKestCommunication(TConfigController *_config)
     kestCallback_.ShowError = [this](const std::exception &e) { OnKestError(e.what()); };
     kestDeviceInterface = std::make_unique<TDeviceInterface>(nullptr, &kestCallback_);
     kestDeviceInterface->SetResponseTimeOut(kResponseTimeOut);
+    switchOff_ = std::make_unique<TSwitchOff>(*kestDeviceInterface, kestCallback_);
     choices_.playSound = autoTuningConfig->ReadPlaySoundOnFinish();
     Show();
 }
@@ -429,7 +431,6 @@ void TAutoTuning::StartClicked()
     kestConfiguration.SchemeFlag = true;
     kestParameterController = std::make_unique<TKestParameterController>(
         kestDeviceInterface.get(), kestCmdManager.get(), &kestConfiguration);
-    kestDeviceInterface->AddCmd(kestCmdManager->CreateCmdEnableDistantControl(kestConfiguration));
 
     running_ = true;
     isStopped = false;
@@ -451,12 +452,55 @@ void TAutoTuning::StartClicked()
         view_->SetRunning(true);
     for (ITuningObserver *o : observers_)
         o->TuningStarted(choices_, transfCoefs);
+    if (TOutputsLedger::IsOn(PortOf(kPort1))) {
+        // Outputs an earlier run could not confirm off (or left on when the program was killed) go off
+        // before anything else is sent.
+        Log(QStringLiteral("Выключение выходов KEST..."));
+        zeroing_ = true;
+        switchOff_->Begin(ZeroSequence(), [this](const TSwitchOffResult &r) {
+            zeroing_ = false;
+            lastZeroConfirmed_ = r.confirmed;
+            if (r.confirmed)
+                TOutputsLedger::MarkOff(PortOf(kPort1));
+            if (!r.confirmed || isStopped) {
+                ClosePort(kestDeviceInterface.get());
+                CloseDevicePort();
+                if (!r.confirmed)
+                    Log(QStringLiteral("Выключение выходов KEST не подтверждено: ") + r.Text());
+                std::function<void(bool)> done = std::move(zeroDone_);
+                zeroDone_ = nullptr;
+                EndRun(r.confirmed ? TTuningEnd::Stopped : TTuningEnd::Failed,
+                    r.confirmed ? QString() : QStringLiteral("Выходы установки не удалось выключить: ") + r.Text());
+                if (done)
+                    done(r.confirmed);
+                return;
+            }
+            TakeRemoteControl();
+        });
+        return;
+    }
+    TakeRemoteControl();
+}
+
+void TAutoTuning::TakeRemoteControl()
+{
+    // Marked before the first frame that can energise anything: a crash from here on is made good by
+    // the next program to take the port.
+    TOutputsLedger::MarkOn(PortOf(kPort1));
     Log(QStringLiteral("Установка конфигурации KEST..."));
+    kestDeviceInterface->AddCmd(kestCmdManager->CreateCmdEnableDistantControl(kestConfiguration));
     kestDeviceInterface->SendNextCmd();
+}
+
+std::vector<TSwitchOffFrame> TAutoTuning::ZeroSequence() const
+{
+    return TSwitchOffSequence::Tuning(*kestCmdManager, kestConfiguration, globalConfig->ReadOptionIb(), kOutputFrequency);
 }
 
 void TAutoTuning::StopClicked()
 {
+    if (running_ && zeroing_)
+        isStopped = true; // an owed switch-off under way: the run ends with it
     if (!running_ || zeroing_)
         return;
     kestDeviceInterface->CleaerQueue();
@@ -508,10 +552,6 @@ bool TAutoTuning::ShutDown(std::function<void()> done)
 
 void TAutoTuning::OnKestAnswer(const TFramePtr &answer)
 {
-    if (zeroing_) {
-        ZeroingAnswer();
-        return;
-    }
     if (isStopped || !answer)
         return;
     const TFramePtr cmd = kestDeviceInterface->GetLastCmd();
@@ -607,14 +647,6 @@ void TAutoTuning::QueueNominalOutput()
     kestParameterController->SetFrequence(kOutputFrequency);
     kestParameterController->SetAngle(0);
     kestParameterController->SetAmperage(i, i, i, globalConfig->ReadOptionIb());
-}
-
-void TAutoTuning::QueueZeroOutput()
-{
-    kestParameterController->SetVoltage(0, 0, 0);
-    kestParameterController->SetFrequence(kOutputFrequency);
-    kestParameterController->SetAngle(0);
-    kestParameterController->SetAmperage(0, 0, 0, globalConfig->ReadOptionIb());
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -1157,51 +1189,15 @@ void TAutoTuning::BeginZeroOutput(std::function<void(bool confirmed)> done)
         return;
     }
     zeroing_ = true;
-    zeroSent_ = false;
-    kestDeviceInterface->CleaerQueue();
-    QueueZeroOutput();
-    // An exchange still under way is let finish, so that each answer from now on is the answer to a
-    // frame of the zero output.
-    if (!kestDeviceInterface->IsWaiting()) {
-        zeroSent_ = true;
-        kestDeviceInterface->SendNextCmd();
-    }
-}
-
-void TAutoTuning::ZeroingAnswer()
-{
-    if (!zeroSent_) {
-        zeroSent_ = true;
-        kestDeviceInterface->SendNextCmd();
-        return;
-    }
-    if (!kestDeviceInterface->IsQueueEmpty()) {
-        kestDeviceInterface->SendNextCmd();
-        return;
-    }
-    const TFramePtr last = kestDeviceInterface->GetLastCmd();
-    if (last && TKestCmdManager::IsCmdAmperage(*last))
-        FinishZeroing(true, QString());
-}
-
-void TAutoTuning::ZeroingError(const std::string &text)
-{
-    if (!zeroSent_) {
-        // What was under way failed (and may have taken the queue with it): now the zero output.
-        zeroSent_ = true;
-        kestDeviceInterface->CleaerQueue();
-        QueueZeroOutput();
-        kestDeviceInterface->SendNextCmd();
-        return;
-    }
-    FinishZeroing(false, QString::fromUtf8(text.c_str()));
+    switchOff_->Begin(ZeroSequence(), [this](const TSwitchOffResult &r) { FinishZeroing(r.confirmed, r.Text()); });
 }
 
 void TAutoTuning::FinishZeroing(bool confirmed, const QString &why)
 {
     zeroing_ = false;
-    zeroSent_ = false;
     lastZeroConfirmed_ = confirmed;
+    if (confirmed)
+        TOutputsLedger::MarkOff(PortOf(kPort1));
     ClosePort(kestDeviceInterface.get());
     if (!confirmed)
         Log(QStringLiteral("Выключение выходов KEST не подтверждено: ") + why);
@@ -1217,13 +1213,6 @@ void TAutoTuning::FinishZeroing(bool confirmed, const QString &why)
 void TAutoTuning::OnKestError(const std::string &text)
 {
     const QString message = QString::fromUtf8(text.c_str());
-    if (zeroing_) {
-        const bool first = !zeroSent_;
-        ZeroingError(text);
-        if (!first)
-            ShowError(message);
-        return;
-    }
     // The outputs go off before anyone is asked to read a message.
     if (running_)
         Fail(message);

@@ -30,6 +30,7 @@
 #include "protocol/kestparametercontroller.h"
 #include "protocol/parameters.h"
 #include "protocol/qx4cmdmanager.h"
+#include "protocol/switchoff.h"
 #include "transport/deviceinterface.h"
 #include "transport/waitservice.h"
 #include "tuning/autotuningconfig.h"
@@ -214,7 +215,8 @@ private:
     // The procedure's steps.
     void ReadKest();
     void QueueNominalOutput();
-    void QueueZeroOutput();
+    void TakeRemoteControl();
+    std::vector<TSwitchOffFrame> ZeroSequence() const;
     void CoefficientReadback(const TFrame &answer);
     bool CheckCoefficientErrors();
     void PhaseReading(int phase, const TFrame &answer);
@@ -235,8 +237,6 @@ private:
     void Fail(const QString &reason);
     void EndRun(TTuningEnd end, const QString &reason);
     void BeginZeroOutput(std::function<void(bool confirmed)> done);
-    void ZeroingAnswer();
-    void ZeroingError(const std::string &text);
     void FinishZeroing(bool confirmed, const QString &why);
 
     ITuningView *view_;
@@ -247,6 +247,7 @@ private:
     std::unique_ptr<TKestCmdManager> kestCmdManager;
     std::unique_ptr<TQx4CmdManager> deviceCmdManager;
     std::unique_ptr<TKestParameterController> kestParameterController;
+    std::unique_ptr<TSwitchOff> switchOff_; // gone before the engine and the callback (destructor)
     TKestConfiguration kestConfiguration;
     TConfigController *portConfig = nullptr;
     std::unique_ptr<TGlobalConfig> globalConfig;
@@ -284,7 +285,6 @@ private:
     std::optional<std::pair<TParameters, TParameters>> lastReadback_;
 
     bool zeroing_ = false; // the zero output is on its way
-    bool zeroSent_ = false; // ... and was written by us (not waiting for an earlier answer)
     bool lastZeroConfirmed_ = false;
     std::function<void(bool)> zeroDone_;
 

@@ -196,14 +196,18 @@ TEST_F(MainLogic, ConnectPollAndTheErrorHandlerWithoutAScreen)
     logic->PauseClicked();
     EXPECT_TRUE(logic->IsPolling());
 
-    // A failure of the line: one message, the disconnected state, the port closed.
+    // A failure of the line: the disconnected state at once, then the switch-off is still tried; the
+    // silent installation cannot confirm it, which is said, and the port closes.
     logic->DevInterface()->SetResponseTimeOut(100);
     sim->Command("fault installation:noanswer");
     ASSERT_TRUE(PumpUntil([&] { return !messages.empty(); }, 5000));
-    EXPECT_EQ(messages, std::vector<QString>{"Нет ответа"});
+    EXPECT_EQ(messages[0], "Нет ответа");
     EXPECT_FALSE(view.connected);
     EXPECT_FALSE(logic->IsDistantControlEnabled());
-    EXPECT_FALSE(logic->DevInterface()->IsOpen());
+    ASSERT_TRUE(PumpUntil([&] { return !logic->DevInterface()->IsOpen(); }, 5000));
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_TRUE(messages[1].startsWith("Выходы установки не удалось выключить: «выключение усилителей»: Нет ответа"))
+        << messages[1].toStdString();
     EXPECT_TRUE(view.rsValues.empty());
     EXPECT_EQ(view.coefficientLabel, "---");
     EXPECT_EQ(view.addressColor, TMainLogic::kAddressGrey);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include "simtestutil.h"
 
 using namespace simtest;
+using kestsim::ToHex;
 using namespace std::chrono;
 
 namespace {
@@ -30,13 +32,16 @@ struct Sim {
     bool started = false;
 };
 
-Bytes StatusRead() { return Read(0x77, 994, 69); }
-}  // namespace
+Bytes StatusRead()
+{
+    return Read(0x77, 994, 69);
+}
+} // namespace
 
 TEST(SimLine, AnswersArePacedAtTheLineRate)
 {
     kestsim::SimOptions o;
-    o.rate = 9600;   // 143 bytes take about 149 ms
+    o.rate = 9600; // 143 bytes take about 149 ms
     Sim s(o);
     Line line(s.sim.InstallationPath());
     ASSERT_TRUE(line.ok());
@@ -79,7 +84,19 @@ TEST(SimLine, ControlCommands)
         {"fault split:3", "error"},
         {"fault crc#2@0x3E2", "ok"},
         {"fault crc#0", "error"},
-        {"faults", "ok delay:10#2 (2 left) device:babble:6000@0 crc#2@0x3E2 (2 left)"},
+        {"fault noanswer@1996+3#1", "ok"},
+        {"fault unplug+2", "ok"}, // waits for its request instead of acting at once
+        {"fault silent:500", "ok"},
+        {"fault silent:0", "error"},
+        {"fault noanswer+x", "error"},
+        {"fault wrongecho:1", "error"},
+        {"fault searchwrong", "ok"},
+        {"fault installation:searchwrong", "error"},
+        {"faults",
+            "ok delay:10#2 (2 left) device:babble:6000@0 crc#2@0x3E2 (2 left) noanswer@1996+3#1 (3 to pass, "
+            "1 left) unplug+2 (2 to pass) silent:500 (1 left) searchwrong"},
+        {"requests device 2", "ok"},
+        {"requests modem", "error"},
         {"clear-faults", "ok"},
         {"faults", "ok"},
         {"noise 0.5", "error"},
@@ -88,7 +105,8 @@ TEST(SimLine, ControlCommands)
         {"", "error"},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(s.sim.Command(c.command).rfind(c.answerStart, 0), 0u) << c.command << " → " << s.sim.Command(c.command);
+        EXPECT_EQ(s.sim.Command(c.command).rfind(c.answerStart, 0), 0u)
+            << c.command << " → " << s.sim.Command(c.command);
     EXPECT_NE(s.sim.Command("state").find("device=PQ"), std::string::npos);
 }
 
@@ -111,7 +129,7 @@ TEST(SimLine, RequestFaults)
     EXPECT_EQ(a.size(), 143u);
     EXPECT_FALSE(ValidAnswer(a));
     a[142] ^= 0x5A;
-    EXPECT_TRUE(ValidAnswer(a));   // only the last check byte was touched
+    EXPECT_TRUE(ValidAnswer(a)); // only the last check byte was touched
 
     ASSERT_EQ(s.sim.Command("fault exception:4#1"), "ok");
     a = line.Exchange(request);
@@ -175,7 +193,7 @@ TEST(SimLine, StateFaults)
     EXPECT_EQ(statusByte(4) & 1, 1);
     ASSERT_EQ(s.sim.Command("replug"), "ok");
     EXPECT_EQ(statusByte(4) & 1, 0);
-    ASSERT_EQ(s.sim.Command("unplug 300"), "ok");   // comes back by itself
+    ASSERT_EQ(s.sim.Command("unplug 300"), "ok"); // comes back by itself
     EXPECT_EQ(statusByte(4) & 1, 1);
     std::this_thread::sleep_for(milliseconds(600));
     EXPECT_EQ(statusByte(4) & 1, 0);
@@ -234,4 +252,126 @@ TEST(SimLine, HangUpAndBack)
     EXPECT_NE(log.find("hang-up"), std::string::npos);
     std::remove(o.logFile.c_str());
     rmdir(dir);
+}
+
+// The faults that strike in the middle of a conversation, request by request: what each request
+// gets back, and the fate the "requests" command and the log give it.
+TEST(SimLine, FaultsThatStrikeLater)
+{
+    const Bytes search = Frame({0xFF, 0x77, 0xFF, 0xFF, 0x00, 0x01});
+    const Bytes remoteOn = WriteWords(0x77, 0, {1, 1, 1, 0, 1, 1, 1});
+    const Bytes relayRead = Read(0x77, 1996, 68);
+    const Bytes remoteIsOff = Frame({0x77, 0x03, 0x02, 0x00, 0x00});
+    // a: the normal answer (a write's own echo); -: nothing; w: a valid frame like the write's echo but
+    // another; s: a search answer; =: exactly `exact`; v / f: a relayed read with / without values.
+    struct Step {
+        Bytes request;
+        char expect;
+        Bytes exact = {};
+        int sleepBeforeMs = 0;
+    };
+    const struct Case {
+        const char *name;
+        const char *fault;
+        bool device;
+        std::vector<Step> steps;
+        const char *fates;
+        std::vector<std::string> logOrder; // substrings the log holds in this order
+        const char *stateHas = "";
+    } cases[] = {
+        {"no answer after two status reads, twice", "noanswer@994+2#2", false,
+            {{StatusRead(), 'a'}, {Read(0x77, 700, 19), 'a'}, {StatusRead(), 'a'}, {StatusRead(), '-'},
+                {StatusRead(), '-'}, {StatusRead(), 'a'}},
+            "done done done lost lost done",
+            {"installation lost " + ToHex(StatusRead()) + " (noanswer@994+2#2)",
+                "installation lost " + ToHex(StatusRead())}},
+        {"wrong echo of a single write, not carried out", "wrongecho@0#1", false,
+            {{Read(0x77, 0, 1), 'a'}, {WriteOne(0x77, 0, 1), 'w'}, {Read(0x77, 0, 1), '=', remoteIsOff}},
+            "done faked done", {"installation faked " + ToHex(WriteOne(0x77, 0, 1)) + " (wrongecho@0#1)"}, "remote=0"},
+        {"wrong echo of the remote-control block after one write", "wrongecho@0+1#1", false,
+            {{WriteOne(0x77, 0, 0), 'a'}, {remoteOn, 'w'}, {Read(0x77, 0, 1), '=', remoteIsOff}, {remoteOn, 'a'}},
+            "done faked done done", {}, "remote=1"},
+        {"silent window after one status read, then back", "silent:1500@994+1", false,
+            {{StatusRead(), 'a'}, {StatusRead(), '-'}, {WriteOne(0x77, 0, 1), '-'},
+                {WriteOne(0x77, 2, 1), 'a', {}, 2000}, {StatusRead(), 'a'}, {Read(0x77, 0, 1), '=', remoteIsOff}},
+            "done lost lost done done done",
+            {"installation silent for 1500 ms",
+                "installation lost " + ToHex(WriteOne(0x77, 0, 1)) + " (silent:1500@994+1)",
+                "installation answers again", "installation rx " + ToHex(WriteOne(0x77, 2, 1))},
+            "range=5A"},
+        {"search answered with a read answer, reads untouched", "searchwrong+1#1", true,
+            {{Read(1, 0x210, 1), 'a'}, {search, 's'}, {search, '=', Frame({0x01, 0x03, 0x02, 0x00, 0x00})},
+                {search, 's'}},
+            "done done faked done", {"device faked " + ToHex(search) + " (searchwrong+1#1)"}},
+        {"transducer behind the relay gone at the second relayed read", "unplug@1996+1", false,
+            {{relayRead, 'v'}, {StatusRead(), 'a'}, {relayRead, 'f'}}, "done done done",
+            {"installation rx " + ToHex(relayRead), "installation rx " + ToHex(relayRead), "transducer unplugged"},
+            "plugged=0"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Sim s;
+        Line line(c.device ? s.sim.DevicePath() : s.sim.InstallationPath());
+        ASSERT_TRUE(line.ok());
+        ASSERT_EQ(s.sim.Command(std::string("fault ") + c.fault), "ok");
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            const Step &st = c.steps[i];
+            SCOPED_TRACE("step " + std::to_string(i));
+            std::this_thread::sleep_for(milliseconds(st.sleepBeforeMs));
+            const Bytes a = line.Exchange(st.request, st.expect == '-' ? 300 : 1500);
+            Bytes echo(st.request.begin(), st.request.begin() + 6);
+            kestsim::AppendCrc(echo);
+            const bool relayed = a.size() == 5u + 136u && ValidAnswer(a);
+            const bool valuesMissing = relayed && a[7] == 0xFF && a[8] == 0xFF && a[9] == 0xFF && a[10] == 0xFF;
+            switch (st.expect) {
+            case 'a':
+                EXPECT_TRUE(ValidAnswer(a) && a[0] == st.request[0] && a[1] == st.request[1]);
+                if (st.request[1] != 0x03) {
+                    EXPECT_EQ(a, echo);
+                }
+                break;
+            case '-':
+                EXPECT_TRUE(a.empty()) << a.size();
+                break;
+            case 'w':
+                EXPECT_TRUE(ValidAnswer(a));
+                EXPECT_EQ(a.size(), 8u);
+                EXPECT_NE(a, echo);
+                EXPECT_TRUE(a.size() >= 4 && std::equal(a.begin(), a.begin() + 4, st.request.begin()));
+                break;
+            case 's':
+                EXPECT_TRUE(ValidAnswer(a) && a.size() == 7 && a[1] == 0x77);
+                break;
+            case '=':
+                EXPECT_EQ(a, st.exact);
+                break;
+            case 'v':
+                EXPECT_TRUE(relayed && !valuesMissing);
+                break;
+            case 'f':
+                EXPECT_TRUE(valuesMissing);
+                break;
+            }
+        }
+        // The fates of this line's requests, oldest first: "N LINE FATE HEX | …".
+        const std::string listed = s.sim.Command(
+            std::string("requests ") + (c.device ? "device " : "installation ") + std::to_string(c.steps.size()));
+        std::string got;
+        for (size_t at = 0; (at = listed.find(c.device ? " device " : " installation ", at)) != std::string::npos;) {
+            at = listed.find(' ', at + 1) + 1;
+            got += (got.empty() ? "" : " ") + listed.substr(at, listed.find(' ', at) - at);
+        }
+        EXPECT_EQ(got, c.fates) << listed;
+        const std::vector<std::string> log = s.sim.Log();
+        auto it = log.begin();
+        for (const std::string &want : c.logOrder) {
+            it = std::find_if(it, log.end(), [&](const std::string &l) { return l.find(want) != std::string::npos; });
+            EXPECT_NE(it, log.end()) << "log has no '" << want << "' in order";
+            if (it != log.end())
+                ++it;
+        }
+        if (*c.stateHas) {
+            EXPECT_NE(s.sim.Command("state").find(c.stateHas), std::string::npos) << c.stateHas;
+        }
+    }
 }

@@ -23,7 +23,7 @@ QString FramePattern(bool analog, bool rs2)
         p += QStringLiteral("D:rs1 ") + (rs2 ? QStringLiteral("D:rs2 D:rs2cfg ") : QString())
             + QStringLiteral("D:scheme D:adr D:noise D:save ");
     }
-    return p + QStringLiteral("K:U K:F K:ang K:I $");
+    return p + QStringLiteral("K:U K:F K:ang K:I K:6@0 $");
 }
 
 QString LogPattern(bool analog)
@@ -222,7 +222,7 @@ TEST_F(TuningTest, FailurePathsEndWithTheOutputsOff)
         {"transducer silent", {"fault device:noanswer@0x24"}, false, {}, {}, "Нет ответа", true},
         {"installation silent for a while", {"fault noanswer@994#4"}, false, {}, {}, "Нет ответа", true},
         {"installation silent for good", {}, false, "Чтение параметров с QX4...", {"fault noanswer"},
-            "Выключение выходов KEST не подтверждено: Нет ответа", false},
+            "Выключение выходов KEST не подтверждено: «напряжение 0»: Нет ответа", false},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
@@ -251,7 +251,7 @@ TEST_F(TuningTest, FailurePathsEndWithTheOutputsOff)
         PumpFor(300);
         EXPECT_EQ(RequestCount(*sim), end);
         const std::string frames = Requests(*sim, from);
-        const std::string tail = r.outputsOff ? "K:U K:F K:ang K:I " : "K:U K:U K:U K:U ";
+        const std::string tail = r.outputsOff ? "K:U K:F K:ang K:I K:6@0 " : "K:U K:U K:U K:U ";
         EXPECT_TRUE(EndsWithZeroOutput(frames, tail)) << frames;
         if (r.readbacks >= 0) {
             EXPECT_EQ(QString::fromStdString(frames).count("D:par "), r.readbacks);

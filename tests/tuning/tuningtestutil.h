@@ -134,7 +134,7 @@ inline std::map<std::string, double> Fields(const std::string &answer)
 }
 
 // The requests end with the installation's zero output (voltage, frequency, angle, current).
-inline bool EndsWithZeroOutput(const std::string &frames, const std::string &tail = "K:U K:F K:ang K:I ")
+inline bool EndsWithZeroOutput(const std::string &frames, const std::string &tail = "K:U K:F K:ang K:I K:6@0 ")
 {
     return frames.size() >= tail.size() && frames.compare(frames.size() - tail.size(), tail.size(), tail) == 0;
 }

@@ -15,17 +15,6 @@ using K = TKestCmdManager;
 constexpr uint32_t kAddressKnownQx4 = 0xC0DCC0; // RGB(192, 220, 192)
 constexpr uint32_t kAddressOtherDevice = 0x8080F0; // RGB(240, 128, 128)
 
-// The answer to a write echoes its first six bytes (all of a single-register write).
-bool IsEchoOf(const TFrame &answer, const TFrame &cmd)
-{
-    if (answer.size < 6 || cmd.size < 6)
-        return false;
-    for (int i = 0; i < 6; ++i)
-        if (answer.data[i] != cmd.data[i])
-            return false;
-    return true;
-}
-
 // A value the installation sent as single precision, as the shortest decimal that reads back to it
 // (57,7 rather than 57,70000076293945).
 double SinglePrecision(double value)
@@ -66,12 +55,14 @@ TRunDriver::TRunDriver(TAvtopoverkaContext &ctx, TVerificationTabs &tabs, IRunHo
     callback_.ShowError = [this](const std::exception &e) { OnError(QString::fromUtf8(e.what())); };
     engine_ = std::make_unique<TDeviceInterface>(nullptr, &callback_);
     engine_->SetResponseTimeOut(kResponseTimeOut);
+    switchOff_ = std::make_unique<TSwitchOff>(*engine_, callback_);
 }
 
 TRunDriver::~TRunDriver()
 {
     *alive_ = false;
     waiter_.Cancel();
+    switchOff_.reset();
     callback_.Callback = nullptr;
     callback_.ShowError = nullptr;
     // No event loop here: the window's closing has switched the outputs off already (Shutdown).
@@ -140,8 +131,7 @@ void TRunDriver::OnAnswer(const TFramePtr &answer)
         OnDeviceTaskAnswer(*answer, *last);
         return;
     case TPhase::SwitchingOff:
-        OnSwitchOffAnswer(*answer, last);
-        return;
+        return; // the switch-off holds the engine's handlers; nothing reaches here
     case TPhase::Starting:
     case TPhase::Running:
         OnRunAnswer(*answer, *last);
@@ -175,7 +165,6 @@ void TRunDriver::OnError(const QString &text)
         return;
     }
     case TPhase::SwitchingOff:
-        Finish(false, text);
         return;
     case TPhase::Starting:
     case TPhase::Running:
@@ -347,14 +336,56 @@ bool TRunDriver::Start(TRunScope scope, std::vector<TRunPoint> points, int first
     for (IRunObserver *o : observers_)
         o->RunStarted(start);
 
+    if (!TOutputsLedger::IsOn(ctx_.Port())) {
+        TakeRemoteControl();
+        return true;
+    }
+    // A switch-off owed from before (a program killed mid-run, an installation that fell silent while it
+    // was being switched off) is paid before anything else goes to the installation.
+    ctx_.view->ShowProgress(QStringLiteral("Выключение выходов установки…"));
+    switchOff_->Begin(TSwitchOffSequence::Run(cmd_, settings_.kestConfiguration, settings_.optionIb),
+        [this](const TSwitchOffResult &r) {
+            if (r.confirmed)
+                TOutputsLedger::MarkOff(ctx_.Port());
+            if (isStopped_) { // "Стоп" or the window's closing came meanwhile
+                Finish(r.confirmed, r.Text());
+                return;
+            }
+            if (!r.confirmed) {
+                outcome_ = TRunOutcome::Failed;
+                phase_ = TPhase::SwitchingOff;
+                isStopped_ = true;
+                Finish(false, r.Text());
+                return;
+            }
+            TakeRemoteControl();
+        });
+    return true;
+}
+
+void TRunDriver::TakeRemoteControl()
+{
+    // Marked before the first frame that can energise anything: a crash from here on is made good by
+    // the next program to take the port.
+    TOutputsLedger::MarkOn(ctx_.Port());
     engine_->AddCmd(cmd_.CreateCmdEnableDistantControl(settings_.kestConfiguration));
     SendNext();
     ShowProgress();
-    return true;
 }
 
 void TRunDriver::OnRunAnswer(const TFrame &answer, const TFrame &last)
 {
+    if (phase_ == TPhase::Starting && K::IsCmdConfiguration(last)) {
+        if (TSwitchOff::IsEchoOf(answer, last) && K::IsDistantControlEnabled(answer)) {
+            phase_ = TPhase::Running;
+            awaitingFirstStatus_ = true;
+            ReadKest();
+        } else {
+            Fail(QStringLiteral("Установка не подтвердила дистанционное управление: вместо подтверждения пришло «%1»")
+                     .arg(QString::fromStdString(answer.ToHex())));
+        }
+        return;
+    }
     if (K::IsCmdConfiguration(answer)) {
         if (K::IsDistantControlEnabled(answer) && phase_ == TPhase::Starting) {
             phase_ = TPhase::Running;
@@ -733,42 +764,17 @@ void TRunDriver::BeginSwitchOff(TRunOutcome outcome, const QString &error)
     awaitingFirstStatus_ = false;
     waiter_.Cancel();
     phase_ = TPhase::SwitchingOff;
-    engine_->CleaerQueue();
-    if (!engine_->IsOpen()) {
-        Finish(false, QStringLiteral("Порт установки закрыт"));
-        return;
-    }
-    // Zero current, zero voltage, then remote control released; each must come back as its echo.
-    try {
-        TKestParameterController controller(engine_.get(), &cmd_, &settings_.kestConfiguration);
-        controller.SetAmperage(0, 0, 0, settings_.optionIb);
-        controller.SetVoltage(0, 0, 0);
-    } catch (const std::exception &e) {
-        engine_->CleaerQueue();
-        Finish(false, QString::fromUtf8(e.what()));
-        return;
-    }
-    engine_->AddCmd(cmd_.CreateCmdDisableDistantControl());
-    offFrames_ = engine_->QueuedCmds();
-    offConfirmed_.assign(offFrames_.size(), false);
     ShowProgress();
-    SendNext();
-}
-
-void TRunDriver::OnSwitchOffAnswer(const TFrame &answer, const TFramePtr &last)
-{
-    for (size_t i = 0; i < offFrames_.size(); ++i)
-        if (offFrames_[i] == last && IsEchoOf(answer, *last))
-            offConfirmed_[i] = true;
-    if (std::all_of(offConfirmed_.begin(), offConfirmed_.end(), [](bool b) { return b; })) {
-        Finish(true, QString());
-        return;
+    if (switchOff_->IsActive())
+        return; // an owed switch-off is under way; its end ends the run
+    std::vector<TSwitchOffFrame> frames;
+    try {
+        frames = TSwitchOffSequence::Run(cmd_, settings_.kestConfiguration, settings_.optionIb);
+    } catch (const std::exception &e) {
+        // Without a zero-current frame the remote-control release alone still goes.
+        frames = {{cmd_.CreateCmdDisableDistantControl(), QStringLiteral("отключение дистанционного управления")}};
     }
-    if (engine_->IsQueueEmpty()) {
-        Finish(false, QStringLiteral("Установка не подтвердила выключение выходов"));
-        return;
-    }
-    SendNext();
+    switchOff_->Begin(std::move(frames), [this](const TSwitchOffResult &r) { Finish(r.confirmed, r.Text()); });
 }
 
 void TRunDriver::Finish(bool outputsOff, const QString &offError)
@@ -777,8 +783,9 @@ void TRunDriver::Finish(bool outputsOff, const QString &offError)
     engine_->CleaerQueue();
     ClosePort();
     phase_ = TPhase::Idle;
-    offFrames_.clear();
-    offConfirmed_.clear();
+    // The ledger keeps an unconfirmed switch-off owed: the next to take this port pays it first.
+    if (outputsOff)
+        TOutputsLedger::MarkOff(ctx_.Port());
     TRunEnd end;
     end.outcome = outcome_;
     end.error = error_;
@@ -816,8 +823,10 @@ void TRunDriver::Shutdown(int maxMs)
     while (*alive && phase_ != TPhase::Idle && elapsed.elapsed() < maxMs)
         if (!wait.Wait(20, kWaitShutdown))
             break;
-    if (*alive && phase_ != TPhase::Idle)
+    if (*alive && phase_ != TPhase::Idle) {
+        switchOff_->Abort();
         Finish(false, QStringLiteral("нет ответа за %1 мс").arg(maxMs));
+    }
 }
 
 // ---- rows ----

@@ -23,6 +23,7 @@
 #include "presentation/errorcalculator.h"
 #include "protocol/kestcmdmanager.h"
 #include "protocol/kestparametercontroller.h"
+#include "protocol/switchoff.h"
 #include "transport/deviceinterface.h"
 #include "transport/waitservice.h"
 #include "verification/gridrecords.h"
@@ -161,10 +162,10 @@ private:
     void NextPoint();
     void OnDeviceInfo(const TFrame &answer, bool inRun);
     void Fail(const QString &text);
+    void TakeRemoteControl();
 
     // Ending.
     void BeginSwitchOff(TRunOutcome outcome, const QString &error);
-    void OnSwitchOffAnswer(const TFrame &answer, const TFramePtr &last);
     void Finish(bool outputsOff, const QString &offError);
 
     // Filling the rows.
@@ -183,6 +184,7 @@ private:
     IRunHost &host_;
     TCallBackObject callback_;
     std::unique_ptr<TDeviceInterface> engine_;
+    std::unique_ptr<TSwitchOff> switchOff_; // after engine_ and callback_: gone before either
     TKestCmdManager cmd_;
     std::unique_ptr<TErrorCalculator> calculator_;
     TWaiter waiter_;
@@ -214,8 +216,6 @@ private:
     // Ending.
     TRunOutcome outcome_ = TRunOutcome::Finished;
     QString error_;
-    std::vector<TFramePtr> offFrames_;
-    std::vector<bool> offConfirmed_;
 
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
