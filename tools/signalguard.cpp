@@ -36,7 +36,7 @@ void KestctlSignals::Install()
         if (gHandler)
             gHandler();
     });
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = Handle;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -289,6 +289,17 @@ void TMainConnection::OnFrame(const TFramePtr &answer)
     TDeviceInterface &dev = *ctx_.devInterface;
     TKestCmdManager &kest = ctx_.kestCmdManager;
 
+    // 0. Remote control asked for and something else came back: the installation's state is unknown,
+    // so it is said, and switched off as far as it answers.
+    if (TKestCmdManager::IsCmdConfiguration(cmd) && TKestCmdManager::IsDistantControlEnabled(cmd)
+        && !TSwitchOff::IsEchoOf(*answer, cmd)) {
+        EnterDisconnected();
+        SwitchOffAndClose();
+        ctx_.view->ShowError(
+            QStringLiteral("Установка не подтвердила дистанционное управление: вместо подтверждения пришло «%1»")
+                .arg(QString::fromStdString(answer->ToHex())));
+        return;
+    }
     // 1. The acknowledgement of a write of the control register.
     if (TKestCmdManager::IsCmdConfiguration(*answer)) {
         if (!TKestCmdManager::IsDistantControlEnabled(*answer)) {

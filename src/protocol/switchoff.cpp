@@ -238,8 +238,8 @@ void TSwitchOff::Finish()
 
 namespace {
 
-void AddVoltageZero(std::vector<TSwitchOffFrame> &frames, const TKestCmdManager &cmd,
-                    const TKestConfiguration &configuration)
+void AddVoltageZero(
+    std::vector<TSwitchOffFrame> &frames, const TKestCmdManager &cmd, const TKestConfiguration &configuration)
 {
     TKestInputParamCmdController controller(&configuration, &cmd);
     TFramePtr voltage = controller.CreateCmdSendVoltageAccordingToConfiguration(0, 0, 0);
@@ -252,8 +252,8 @@ TSwitchOffFrame CurrentZero(const TKestCmdManager &cmd, const TKestConfiguration
 {
     TKestInputParamCmdController controller(&configuration, &cmd);
     TToggleStates toggles(true, true, true);
-    return {controller.CreateCmdSendAmperageAccordingToConfiguration(0, 0, 0, optionIb, toggles),
-        QStringLiteral("ток 0")};
+    return {
+        controller.CreateCmdSendAmperageAccordingToConfiguration(0, 0, 0, optionIb, toggles), QStringLiteral("ток 0")};
 }
 
 TSwitchOffFrame Release(const TKestCmdManager &cmd)
@@ -328,8 +328,7 @@ void TOutputsLedger::MarkOn(const QString &port)
     QDir().mkpath(gLedgerFolder);
     QSaveFile file(LedgerFile(port));
     if (file.open(QIODevice::WriteOnly)) {
-        file.write((port + QLatin1Char('\n') + QDateTime::currentDateTime().toString(Qt::ISODate)
-                       + QLatin1Char('\n'))
+        file.write((port + QLatin1Char('\n') + QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char('\n'))
                        .toUtf8());
         file.commit();
     }

@@ -36,8 +36,8 @@ struct TSwitchOffFrame {
 struct TSwitchOffResult {
     bool confirmed = false;
     int failedFrame = -1; // index into the sequence of the first frame not confirmed
-    QString caption;      // that frame's caption
-    QString reason;       // why: the engine's text, or what came back instead of the echo
+    QString caption; // that frame's caption
+    QString reason; // why: the engine's text, or what came back instead of the echo
     // "" when confirmed, otherwise "«ток 0»: Нет ответа".
     QString Text() const;
 };
@@ -94,12 +94,12 @@ private:
 // found in one place.
 struct TSwitchOffSequence {
     // A verification run's end: zero current, zero voltage, remote control released.
-    static std::vector<TSwitchOffFrame> Run(const TKestCmdManager &cmd, const TKestConfiguration &configuration,
-                                            bool optionIb);
+    static std::vector<TSwitchOffFrame> Run(
+        const TKestCmdManager &cmd, const TKestConfiguration &configuration, bool optionIb);
     // The tuning's zero output (voltage 0, its frequency, angle 0°, current 0), then remote control
     // released: the tuning took it at its start and leaves nothing behind.
-    static std::vector<TSwitchOffFrame> Tuning(const TKestCmdManager &cmd, const TKestConfiguration &configuration,
-                                               bool optionIb, double frequency);
+    static std::vector<TSwitchOffFrame> Tuning(
+        const TKestCmdManager &cmd, const TKestConfiguration &configuration, bool optionIb, double frequency);
     // The main window's disconnect and kestctl: amplifiers off, remote control released.
     static std::vector<TSwitchOffFrame> Disconnect(const TKestCmdManager &cmd);
 };

@@ -44,7 +44,7 @@ using Reply = std::vector<Burst>;
 // of silence) is logged and answered by the next scripted reply; an empty reply is silence.
 class ScriptedDevice {
 public:
-    explicit ScriptedDevice(TestPty &pty) : pty_(pty), thread_([this] { Run(); }) {}
+    explicit ScriptedDevice(TestPty &pty) : pty_(pty), thread_([this] { Run(); }) { }
     ~ScriptedDevice()
     {
         stop_ = true;
@@ -138,4 +138,3 @@ private:
     std::atomic<bool> hangUp_{false};
     std::thread thread_;
 };
-

@@ -9,11 +9,11 @@
 #include <map>
 #include <optional>
 
-#include "protocol/switchoff.h"
 #include "protocol/modbuscommands.h"
-#include "transport/deviceinterface.h"
+#include "protocol/switchoff.h"
 #include "pty.h"
 #include "scripteddevice.h"
+#include "transport/deviceinterface.h"
 
 namespace {
 
@@ -28,9 +28,9 @@ enum class Act { Echo, Silent, WrongEcho, Exception };
 struct Case {
     const char *name;
     std::map<int, std::vector<Act>> perFrame; // frame index → act per arrival (then Echo)
-    bool readInFlight;                        // a status read is under way when the switch-off begins
-    bool readAnswered;                        // ... and is answered (else silent through its re-sends)
-    std::vector<int> expectedOrder;           // frame indices as they reach the installation (-1: the read)
+    bool readInFlight; // a status read is under way when the switch-off begins
+    bool readAnswered; // ... and is answered (else silent through its re-sends)
+    std::vector<int> expectedOrder; // frame indices as they reach the installation (-1: the read)
     bool confirmed;
     int failedFrame;
     const char *reasonPart;
@@ -46,9 +46,8 @@ TEST(SwitchOff, EveryFrameConfirmedByItsOwnEchoInOrderAfterWhatWasInFlight)
         {"wrong echo named, rest still sent", {{0, {Act::WrongEcho}}}, false, false, {0, 1, 2}, false, 0, "вместо"},
         {"exception after re-sends", {{2, {Act::Exception, Act::Exception, Act::Exception, Act::Exception}}}, false,
             false, {0, 1, 2, 2, 2, 2}, false, 2, "функции"},
-        {"silent installation stops the sequence",
-            {{1, {Act::Silent, Act::Silent, Act::Silent, Act::Silent}}}, false, false, {0, 1, 1, 1, 1}, false, 1,
-            "Нет ответа"},
+        {"silent installation stops the sequence", {{1, {Act::Silent, Act::Silent, Act::Silent, Act::Silent}}}, false,
+            false, {0, 1, 1, 1, 1}, false, 1, "Нет ответа"},
     };
     TKestCmdManager cmd;
     TKestConfiguration configuration;
@@ -76,8 +75,8 @@ TEST(SwitchOff, EveryFrameConfirmedByItsOwnEchoInOrderAfterWhatWasInFlight)
                     continue;
                 const int k = arrivals[int(i)]++;
                 const auto acts = c.perFrame.find(int(i));
-                const Act act = acts != c.perFrame.end() && k < int(acts->second.size()) ? acts->second[size_t(k)]
-                                                                                         : Act::Echo;
+                const Act act
+                    = acts != c.perFrame.end() && k < int(acts->second.size()) ? acts->second[size_t(k)] : Act::Echo;
                 Bytes wrong = Echo(request);
                 switch (act) {
                 case Act::Echo:
@@ -168,7 +167,8 @@ TEST(SwitchOff, ClosedPortAndTimeLimitAreReportedNotConfirmed)
 
 TEST(OutputsLedger, KeptOnDiskAcrossProgramsPerPort)
 {
-    const QString folder = QDir::temp().filePath(QStringLiteral("kest-ledger-%1").arg(QCoreApplication::applicationPid()));
+    const QString folder
+        = QDir::temp().filePath(QStringLiteral("kest-ledger-%1").arg(QCoreApplication::applicationPid()));
     QDir(folder).removeRecursively();
     TOutputsLedger::SetFolder(folder);
     TOutputsLedger::MarkOn(QStringLiteral("/dev/ttyUSB0"));
@@ -179,7 +179,8 @@ TEST(OutputsLedger, KeptOnDiskAcrossProgramsPerPort)
     TOutputsLedger::SetFolder(QString());
     EXPECT_FALSE(TOutputsLedger::IsOn(QStringLiteral("/dev/ttyUSB1")));
     TOutputsLedger::SetFolder(folder);
-    EXPECT_EQ(TOutputsLedger::Ports(), (QStringList{QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/tmp/kest-sim/installation")}));
+    EXPECT_EQ(TOutputsLedger::Ports(),
+        (QStringList{QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/tmp/kest-sim/installation")}));
     TOutputsLedger::MarkOff(QStringLiteral("/dev/ttyUSB0"));
     EXPECT_FALSE(TOutputsLedger::IsOn(QStringLiteral("/dev/ttyUSB0")));
     EXPECT_TRUE(TOutputsLedger::IsOn(QStringLiteral("/tmp/kest-sim/installation")));

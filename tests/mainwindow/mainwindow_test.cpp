@@ -22,6 +22,7 @@
 #include "mainwindow/form1.h"
 #include "charts/vectordiagramform.h"
 #include "charts/vectordiagramwidget.h"
+#include "protocol/switchoff.h"
 #include "tuning/form14.h"
 #include "presentation/controls/form13.h"
 #include "presentation/controls/floatspinedit.h"
@@ -643,4 +644,116 @@ TEST_F(MainWindow, SettingsDialogOpensModelessAndReadSettingsAppliesTheTransduce
         enable = enable || (requests[i].function == 0x10 && requests[i].reg == 0);
     EXPECT_TRUE(enable) << "the connection set-up was not sent again";
     EXPECT_TRUE(messages.empty());
+}
+
+// Every way the main window's connection can end with the outputs on leaves the installation off, judged
+// by kest-sim's own state; a silent installation is said to be unconfirmed and gets the switch-off first
+// when it answers again; a program that went without switching off is made good at the next start-up.
+TEST_F(MainWindow, EveryEndingWithTheOutputsOnLeavesTheInstallationOff)
+{
+    enum class End { Disconnect, DisconnectFailingInFlight, LineError, WrongEchoAtConnect, WindowClosed, SilentThenBack, Killed };
+    const struct {
+        const char *name;
+        End end;
+        int messages; // messages the user is shown
+    } cells[] = {
+        {"disconnect", End::Disconnect, 0},
+        {"disconnect while a failing poll is on the line", End::DisconnectFailingInFlight, 0},
+        {"a line error", End::LineError, 1},
+        {"wrong echo of remote control", End::WrongEchoAtConnect, 1},
+        {"window closed", End::WindowClosed, 0},
+        {"installation silent, then back", End::SilentThenBack, 2},
+        {"program gone without switching off, then started again", End::Killed, 1},
+    };
+    auto off = [&] {
+        const std::string s = sim->Command("state");
+        for (const char *k : {"remote=0", " ua=0 ", " ub=0 ", " uc=0 ", " ia=0 ", " ib=0 ", " ic=0 "})
+            if (s.find(k) == std::string::npos)
+                return ::testing::AssertionFailure() << k << " not in " << s;
+        return ::testing::AssertionSuccess();
+    };
+    auto polls = [&] {
+        int n = 0;
+        for (const Request &r : InstallationRequests(*sim))
+            n += r.reg == 994 ? 1 : 0;
+        return n;
+    };
+    for (const auto &cell : cells) {
+        SCOPED_TRACE(cell.name);
+        messages.clear();
+        StartSim("QX4");
+        Open();
+        SelectConfiguration("QX4");
+        window->findChild<QRadioButton *>("100")->click();
+        if (cell.end == End::WrongEchoAtConnect) {
+            sim->Command("fault wrongecho@0#1");
+            window->ConnectButton()->click();
+            ASSERT_TRUE(PumpUntil([&] { return !window->Logic().DevInterface()->IsOpen(); }, 8000));
+        } else {
+            ASSERT_TRUE(Connect());
+            window->Logic().DevInterface()->SetResponseTimeOut(200);
+            window->Logic().ActionU(57.74);
+            window->Logic().ActionI(1);
+            ASSERT_TRUE(PumpUntil([&] { return sim->Command("state").find(" ia=1 ") != std::string::npos; }, 8000))
+                << sim->Command("state");
+        }
+        const QString port = QString::fromStdString(sim->InstallationPath());
+        switch (cell.end) {
+        case End::Disconnect:
+            window->ConnectButton()->click();
+            break;
+        case End::DisconnectFailingInFlight: {
+            const int before = polls();
+            sim->Command("fault noanswer@994#4");
+            ASSERT_TRUE(PumpUntil([&] { return polls() > before; }, 8000));
+            ASSERT_TRUE(window->Logic().DevInterface()->IsWaiting());
+            window->ConnectButton()->click();
+            break;
+        }
+        case End::LineError:
+            sim->Command("fault crc@994#4");
+            break;
+        case End::WindowClosed:
+            window->close();
+            break;
+        case End::SilentThenBack:
+            sim->Command("fault noanswer");
+            break;
+        case End::Killed:
+            // Gone without its closing: nothing switched off, the ledger still says the outputs are on.
+            window.reset();
+            EXPECT_FALSE(off());
+            Open();
+            window->OfferUnfinishedRuns();
+            break;
+        default:
+            break;
+        }
+        ASSERT_TRUE(PumpUntil([&] { return !window->Logic().DevInterface()->IsOpen() && int(messages.size()) >= cell.messages; }, 15000));
+        PumpFor(300);
+        EXPECT_EQ(int(messages.size()), cell.messages);
+        EXPECT_FALSE(window->Logic().IsDistantControlEnabled());
+        EXPECT_TRUE(window->ConnectButton()->isEnabled());
+        if (cell.end == End::SilentThenBack) {
+            ASSERT_EQ(messages.size(), 2u);
+            EXPECT_TRUE(messages[1].contains("Выходы установки не удалось выключить")) << messages[1].toStdString();
+            EXPECT_TRUE(TOutputsLedger::IsOn(port));
+            sim->Command("clear-faults");
+            const size_t from = InstallationRequests(*sim).size();
+            messages.clear();
+            ASSERT_TRUE(Connect());
+            const auto requests = InstallationRequests(*sim);
+            ASSERT_GE(requests.size(), from + 3);
+            EXPECT_EQ(requests[from].reg, 100); // amplifiers off
+            EXPECT_EQ(requests[from + 1].reg, 0); // remote control released
+            EXPECT_EQ(requests[from + 1].function, 0x06);
+            EXPECT_EQ(requests[from + 2].function, 0x10); // then remote control taken anew
+            window->ConnectButton()->click();
+            ASSERT_TRUE(PumpUntil([&] { return !window->Logic().DevInterface()->IsOpen(); }, 8000));
+        }
+        EXPECT_TRUE(off());
+        EXPECT_FALSE(TOutputsLedger::IsOn(port));
+        window.reset();
+        sim.reset();
+    }
 }

@@ -15,15 +15,15 @@ using namespace runtest;
 namespace {
 
 enum class Ending {
-    Normal,           // the last point
-    StopInWait,       // "Стоп" during the measuring time
-    StopAnswered,     // "Стоп" while an exchange is on the line that will be answered
-    StopFailing,      // "Стоп" while an exchange is on the line that will fail (re-sends and all)
+    Normal, // the last point
+    StopInWait, // "Стоп" during the measuring time
+    StopAnswered, // "Стоп" while an exchange is on the line that will be answered
+    StopFailing, // "Стоп" while an exchange is on the line that will fail (re-sends and all)
     TransducerSilent, // the transducer behind the relay stops answering after the first reading
-    RefusedControl,   // the installation answers the remote-control write with an exception
-    WrongEcho,        // ... with something that is not its echo
-    WindowClosed,     // the window closes mid-run
-    SilentThenBack,   // the installation falls silent for good mid-run, comes back later
+    RefusedControl, // the installation answers the remote-control write with an exception
+    WrongEcho, // ... with something that is not its echo
+    WindowClosed, // the window closes mid-run
+    SilentThenBack, // the installation falls silent for good mid-run, comes back later
 };
 
 struct TCell {
@@ -179,7 +179,8 @@ TEST(VerificationSafety, EveryEndingOfEveryTabKindLeavesTheInstallationOff)
                 const bool normal = cell.ending == Ending::Normal || cell.ending == Ending::TransducerSilent;
                 EXPECT_EQ(end.outcome == TRunOutcome::Finished, normal) << end.error.toStdString();
                 if (cell.ending == Ending::WrongEcho)
-                    EXPECT_TRUE(end.error.contains(QStringLiteral("дистанционное управление"))) << end.error.toStdString();
+                    EXPECT_TRUE(end.error.contains(QStringLiteral("дистанционное управление")))
+                        << end.error.toStdString();
                 // The run's own sequence ends what reached the installation.
                 const auto all = RequestsFrom(*b.sim, 0);
                 ASSERT_GE(all.size(), 3u);
