@@ -378,6 +378,9 @@ int Run(const QStringList &argv)
         return argv.size() < 2 ? 2 : 0;
     }
     Options o = ParseOptions(argv);
+    // Only verify and tune stop their run on a signal; the rest end as any command-line tool does.
+    if (o.command != "verify")
+        KestctlSignals::Release();
     if (o.command.empty())
         throw Usage("нет команды");
     if (!o.trace.empty() && !TFrameTrace::Instance().Open(o.trace))
@@ -415,8 +418,8 @@ int Run(const QStringList &argv)
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
     KestctlSignals::Install();
+    QCoreApplication app(argc, argv);
     // The ledger of outputs left on is the program's own, beside its settings file.
     if (const QString docs = TConfigController::DocumentsFolder(); !docs.isEmpty())
         TOutputsLedger::SetFolder(docs + QStringLiteral("/Valtrix/KestManager"));

@@ -29,14 +29,7 @@ void KestctlSignals::Install()
         return;
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gPair) != 0)
         return;
-    gNotifier = std::make_unique<QSocketNotifier>(gPair[1], QSocketNotifier::Read);
-    QObject::connect(gNotifier.get(), &QSocketNotifier::activated, [] {
-        char byte = 0;
-        [[maybe_unused]] const ssize_t n = ::read(gPair[1], &byte, 1);
-        if (gHandler)
-            gHandler();
-    });
-    struct sigaction action { };
+    struct sigaction action {};
     action.sa_handler = Handle;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -52,4 +45,22 @@ bool KestctlSignals::Received()
 void KestctlSignals::OnSignal(std::function<void()> handler)
 {
     gHandler = std::move(handler);
+    // The watcher needs the event loop's application, which did not exist yet when the handlers went in.
+    if (!gNotifier && gPair[1] >= 0) {
+        gNotifier = std::make_unique<QSocketNotifier>(gPair[1], QSocketNotifier::Read);
+        QObject::connect(gNotifier.get(), &QSocketNotifier::activated, [] {
+            char byte = 0;
+            [[maybe_unused]] const ssize_t n = ::read(gPair[1], &byte, 1);
+            if (gHandler)
+                gHandler();
+        });
+    }
+}
+
+void KestctlSignals::Release()
+{
+    ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGTERM, SIG_DFL);
+    if (gReceived)
+        ::raise(SIGTERM);
 }

@@ -8,11 +8,15 @@
 
 namespace KestctlSignals {
 
-// Installs the handlers; once, at the start of main().
+// Installs the handlers; once, first thing in main() (before the application object).
 void Install();
 // A signal has come (since Install).
 bool Received();
-// Called on the event loop for every signal from now on; an empty one removes it.
+// Called on the event loop for every signal from now on; an empty one removes it. Needs the application.
 void OnSignal(std::function<void()> handler);
+
+// For the short commands (and "monitor", which runs until interrupted): signals act as they normally
+// do again; one that came meanwhile ends the process now.
+void Release();
 
 } // namespace KestctlSignals

@@ -11,6 +11,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <functional>
 #include <sstream>
 
 #include "kestsimulator.h"
@@ -181,22 +182,117 @@ TEST_F(KestctlVerify, ExitCodesForCommandLinePortAndLink)
     sim->Command("clear-faults");
 }
 
-TEST_F(KestctlVerify, SigtermStopsTheRunWithTheOutputsOff)
+// "register:function" of every installation request kest-sim received from index `from` on.
+std::vector<std::string> Requests(kestsim::KestSimulator &sim, size_t from = 0)
 {
-    QProcess p;
-    p.setProcessEnvironment(Environment());
-    p.start(BinaryDir() + "/tools/kestctl", Verify());
-    ASSERT_TRUE(p.waitForStarted(10000));
-    // Once the first point is on the installation.
-    QElapsedTimer clock;
-    clock.start();
-    while (SimState(*sim)["set-i5"] == "0,0,0" && clock.elapsed() < 30000)
-        QThread::msleep(20);
-    ASSERT_NE(SimState(*sim)["set-i5"], "0,0,0");
-    ::kill(pid_t(p.processId()), SIGTERM);
-    ASSERT_TRUE(p.waitForFinished(30000));
-    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(p.exitCode(), 1);
-    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError()).contains(QStringLiteral("выходы установки выключены")));
-    EXPECT_TRUE(OutputsOff(*sim)) << sim->Command("state");
+    std::vector<std::string> out;
+    for (const std::string &line : sim.Log()) {
+        const size_t at = line.find("installation rx ");
+        if (at == std::string::npos)
+            continue;
+        std::istringstream hex(line.substr(at + 16));
+        std::vector<int> b;
+        for (std::string x; hex >> x;)
+            b.push_back(std::stoi(x, nullptr, 16));
+        if (b.size() >= 4)
+            out.push_back(std::to_string(b[2] * 256 + b[3]) + ":" + std::to_string(b[1]));
+    }
+    return from < out.size() ? std::vector<std::string>(out.begin() + long(from), out.end()) : std::vector<std::string>();
+}
+
+// Every way a kestctl verify process can end leaves the installation off: signals at any moment, a
+// signal while a failing exchange is on the line, the process killed outright (the next run pays the
+// switch-off first), the installation silent (said, and paid at the next run).
+TEST_F(KestctlVerify, EveryEndingOfTheProcessLeavesTheInstallationOff)
+{
+    enum class End { Sigterm, SigintFailingInFlight, SigintAtOnce, Killed, SilentThenBack };
+    const struct {
+        const char *name;
+        End end;
+    } cells[] = {
+        {"SIGTERM mid-run", End::Sigterm},
+        {"SIGINT while a failing exchange is on the line", End::SigintFailingInFlight},
+        {"SIGINT as the process starts", End::SigintAtOnce},
+        {"killed outright, then run again", End::Killed},
+        {"installation silent, then back", End::SilentThenBack},
+    };
+    const std::vector<std::string> runSwitchOff{"124:16", "100:16", "0:6"};
+    for (const auto &cell : cells) {
+        SCOPED_TRACE(cell.name);
+        sim->Command("clear-faults");
+        const size_t from = Requests(*sim).size();
+        QProcess p;
+        p.setProcessEnvironment(Environment());
+        p.start(BinaryDir() + "/tools/kestctl", QStringList{"--timeout", "300"} + Verify());
+        ASSERT_TRUE(p.waitForStarted(10000));
+        auto waitFor = [&](const std::function<bool()> &done) {
+            QElapsedTimer clock;
+            clock.start();
+            while (!done() && clock.elapsed() < 30000)
+                QThread::msleep(20);
+            return done();
+        };
+        if (cell.end == End::SigintAtOnce) {
+            QThread::msleep(500);
+            ::kill(pid_t(p.processId()), SIGINT);
+        } else {
+            // Once the first point is on the installation.
+            ASSERT_TRUE(waitFor([&] { return SimState(*sim)["set-i5"] != "0,0,0"; }));
+            switch (cell.end) {
+            case End::Sigterm:
+                ::kill(pid_t(p.processId()), SIGTERM);
+                break;
+            case End::SigintFailingInFlight: {
+                const auto count = [&] {
+                    int n = 0;
+                    for (const std::string &r : Requests(*sim, from))
+                        n += r == "994:3" ? 1 : 0;
+                    return n;
+                };
+                const int before = count();
+                sim->Command("fault noanswer@994#4");
+                ASSERT_TRUE(waitFor([&] { return count() > before; }));
+                ::kill(pid_t(p.processId()), SIGINT);
+                break;
+            }
+            case End::Killed:
+                p.kill();
+                break;
+            case End::SilentThenBack:
+                sim->Command("fault noanswer");
+                break;
+            default:
+                break;
+            }
+        }
+        ASSERT_TRUE(p.waitForFinished(60000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        if (cell.end == End::Killed) {
+            EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
+            EXPECT_FALSE(OutputsOff(*sim));
+        } else {
+            EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(p.exitCode(), 1) << err.toStdString();
+        }
+        if (cell.end == End::Sigterm || cell.end == End::SigintFailingInFlight) {
+            EXPECT_TRUE(err.contains(QStringLiteral("выходы установки выключены"))) << err.toStdString();
+            const auto sent = Requests(*sim, from);
+            ASSERT_GE(sent.size(), 3u);
+            EXPECT_EQ(std::vector<std::string>(sent.end() - 3, sent.end()), runSwitchOff);
+        }
+        if (cell.end == End::SilentThenBack)
+            EXPECT_TRUE(err.contains(QStringLiteral("Выходы установки не удалось выключить"))) << err.toStdString();
+        if (cell.end == End::Killed || cell.end == End::SilentThenBack) {
+            // The next run: the switch-off owed goes first, then the run as usual.
+            sim->Command("clear-faults");
+            const size_t again = Requests(*sim).size();
+            const TResult r = Run(Verify());
+            EXPECT_EQ(r.code, 0) << r.err.toStdString();
+            const auto sent = Requests(*sim, again);
+            ASSERT_GE(sent.size(), 4u);
+            EXPECT_EQ(std::vector<std::string>(sent.begin(), sent.begin() + 4),
+                (std::vector<std::string>{"124:16", "100:16", "0:6", "0:16"}));
+        }
+        EXPECT_TRUE(OutputsOff(*sim)) << sim->Command("state");
+    }
 }
