@@ -350,3 +350,46 @@ TEST(VerificationWindow, StartUpOffersUnfinishedRunsAndTheJournalOpensThemReadOn
     main.close();
     DeleteClosed();
 }
+
+// The main window closed while a verification window it opened is in the middle of a run: the run's
+// window switches the installation off (confirmed) before the main window goes.
+TEST(VerificationWindow, MainWindowClosedDuringARunLeavesTheInstallationOff)
+{
+    KestTestHome::Root();
+    TScopedWaitScale scale(0.05);
+    TMessages messages;
+    kestsim::SimOptions simOptions;
+    simOptions.announce = false;
+    simOptions.deviceType = "QX4";
+    kestsim::KestSimulator sim(simOptions);
+    std::string error;
+    ASSERT_TRUE(sim.Start(&error)) << error;
+    TForm1::TOptions options;
+    options.checkForUpdates = false;
+    options.verificationWindow = [](TConfigController *store, TConfigurationCode code, QWidget *parent) -> QWidget * {
+        return CreateVerificationWindow(store, code, parent);
+    };
+    auto main = std::make_unique<TForm1>(options);
+    main->Config().WritePort(QStringLiteral("Port1"), QString::fromStdString(sim.InstallationPath()));
+    main->Config().WriteRate(QStringLiteral("Port1"), QStringLiteral("115200"));
+    TGlobalConfig(&main->Config()).WriteWaitingTime(QStringLiteral("200")); // 10 s at this scale: closed mid-wait
+    main->show();
+    main->ConfigurationList()->setCurrentIndex(main->ConfigurationList()->findText(QStringLiteral("QX4")));
+    main->VerificationAction()->trigger();
+    QPointer<TForm2> window = main->findChild<TForm2 *>();
+    ASSERT_TRUE(window);
+    window->Logic().VoltageChosen(QStringLiteral("100"));
+    TEntryValues v;
+    v.current = 5;
+    v.voltage = 57.74;
+    v.angle = 0;
+    v.frequency = 50;
+    window->Logic().AddRowClicked(v);
+    window->Button(QStringLiteral("Запуск (тек. вкладка)"))->click();
+    ASSERT_TRUE(PumpUntil([&] { return !OutputsOff(sim); }, 30000)) << sim.Command("state");
+    main->close();
+    EXPECT_TRUE(OutputsOff(sim)) << sim.Command("state");
+    main.reset();
+    DeleteClosed();
+    EXPECT_FALSE(window);
+}
