@@ -164,17 +164,21 @@ void TSwitchOff::SendCurrent()
     engine_.SendNextCmd();
 }
 
+bool TSwitchOff::EndOfWhatWasInFlight()
+{
+    if (!draining_)
+        return false;
+    // Answered or failed (a failure empties the engine's queue with it): the switch-off goes now.
+    draining_ = false;
+    drainPoll_.stop();
+    SendCurrent();
+    return true;
+}
+
 void TSwitchOff::OnAnswer(const TFramePtr &answer)
 {
-    if (!active_)
+    if (!active_ || EndOfWhatWasInFlight())
         return;
-    if (draining_) {
-        // The answer to what was in flight: now the switch-off.
-        draining_ = false;
-        drainPoll_.stop();
-        SendCurrent();
-        return;
-    }
     const TFramePtr &sent = frames_[index_].frame;
     if (!answer || !IsEchoOf(*answer, *sent))
         Fail(QStringLiteral("вместо подтверждения пришло «%1»")
@@ -184,15 +188,8 @@ void TSwitchOff::OnAnswer(const TFramePtr &answer)
 
 void TSwitchOff::OnError(const QString &text)
 {
-    if (!active_)
+    if (!active_ || EndOfWhatWasInFlight())
         return;
-    if (draining_) {
-        // What was in flight failed (and the engine emptied its queue with it): now the switch-off.
-        draining_ = false;
-        drainPoll_.stop();
-        SendCurrent();
-        return;
-    }
     Fail(text);
     if (text == QString::fromUtf8(KestText::NoAnswer)) {
         // A silent installation: every further frame would only wait out its time-outs as well.

@@ -71,6 +71,8 @@ private:
     void OnAnswer(const TFramePtr &answer);
     void OnError(const QString &text);
     void CheckDrained();
+    // True when the report belonged to the exchange that was in flight at the start.
+    bool EndOfWhatWasInFlight();
     void SendCurrent();
     void Next();
     void Fail(const QString &reason);
