@@ -226,6 +226,8 @@ int RunTune(const std::vector<std::string> &args)
         tuning.FindClicked();
         runUntil([&] { return !tuning.IsSearching() || interrupted; });
         tuning.CloseDevicePort();
+        if (interrupted)
+            Print(stderr, QStringLiteral("kestctl tune: остановлено по сигналу до начала настройки; установке ничего не отправлено"));
         if (interrupted || view.errorShown_)
             return 1;
         Print(stdout, QStringLiteral("Сетевой адрес: ") + QString::number(tuning.Choices().netAdr));

@@ -34,8 +34,10 @@ void TMainOutputs::RebuildCorrectionState()
     data.Ua.value = u ? lastSentU : 0.0;
     data.Ub.value = u ? lastSentU : 0.0;
     data.Uc.value = u ? lastSentU : 0.0;
+    // The correction stays within the entry limits of the range in use (those of the "I" and "U" entries).
+    const TAruLimits limits{1.25 * ctx_.nominalI, 1.25 * ctx_.nominalU};
     AruManager = std::make_unique<TARU_Manager>(data, ctx_.transfCoefs, static_cast<float>(aruError),
-                                                ctx_.globalConfig.ReadOptionIb(), ctx_.selections.scheme4);
+        ctx_.globalConfig.ReadOptionIb(), ctx_.selections.scheme4, limits);
 }
 
 void TMainOutputs::SendCorrection()

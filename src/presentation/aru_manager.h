@@ -6,14 +6,24 @@
 // A manager lives from one user setting to the next: the caller builds a new one whenever the
 // requested values change, steps it once per transducer reading and sends `currentInputData` again
 // whenever a step returns true.
+//
+// A corrected value never leaves what the user could have entered on the range in use: a transducer
+// that reads far too low (or a wrong wire) must not drive the installation beyond its range.
 
 #include "protocol/inputdata.h"
 #include "protocol/parameters.h"
 
+// The entry limits of the range in use, in the units of the values sent (the current, the voltage as
+// entered); the lower limit is zero.
+struct TAruLimits {
+    double maxCurrent = 0;
+    double maxVoltage = 0;
+};
+
 class TARU_Manager {
 public:
-    TARU_Manager(const TInputData &_inputData, const TTransfCoefs &_transfCoefs, float _aruError,
-                 bool _ReadOptionIb, bool _Scheme4wired);
+    TARU_Manager(const TInputData &_inputData, const TTransfCoefs &_transfCoefs, float _aruError, bool _ReadOptionIb,
+        bool _Scheme4wired, const TAruLimits &_limits);
 
     // Over Ia, Ib (only with ReadOptionIb or Scheme4wired), Ic, Ua, Ub, Uc: a deviation
     // |target − read| beyond AruError % of the secondary full scale is corrected.
@@ -30,12 +40,16 @@ public:
     TInputData currentInputData; // the values to send next
     TInputData initialInputData; // the values requested (the target)
     TTransfCoefs transfCoefs;
-    float AruError;              // percent
+    float AruError; // percent
     bool ReadOptionIb;
     bool Scheme4wired;
+    TAruLimits limits;
 
 private:
     // One quantity by the ratio rule; true when it was corrected.
-    bool CorrectByRatio(const TParameter &target, const TParameter &read, TParameter &current) const;
+    bool CorrectByRatio(const TParameter &target, const TParameter &read, TParameter &current, double max) const;
+    // Takes `corrected` within [0, max]; false when that leaves the value as it was (a value held at
+    // its limit is not corrected again and again).
+    static bool Apply(TParameter &current, double corrected, double max);
     double Tolerance() const { return double(AruError) / 100.0; }
 };

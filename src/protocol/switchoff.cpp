@@ -263,8 +263,14 @@ TSwitchOffFrame Release(const TKestCmdManager &cmd)
 std::vector<TSwitchOffFrame> TSwitchOffSequence::Run(
     const TKestCmdManager &cmd, const TKestConfiguration &configuration, bool optionIb)
 {
-    std::vector<TSwitchOffFrame> frames{CurrentZero(cmd, configuration, optionIb)};
-    AddVoltageZero(frames, cmd, configuration);
+    std::vector<TSwitchOffFrame> frames;
+    try {
+        frames.push_back(CurrentZero(cmd, configuration, optionIb));
+        AddVoltageZero(frames, cmd, configuration);
+    } catch (const std::exception &) {
+        // A configuration no zero frame can be built for: the release of remote control still goes.
+        frames.clear();
+    }
     frames.push_back(Release(cmd));
     return frames;
 }

@@ -58,6 +58,9 @@ const QStringList TAutoTuning::kVoltageCaptions{
     QStringLiteral("100 V"), QStringLiteral("380 V"), QStringLiteral("400 V")};
 const QStringList TAutoTuning::kCurrentCaptions{
     QStringLiteral("0,5A"), QStringLiteral("1A"), QStringLiteral("2,5A"), QStringLiteral("5A")};
+const QString TAutoTuning::kSearchAnswerWrong
+    = QStringLiteral("Адрес не найден: на запрос поиска пришёл ответ, который не является ответом на поиск");
+const QString TAutoTuning::kSearchNotAnswered = QStringLiteral("Адрес не найден: ответа на запрос поиска нет");
 const QStringList TAutoTuning::kSchemeCaptions{QStringLiteral("3-х"), QStringLiteral("4-х")};
 const QStringList TAutoTuning::kRs2ConfigCaptions{QStringLiteral("Информ. канал"), QStringLiteral("MB / IEC / CRC_RB")};
 const QStringList TAutoTuning::kAnalogTypeCaptions{QStringLiteral("-5 - 0 - 5 мА"), QStringLiteral("4 - 12 - 20 мА")};
@@ -107,6 +110,7 @@ TAutoTuning::~TAutoTuning()
     }
     *alive_ = false;
     waiter_.Cancel();
+    searchWaiter_.Cancel();
     observers_.clear();
     switchOff_.reset();
     kestDeviceInterface.reset();
@@ -186,6 +190,23 @@ void TAutoTuning::LoadTransfCoefs()
     read(DeviceSettingsConfig->ReadKI2(), transfCoefs.I2);
     if (view_)
         view_->SetCoefficientLabel(CoefficientLabel());
+}
+
+QString TAutoTuning::RangeRefusal() const
+{
+    // The nominal output is the transducer's secondary values; one that no range of the installation
+    // can carry is not sent at all rather than sent on a range too small for it.
+    const double i2 = transfCoefs.I2;
+    const double u2 = transfCoefs.U2;
+    if (!(i2 > 0 && i2 <= kCurrents.back()))
+        return QStringLiteral("Вторичный ток преобразователя ") + FloatToQStr(i2)
+            + QStringLiteral(" А не укладывается ни в один диапазон тока KEST (до ") + FloatToQStr(kCurrents.back())
+            + QStringLiteral(" А). Настройка не начата.");
+    if (!(u2 > 0 && u2 <= kVoltages.back()))
+        return QStringLiteral("Вторичное напряжение преобразователя ") + FloatToQStr(u2)
+            + QStringLiteral(" В не укладывается ни в один диапазон напряжения KEST (до ")
+            + FloatToQStr(kVoltages.back()) + QStringLiteral(" В). Настройка не начата.");
+    return QString();
 }
 
 void TAutoTuning::SetNominalChoicesFromCoefs()
@@ -300,12 +321,21 @@ bool TAutoTuning::OpenDevicePortForIdentity()
 
 void TAutoTuning::VoltageChosen(int index)
 {
+    // The installation is configured for the run's nominal output: the choice shown stays the one sent.
+    if (running_) {
+        Show();
+        return;
+    }
     if (index >= 0 && index < kVoltageCaptions.size())
         choices_.voltageIndex = index;
 }
 
 void TAutoTuning::CurrentChosen(int index)
 {
+    if (running_) {
+        Show();
+        return;
+    }
     if (index >= 0 && index < kCurrentCaptions.size())
         choices_.currentIndex = index;
 }
@@ -383,7 +413,7 @@ void TAutoTuning::CoefficientsEdited()
 
 void TAutoTuning::FindClicked()
 {
-    if (running_ || !deviceInterface)
+    if (running_ || searching_ || !deviceInterface)
         return;
     try {
         OpenPort(*deviceInterface, kPort2, portConfig->ReadRate(kPort2));
@@ -393,13 +423,28 @@ void TAutoTuning::FindClicked()
         return;
     }
     searching_ = true;
+    searchWaiter_.Reset();
+    const int limit
+        = (TComInterfaceWithCallback::kMaxResends + 1) * deviceInterface->ResponseTimeOut() + TuningWait::kSearchMargin;
+    searchWaiter_.After(
+        limit, [this] { EndSearch(kSearchNotAnswered); }, QString::fromLatin1(TuningWait::SearchAnswer));
     deviceInterface->AddCmd(TQx4CmdManager::CreateCmdFindAddress());
     deviceInterface->SendNextCmd();
 }
 
+void TAutoTuning::EndSearch(const QString &message)
+{
+    searching_ = false;
+    isReadSettingsPushed = false;
+    searchWaiter_.Cancel();
+    CloseDevicePort();
+    if (!message.isEmpty())
+        ShowError(message);
+}
+
 void TAutoTuning::ReadSettingsClicked()
 {
-    if (running_)
+    if (running_ || searching_)
         return;
     isReadSettingsPushed = true;
     FindClicked();
@@ -407,12 +452,22 @@ void TAutoTuning::ReadSettingsClicked()
 
 void TAutoTuning::StartClicked()
 {
-    if (running_ || !kestDeviceInterface || !deviceInterface)
+    // A pending search owns the transducer's line until its answer, its error or "Стоп".
+    if (running_ || searching_ || !kestDeviceInterface || !deviceInterface)
         return;
     isAnalogOutMode = false;
     log_.clear();
     if (view_)
         view_->ClearLog();
+    const QString refusal = RangeRefusal();
+    if (!refusal.isEmpty()) {
+        Log(refusal);
+        ShowError(refusal);
+        return;
+    }
+    // Chosen before the configuration frame is built, so that the installation's ranges are those of
+    // the nominal output it will be sent, never the ones chosen before.
+    SetNominalChoicesFromCoefs();
     try {
         OpenPort(*kestDeviceInterface, kPort1, portConfig->ReadRate(kPort1));
         OpenPort(*deviceInterface, kPort2, portConfig->ReadRate(kPort2));
@@ -494,11 +549,14 @@ void TAutoTuning::TakeRemoteControl()
 
 std::vector<TSwitchOffFrame> TAutoTuning::ZeroSequence() const
 {
-    return TSwitchOffSequence::Tuning(*kestCmdManager, kestConfiguration, globalConfig->ReadOptionIb(), kOutputFrequency);
+    return TSwitchOffSequence::Tuning(
+        *kestCmdManager, kestConfiguration, globalConfig->ReadOptionIb(), kOutputFrequency);
 }
 
 void TAutoTuning::StopClicked()
 {
+    if (searching_)
+        EndSearch(QString());
     if (running_ && zeroing_)
         isStopped = true; // an owed switch-off under way: the run ends with it
     if (!running_ || zeroing_)
@@ -517,6 +575,8 @@ bool TAutoTuning::NeedsShutDown() const
 
 bool TAutoTuning::ShutDown(std::function<void()> done)
 {
+    if (searching_)
+        EndSearch(QString());
     if (zeroing_) {
         zeroDone_ = [previous = zeroDone_, done = std::move(done)](bool confirmed) {
             if (previous)
@@ -560,7 +620,6 @@ void TAutoTuning::OnKestAnswer(const TFramePtr &answer)
     if (TKestCmdManager::IsCmdConfiguration(*cmd)) {
         if (TKestCmdManager::IsDistantControlEnabled(*answer)) {
             deviceInterface->AddCmd(deviceCmdManager->CreateCmdEnableZeroOutNoise());
-            SetNominalChoicesFromCoefs();
             deviceInterface->AddCmd(deviceCmdManager->CreateCmdReadExtraSettings1());
             deviceInterface->AddCmd(deviceCmdManager->CreateCmdWriteTransfCoefs(transfCoefs));
             Log(QStringLiteral("Обнуление шумов. Запись коэффициентов трансформации в QX4..."));
@@ -641,8 +700,9 @@ void TAutoTuning::ReadKest()
 
 void TAutoTuning::QueueNominalOutput()
 {
-    const double u = kVoltages[static_cast<size_t>(choices_.voltageIndex)] / std::sqrt(3.0);
-    const double i = kCurrents[static_cast<size_t>(choices_.currentIndex)];
+    // From the configuration sent, so that the set-points cannot leave its ranges.
+    const double u = kestConfiguration.VoltageMax / std::sqrt(3.0);
+    const double i = kestConfiguration.AmperageMax;
     kestParameterController->SetVoltage(u, u, u);
     kestParameterController->SetFrequence(kOutputFrequency);
     kestParameterController->SetAngle(0);
@@ -694,8 +754,14 @@ void TAutoTuning::OnQx4Answer(const TFramePtr &answer)
     if (!answer || !deviceInterface)
         return;
     const TQx4CmdManager &d = *deviceCmdManager;
+    if (searching_ && !TQx4CmdManager::IsCmdFindAddress(*answer)) {
+        // A well-formed answer of another kind: no address in it, and no search answer will follow.
+        EndSearch(kSearchAnswerWrong);
+        return;
+    }
     if (TQx4CmdManager::IsCmdFindAddress(*answer)) {
         searching_ = false;
+        searchWaiter_.Cancel();
         const int adr = answer->data[0];
         choices_.netAdr = choices_.newAdr = adr;
         deviceCmdManager->SetNetAdr(adr);
@@ -1223,11 +1289,10 @@ void TAutoTuning::OnQx4Error(const std::string &text)
 {
     const QString message = QString::fromUtf8(text.c_str());
     if (searching_) {
-        searching_ = false;
-        isReadSettingsPushed = false;
-        CloseDevicePort();
-    } else if (running_ && !isStopped) {
-        Fail(message);
+        EndSearch(message);
+        return;
     }
+    if (running_ && !isStopped)
+        Fail(message);
     ShowError(message);
 }

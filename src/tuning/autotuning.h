@@ -108,6 +108,10 @@ inline constexpr const char *AnalogShift = "tuning: analog coefficient shift set
 inline constexpr const char *AnalogInput = "tuning: analog input selected";
 inline constexpr const char *AnalogReference = "tuning: analog reference written";
 inline constexpr const char *AnalogTop = "tuning: analog top point";
+// The search's own limit: longer than the transducer link's retries, so that a silent line still ends
+// with the link's "Нет ответа"; this only catches a search that neither that nor an answer ends.
+inline constexpr int kSearchMargin = 30000;
+inline constexpr const char *SearchAnswer = "tuning: search answer";
 } // namespace TuningWait
 
 class TAutoTuning : public QObject {
@@ -130,6 +134,8 @@ public:
     // A correction estimated from two almost equal errors could ask for millions of steps; no real
     // correction needs more than this.
     static constexpr int kMaxSteps = 1000;
+    static const QString kSearchAnswerWrong; // the search was answered with something else
+    static const QString kSearchNotAnswered; // the search's own limit ran out
 
     using TBeep = std::function<void(int hz, int ms)>;
 
@@ -141,7 +147,7 @@ public:
 
     // User actions.
     void StartClicked(); // "Настроить"
-    void StopClicked(); // "Стоп"
+    void StopClicked(); // "Стоп"; also ends a pending search
     void FindClicked(); // "Найти"
     void ReadSettingsClicked(); // "Прочитать параметры"
     // "Дополнительные настройки": the transducer's port for the identity window; false (after
@@ -210,6 +216,10 @@ private:
     void ClosePort(TDeviceInterface *link);
     void LoadTransfCoefs();
     void SetNominalChoicesFromCoefs();
+    // Why a run cannot be started with the transformation coefficients held; empty when it can.
+    QString RangeRefusal() const;
+    // The search is over: its limit dropped, the transducer's port closed, `message` shown if any.
+    void EndSearch(const QString &message);
     void StartWait(int ms, const char *purpose, std::function<void()> then);
 
     // The procedure's steps.
@@ -289,6 +299,7 @@ private:
     std::function<void(bool)> zeroDone_;
 
     TWaiter waiter_;
+    TWaiter searchWaiter_;
     TBeep beep_;
     std::vector<ITuningObserver *> observers_;
     QStringList log_;

@@ -5,6 +5,9 @@
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <csignal>
 
 #include "journal/journal.h"
 
@@ -101,27 +104,62 @@ TEST_F(KestctlTune, TunesAndFails)
     EXPECT_TRUE(OutputsZero(*sim));
 }
 
-// SIGTERM in the middle of a run stops it as "Стоп" does: exit 1, the zero output confirmed first.
-TEST_F(KestctlTune, SignalStopsWithTheOutputsOff)
+// Every way a kestctl tune process can end leaves the installation off: SIGTERM mid-run stops it as "Стоп"
+// does (exit 1, the zero output and the release confirmed first); SIGINT as it starts ends it before
+// anything is sent; killed outright, the next run sends the switch-off before anything else.
+TEST_F(KestctlTune, SignalsAndKillLeaveTheOutputsOff)
 {
-    QProcess p;
-    Start(p, Ports());
-    QString out;
-    ASSERT_TRUE(PumpUntil(
-        [&] {
-            p.waitForReadyRead(20);
-            out += QString::fromUtf8(p.readAllStandardOutput());
-            return out.contains("Настройка угла по фазе");
-        },
-        120000));
-    EXPECT_FALSE(OutputsZero(*sim));
-    p.terminate();
-    ASSERT_TRUE(p.waitForFinished(30000));
-    EXPECT_EQ(p.exitCode(), 1);
-    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError()).contains("Остановлено."));
-    EXPECT_TRUE(OutputsZero(*sim));
-    const std::string frames = Requests(*sim);
-    EXPECT_TRUE(EndsWithZeroOutput(frames)) << frames;
+    enum class End { SigtermMidRun, SigintAtOnce, Killed };
+    for (const End end : {End::SigtermMidRun, End::SigintAtOnce, End::Killed}) {
+        SCOPED_TRACE(int(end));
+        const size_t from = RequestCount(*sim);
+        QProcess p;
+        Start(p, Ports());
+        QString out;
+        if (end == End::SigintAtOnce) {
+            QThread::msleep(500);
+            ::kill(pid_t(p.processId()), SIGINT);
+        } else {
+            ASSERT_TRUE(PumpUntil(
+                [&] {
+                    p.waitForReadyRead(20);
+                    out += QString::fromUtf8(p.readAllStandardOutput());
+                    return out.contains("Настройка угла по фазе");
+                },
+                120000));
+            EXPECT_FALSE(OutputsZero(*sim));
+            if (end == End::Killed)
+                p.kill();
+            else
+                p.terminate();
+        }
+        ASSERT_TRUE(p.waitForFinished(30000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        if (end == End::Killed) {
+            EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
+            EXPECT_FALSE(OutputsZero(*sim));
+            // The next run: the switch-off owed first, then the configuration as usual.
+            const size_t again = RequestCount(*sim);
+            QString next;
+            EXPECT_EQ(Run(Ports() << "--address" << "1", &next), 0) << next.toStdString();
+            const std::string frames = Requests(*sim, again);
+            EXPECT_EQ(frames.rfind("K:U K:F K:ang K:I K:6@0 K:cfg ", 0), 0u) << frames;
+        } else {
+            EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(p.exitCode(), 1);
+            // As it starts the signal may find the search or the run's first frames: either way it is said.
+            if (end == End::SigtermMidRun)
+                EXPECT_TRUE(err.contains("Остановлено.")) << err.toStdString();
+            else
+                EXPECT_TRUE(err.contains("до начала") || err.contains("Остановлено.")) << err.toStdString();
+        }
+        if (end == End::SigtermMidRun) {
+            const std::string frames = Requests(*sim, from);
+            EXPECT_TRUE(EndsWithZeroOutput(frames)) << frames;
+        }
+        EXPECT_TRUE(OutputsZero(*sim));
+        EXPECT_EQ(Fields(sim->Command("state")).at("remote"), 0);
+    }
 }
 
 TEST_F(KestctlTune, WrongCommandLinesExitTwo)

@@ -2,7 +2,12 @@
 // with the settling times shortened: results, frames, log lines, waits, failure paths and "Стоп".
 #include "tuningtestutil.h"
 
+#include "modbusslave.h"
+
 #include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
 
 using namespace tuningtest;
 
@@ -54,6 +59,54 @@ QString LogPattern(bool analog)
         p += L(u"Углы настроены. Сохранение изменений...");
     }
     return p + L(u"Готово.") + QStringLiteral("$");
+}
+
+// The installation's block writes as the simulator took them (from the `from`-th request on): the first
+// register and the words, decoded as the simulator decodes them.
+struct TBlockWrite {
+    int reg;
+    std::vector<uint16_t> words;
+    float Float(size_t k) const { return kestsim::WordsToFloat(words.at(2 * k), words.at(2 * k + 1)); }
+};
+
+std::vector<TBlockWrite> InstallationWrites(kestsim::KestSimulator &sim, size_t from)
+{
+    std::vector<TBlockWrite> out;
+    size_t n = 0;
+    for (const std::string &line : sim.Log()) {
+        if (line.find(" rx ") == std::string::npos || n++ < from || line.find(" installation rx ") == std::string::npos)
+            continue;
+        std::istringstream hex(line.substr(line.find(" rx ") + 4));
+        std::vector<int> b;
+        for (std::string byte; hex >> byte;)
+            b.push_back(std::stoi(byte, nullptr, 16));
+        if (b.size() < 9 || b[1] != 0x10)
+            continue;
+        TBlockWrite w{b[2] * 256 + b[3], {}};
+        for (size_t i = 7; i + 1 < b.size() - 2 && w.words.size() < size_t(b[4] * 256 + b[5]); i += 2)
+            w.words.push_back(uint16_t(b[i] * 256 + b[i + 1]));
+        out.push_back(w);
+    }
+    return out;
+}
+
+// A field of kest-sim's "state" as text, and a list of numbers ("1,0,1") as numbers.
+std::string StateField(const std::string &state, const std::string &name)
+{
+    std::istringstream in(state);
+    for (std::string w; in >> w;)
+        if (w.rfind(name + "=", 0) == 0)
+            return w.substr(name.size() + 1);
+    return {};
+}
+
+std::vector<double> Numbers(const std::string &list)
+{
+    std::vector<double> out;
+    std::istringstream in(list);
+    for (std::string v; std::getline(in, v, ',');)
+        out.push_back(std::stod(v));
+    return out;
 }
 
 } // namespace
@@ -364,8 +417,146 @@ TEST_F(TuningTest, FindAndReadSettings)
 
     Sim("unplug");
     tuning->DeviceInterface()->SetResponseTimeOut(200);
+    const TScopedWaitScale realTime(1); // the search's own limit is left unshortened: the link ends it
     tuning->FindClicked();
     ASSERT_TRUE(PumpUntil([&] { return !rec.errors.isEmpty(); }, 10000));
     EXPECT_EQ(rec.errors, QStringList{"Нет ответа"});
     EXPECT_FALSE(tuning->DeviceInterface()->IsOpen());
+}
+
+// The installation is configured for the nominal output the run sends (the transducer's secondary
+// values), whatever was chosen before: its current range carries every current set-point and its
+// voltage flag the voltage, the choices shown are the values sent and stay so during the run; a
+// secondary value that no range carries is refused before anything is sent.
+TEST_F(TuningTest, InstallationRangesFollowTheNominalOutput)
+{
+    struct Row {
+        const char *name;
+        int currentChoice, voltageChoice; // before "Настроить"
+        const char *ku2, *ki2;
+        double current, lineVoltage; // the nominal output; 0: refused
+    } rows[] = {
+        {"5 A transducer started on 0,5A", 0, 1, "100", "5", 5, 100},
+        {"1 A transducer started on 5A, 220 V", 3, 0, "220", "1", 1, 380},
+        {"0,3 A transducer started on 2,5A, 400 V", 2, 2, "100", "0,3", 0.5, 100},
+        {"secondary current above 5 A", 0, 1, "100", "7", 0, 0},
+        {"secondary voltage above 400 V", 3, 1, "450", "5", 0, 0},
+        {"secondary current unset", 3, 1, "100", "0", 0, 0},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        TDeviceSettingsConfig coefs(config.get());
+        coefs.WriteKU2(QString::fromLatin1(r.ku2));
+        coefs.WriteKI2(QString::fromLatin1(r.ki2));
+        tuning->CoefficientsEdited();
+        tuning->CurrentChosen(r.currentChoice);
+        tuning->VoltageChosen(r.voltageChoice);
+        rec.outcome.reset();
+        rec.errors.clear();
+        const size_t from = RequestCount(*sim);
+        tuning->StartClicked();
+        if (r.current == 0) {
+            EXPECT_FALSE(tuning->IsRunning());
+            EXPECT_FALSE(rec.running);
+            ASSERT_EQ(rec.errors.size(), 1);
+            EXPECT_TRUE(LogHas(rec.errors.front()));
+            PumpFor(300);
+            EXPECT_EQ(RequestCount(*sim), from);
+            EXPECT_FALSE(tuning->KestInterface()->IsOpen());
+            EXPECT_FALSE(tuning->DeviceInterface()->IsOpen());
+            continue;
+        }
+        ASSERT_TRUE(tuning->IsRunning());
+        ASSERT_TRUE(PumpUntil([&] { return LogHas(QStringLiteral("Чтение параметров с KEST...")); }, 60000));
+        EXPECT_EQ(TAutoTuning::kCurrents.at(size_t(rec.shown.currentIndex)), r.current);
+        EXPECT_EQ(TAutoTuning::kVoltages.at(size_t(rec.shown.voltageIndex)), r.lineVoltage);
+        const TTuningChoices shown = rec.shown;
+        tuning->CurrentChosen((shown.currentIndex + 1) % 4);
+        tuning->VoltageChosen((shown.voltageIndex + 1) % 3);
+        EXPECT_EQ(rec.shown.currentIndex, shown.currentIndex);
+        EXPECT_EQ(tuning->Choices().voltageIndex, shown.voltageIndex);
+
+        // The installation's 1 A amplifiers carry up to 1 A, the 5 A ones the rest.
+        const bool fiveAmp = r.current > 1;
+        const double rangeMax = fiveAmp ? 5 : 1;
+        const std::string state = sim->Command("state");
+        EXPECT_EQ(StateField(state, "range"), fiveAmp ? "5A" : "1A") << state;
+        for (double v : Numbers(StateField(state, fiveAmp ? "set-i5" : "set-i")))
+            EXPECT_NEAR(v, r.current, 1e-6) << state;
+        for (double v : Numbers(StateField(state, fiveAmp ? "set-i" : "set-i5")))
+            EXPECT_EQ(v, 0) << state;
+        EXPECT_EQ(StateField(state, "voltage-flag"), r.lineVoltage == 100 ? "0" : "1") << state;
+        for (double v : Numbers(StateField(state, "set-u")))
+            EXPECT_NEAR(v, r.lineVoltage / std::sqrt(3.0), 1e-3) << state;
+
+        tuning->StopClicked();
+        ASSERT_TRUE(RunToEnd(30000));
+        EXPECT_TRUE(rec.outcome->outputsOff);
+        // Every frame of the run: one configuration, and each current set-point on its range.
+        int configurations = 0, currents = 0;
+        for (const TBlockWrite &w : InstallationWrites(*sim, from)) {
+            if (w.reg == 0) {
+                ++configurations;
+                EXPECT_EQ(w.words.at(1), fiveAmp ? 1 : 0);
+            } else if (w.reg == 112 || w.reg == 124) {
+                ++currents;
+                EXPECT_EQ(w.reg, fiveAmp ? 124 : 112);
+                for (size_t k = 0; k < 3; ++k)
+                    EXPECT_TRUE(w.Float(k) >= 0 && w.Float(k) <= rangeMax) << w.Float(k);
+            }
+        }
+        EXPECT_EQ(configurations, 1);
+        EXPECT_EQ(currents, 2); // the nominal output and the zero output
+    }
+}
+
+// A search always ends with the transducer's port closed: answered by a frame of another kind (with
+// "Прочитать параметры" too, whose reads then do not follow), left unanswered past its own limit (which
+// leaves the link's own retries their time), or by "Стоп", silently; nothing is shown or sent later.
+TEST_F(TuningTest, SearchAlwaysEnds)
+{
+    struct Row {
+        const char *name;
+        const char *fault;
+        bool readSettings, stop;
+        QString error; // the one message shown; empty: none
+    } rows[] = {
+        {"answered with a read answer", "fault searchwrong", false, false, TAutoTuning::kSearchAnswerWrong},
+        {"the same for the settings", "fault searchwrong", true, false, TAutoTuning::kSearchAnswerWrong},
+        {"never answered", "unplug", false, false, TAutoTuning::kSearchNotAnswered},
+        {"stopped", "unplug", true, true, {}},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        Sim("clear-faults");
+        Sim("replug");
+        Sim(r.fault);
+        rec.errors.clear();
+        waits.clear();
+        const size_t from = RequestCount(*sim);
+        r.readSettings ? tuning->ReadSettingsClicked() : tuning->FindClicked();
+        ASSERT_TRUE(tuning->IsSearching());
+        if (r.stop)
+            tuning->StopClicked();
+        ASSERT_TRUE(PumpUntil([&] { return !tuning->IsSearching(); }, 20000));
+        EXPECT_FALSE(tuning->DeviceInterface()->IsOpen());
+        PumpFor(1000); // past the scaled limit of the search: nothing more
+        EXPECT_EQ(rec.errors.join(QStringLiteral(" | ")).toStdString(), r.error.toStdString());
+        const std::string frames = Requests(*sim, from);
+        EXPECT_TRUE(frames == "D:find " || (r.stop && frames.empty())) << frames; // stopped maybe before it went
+        // The limit leaves the link its retries, so that a silent line ends with "Нет ответа" first.
+        ASSERT_EQ(waits.size(), 1u);
+        EXPECT_EQ(waits[0].second, TuningWait::SearchAnswer);
+        EXPECT_GT(waits[0].first,
+            (TComInterfaceWithCallback::kMaxResends + 1) * tuning->DeviceInterface()->ResponseTimeOut());
+    }
+    // After all that a search still finds the transducer.
+    Sim("clear-faults");
+    Sim("replug");
+    Sim("address 3");
+    rec.errors.clear();
+    tuning->FindClicked();
+    ASSERT_TRUE(PumpUntil([&] { return !tuning->IsSearching(); }, 10000));
+    EXPECT_EQ(rec.shown.netAdr, 3);
+    EXPECT_TRUE(rec.errors.isEmpty());
 }

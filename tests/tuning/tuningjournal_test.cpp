@@ -126,9 +126,9 @@ TEST_F(TuningJournalTest, RunsOfEveryEndingComeBackFromTheJournal)
         EXPECT_EQ(h.device.type, "QX4");
         EXPECT_TRUE(h.device.coefficients.U1 == 100 && h.device.coefficients.U2 == 100 && h.device.coefficients.I1 == 5
             && h.device.coefficients.I2 == 5);
-        if (r.end == TTuningEnd::Done) { // as chosen, before the run took its nominal values from the coefficients
+        if (r.end == TTuningEnd::Done) { // the nominal values the run sent, taken from KU and KI (100/100, 5/5)
             EXPECT_EQ(Text(h.settings),
-                "Напряжение=380 V|Ток=5A|Схема=4-х|Сетевой адрес=1|Новый адрес=1|Скорость RS 1=38400|"
+                "Напряжение=100 V|Ток=5A|Схема=4-х|Сетевой адрес=1|Новый адрес=1|Скорость RS 1=38400|"
                 "Скорость RS 2=4800|Конф-ция RS 2=Информ. канал|Настроить аналоговые выходы=нет|Вых/Инд 1=Ua|"
                 "Вых/Инд 2=Ub|Вых/Инд 3=F|Допустимая погрешность, %=0,2");
         }

@@ -440,8 +440,9 @@ void TRunDriver::ProcessPoint()
         return;
     const TRunPoint &point = Point();
     pt_ = TPointRun();
-    pt_.aru = std::make_unique<TARU_Manager>(
-        point.input, ctx_.transfCoefs, settings_.aruError, settings_.optionIb, ctx_.selections.scheme4);
+    // The correction stays within the entry limits of the range in use (those of the current and voltage entries).
+    pt_.aru = std::make_unique<TARU_Manager>(point.input, ctx_.transfCoefs, settings_.aruError, settings_.optionIb,
+        ctx_.selections.scheme4, TAruLimits{1.25 * ctx_.nominalI, 1.55 * ctx_.nominalU});
     ShowProgress();
     if (TryReuse())
         return;
@@ -767,14 +768,8 @@ void TRunDriver::BeginSwitchOff(TRunOutcome outcome, const QString &error)
     ShowProgress();
     if (switchOff_->IsActive())
         return; // an owed switch-off is under way; its end ends the run
-    std::vector<TSwitchOffFrame> frames;
-    try {
-        frames = TSwitchOffSequence::Run(cmd_, settings_.kestConfiguration, settings_.optionIb);
-    } catch (const std::exception &e) {
-        // Without a zero-current frame the remote-control release alone still goes.
-        frames = {{cmd_.CreateCmdDisableDistantControl(), QStringLiteral("отключение дистанционного управления")}};
-    }
-    switchOff_->Begin(std::move(frames), [this](const TSwitchOffResult &r) { Finish(r.confirmed, r.Text()); });
+    switchOff_->Begin(TSwitchOffSequence::Run(cmd_, settings_.kestConfiguration, settings_.optionIb),
+        [this](const TSwitchOffResult &r) { Finish(r.confirmed, r.Text()); });
 }
 
 void TRunDriver::Finish(bool outputsOff, const QString &offError)
