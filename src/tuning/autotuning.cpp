@@ -618,7 +618,7 @@ void TAutoTuning::OnKestAnswer(const TFramePtr &answer)
     if (!cmd)
         return;
     if (TKestCmdManager::IsCmdConfiguration(*cmd)) {
-        if (TKestCmdManager::IsDistantControlEnabled(*answer)) {
+        if (TSwitchOff::IsEchoOf(*answer, *cmd) && TKestCmdManager::IsDistantControlEnabled(*answer)) {
             deviceInterface->AddCmd(deviceCmdManager->CreateCmdEnableZeroOutNoise());
             deviceInterface->AddCmd(deviceCmdManager->CreateCmdReadExtraSettings1());
             deviceInterface->AddCmd(deviceCmdManager->CreateCmdWriteTransfCoefs(transfCoefs));
@@ -626,8 +626,17 @@ void TAutoTuning::OnKestAnswer(const TFramePtr &answer)
             deviceInterface->SendNextCmd();
             return;
         }
-        // The installation did not take remote control.
-        Fail(QString());
+        // The installation did not take remote control. Refused outright it is a silent stop; answered
+        // with something that is not the echo, its state is unknown: said, and switched off all the same.
+        if (TSwitchOff::IsEchoOf(*answer, *cmd)) {
+            Fail(QString());
+            return;
+        }
+        const QString reason
+            = QStringLiteral("Установка не подтвердила дистанционное управление: вместо подтверждения пришло «%1»")
+                  .arg(QString::fromStdString(answer->ToHex()));
+        Fail(reason);
+        ShowError(reason);
         return;
     }
     if (TKestCmdManager::IsCmdAmperage(*cmd)) {

@@ -274,6 +274,9 @@ TEST_F(TuningTest, FailurePathsEndWithTheOutputsOff)
             "Настройка невозможна на аналоговом выходе 2", true},
         {"transducer silent", {"fault device:noanswer@0x24"}, false, {}, {}, "Нет ответа", true},
         {"installation silent for a while", {"fault noanswer@994#4"}, false, {}, {}, "Нет ответа", true},
+        {"remote control answered with something else", {"fault wrongecho@0#1"}, false, {}, {},
+            "Установка не подтвердила дистанционное управление: вместо подтверждения пришло «77 10 00 00 00 06 4B 5D»",
+            true},
         {"installation silent for good", {}, false, "Чтение параметров с QX4...", {"fault noanswer"},
             "Выключение выходов KEST не подтверждено: «напряжение 0»: Нет ответа", false},
     };
@@ -359,6 +362,26 @@ TEST_F(TuningTest, StopInEachStage)
         EXPECT_TRUE(EndsWithZeroOutput(frames)) << frames;
     }
     EXPECT_TRUE(rec.errors.isEmpty()) << rec.errors.join('|').toStdString();
+
+    // "Стоп" while the installation's read is on the line and will fail, re-sends and all: the switch-off
+    // waits for that end, then goes; the outputs are off and remote control released.
+    auto reads = [&] { return QString::fromStdString(Requests(*sim)).count("K:read"); };
+    tuning->KestInterface()->SetResponseTimeOut(300);
+    rec.outcome.reset();
+    tuning->StartClicked();
+    ASSERT_TRUE(PumpUntil([&] { return LogHas("Запись номинальных параметров в KEST..."); }, 60000));
+    const int before = reads();
+    Sim("fault noanswer@994#4");
+    ASSERT_TRUE(PumpUntil([&] { return reads() > before; }, 60000));
+    ASSERT_TRUE(tuning->KestInterface()->IsWaiting());
+    tuning->StopClicked();
+    ASSERT_TRUE(RunToEnd(30000));
+    EXPECT_EQ(rec.outcome->end, TTuningEnd::Stopped);
+    EXPECT_TRUE(rec.outcome->outputsOff);
+    EXPECT_TRUE(OutputsZero(*sim));
+    EXPECT_EQ(Fields(sim->Command("state")).at("remote"), 0);
+    const std::string frames = Requests(*sim);
+    EXPECT_TRUE(EndsWithZeroOutput(frames)) << frames;
 }
 
 // "Найти" fills both address spins; "Прочитать параметры" reads the seven settings in order and shows
