@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "transport/deviceinterface.h"
 #include "protocol/kestcmdmanager.h"
+#include "transport/deviceinterface.h"
 
 #ifndef KEST_SIM_EXECUTABLE
 #define KEST_SIM_EXECUTABLE "kest-sim"
@@ -49,12 +49,12 @@ struct Options {
 void Usage(FILE *to)
 {
     std::fprintf(to,
-                 "usage: engine_bench [--exchanges N] [--cpu-seconds S] [--sim PATH]\n"
-                 "  --exchanges N     status reads for the latency and memory figures (default 10000;\n"
-                 "                    resident memory is also shown after the first 100); 0 skips them\n"
-                 "  --cpu-seconds S   how long the engine polls every 2 s for the CPU figure (default 60);\n"
-                 "                    0 skips it\n"
-                 "  --sim PATH        the kest-sim executable (default: the one built beside this program)\n");
+        "usage: engine_bench [--exchanges N] [--cpu-seconds S] [--sim PATH]\n"
+        "  --exchanges N     status reads for the latency and memory figures (default 10000;\n"
+        "                    resident memory is also shown after the first 100); 0 skips them\n"
+        "  --cpu-seconds S   how long the engine polls every 2 s for the CPU figure (default 60);\n"
+        "                    0 skips it\n"
+        "  --sim PATH        the kest-sim executable (default: the one built beside this program)\n");
 }
 
 bool ParseOptions(int argc, char **argv, Options &o)
@@ -101,7 +101,7 @@ long ResidentKiB()
 
 double CpuSeconds()
 {
-    rusage use {};
+    rusage use{};
     getrusage(RUSAGE_SELF, &use);
     auto sec = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
     return sec(use.ru_utime) + sec(use.ru_stime);
@@ -117,7 +117,10 @@ double Percentile(std::vector<double> sorted, double p)
     return sorted[std::clamp<size_t>(rank, 1, sorted.size()) - 1];
 }
 
-double WireMs(int bytes) { return 1000.0 * bytes * kBitsPerByte / kRate; }
+double WireMs(int bytes)
+{
+    return 1000.0 * bytes * kBitsPerByte / kRate;
+}
 
 // kest-sim as a child process; its installation line is what the engine opens.
 class SimProcess {
@@ -135,13 +138,13 @@ public:
     std::string Start(const std::string &program)
     {
         process_.setProgram(QString::fromStdString(program));
-        process_.setArguments({"--no-announce", "--rate", QString::number(kRate), "--turnaround",
-                               QString::number(kTurnaroundMs)});
+        process_.setArguments(
+            {"--no-announce", "--rate", QString::number(kRate), "--turnaround", QString::number(kTurnaroundMs)});
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process_.start();
         if (!process_.waitForStarted(10000)) {
             std::fprintf(stderr, "engine_bench: cannot start %s: %s\n", program.c_str(),
-                         process_.errorString().toLocal8Bit().constData());
+                process_.errorString().toLocal8Bit().constData());
             return {};
         }
         QElapsedTimer clock;
@@ -245,12 +248,12 @@ private:
 
 void LatencyAndMemory(Bench &bench, long exchanges)
 {
-    const double floor = WireMs(kRequestBytes) + WireMs(kAnswerBytes) + kTurnaroundMs +
-                         TComInterfaceWithCallback::kByteTimeout;
+    const double floor
+        = WireMs(kRequestBytes) + WireMs(kAnswerBytes) + kTurnaroundMs + TComInterfaceWithCallback::kByteTimeout;
     std::printf("status read (69 registers from 994), %d bit/s, %ld exchanges\n", kRate, exchanges);
     std::printf("  floor: request %.3f ms + answer %.3f ms (%d bytes) + turnaround %d ms + silence %d ms = %.3f ms\n",
-                WireMs(kRequestBytes), WireMs(kAnswerBytes), kAnswerBytes, kTurnaroundMs,
-                TComInterfaceWithCallback::kByteTimeout, floor);
+        WireMs(kRequestBytes), WireMs(kAnswerBytes), kAnswerBytes, kTurnaroundMs,
+        TComInterfaceWithCallback::kByteTimeout, floor);
     std::fflush(stdout);
 
     // The samples' storage is touched in full before the first reading, so that its pages do not
@@ -285,14 +288,14 @@ void LatencyAndMemory(Bench &bench, long exchanges)
     const double p99 = Percentile(latencies, 0.99);
     std::printf("  latency write -> Callback: median %.3f ms (%+.1f %% of floor), 99th percentile %.3f ms "
                 "(%+.1f %%), min %.3f ms, max %.3f ms\n",
-                median, 100.0 * (median / floor - 1), p99, 100.0 * (p99 / floor - 1),
-                latencies.empty() ? NAN : *std::min_element(latencies.begin(), latencies.end()),
-                latencies.empty() ? NAN : *std::max_element(latencies.begin(), latencies.end()));
+        median, 100.0 * (median / floor - 1), p99, 100.0 * (p99 / floor - 1),
+        latencies.empty() ? NAN : *std::min_element(latencies.begin(), latencies.end()),
+        latencies.empty() ? NAN : *std::max_element(latencies.begin(), latencies.end()));
     // An answer later than the response time-out means the request went out more than once.
     const long resent = std::count_if(latencies.begin(), latencies.end(),
-                                      [](double ms) { return ms > TComInterfaceWithCallback::kDefaultResponseTimeout; });
+        [](double ms) { return ms > TComInterfaceWithCallback::kDefaultResponseTimeout; });
     std::printf("  answered only after a re-send: %ld; failed exchanges: %ld%s%s\n", resent, bench.Failures(),
-                bench.Failures() ? ", last: " : "", bench.LastFailure().c_str());
+        bench.Failures() ? ", last: " : "", bench.LastFailure().c_str());
     std::printf("  resident memory (VmRSS): %ld KiB before", before);
     if (after100 >= 0)
         std::printf(", %ld KiB after 100 exchanges", after100);
@@ -353,16 +356,16 @@ void PollingCpu(Bench &bench, double seconds)
             latencies.push_back(ms);
     }
 
-    std::printf("  %ld polls (%ld ticks found the previous exchange running), median latency %.3f ms\n", polls,
-                skipped, Percentile(latencies, 0.5));
+    std::printf("  %ld polls (%ld ticks found the previous exchange running), median latency %.3f ms\n", polls, skipped,
+        Percentile(latencies, 0.5));
     std::printf("  CPU time %.3f s in %.3f s = %.3f %% of one core (the whole process: engine, port thread, "
                 "Qt event loop)\n",
-                cpu, elapsed, 100.0 * cpu / elapsed);
+        cpu, elapsed, 100.0 * cpu / elapsed);
     std::printf("  failed exchanges so far: %ld\n", bench.Failures());
     std::fflush(stdout);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {

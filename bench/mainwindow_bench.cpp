@@ -25,10 +25,10 @@ namespace {
 
 double CpuSeconds()
 {
-    rusage u {};
+    rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
-           + static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+        + static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 long RssKiB()
@@ -62,7 +62,8 @@ int main(int argc, char **argv)
 
     QProcess sim;
     const QString simPath = QCoreApplication::applicationDirPath() + "/../sim/kest-sim";
-    sim.start(simPath, {"--device-type", "QX4", "--installation", home.path() + "/inst", "--device", home.path() + "/dev"});
+    sim.start(
+        simPath, {"--device-type", "QX4", "--installation", home.path() + "/inst", "--device", home.path() + "/dev"});
     if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
         std::fprintf(stderr, "kest-sim did not start (%s)\n", qPrintable(simPath));
         return 1;
@@ -89,7 +90,7 @@ int main(int argc, char **argv)
     }
     if (diagram)
         window.OpenVectorDiagram();
-    TKestParameterController::WaitBeforeGettingOutput(4000);   // settle: first polls, caches, fonts
+    TKestParameterController::WaitBeforeGettingOutput(4000); // settle: first polls, caches, fonts
 
     const long rssStart = RssKiB();
     const double cpuStart = CpuSeconds();
@@ -102,7 +103,7 @@ int main(int argc, char **argv)
     const bool stillConnected = window.Logic().IsDistantControlEnabled();
 
     std::printf("main window polling kest-sim (QX4, poll every %d ms, transducer read after each poll%s)\n",
-                TMainLogic::kPollInterval, diagram ? ", vector diagram open" : "");
+        TMainLogic::kPollInterval, diagram ? ", vector diagram open" : "");
     std::printf("  run:            %.1f s wall, still connected: %s\n", wall, stillConnected ? "yes" : "no");
     std::printf("  CPU time:       %.3f s = %.3f %% of one core (goal < 1 %%)\n", cpu, 100.0 * cpu / wall);
     std::printf("  resident start: %ld KiB\n", rssStart);

@@ -21,19 +21,30 @@ uint16_t TypeCode(DeviceType type)
 {
     switch (type) {
     case DeviceType::QX4:
-    case DeviceType::QX4E: return 1;
-    case DeviceType::I: return 2;
-    case DeviceType::U: return 3;
-    case DeviceType::F: return 4;
-    case DeviceType::P: return 5;
-    case DeviceType::Q: return 6;
-    case DeviceType::PQ: return 7;
-    default: return 0;
+    case DeviceType::QX4E:
+        return 1;
+    case DeviceType::I:
+        return 2;
+    case DeviceType::U:
+        return 3;
+    case DeviceType::F:
+        return 4;
+    case DeviceType::P:
+        return 5;
+    case DeviceType::Q:
+        return 6;
+    case DeviceType::PQ:
+        return 7;
+    default:
+        return 0;
     }
 }
 
-double Setpoint(float v) { return std::isfinite(v) && v > 0 ? std::min<double>(v, 1000.0) : 0.0; }
-}  // namespace
+double Setpoint(float v)
+{
+    return std::isfinite(v) && v > 0 ? std::min<double>(v, 1000.0) : 0.0;
+}
+} // namespace
 
 Installation::Installation()
 {
@@ -116,7 +127,7 @@ bool Installation::TransducerConnected(const Transducer &t) const
     if (!t.plugged || t.type == DeviceType::None)
         return false;
     if (mode == 0)
-        return true;   // automatic mode searches the address and the speed
+        return true; // automatic mode searches the address and the speed
     return address == t.mem.netAddress && control[kSpeedOver300] == t.mem.rs1Speed;
 }
 
@@ -151,10 +162,10 @@ std::vector<uint16_t> Installation::DeviceInfoBlock(const Transducer &t) const
     PutFloatWords(w, t.mem.u2);
     PutFloatWords(w, t.mem.i1);
     PutFloatWords(w, t.mem.i2);
-    w.push_back(t.mem.scheme == 0 ? 1 : 0);   // the identity says 1 for three-wire
+    w.push_back(t.mem.scheme == 0 ? 1 : 0); // the identity says 1 for three-wire
     w.push_back(uint16_t(t.mem.analogRange));
     for (int o = 0; o < 3; ++o)
-        w.push_back(uint16_t(t.AnalogParameter(o)));   // 1-based quantity numbers, 0 for none
+        w.push_back(uint16_t(t.AnalogParameter(o))); // 1-based quantity numbers, 0 for none
     PutFloatWords(w, float(t.scale > 0 ? t.scale : t.NominalScale()));
     w.push_back(uint16_t(t.digits));
     w.push_back(uint16_t(t.UnitCode()));
@@ -182,16 +193,22 @@ std::vector<uint16_t> Installation::RelayBlock(const Transducer &t) const
     case DeviceType::QX4E:
         for (int k = 1; k <= 33; ++k) {
             if (t.type == DeviceType::QX4 && k >= kWa) {
-                w.push_back(0xFFFF);   // no energy counters in the plain QX4
+                w.push_back(0xFFFF); // no energy counters in the plain QX4
                 w.push_back(0xFFFF);
             } else {
                 PutFloatWords(w, value(k));
             }
         }
         break;
-    case DeviceType::I: PutFloatWords(w, value(kIa)); break;
-    case DeviceType::U: PutFloatWords(w, value(kUa)); break;
-    case DeviceType::F: PutFloatWords(w, value(kF)); break;
+    case DeviceType::I:
+        PutFloatWords(w, value(kIa));
+        break;
+    case DeviceType::U:
+        PutFloatWords(w, value(kUa));
+        break;
+    case DeviceType::F:
+        PutFloatWords(w, value(kF));
+        break;
     case DeviceType::PQ:
         if (t.pqModbus) {
             PutFloatWords(w, value(kP));
@@ -209,7 +226,8 @@ std::vector<uint16_t> Installation::RelayBlock(const Transducer &t) const
         PutFloatWords(w, v);
         break;
     }
-    default: break;
+    default:
+        break;
     }
     w.resize(68, 0);
     return w;
@@ -343,4 +361,4 @@ std::optional<Bytes> Installation::Handle(const Request &rq, Transducer &t)
     }
 }
 
-}  // namespace kestsim
+} // namespace kestsim

@@ -23,19 +23,19 @@ public:
     // Control registers 0, 2, … 16 (remote control, 1 A/5 A, voltage flag, analog input, analog range,
     // Rn, scheme, speed index / over-300 V switch, RS parameter number) at index register / 2.
     std::array<uint16_t, 9> control{};
-    std::array<uint16_t, 44> outputWords{};   // registers 100 … 143: setpoints, angle (140), frequency (142)
-    std::array<uint16_t, 10> switches{};      // registers 200 … 218: amplifier switches
-    uint16_t mode = 0;                        // 1996: 0 automatic address search, 1 manual
-    uint16_t address = 1;                     // 1998: the transducer's address in manual mode
-    int amplifierFailure = 0;                 // 1 … 10 in switch order; 0 none
-    bool oldDevInfo = false;                  // identity block of 15 registers only
-    double noise = 0;                         // relative measurement noise (standard deviation)
-    double energyA = 0, energyR = 0;          // W·h, var·h
+    std::array<uint16_t, 44> outputWords{}; // registers 100 … 143: setpoints, angle (140), frequency (142)
+    std::array<uint16_t, 10> switches{}; // registers 200 … 218: amplifier switches
+    uint16_t mode = 0; // 1996: 0 automatic address search, 1 manual
+    uint16_t address = 1; // 1998: the transducer's address in manual mode
+    int amplifierFailure = 0; // 1 … 10 in switch order; 0 none
+    bool oldDevInfo = false; // identity block of 15 registers only
+    double noise = 0; // relative measurement noise (standard deviation)
+    double energyA = 0, energyR = 0; // W·h, var·h
 
     Outputs CurrentOutputs() const;
-    float OutputSetpoint(int reg) const { return OutputFloat(reg); }   // the float at 100 … 142
-    Quantities Meter(const Transducer &t);                 // with noise when enabled
-    double MeasuredAnalog(const Transducer &t);            // mA, with noise when enabled
+    float OutputSetpoint(int reg) const { return OutputFloat(reg); } // the float at 100 … 142
+    Quantities Meter(const Transducer &t); // with noise when enabled
+    double MeasuredAnalog(const Transducer &t); // mA, with noise when enabled
     bool TransducerConnected(const Transducer &t) const;
     uint16_t StatusWord(const Transducer &t) const;
     std::vector<uint16_t> DeviceInfoBlock(const Transducer &t) const;
@@ -59,4 +59,4 @@ private:
     bool ticking_ = false;
 };
 
-}  // namespace kestsim
+} // namespace kestsim

@@ -19,19 +19,19 @@
 namespace kestsim {
 
 struct SimOptions {
-    std::string installationLink;     // symbolic link made to the installation's pty (optional)
-    std::string deviceLink;           // the same for the transducer's own port
-    std::string deviceType = "QX4";   // "I", "U", "F", "P", "Q", "PQ", "QX4", "QX4E" or "none"
+    std::string installationLink; // symbolic link made to the installation's pty (optional)
+    std::string deviceLink; // the same for the transducer's own port
+    std::string deviceType = "QX4"; // "I", "U", "F", "P", "Q", "PQ", "QX4", "QX4E" or "none"
     int deviceAddress = 1;
-    int rate = 115200;                // bit/s the answers are paced at (10 bits per character)
+    int rate = 115200; // bit/s the answers are paced at (10 bits per character)
     int turnaroundMs = 5;
-    std::string controlSocket;        // Unix socket path for the control channel (optional)
-    std::vector<std::string> faults;  // faults applied at start
-    std::vector<std::string> commands;  // control commands applied at start
+    std::string controlSocket; // Unix socket path for the control channel (optional)
+    std::vector<std::string> faults; // faults applied at start
+    std::vector<std::string> commands; // control commands applied at start
     uint64_t seed = 1;
-    std::string logFile;              // request log (optional)
-    bool announce = true;             // symlinks in ${XDG_RUNTIME_DIR:-/tmp}/kest-sim/
-    std::string announceDir;          // overrides that folder when not empty
+    std::string logFile; // request log (optional)
+    bool announce = true; // symlinks in ${XDG_RUNTIME_DIR:-/tmp}/kest-sim/
+    std::string announceDir; // overrides that folder when not empty
 };
 
 class KestSimulator {
@@ -48,7 +48,7 @@ public:
     // The current slave paths (they change after a hang-up fault; the links follow them).
     std::string InstallationPath() const;
     std::string DevicePath() const;
-    std::string AnnouncedInstallation() const;   // the entries made in the announce folder
+    std::string AnnouncedInstallation() const; // the entries made in the announce folder
     std::string AnnouncedDevice() const;
 
     // One control command (see README); thread-safe. Answers "ok[ …]" or "error …".
@@ -63,4 +63,4 @@ private:
     std::unique_ptr<Impl> d_;
 };
 
-}  // namespace kestsim
+} // namespace kestsim

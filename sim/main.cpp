@@ -25,7 +25,7 @@ bool ToInt(const char *s, long min, long max, long &out)
     out = std::strtol(s, &end, 0);
     return *s && *end == '\0' && out >= min && out <= max;
 }
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {

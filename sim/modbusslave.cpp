@@ -17,7 +17,7 @@ std::array<uint16_t, 256> MakeTable()
     }
     return table;
 }
-}  // namespace
+} // namespace
 
 uint16_t Crc16(const uint8_t *data, size_t length)
 {
@@ -57,7 +57,10 @@ void PutFloat(Bytes &out, float value)
         out.push_back(static_cast<uint8_t>(bits >> shift));
 }
 
-uint16_t GetU16(const uint8_t *p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+uint16_t GetU16(const uint8_t *p)
+{
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
 
 float GetFloat(const uint8_t *p)
 {
@@ -112,7 +115,7 @@ long RequestFramer::CandidateLength() const
     case 0x05:
     case kFnWriteOne:
     case kFnSearch:
-        return 8;   // functions 1, 2, 4 and 5 are framed only to be refused with exception 01
+        return 8; // functions 1, 2, 4 and 5 are framed only to be refused with exception 01
     case kFnWriteMany:
         if (buffer_.size() < 7)
             return 0;
@@ -183,4 +186,4 @@ Bytes BuildWriteEcho(const Request &request)
     return b;
 }
 
-}  // namespace kestsim
+} // namespace kestsim

@@ -20,29 +20,32 @@ void AppendCrc(Bytes &frame);
 bool HasValidCrc(const uint8_t *data, size_t length);
 
 void PutU16(Bytes &out, uint16_t value);
-void PutFloat(Bytes &out, float value);          // IEEE 754 single, most significant byte first
+void PutFloat(Bytes &out, float value); // IEEE 754 single, most significant byte first
 uint16_t GetU16(const uint8_t *p);
 float GetFloat(const uint8_t *p);
 float WordsToFloat(uint16_t high, uint16_t low);
 void FloatToWords(float value, uint16_t &high, uint16_t &low);
 
 std::string ToHex(const uint8_t *data, size_t length);
-inline std::string ToHex(const Bytes &b) { return ToHex(b.data(), b.size()); }
+inline std::string ToHex(const Bytes &b)
+{
+    return ToHex(b.data(), b.size());
+}
 
 inline constexpr uint8_t kFnRead = 0x03;
 inline constexpr uint8_t kFnWriteOne = 0x06;
 inline constexpr uint8_t kFnWriteMany = 0x10;
-inline constexpr uint8_t kFnSearch = 0x77;   // the transducer's vendor search frame
+inline constexpr uint8_t kFnSearch = 0x77; // the transducer's vendor search frame
 
 // One request as a slave understands it.
 struct Request {
     uint8_t address = 0;
     uint8_t function = 0;
-    uint16_t reg = 0;        // start register
-    uint16_t count = 0;      // registers (reads, block writes); 1 for a single write
-    uint16_t value = 0;      // single-register write
-    Bytes data;              // block-write data bytes
-    Bytes raw;               // the whole frame, check bytes included
+    uint16_t reg = 0; // start register
+    uint16_t count = 0; // registers (reads, block writes); 1 for a single write
+    uint16_t value = 0; // single-register write
+    Bytes data; // block-write data bytes
+    Bytes raw; // the whole frame, check bytes included
 };
 
 // Cuts requests out of the received byte stream. Request lengths follow from the function code,
@@ -69,4 +72,4 @@ Bytes BuildReadAnswer(uint8_t address, const std::vector<uint16_t> &words);
 // The echo of a single or block write (first six bytes of the request, new check bytes).
 Bytes BuildWriteEcho(const Request &request);
 
-}  // namespace kestsim
+} // namespace kestsim

@@ -6,8 +6,11 @@ namespace kestsim {
 
 namespace {
 constexpr double kPi = 3.14159265358979323846;
-double Rad(double deg) { return deg * kPi / 180.0; }
-}  // namespace
+double Rad(double deg)
+{
+    return deg * kPi / 180.0;
+}
+} // namespace
 
 Quantities Measure(const Outputs &out, const std::array<double, 3> &phaseShiftRad)
 {
@@ -52,4 +55,4 @@ Quantities Measure(const Outputs &out, const std::array<double, 3> &phaseShiftRa
     return q;
 }
 
-}  // namespace kestsim
+} // namespace kestsim

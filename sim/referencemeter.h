@@ -10,8 +10,39 @@ namespace kestsim {
 using Quantities = std::array<double, 33>;
 
 enum Q : int {
-    kUa = 1, kUb, kUc, kIa, kIb, kIc, kUab, kUbc, kUac, kPa, kPb, kPc, kQa, kQb, kQc, kSa, kSb, kSc,
-    kKa, kKb, kKc, kP, kQ, kS, kK, kF, kU, kI, kUL, kU0, kI0, kWa, kWr
+    kUa = 1,
+    kUb,
+    kUc,
+    kIa,
+    kIb,
+    kIc,
+    kUab,
+    kUbc,
+    kUac,
+    kPa,
+    kPb,
+    kPc,
+    kQa,
+    kQb,
+    kQc,
+    kSa,
+    kSb,
+    kSc,
+    kKa,
+    kKb,
+    kKc,
+    kP,
+    kQ,
+    kS,
+    kK,
+    kF,
+    kU,
+    kI,
+    kUL,
+    kU0,
+    kI0,
+    kWa,
+    kWr
 };
 
 // What the installation actually drives on its terminals: per-phase amplitudes, the voltages at
@@ -29,4 +60,4 @@ struct Outputs {
 // `phaseShiftRad` is added to the current angle of each phase before the powers are formed.
 Quantities Measure(const Outputs &out, const std::array<double, 3> &phaseShiftRad = {0.0, 0.0, 0.0});
 
-}  // namespace kestsim
+} // namespace kestsim

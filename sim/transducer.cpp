@@ -17,7 +17,10 @@ constexpr double kPi = 3.14159265358979323846;
 // Quantity index of each tuning reference channel (Ua Ub Uc Uab Ubc Uac Ia Ib Ic F).
 constexpr int kChannelQuantity[10] = {kUa, kUb, kUc, kUab, kUbc, kUac, kIa, kIb, kIc, kF};
 
-bool IsSignedPower(int k) { return (k >= kPa && k <= kQc) || k == kP || k == kQ; }
+bool IsSignedPower(int k)
+{
+    return (k >= kPa && k <= kQc) || k == kP || k == kQ;
+}
 
 enum class Cell { Unknown, Measured, Word, ReadOnlyWord, Action, Float };
 
@@ -28,12 +31,36 @@ Cell Classify(uint16_t off)
     if (off < kMeasuredEnd)
         return Cell::Measured;
     switch (off) {
-    case kNetAddress: case kSerial: case kYear: case kRs1Speed: case kScheme: case kAnalogRange: case kModification: case kRs2Config: case kRs2Speed:
-    case kRelays: case kInterfaces: case kAnalogMode: case kAnalogAssign: case kAnalogAssign + 2: case kAnalogAssign + 4: case kNoiseZeroing:
+    case kNetAddress:
+    case kSerial:
+    case kYear:
+    case kRs1Speed:
+    case kScheme:
+    case kAnalogRange:
+    case kModification:
+    case kRs2Config:
+    case kRs2Speed:
+    case kRelays:
+    case kInterfaces:
+    case kAnalogMode:
+    case kAnalogAssign:
+    case kAnalogAssign + 2:
+    case kAnalogAssign + 4:
+    case kNoiseZeroing:
         return Cell::Word;
-    case kExtra1Word0E: case kExtra1Word14: case kExtraWord18: case kExtraWord1A: case kAnalogAssignExtra1: case kAnalogAssignExtra2: case kAnalogAssignExtra3:
+    case kExtra1Word0E:
+    case kExtra1Word14:
+    case kExtraWord18:
+    case kExtraWord1A:
+    case kAnalogAssignExtra1:
+    case kAnalogAssignExtra2:
+    case kAnalogAssignExtra3:
         return Cell::ReadOnlyWord;
-    case kAngleUp: case kAngleDown: case kAnalogUp: case kAnalogDown: case kSave:
+    case kAngleUp:
+    case kAngleDown:
+    case kAnalogUp:
+    case kAnalogDown:
+    case kSave:
         return Cell::Action;
     default:
         break;
@@ -44,15 +71,17 @@ Cell Classify(uint16_t off)
     return Cell::Unknown;
 }
 
-int ModificationNumber(uint16_t word) { return word > 700 ? word - 700 : word; }
-}  // namespace
+int ModificationNumber(uint16_t word)
+{
+    return word > 700 ? word - 700 : word;
+}
+} // namespace
 
 std::optional<DeviceType> ParseDeviceType(const std::string &text)
 {
-    static const std::map<std::string, DeviceType> names = {
-        {"none", DeviceType::None}, {"I", DeviceType::I},   {"U", DeviceType::U},     {"F", DeviceType::F},
-        {"P", DeviceType::P},       {"Q", DeviceType::Q},   {"PQ", DeviceType::PQ},   {"QX4", DeviceType::QX4},
-        {"QX4E", DeviceType::QX4E}};
+    static const std::map<std::string, DeviceType> names = {{"none", DeviceType::None}, {"I", DeviceType::I},
+        {"U", DeviceType::U}, {"F", DeviceType::F}, {"P", DeviceType::P}, {"Q", DeviceType::Q}, {"PQ", DeviceType::PQ},
+        {"QX4", DeviceType::QX4}, {"QX4E", DeviceType::QX4E}};
     auto it = names.find(text);
     if (it == names.end())
         return std::nullopt;
@@ -62,46 +91,81 @@ std::optional<DeviceType> ParseDeviceType(const std::string &text)
 std::string DeviceTypeName(DeviceType type)
 {
     switch (type) {
-    case DeviceType::None: return "none";
-    case DeviceType::I: return "I";
-    case DeviceType::U: return "U";
-    case DeviceType::F: return "F";
-    case DeviceType::P: return "P";
-    case DeviceType::Q: return "Q";
-    case DeviceType::PQ: return "PQ";
-    case DeviceType::QX4: return "QX4";
-    case DeviceType::QX4E: return "QX4E";
+    case DeviceType::None:
+        return "none";
+    case DeviceType::I:
+        return "I";
+    case DeviceType::U:
+        return "U";
+    case DeviceType::F:
+        return "F";
+    case DeviceType::P:
+        return "P";
+    case DeviceType::Q:
+        return "Q";
+    case DeviceType::PQ:
+        return "PQ";
+    case DeviceType::QX4:
+        return "QX4";
+    case DeviceType::QX4E:
+        return "QX4E";
     }
     return "none";
 }
 
-bool IsQx4Type(DeviceType type) { return type == DeviceType::QX4 || type == DeviceType::QX4E; }
+bool IsQx4Type(DeviceType type)
+{
+    return type == DeviceType::QX4 || type == DeviceType::QX4E;
+}
 
 double FullScale(int k, double i, double u)
 {
-    if (k <= 3) return u / kSqrt3;
-    if (k <= 6) return i;
-    if (k <= 9) return u;
-    if (k <= 18) return u * i / kSqrt3;
-    if (k <= 21) return 1;
-    if (k <= 24) return kSqrt3 * u * i;
-    if (k <= 26) return 50;
-    if (k == 27) return u / kSqrt3;
-    if (k == 28) return i;
-    if (k == 29) return u;
-    if (k == 30) return u / kSqrt3;
+    if (k <= 3)
+        return u / kSqrt3;
+    if (k <= 6)
+        return i;
+    if (k <= 9)
+        return u;
+    if (k <= 18)
+        return u * i / kSqrt3;
+    if (k <= 21)
+        return 1;
+    if (k <= 24)
+        return kSqrt3 * u * i;
+    if (k <= 26)
+        return 50;
+    if (k == 27)
+        return u / kSqrt3;
+    if (k == 28)
+        return i;
+    if (k == 29)
+        return u;
+    if (k == 30)
+        return u / kSqrt3;
     return i;
 }
 
 void AnalogRangeBounds(int range, double &bottom, double &middle, double &top)
 {
     switch (range) {
-    case 0: bottom = -5; middle = 0; top = 5; break;
+    case 0:
+        bottom = -5;
+        middle = 0;
+        top = 5;
+        break;
     case 2:
-    case 3: bottom = 0; middle = 2.5; top = 5; break;
+    case 3:
+        bottom = 0;
+        middle = 2.5;
+        top = 5;
+        break;
     case 1:
     case 4:
-    default: bottom = 4; middle = 12; top = 20; break;
+    default:
+        bottom = 4;
+        middle = 12;
+        top = 20;
+        break;
     }
 }
 
@@ -109,33 +173,56 @@ double ExpectedAnalogCurrent(DeviceType type, int k, double value, int range, do
 {
     double p = 0;
     if (k == kF) {
-        p = (value - 45.0) / 10.0;     // the 45 … 55 Hz band
+        p = (value - 45.0) / 10.0; // the 45 … 55 Hz band
     } else {
         switch (type) {
-        case DeviceType::I: p = value / nominalI; break;
+        case DeviceType::I:
+            p = value / nominalI;
+            break;
         case DeviceType::U:
-        case DeviceType::F: p = value / nominalU; break;
+        case DeviceType::F:
+            p = value / nominalU;
+            break;
         case DeviceType::P:
         case DeviceType::Q:
-        case DeviceType::PQ: p = value / (nominalI * nominalU * kSqrt3); break;
+        case DeviceType::PQ:
+            p = value / (nominalI * nominalU * kSqrt3);
+            break;
         case DeviceType::QX4:
         case DeviceType::QX4E:
             p = value / FullScale(k, nominalI, nominalU);
             if ((k >= kUa && k <= kUc) || k == kU || (k >= kUab && k <= kUac))
                 p /= 1.25;
             break;
-        case DeviceType::None: return 0;
+        case DeviceType::None:
+            return 0;
         }
     }
     double up = 20, low = 4;
     const bool sign = IsSignedPower(k);
     switch (range) {
-    case 0: up = 5; low = 0; break;
-    case 1: up = 20; low = sign ? 12 : 4; break;
-    case 2: up = 5; low = 2.5; break;
-    case 3: up = 5; low = sign ? 2.5 : 0; break;
-    case 4: up = 20; low = sign ? 12 : 4; break;
-    default: break;
+    case 0:
+        up = 5;
+        low = 0;
+        break;
+    case 1:
+        up = 20;
+        low = sign ? 12 : 4;
+        break;
+    case 2:
+        up = 5;
+        low = 2.5;
+        break;
+    case 3:
+        up = 5;
+        low = sign ? 2.5 : 0;
+        break;
+    case 4:
+        up = 20;
+        low = sign ? 12 : 4;
+        break;
+    default:
+        break;
     }
     return low + p * (up - low);
 }
@@ -176,13 +263,18 @@ Quantities Transducer::Readings(const Outputs &out, double energyA, double energ
 double Transducer::NominalScale() const
 {
     switch (type) {
-    case DeviceType::I: return mem.i2;
-    case DeviceType::U: return mem.u2;
-    case DeviceType::F: return 50;
+    case DeviceType::I:
+        return mem.i2;
+    case DeviceType::U:
+        return mem.u2;
+    case DeviceType::F:
+        return 50;
     case DeviceType::P:
     case DeviceType::Q:
-    case DeviceType::PQ: return kSqrt3 * mem.u2 * mem.i2;
-    default: return 1;
+    case DeviceType::PQ:
+        return kSqrt3 * mem.u2 * mem.i2;
+    default:
+        return 1;
     }
 }
 
@@ -191,13 +283,19 @@ int Transducer::UnitCode() const
     if (unitCode)
         return unitCode;
     switch (type) {
-    case DeviceType::I: return 2;
-    case DeviceType::U: return 1;
-    case DeviceType::F: return 13;
+    case DeviceType::I:
+        return 2;
+    case DeviceType::U:
+        return 1;
+    case DeviceType::F:
+        return 13;
     case DeviceType::P:
-    case DeviceType::PQ: return 3;
-    case DeviceType::Q: return 4;
-    default: return 0;
+    case DeviceType::PQ:
+        return 3;
+    case DeviceType::Q:
+        return 4;
+    default:
+        return 0;
     }
 }
 
@@ -217,11 +315,15 @@ double Transducer::Reported(const Quantities &secondary, int k) const
 int Transducer::AnalogOutputCount() const
 {
     switch (type) {
-    case DeviceType::None: return 0;
-    case DeviceType::PQ: return 2;
+    case DeviceType::None:
+        return 0;
+    case DeviceType::PQ:
+        return 2;
     case DeviceType::QX4:
-    case DeviceType::QX4E: return 3;
-    default: return 1;
+    case DeviceType::QX4E:
+        return 3;
+    default:
+        return 1;
     }
 }
 
@@ -230,15 +332,23 @@ int Transducer::AnalogParameter(int output) const
     if (output < 0 || output >= AnalogOutputCount())
         return 0;
     switch (type) {
-    case DeviceType::I: return kIa;
-    case DeviceType::U: return kUa;
-    case DeviceType::F: return kF;
-    case DeviceType::P: return kP;
-    case DeviceType::Q: return kQ;
-    case DeviceType::PQ: return output == 0 ? kP : kQ;
+    case DeviceType::I:
+        return kIa;
+    case DeviceType::U:
+        return kUa;
+    case DeviceType::F:
+        return kF;
+    case DeviceType::P:
+        return kP;
+    case DeviceType::Q:
+        return kQ;
+    case DeviceType::PQ:
+        return output == 0 ? kP : kQ;
     case DeviceType::QX4:
-    case DeviceType::QX4E: return mem.analogAssign[output] < 33 ? mem.analogAssign[output] + 1 : 0;
-    default: return 0;
+    case DeviceType::QX4E:
+        return mem.analogAssign[output] < 33 ? mem.analogAssign[output] + 1 : 0;
+    default:
+        return 0;
     }
 }
 
@@ -247,10 +357,14 @@ double Transducer::ReferenceTarget(int output, const Quantities &secondary) cons
     double bottom, middle, top;
     AnalogRangeBounds(mem.analogRange, bottom, middle, top);
     switch (analogMode) {
-    case 1: return top;
-    case 2: return middle;
-    case 3: return bottom;
-    default: break;
+    case 1:
+        return top;
+    case 2:
+        return middle;
+    case 3:
+        return bottom;
+    default:
+        break;
     }
     const int k = AnalogParameter(output);
     if (k == 0)
@@ -288,41 +402,86 @@ bool Transducer::ReadWord(uint16_t off, const Quantities &primary, uint16_t &wor
         word = (off - base) % 4 == 0 ? hi : lo;
     };
     switch (cell) {
-    case Cell::Unknown: return false;
-    case Cell::Measured: floatWord(0, float(primary[off / 4])); return true;
+    case Cell::Unknown:
+        return false;
+    case Cell::Measured:
+        floatWord(0, float(primary[off / 4]));
+        return true;
     case Cell::ReadOnlyWord:
-    case Cell::Action: word = 0; return true;
+    case Cell::Action:
+        word = 0;
+        return true;
     case Cell::Float: {
         const uint16_t base = off & ~3u;
         float v = 0;
-        if (base >= kReferences && base < kReferencesEnd) v = references[(base - kReferences) / 4];
-        else if (base == kFrequencyReference) v = references[9];
-        else if (base >= kAnalogReferences && base < kAnalogReferencesEnd) v = analogReferences[(base - kAnalogReferences) / 4];
-        else if (base == kU1) v = mem.u1;
-        else if (base == kU2) v = mem.u2;
-        else if (base == kI1) v = mem.i1;
-        else if (base == kI2) v = mem.i2;
+        if (base >= kReferences && base < kReferencesEnd)
+            v = references[(base - kReferences) / 4];
+        else if (base == kFrequencyReference)
+            v = references[9];
+        else if (base >= kAnalogReferences && base < kAnalogReferencesEnd)
+            v = analogReferences[(base - kAnalogReferences) / 4];
+        else if (base == kU1)
+            v = mem.u1;
+        else if (base == kU2)
+            v = mem.u2;
+        else if (base == kI1)
+            v = mem.i1;
+        else if (base == kI2)
+            v = mem.i2;
         floatWord(base, v);
         return true;
     }
-    case Cell::Word: break;
+    case Cell::Word:
+        break;
     }
     switch (off) {
-    case kNetAddress: word = uint16_t(mem.netAddress); break;
-    case kSerial: word = mem.serial; break;
-    case kYear: word = mem.yearWord; break;
-    case kRs1Speed: word = uint16_t(mem.rs1Speed); break;
-    case kScheme: word = uint16_t(mem.scheme); break;
-    case kAnalogRange: word = mem.analogRange == 0 ? 0 : 1; break;
-    case kModification: word = mem.modificationWord; break;
-    case kRs2Config: word = uint16_t(mem.rs2Config); break;
-    case kRs2Speed: word = uint16_t(mem.rs2Speed); break;
-    case kRelays: word = mem.relays; break;
-    case kInterfaces: word = mem.interfaces; break;
-    case kAnalogMode: word = uint16_t(analogMode); break;
-    case kAnalogAssign: case kAnalogAssign + 2: case kAnalogAssign + 4: word = mem.analogAssign[(off - kAnalogAssign) / 2]; break;
-    case kNoiseZeroing: word = mem.noiseZeroing ? 1 : 0; break;
-    default: word = 0; break;
+    case kNetAddress:
+        word = uint16_t(mem.netAddress);
+        break;
+    case kSerial:
+        word = mem.serial;
+        break;
+    case kYear:
+        word = mem.yearWord;
+        break;
+    case kRs1Speed:
+        word = uint16_t(mem.rs1Speed);
+        break;
+    case kScheme:
+        word = uint16_t(mem.scheme);
+        break;
+    case kAnalogRange:
+        word = mem.analogRange == 0 ? 0 : 1;
+        break;
+    case kModification:
+        word = mem.modificationWord;
+        break;
+    case kRs2Config:
+        word = uint16_t(mem.rs2Config);
+        break;
+    case kRs2Speed:
+        word = uint16_t(mem.rs2Speed);
+        break;
+    case kRelays:
+        word = mem.relays;
+        break;
+    case kInterfaces:
+        word = mem.interfaces;
+        break;
+    case kAnalogMode:
+        word = uint16_t(analogMode);
+        break;
+    case kAnalogAssign:
+    case kAnalogAssign + 2:
+    case kAnalogAssign + 4:
+        word = mem.analogAssign[(off - kAnalogAssign) / 2];
+        break;
+    case kNoiseZeroing:
+        word = mem.noiseZeroing ? 1 : 0;
+        break;
+    default:
+        word = 0;
+        break;
     }
     return true;
 }
@@ -331,20 +490,53 @@ uint8_t Transducer::WriteWord(uint16_t off, uint16_t v, bool single)
 {
     (void)single;
     switch (off) {
-    case kNetAddress: if (v > 255) return 3; mem.netAddress = v; return 0;
-    case kSerial: mem.serial = v; return 0;
-    case kYear: mem.yearWord = v; return 0;
-    case kRs1Speed: if (v > 7) return 3; mem.rs1Speed = v; return 0;
-    case kScheme: mem.scheme = v; return 0;
-    case kAnalogRange: if (v > 1) return 3; mem.analogRange = v; return 0;
-    case kModification: mem.modificationWord = v; return 0;
-    case kRs2Config: if (v > 1) return 3; mem.rs2Config = v; return 0;
-    case kRs2Speed: if (v > 7) return 3; mem.rs2Speed = v; return 0;
-    case kRelays: mem.relays = v; return 0;
-    case kInterfaces: mem.interfaces = v; return 0;
+    case kNetAddress:
+        if (v > 255)
+            return 3;
+        mem.netAddress = v;
+        return 0;
+    case kSerial:
+        mem.serial = v;
+        return 0;
+    case kYear:
+        mem.yearWord = v;
+        return 0;
+    case kRs1Speed:
+        if (v > 7)
+            return 3;
+        mem.rs1Speed = v;
+        return 0;
+    case kScheme:
+        mem.scheme = v;
+        return 0;
+    case kAnalogRange:
+        if (v > 1)
+            return 3;
+        mem.analogRange = v;
+        return 0;
+    case kModification:
+        mem.modificationWord = v;
+        return 0;
+    case kRs2Config:
+        if (v > 1)
+            return 3;
+        mem.rs2Config = v;
+        return 0;
+    case kRs2Speed:
+        if (v > 7)
+            return 3;
+        mem.rs2Speed = v;
+        return 0;
+    case kRelays:
+        mem.relays = v;
+        return 0;
+    case kInterfaces:
+        mem.interfaces = v;
+        return 0;
     case kAngleUp:
     case kAngleDown: {
-        if (v > 5) return 3;
+        if (v > 5)
+            return 3;
         const int steps = v < 3 ? 1 : 10;
         mem.angleSteps[v % 3] += off == kAngleUp ? steps : -steps;
         return 0;
@@ -352,21 +544,44 @@ uint8_t Transducer::WriteWord(uint16_t off, uint16_t v, bool single)
     case kAnalogUp:
     case kAnalogDown: {
         int output, steps;
-        if (v >= 3 && v <= 5) { output = v - 3; steps = 1; }
-        else if (v >= 10 && v <= 12) { output = v - 10; steps = 10; }
-        else if (v >= 20 && v <= 22) { output = v - 20; steps = 100; }
-        else return 3;
+        if (v >= 3 && v <= 5) {
+            output = v - 3;
+            steps = 1;
+        } else if (v >= 10 && v <= 12) {
+            output = v - 10;
+            steps = 10;
+        } else if (v >= 20 && v <= 22) {
+            output = v - 20;
+            steps = 100;
+        } else
+            return 3;
         mem.analogOffsetSteps[output] += off == kAnalogUp ? steps : -steps;
         return 0;
     }
-    case kAnalogMode: if (v > 3) return 3; analogMode = v; return 0;
-    case kSave: if (v != 0) return 3; Save(); return 0;
-    case kAnalogAssign: case kAnalogAssign + 2: case kAnalogAssign + 4:
-        if (v > 32) return 3;
+    case kAnalogMode:
+        if (v > 3)
+            return 3;
+        analogMode = v;
+        return 0;
+    case kSave:
+        if (v != 0)
+            return 3;
+        Save();
+        return 0;
+    case kAnalogAssign:
+    case kAnalogAssign + 2:
+    case kAnalogAssign + 4:
+        if (v > 32)
+            return 3;
         mem.analogAssign[(off - kAnalogAssign) / 2] = v;
         return 0;
-    case kNoiseZeroing: if (v > 1) return 3; mem.noiseZeroing = v == 1; return 0;
-    default: return 2;
+    case kNoiseZeroing:
+        if (v > 1)
+            return 3;
+        mem.noiseZeroing = v == 1;
+        return 0;
+    default:
+        return 2;
     }
 }
 
@@ -420,7 +635,7 @@ std::optional<Bytes> Transducer::Handle(const Request &rq, const Outputs &out, d
             if (cell == Cell::Float) {
                 const uint16_t base = off & ~3u;
                 if (base < rq.reg || base + 4 > rq.reg + 2 * rq.count)
-                    return BuildException(addr, rq.function, 2);   // half a float
+                    return BuildException(addr, rq.function, 2); // half a float
             }
         }
         const Quantities secondary = Readings(out, energyA, energyR);
@@ -448,7 +663,7 @@ std::optional<Bytes> Transducer::Handle(const Request &rq, const Outputs &out, d
                 continue;
             }
             if ((off & 3) != 0)
-                continue;   // the low half of a float handled with its high half
+                continue; // the low half of a float handled with its high half
             const float value = GetFloat(p);
             if (off >= kReferences && off < kReferencesEnd) {
                 const int ch = (off - kReferences) / 4;
@@ -470,10 +685,14 @@ std::optional<Bytes> Transducer::Handle(const Request &rq, const Outputs &out, d
             } else {
                 if (!(std::isfinite(value) && value > 0))
                     return refuse(3);
-                if (off == kU1) mem.u1 = value;
-                else if (off == kU2) mem.u2 = value;
-                else if (off == kI1) mem.i1 = value;
-                else mem.i2 = value;
+                if (off == kU1)
+                    mem.u1 = value;
+                else if (off == kU2)
+                    mem.u2 = value;
+                else if (off == kI1)
+                    mem.i1 = value;
+                else
+                    mem.i2 = value;
             }
         }
         return BuildWriteEcho(rq);
@@ -498,7 +717,7 @@ void Transducer::Recalibrate(int channel, float reference, const Outputs &out, d
     if (std::fabs(raw) > 1e-6 * FullScale(k, mem.i2, mem.u2))
         mem.cal[channel] = keep + referenceResponse * (ref / raw - keep);
     else
-        mem.cal[channel] = keep;   // nothing on the input to calibrate against
+        mem.cal[channel] = keep; // nothing on the input to calibrate against
 }
 
-}  // namespace kestsim
+} // namespace kestsim

@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "config/configcontroller.h"
-#include "transport/frametrace.h"
+#include "kestctl_verify.h"
 #include "protocol/kestcmdmanager.h"
 #include "protocol/kestparametercontroller.h"
 #include "protocol/numberformat.h"
-#include "kestctl_verify.h"
 #include "signalguard.h"
 #include "syncexchange.h"
+#include "transport/frametrace.h"
 
 int RunTune(const std::vector<std::string> &args); // kestctl_tune.cpp
 
@@ -107,16 +107,11 @@ void PrintStatus(const TParametersAndStatus &status)
         const TParameter *p = status.Parameters->GetParameterByIndex(i);
         if (!p)
             continue;
-        Print(QStringLiteral("%1 %2 %3 %4")
-                  .arg(i, 2)
-                  .arg(p->name, -12)
-                  .arg(Value(*p), 14)
-                  .arg(p->measure));
+        Print(QStringLiteral("%1 %2 %3 %4").arg(i, 2).arg(p->name, -12).arg(Value(*p), 14).arg(p->measure));
     }
     Print(QStringLiteral("Преобразователь: %1").arg(status.isDeviceDisconnected ? "не подключён" : "подключён"));
-    Print(status.HasAmplifierError
-              ? QStringLiteral("Усилители: авария усилителя %1").arg(status.AmplifierErrorNum)
-              : QStringLiteral("Усилители: исправны"));
+    Print(status.HasAmplifierError ? QStringLiteral("Усилители: авария усилителя %1").arg(status.AmplifierErrorNum)
+                                   : QStringLiteral("Усилители: исправны"));
     Print(QStringLiteral("Аналоговый вход: %1 мА").arg(FloatToQStr(TModbusCommands::RoundTo3(status.AnalogOut))));
 }
 
@@ -200,7 +195,8 @@ public:
             } catch (const std::exception &e) {
                 reason = e.what();
             }
-            throw EKestError(std::string(KestText::NoAnswer) + ": " + o.port + (reason.empty() ? "" : " (" + reason + ")"));
+            throw EKestError(
+                std::string(KestText::NoAnswer) + ": " + o.port + (reason.empty() ? "" : " (" + reason + ")"));
         }
     }
     TFramePtr Exchange(const TFramePtr &f) { return link_.Exchange(f); }
@@ -270,11 +266,15 @@ int Info(Session &s)
     Print(QStringLiteral("Схема: %1").arg(info.scheme));
     Print(QStringLiteral("Диапазон аналоговых выходов: %1").arg(info.analogOutputRange));
     Print(QStringLiteral("Аналоговые выходы: %1 %2 %3")
-              .arg(info.AnalogOut.OutArray[0]).arg(info.AnalogOut.OutArray[1]).arg(info.AnalogOut.OutArray[2]));
+              .arg(info.AnalogOut.OutArray[0])
+              .arg(info.AnalogOut.OutArray[1])
+              .arg(info.AnalogOut.OutArray[2]));
     if (s.cmd.deviceInfoLengthInWords >= TKestCmdManager::kDeviceInfoLength) {
         const TDeviceInfo other = *s.cmd.ParseDeviceInfoNotQx4(*answer);
         Print(QStringLiteral("Масштаб: %1  Разрядов: %2  Код единицы: %3")
-                  .arg(FloatToQStr(other.Scale)).arg(other.IntegerDigitCount).arg(other.UnitCode));
+                  .arg(FloatToQStr(other.Scale))
+                  .arg(other.IntegerDigitCount)
+                  .arg(other.UnitCode));
     }
     return 0;
 }

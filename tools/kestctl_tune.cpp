@@ -20,10 +20,10 @@
 #include "config/configcontroller.h"
 #include "journal/journal.h"
 #include "protocol/numberformat.h"
+#include "signalguard.h"
 #include "transport/waitservice.h"
 #include "tuning/autotuning.h"
 #include "tuning/tuningjournal.h"
-#include "signalguard.h"
 
 namespace {
 
@@ -203,7 +203,8 @@ int RunTune(const std::vector<std::string> &args)
 
     bool interrupted = KestctlSignals::Received();
     if (interrupted) {
-        Print(stderr, QStringLiteral("kestctl tune: остановлено по сигналу до начала настройки; установке ничего не отправлено"));
+        Print(stderr,
+            QStringLiteral("kestctl tune: остановлено по сигналу до начала настройки; установке ничего не отправлено"));
         return 1;
     }
     KestctlSignals::OnSignal([&] {
@@ -227,7 +228,9 @@ int RunTune(const std::vector<std::string> &args)
         runUntil([&] { return !tuning.IsSearching() || interrupted; });
         tuning.CloseDevicePort();
         if (interrupted)
-            Print(stderr, QStringLiteral("kestctl tune: остановлено по сигналу до начала настройки; установке ничего не отправлено"));
+            Print(stderr,
+                QStringLiteral(
+                    "kestctl tune: остановлено по сигналу до начала настройки; установке ничего не отправлено"));
         if (interrupted || view.errorShown_)
             return 1;
         Print(stdout, QStringLiteral("Сетевой адрес: ") + QString::number(tuning.Choices().netAdr));

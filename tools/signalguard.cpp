@@ -29,7 +29,7 @@ void KestctlSignals::Install()
         return;
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gPair) != 0)
         return;
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = Handle;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -6,7 +6,7 @@ TSyncLink::TSyncLink()
 {
     callback_.Callback = [this](const TFramePtr &answer) {
         if (done_)
-            return;   // a late second burst; the caller has what it asked for
+            return; // a late second burst; the caller has what it asked for
         answer_ = answer;
         done_ = true;
     };

@@ -13,15 +13,15 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <cstring>
 
 #include "app/demo.h"
 #include "config/configcontroller.h"
 #include "journal/journal.h"
-#include "protocol/switchoff.h"
 #include "mainwindow/form1.h"
+#include "protocol/switchoff.h"
 #include "transport/frametrace.h"
 #include "verification/window/form2.h"
 
@@ -61,7 +61,7 @@ void QuitOnSignals(QApplication &app)
             w->close();
         app.quit();
     });
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -91,8 +91,8 @@ int main(int argc, char **argv)
         }
     }
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
-        std::fprintf(stderr, "Нет дисплея. Запустите программу в виртуальном X-сервере:\n  xvfb-run -a %s --demo\n",
-                     argv[0]);
+        std::fprintf(
+            stderr, "Нет дисплея. Запустите программу в виртуальном X-сервере:\n  xvfb-run -a %s --demo\n", argv[0]);
         return 1;
     }
     QApplication app(argc, argv);

@@ -45,8 +45,9 @@ TErrorChartData BuildErrorChart(const TErrorTable &table)
             if (!x || !y || !std::isfinite(*x) || !std::isfinite(*y))
                 continue;
             // Red where the table's cell is red: its own mark when it gave one, else the band's rule.
-            const bool outside = static_cast<size_t>(row) < column.over.size() ? bool(column.over[static_cast<size_t>(row)])
-                                                                                 : std::fabs(*y) > band;
+            const bool outside = static_cast<size_t>(row) < column.over.size()
+                ? bool(column.over[static_cast<size_t>(row)])
+                : std::fabs(*y) > band;
             s.points.push_back({*x, *y, row, outside});
             s.outsideCount += outside ? 1 : 0;
             xLo = any ? std::min(xLo, *x) : *x;

@@ -51,14 +51,14 @@ QString TConfigController::DocumentsFolder()
     return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
 }
 
-TConfigController::TConfigController(const QString &companyFolder, const QString &programName,
-                                     const QString &settingsFile)
+TConfigController::TConfigController(
+    const QString &companyFolder, const QString &programName, const QString &settingsFile)
     : TConfigController(DocumentsFolder(), companyFolder, programName, settingsFile)
 {
 }
 
 TConfigController::TConfigController(const QString &documentsFolder, const QString &companyFolder,
-                                     const QString &programName, const QString &settingsFile)
+    const QString &programName, const QString &settingsFile)
     : TConfigController([&] {
           const QString company = Join(documentsFolder, Piece(companyFolder));
           const QString program = Join(company, Piece(programName));
@@ -71,8 +71,7 @@ TConfigController::TConfigController(const QString &documentsFolder, const QStri
 }
 
 TConfigController::TConfigController(const TPaths &paths)
-    : settingsPath(paths.settingsPath), programFolder(paths.programFolder),
-      ini(paths.settingsPath)
+    : settingsPath(paths.settingsPath), programFolder(paths.programFolder), ini(paths.settingsPath)
 {
 }
 
@@ -183,8 +182,8 @@ void TConfigController::WriteTag(const QString &group, const QString &tag, doubl
     }
 }
 
-QStringList TConfigController::ReadArray(const QString &sectionTag, const QString &paramTag, int length,
-                                         const QString &defaultText) const
+QStringList TConfigController::ReadArray(
+    const QString &sectionTag, const QString &paramTag, int length, const QString &defaultText) const
 {
     QStringList items;
     try {

@@ -11,18 +11,17 @@
 #include <QString>
 #include <QStringList>
 
-
 class TConfigController {
 public:
     // Folder and file names may be written with a leading "/" or "\"; both are taken as separators.
     // The documents folder is the user's (XDG) documents folder.
     TConfigController(const QString &companyFolder = QStringLiteral("/Valtrix"),
-                      const QString &programName = QStringLiteral("KestManager"),
-                      const QString &settingsFile = QStringLiteral("/Settings.txt"));
+        const QString &programName = QStringLiteral("KestManager"),
+        const QString &settingsFile = QStringLiteral("/Settings.txt"));
     // The same below an explicitly given documents folder (an empty one stands for the current
     // folder).
-    TConfigController(const QString &documentsFolder, const QString &companyFolder,
-                      const QString &programName, const QString &settingsFile);
+    TConfigController(const QString &documentsFolder, const QString &companyFolder, const QString &programName,
+        const QString &settingsFile);
 
     ~TConfigController();
     TConfigController(const TConfigController &) = delete;
@@ -53,11 +52,11 @@ public:
 
     // A list under `paramTag` of `sectionTag`, `defaultText` when absent. When `length` is non-zero
     // and fewer items are stored, copies of `defaultText` are appended up to `length` items.
-    QStringList ReadArray(const QString &sectionTag, const QString &paramTag, int length,
-                          const QString &defaultText) const;
+    QStringList ReadArray(
+        const QString &sectionTag, const QString &paramTag, int length, const QString &defaultText) const;
     void WriteArray(const QString &sectionTag, const QString &paramTag, const QStringList &value);
 
-    const QString settingsPath;  // full path of Settings.txt
+    const QString settingsPath; // full path of Settings.txt
     const QString programFolder; // Valtrix/KestManager under the documents folder
     // Shared by every settings class; reads and writes go straight to the file.
     TIniFile ini;

@@ -3,8 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-TDeviceSettingsConfig::TDeviceSettingsConfig(TConfigController *configController)
-    : TTypedSettings(configController)
+TDeviceSettingsConfig::TDeviceSettingsConfig(TConfigController *configController) : TTypedSettings(configController)
 {
     const QString folder = ReportsFolder();
     if (!QFileInfo(folder).isDir())

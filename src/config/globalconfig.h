@@ -7,7 +7,7 @@
 
 class TGlobalConfig : public TTypedSettings {
 public:
-    explicit TGlobalConfig(TConfigController *_portConfig) : TTypedSettings(_portConfig) {}
+    explicit TGlobalConfig(TConfigController *_portConfig) : TTypedSettings(_portConfig) { }
 
     QString ReadI1() const;
     void WriteI1(const QString &value);

@@ -54,10 +54,10 @@ public:
 private:
     enum class TLineKind { Other, Section, Key };
     struct TLine {
-        QString text;      // the line as it stands in the file
+        QString text; // the line as it stands in the file
         TLineKind kind = TLineKind::Other;
-        QString name;      // section name or key, trimmed
-        QString value;     // key value, trimmed
+        QString name; // section name or key, trimmed
+        QString value; // key value, trimmed
     };
 
     static TLine ParseLine(const QString &text);

@@ -1,7 +1,7 @@
 #include "config/inifile.h"
 
-#include "protocol/numberformat.h"
 #include "config/textdecoding.h"
+#include "protocol/numberformat.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -86,7 +86,7 @@ QString WriteTarget(const QString &path)
 
 } // namespace
 
-TIniFile::TIniFile(const QString &fileName) : fileName_(fileName) {}
+TIniFile::TIniFile(const QString &fileName) : fileName_(fileName) { }
 
 void TIniFile::SetWriteFaultHookForTesting(TWriteFaultHook hook)
 {
@@ -146,7 +146,7 @@ void TIniFile::WriteFileAtomically(const QString &path, const QByteArray &bytes)
     };
 
     // Keep the permissions of the file being replaced; a new file gets the usual 0644.
-    struct stat st {};
+    struct stat st { };
     const mode_t mode = ::stat(QFile::encodeName(target).constData(), &st) == 0 ? (st.st_mode & 07777) : 0644;
     ::fchmod(fd, mode);
 

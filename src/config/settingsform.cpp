@@ -123,8 +123,8 @@ TSettingsForm::TSettingsForm(QWidget *parent) : QDialog(parent)
     edFreqError = MakeEdit(this, "edFreqError");
     edAnalogError = MakeEdit(this, "edAnalogError");
     edAruError = MakeEdit(this, "edAruError");
-    const std::pair<const char *, QLineEdit *> errorRows[] = {
-        {"Базовая", edError}, {"Частота", edFreqError}, {"Аналог.", edAnalogError}, {"АРУ", edAruError}};
+    const std::pair<const char *, QLineEdit *> errorRows[]
+        = {{"Базовая", edError}, {"Частота", edFreqError}, {"Аналог.", edAnalogError}, {"АРУ", edAruError}};
     int row = 0;
     for (const auto &[caption, edit] : errorRows) {
         errorGrid->addWidget(new QLabel(QString::fromUtf8(caption), errors), row, 0);
@@ -171,9 +171,8 @@ TSettingsForm::TSettingsForm(QWidget *parent) : QDialog(parent)
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
     // Shown over the window that opened the dialog: the dialog itself is already closed by then.
-    errorHandler_ = [this](const QString &text) {
-        QMessageBox::critical(parentWidget(), QStringLiteral("Ошибка"), text);
-    };
+    errorHandler_
+        = [this](const QString &text) { QMessageBox::critical(parentWidget(), QStringLiteral("Ошибка"), text); };
 }
 
 TSettingsForm::~TSettingsForm() = default;
@@ -184,8 +183,8 @@ const QStringList &TSettingsForm::Port2Rates()
     return rates;
 }
 
-void TSettingsForm::SetDeviceInterfaceAndConfigController(TComInterface *_port1, TComInterface *_port2,
-                                                          TConfigController *ini)
+void TSettingsForm::SetDeviceInterfaceAndConfigController(
+    TComInterface *_port1, TComInterface *_port2, TConfigController *ini)
 {
     devInterface1 = _port1;
     devInterface2 = _port2;
@@ -274,8 +273,14 @@ void TSettingsForm::ConfirmSettings()
         }
     };
 
-    step([&] { if (devInterface1) devInterface1->ClosePort(); });
-    step([&] { if (devInterface2) devInterface2->ClosePort(); });
+    step([&] {
+        if (devInterface1)
+            devInterface1->ClosePort();
+    });
+    step([&] {
+        if (devInterface2)
+            devInterface2->ClosePort();
+    });
 
     if (config_ && appConfig) {
         // One atomic write for all of them: the dialog's values reach the file together or not at all.

@@ -7,7 +7,7 @@
 
 class TTypedSettings {
 public:
-    explicit TTypedSettings(TConfigController *config) : portConfig(config) {}
+    explicit TTypedSettings(TConfigController *config) : portConfig(config) { }
 
     TConfigController *const portConfig; // not owned; outlives this object
 

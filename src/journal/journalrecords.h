@@ -143,7 +143,8 @@ struct TJournalRunEnd {
     // A run found open after the program ended in the middle of it, and not taken up again.
     static TJournalRunEnd Interrupted()
     {
-        return TJournalRunEnd(TJournalOutcome::Failed, QStringLiteral("прервана: программа завершилась до конца работы"));
+        return TJournalRunEnd(
+            TJournalOutcome::Failed, QStringLiteral("прервана: программа завершилась до конца работы"));
     }
     TJournalOutcome outcome = TJournalOutcome::Finished; // Finished, Stopped or Failed
     QString error; // what failed

@@ -36,10 +36,10 @@ void TMainConnection::BuildKestConfiguration()
     const TMainSelections &s = ctx_.selections;
     TKestConfiguration c;
     c.ConfigurationName = ctx_.ConfigurationName();
-    c.AmperageMax = s.currentRange == QStringLiteral("5")     ? 5.0
-                    : s.currentRange == QStringLiteral("2,5") ? 2.5
-                    : s.currentRange == QStringLiteral("1")   ? 1.0
-                                                              : 0.5;
+    c.AmperageMax = s.currentRange == QStringLiteral("5") ? 5.0
+        : s.currentRange == QStringLiteral("2,5")         ? 2.5
+        : s.currentRange == QStringLiteral("1")           ? 1.0
+                                                          : 0.5;
     c.VoltageMax = s.voltage == QStringLiteral("100") ? 100 : s.voltage == QStringLiteral("380") ? 380 : 400;
     c.VoltageFlag = s.voltage == QStringLiteral("380") || s.voltage == QStringLiteral("400");
     c.AnalogInputNum = 1;
@@ -157,8 +157,8 @@ void TMainConnection::SwitchOffAndClose()
         return;
     ctx_.view->SetConnectButtonEnabled(false);
     isCmdDistantControlSent = true;
-    switchOff_->Begin(TSwitchOffSequence::Disconnect(ctx_.kestCmdManager),
-        [this](const TSwitchOffResult &r) { SwitchedOff(r); });
+    switchOff_->Begin(
+        TSwitchOffSequence::Disconnect(ctx_.kestCmdManager), [this](const TSwitchOffResult &r) { SwitchedOff(r); });
 }
 
 void TMainConnection::SwitchedOff(const TSwitchOffResult &r)
@@ -191,7 +191,7 @@ void TMainConnection::EnterDisconnected()
     isCmdDistantControlSent = false;
     ctx_.isDeviceConnected = false;
     Timer1.stop();
-    waiter_.Cancel();   // a range-control wait has nothing left to wait for
+    waiter_.Cancel(); // a range-control wait has nothing left to wait for
     readout_.ForgetTransducer();
     v.ClearPhasors();
     v.SetAnalogSelectorsEnabled(false);
@@ -305,7 +305,7 @@ void TMainConnection::OnFrame(const TFramePtr &answer)
         if (!TKestCmdManager::IsDistantControlEnabled(*answer)) {
             EnterDisconnected();
             ClosePort();
-            return;   // the port is closed: nothing more to send
+            return; // the port is closed: nothing more to send
         }
         if (!ctx_.isDistantControlEnabled && !isCmdDistantControlSent) {
             EnterConnected();
@@ -356,9 +356,9 @@ void TMainConnection::OnFrame(const TFramePtr &answer)
         const std::shared_ptr<bool> alive = ctx_.alive;
         const bool waited = waiter_.Wait(kAruWait, QStringLiteral("АРУ"));
         if (!*alive)
-            return;   // the window closed during the wait
+            return; // the window closed during the wait
         if (!waited && !ctx_.devInterface->IsOpen())
-            return;   // disconnected meanwhile
+            return; // disconnected meanwhile
     }
     // 10.
     ctx_.SendNext();

@@ -6,35 +6,35 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QElapsedTimer>
-#include <QPointer>
 #include <QComboBox>
 #include <QCursor>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
 
+#include "charts/vectordiagramform.h"
 #include "config/configcontroller.h"
+#include "config/settingsform.h"
 #include "mainwindow/mainconfiguration.h"
-#include "presentation/errorcalculator.h"
 #include "presentation/controls/form13.h"
 #include "presentation/controls/labelanderror.h"
 #include "presentation/controls/messageservice.h"
 #include "presentation/controls/numericupdownwithtoggles.h"
 #include "presentation/controls/parametergroupcomponent.h"
-#include "config/settingsform.h"
-#include "charts/vectordiagramform.h"
+#include "presentation/controls/windowscolor.h"
+#include "presentation/errorcalculator.h"
 #include "transport/waitservice.h"
 #include "tuning/form14.h"
 #include "update/update.h"
-#include "presentation/controls/windowscolor.h"
 
 namespace {
 
@@ -183,8 +183,8 @@ void TForm1::BuildControls()
     y += 28;
 
     // A framed row of radio buttons, the given one checked.
-    auto radioRow = [&](const QString &caption, const QStringList &items, const QString &checked,
-                        QGroupBox *&box, QButtonGroup *&group) {
+    auto radioRow = [&](const QString &caption, const QStringList &items, const QString &checked, QGroupBox *&box,
+                        QButtonGroup *&group) {
         box = new QGroupBox(caption, central);
         box->setGeometry(kRightColumn, y, 190, 48);
         group = new QButtonGroup(this);
@@ -259,7 +259,7 @@ void TForm1::BuildControls()
 
     // The entry controls take their step values from the settings.
     for (TNumericUpDown *c : {static_cast<TNumericUpDown *>(controlI), static_cast<TNumericUpDown *>(controlU),
-                              controlAngle, controlF, controlAddress})
+             controlAngle, controlF, controlAddress})
         c->InitAppConfigAndStepSetter(config.get());
 }
 
@@ -334,10 +334,10 @@ void TForm1::BindActions()
     TMainLogic *l = logic.get();
     connect(configurationList, &QComboBox::currentIndexChanged, this, [l](int i) { l->ConfigurationChosen(i); });
     connect(currentRange, &QButtonGroup::buttonClicked, this,
-            [l](QAbstractButton *b) { l->CurrentRangeChosen(b->text()); });
+        [l](QAbstractButton *b) { l->CurrentRangeChosen(b->text()); });
     connect(voltage, &QButtonGroup::buttonClicked, this, [l](QAbstractButton *b) { l->VoltageChosen(b->text()); });
     connect(scheme, &QButtonGroup::buttonClicked, this,
-            [l](QAbstractButton *b) { l->SchemeChosen(b->text() == QStringLiteral("4-x")); });
+        [l](QAbstractButton *b) { l->SchemeChosen(b->text() == QStringLiteral("4-x")); });
     connect(uRangeList, &QComboBox::currentIndexChanged, this, [l](int i) { l->URangeChosen(i); });
     connect(speedList, &QComboBox::currentIndexChanged, this, [l](int i) { l->RsSpeedChosen(i); });
     connect(protocolList, &QComboBox::currentIndexChanged, this, [l](int i) { l->ProtocolChosen(i); });
@@ -406,8 +406,8 @@ void TForm1::SetOutputControlsEnabled(bool enabled)
 
 void TForm1::SetConfigurationSettingsEnabled(bool enabled)
 {
-    for (QWidget *w : std::initializer_list<QWidget *>{configurationList, schemeBox, uRangeList, voltageBox, speedList,
-                                                        currentRangeBox, analogRangeList})
+    for (QWidget *w : std::initializer_list<QWidget *>{
+             configurationList, schemeBox, uRangeList, voltageBox, speedList, currentRangeBox, analogRangeList})
         w->setEnabled(enabled);
 }
 
@@ -424,8 +424,8 @@ void TForm1::SetAddressEnabled(bool enabled)
 void TForm1::ApplyLayout(const TMainLayout &layout)
 {
     // Output controls left to right from (8, 18) inside their group.
-    for (TNumericUpDown *c : {static_cast<TNumericUpDown *>(controlI), static_cast<TNumericUpDown *>(controlU),
-                              controlAngle, controlF})
+    for (TNumericUpDown *c :
+        {static_cast<TNumericUpDown *>(controlI), static_cast<TNumericUpDown *>(controlU), controlAngle, controlF})
         c->hide();
     int x = 8;
     for (const QString &name : layout.outputControls) {
@@ -494,9 +494,8 @@ void TForm1::SetCurrentToggles(const QStringList &names)
 {
     controlI->RemoveToggle2();
     controlI->RemoveToggle3();
-    auto action = [this](const QString &name) {
-        return [this, name](bool state) { logic->ToggleRequested(name, state); };
-    };
+    auto action
+        = [this](const QString &name) { return [this, name](bool state) { logic->ToggleRequested(name, state); }; };
     if (names.size() >= 3) {
         controlI->SetToggle2(names[1], action(names[1]));
         controlI->SetToggle3(names[2], action(names[2]));
@@ -530,8 +529,8 @@ void TForm1::DisplayReadoutValue(int param, double value)
         w->DisplayValue(value);
 }
 
-void TForm1::SetReadoutRs(int param, bool qx4Layout, const TDeviceInfo &info, double permissibleError, double error,
-                          double value)
+void TForm1::SetReadoutRs(
+    int param, bool qx4Layout, const TDeviceInfo &info, double permissibleError, double error, double value)
 {
     TParameterGroupComponent *w = readouts.value(param);
     if (!w)
@@ -846,7 +845,8 @@ void TForm1::CloseChildWindows()
     elapsed.start();
     TWaiter wait;
     auto open = [&windows] {
-        return std::any_of(windows.begin(), windows.end(), [](const QPointer<QWidget> &w) { return w && w->isVisible(); });
+        return std::any_of(
+            windows.begin(), windows.end(), [](const QPointer<QWidget> &w) { return w && w->isVisible(); });
     };
     while (open() && elapsed.elapsed() < kChildCloseLimitMs)
         if (!wait.Wait(50, QStringLiteral("Закрытие окон")))

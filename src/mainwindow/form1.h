@@ -40,10 +40,10 @@ public:
     static inline const QString kCaption = QStringLiteral("KestManager 1.18");
 
     struct TOptions {
-        QString port1;        // this run only; the settings keep their own
+        QString port1; // this run only; the settings keep their own
         QString port2;
         bool checkForUpdates = true;
-        QString voltage;      // the voltage range to start on, this run only (empty: the preset "380")
+        QString voltage; // the voltage range to start on, this run only (empty: the preset "380")
         // Opens the verification window of a configuration (modeless, owned by the main window, deleted
         // when closed); the program gives it. Without it "Автоповерка" stays disabled.
         std::function<QWidget *(TConfigController *, TConfigurationCode, QWidget *parent)> verificationWindow;
@@ -126,7 +126,7 @@ public:
     void SetReadoutValue(int param, double value) override;
     void DisplayReadoutValue(int param, double value) override;
     void SetReadoutRs(int param, bool qx4Layout, const TDeviceInfo &info, double permissibleError, double error,
-                      double value) override;
+        double value) override;
     void SetReadoutRsDefault(int param) override;
     void SetDefaultReadout() override;
     void SetEnergyErrors(double ea, double er) override;
@@ -173,8 +173,8 @@ private:
     QPointer<TJournalWindow> journalWindow;
     TUpdate *updateForm = nullptr;
     TSettingsForm *settingsForm = nullptr;
-    QPointer<TForm14> tuningForm;   // deletes itself when closed
-    TVectorDiagramForm *vectorDiagram = nullptr;   // a child window, kept while this window lives
+    QPointer<TForm14> tuningForm; // deletes itself when closed
+    TVectorDiagramForm *vectorDiagram = nullptr; // a child window, kept while this window lives
 
     QAction *settingsAction = nullptr;
     QAction *verificationAction = nullptr;

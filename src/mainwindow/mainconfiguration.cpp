@@ -14,12 +14,11 @@ const QString kApparent = QStringLiteral("Полная мощность");
 const QString kFactors = QStringLiteral("Коэффициенты мощности");
 const QString kFrequency = QStringLiteral("Частота");
 
-constexpr int kOne = 130;    // a group showing one value
-constexpr int kFour = 441;   // three phases and a total
-constexpr int kFive = 557;   // the currents group with five values
+constexpr int kOne = 130; // a group showing one value
+constexpr int kFour = 441; // three phases and a total
+constexpr int kFive = 557; // the currents group with five values
 
-template<class T>
-std::unique_ptr<TErrorCalculator> Make()
+template<class T> std::unique_ptr<TErrorCalculator> Make()
 {
     return std::make_unique<T>();
 }
@@ -56,7 +55,7 @@ using R = TMainConfigurationRow;
 using A = TMainConfigurationRow::TAnalogSetUp;
 
 R Single(TConfigurationCode code, std::unique_ptr<TErrorCalculator> (*make)(), R::TRsParser parser,
-         std::optional<bool> ua650, QStringList outputs, TGroups groups, int analogParam, QString analogCaption)
+    std::optional<bool> ua650, QStringList outputs, TGroups groups, int analogParam, QString analogCaption)
 {
     R r{code, make, parser, ua650, std::move(outputs)};
     r.rsParamNumber = true;
@@ -72,15 +71,15 @@ std::vector<R> MakeRows()
 {
     std::vector<R> rows;
     R i = Single(TConfigurationCode::I, &Make<TErrorCalculatorI>, &TKestCmdManager::ParseParametersRS_ConfigurationI,
-                 true, kTwo, {{kCurrents, {piIa}, 8, 177, kOne}}, piIa, QStringLiteral("I"));
+        true, kTwo, {{kCurrents, {piIa}, 8, 177, kOne}}, piIa, QStringLiteral("I"));
     i.currentRangePanel = true;
     rows.push_back(i);
     R u = Single(TConfigurationCode::U, &Make<TErrorCalculatorU>, &TKestCmdManager::ParseParametersRS_ConfigurationU,
-                 false, kUF, {{kPhaseU, {piUa}, 8, 177, kOne}}, piUa, QStringLiteral("U"));
+        false, kUF, {{kPhaseU, {piUa}, 8, 177, kOne}}, piUa, QStringLiteral("U"));
     u.uRangeList = true;
     rows.push_back(u);
     R f = Single(TConfigurationCode::F, &Make<TErrorCalculatorF>, &TKestCmdManager::ParseParametersRS_ConfigurationF,
-                 std::nullopt, kUF, {{kFrequency, {piFreq}, 8, 177, kOne}}, piFreq, QStringLiteral("F"));
+        std::nullopt, kUF, {{kFrequency, {piFreq}, 8, 177, kOne}}, piFreq, QStringLiteral("F"));
     f.uRangeList = true;
     rows.push_back(f);
     auto power = [](R r) {
@@ -88,15 +87,15 @@ std::vector<R> MakeRows()
         r.phaseToggles = true;
         return r;
     };
-    rows.push_back(power(Single(TConfigurationCode::P, &Make<TErrorCalculatorPQ>,
-                                &TKestCmdManager::ParseParametersRS_ConfigurationP, true, kAll,
-                                {{kActive, {piP}, 8, 177, kOne}}, piP, QString())));
-    rows.push_back(power(Single(TConfigurationCode::Q, &Make<TErrorCalculatorPQ>,
-                                &TKestCmdManager::ParseParametersRS_ConfigurationQ, true, kAll,
-                                {{kReactive, {piQ}, 8, 177, kOne}}, piQ, QString())));
-    R pq = power(Single(TConfigurationCode::PQ, &Make<TErrorCalculatorPQ>,
-                        &TKestCmdManager::ParseParametersRS_ConfigurationPQ, true, kAll,
-                        {{kActive, {piP}, 8, 177, kOne}, {kReactive, {piQ}, 145, 177, kOne}}, 0, QString()));
+    rows.push_back(power(
+        Single(TConfigurationCode::P, &Make<TErrorCalculatorPQ>, &TKestCmdManager::ParseParametersRS_ConfigurationP,
+            true, kAll, {{kActive, {piP}, 8, 177, kOne}}, piP, QString())));
+    rows.push_back(power(
+        Single(TConfigurationCode::Q, &Make<TErrorCalculatorPQ>, &TKestCmdManager::ParseParametersRS_ConfigurationQ,
+            true, kAll, {{kReactive, {piQ}, 8, 177, kOne}}, piQ, QString())));
+    R pq = power(
+        Single(TConfigurationCode::PQ, &Make<TErrorCalculatorPQ>, &TKestCmdManager::ParseParametersRS_ConfigurationPQ,
+            true, kAll, {{kActive, {piP}, 8, 177, kOne}, {kReactive, {piQ}, 145, 177, kOne}}, 0, QString()));
     pq.protocolList = true;
     pq.analog = A::PQ;
     rows.push_back(pq);
@@ -133,9 +132,8 @@ const std::vector<TReadoutGroupDef> &ReadoutGroups()
 
 const std::vector<int> &ReadoutOrder()
 {
-    static const std::vector<int> order = {piIa, piIb, piIc, piI,  piI0, piUa, piUb, piUc, piU,  piULa, piULb,
-                                           piULc, piUL, piP,  piPa, piPb, piPc, piQ,  piQa, piQb, piQc,  piS,
-                                           piSa, piSb, piSc, piK,  piKa, piKb, piKc, piU0, piFreq};
+    static const std::vector<int> order = {piIa, piIb, piIc, piI, piI0, piUa, piUb, piUc, piU, piULa, piULb, piULc,
+        piUL, piP, piPa, piPb, piPc, piQ, piQa, piQb, piQc, piS, piSa, piSb, piSc, piK, piKa, piKb, piKc, piU0, piFreq};
     return order;
 }
 

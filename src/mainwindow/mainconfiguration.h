@@ -21,7 +21,7 @@ struct TReadoutGroupDef {
     QString caption;
     QString unit;
     int decimals = 2;
-    std::vector<std::pair<int, QString>> widgets;   // parameter number, caption
+    std::vector<std::pair<int, QString>> widgets; // parameter number, caption
 };
 
 // The nine groups in the order they are built.
@@ -40,20 +40,20 @@ struct TMainConfigurationRow {
     TConfigurationCode code;
     std::unique_ptr<TErrorCalculator> (*makeCalculator)();
     TRsParser rsParser;
-    std::optional<bool> uaU650;    // the CreateCmdSetUaU650 queued on applying it; none: nothing queued
-    QStringList outputControls;    // left to right
+    std::optional<bool> uaU650; // the CreateCmdSetUaU650 queued on applying it; none: nothing queued
+    QStringList outputControls; // left to right
     bool currentRangePanel = false;
     bool schemePanel = false;
     bool voltagePanel = false;
     bool uRangeList = false;
-    bool addressPanel = false;     // "Авто", "Адр." (and the installation's auto mode from them)
+    bool addressPanel = false; // "Авто", "Адр." (and the installation's auto mode from them)
     bool protocolList = false;
     bool rsParamNumber = false;
-    bool phaseToggles = false;     // "Ib"/"Ic" beside "Ia" as the scheme says
+    bool phaseToggles = false; // "Ib"/"Ic" beside "Ia" as the scheme says
     bool energyGroups = false;
     TAnalogSetUp analog = TAnalogSetUp::Single;
-    int analogParam = 0;           // Single: the parameter on output 1
-    QString analogCaption{};       // Single: the selector's caption (empty: the parameter's name)
+    int analogParam = 0; // Single: the parameter on output 1
+    QString analogCaption{}; // Single: the selector's caption (empty: the parameter's name)
     std::vector<TMainLayout::TGroup> groups4{}; // readout groups in the four-wire scheme
     std::vector<TMainLayout::TGroup> groups3{}; // and in the three-wire one
 };

@@ -53,13 +53,13 @@ struct TMainContext {
     TGlobalConfig globalConfig;
     TDeviceSettingsConfig deviceConfig;
     TCallBackObject callback;
-    std::unique_ptr<TDeviceInterface> devInterface;    // the installation
-    std::unique_ptr<TDeviceInterface> devInterface2;   // the transducer's port, lent to the settings dialog
+    std::unique_ptr<TDeviceInterface> devInterface; // the installation
+    std::unique_ptr<TDeviceInterface> devInterface2; // the transducer's port, lent to the settings dialog
     TKestCmdManager kestCmdManager;
-    TKestConfiguration kestConfiguration;              // sent with remote control
+    TKestConfiguration kestConfiguration; // sent with remote control
 
     TMainSelections selections;
-    const TMainConfigurationRow *row = nullptr;        // the configuration applied last
+    const TMainConfigurationRow *row = nullptr; // the configuration applied last
     std::unique_ptr<TErrorCalculator> errorCalculator;
     TMainConfigurationRow::TRsParser ParseParametersRs = &TKestCmdManager::ParseParametersRS_ConfigurationU;
 

@@ -3,7 +3,8 @@
 #include "protocol/numberformat.h"
 
 TMainLogic::TMainLogic(IMainView *view, TConfigController *config, QObject *parent)
-    : QObject(parent), ctx_(view, config), outputs_(ctx_), readout_(ctx_, outputs_), connection_(ctx_, outputs_, readout_)
+    : QObject(parent), ctx_(view, config), outputs_(ctx_), readout_(ctx_, outputs_),
+      connection_(ctx_, outputs_, readout_)
 {
     connection_.SetOnConnected([this] { OnConnected(); });
 }
@@ -39,8 +40,8 @@ void TMainLogic::StartUp()
     const int index = ctx_.deviceConfig.ReadDeviceConfigurationIndex().trimmed().toInt(&ok);
     // An unreadable index leaves the first-start choice, "U", rather than stopping the program.
     ctx_.selections.configuration = ok && index >= -1 && index < kConfigurationCount
-                                        ? ConfigurationFromIndex(index)
-                                        : std::optional<TConfigurationCode>(TConfigurationCode::U);
+        ? ConfigurationFromIndex(index)
+        : std::optional<TConfigurationCode>(TConfigurationCode::U);
 
     AutoAddressChosen(ctx_.selections.autoAddress);
     ReadNominalsAndPermissibleError();
@@ -48,8 +49,8 @@ void TMainLogic::StartUp()
     ApplyConfiguration();
 
     const int speed = ctx_.deviceConfig.ReadDeviceSpeedIndex().trimmed().toInt(&ok);
-    ctx_.selections.rsSpeedIndex =
-        ok && speed >= 0 && speed < kSpeeds.size() ? speed : TKestCmdManager::GetDefaultDeviceSpeedIndex();
+    ctx_.selections.rsSpeedIndex
+        = ok && speed >= 0 && speed < kSpeeds.size() ? speed : TKestCmdManager::GetDefaultDeviceSpeedIndex();
     ctx_.selections.analogRangeIndex = 0;
     ctx_.view->SetEntryValue(QStringLiteral("Угол"), 0);
     ctx_.view->SetEntryValue(QStringLiteral("F"), 51);
@@ -242,7 +243,7 @@ void TMainLogic::QueueProtocol()
         return;
     ctx_.devInterface->AddCmd(ctx_.kestCmdManager.CreateCmdSetRsParamNum(ctx_.selections.rsParamNum));
     if (ctx_.selections.rsParamNum != 2)
-        RsParamNumChosen(2);   // "Modbus" reads P and Q together under number 2
+        RsParamNumChosen(2); // "Modbus" reads P and Q together under number 2
 }
 
 void TMainLogic::ProtocolChosen(int index)

@@ -38,14 +38,14 @@ public:
     void StartUp();
 
     // The user's choices, each with its new value.
-    void ConfigurationChosen(int index);               // -1: nothing selected
-    void CurrentRangeChosen(const QString &range);     // "1", "5", "0,5", "2,5"
-    void VoltageChosen(const QString &voltage);        // "100", "380", "400"
-    void SchemeChosen(bool fourWire);                  // "4-x" / "3-x"
+    void ConfigurationChosen(int index); // -1: nothing selected
+    void CurrentRangeChosen(const QString &range); // "1", "5", "0,5", "2,5"
+    void VoltageChosen(const QString &voltage); // "100", "380", "400"
+    void SchemeChosen(bool fourWire); // "4-x" / "3-x"
     void URangeChosen(int index);
     void RsSpeedChosen(int index);
     void AutoAddressChosen(bool on);
-    void ProtocolChosen(int index);                    // 0 "Modbus", 1 "VQ"
+    void ProtocolChosen(int index); // 0 "Modbus", 1 "VQ"
     void RsParamNumChosen(int number);
     void AnalogRangeChosen(int index);
     void EnableAnalogChosen(bool on);

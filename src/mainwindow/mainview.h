@@ -21,44 +21,44 @@ class TParameters;
 
 // The user's selections, as the logic holds them and the window shows them.
 struct TMainSelections {
-    std::optional<TConfigurationCode> configuration;   // none: nothing selected
-    QString currentRange = QStringLiteral("5");        // "1", "5", "0,5", "2,5"
-    QString voltage = QStringLiteral("380");           // "100", "380", "400"
-    bool scheme4 = true;                               // "4-x" (else "3-x"): the one scheme of everything
-    int uRangeIndex = 0;                               // "0..125" … "0..500"
+    std::optional<TConfigurationCode> configuration; // none: nothing selected
+    QString currentRange = QStringLiteral("5"); // "1", "5", "0,5", "2,5"
+    QString voltage = QStringLiteral("380"); // "100", "380", "400"
+    bool scheme4 = true; // "4-x" (else "3-x"): the one scheme of everything
+    int uRangeIndex = 0; // "0..125" … "0..500"
     int rsSpeedIndex = 3;
-    int protocolIndex = 0;                             // 0 "Modbus", 1 "VQ"
-    int rsParamNum = 1;                                // "Номер параметра по RS", 1..5
+    int protocolIndex = 0; // 0 "Modbus", 1 "VQ"
+    int rsParamNum = 1; // "Номер параметра по RS", 1..5
     int analogRangeIndex = 0;
-    bool autoAddress = false;                          // "Авто"
+    bool autoAddress = false; // "Авто"
     double address = 1;
-    bool enableAnalog = false;                         // "Вкл."
-    bool analogMilliAmps = false;                      // "мА"
-    bool aru = false;                                  // "АРУ"
-    int analogOutput = 0;                              // the checked analog input selector, 1..3 (0: none)
+    bool enableAnalog = false; // "Вкл."
+    bool analogMilliAmps = false; // "мА"
+    bool aru = false; // "АРУ"
+    int analogOutput = 0; // the checked analog input selector, 1..3 (0: none)
 };
 
 // Where the readout groups and output controls go for one configuration.
 struct TMainLayout {
     struct TGroup {
-        QString caption;         // the readout group's caption, e.g. "Токи"
+        QString caption; // the readout group's caption, e.g. "Токи"
         std::vector<int> params; // the widgets shown in it, left to right
         int left = 0;
         int top = 0;
         int width = 0;
     };
-    std::vector<TGroup> groups;   // visible readout groups; all others hidden
-    QStringList outputControls;   // visible output controls left to right: "I", "U", "Угол", "F"
+    std::vector<TGroup> groups; // visible readout groups; all others hidden
+    QStringList outputControls; // visible output controls left to right: "I", "U", "Угол", "F"
     int outputGroupWidth = 580;
     bool currentRangePanel = false;
     bool schemePanel = false;
     bool voltagePanel = false;
     bool uRangeList = false;
-    bool addressPanel = false;    // "Авто", "Адр."
+    bool addressPanel = false; // "Авто", "Адр."
     bool protocolList = false;
     bool rsParamNumber = false;
     bool energyGroups = false;
-    int energyActiveLeft = 0, energyActiveTop = 0;     // "Активная  энергия"
+    int energyActiveLeft = 0, energyActiveTop = 0; // "Активная  энергия"
     int energyReactiveLeft = 0, energyReactiveTop = 0; // "Реактивная энергия"
 };
 
@@ -71,9 +71,9 @@ public:
     virtual void ShowMessage(const QString &text) = 0;
 
     // States of the window as a whole.
-    virtual void ShowConnection(bool connected) = 0;        // "Подкл."/"Откл.", menu "Автоповерка"
+    virtual void ShowConnection(bool connected) = 0; // "Подкл."/"Откл.", menu "Автоповерка"
     virtual void SetConnectButtonEnabled(bool enabled) = 0;
-    virtual void SetPause(bool running, bool enabled) = 0;   // "ll"/"►", hints "Пауза"/"Продолжить"
+    virtual void SetPause(bool running, bool enabled) = 0; // "ll"/"►", hints "Пауза"/"Продолжить"
     virtual void SetOutputControlsEnabled(bool enabled) = 0;
     virtual void SetConfigurationSettingsEnabled(bool enabled) = 0;
     virtual void SetReadSettingsEnabled(bool enabled) = 0;
@@ -94,12 +94,13 @@ public:
 
     // Readout.
     virtual void SetReadoutDecimals(int param, int decimals) = 0;
-    virtual void SetReadoutValue(int param, double value) = 0;       // the installation's value (stored)
-    virtual void DisplayReadoutValue(int param, double value) = 0;   // shown only (primary units)
-    virtual void SetReadoutRs(int param, bool qx4Layout, const TDeviceInfo &info, double permissibleError,
-                              double error, double value) = 0;
+    virtual void SetReadoutValue(int param, double value) = 0; // the installation's value (stored)
+    virtual void DisplayReadoutValue(int param, double value) = 0; // shown only (primary units)
+    virtual void SetReadoutRs(
+        int param, bool qx4Layout, const TDeviceInfo &info, double permissibleError, double error, double value)
+        = 0;
     virtual void SetReadoutRsDefault(int param) = 0;
-    virtual void SetDefaultReadout() = 0;   // every widget's transducer fields "---"
+    virtual void SetDefaultReadout() = 0; // every widget's transducer fields "---"
     virtual void SetEnergyErrors(double ea, double er) = 0;
 
     // Analog output of the transducer.

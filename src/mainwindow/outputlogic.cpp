@@ -43,12 +43,13 @@ void TMainOutputs::RebuildCorrectionState()
 void TMainOutputs::SendCorrection()
 {
     if (!AruManager)
-        return;   // nothing was set yet: nothing to correct
+        return; // nothing was set yet: nothing to correct
     ++aruCycles;
     ctx_.view->SetCycles(aruCycles);
     const TInputData &d = AruManager->currentInputData;
     TKestInputParamCmdController controller(&ctx_.kestConfiguration, &ctx_.kestCmdManager);
-    ctx_.devInterface->AddCmd(controller.CreateCmdSendVoltageAccordingToConfiguration(d.Ua.value, d.Ub.value, d.Uc.value));
+    ctx_.devInterface->AddCmd(
+        controller.CreateCmdSendVoltageAccordingToConfiguration(d.Ua.value, d.Ub.value, d.Uc.value));
     TToggleStates toggles = ctx_.CurrentToggleStates();
     ctx_.devInterface->AddCmd(controller.CreateCmdSendAmperageAccordingToConfiguration(
         d.Ia.value, d.Ib.value, d.Ic.value, ctx_.globalConfig.ReadOptionIb(), toggles));
@@ -74,7 +75,7 @@ bool TMainOutputs::NeedsCorrection(const TParameters &transducerReading)
         }
         return AruManager->CorrectInputDataIfThereIsAruErrorQX4(secondary);
     } catch (const std::exception &) {
-        return false;   // a check that fails counts as one without correction
+        return false; // a check that fails counts as one without correction
     }
 }
 
@@ -128,7 +129,8 @@ void TMainOutputs::QueueSetting(const std::function<TFramePtr(TKestInputParamCmd
 
 void TMainOutputs::ActionAngle(double value)
 {
-    QueueSetting([value](TKestInputParamCmdController &c) { return c.CreateCmdSendAngleAccordingToConfiguration(value); });
+    QueueSetting(
+        [value](TKestInputParamCmdController &c) { return c.CreateCmdSendAngleAccordingToConfiguration(value); });
 }
 
 void TMainOutputs::ActionFrequency(double value)
@@ -204,7 +206,7 @@ void TMainOutputs::ToggleConfirmed(const QString &name)
     }
     const qsizetype i = ctx_.currentToggleNames.indexOf(name);
     if (i < 0 || static_cast<size_t>(i) >= ctx_.currentToggleStates.size())
-        return;   // not shown in this configuration: nothing to switch
+        return; // not shown in this configuration: nothing to switch
     ctx_.currentToggleStates[i] = asked.value_or(!ctx_.currentToggleStates[i]);
     ctx_.view->ShowToggleState(name, ctx_.currentToggleStates[i]);
 }

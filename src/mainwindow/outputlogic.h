@@ -17,7 +17,7 @@ class TKestInputParamCmdController;
 
 class TMainOutputs {
 public:
-    explicit TMainOutputs(TMainContext &ctx) : ctx_(ctx) {}
+    explicit TMainOutputs(TMainContext &ctx) : ctx_(ctx) { }
 
     void ActionI(double value);
     void ActionU(double value);
@@ -56,5 +56,5 @@ private:
     float lastSentU = 0;
     int aruCycles = 0;
     std::unique_ptr<TARU_Manager> AruManager;
-    std::map<QString, std::deque<bool>> requested_;   // per toggle, the states asked for and not yet confirmed
+    std::map<QString, std::deque<bool>> requested_; // per toggle, the states asked for and not yet confirmed
 };

@@ -24,9 +24,12 @@ int AnalogOutputs(const TMainConfigurationRow *row)
     if (!row)
         return 1;
     switch (row->analog) {
-    case TMainConfigurationRow::TAnalogSetUp::Single: return 1;
-    case TMainConfigurationRow::TAnalogSetUp::PQ: return 2;
-    case TMainConfigurationRow::TAnalogSetUp::Qx4: return 3;
+    case TMainConfigurationRow::TAnalogSetUp::Single:
+        return 1;
+    case TMainConfigurationRow::TAnalogSetUp::PQ:
+        return 2;
+    case TMainConfigurationRow::TAnalogSetUp::Qx4:
+        return 3;
     }
     return 1;
 }
@@ -106,9 +109,8 @@ void TMainReadout::ShowInstallationReadout(const TFrame &answer)
         const TParameter *param = params.GetParameterByIndex(assigned);
         if (assigned != 0 && param && ctx_.errorCalculator) {
             double value = param->value;
-            const double error = ctx_.errorCalculator->CalculateErrorAnalog(assigned, 2, *ctx_.devInfo,
-                                                                            ctx_.kestConfiguration, value,
-                                                                            status->AnalogOut);
+            const double error = ctx_.errorCalculator->CalculateErrorAnalog(
+                assigned, 2, *ctx_.devInfo, ctx_.kestConfiguration, value, status->AnalogOut);
             const double shown = s.analogMilliAmps ? value : param->value;
             ctx_.view->SetAnalogReadout(shown, ctx_.permissibleError, status->AnalogOut, error);
         }
@@ -118,7 +120,7 @@ void TMainReadout::ShowInstallationReadout(const TFrame &answer)
     // Transducer presence.
     if (status->isDeviceDisconnected && ctx_.isDeviceConnected) {
         ctx_.isDeviceConnected = false;
-        ForgetTransducer();   // also greys the address field
+        ForgetTransducer(); // also greys the address field
     } else if (!status->isDeviceDisconnected && !ctx_.isDeviceConnected) {
         ctx_.devInterface->AddCmd(ctx_.kestCmdManager.CreateCmdReadDeviceInfo());
         ctx_.isDeviceConnected = true;
@@ -127,7 +129,8 @@ void TMainReadout::ShowInstallationReadout(const TFrame &answer)
     if (status->HasAmplifierError) {
         if (!hasAmplifierDisconnectedMessagedShowed) {
             hasAmplifierDisconnectedMessagedShowed = true;
-            ctx_.view->ShowError(QStringLiteral("Усилитель не отвечает: ") + QString::number(status->AmplifierErrorNum));
+            ctx_.view->ShowError(
+                QStringLiteral("Усилитель не отвечает: ") + QString::number(status->AmplifierErrorNum));
         }
     } else {
         hasAmplifierDisconnectedMessagedShowed = false;
@@ -142,7 +145,7 @@ void TMainReadout::ShowInstallationReadout(const TFrame &answer)
             const double secondary = TParameterScaling::GetScale(p, k.I2, k.U2);
             const double primary = TParameterScaling::GetScale(p, k.I1, k.U1);
             if (secondary == 0 || !std::isfinite(secondary) || !std::isfinite(primary))
-                continue;   // a coefficient of zero converts nothing
+                continue; // a coefficient of zero converts nothing
             ctx_.view->DisplayReadoutValue(p, readoutValue_[p] / secondary * primary);
         }
     }
@@ -164,8 +167,8 @@ void TMainReadout::ShowTransducerReadout(const TFrame &answer)
     for (int p : ReadoutOrder()) {
         const TParameter *param = rs->Parameters->GetParameterByIndex(p);
         const double value = param ? param->value : 0.0;
-        const double error =
-            ctx_.errorCalculator->CalculateError(p, *ctx_.devInfo, ctx_.kestConfiguration, readoutValue_[p], value);
+        const double error
+            = ctx_.errorCalculator->CalculateError(p, *ctx_.devInfo, ctx_.kestConfiguration, readoutValue_[p], value);
         if (!qx4 && ((p == piP && !pShown) || (p == piQ && !qShown))) {
             ctx_.view->SetReadoutRsDefault(p);
             continue;
@@ -187,8 +190,7 @@ void TMainReadout::SetCoefficientLabel()
 {
     const TTransfCoefs &k = ctx_.transfCoefs;
     ctx_.view->SetCoefficientLabel(QStringLiteral("KU = ") + FloatToQStr(k.U1) + QStringLiteral("/") + FloatToQStr(k.U2)
-                                   + QStringLiteral("       KI = ") + FloatToQStr(k.I1) + QStringLiteral("/")
-                                   + FloatToQStr(k.I2));
+        + QStringLiteral("       KI = ") + FloatToQStr(k.I1) + QStringLiteral("/") + FloatToQStr(k.I2));
 }
 
 void TMainReadout::ApplyStoredCoefficients()
@@ -226,8 +228,8 @@ void TMainReadout::SetAnalogParam()
     TDeviceInfo &info = *ctx_.devInfo;
     switch (row.analog) {
     case TMainConfigurationRow::TAnalogSetUp::Single:
-        ctx_.view->SetAnalogSelector(1, row.analogCaption.isEmpty() ? ParamName(row.analogParam) : row.analogCaption,
-                                     true);
+        ctx_.view->SetAnalogSelector(
+            1, row.analogCaption.isEmpty() ? ParamName(row.analogParam) : row.analogCaption, true);
         ctx_.view->SetAnalogSelector(2, QString(), false);
         ctx_.view->SetAnalogSelector(3, QString(), false);
         info.AnalogOut.OutArray[0] = static_cast<uint8_t>(row.analogParam);

@@ -77,7 +77,7 @@ double TErrorCalculator::DigitalError(double value, double kestFullScale, double
 }
 
 double TErrorCalculator::AnalogError(int paramNum, int FreqLimitIndex, const TKestConfiguration &kestConfiguration,
-                                     double p, double &value, double valueAnalog)
+    double p, double &value, double valueAnalog)
 {
     const int rangeNum = kestConfiguration.AmperageRangeNum;
     if (rangeNum >= kAnalogRangeCount) {
@@ -107,80 +107,81 @@ double TErrorCalculator::AnalogError(int paramNum, int FreqLimitIndex, const TKe
 
 // --- I ---
 
-double TErrorCalculatorI::CalculateError(int, const TDeviceInfo &devinfo, const TKestConfiguration &k,
-                                         double value, double valueRs) const
+double TErrorCalculatorI::CalculateError(
+    int, const TDeviceInfo &devinfo, const TKestConfiguration &k, double value, double valueRs) const
 {
     return DigitalError(value, k.AmperageMax, valueRs, devinfo.Scale);
 }
 
 double TErrorCalculatorI::CalculateErrorAnalog(int paramNum, int FreqLimitIndex, const TDeviceInfo &,
-                                               const TKestConfiguration &k, double &value, double valueAnalog) const
+    const TKestConfiguration &k, double &value, double valueAnalog) const
 {
     return AnalogError(paramNum, FreqLimitIndex, k, value / k.AmperageMax, value, valueAnalog);
 }
 
 // --- U ---
 
-double TErrorCalculatorU::CalculateError(int, const TDeviceInfo &devinfo, const TKestConfiguration &k,
-                                         double value, double valueRs) const
+double TErrorCalculatorU::CalculateError(
+    int, const TDeviceInfo &devinfo, const TKestConfiguration &k, double value, double valueRs) const
 {
     return DigitalError(value, k.VoltageMax, valueRs, devinfo.Scale);
 }
 
 double TErrorCalculatorU::CalculateErrorAnalog(int paramNum, int FreqLimitIndex, const TDeviceInfo &,
-                                               const TKestConfiguration &k, double &value, double valueAnalog) const
+    const TKestConfiguration &k, double &value, double valueAnalog) const
 {
     return AnalogError(paramNum, FreqLimitIndex, k, value / k.VoltageMax, value, valueAnalog);
 }
 
 // --- F ---
 
-double TErrorCalculatorF::CalculateError(int paramNum, const TDeviceInfo &devinfo, const TKestConfiguration &,
-                                         double value, double valueRs) const
+double TErrorCalculatorF::CalculateError(
+    int paramNum, const TDeviceInfo &devinfo, const TKestConfiguration &, double value, double valueRs) const
 {
     const TTransfCoefs &c = devinfo.transfCoefs;
     return DigitalError(value, TParameterScaling::GetScale(paramNum, c.I2, c.U2), valueRs,
-                        TParameterScaling::GetScale(paramNum, c.I1, c.U1));
+        TParameterScaling::GetScale(paramNum, c.I1, c.U1));
 }
 
 double TErrorCalculatorF::CalculateErrorAnalog(int paramNum, int FreqLimitIndex, const TDeviceInfo &,
-                                               const TKestConfiguration &k, double &value, double valueAnalog) const
+    const TKestConfiguration &k, double &value, double valueAnalog) const
 {
     return AnalogError(paramNum, FreqLimitIndex, k, value / k.VoltageMax, value, valueAnalog);
 }
 
 // --- PQ ---
 
-double TErrorCalculatorPQ::CalculateError(int, const TDeviceInfo &devinfo, const TKestConfiguration &k,
-                                          double value, double valueRs) const
+double TErrorCalculatorPQ::CalculateError(
+    int, const TDeviceInfo &devinfo, const TKestConfiguration &k, double value, double valueRs) const
 {
     return DigitalError(value, k.AmperageMax * k.VoltageMax * kSqrt3, valueRs, devinfo.Scale);
 }
 
 double TErrorCalculatorPQ::CalculateErrorAnalog(int paramNum, int FreqLimitIndex, const TDeviceInfo &,
-                                                const TKestConfiguration &k, double &value, double valueAnalog) const
+    const TKestConfiguration &k, double &value, double valueAnalog) const
 {
-    return AnalogError(paramNum, FreqLimitIndex, k, value / (k.AmperageMax * k.VoltageMax * kSqrt3), value,
-                       valueAnalog);
+    return AnalogError(
+        paramNum, FreqLimitIndex, k, value / (k.AmperageMax * k.VoltageMax * kSqrt3), value, valueAnalog);
 }
 
 // --- QX4 ---
 
-double TErrorCalculatorQX4::CalculateError(int paramNum, const TDeviceInfo &devinfo, const TKestConfiguration &,
-                                           double value, double valueRs) const
+double TErrorCalculatorQX4::CalculateError(
+    int paramNum, const TDeviceInfo &devinfo, const TKestConfiguration &, double value, double valueRs) const
 {
     const TTransfCoefs &c = devinfo.transfCoefs;
     return DigitalError(value, TParameterScaling::GetScale(paramNum, c.I2, c.U2), valueRs,
-                        TParameterScaling::GetScale(paramNum, c.I1, c.U1));
+        TParameterScaling::GetScale(paramNum, c.I1, c.U1));
 }
 
 double TErrorCalculatorQX4::CalculateErrorAnalog(int paramNum, int FreqLimitIndex, const TDeviceInfo &devinfo,
-                                                 const TKestConfiguration &k, double &value, double valueAnalog) const
+    const TKestConfiguration &k, double &value, double valueAnalog) const
 {
     const TTransfCoefs &c = devinfo.transfCoefs;
     double p = value / TParameterScaling::GetScale(paramNum, c.I2, c.U2);
     // The voltage outputs of a QX4 reach their top at 125 % of the nominal voltage.
-    const bool voltage = (paramNum >= piUa && paramNum <= piUc) || paramNum == piU || (paramNum >= piULa && paramNum <= piULc);
+    const bool voltage
+        = (paramNum >= piUa && paramNum <= piUc) || paramNum == piU || (paramNum >= piULa && paramNum <= piULc);
     if (voltage)
         p /= 1.25;
     return AnalogError(paramNum, FreqLimitIndex, k, p, value, valueAnalog);

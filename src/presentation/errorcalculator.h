@@ -17,22 +17,20 @@ public:
 
     // `value` is the installation's reading of parameter `paramNum` (secondary units), `valueRs` the
     // transducer's reading of it. Errors beyond ±100 % are rounded to whole numbers.
-    virtual double CalculateError(int paramNum, const TDeviceInfo &devinfo,
-                                  const TKestConfiguration &kestConfiguration, double value,
-                                  double valueRs) const = 0;
+    virtual double CalculateError(int paramNum, const TDeviceInfo &devinfo, const TKestConfiguration &kestConfiguration,
+        double value, double valueRs) const = 0;
 
     // On entry `value` is the installation's reading of the parameter the analog output carries; on
     // return it is the current (mA) the output should deliver. `valueAnalog` is the measured output
     // current (mA). `FreqLimitIndex` selects the frequency band for parameter 26 (callers pass 2).
     virtual double CalculateErrorAnalog(int paramNum, int FreqLimitIndex, const TDeviceInfo &devinfo,
-                                        const TKestConfiguration &kestConfiguration, double &value,
-                                        double valueAnalog) const = 0;
+        const TKestConfiguration &kestConfiguration, double &value, double valueAnalog) const = 0;
 
     // The analog-output ranges, by `AmperageRangeNum`, in the order of the main window's list.
     struct TAnalogRange {
         const char *caption;
-        double up;        // top value, mA
-        double low;       // lower value of an ordinary parameter, mA
+        double up; // top value, mA
+        double low; // lower value of an ordinary parameter, mA
         double lowSigned; // lower value of a signed power parameter, mA
     };
     static constexpr int kAnalogRangeCount = 5;
@@ -53,51 +51,46 @@ protected:
     // (valueRs / rsFullScale − value / kestFullScale) × 100, whole numbers beyond ±100 %.
     static double DigitalError(double value, double kestFullScale, double valueRs, double rsFullScale);
     // Steps 2–5 of the analog error from the normalised reading p (frequency handled here).
-    static double AnalogError(int paramNum, int FreqLimitIndex, const TKestConfiguration &kestConfiguration,
-                              double p, double &value, double valueAnalog);
+    static double AnalogError(int paramNum, int FreqLimitIndex, const TKestConfiguration &kestConfiguration, double p,
+        double &value, double valueAnalog);
 };
 
 class TErrorCalculatorI : public TErrorCalculator {
 public:
     double CalculateError(int paramNum, const TDeviceInfo &devinfo, const TKestConfiguration &kestConfiguration,
-                          double value, double valueRs) const override;
+        double value, double valueRs) const override;
     double CalculateErrorAnalog(int paramNum, int FreqLimitIndex, const TDeviceInfo &devinfo,
-                                const TKestConfiguration &kestConfiguration, double &value,
-                                double valueAnalog) const override;
+        const TKestConfiguration &kestConfiguration, double &value, double valueAnalog) const override;
 };
 
 class TErrorCalculatorU : public TErrorCalculator {
 public:
     double CalculateError(int paramNum, const TDeviceInfo &devinfo, const TKestConfiguration &kestConfiguration,
-                          double value, double valueRs) const override;
+        double value, double valueRs) const override;
     double CalculateErrorAnalog(int paramNum, int FreqLimitIndex, const TDeviceInfo &devinfo,
-                                const TKestConfiguration &kestConfiguration, double &value,
-                                double valueAnalog) const override;
+        const TKestConfiguration &kestConfiguration, double &value, double valueAnalog) const override;
 };
 
 class TErrorCalculatorF : public TErrorCalculator {
 public:
     double CalculateError(int paramNum, const TDeviceInfo &devinfo, const TKestConfiguration &kestConfiguration,
-                          double value, double valueRs) const override;
+        double value, double valueRs) const override;
     double CalculateErrorAnalog(int paramNum, int FreqLimitIndex, const TDeviceInfo &devinfo,
-                                const TKestConfiguration &kestConfiguration, double &value,
-                                double valueAnalog) const override;
+        const TKestConfiguration &kestConfiguration, double &value, double valueAnalog) const override;
 };
 
 class TErrorCalculatorPQ : public TErrorCalculator {
 public:
     double CalculateError(int paramNum, const TDeviceInfo &devinfo, const TKestConfiguration &kestConfiguration,
-                          double value, double valueRs) const override;
+        double value, double valueRs) const override;
     double CalculateErrorAnalog(int paramNum, int FreqLimitIndex, const TDeviceInfo &devinfo,
-                                const TKestConfiguration &kestConfiguration, double &value,
-                                double valueAnalog) const override;
+        const TKestConfiguration &kestConfiguration, double &value, double valueAnalog) const override;
 };
 
 class TErrorCalculatorQX4 : public TErrorCalculator {
 public:
     double CalculateError(int paramNum, const TDeviceInfo &devinfo, const TKestConfiguration &kestConfiguration,
-                          double value, double valueRs) const override;
+        double value, double valueRs) const override;
     double CalculateErrorAnalog(int paramNum, int FreqLimitIndex, const TDeviceInfo &devinfo,
-                                const TKestConfiguration &kestConfiguration, double &value,
-                                double valueAnalog) const override;
+        const TKestConfiguration &kestConfiguration, double &value, double valueAnalog) const override;
 };

@@ -14,9 +14,21 @@ const double kSqrt3 = std::sqrt(3.0);
 int TParameterScaling::GetLimit(int paramNumber)
 {
     switch (paramNumber) {
-    case piUa: case piUb: case piUc: case piULa: case piULb: case piULc: case piU: case piUL: case piU0:
+    case piUa:
+    case piUb:
+    case piUc:
+    case piULa:
+    case piULb:
+    case piULc:
+    case piU:
+    case piUL:
+    case piU0:
         return 770;
-    case piIa: case piIb: case piIc: case piI: case piI0:
+    case piIa:
+    case piIb:
+    case piIc:
+    case piI:
+    case piI0:
         return 8000;
     default:
         return 800;
@@ -42,11 +54,16 @@ double TParameterScaling::GetScale(int paramNumber, double I, double U)
     if (paramNumber <= piFreq)
         return 50.0;
     switch (paramNumber) {
-    case piU: return U / kSqrt3;
-    case piI: return I;
-    case piUL: return U;
-    case piU0: return U / kSqrt3;
-    default: return I;
+    case piU:
+        return U / kSqrt3;
+    case piI:
+        return I;
+    case piUL:
+        return U;
+    case piU0:
+        return U / kSqrt3;
+    default:
+        return I;
     }
 }
 
@@ -105,18 +122,45 @@ QString TParameterScaling::GetStringFromFloat(int digitsNum, double value)
 QString TParameterScaling::GetPrefixName(int prefixNum)
 {
     switch (prefixNum) {
-    case 1: return QStringLiteral("k");
-    case 2: return QStringLiteral("M");
-    case 3: return QStringLiteral("G");
-    default: return QString();
+    case 1:
+        return QStringLiteral("k");
+    case 2:
+        return QStringLiteral("M");
+    case 3:
+        return QStringLiteral("G");
+    default:
+        return QString();
     }
 }
 
 QString TParameterScaling::GetUnitName(int unitCode)
 {
     static const char *const kNames[kUnitCodeCount] = {
-        "V", "A", "W", "var", "kV", "kA", "kW", "kvar", "MV", "MA", "MW", "Mvar", "Hz", "C", "mA", "mkA",
-        "GW", "Gvar", "mV", "N", "%", "", "", "", "",
+        "V",
+        "A",
+        "W",
+        "var",
+        "kV",
+        "kA",
+        "kW",
+        "kvar",
+        "MV",
+        "MA",
+        "MW",
+        "Mvar",
+        "Hz",
+        "C",
+        "mA",
+        "mkA",
+        "GW",
+        "Gvar",
+        "mV",
+        "N",
+        "%",
+        "",
+        "",
+        "",
+        "",
     };
     if (unitCode < 1 || unitCode > kUnitCodeCount)
         return QString();

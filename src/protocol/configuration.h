@@ -17,7 +17,10 @@ const QStringList &ConfigurationNames();
 QString ConfigurationName(TConfigurationCode code);
 std::optional<TConfigurationCode> ConfigurationFromName(const QString &name);
 std::optional<TConfigurationCode> ConfigurationFromIndex(int index);
-constexpr int ConfigurationIndex(TConfigurationCode code) { return static_cast<int>(code); }
+constexpr int ConfigurationIndex(TConfigurationCode code)
+{
+    return static_cast<int>(code);
+}
 
 // "QX4" and "QX4E": the multi-function transducers with the full readout and their own address.
 constexpr bool IsQx4Type(TConfigurationCode code)

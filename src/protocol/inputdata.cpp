@@ -5,12 +5,9 @@
 #include <utility>
 
 TInputData::TInputData()
-    : Ia(kAmperageIndex, QStringLiteral("Ток"), QStringLiteral("A")),
-      Ib(kAmperageIndex, QString(), QString()),
-      Ic(kAmperageIndex, QString(), QString()),
-      Ua(kVoltageIndex, QStringLiteral("Напр."), QStringLiteral("V")),
-      Ub(kVoltageIndex, QString(), QString()),
-      Uc(kVoltageIndex, QString(), QString()),
+    : Ia(kAmperageIndex, QStringLiteral("Ток"), QStringLiteral("A")), Ib(kAmperageIndex, QString(), QString()),
+      Ic(kAmperageIndex, QString(), QString()), Ua(kVoltageIndex, QStringLiteral("Напр."), QStringLiteral("V")),
+      Ub(kVoltageIndex, QString(), QString()), Uc(kVoltageIndex, QString(), QString()),
       Angle(kAngleIndex, QStringLiteral("Угол"), QStringLiteral("°")),
       Freq(kFrequencyIndex, QStringLiteral("Частота"), QStringLiteral("Hz"))
 {

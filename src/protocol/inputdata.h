@@ -13,7 +13,7 @@ struct TToggleStates {
     bool Toggle3 = true; // phase C
 
     TToggleStates() = default;
-    TToggleStates(bool value1, bool value2, bool value3) : Toggle1(value1), Toggle2(value2), Toggle3(value3) {}
+    TToggleStates(bool value1, bool value2, bool value3) : Toggle1(value1), Toggle2(value2), Toggle3(value3) { }
 };
 
 class TInputData {
@@ -27,8 +27,8 @@ public:
 
     TParameter Ia, Ib, Ic; // A
     TParameter Ua, Ub, Uc; // V
-    TParameter Angle;      // degrees
-    TParameter Freq;       // Hz
+    TParameter Angle; // degrees
+    TParameter Freq; // Hz
     bool IsRsInterface = true;
 
     // Freq, Angle, Ua or Ia for 103, 102, 101, 100 (never the phase B/C records); nullptr otherwise.

@@ -39,8 +39,14 @@ enum : int {
 constexpr int kStatusCount = 69;
 constexpr int kRsBlockCount = 68;
 
-bool Reg(const TFrame &f, int reg) { return TModbusCommands::HasRegister(f, reg); }
-bool Fn(const TFrame &f, int fn) { return TModbusCommands::HasFunction(f, fn); }
+bool Reg(const TFrame &f, int reg)
+{
+    return TModbusCommands::HasRegister(f, reg);
+}
+bool Fn(const TFrame &f, int fn)
+{
+    return TModbusCommands::HasFunction(f, fn);
+}
 bool ByteIs(const TFrame &f, int index, int value)
 {
     const auto b = TModbusCommands::ByteAt(f, index);
@@ -59,34 +65,115 @@ TFramePtr TKestCmdManager::Write(int reg, int value) const
     return CreateCmdSendInt(value, reg, kNetAdr);
 }
 
-TFramePtr TKestCmdManager::CreateCmdDisableDistantControl() const { return Write(kRegControl, 0); }
-TFramePtr TKestCmdManager::CreateCmdSet1A5A(bool value) const { return Write(kReg1A5A, value); }
-TFramePtr TKestCmdManager::CreateCmdSetUaU650(bool value) const { return Write(kRegUaU650, value); }
-TFramePtr TKestCmdManager::CreateCmdSetAnalogInputNumber(uint8_t value) const { return Write(kRegAnalogInput, value); }
-TFramePtr TKestCmdManager::CreateCmdSet5mA20mA(bool value) const { return Write(kReg5mA20mA, value); }
-TFramePtr TKestCmdManager::CreateCmdSetRn(bool value) const { return Write(kRegRn, value); }
-TFramePtr TKestCmdManager::CreateCmdSetScheme(bool value) const { return Write(kRegScheme, value); }
-TFramePtr TKestCmdManager::CreateCmdSetDeviceSpeedIndex(int value) const { return Write(kRegSpeedOrUOver300, value & 0xFF); }
-TFramePtr TKestCmdManager::CreateCmdSetUOver300(bool value) const { return Write(kRegSpeedOrUOver300, static_cast<int>(value) & 0x7F); }
-TFramePtr TKestCmdManager::CreateCmdSetRsParamNum(int value) const { return Write(kRegRsParamNum, value); }
-TFramePtr TKestCmdManager::CreateCmdSendAngle(int angle) const { return Write(kRegAngle, angle); }
-TFramePtr TKestCmdManager::CreateCmdSetAmplifierUa(bool value) const { return Write(kRegAmplifierUa, value); }
-TFramePtr TKestCmdManager::CreateCmdSetAmplifierUb(bool value) const { return Write(kRegAmplifierUb, value); }
-TFramePtr TKestCmdManager::CreateCmdSetAmplifierUc(bool value) const { return Write(kRegAmplifierUc, value); }
-TFramePtr TKestCmdManager::CreateCmdSetAmplifierIa(bool value) const { return Write(kRegAmplifierIa, value); }
-TFramePtr TKestCmdManager::CreateCmdSetAmplifierIb(bool value) const { return Write(kRegAmplifierIb, value); }
-TFramePtr TKestCmdManager::CreateCmdSetAmplifierIc(bool value) const { return Write(kRegAmplifierIc, value); }
-TFramePtr TKestCmdManager::CreateCmdSetAmplifierIa5(bool value) const { return Write(kRegAmplifierIa5, value); }
-TFramePtr TKestCmdManager::CreateCmdSetAmplifierIb5(bool value) const { return Write(kRegAmplifierIb5, value); }
-TFramePtr TKestCmdManager::CreateCmdSetAmplifierIc5(bool value) const { return Write(kRegAmplifierIc5, value); }
-TFramePtr TKestCmdManager::CreateCmdSetAmplifierU650(bool value) const { return Write(kRegAmplifierU650, value); }
-TFramePtr TKestCmdManager::CreateCmdSendAutoMode(bool value) const { return Write(kRegRsBlock, value ? 0 : 1); }
-TFramePtr TKestCmdManager::CreateCmdSendAddress(int value) const { return Write(kRegDeviceAddress, value); }
+TFramePtr TKestCmdManager::CreateCmdDisableDistantControl() const
+{
+    return Write(kRegControl, 0);
+}
+TFramePtr TKestCmdManager::CreateCmdSet1A5A(bool value) const
+{
+    return Write(kReg1A5A, value);
+}
+TFramePtr TKestCmdManager::CreateCmdSetUaU650(bool value) const
+{
+    return Write(kRegUaU650, value);
+}
+TFramePtr TKestCmdManager::CreateCmdSetAnalogInputNumber(uint8_t value) const
+{
+    return Write(kRegAnalogInput, value);
+}
+TFramePtr TKestCmdManager::CreateCmdSet5mA20mA(bool value) const
+{
+    return Write(kReg5mA20mA, value);
+}
+TFramePtr TKestCmdManager::CreateCmdSetRn(bool value) const
+{
+    return Write(kRegRn, value);
+}
+TFramePtr TKestCmdManager::CreateCmdSetScheme(bool value) const
+{
+    return Write(kRegScheme, value);
+}
+TFramePtr TKestCmdManager::CreateCmdSetDeviceSpeedIndex(int value) const
+{
+    return Write(kRegSpeedOrUOver300, value & 0xFF);
+}
+TFramePtr TKestCmdManager::CreateCmdSetUOver300(bool value) const
+{
+    return Write(kRegSpeedOrUOver300, static_cast<int>(value) & 0x7F);
+}
+TFramePtr TKestCmdManager::CreateCmdSetRsParamNum(int value) const
+{
+    return Write(kRegRsParamNum, value);
+}
+TFramePtr TKestCmdManager::CreateCmdSendAngle(int angle) const
+{
+    return Write(kRegAngle, angle);
+}
+TFramePtr TKestCmdManager::CreateCmdSetAmplifierUa(bool value) const
+{
+    return Write(kRegAmplifierUa, value);
+}
+TFramePtr TKestCmdManager::CreateCmdSetAmplifierUb(bool value) const
+{
+    return Write(kRegAmplifierUb, value);
+}
+TFramePtr TKestCmdManager::CreateCmdSetAmplifierUc(bool value) const
+{
+    return Write(kRegAmplifierUc, value);
+}
+TFramePtr TKestCmdManager::CreateCmdSetAmplifierIa(bool value) const
+{
+    return Write(kRegAmplifierIa, value);
+}
+TFramePtr TKestCmdManager::CreateCmdSetAmplifierIb(bool value) const
+{
+    return Write(kRegAmplifierIb, value);
+}
+TFramePtr TKestCmdManager::CreateCmdSetAmplifierIc(bool value) const
+{
+    return Write(kRegAmplifierIc, value);
+}
+TFramePtr TKestCmdManager::CreateCmdSetAmplifierIa5(bool value) const
+{
+    return Write(kRegAmplifierIa5, value);
+}
+TFramePtr TKestCmdManager::CreateCmdSetAmplifierIb5(bool value) const
+{
+    return Write(kRegAmplifierIb5, value);
+}
+TFramePtr TKestCmdManager::CreateCmdSetAmplifierIc5(bool value) const
+{
+    return Write(kRegAmplifierIc5, value);
+}
+TFramePtr TKestCmdManager::CreateCmdSetAmplifierU650(bool value) const
+{
+    return Write(kRegAmplifierU650, value);
+}
+TFramePtr TKestCmdManager::CreateCmdSendAutoMode(bool value) const
+{
+    return Write(kRegRsBlock, value ? 0 : 1);
+}
+TFramePtr TKestCmdManager::CreateCmdSendAddress(int value) const
+{
+    return Write(kRegDeviceAddress, value);
+}
 
-TFramePtr TKestCmdManager::CreateCmdSendUa(double value) const { return CreateCmdSendFloat(value, kRegUa, kNetAdr); }
-TFramePtr TKestCmdManager::CreateCmdSendIa(double value) const { return CreateCmdSendFloat(value, kRegIa, kNetAdr); }
-TFramePtr TKestCmdManager::CreateCmdSendU650(double u) const { return CreateCmdSendFloat(u, kRegU650, kNetAdr); }
-TFramePtr TKestCmdManager::CreateCmdSendFrequency(double freq) const { return CreateCmdSendFloat(freq, kRegFrequency, kNetAdr); }
+TFramePtr TKestCmdManager::CreateCmdSendUa(double value) const
+{
+    return CreateCmdSendFloat(value, kRegUa, kNetAdr);
+}
+TFramePtr TKestCmdManager::CreateCmdSendIa(double value) const
+{
+    return CreateCmdSendFloat(value, kRegIa, kNetAdr);
+}
+TFramePtr TKestCmdManager::CreateCmdSendU650(double u) const
+{
+    return CreateCmdSendFloat(u, kRegU650, kNetAdr);
+}
+TFramePtr TKestCmdManager::CreateCmdSendFrequency(double freq) const
+{
+    return CreateCmdSendFloat(freq, kRegFrequency, kNetAdr);
+}
 
 TFramePtr TKestCmdManager::CreateCmdSendUaUbUc(double Ua, double Ub, double Uc) const
 {
@@ -126,13 +213,8 @@ TFramePtr TKestCmdManager::CreateCmdEnableDistantControl(const TKestConfiguratio
     std::copy(std::begin(header), std::end(header), d.begin());
     // The seven registers mirror the single writes to 0, 2, 4, 6, 8, 10, 12. The analog input
     // register is sent as 0: the input is selected by its own command.
-    const int registers[7] = {1,
-                              configuration.GetAmperageFlag() ? 1 : 0,
-                              configuration.VoltageFlag ? 1 : 0,
-                              0,
-                              configuration.AmperageRangeNum,
-                              configuration.RnFlag ? 1 : 0,
-                              configuration.SchemeFlag ? 1 : 0};
+    const int registers[7] = {1, configuration.GetAmperageFlag() ? 1 : 0, configuration.VoltageFlag ? 1 : 0, 0,
+        configuration.AmperageRangeNum, configuration.RnFlag ? 1 : 0, configuration.SchemeFlag ? 1 : 0};
     for (int i = 0; i < 7; ++i) {
         d[static_cast<size_t>(7 + 2 * i)] = static_cast<uint8_t>(registers[i] >> 8);
         d[static_cast<size_t>(8 + 2 * i)] = static_cast<uint8_t>(registers[i] & 0xFF);
@@ -185,39 +267,138 @@ TFramePtr TKestCmdManager::CreateCmdReadDeviceAddress() const
 
 // --- classifiers -------------------------------------------------------------------------------
 
-bool TKestCmdManager::IsCmdConfiguration(const TFrame &cmd) { return Reg(cmd, kRegControl); }
-bool TKestCmdManager::IsDistantControlEnabled(const TFrame &cmd) { return ByteIs(cmd, 5, 7); }
-bool TKestCmdManager::IsCmdDisableControl(const TFrame &cmd) { return Fn(cmd, 0x06) && ByteIs(cmd, 5, 0); }
-bool TKestCmdManager::IsCmdAngle(const TFrame &cmd) { return ByteIs(cmd, 3, kRegAngle); }
-bool TKestCmdManager::IsCmdFrequence(const TFrame &cmd) { return ByteIs(cmd, 3, kRegFrequency); }
-bool TKestCmdManager::IsCmdAmperage(const TFrame &cmd) { return ByteIs(cmd, 3, kRegIa) || ByteIs(cmd, 3, kRegIa5); }
-bool TKestCmdManager::IsCmdOffAmplifiers(const TFrame &cmd) { return ByteIs(cmd, 3, kRegUa) && ByteIs(cmd, 6, 40); }
-bool TKestCmdManager::IsCmdAllParameters(const TFrame &cmd) { return Reg(cmd, kRegStatus); }
-bool TKestCmdManager::IsCmdReadParametersAnalog(const TFrame &cmd) { return Reg(cmd, kRegAnalogParameters); }
-bool TKestCmdManager::IsCmdReadDeviceInfo(const TFrame &cmd) { return Reg(cmd, kRegDeviceInfo); }
-bool TKestCmdManager::IsCmdReadDeviceAddress(const TFrame &cmd) { return Fn(cmd, 0x03) && Reg(cmd, kRegDeviceAddress); }
-bool TKestCmdManager::IsCmdWriteDeviceAddress(const TFrame &cmd) { return Fn(cmd, 0x06) && Reg(cmd, kRegDeviceAddress); }
-bool TKestCmdManager::IsCmdAllParametersRS(const TFrame &cmd) { return Fn(cmd, 0x03) && Reg(cmd, kRegRsBlock); }
-bool TKestCmdManager::IsCmdSendDeviceMode(const TFrame &cmd) { return Fn(cmd, 0x06) && Reg(cmd, kRegRsBlock); }
-bool TKestCmdManager::IsCmdSetAmplifierUa(const TFrame &cmd) { return Reg(cmd, kRegAmplifierUa); }
-bool TKestCmdManager::IsCmdSetAmplifierUb(const TFrame &cmd) { return Reg(cmd, kRegAmplifierUb); }
-bool TKestCmdManager::IsCmdSetAmplifierUc(const TFrame &cmd) { return Reg(cmd, kRegAmplifierUc); }
-bool TKestCmdManager::IsCmdSetAmplifierIa(const TFrame &cmd) { return Reg(cmd, kRegAmplifierIa); }
-bool TKestCmdManager::IsCmdSetAmplifierIb(const TFrame &cmd) { return Reg(cmd, kRegAmplifierIb); }
-bool TKestCmdManager::IsCmdSetAmplifierIc(const TFrame &cmd) { return Reg(cmd, kRegAmplifierIc); }
-bool TKestCmdManager::IsCmdSetAmplifierIa5(const TFrame &cmd) { return Reg(cmd, kRegAmplifierIa5); }
-bool TKestCmdManager::IsCmdSetAmplifierIb5(const TFrame &cmd) { return Reg(cmd, kRegAmplifierIb5); }
-bool TKestCmdManager::IsCmdSetAmplifierIc5(const TFrame &cmd) { return Reg(cmd, kRegAmplifierIc5); }
-bool TKestCmdManager::IsCmdSetAmplifierU650(const TFrame &cmd) { return Reg(cmd, kRegAmplifierU650); }
-bool TKestCmdManager::IsCmdSetAmplifierUaUbUc(const TFrame &cmd) { return Fn(cmd, 0x10) && Reg(cmd, kRegAmplifierUa); }
-bool TKestCmdManager::IsCmdSet1A5A(const TFrame &cmd) { return Reg(cmd, kReg1A5A); }
-bool TKestCmdManager::IsCmdSetUaU650(const TFrame &cmd) { return Reg(cmd, kRegUaU650); }
-bool TKestCmdManager::IsCmdSetAmperageIn(const TFrame &cmd) { return Reg(cmd, kRegAnalogInput); }
-bool TKestCmdManager::IsCmdSet5mA20mA(const TFrame &cmd) { return Reg(cmd, kReg5mA20mA); }
-bool TKestCmdManager::IsCmdSetRn(const TFrame &cmd) { return Reg(cmd, kRegRn); }
-bool TKestCmdManager::IsCmdSetScheme(const TFrame &cmd) { return Reg(cmd, kRegScheme); }
-bool TKestCmdManager::IsCmdSetDeviceSpeedIndex(const TFrame &cmd) { return Reg(cmd, kRegSpeedOrUOver300); }
-bool TKestCmdManager::IsCmdSetUOver300(const TFrame &cmd) { return Reg(cmd, kRegSpeedOrUOver300); }
+bool TKestCmdManager::IsCmdConfiguration(const TFrame &cmd)
+{
+    return Reg(cmd, kRegControl);
+}
+bool TKestCmdManager::IsDistantControlEnabled(const TFrame &cmd)
+{
+    return ByteIs(cmd, 5, 7);
+}
+bool TKestCmdManager::IsCmdDisableControl(const TFrame &cmd)
+{
+    return Fn(cmd, 0x06) && ByteIs(cmd, 5, 0);
+}
+bool TKestCmdManager::IsCmdAngle(const TFrame &cmd)
+{
+    return ByteIs(cmd, 3, kRegAngle);
+}
+bool TKestCmdManager::IsCmdFrequence(const TFrame &cmd)
+{
+    return ByteIs(cmd, 3, kRegFrequency);
+}
+bool TKestCmdManager::IsCmdAmperage(const TFrame &cmd)
+{
+    return ByteIs(cmd, 3, kRegIa) || ByteIs(cmd, 3, kRegIa5);
+}
+bool TKestCmdManager::IsCmdOffAmplifiers(const TFrame &cmd)
+{
+    return ByteIs(cmd, 3, kRegUa) && ByteIs(cmd, 6, 40);
+}
+bool TKestCmdManager::IsCmdAllParameters(const TFrame &cmd)
+{
+    return Reg(cmd, kRegStatus);
+}
+bool TKestCmdManager::IsCmdReadParametersAnalog(const TFrame &cmd)
+{
+    return Reg(cmd, kRegAnalogParameters);
+}
+bool TKestCmdManager::IsCmdReadDeviceInfo(const TFrame &cmd)
+{
+    return Reg(cmd, kRegDeviceInfo);
+}
+bool TKestCmdManager::IsCmdReadDeviceAddress(const TFrame &cmd)
+{
+    return Fn(cmd, 0x03) && Reg(cmd, kRegDeviceAddress);
+}
+bool TKestCmdManager::IsCmdWriteDeviceAddress(const TFrame &cmd)
+{
+    return Fn(cmd, 0x06) && Reg(cmd, kRegDeviceAddress);
+}
+bool TKestCmdManager::IsCmdAllParametersRS(const TFrame &cmd)
+{
+    return Fn(cmd, 0x03) && Reg(cmd, kRegRsBlock);
+}
+bool TKestCmdManager::IsCmdSendDeviceMode(const TFrame &cmd)
+{
+    return Fn(cmd, 0x06) && Reg(cmd, kRegRsBlock);
+}
+bool TKestCmdManager::IsCmdSetAmplifierUa(const TFrame &cmd)
+{
+    return Reg(cmd, kRegAmplifierUa);
+}
+bool TKestCmdManager::IsCmdSetAmplifierUb(const TFrame &cmd)
+{
+    return Reg(cmd, kRegAmplifierUb);
+}
+bool TKestCmdManager::IsCmdSetAmplifierUc(const TFrame &cmd)
+{
+    return Reg(cmd, kRegAmplifierUc);
+}
+bool TKestCmdManager::IsCmdSetAmplifierIa(const TFrame &cmd)
+{
+    return Reg(cmd, kRegAmplifierIa);
+}
+bool TKestCmdManager::IsCmdSetAmplifierIb(const TFrame &cmd)
+{
+    return Reg(cmd, kRegAmplifierIb);
+}
+bool TKestCmdManager::IsCmdSetAmplifierIc(const TFrame &cmd)
+{
+    return Reg(cmd, kRegAmplifierIc);
+}
+bool TKestCmdManager::IsCmdSetAmplifierIa5(const TFrame &cmd)
+{
+    return Reg(cmd, kRegAmplifierIa5);
+}
+bool TKestCmdManager::IsCmdSetAmplifierIb5(const TFrame &cmd)
+{
+    return Reg(cmd, kRegAmplifierIb5);
+}
+bool TKestCmdManager::IsCmdSetAmplifierIc5(const TFrame &cmd)
+{
+    return Reg(cmd, kRegAmplifierIc5);
+}
+bool TKestCmdManager::IsCmdSetAmplifierU650(const TFrame &cmd)
+{
+    return Reg(cmd, kRegAmplifierU650);
+}
+bool TKestCmdManager::IsCmdSetAmplifierUaUbUc(const TFrame &cmd)
+{
+    return Fn(cmd, 0x10) && Reg(cmd, kRegAmplifierUa);
+}
+bool TKestCmdManager::IsCmdSet1A5A(const TFrame &cmd)
+{
+    return Reg(cmd, kReg1A5A);
+}
+bool TKestCmdManager::IsCmdSetUaU650(const TFrame &cmd)
+{
+    return Reg(cmd, kRegUaU650);
+}
+bool TKestCmdManager::IsCmdSetAmperageIn(const TFrame &cmd)
+{
+    return Reg(cmd, kRegAnalogInput);
+}
+bool TKestCmdManager::IsCmdSet5mA20mA(const TFrame &cmd)
+{
+    return Reg(cmd, kReg5mA20mA);
+}
+bool TKestCmdManager::IsCmdSetRn(const TFrame &cmd)
+{
+    return Reg(cmd, kRegRn);
+}
+bool TKestCmdManager::IsCmdSetScheme(const TFrame &cmd)
+{
+    return Reg(cmd, kRegScheme);
+}
+bool TKestCmdManager::IsCmdSetDeviceSpeedIndex(const TFrame &cmd)
+{
+    return Reg(cmd, kRegSpeedOrUOver300);
+}
+bool TKestCmdManager::IsCmdSetUOver300(const TFrame &cmd)
+{
+    return Reg(cmd, kRegSpeedOrUOver300);
+}
 
 // --- parsers -----------------------------------------------------------------------------------
 
@@ -365,7 +546,7 @@ TDeviceInfoPtr TKestCmdManager::ParseDeviceInfo(const TFrame &answer) const
     auto info = std::make_shared<TDeviceInfo>();
     info->deviceType = ByteAt(answer, 4).value_or(0);
     info->deviceSet = ByteAt(answer, 6).value_or(0);
-    info->transfCoefs.U1 = ParseFloat(answer, 8);  // bytes 7..10
+    info->transfCoefs.U1 = ParseFloat(answer, 8); // bytes 7..10
     info->transfCoefs.U2 = ParseFloat(answer, 12); // bytes 11..14
     info->transfCoefs.I1 = ParseFloat(answer, 16); // bytes 15..18
     info->transfCoefs.I2 = ParseFloat(answer, 20); // bytes 19..22

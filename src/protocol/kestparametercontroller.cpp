@@ -8,8 +8,8 @@
 
 #include <cmath>
 
-TKestInputParamCmdController::TKestInputParamCmdController(const TKestConfiguration *configuration,
-                                                           const TKestCmdManager *cmdManager)
+TKestInputParamCmdController::TKestInputParamCmdController(
+    const TKestConfiguration *configuration, const TKestCmdManager *cmdManager)
     : kestConfiguration(configuration), cmdManager(cmdManager)
 {
 }
@@ -31,8 +31,8 @@ TFramePtr TKestInputParamCmdController::CreateCmdSendAmperageAccordingToConfigur
     return fiveAmps ? cmdManager->CreateCmdSendIa5Ic5(a, c) : cmdManager->CreateCmdSendIaIc(a, c);
 }
 
-TFramePtr TKestInputParamCmdController::CreateCmdSendVoltageAccordingToConfiguration(double valueA, double valueB,
-                                                                                    double valueC)
+TFramePtr TKestInputParamCmdController::CreateCmdSendVoltageAccordingToConfiguration(
+    double valueA, double valueB, double valueC)
 {
     if (ConfigurationFromName(kestConfiguration->ConfigurationName) == TConfigurationCode::U) {
         ChangeUFlag = false;
@@ -98,9 +98,8 @@ TFramePtr TKestInputParamCmdController::CreateCmdSendToggleAccordingToConfigurat
 
 // -------------------------------------------------------------------------------------------------------
 
-TKestParameterController::TKestParameterController(TDeviceInterface *devInterface,
-                                                   const TKestCmdManager *kestCmdManager,
-                                                   const TKestConfiguration *kestConfiguration)
+TKestParameterController::TKestParameterController(
+    TDeviceInterface *devInterface, const TKestCmdManager *kestCmdManager, const TKestConfiguration *kestConfiguration)
     : devInterface(devInterface), kestCmdManager(kestCmdManager), kestConfiguration(kestConfiguration)
 {
 }

@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "transport/deviceinterface.h"
 #include "protocol/inputdata.h"
 #include "protocol/kestcmdmanager.h"
 #include "protocol/parameters.h"
+#include "transport/deviceinterface.h"
 
 // Builds commands only; queues nothing. Every operation returns a new frame.
 class TKestInputParamCmdController {
@@ -16,8 +16,8 @@ public:
     TKestInputParamCmdController(const TKestConfiguration *configuration, const TKestCmdManager *cmdManager);
 
     // toggleStates is adjusted in place: in a two-element scheme phase C follows the B toggle.
-    TFramePtr CreateCmdSendAmperageAccordingToConfiguration(double valueA, double valueB, double valueC,
-                                                            bool optionIb, TToggleStates &toggleStates) const;
+    TFramePtr CreateCmdSendAmperageAccordingToConfiguration(
+        double valueA, double valueB, double valueC, bool optionIb, TToggleStates &toggleStates) const;
     // May change ChangeUFlag and UOver300Flag (configuration "U" only).
     TFramePtr CreateCmdSendVoltageAccordingToConfiguration(double valueA, double valueB, double valueC);
     TFramePtr CreateCmdSendAngleAccordingToConfiguration(double value) const;
@@ -41,7 +41,7 @@ public:
 class TKestParameterController {
 public:
     TKestParameterController(TDeviceInterface *devInterface, const TKestCmdManager *kestCmdManager,
-                             const TKestConfiguration *kestConfiguration);
+        const TKestConfiguration *kestConfiguration);
 
     // Raises EKestError("Error Message") for any failure.
     void SetAmperage(double Ia, double Ib, double Ic, bool isIbNeeded);
@@ -61,7 +61,7 @@ public:
 // (Re)opens a transport on a port and bit rate.
 class TPortInitializer {
 public:
-    explicit TPortInitializer(TComInterface *modbus) : modbus(modbus) {}
+    explicit TPortInitializer(TComInterface *modbus) : modbus(modbus) { }
     // ClosePort, SetPort, SetRate, OpenPort; "Нет ответа" from any of them reaches the caller.
     void InitPort(const std::string &port, const std::string &rate);
 

@@ -9,8 +9,14 @@
 
 namespace {
 
-uint8_t Lo(int v) { return static_cast<uint8_t>(v & 0xFF); }
-uint8_t Hi(int v) { return static_cast<uint8_t>((v >> 8) & 0xFF); }
+uint8_t Lo(int v)
+{
+    return static_cast<uint8_t>(v & 0xFF);
+}
+uint8_t Hi(int v)
+{
+    return static_cast<uint8_t>((v >> 8) & 0xFF);
+}
 
 } // namespace
 
@@ -88,8 +94,8 @@ TFramePtr TModbusCommands::CreateCmdSendFloat(double value, int adr, int netAdr)
     return CreateCmdSendFloats({value}, adr, netAdr);
 }
 
-TFramePtr TModbusCommands::CreateCmdSendFloat3bytes(double value1, double value2, double value3,
-                                                    int adr, int netAdr) const
+TFramePtr TModbusCommands::CreateCmdSendFloat3bytes(
+    double value1, double value2, double value3, int adr, int netAdr) const
 {
     return CreateCmdSendFloats({value1, value2, value3}, adr, netAdr);
 }
@@ -106,7 +112,7 @@ void TModbusCommands::EncodeFloat(double value, uint8_t *out) const
     uint32_t bits = 0;
     std::memcpy(&bits, &single, sizeof bits);
     const uint8_t b[4] = {static_cast<uint8_t>(bits >> 24), static_cast<uint8_t>(bits >> 16),
-                          static_cast<uint8_t>(bits >> 8), static_cast<uint8_t>(bits)};
+        static_cast<uint8_t>(bits >> 8), static_cast<uint8_t>(bits)};
     out[0] = b[n1 & 3];
     out[1] = b[n2 & 3];
     out[2] = b[n3 & 3];
@@ -199,8 +205,7 @@ double TModbusCommands::RoundTo3(double value)
     return r / 1000.0;
 }
 
-std::optional<double> TModbusCommands::TryGetValueFromFrame(const TFrame &cmd, int paramNum,
-                                                            int start) const
+std::optional<double> TModbusCommands::TryGetValueFromFrame(const TFrame &cmd, int paramNum, int start) const
 {
     const long long first = static_cast<long long>(start) + 4LL * (static_cast<long long>(paramNum) - 1);
     if (first < 1 || first + 2 >= cmd.size || first + 2 >= TFrame::kCapacity)

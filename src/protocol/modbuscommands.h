@@ -34,8 +34,7 @@ public:
 
     static TFramePtr CreateCmdSendInt(int value, int adr, int netAdr);
     TFramePtr CreateCmdSendFloat(double value, int adr, int netAdr) const;
-    TFramePtr CreateCmdSendFloat3bytes(double value1, double value2, double value3, int adr,
-                                       int netAdr) const;
+    TFramePtr CreateCmdSendFloat3bytes(double value1, double value2, double value3, int adr, int netAdr) const;
     static TFramePtr CreateCmdRead(int adr, int wordCount, int netAdr);
     // Function 0x10 with consecutive floats from `adr` (two registers each).
     TFramePtr CreateCmdSendFloats(std::initializer_list<double> values, int adr, int netAdr) const;

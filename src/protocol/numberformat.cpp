@@ -38,7 +38,10 @@ void Decompose(double value, std::string &digits, int &exponent)
     exponent = std::stoi(text.substr(e + 1));
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 } // namespace
 
@@ -153,8 +156,7 @@ bool TryStrToFloat(std::string_view text, double &out)
         return false;
 
     double value = 0.0;
-    const auto res = std::from_chars(plain.data(), plain.data() + plain.size(), value,
-                                     std::chars_format::general);
+    const auto res = std::from_chars(plain.data(), plain.data() + plain.size(), value, std::chars_format::general);
     if (res.ec == std::errc::result_out_of_range) {
         // Too small to represent reads as zero; too large is not a number we can hold.
         if (!negativeExponent)

@@ -20,16 +20,39 @@
 // a name stands wherever an index is taken.
 enum TParamIndex : int {
     piNone = 0,
-    piUa = 1, piUb, piUc,                 // phase voltages
-    piIa, piIb, piIc,                     // currents
-    piULa, piULb, piULc,                  // line voltages Uab, Ubc, Uca
-    piPa, piPb, piPc, piQa, piQb, piQc, piSa, piSb, piSc,
-    piKa, piKb, piKc,                     // power factors
-    piP, piQ, piS, piK,                   // totals
-    piFreq,                               // 26
-    piU, piI, piUL,                       // averages "Uср", "Iср", line "Uср"
-    piU0, piI0,                           // zero sequence
-    piEa, piEr,                           // energies (33 "Wr")
+    piUa = 1,
+    piUb,
+    piUc, // phase voltages
+    piIa,
+    piIb,
+    piIc, // currents
+    piULa,
+    piULb,
+    piULc, // line voltages Uab, Ubc, Uca
+    piPa,
+    piPb,
+    piPc,
+    piQa,
+    piQb,
+    piQc,
+    piSa,
+    piSb,
+    piSc,
+    piKa,
+    piKb,
+    piKc, // power factors
+    piP,
+    piQ,
+    piS,
+    piK, // totals
+    piFreq, // 26
+    piU,
+    piI,
+    piUL, // averages "Uср", "Iср", line "Uср"
+    piU0,
+    piI0, // zero sequence
+    piEa,
+    piEr, // energies (33 "Wr")
 };
 static_assert(piQ == 23 && piFreq == 26 && piI0 == 31 && piEr == 33);
 
@@ -39,23 +62,62 @@ enum class TParamKind { None, PhaseVoltage, LineVoltage, Current, Power, Factor,
 constexpr TParamKind ParamKind(int index)
 {
     switch (index) {
-    case piUa: case piUb: case piUc: case piU: case piU0: return TParamKind::PhaseVoltage;
-    case piULa: case piULb: case piULc: case piUL: return TParamKind::LineVoltage;
-    case piIa: case piIb: case piIc: case piI: case piI0: return TParamKind::Current;
-    case piPa: case piPb: case piPc: case piQa: case piQb: case piQc: case piSa: case piSb: case piSc:
-    case piP: case piQ: case piS: return TParamKind::Power;
-    case piKa: case piKb: case piKc: case piK: return TParamKind::Factor;
-    case piFreq: return TParamKind::Frequency;
-    case piEa: case piEr: return TParamKind::Energy;
-    default: return TParamKind::None;
+    case piUa:
+    case piUb:
+    case piUc:
+    case piU:
+    case piU0:
+        return TParamKind::PhaseVoltage;
+    case piULa:
+    case piULb:
+    case piULc:
+    case piUL:
+        return TParamKind::LineVoltage;
+    case piIa:
+    case piIb:
+    case piIc:
+    case piI:
+    case piI0:
+        return TParamKind::Current;
+    case piPa:
+    case piPb:
+    case piPc:
+    case piQa:
+    case piQb:
+    case piQc:
+    case piSa:
+    case piSb:
+    case piSc:
+    case piP:
+    case piQ:
+    case piS:
+        return TParamKind::Power;
+    case piKa:
+    case piKb:
+    case piKc:
+    case piK:
+        return TParamKind::Factor;
+    case piFreq:
+        return TParamKind::Frequency;
+    case piEa:
+    case piEr:
+        return TParamKind::Energy;
+    default:
+        return TParamKind::None;
     }
 }
 constexpr bool IsVoltageParam(int index)
 {
     return ParamKind(index) == TParamKind::PhaseVoltage || ParamKind(index) == TParamKind::LineVoltage;
 }
-constexpr bool IsCurrentParam(int index) { return ParamKind(index) == TParamKind::Current; }
-constexpr bool IsPowerParam(int index) { return ParamKind(index) == TParamKind::Power; }
+constexpr bool IsCurrentParam(int index)
+{
+    return ParamKind(index) == TParamKind::Current;
+}
+constexpr bool IsPowerParam(int index)
+{
+    return ParamKind(index) == TParamKind::Power;
+}
 
 struct TSuperParameter {
     int index = 0;
@@ -117,8 +179,8 @@ public:
     const TParameter &GetFrequence() const { return Freq; }
 
     // Declared in the order of the original model (S before Q, though their indices are 24 and 23).
-    TParameter Ua, Ub, Uc, Ia, Ib, Ic, ULa, ULb, ULc, Pa, Pb, Pc, Qa, Qb, Qc, Sa, Sb, Sc, Ka, Kb, Kc,
-        P, S, Q, K, Freq, U, I, UL, U0, I0, Ea, Er;
+    TParameter Ua, Ub, Uc, Ia, Ib, Ic, ULa, ULb, ULc, Pa, Pb, Pc, Qa, Qb, Qc, Sa, Sb, Sc, Ka, Kb, Kc, P, S, Q, K, Freq,
+        U, I, UL, U0, I0, Ea, Er;
 
 private:
     void BindArray();
@@ -127,7 +189,7 @@ private:
 using TParametersPtr = std::shared_ptr<TParameters>;
 
 struct TParametersAndStatus {
-    TParametersAndStatus() : Parameters(std::make_shared<TParameters>()) {}
+    TParametersAndStatus() : Parameters(std::make_shared<TParameters>()) { }
     explicit TParametersAndStatus(TParametersPtr parameters)
         : Parameters(parameters ? std::move(parameters) : std::make_shared<TParameters>())
     {
@@ -171,8 +233,8 @@ using TDeviceInfoPtr = std::shared_ptr<TDeviceInfo>;
 
 struct TKestConfiguration {
     QString ConfigurationName; // "I", "U", "F", "P", "Q", "PQ", "QX4", "QX4E" or empty
-    double AmperageMax = 0.0;  // A
-    int VoltageMax = 0;        // V
+    double AmperageMax = 0.0; // A
+    int VoltageMax = 0; // V
     bool VoltageFlag = false;
     uint8_t AnalogInputNum = 1;
     uint8_t AmperageRangeNum = 0;

@@ -14,8 +14,14 @@ enum : int { kModeWorking = 0, kModeHigh = 1, kModeMiddle = 2, kModeLow = 3 };
 
 constexpr int kRates[8] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
-bool Reg(const TFrame &f, int reg) { return TModbusCommands::HasRegister(f, reg); }
-bool Fn(const TFrame &f, int fn) { return TModbusCommands::HasFunction(f, fn); }
+bool Reg(const TFrame &f, int reg)
+{
+    return TModbusCommands::HasRegister(f, reg);
+}
+bool Fn(const TFrame &f, int fn)
+{
+    return TModbusCommands::HasFunction(f, fn);
+}
 bool FnNot(const TFrame &f, int fn)
 {
     const auto b = TModbusCommands::ByteAt(f, 1);
@@ -46,25 +52,76 @@ TQx4CmdManager::TQx4CmdManager(int netAdr_)
     SetByteOrder(0, 1, 2, 3);
 }
 
-TFramePtr TQx4CmdManager::Write(int reg, int value) const { return CreateCmdSendInt(value, reg, netAdr); }
-TFramePtr TQx4CmdManager::Read(int reg, int count) const { return CreateCmdRead(reg, count, netAdr); }
-TFramePtr TQx4CmdManager::WriteFloat(int reg, double value) const { return CreateCmdSendFloat(value, reg, netAdr); }
+TFramePtr TQx4CmdManager::Write(int reg, int value) const
+{
+    return CreateCmdSendInt(value, reg, netAdr);
+}
+TFramePtr TQx4CmdManager::Read(int reg, int count) const
+{
+    return CreateCmdRead(reg, count, netAdr);
+}
+TFramePtr TQx4CmdManager::WriteFloat(int reg, double value) const
+{
+    return CreateCmdSendFloat(value, reg, netAdr);
+}
 
-TFramePtr TQx4CmdManager::CreateCmdReadParameters() const { return Read(kRegParameters, 62); }
-TFramePtr TQx4CmdManager::CreateCmdReadPa() const { return Read(kRegPa, 2); }
-TFramePtr TQx4CmdManager::CreateCmdReadPb() const { return Read(kRegPb, 2); }
-TFramePtr TQx4CmdManager::CreateCmdReadPc() const { return Read(kRegPc, 2); }
+TFramePtr TQx4CmdManager::CreateCmdReadParameters() const
+{
+    return Read(kRegParameters, 62);
+}
+TFramePtr TQx4CmdManager::CreateCmdReadPa() const
+{
+    return Read(kRegPa, 2);
+}
+TFramePtr TQx4CmdManager::CreateCmdReadPb() const
+{
+    return Read(kRegPb, 2);
+}
+TFramePtr TQx4CmdManager::CreateCmdReadPc() const
+{
+    return Read(kRegPc, 2);
+}
 
-TFramePtr TQx4CmdManager::CreateCmdWriteAdjustingUa(const TAdjustingParameters &p) const { return WriteFloat(0x0700, p.Ua); }
-TFramePtr TQx4CmdManager::CreateCmdWriteAdjustingUb(const TAdjustingParameters &p) const { return WriteFloat(0x0704, p.Ub); }
-TFramePtr TQx4CmdManager::CreateCmdWriteAdjustingUc(const TAdjustingParameters &p) const { return WriteFloat(0x0708, p.Uc); }
-TFramePtr TQx4CmdManager::CreateCmdWriteAdjustingUab(const TAdjustingParameters &p) const { return WriteFloat(0x070C, p.Uab); }
-TFramePtr TQx4CmdManager::CreateCmdWriteAdjustingUbc(const TAdjustingParameters &p) const { return WriteFloat(0x0710, p.Ubc); }
-TFramePtr TQx4CmdManager::CreateCmdWriteAdjustingUac(const TAdjustingParameters &p) const { return WriteFloat(0x0714, p.Uac); }
-TFramePtr TQx4CmdManager::CreateCmdWriteAdjustingIa(const TAdjustingParameters &p) const { return WriteFloat(0x0718, p.Ia); }
-TFramePtr TQx4CmdManager::CreateCmdWriteAdjustingIb(const TAdjustingParameters &p) const { return WriteFloat(0x071C, p.Ib); }
-TFramePtr TQx4CmdManager::CreateCmdWriteAdjustingIc(const TAdjustingParameters &p) const { return WriteFloat(0x0720, p.Ic); }
-TFramePtr TQx4CmdManager::CreateCmdWriteAdjustingFrequence(const TAdjustingParameters &p) const { return WriteFloat(kRegAdjustingFrequence, p.F); }
+TFramePtr TQx4CmdManager::CreateCmdWriteAdjustingUa(const TAdjustingParameters &p) const
+{
+    return WriteFloat(0x0700, p.Ua);
+}
+TFramePtr TQx4CmdManager::CreateCmdWriteAdjustingUb(const TAdjustingParameters &p) const
+{
+    return WriteFloat(0x0704, p.Ub);
+}
+TFramePtr TQx4CmdManager::CreateCmdWriteAdjustingUc(const TAdjustingParameters &p) const
+{
+    return WriteFloat(0x0708, p.Uc);
+}
+TFramePtr TQx4CmdManager::CreateCmdWriteAdjustingUab(const TAdjustingParameters &p) const
+{
+    return WriteFloat(0x070C, p.Uab);
+}
+TFramePtr TQx4CmdManager::CreateCmdWriteAdjustingUbc(const TAdjustingParameters &p) const
+{
+    return WriteFloat(0x0710, p.Ubc);
+}
+TFramePtr TQx4CmdManager::CreateCmdWriteAdjustingUac(const TAdjustingParameters &p) const
+{
+    return WriteFloat(0x0714, p.Uac);
+}
+TFramePtr TQx4CmdManager::CreateCmdWriteAdjustingIa(const TAdjustingParameters &p) const
+{
+    return WriteFloat(0x0718, p.Ia);
+}
+TFramePtr TQx4CmdManager::CreateCmdWriteAdjustingIb(const TAdjustingParameters &p) const
+{
+    return WriteFloat(0x071C, p.Ib);
+}
+TFramePtr TQx4CmdManager::CreateCmdWriteAdjustingIc(const TAdjustingParameters &p) const
+{
+    return WriteFloat(0x0720, p.Ic);
+}
+TFramePtr TQx4CmdManager::CreateCmdWriteAdjustingFrequence(const TAdjustingParameters &p) const
+{
+    return WriteFloat(kRegAdjustingFrequence, p.F);
+}
 
 TFramePtr TQx4CmdManager::CreateCmdWriteTransfCoefs(const TTransfCoefs &transfCoefs) const
 {
@@ -80,55 +137,184 @@ TFramePtr TQx4CmdManager::CreateCmdWriteTransfCoefs(const TTransfCoefs &transfCo
     return f;
 }
 
-TFramePtr TQx4CmdManager::CreateCmdReadTransfCoefs() const { return Read(kRegTransfCoefs, 8); }
+TFramePtr TQx4CmdManager::CreateCmdReadTransfCoefs() const
+{
+    return Read(kRegTransfCoefs, 8);
+}
 
-TFramePtr TQx4CmdManager::CreateCmdShiftIaUp1() const { return Write(kRegShiftAngleUp, kShiftA1); }
-TFramePtr TQx4CmdManager::CreateCmdShiftIbUp1() const { return Write(kRegShiftAngleUp, kShiftB1); }
-TFramePtr TQx4CmdManager::CreateCmdShiftIcUp1() const { return Write(kRegShiftAngleUp, kShiftC1); }
-TFramePtr TQx4CmdManager::CreateCmdShiftIaUp10() const { return Write(kRegShiftAngleUp, kShiftA10); }
-TFramePtr TQx4CmdManager::CreateCmdShiftIbUp10() const { return Write(kRegShiftAngleUp, kShiftB10); }
-TFramePtr TQx4CmdManager::CreateCmdShiftIcUp10() const { return Write(kRegShiftAngleUp, kShiftC10); }
-TFramePtr TQx4CmdManager::CreateCmdShiftIaDown1() const { return Write(kRegShiftAngleDown, kShiftA1); }
-TFramePtr TQx4CmdManager::CreateCmdShiftIbDown1() const { return Write(kRegShiftAngleDown, kShiftB1); }
-TFramePtr TQx4CmdManager::CreateCmdShiftIcDown1() const { return Write(kRegShiftAngleDown, kShiftC1); }
-TFramePtr TQx4CmdManager::CreateCmdShiftIaDown10() const { return Write(kRegShiftAngleDown, kShiftA10); }
-TFramePtr TQx4CmdManager::CreateCmdShiftIbDown10() const { return Write(kRegShiftAngleDown, kShiftB10); }
-TFramePtr TQx4CmdManager::CreateCmdShiftIcDown10() const { return Write(kRegShiftAngleDown, kShiftC10); }
+TFramePtr TQx4CmdManager::CreateCmdShiftIaUp1() const
+{
+    return Write(kRegShiftAngleUp, kShiftA1);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftIbUp1() const
+{
+    return Write(kRegShiftAngleUp, kShiftB1);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftIcUp1() const
+{
+    return Write(kRegShiftAngleUp, kShiftC1);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftIaUp10() const
+{
+    return Write(kRegShiftAngleUp, kShiftA10);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftIbUp10() const
+{
+    return Write(kRegShiftAngleUp, kShiftB10);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftIcUp10() const
+{
+    return Write(kRegShiftAngleUp, kShiftC10);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftIaDown1() const
+{
+    return Write(kRegShiftAngleDown, kShiftA1);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftIbDown1() const
+{
+    return Write(kRegShiftAngleDown, kShiftB1);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftIcDown1() const
+{
+    return Write(kRegShiftAngleDown, kShiftC1);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftIaDown10() const
+{
+    return Write(kRegShiftAngleDown, kShiftA10);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftIbDown10() const
+{
+    return Write(kRegShiftAngleDown, kShiftB10);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftIcDown10() const
+{
+    return Write(kRegShiftAngleDown, kShiftC10);
+}
 
-TFramePtr TQx4CmdManager::CreateCmdIncreaseAnalogCoef(int argOutAndShift) const { return Write(kRegAnalogCoefIncrease, argOutAndShift); }
-TFramePtr TQx4CmdManager::CreateCmdDecreaseAnalogCoef(int argOutAndShift) const { return Write(kRegAnalogCoefDecrease, argOutAndShift); }
+TFramePtr TQx4CmdManager::CreateCmdIncreaseAnalogCoef(int argOutAndShift) const
+{
+    return Write(kRegAnalogCoefIncrease, argOutAndShift);
+}
+TFramePtr TQx4CmdManager::CreateCmdDecreaseAnalogCoef(int argOutAndShift) const
+{
+    return Write(kRegAnalogCoefDecrease, argOutAndShift);
+}
 
-TFramePtr TQx4CmdManager::CreateCmdShiftAnalog1CoefUp1() const { return CreateCmdIncreaseAnalogCoef(kAnalogCode[0][0]); }
-TFramePtr TQx4CmdManager::CreateCmdShiftAnalog1CoefUp10() const { return CreateCmdIncreaseAnalogCoef(kAnalogCode[0][1]); }
-TFramePtr TQx4CmdManager::CreateCmdShiftAnalog1CoefUp100() const { return CreateCmdIncreaseAnalogCoef(kAnalogCode[0][2]); }
-TFramePtr TQx4CmdManager::CreateCmdShiftAnalog1CoefDown1() const { return CreateCmdDecreaseAnalogCoef(kAnalogCode[0][0]); }
-TFramePtr TQx4CmdManager::CreateCmdShiftAnalog1CoefDown10() const { return CreateCmdDecreaseAnalogCoef(kAnalogCode[0][1]); }
-TFramePtr TQx4CmdManager::CreateCmdShiftAnalog1CoefDown100() const { return CreateCmdDecreaseAnalogCoef(kAnalogCode[0][2]); }
-TFramePtr TQx4CmdManager::CreateCmdShiftAnalog2CoefUp1() const { return CreateCmdIncreaseAnalogCoef(kAnalogCode[1][0]); }
-TFramePtr TQx4CmdManager::CreateCmdShiftAnalog2CoefUp10() const { return CreateCmdIncreaseAnalogCoef(kAnalogCode[1][1]); }
-TFramePtr TQx4CmdManager::CreateCmdShiftAnalog2CoefUp100() const { return CreateCmdIncreaseAnalogCoef(kAnalogCode[1][2]); }
-TFramePtr TQx4CmdManager::CreateCmdShiftAnalog2CoefDown1() const { return CreateCmdDecreaseAnalogCoef(kAnalogCode[1][0]); }
-TFramePtr TQx4CmdManager::CreateCmdShiftAnalog2CoefDown10() const { return CreateCmdDecreaseAnalogCoef(kAnalogCode[1][1]); }
-TFramePtr TQx4CmdManager::CreateCmdShiftAnalog2CoefDown100() const { return CreateCmdDecreaseAnalogCoef(kAnalogCode[1][2]); }
-TFramePtr TQx4CmdManager::CreateCmdShiftAnalog3CoefUp1() const { return CreateCmdIncreaseAnalogCoef(kAnalogCode[2][0]); }
-TFramePtr TQx4CmdManager::CreateCmdShiftAnalog3CoefUp10() const { return CreateCmdIncreaseAnalogCoef(kAnalogCode[2][1]); }
-TFramePtr TQx4CmdManager::CreateCmdShiftAnalog3CoefUp100() const { return CreateCmdIncreaseAnalogCoef(kAnalogCode[2][2]); }
-TFramePtr TQx4CmdManager::CreateCmdShiftAnalog3CoefDown1() const { return CreateCmdDecreaseAnalogCoef(kAnalogCode[2][0]); }
-TFramePtr TQx4CmdManager::CreateCmdShiftAnalog3CoefDown10() const { return CreateCmdDecreaseAnalogCoef(kAnalogCode[2][1]); }
-TFramePtr TQx4CmdManager::CreateCmdShiftAnalog3CoefDown100() const { return CreateCmdDecreaseAnalogCoef(kAnalogCode[2][2]); }
+TFramePtr TQx4CmdManager::CreateCmdShiftAnalog1CoefUp1() const
+{
+    return CreateCmdIncreaseAnalogCoef(kAnalogCode[0][0]);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftAnalog1CoefUp10() const
+{
+    return CreateCmdIncreaseAnalogCoef(kAnalogCode[0][1]);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftAnalog1CoefUp100() const
+{
+    return CreateCmdIncreaseAnalogCoef(kAnalogCode[0][2]);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftAnalog1CoefDown1() const
+{
+    return CreateCmdDecreaseAnalogCoef(kAnalogCode[0][0]);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftAnalog1CoefDown10() const
+{
+    return CreateCmdDecreaseAnalogCoef(kAnalogCode[0][1]);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftAnalog1CoefDown100() const
+{
+    return CreateCmdDecreaseAnalogCoef(kAnalogCode[0][2]);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftAnalog2CoefUp1() const
+{
+    return CreateCmdIncreaseAnalogCoef(kAnalogCode[1][0]);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftAnalog2CoefUp10() const
+{
+    return CreateCmdIncreaseAnalogCoef(kAnalogCode[1][1]);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftAnalog2CoefUp100() const
+{
+    return CreateCmdIncreaseAnalogCoef(kAnalogCode[1][2]);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftAnalog2CoefDown1() const
+{
+    return CreateCmdDecreaseAnalogCoef(kAnalogCode[1][0]);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftAnalog2CoefDown10() const
+{
+    return CreateCmdDecreaseAnalogCoef(kAnalogCode[1][1]);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftAnalog2CoefDown100() const
+{
+    return CreateCmdDecreaseAnalogCoef(kAnalogCode[1][2]);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftAnalog3CoefUp1() const
+{
+    return CreateCmdIncreaseAnalogCoef(kAnalogCode[2][0]);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftAnalog3CoefUp10() const
+{
+    return CreateCmdIncreaseAnalogCoef(kAnalogCode[2][1]);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftAnalog3CoefUp100() const
+{
+    return CreateCmdIncreaseAnalogCoef(kAnalogCode[2][2]);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftAnalog3CoefDown1() const
+{
+    return CreateCmdDecreaseAnalogCoef(kAnalogCode[2][0]);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftAnalog3CoefDown10() const
+{
+    return CreateCmdDecreaseAnalogCoef(kAnalogCode[2][1]);
+}
+TFramePtr TQx4CmdManager::CreateCmdShiftAnalog3CoefDown100() const
+{
+    return CreateCmdDecreaseAnalogCoef(kAnalogCode[2][2]);
+}
 
-TFramePtr TQx4CmdManager::CreateCmdSetAnalogModeWorking() const { return Write(kRegAnalogMode, kModeWorking); }
-TFramePtr TQx4CmdManager::CreateCmdSetAnalogModeAdjustingHigh() const { return Write(kRegAnalogMode, kModeHigh); }
-TFramePtr TQx4CmdManager::CreateCmdSetAnalogModeAdjustingMiddle() const { return Write(kRegAnalogMode, kModeMiddle); }
-TFramePtr TQx4CmdManager::CreateCmdSetAnalogModeAdjustingLow() const { return Write(kRegAnalogMode, kModeLow); }
+TFramePtr TQx4CmdManager::CreateCmdSetAnalogModeWorking() const
+{
+    return Write(kRegAnalogMode, kModeWorking);
+}
+TFramePtr TQx4CmdManager::CreateCmdSetAnalogModeAdjustingHigh() const
+{
+    return Write(kRegAnalogMode, kModeHigh);
+}
+TFramePtr TQx4CmdManager::CreateCmdSetAnalogModeAdjustingMiddle() const
+{
+    return Write(kRegAnalogMode, kModeMiddle);
+}
+TFramePtr TQx4CmdManager::CreateCmdSetAnalogModeAdjustingLow() const
+{
+    return Write(kRegAnalogMode, kModeLow);
+}
 
-TFramePtr TQx4CmdManager::CreateCmdSetAmperageValueForAdjustingAnalogOut1(double value) const { return WriteFloat(kRegAnalogOut1Current, value); }
-TFramePtr TQx4CmdManager::CreateCmdSetAmperageValueForAdjustingAnalogOut2(double value) const { return WriteFloat(kRegAnalogOut2Current, value); }
-TFramePtr TQx4CmdManager::CreateCmdSetAmperageValueForAdjustingAnalogOut3(double value) const { return WriteFloat(kRegAnalogOut3Current, value); }
+TFramePtr TQx4CmdManager::CreateCmdSetAmperageValueForAdjustingAnalogOut1(double value) const
+{
+    return WriteFloat(kRegAnalogOut1Current, value);
+}
+TFramePtr TQx4CmdManager::CreateCmdSetAmperageValueForAdjustingAnalogOut2(double value) const
+{
+    return WriteFloat(kRegAnalogOut2Current, value);
+}
+TFramePtr TQx4CmdManager::CreateCmdSetAmperageValueForAdjustingAnalogOut3(double value) const
+{
+    return WriteFloat(kRegAnalogOut3Current, value);
+}
 
-TFramePtr TQx4CmdManager::CreateCmdSetAnalogType5() const { return Write(kRegAnalogType, 0); }
-TFramePtr TQx4CmdManager::CreateCmdSetAnalogType20() const { return Write(kRegAnalogType, 1); }
-TFramePtr TQx4CmdManager::CreateCmdReadAnalogType() const { return Read(kRegAnalogType, 1); }
+TFramePtr TQx4CmdManager::CreateCmdSetAnalogType5() const
+{
+    return Write(kRegAnalogType, 0);
+}
+TFramePtr TQx4CmdManager::CreateCmdSetAnalogType20() const
+{
+    return Write(kRegAnalogType, 1);
+}
+TFramePtr TQx4CmdManager::CreateCmdReadAnalogType() const
+{
+    return Read(kRegAnalogType, 1);
+}
 
 TFramePtr TQx4CmdManager::CreateCmdWriteAnalogOuts(int out1, int out2, int out3) const
 {
@@ -147,10 +333,22 @@ TFramePtr TQx4CmdManager::CreateCmdWriteReversiveIndicationParameters() const
     return CreateCmdWriteAnalogOuts(kCodePa, kCodePb, kCodePc);
 }
 
-TFramePtr TQx4CmdManager::CreateCmdReadAnalogOuts() const { return Read(kRegAnalogOuts, 6); }
-TFramePtr TQx4CmdManager::CreateCmdSaveChanges() const { return Write(kRegSaveChanges, 0); }
-TFramePtr TQx4CmdManager::CreateCmdEnableZeroOutNoise() const { return Write(kRegZeroOutNoise, 1); }
-TFramePtr TQx4CmdManager::CreateCmdDisableZeroOutNoise() const { return Write(kRegZeroOutNoise, 0); }
+TFramePtr TQx4CmdManager::CreateCmdReadAnalogOuts() const
+{
+    return Read(kRegAnalogOuts, 6);
+}
+TFramePtr TQx4CmdManager::CreateCmdSaveChanges() const
+{
+    return Write(kRegSaveChanges, 0);
+}
+TFramePtr TQx4CmdManager::CreateCmdEnableZeroOutNoise() const
+{
+    return Write(kRegZeroOutNoise, 1);
+}
+TFramePtr TQx4CmdManager::CreateCmdDisableZeroOutNoise() const
+{
+    return Write(kRegZeroOutNoise, 0);
+}
 
 TFramePtr TQx4CmdManager::CreateCmdFindAddress()
 {
@@ -162,15 +360,42 @@ TFramePtr TQx4CmdManager::CreateCmdFindAddress()
     return f;
 }
 
-TFramePtr TQx4CmdManager::CreateCmdWriteNetAdr(int adr) const { return Write(kRegNetAdr, adr); }
-TFramePtr TQx4CmdManager::CreateCmdWriteScheme(int value) const { return Write(kRegScheme, value); }
-TFramePtr TQx4CmdManager::CreateCmdReadScheme() const { return Read(kRegScheme, 1); }
-TFramePtr TQx4CmdManager::CreateCmdWriteRsRate1(int index) const { return Write(kRegRsRate1, index); }
-TFramePtr TQx4CmdManager::CreateCmdReadRsRate1() const { return Read(kRegRsRate1, 1); }
-TFramePtr TQx4CmdManager::CreateCmdWriteRsRate2(int index) const { return Write(kRegRsRate2, index); }
-TFramePtr TQx4CmdManager::CreateCmdReadRsRate2() const { return Read(kRegRsRate2, 1); }
-TFramePtr TQx4CmdManager::CreateCmdWriteRsConfig2(int number) const { return Write(kRegRsConfig2, number); }
-TFramePtr TQx4CmdManager::CreateCmdReadRsConfig2() const { return Read(kRegRsConfig2, 1); }
+TFramePtr TQx4CmdManager::CreateCmdWriteNetAdr(int adr) const
+{
+    return Write(kRegNetAdr, adr);
+}
+TFramePtr TQx4CmdManager::CreateCmdWriteScheme(int value) const
+{
+    return Write(kRegScheme, value);
+}
+TFramePtr TQx4CmdManager::CreateCmdReadScheme() const
+{
+    return Read(kRegScheme, 1);
+}
+TFramePtr TQx4CmdManager::CreateCmdWriteRsRate1(int index) const
+{
+    return Write(kRegRsRate1, index);
+}
+TFramePtr TQx4CmdManager::CreateCmdReadRsRate1() const
+{
+    return Read(kRegRsRate1, 1);
+}
+TFramePtr TQx4CmdManager::CreateCmdWriteRsRate2(int index) const
+{
+    return Write(kRegRsRate2, index);
+}
+TFramePtr TQx4CmdManager::CreateCmdReadRsRate2() const
+{
+    return Read(kRegRsRate2, 1);
+}
+TFramePtr TQx4CmdManager::CreateCmdWriteRsConfig2(int number) const
+{
+    return Write(kRegRsConfig2, number);
+}
+TFramePtr TQx4CmdManager::CreateCmdReadRsConfig2() const
+{
+    return Read(kRegRsConfig2, 1);
+}
 
 TFramePtr TQx4CmdManager::CreateCmdWriteFactoryNumber(int factoryNumber, int year) const
 {
@@ -183,45 +408,141 @@ TFramePtr TQx4CmdManager::CreateCmdWriteFactoryNumber(int factoryNumber, int yea
     return f;
 }
 
-TFramePtr TQx4CmdManager::CreateCmdWriteModificationNumber(int modificationNumber) const { return Write(kRegModification, modificationNumber); }
-TFramePtr TQx4CmdManager::CreateCmdWriteRelayCount(int relayCount) const { return Write(kRegRelayCount, relayCount); }
-TFramePtr TQx4CmdManager::CreateCmdWriteInterfaceCount(int interfaceCount) const { return Write(kRegInterfaceCount, interfaceCount); }
-TFramePtr TQx4CmdManager::CreateCmdReadExtraSettings1() const { return Read(kRegFactoryNumber, 8); }
-TFramePtr TQx4CmdManager::CreateCmdReadExtraSettings2() const { return Read(kRegRelayCount, 2); }
+TFramePtr TQx4CmdManager::CreateCmdWriteModificationNumber(int modificationNumber) const
+{
+    return Write(kRegModification, modificationNumber);
+}
+TFramePtr TQx4CmdManager::CreateCmdWriteRelayCount(int relayCount) const
+{
+    return Write(kRegRelayCount, relayCount);
+}
+TFramePtr TQx4CmdManager::CreateCmdWriteInterfaceCount(int interfaceCount) const
+{
+    return Write(kRegInterfaceCount, interfaceCount);
+}
+TFramePtr TQx4CmdManager::CreateCmdReadExtraSettings1() const
+{
+    return Read(kRegFactoryNumber, 8);
+}
+TFramePtr TQx4CmdManager::CreateCmdReadExtraSettings2() const
+{
+    return Read(kRegRelayCount, 2);
+}
 
 // --- classifiers -------------------------------------------------------------------------------
 
-bool TQx4CmdManager::IsCmdReadParameters(const TFrame &cmd) { return Reg(cmd, kRegParameters); }
-bool TQx4CmdManager::IsCmdReadPa(const TFrame &cmd) { return Reg(cmd, kRegPa); }
-bool TQx4CmdManager::IsCmdReadPb(const TFrame &cmd) { return Reg(cmd, kRegPb); }
-bool TQx4CmdManager::IsCmdReadPc(const TFrame &cmd) { return Reg(cmd, kRegPc); }
-bool TQx4CmdManager::IsCmdWriteAdjustingFrequence(const TFrame &cmd) { return Fn(cmd, 16) && Reg(cmd, kRegAdjustingFrequence); }
-bool TQx4CmdManager::IsCmdWriteTransfCoefs(const TFrame &cmd) { return Fn(cmd, 16) && Reg(cmd, kRegTransfCoefs); }
-bool TQx4CmdManager::IsCmdReadTransfCoefs(const TFrame &cmd) { return FnNot(cmd, 16) && Reg(cmd, kRegTransfCoefs); }
-bool TQx4CmdManager::IsCmdShiftAngle(const TFrame &cmd) { return Reg(cmd, kRegShiftAngleUp) || Reg(cmd, kRegShiftAngleDown); }
+bool TQx4CmdManager::IsCmdReadParameters(const TFrame &cmd)
+{
+    return Reg(cmd, kRegParameters);
+}
+bool TQx4CmdManager::IsCmdReadPa(const TFrame &cmd)
+{
+    return Reg(cmd, kRegPa);
+}
+bool TQx4CmdManager::IsCmdReadPb(const TFrame &cmd)
+{
+    return Reg(cmd, kRegPb);
+}
+bool TQx4CmdManager::IsCmdReadPc(const TFrame &cmd)
+{
+    return Reg(cmd, kRegPc);
+}
+bool TQx4CmdManager::IsCmdWriteAdjustingFrequence(const TFrame &cmd)
+{
+    return Fn(cmd, 16) && Reg(cmd, kRegAdjustingFrequence);
+}
+bool TQx4CmdManager::IsCmdWriteTransfCoefs(const TFrame &cmd)
+{
+    return Fn(cmd, 16) && Reg(cmd, kRegTransfCoefs);
+}
+bool TQx4CmdManager::IsCmdReadTransfCoefs(const TFrame &cmd)
+{
+    return FnNot(cmd, 16) && Reg(cmd, kRegTransfCoefs);
+}
+bool TQx4CmdManager::IsCmdShiftAngle(const TFrame &cmd)
+{
+    return Reg(cmd, kRegShiftAngleUp) || Reg(cmd, kRegShiftAngleDown);
+}
 bool TQx4CmdManager::IsCmdShiftAnalogCoef(const TFrame &cmd)
 {
     return Fn(cmd, 6) && (Reg(cmd, kRegAnalogCoefIncrease) || Reg(cmd, kRegAnalogCoefDecrease));
 }
-bool TQx4CmdManager::IsCmdSetAnalogModeWorking(const TFrame &cmd) { return Fn(cmd, 6) && Reg(cmd, kRegAnalogMode) && ValueIs(cmd, kModeWorking); }
-bool TQx4CmdManager::IsCmdSetAnalogModeAdjustingMiddle(const TFrame &cmd) { return Fn(cmd, 6) && Reg(cmd, kRegAnalogMode) && ValueIs(cmd, kModeMiddle); }
-bool TQx4CmdManager::IsCmdSetAnalogModeAdjustingHigh(const TFrame &cmd) { return Fn(cmd, 6) && Reg(cmd, kRegAnalogMode) && ValueIs(cmd, kModeHigh); }
-bool TQx4CmdManager::IsCmdSetAmperageValueForAdjustingAnalogOut1(const TFrame &cmd) { return Fn(cmd, 16) && Reg(cmd, kRegAnalogOut1Current); }
-bool TQx4CmdManager::IsCmdSetAmperageValueForAdjustingAnalogOut2(const TFrame &cmd) { return Fn(cmd, 16) && Reg(cmd, kRegAnalogOut2Current); }
-bool TQx4CmdManager::IsCmdSetAmperageValueForAdjustingAnalogOut3(const TFrame &cmd) { return Fn(cmd, 16) && Reg(cmd, kRegAnalogOut3Current); }
-bool TQx4CmdManager::IsCmdSetAnalogType(const TFrame &cmd) { return Fn(cmd, 6) && Reg(cmd, kRegAnalogType); }
-bool TQx4CmdManager::IsCmdWriteSaveChanges(const TFrame &cmd) { return Fn(cmd, 6) && Reg(cmd, kRegSaveChanges); }
-bool TQx4CmdManager::IsCmdZeroOutNoise(const TFrame &cmd) { return Fn(cmd, 6) && Reg(cmd, kRegZeroOutNoise); }
-bool TQx4CmdManager::IsCmdWriteNetAdr(const TFrame &cmd) { return Fn(cmd, 6) && Reg(cmd, kRegNetAdr); }
-bool TQx4CmdManager::IsCmdWriteRsConfig2(const TFrame &cmd) { return Fn(cmd, 6) && Reg(cmd, kRegRsConfig2); }
-bool TQx4CmdManager::IsCmdReadScheme(const TFrame &cmd) { return Fn(cmd, 3) && Reg(cmd, kRegScheme); }
-bool TQx4CmdManager::IsCmdReadRsRate1(const TFrame &cmd) { return Fn(cmd, 3) && Reg(cmd, kRegRsRate1); }
-bool TQx4CmdManager::IsCmdReadRsRate2(const TFrame &cmd) { return Fn(cmd, 3) && Reg(cmd, kRegRsRate2); }
-bool TQx4CmdManager::IsCmdReadRsConfig2(const TFrame &cmd) { return Fn(cmd, 3) && Reg(cmd, kRegRsConfig2); }
-bool TQx4CmdManager::IsCmdReadAnalogType(const TFrame &cmd) { return Fn(cmd, 3) && Reg(cmd, kRegAnalogType); }
-bool TQx4CmdManager::IsCmdReadAnalogOuts(const TFrame &cmd) { return Fn(cmd, 3) && Reg(cmd, kRegAnalogOuts); }
-bool TQx4CmdManager::IsCmdReadExtraSettings1(const TFrame &cmd) { return FnNot(cmd, 16) && Reg(cmd, kRegFactoryNumber); }
-bool TQx4CmdManager::IsCmdReadExtraSettings2(const TFrame &cmd) { return FnNot(cmd, 6) && Reg(cmd, kRegRelayCount); }
+bool TQx4CmdManager::IsCmdSetAnalogModeWorking(const TFrame &cmd)
+{
+    return Fn(cmd, 6) && Reg(cmd, kRegAnalogMode) && ValueIs(cmd, kModeWorking);
+}
+bool TQx4CmdManager::IsCmdSetAnalogModeAdjustingMiddle(const TFrame &cmd)
+{
+    return Fn(cmd, 6) && Reg(cmd, kRegAnalogMode) && ValueIs(cmd, kModeMiddle);
+}
+bool TQx4CmdManager::IsCmdSetAnalogModeAdjustingHigh(const TFrame &cmd)
+{
+    return Fn(cmd, 6) && Reg(cmd, kRegAnalogMode) && ValueIs(cmd, kModeHigh);
+}
+bool TQx4CmdManager::IsCmdSetAmperageValueForAdjustingAnalogOut1(const TFrame &cmd)
+{
+    return Fn(cmd, 16) && Reg(cmd, kRegAnalogOut1Current);
+}
+bool TQx4CmdManager::IsCmdSetAmperageValueForAdjustingAnalogOut2(const TFrame &cmd)
+{
+    return Fn(cmd, 16) && Reg(cmd, kRegAnalogOut2Current);
+}
+bool TQx4CmdManager::IsCmdSetAmperageValueForAdjustingAnalogOut3(const TFrame &cmd)
+{
+    return Fn(cmd, 16) && Reg(cmd, kRegAnalogOut3Current);
+}
+bool TQx4CmdManager::IsCmdSetAnalogType(const TFrame &cmd)
+{
+    return Fn(cmd, 6) && Reg(cmd, kRegAnalogType);
+}
+bool TQx4CmdManager::IsCmdWriteSaveChanges(const TFrame &cmd)
+{
+    return Fn(cmd, 6) && Reg(cmd, kRegSaveChanges);
+}
+bool TQx4CmdManager::IsCmdZeroOutNoise(const TFrame &cmd)
+{
+    return Fn(cmd, 6) && Reg(cmd, kRegZeroOutNoise);
+}
+bool TQx4CmdManager::IsCmdWriteNetAdr(const TFrame &cmd)
+{
+    return Fn(cmd, 6) && Reg(cmd, kRegNetAdr);
+}
+bool TQx4CmdManager::IsCmdWriteRsConfig2(const TFrame &cmd)
+{
+    return Fn(cmd, 6) && Reg(cmd, kRegRsConfig2);
+}
+bool TQx4CmdManager::IsCmdReadScheme(const TFrame &cmd)
+{
+    return Fn(cmd, 3) && Reg(cmd, kRegScheme);
+}
+bool TQx4CmdManager::IsCmdReadRsRate1(const TFrame &cmd)
+{
+    return Fn(cmd, 3) && Reg(cmd, kRegRsRate1);
+}
+bool TQx4CmdManager::IsCmdReadRsRate2(const TFrame &cmd)
+{
+    return Fn(cmd, 3) && Reg(cmd, kRegRsRate2);
+}
+bool TQx4CmdManager::IsCmdReadRsConfig2(const TFrame &cmd)
+{
+    return Fn(cmd, 3) && Reg(cmd, kRegRsConfig2);
+}
+bool TQx4CmdManager::IsCmdReadAnalogType(const TFrame &cmd)
+{
+    return Fn(cmd, 3) && Reg(cmd, kRegAnalogType);
+}
+bool TQx4CmdManager::IsCmdReadAnalogOuts(const TFrame &cmd)
+{
+    return Fn(cmd, 3) && Reg(cmd, kRegAnalogOuts);
+}
+bool TQx4CmdManager::IsCmdReadExtraSettings1(const TFrame &cmd)
+{
+    return FnNot(cmd, 16) && Reg(cmd, kRegFactoryNumber);
+}
+bool TQx4CmdManager::IsCmdReadExtraSettings2(const TFrame &cmd)
+{
+    return FnNot(cmd, 6) && Reg(cmd, kRegRelayCount);
+}
 bool TQx4CmdManager::IsCmdFindAddress(const TFrame &answer)
 {
     return ByteIs(answer, 1, 0x77) && ByteIs(answer, 2, 2) && ByteIs(answer, 3, 0);
@@ -233,7 +554,7 @@ TExtraSettingsObject TQx4CmdManager::ParseExtraSettings1(const TFrame &data)
 {
     TExtraSettingsObject result;
     const auto serial = TryParseInteger(data, 4); // bytes 3..4
-    const auto year = ByteAt(data, 6);            // low byte of the year register
+    const auto year = ByteAt(data, 6); // low byte of the year register
     if (serial && year)
         result.FactoryNumber = *serial + *year * 10000;
     if (const auto modification = TryParseInteger(data, 18)) { // bytes 17..18

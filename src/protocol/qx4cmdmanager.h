@@ -14,10 +14,10 @@
 
 // Reference values written into the transducer during tuning.
 struct TAdjustingParameters {
-    float Ua = 0, Ub = 0, Uc = 0;    // phase voltages, V
+    float Ua = 0, Ub = 0, Uc = 0; // phase voltages, V
     float Uab = 0, Ubc = 0, Uac = 0; // line voltages, V
-    float Ia = 0, Ib = 0, Ic = 0;    // currents, A
-    float F = 0;                     // Hz
+    float Ia = 0, Ib = 0, Ic = 0; // currents, A
+    float F = 0; // Hz
 };
 
 // Identity of the transducer.
@@ -46,8 +46,8 @@ struct TShiftAnalogOutCmdSet {
     TFramePtr cmdShiftUp1, cmdShiftUp10, cmdShiftDown1, cmdShiftDown10, cmdShiftUp100, cmdShiftDown100;
 
     TShiftAnalogOutCmdSet() = default;
-    TShiftAnalogOutCmdSet(TFramePtr up1, TFramePtr up10, TFramePtr up100, TFramePtr down1, TFramePtr down10,
-                          TFramePtr down100)
+    TShiftAnalogOutCmdSet(
+        TFramePtr up1, TFramePtr up10, TFramePtr up100, TFramePtr down1, TFramePtr down10, TFramePtr down100)
         : cmdShiftUp1(std::move(up1)), cmdShiftUp10(std::move(up10)), cmdShiftDown1(std::move(down1)),
           cmdShiftDown10(std::move(down10)), cmdShiftUp100(std::move(up100)), cmdShiftDown100(std::move(down100))
     {

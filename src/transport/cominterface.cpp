@@ -14,15 +14,19 @@ struct RateEntry {
     int value;
 };
 constexpr RateEntry kRates[] = {
-    {"1200", br1200, 1200},   {"2400", br2400, 2400},   {"4800", br4800, 4800},
-    {"9600", br9600, 9600},   {"19200", br19200, 19200}, {"38400", br38400, 38400},
-    {"57600", br57600, 57600}, {"115200", br115200, 115200},
+    {"1200", br1200, 1200},
+    {"2400", br2400, 2400},
+    {"4800", br4800, 4800},
+    {"9600", br9600, 9600},
+    {"19200", br19200, 19200},
+    {"38400", br38400, 38400},
+    {"57600", br57600, 57600},
+    {"115200", br115200, 115200},
 };
 
 } // namespace
 
-TComInterface::TComInterface(QObject *owner, TCallBackObject *callback)
-    : QObject(owner), callbackObject(callback)
+TComInterface::TComInterface(QObject *owner, TCallBackObject *callback) : QObject(owner), callbackObject(callback)
 {
     TFrameTrace::Instance().OpenFromEnvironment();
     CreatePort(owner);

@@ -31,7 +31,7 @@ static_assert(kCrc.hi[1] == 0xC1 && kCrc.lo[1] == 0xC0 && kCrc.hi[255] == 0x40 &
 
 uint16_t ModbusCrc16(const uint8_t *bytes, size_t length)
 {
-    uint8_t first = 0xFF;  // the register's low byte: sent first
+    uint8_t first = 0xFF; // the register's low byte: sent first
     uint8_t second = 0xFF; // the register's high byte: sent last
     for (size_t i = 0; i < length; ++i) {
         const uint8_t index = first ^ bytes[i];

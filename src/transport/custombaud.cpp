@@ -7,7 +7,7 @@ namespace kest_detail {
 
 bool SetArbitraryBaudRate(int fd, int bitsPerSecond)
 {
-    struct termios2 tio {};
+    struct termios2 tio { };
     if (ioctl(fd, TCGETS2, &tio) != 0)
         return false;
     tio.c_cflag &= ~CBAUD;

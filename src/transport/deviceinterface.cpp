@@ -11,19 +11,26 @@ std::string TDeviceInterface::ValidationError(const TFrame &answer)
         return kShortAnswer;
     const uint16_t check = ModbusCrc16(answer.data.data(), static_cast<size_t>(answer.size - 2));
     const bool exception = (answer.data[1] & 0x80) != 0;
-    const bool badCheck = (check >> 8) != answer.data[answer.size - 2] || (check & 0xFF) != answer.data[answer.size - 1];
+    const bool badCheck
+        = (check >> 8) != answer.data[answer.size - 2] || (check & 0xFF) != answer.data[answer.size - 1];
     if (!exception && !badCheck)
         return {};
     switch (answer.data[2]) {
-    case 1: return "Принятый код функции не может быть обработан устройством.";
-    case 2: return "Адрес данных, указанный в запросе, недоступен данному устройству.";
-    case 3: return "Величина, содержащаяся в поле данных запроса, является недопустимой величиной для устройства.";
-    case 4: return "Невосстанавливаемая ошибка имела место, пока устройство пыталось выполнить затребованное действие.";
+    case 1:
+        return "Принятый код функции не может быть обработан устройством.";
+    case 2:
+        return "Адрес данных, указанный в запросе, недоступен данному устройству.";
+    case 3:
+        return "Величина, содержащаяся в поле данных запроса, является недопустимой величиной для устройства.";
+    case 4:
+        return "Невосстанавливаемая ошибка имела место, пока устройство пыталось выполнить затребованное действие.";
     // Read answers of 33 and 35 registers; the installation is known to send them with check bytes
     // that do not match, and they are taken as they are.
     case 66:
-    case 70: return {};
-    default: return "Неизвестная ошибка.";
+    case 70:
+        return {};
+    default:
+        return "Неизвестная ошибка.";
     }
 }
 

@@ -10,9 +10,9 @@ struct TFrame {
     static constexpr int kCapacity = 4096;
 
     std::array<uint8_t, kCapacity> data{};
-    uint16_t crcH = 0;   // first check byte (the byte before the last)
-    uint16_t crcL = 0;   // second check byte (the last byte)
-    int32_t size = 0;    // valid bytes in data, check bytes included
+    uint16_t crcH = 0; // first check byte (the byte before the last)
+    uint16_t crcL = 0; // second check byte (the last byte)
+    int32_t size = 0; // valid bytes in data, check bytes included
     bool isResponseRequired = true;
 
     // Bytes as "01 03 00 E2" for traces and messages.
@@ -23,7 +23,10 @@ struct TFrame {
 // window that built it; an answer lives as long as whoever is still looking at it.
 using TFramePtr = std::shared_ptr<TFrame>;
 
-inline TFramePtr MakeFrame() { return std::make_shared<TFrame>(); }
+inline TFramePtr MakeFrame()
+{
+    return std::make_shared<TFrame>();
+}
 
 inline std::string TFrame::ToHex() const
 {

@@ -60,7 +60,7 @@ void TFrameTrace::Write(const std::string &port, const char *direction, const st
     const auto now = system_clock::now();
     const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
     const std::time_t t = system_clock::to_time_t(now);
-    std::tm tm {};
+    std::tm tm{};
     localtime_r(&t, &tm);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);

@@ -6,7 +6,7 @@
 
 class EKestError : public std::runtime_error {
 public:
-    explicit EKestError(const std::string &message) : std::runtime_error(message) {}
+    explicit EKestError(const std::string &message) : std::runtime_error(message) { }
     std::string Message() const { return what(); }
 };
 

@@ -44,39 +44,63 @@ const char *const kModemStatus = "Ошибка функции GetCommModemStatus
 const char *const kEscape = "Ошибка функции EscapeCommFunction";
 const char *const kPropertyLocked = "Нельзя менять свойство, пока порт открыт";
 
-constexpr int kRateTable[] = {0,       110,     300,     600,     1200,    2400,    4800,    9600,
-                              14400,   19200,   38400,   56000,   57600,   115200,  128000,  230400,
-                              256000,  460800,  500000,  576000,  921600,  1000000, 1152000, 1500000,
-                              2000000, 2500000, 3000000, 3500000, 4000000};
+constexpr int kRateTable[]
+    = {0, 110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200, 128000, 230400, 256000,
+        460800, 500000, 576000, 921600, 1000000, 1152000, 1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
 
 speed_t StandardSpeed(int rate)
 {
     switch (rate) {
-    case 110: return B110;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 500000: return B500000;
-    case 576000: return B576000;
-    case 921600: return B921600;
-    case 1000000: return B1000000;
-    case 1152000: return B1152000;
-    case 1500000: return B1500000;
-    case 2000000: return B2000000;
-    case 2500000: return B2500000;
-    case 3000000: return B3000000;
-    case 3500000: return B3500000;
-    case 4000000: return B4000000;
-    default: return B0;
+    case 110:
+        return B110;
+    case 300:
+        return B300;
+    case 600:
+        return B600;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    case 230400:
+        return B230400;
+    case 460800:
+        return B460800;
+    case 500000:
+        return B500000;
+    case 576000:
+        return B576000;
+    case 921600:
+        return B921600;
+    case 1000000:
+        return B1000000;
+    case 1152000:
+        return B1152000;
+    case 1500000:
+        return B1500000;
+    case 2000000:
+        return B2000000;
+    case 2500000:
+        return B2500000;
+    case 3000000:
+        return B3000000;
+    case 3500000:
+        return B3500000;
+    case 4000000:
+        return B4000000;
+    default:
+        return B0;
     }
 }
 
@@ -92,7 +116,10 @@ int RemainingMs(bool hasDeadline, Clock::time_point deadline)
 }
 
 // Time-out values: negative stands for the platform's maximum.
-long long Ms(int value) { return value < 0 ? 0xFFFFFFFFLL : value; }
+long long Ms(int value)
+{
+    return value < 0 ? 0xFFFFFFFFLL : value;
+}
 
 } // namespace
 
@@ -158,8 +185,7 @@ void TComDataPacket::ResetBuffer()
     inPacket_ = false;
 }
 
-void TComDataPacket::AddData(const std::string &bytes,
-                             const std::function<void(const std::string &)> &onPacket)
+void TComDataPacket::AddData(const std::string &bytes, const std::function<void(const std::string &)> &onPacket)
 {
     if (!Enabled || !PacketDefined())
         return;
@@ -169,8 +195,7 @@ void TComDataPacket::AddData(const std::string &bytes,
             if (StartString.empty()) {
                 inPacket_ = true;
             } else if (buffer_.size() >= StartString.size()
-                       && buffer_.compare(buffer_.size() - StartString.size(), StartString.size(), StartString)
-                              == 0) {
+                && buffer_.compare(buffer_.size() - StartString.size(), StartString.size(), StartString) == 0) {
                 // Drop whatever came before the start marker.
                 buffer_ = StartString;
                 inPacket_ = true;
@@ -178,8 +203,8 @@ void TComDataPacket::AddData(const std::string &bytes,
             }
         }
         if (inPacket_) {
-            const size_t body = buffer_.size() - (buffer_.compare(0, StartString.size(), StartString) == 0
-                                                      ? StartString.size() : 0);
+            const size_t body
+                = buffer_.size() - (buffer_.compare(0, StartString.size(), StartString) == 0 ? StartString.size() : 0);
             bool done = false;
             size_t stopLen = 0;
             if (!StopString.empty() && buffer_.size() >= StopString.size() + StartString.size()
@@ -272,8 +297,7 @@ void TSerialPort::SetPort(const std::string &name)
 }
 
 // A refused line setting leaves the property as it was, so that the line and the property agree.
-template <typename T>
-void TSerialPort::ReapplyOrRevert(T &field, T previous)
+template<typename T> void TSerialPort::ReapplyOrRevert(T &field, T previous)
 {
     if (!connected_)
         return;
@@ -417,7 +441,7 @@ void TSerialPort::Close()
     StopWatcher();
     if (fd_ >= 0) {
         ::ioctl(fd_, TIOCNXCL);
-        ::close(fd_);   // also releases the lock
+        ::close(fd_); // also releases the lock
     }
     fd_ = -1;
     connected_ = false;
@@ -428,7 +452,7 @@ void TSerialPort::ApplyLineSettings()
 {
     if (fd_ < 0)
         throw EComPort(kSetCommState);
-    termios tio {};
+    termios tio{};
     if (::tcgetattr(fd_, &tio) != 0)
         throw EComPort(kSetCommState);
     ::cfmakeraw(&tio);
@@ -439,11 +463,20 @@ void TSerialPort::ApplyLineSettings()
     static constexpr tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
     tio.c_cflag |= sizes[std::clamp(static_cast<int>(byteSize_), 0, 3)];
     switch (parity_) {
-    case paNone: break;
-    case paOdd: tio.c_cflag |= PARENB | PARODD; break;
-    case paEven: tio.c_cflag |= PARENB; break;
-    case paMark: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
-    case paSpace: tio.c_cflag |= PARENB | CMSPAR; break;
+    case paNone:
+        break;
+    case paOdd:
+        tio.c_cflag |= PARENB | PARODD;
+        break;
+    case paEven:
+        tio.c_cflag |= PARENB;
+        break;
+    case paMark:
+        tio.c_cflag |= PARENB | PARODD | CMSPAR;
+        break;
+    case paSpace:
+        tio.c_cflag |= PARENB | CMSPAR;
+        break;
     }
     if (parity_ != paNone)
         tio.c_iflag |= INPCK;
@@ -528,10 +561,13 @@ int TSerialPort::Write(const void *buffer, int count)
             break;
     }
     if (done > 0 && OnTxEmpty && events_.Contains(evTxEmpty)) {
-        QMetaObject::invokeMethod(this, [this] {
-            if (connected_ && OnTxEmpty)
-                OnTxEmpty(this);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (connected_ && OnTxEmpty)
+                    OnTxEmpty(this);
+            },
+            Qt::QueuedConnection);
     }
     return done;
 }
@@ -558,8 +594,8 @@ int TSerialPort::Read(void *buffer, int count)
     // Interval and multiplier "maximum" with a constant: wait for the first byte, then return.
     const bool firstByte = maxInterval && timeouts_.ReadTotalMultiplier() < 0 && cons > 0 && cons < 0xFFFFFFFFLL;
     const bool hasTotal = !firstByte && (mult != 0 || cons != 0);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(
-        firstByte ? cons : std::min<long long>(mult * count + cons, 0x7FFFFFFFLL));
+    const auto deadline = Clock::now()
+        + std::chrono::milliseconds(firstByte ? cons : std::min<long long>(mult * count + cons, 0x7FFFFFFFLL));
 
     int got = 0;
     while (got < count) {
@@ -846,23 +882,26 @@ void TSerialPort::WatcherLoop(std::shared_ptr<Watch> watch)
             DispatchEvents(watch, wanted, errors, signalsNow);
             break;
         case smWindowSync:
-            QMetaObject::invokeMethod(this, [this, watch, wanted, errors, signalsNow] {
-                DispatchEvents(watch, wanted, errors, signalsNow);
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, watch, wanted, errors, signalsNow] { DispatchEvents(watch, wanted, errors, signalsNow); },
+                Qt::QueuedConnection);
             break;
         case smThreadSync: {
             {
                 std::lock_guard<std::mutex> lock(watch->mutex);
                 watch->dispatchDone = false;
             }
-            QMetaObject::invokeMethod(this, [this, watch, wanted, errors, signalsNow] {
-                DispatchEvents(watch, wanted, errors, signalsNow);
-                {
-                    std::lock_guard<std::mutex> lock(watch->mutex);
-                    watch->dispatchDone = true;
-                }
-                watch->cv.notify_all();
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this,
+                [this, watch, wanted, errors, signalsNow] {
+                    DispatchEvents(watch, wanted, errors, signalsNow);
+                    {
+                        std::lock_guard<std::mutex> lock(watch->mutex);
+                        watch->dispatchDone = true;
+                    }
+                    watch->cv.notify_all();
+                },
+                Qt::QueuedConnection);
             // Wait for the handlers, but give way at once to a stop: Close() on the owning thread must not
             // wait for a dispatch that the owning thread itself would have to run.
             std::unique_lock<std::mutex> lock(watch->mutex);
@@ -873,8 +912,8 @@ void TSerialPort::WatcherLoop(std::shared_ptr<Watch> watch)
     }
 }
 
-void TSerialPort::DispatchEvents(const std::shared_ptr<Watch> &watch, TComEvents events, TComErrors errors,
-                                 TComSignals signalsNow)
+void TSerialPort::DispatchEvents(
+    const std::shared_ptr<Watch> &watch, TComEvents events, TComErrors errors, TComSignals signalsNow)
 {
     // The port may have been closed (or closed and opened again) since this wake-up was posted.
     auto current = [&] { return watch_ == watch && connected_; };
@@ -890,15 +929,30 @@ void TSerialPort::DispatchEvents(const std::shared_ptr<Watch> &watch, TComEvents
     if (events.Contains(evRxChar))
         guarded([&] { HandleRxChar(); });
     if (events.Contains(evTxEmpty))
-        guarded([&] { if (OnTxEmpty) OnTxEmpty(this); });
+        guarded([&] {
+            if (OnTxEmpty)
+                OnTxEmpty(this);
+        });
     if (events.Contains(evRing))
-        guarded([&] { if (OnRing) OnRing(this); });
+        guarded([&] {
+            if (OnRing)
+                OnRing(this);
+        });
     if (events.Contains(evBreak))
-        guarded([&] { if (OnBreak) OnBreak(this); });
+        guarded([&] {
+            if (OnBreak)
+                OnBreak(this);
+        });
     if (events.Contains(evCTS))
-        guarded([&] { if (OnCTSChange) OnCTSChange(this, signalsNow.Contains(csCTS)); });
+        guarded([&] {
+            if (OnCTSChange)
+                OnCTSChange(this, signalsNow.Contains(csCTS));
+        });
     if (events.Contains(evDSR))
-        guarded([&] { if (OnDSRChange) OnDSRChange(this, signalsNow.Contains(csDSR)); });
+        guarded([&] {
+            if (OnDSRChange)
+                OnDSRChange(this, signalsNow.Contains(csDSR));
+        });
     if (events.Contains(evError)) {
         guarded([&] {
             TComErrors mapped = errors;
@@ -910,9 +964,15 @@ void TSerialPort::DispatchEvents(const std::shared_ptr<Watch> &watch, TComEvents
         });
     }
     if (events.Contains(evRLSD))
-        guarded([&] { if (OnRLSDChange) OnRLSDChange(this, signalsNow.Contains(csRLSD)); });
+        guarded([&] {
+            if (OnRLSDChange)
+                OnRLSDChange(this, signalsNow.Contains(csRLSD));
+        });
     if (events.Contains(evRx80Full))
-        guarded([&] { if (OnRx80Full) OnRx80Full(this); });
+        guarded([&] {
+            if (OnRx80Full)
+                OnRx80Full(this);
+        });
 }
 
 void TSerialPort::HandleRxChar()
@@ -989,8 +1049,7 @@ void TSerialPort::EnumComPorts(QStringList &ports)
         if (link.isSymLink() && QFileInfo::exists(link.symLinkTarget()))
             found << link.absoluteFilePath();
     }
-    std::sort(found.begin(), found.end(), [](const QString &a, const QString &b) {
-        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
-    });
+    std::sort(found.begin(), found.end(),
+        [](const QString &a, const QString &b) { return QString::compare(a, b, Qt::CaseInsensitive) < 0; });
     ports = found;
 }

@@ -20,9 +20,35 @@
 #include <QStringList>
 
 enum TBaudRate {
-    brCustom, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400, br56000,
-    br57600, br115200, br128000, br230400, br256000, br460800, br500000, br576000, br921600, br1000000,
-    br1152000, br1500000, br2000000, br2500000, br3000000, br3500000, br4000000
+    brCustom,
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br230400,
+    br256000,
+    br460800,
+    br500000,
+    br576000,
+    br921600,
+    br1000000,
+    br1152000,
+    br1500000,
+    br2000000,
+    br2500000,
+    br3000000,
+    br3500000,
+    br4000000
 };
 enum TByteSize { bs5, bs6, bs7, bs8 };
 enum TParity { paNone, paOdd, paEven, paMark, paSpace };
@@ -33,8 +59,7 @@ enum TComSignal { csCTS, csDSR, csRing, csRLSD };
 enum TComError { ceBreak, ceFrame, ceIO, ceMode, ceOverrun, ceRxOver, ceRxParity, ceTxFull };
 
 // A small set over one of the enumerations above (all have fewer than 32 members).
-template <typename E>
-class TSet {
+template<typename E> class TSet {
 public:
     constexpr TSet() = default;
     constexpr TSet(std::initializer_list<E> items)
@@ -216,16 +241,15 @@ private:
     void RequireOpen() const;
     void RequireClosed() const;
     void ApplyLineSettings();
-    template <typename T>
-    void ReapplyOrRevert(T &field, T previous);
+    template<typename T> void ReapplyOrRevert(T &field, T previous);
     void ApplyBufferSizes();
     void ApplyTimeouts();
     void StartWatcher();
     void StopWatcher();
     void WatcherLoop(std::shared_ptr<Watch> watch);
     // Runs the handlers for one wake-up of the watcher, on the owning thread.
-    void DispatchEvents(const std::shared_ptr<Watch> &watch, TComEvents events, TComErrors errors,
-                        TComSignals signalsNow);
+    void DispatchEvents(
+        const std::shared_ptr<Watch> &watch, TComEvents events, TComErrors errors, TComSignals signalsNow);
     void HandleRxChar();
 
     std::string port_ = kDefaultPort;

@@ -42,12 +42,12 @@ int TWaitService::Effective(int ms, const QString &purpose)
 struct TWaiter::TState {
     bool cancelled = false;
     bool alive = true;
-    std::vector<QEventLoop *> loops;   // the Waits on the stack, innermost last
-    std::unique_ptr<QTimer> pending;   // the After timer
-    bool firing = false;               // inside the After callback (its timer must outlive the call)
+    std::vector<QEventLoop *> loops; // the Waits on the stack, innermost last
+    std::unique_ptr<QTimer> pending; // the After timer
+    bool firing = false; // inside the After callback (its timer must outlive the call)
 };
 
-TWaiter::TWaiter() : state_(std::make_shared<TState>()) {}
+TWaiter::TWaiter() : state_(std::make_shared<TState>()) { }
 
 TWaiter::~TWaiter()
 {

@@ -42,7 +42,7 @@ private:
 class TWaiter {
 public:
     TWaiter();
-    ~TWaiter();   // cancels what is running; a Wait on the stack returns false, a pending After never fires
+    ~TWaiter(); // cancels what is running; a Wait on the stack returns false, a pending After never fires
     TWaiter(const TWaiter &) = delete;
     TWaiter &operator=(const TWaiter &) = delete;
 

@@ -24,7 +24,7 @@ constexpr int kSliceMs = 50;
 
 class TFd {
 public:
-    explicit TFd(int fd = -1) : fd_(fd) {}
+    explicit TFd(int fd = -1) : fd_(fd) { }
     ~TFd()
     {
         if (fd_ >= 0)
@@ -66,9 +66,8 @@ QHostAddress Resolve(const QString &host, int timeoutMs, const TAbortCheck &abor
     const int id = QHostInfo::lookupHost(host, &loop, [&](const QHostInfo &info) {
         const auto list = info.addresses();
         // Prefer IPv4: the echo and the connection go to what most servers answer on.
-        auto v4 = std::find_if(list.begin(), list.end(), [](const QHostAddress &a) {
-            return a.protocol() == QAbstractSocket::IPv4Protocol;
-        });
+        auto v4 = std::find_if(list.begin(), list.end(),
+            [](const QHostAddress &a) { return a.protocol() == QAbstractSocket::IPv4Protocol; });
         if (v4 != list.end())
             found = *v4;
         else if (!list.isEmpty())
@@ -143,15 +142,16 @@ int WaitFd(int fd, short events, qint64 ms, const TAbortCheck &aborted, short *r
     }
 }
 
-TProbeResult EchoTries(int fd, const sockaddr_storage &to, socklen_t toLen, bool v6,
-                       const TProbeOptions &options, const TAbortCheck &aborted)
+TProbeResult EchoTries(int fd, const sockaddr_storage &to, socklen_t toLen, bool v6, const TProbeOptions &options,
+    const TAbortCheck &aborted)
 {
     const QByteArray payload("KestManager update check");
     for (int attempt = 1; attempt <= options.tries; ++attempt) {
         const auto sequence = static_cast<std::uint16_t>(attempt);
         const QByteArray request = BuildEchoRequest(v6, sequence, payload);
         if (::sendto(fd, request.constData(), static_cast<size_t>(request.size()), 0,
-                     reinterpret_cast<const sockaddr *>(&to), toLen) < 0)
+                reinterpret_cast<const sockaddr *>(&to), toLen)
+            < 0)
             continue;
         QElapsedTimer clock;
         clock.start();
@@ -171,8 +171,8 @@ TProbeResult EchoTries(int fd, const sockaddr_storage &to, socklen_t toLen, bool
     return TProbeResult::NoReply;
 }
 
-TProbeResult ConnectTries(const sockaddr_storage &to, socklen_t toLen, const TProbeOptions &options,
-                          const TAbortCheck &aborted)
+TProbeResult ConnectTries(
+    const sockaddr_storage &to, socklen_t toLen, const TProbeOptions &options, const TAbortCheck &aborted)
 {
     for (int attempt = 1; attempt <= options.tries; ++attempt) {
         if (aborted && aborted())
@@ -220,19 +220,18 @@ bool IsEchoReply(const unsigned char *data, std::size_t size, bool ipv6, std::ui
     if (!data || size < 8)
         return false;
     const unsigned char replyType = ipv6 ? 129 : 0;
-    return data[0] == replyType && data[1] == 0
-        && ((std::uint16_t(data[6]) << 8) | data[7]) == sequence;
+    return data[0] == replyType && data[1] == 0 && ((std::uint16_t(data[6]) << 8) | data[7]) == sequence;
 }
 
 bool IcmpSocketsPermitted(bool ipv6)
 {
-    TFd fd(::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_CLOEXEC,
-                    ipv6 ? int(IPPROTO_ICMPV6) : int(IPPROTO_ICMP)));
+    TFd fd(
+        ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, ipv6 ? int(IPPROTO_ICMPV6) : int(IPPROTO_ICMP)));
     return fd.get() >= 0;
 }
 
-TProbeResult ProbeHost(const QString &host, int port, const TProbeOptions &options,
-                       const TAbortCheck &aborted, TProbeMethod *used)
+TProbeResult ProbeHost(
+    const QString &host, int port, const TProbeOptions &options, const TAbortCheck &aborted, TProbeMethod *used)
 {
     if (used)
         *used = options.method == TProbeMethod::Tcp ? TProbeMethod::Tcp : TProbeMethod::Icmp;
@@ -248,7 +247,7 @@ TProbeResult ProbeHost(const QString &host, int port, const TProbeOptions &optio
 
     if (options.method != TProbeMethod::Tcp) {
         TFd fd(::socket(v6 ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                        v6 ? int(IPPROTO_ICMPV6) : int(IPPROTO_ICMP)));
+            v6 ? int(IPPROTO_ICMPV6) : int(IPPROTO_ICMP)));
         if (fd.get() >= 0) {
             sockaddr_storage to;
             socklen_t len = 0;

@@ -18,7 +18,7 @@ enum class TProbeResult { Reply, NoReply, Aborted };
 
 struct TProbeOptions {
     int tries = 3;
-    int timeoutMs = 5000;                   // per try
+    int timeoutMs = 5000; // per try
     TProbeMethod method = TProbeMethod::Auto; // Auto: ICMP, or TCP where ICMP sockets are refused
 };
 
@@ -28,8 +28,8 @@ using TAbortCheck = std::function<bool()>;
 // Up to `tries` echoes (or connections) to `host`, one after another, each waiting at most
 // `timeoutMs`; stops at the first reply. A host name that cannot be resolved counts as no reply.
 // `used` receives the method actually used (Icmp or Tcp).
-TProbeResult ProbeHost(const QString &host, int port, const TProbeOptions &options,
-                       const TAbortCheck &aborted, TProbeMethod *used = nullptr);
+TProbeResult ProbeHost(const QString &host, int port, const TProbeOptions &options, const TAbortCheck &aborted,
+    TProbeMethod *used = nullptr);
 
 // Whether this system lets an unprivileged program open an ICMP datagram socket.
 bool IcmpSocketsPermitted(bool ipv6 = false);

@@ -10,11 +10,10 @@
 
 using namespace KestUpdate;
 
-TThreadUpdate::TThreadUpdate(TUpdate *form, const QString &name, const QString &version,
-                             const QString &pageUrl, const QString &installerUrl,
-                             const QString &appData, const TUpdateOptions &options)
-    : updateForm(form), ProgName(name), currentVersion(version), versionUrl(pageUrl),
-      downloadUrl(installerUrl), pathAppData(appData), options_(options)
+TThreadUpdate::TThreadUpdate(TUpdate *form, const QString &name, const QString &version, const QString &pageUrl,
+    const QString &installerUrl, const QString &appData, const TUpdateOptions &options)
+    : updateForm(form), ProgName(name), currentVersion(version), versionUrl(pageUrl), downloadUrl(installerUrl),
+      pathAppData(appData), options_(options)
 {
 }
 
@@ -106,7 +105,8 @@ void TThreadUpdate::CheckVersion(QNetworkAccessManager &manager)
     noticeClosed_.store(false);
     Finish(TUpdateOutcome::Notified);
     TUpdate *form = updateForm;
-    QMetaObject::invokeMethod(form, [form] { form->ShowNotice(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        form, [form] { form->ShowNotice(); }, Qt::QueuedConnection);
     while (!noticeClosed_.load() && !Stopping())
         wake_.acquire();
 }

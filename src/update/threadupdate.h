@@ -23,21 +23,21 @@ enum class TUpdateMode { None, CheckVersion, DownloadUpdate };
 // How the last step of the thread ended; Pending while a check runs.
 enum class TUpdateOutcome {
     Pending,
-    Unreachable,    // no echo (or connection) from the server's host
-    PageFailed,     // the page could not be read, was empty or too large
-    NameMissing,    // the program's name is not on the page
-    NotANumber,     // the text after the name is no version
-    UpToDate,       // the published version is not newer
-    Notified,       // the notice window was shown
-    Downloaded,     // the installer is in place
+    Unreachable, // no echo (or connection) from the server's host
+    PageFailed, // the page could not be read, was empty or too large
+    NameMissing, // the program's name is not on the page
+    NotANumber, // the text after the name is no version
+    UpToDate, // the published version is not newer
+    Notified, // the notice window was shown
+    Downloaded, // the installer is in place
     DownloadFailed, // the download failed; the program keeps running
-    Aborted,        // stopped from outside (the program is quitting)
+    Aborted, // stopped from outside (the program is quitting)
 };
 
 struct TUpdateOptions {
-    KestUpdate::TProbeOptions probe;                       // three tries of 5000 ms
-    int stallTimeoutMs = 30000;                            // a transfer without data for this long fails
-    qint64 maxPageBytes = 2 * 1024 * 1024;                 // a larger page is a failed check
+    KestUpdate::TProbeOptions probe; // three tries of 5000 ms
+    int stallTimeoutMs = 30000; // a transfer without data for this long fails
+    qint64 maxPageBytes = 2 * 1024 * 1024; // a larger page is a failed check
     qint64 maxDownloadBytes = qint64(1) * 1024 * 1024 * 1024; // never fill the disk
     QByteArray userAgent = QByteArrayLiteral("KestManager/1.18 (update check)");
     QString appDataFolder; // empty: the user's application-data folder
@@ -46,9 +46,8 @@ struct TUpdateOptions {
 class TThreadUpdate : public QThread {
 public:
     // Called on the main thread; the thread starts in mode None.
-    TThreadUpdate(TUpdate *form, const QString &name, const QString &version,
-                  const QString &pageUrl, const QString &installerUrl, const QString &appData,
-                  const TUpdateOptions &options);
+    TThreadUpdate(TUpdate *form, const QString &name, const QString &version, const QString &pageUrl,
+        const QString &installerUrl, const QString &appData, const TUpdateOptions &options);
     // Stops the thread and waits for it.
     ~TThreadUpdate() override;
 

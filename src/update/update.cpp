@@ -19,8 +19,7 @@
 #include <cstdlib>
 
 TUpdate::TUpdate(QWidget *owner)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                         | Qt::WindowStaysOnTopHint),
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint),
       openHandler_([](const QString &path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }),
       // The installer replaces the running program: leave without any further clean-up.
       exitHandler_([](int code) { std::_Exit(code); })
@@ -78,9 +77,8 @@ void TUpdate::StopCheck()
     }
 }
 
-void TUpdate::CheckNewVersion(const QString &_name, const QString &_currentVersion,
-                              const QString &_versionUrl, const QString &_downloadUrl,
-                              QWidget *_masterForm)
+void TUpdate::CheckNewVersion(const QString &_name, const QString &_currentVersion, const QString &_versionUrl,
+    const QString &_downloadUrl, QWidget *_masterForm)
 {
     // One check at a time.
     thrUpdate.reset();
@@ -92,8 +90,8 @@ void TUpdate::CheckNewVersion(const QString &_name, const QString &_currentVersi
     QString appData = options_.appDataFolder;
     if (appData.isEmpty())
         appData = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    thrUpdate = std::make_unique<TThreadUpdate>(this, _name, _currentVersion, _versionUrl,
-                                                _downloadUrl, appData, options_);
+    thrUpdate
+        = std::make_unique<TThreadUpdate>(this, _name, _currentVersion, _versionUrl, _downloadUrl, appData, options_);
     thrUpdate->SetMode(TUpdateMode::CheckVersion);
     thrUpdate->start();
 }
@@ -103,8 +101,8 @@ bool TUpdate::CheckAtStartUp(QWidget *_masterForm)
     if (!config || !config->ReadUpdateFlag())
         return false;
     const QString server = KestUpdate::ReadUpdateServer(*config);
-    CheckNewVersion(KestUpdate::kProgramName, KestUpdate::kProgramVersion,
-                    KestUpdate::VersionPageUrl(server), KestUpdate::InstallerUrl(server), _masterForm);
+    CheckNewVersion(KestUpdate::kProgramName, KestUpdate::kProgramVersion, KestUpdate::VersionPageUrl(server),
+        KestUpdate::InstallerUrl(server), _masterForm);
     return true;
 }
 

@@ -27,9 +27,8 @@ public:
     void SetConfig(TConfigController *config);
 
     // Starts the check thread with these values in mode CheckVersion and clears `skipUpdate`.
-    void CheckNewVersion(const QString &_name, const QString &_currentVersion,
-                         const QString &_versionUrl, const QString &_downloadUrl,
-                         QWidget *_masterForm);
+    void CheckNewVersion(const QString &_name, const QString &_currentVersion, const QString &_versionUrl,
+        const QString &_downloadUrl, QWidget *_masterForm);
 
     // The start-up call: when "UpdateTag" is set, checks for this program's newer version on the
     // maker's server, or on the server named by "UpdateServer". Returns whether a check started.

@@ -67,8 +67,7 @@ bool IsRedirectAllowed(const QUrl &origin, const QUrl &target)
     const bool loopbackOrigin = (!host.isNull() && host.isLoopback())
         || origin.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0;
     return loopbackOrigin && origin.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0
-        && target.host().compare(origin.host(), Qt::CaseInsensitive) == 0
-        && PortOf(target) == PortOf(origin);
+        && target.host().compare(origin.host(), Qt::CaseInsensitive) == 0 && PortOf(target) == PortOf(origin);
 }
 
 } // namespace KestUpdate

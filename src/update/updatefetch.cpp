@@ -28,8 +28,7 @@ QNetworkRequest MakeRequest(const QUrl &url, const TFetchOptions &options)
     // Proxies and the server's own caches are asked for a fresh copy too.
     request.setRawHeader("Cache-Control", "no-cache, no-store");
     request.setRawHeader("Pragma", "no-cache");
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
     request.setMaximumRedirectsAllowed(kMaxRedirects);
     request.setTransferTimeout(options.stallTimeoutMs);
     return request;
@@ -38,7 +37,7 @@ QNetworkRequest MakeRequest(const QUrl &url, const TFetchOptions &options)
 // Runs `reply` to its end. `onData` gets every piece of the body as it arrives and returns false
 // to stop the transfer (the result is then `refused`).
 TFetchResult Run(QNetworkReply *reply, const QUrl &origin, const TAbortCheck &aborted,
-                 const std::function<bool(const QByteArray &)> &onData, qint64 &received)
+    const std::function<bool(const QByteArray &)> &onData, qint64 &received)
 {
     received = 0;
     TFetchResult stopped = TFetchResult::Ok;
@@ -106,19 +105,22 @@ void RefuseOversized(QNetworkReply *reply, qint64 maxBytes, bool &oversized)
 } // namespace
 
 TFetchResult FetchPage(QNetworkAccessManager &manager, const QUrl &url, const TFetchOptions &options,
-                       const TAbortCheck &aborted, QByteArray &body)
+    const TAbortCheck &aborted, QByteArray &body)
 {
     body.clear();
     bool oversized = false;
     std::unique_ptr<QNetworkReply> reply(manager.get(MakeRequest(url, options)));
     RefuseOversized(reply.get(), options.maxBytes, oversized);
     qint64 received = 0;
-    TFetchResult result = Run(reply.get(), url, aborted, [&](const QByteArray &piece) {
-        if (options.maxBytes > 0 && body.size() + piece.size() > options.maxBytes)
-            return false;
-        body += piece;
-        return true;
-    }, received);
+    TFetchResult result = Run(
+        reply.get(), url, aborted,
+        [&](const QByteArray &piece) {
+            if (options.maxBytes > 0 && body.size() + piece.size() > options.maxBytes)
+                return false;
+            body += piece;
+            return true;
+        },
+        received);
     if (oversized && result == TFetchResult::Failed)
         result = TFetchResult::TooLarge;
     if (result != TFetchResult::Ok)
@@ -126,9 +128,8 @@ TFetchResult FetchPage(QNetworkAccessManager &manager, const QUrl &url, const TF
     return result;
 }
 
-TFetchResult DownloadToFile(QNetworkAccessManager &manager, const QUrl &url,
-                            const TFetchOptions &options, const TAbortCheck &aborted,
-                            const QString &targetPath)
+TFetchResult DownloadToFile(QNetworkAccessManager &manager, const QUrl &url, const TFetchOptions &options,
+    const TAbortCheck &aborted, const QString &targetPath)
 {
     QSaveFile file(targetPath);
     // Only ever a temporary file and a rename: never write into the target itself.
@@ -141,16 +142,19 @@ TFetchResult DownloadToFile(QNetworkAccessManager &manager, const QUrl &url,
     qint64 written = 0;
     bool writeFailed = false;
     qint64 received = 0;
-    TFetchResult result = Run(reply.get(), url, aborted, [&](const QByteArray &piece) {
-        if (options.maxBytes > 0 && written + piece.size() > options.maxBytes)
-            return false;
-        if (file.write(piece) != piece.size()) {
-            writeFailed = true;
-            return false;
-        }
-        written += piece.size();
-        return true;
-    }, received);
+    TFetchResult result = Run(
+        reply.get(), url, aborted,
+        [&](const QByteArray &piece) {
+            if (options.maxBytes > 0 && written + piece.size() > options.maxBytes)
+                return false;
+            if (file.write(piece) != piece.size()) {
+                writeFailed = true;
+                return false;
+            }
+            written += piece.size();
+            return true;
+        },
+        received);
     if (oversized && result == TFetchResult::Failed)
         result = TFetchResult::TooLarge;
     if (writeFailed)

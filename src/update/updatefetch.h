@@ -19,18 +19,17 @@ enum class TFetchResult { Ok, Failed, TooLarge, Aborted };
 struct TFetchOptions {
     QByteArray userAgent;
     int stallTimeoutMs = 30000; // no data for this long ends the transfer
-    qint64 maxBytes = 0;        // 0: no limit
+    qint64 maxBytes = 0; // 0: no limit
 };
 
 // The body of `url`.
 TFetchResult FetchPage(QNetworkAccessManager &manager, const QUrl &url, const TFetchOptions &options,
-                       const TAbortCheck &aborted, QByteArray &body);
+    const TAbortCheck &aborted, QByteArray &body);
 
 // `url` into `targetPath`, through a temporary file beside it that replaces `targetPath` only
 // once the whole body has arrived (as long as the server announced, when it announced a length).
 // On any failure `targetPath` is left as it was and no temporary file stays behind.
-TFetchResult DownloadToFile(QNetworkAccessManager &manager, const QUrl &url,
-                            const TFetchOptions &options, const TAbortCheck &aborted,
-                            const QString &targetPath);
+TFetchResult DownloadToFile(QNetworkAccessManager &manager, const QUrl &url, const TFetchOptions &options,
+    const TAbortCheck &aborted, const QString &targetPath);
 
 } // namespace KestUpdate

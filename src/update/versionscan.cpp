@@ -51,8 +51,7 @@ bool VersionTextToNumber(const QString &text, double &value)
     // Only ASCII is left; from_chars reads "." whatever the process locale says.
     const std::string ascii = text.toStdString();
     double v = 0;
-    const auto [ptr, ec] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), v,
-                                           std::chars_format::fixed);
+    const auto [ptr, ec] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), v, std::chars_format::fixed);
     if (ec != std::errc() || ptr != ascii.data() + ascii.size() || !std::isfinite(v))
         return false;
     value = v;
@@ -68,8 +67,8 @@ bool IsNewerVersion(double published, double current)
     return published - current > kStep + kBinaryNoise;
 }
 
-TVersionVerdict JudgePage(const QByteArray &body, const QString &progName,
-                          const QString &currentVersion, QString *published)
+TVersionVerdict JudgePage(
+    const QByteArray &body, const QString &progName, const QString &currentVersion, QString *published)
 {
     const QString page = QString::fromUtf8(body);
     QString version;

@@ -24,12 +24,12 @@ bool IsNewerVersion(double published, double current);
 
 enum class TVersionVerdict {
     NameMissing, // the program's name is not on the page
-    NotANumber,  // the text after the name is no version
-    UpToDate,    // the published version is not newer
-    Newer,       // the published version is newer: offer the update
+    NotANumber, // the text after the name is no version
+    UpToDate, // the published version is not newer
+    Newer, // the published version is newer: offer the update
 };
 
 // The whole reading of a page body (UTF-8) for `progName` at `currentVersion`; `published`
 // receives the version text found after the name (empty when the name is missing).
-TVersionVerdict JudgePage(const QByteArray &body, const QString &progName,
-                          const QString &currentVersion, QString *published = nullptr);
+TVersionVerdict JudgePage(
+    const QByteArray &body, const QString &progName, const QString &currentVersion, QString *published = nullptr);

@@ -28,7 +28,7 @@ public:
             return;
         slave_ = name;
         // Raw on the master side as well: the device speaks binary.
-        termios tio {};
+        termios tio{};
         if (::tcgetattr(master_, &tio) == 0) {
             ::cfmakeraw(&tio);
             ::tcsetattr(master_, TCSANOW, &tio);
@@ -92,8 +92,7 @@ private:
 };
 
 // Runs the Qt event loop until pred() holds or timeoutMs passes; returns pred().
-template <typename Pred>
-bool PumpUntil(Pred pred, int timeoutMs)
+template<typename Pred> bool PumpUntil(Pred pred, int timeoutMs)
 {
     QElapsedTimer clock;
     clock.start();

@@ -67,8 +67,8 @@ TEST(ConfigController, PortsRatesAndFlag)
     EXPECT_EQ(config.ReadMainWindowCoordY(), 300);
     EXPECT_FALSE(config.ReadUpdateFlag());
     EXPECT_EQ(ReadAll(config.settingsPath),
-              QByteArray("[Port1]\nPort=/dev/ttyUSB0\nRate=9600\n[Port2]\nPort=/dev/ttyUSB1\n"
-                         "[Launch]\nMainWindowCoordY=300\nUpdateTag=0\n"));
+        QByteArray("[Port1]\nPort=/dev/ttyUSB0\nRate=9600\n[Port2]\nPort=/dev/ttyUSB1\n"
+                   "[Launch]\nMainWindowCoordY=300\nUpdateTag=0\n"));
 }
 
 TEST(ConfigController, TagsUseTheDecimalComma)
@@ -106,8 +106,9 @@ TEST(ConfigController, Arrays)
     const QStringList names = {"Ток, \"фаза\" А", "2", "  ", "Напряжение"};
     config.WriteArray("ScenarioTabNames", "QX4", names);
     EXPECT_EQ(config.ini.ReadString("ScenarioTabNames", "QX4", ""),
-              QStringLiteral("\"Ток, \"\"фаза\"\" А\",2,  ,Напряжение"));
-    EXPECT_EQ(config.ReadArray("ScenarioTabNames", "QX4", 0, ""), (QStringList{"Ток, \"фаза\" А", "2", "", "Напряжение"}));
+        QStringLiteral("\"Ток, \"\"фаза\"\" А\",2,  ,Напряжение"));
+    EXPECT_EQ(
+        config.ReadArray("ScenarioTabNames", "QX4", 0, ""), (QStringList{"Ток, \"фаза\" А", "2", "", "Напряжение"}));
 }
 
 TEST(ConfigController, UnreadableFileGivesTheFailureDefaults)
@@ -145,8 +146,11 @@ TEST(GlobalConfig, DefaultsAndKeys)
         std::function<QString()> read;
         std::function<void(const QString &)> write;
     };
-#define KEY(obj, cls, sec, key, def, name) \
-    Key{sec, key, def, [&] { return obj.Read##name(); }, [&](const QString &v) { obj.Write##name(v); }}
+#define KEY(obj, cls, sec, key, def, name)                                                                             \
+    Key                                                                                                                \
+    {                                                                                                                  \
+        sec, key, def, [&] { return obj.Read##name(); }, [&](const QString &v) { obj.Write##name(v); }                 \
+    }
     const Key keys[] = {
         KEY(global, G, "Parameters", "I1", "1", I1),
         KEY(global, G, "Parameters", "I5", "5", I5),
@@ -202,9 +206,9 @@ TEST(GlobalConfig, Flags)
     } flags[] = {
         {"OptionIb", [&] { return global.ReadOptionIb(); }, [&](bool v) { global.WriteOptionIb(v); }},
         {"UseTransfCoefsForKestParams", [&] { return global.ReadUseTransfCoefsForKestParams(); },
-         [&](bool v) { global.WriteUseTransfCoefsForKestParams(v); }},
+            [&](bool v) { global.WriteUseTransfCoefsForKestParams(v); }},
         {"AnalogValuesAsMiliAmpers", [&] { return global.ReadAnalogValuesAsMiliAmpers(); },
-         [&](bool v) { global.WriteAnalogValuesAsMiliAmpers(v); }},
+            [&](bool v) { global.WriteAnalogValuesAsMiliAmpers(v); }},
         {"EnableAnalog", [&] { return global.ReadEnableAnalog(); }, [&](bool v) { global.WriteEnableAnalog(v); }},
     };
     for (const Flag &f : flags) {

@@ -16,31 +16,32 @@ std::string S(const std::optional<QString> &v)
 
 TEST(IniDocument, LookupFollowsTheProfileRules)
 {
-    const TIniDocument doc = TIniDocument::Parse(QStringLiteral(
-        "; comment = not a key\n"
-        "[Launch]\n"
-        "  UpdateTag =  0  \n"
-        "ConfigIndex=3\n"
-        "ConfigIndex=5\n"
-        "garbage line without equals\n"
-        "=value without key\n"
-        "[ launch ]\n"
-        "ConfigIndex=7\n"
-        "Only=in second\n"
-        "[Параметры]\n"
-        "Ключ=значение\n"
-        "Empty=\n"
-        "[Port1]\r\n"
-        "Port=/dev/ttyUSB0"));
+    const TIniDocument doc = TIniDocument::Parse(QStringLiteral("; comment = not a key\n"
+                                                                "[Launch]\n"
+                                                                "  UpdateTag =  0  \n"
+                                                                "ConfigIndex=3\n"
+                                                                "ConfigIndex=5\n"
+                                                                "garbage line without equals\n"
+                                                                "=value without key\n"
+                                                                "[ launch ]\n"
+                                                                "ConfigIndex=7\n"
+                                                                "Only=in second\n"
+                                                                "[Параметры]\n"
+                                                                "Ключ=значение\n"
+                                                                "Empty=\n"
+                                                                "[Port1]\r\n"
+                                                                "Port=/dev/ttyUSB0"));
 
-    struct Case { const char *section, *key, *expected; } cases[] = {
-        {"Launch", "UpdateTag", "0"},             // blanks around key and value ignored
-        {"LAUNCH", "updatetag", "0"},             // case-insensitive
-        {"Launch", "ConfigIndex", "3"},           // first of duplicate keys wins
-        {"launch", "Only", "<absent>"},           // only the first of duplicate sections is read
-        {"параметры", "КЛЮЧ", "значение"},        // case folding of Cyrillic names
+    struct Case {
+        const char *section, *key, *expected;
+    } cases[] = {
+        {"Launch", "UpdateTag", "0"}, // blanks around key and value ignored
+        {"LAUNCH", "updatetag", "0"}, // case-insensitive
+        {"Launch", "ConfigIndex", "3"}, // first of duplicate keys wins
+        {"launch", "Only", "<absent>"}, // only the first of duplicate sections is read
+        {"параметры", "КЛЮЧ", "значение"}, // case folding of Cyrillic names
         {"Параметры", "Empty", ""},
-        {"Port1", "Port", "/dev/ttyUSB0"},        // last line without a line break
+        {"Port1", "Port", "/dev/ttyUSB0"}, // last line without a line break
         {"Launch", "; comment", "<absent>"},
         {"Launch", "garbage line without equals", "<absent>"},
         {"Missing", "Key", "<absent>"},
@@ -55,31 +56,30 @@ TEST(IniDocument, LookupFollowsTheProfileRules)
 
 TEST(IniDocument, ChangesTouchOnlyTheirLine)
 {
-    const QString text = QStringLiteral(
-        "; written by hand\n"
-        "[Launch]\n"
-        "MainWindowCoordX=10\n"
-        "\n"
-        "; next section\n"
-        "[Other]\n"
-        "Kept = as it was \n");
+    const QString text = QStringLiteral("; written by hand\n"
+                                        "[Launch]\n"
+                                        "MainWindowCoordX=10\n"
+                                        "\n"
+                                        "; next section\n"
+                                        "[Other]\n"
+                                        "Kept = as it was \n");
     TIniDocument doc = TIniDocument::Parse(text);
     EXPECT_EQ(doc.Serialize(), text) << "parsing and writing back changes nothing";
 
     doc.SetValue(QStringLiteral("launch"), QStringLiteral("mainwindowcoordx"), QStringLiteral("20"));
     doc.SetValue(QStringLiteral("Launch"), QStringLiteral("MainWindowCoordY"), QStringLiteral("30"));
     doc.SetValue(QStringLiteral("New"), QStringLiteral("Key"), QStringLiteral("v"));
-    EXPECT_EQ(doc.Serialize(), QStringLiteral(
-        "; written by hand\n"
-        "[Launch]\n"
-        "MainWindowCoordX=20\n"     // the key keeps the file's spelling
-        "MainWindowCoordY=30\n"     // added after the section's last key, before the blank line
-        "\n"
-        "; next section\n"
-        "[Other]\n"
-        "Kept = as it was \n"
-        "[New]\n"
-        "Key=v\n"));
+    EXPECT_EQ(doc.Serialize(),
+        QStringLiteral("; written by hand\n"
+                       "[Launch]\n"
+                       "MainWindowCoordX=20\n" // the key keeps the file's spelling
+                       "MainWindowCoordY=30\n" // added after the section's last key, before the blank line
+                       "\n"
+                       "; next section\n"
+                       "[Other]\n"
+                       "Kept = as it was \n"
+                       "[New]\n"
+                       "Key=v\n"));
 
     // Setting an equal value leaves the line's own spacing alone.
     doc.SetValue(QStringLiteral("Other"), QStringLiteral("Kept"), QStringLiteral("as it was"));
@@ -111,12 +111,15 @@ TEST(IniDocument, ValueWithLineBreaksCannotInjectLines)
 
 TEST(SettingsList, Split)
 {
-    struct Case { const char *text; QStringList items; } cases[] = {
+    struct Case {
+        const char *text;
+        QStringList items;
+    } cases[] = {
         {"", {}},
         {"   ", {}},
         {"a", {"a"}},
-        {" 1 , 2 ,3 ", {"1", "2", "3"}},           // blanks around items trimmed
-        {"Первый тест,b", {"Первый тест", "b"}},   // an inner blank does not split
+        {" 1 , 2 ,3 ", {"1", "2", "3"}}, // blanks around items trimmed
+        {"Первый тест,b", {"Первый тест", "b"}}, // an inner blank does not split
         {"a,,b,", {"a", "", "b", ""}},
         {"\"x,y\",z", {"x,y", "z"}},
         {"\"say \"\"hi\"\"\"", {"say \"hi\""}},
@@ -142,17 +145,20 @@ TEST(SettingsList, JoinQuotesOnlyWhatNeedsIt)
 
 TEST(TextDecoding, Utf8Validity)
 {
-    struct Case { QByteArray bytes; bool valid; } cases[] = {
+    struct Case {
+        QByteArray bytes;
+        bool valid;
+    } cases[] = {
         {"", true},
         {"plain ascii", true},
-        {"\xD0\x9F\xD1\x80\xD0\xB8", true},        // "При"
-        {"\xE2\x82\xAC", true},                    // euro sign
-        {"\xF0\x9F\x98\x80", true},                // four bytes
-        {"\xC0\xAF", false},                       // overlong '/'
-        {"\xED\xA0\x80", false},                   // surrogate
-        {"\xF4\x90\x80\x80", false},               // beyond U+10FFFF
-        {"\xD0", false},                           // truncated
-        {"\xCF\xF0\xE8", false},                   // "При" in 1251
+        {"\xD0\x9F\xD1\x80\xD0\xB8", true}, // "При"
+        {"\xE2\x82\xAC", true}, // euro sign
+        {"\xF0\x9F\x98\x80", true}, // four bytes
+        {"\xC0\xAF", false}, // overlong '/'
+        {"\xED\xA0\x80", false}, // surrogate
+        {"\xF4\x90\x80\x80", false}, // beyond U+10FFFF
+        {"\xD0", false}, // truncated
+        {"\xCF\xF0\xE8", false}, // "При" in 1251
         {"\x80", false},
     };
     for (const Case &c : cases)
@@ -173,8 +179,8 @@ TEST(TextDecoding, FileFallsBackToWindows1251)
     EXPECT_EQ(KestText::DecodeTextFile(QByteArray("k=\xD1\x8F"), &enc), QStringLiteral("k=я"));
     EXPECT_EQ(enc, KestText::TTextEncoding::Utf8);
 
-    EXPECT_EQ(KestText::DecodeTextFile(QByteArray("\xFF\xFE[\x00\x4F\x04]\x00\x0A\x00", 10), &enc),
-              QStringLiteral("[я]\n"));
+    EXPECT_EQ(
+        KestText::DecodeTextFile(QByteArray("\xFF\xFE[\x00\x4F\x04]\x00\x0A\x00", 10), &enc), QStringLiteral("[я]\n"));
     EXPECT_EQ(enc, KestText::TTextEncoding::Utf16LE);
 
     // A UTF-8 file with one line in 1251 keeps its UTF-8 lines.

@@ -44,22 +44,46 @@ struct HookGuard {
 TEST(IniFile, IntegersBooleansAndReals)
 {
     const QString path = KestTestHome::NewFolder() + QStringLiteral("/s.txt");
-    WriteAll(path, "[N]\n"
-                   "dec=42\nneg=-7\nplus=+5\nhex=0x1F\nhexUpper=0XfF\nall=0xFFFFFFFF\n"
-                   "big=2147483648\nsmall=-2147483648\nhex9=0x100000000\n"
-                   "junk=12a\nspace=1 2\nempty=\nreal=0,5\ndot=0.25\nexp=1,5E3\nword=abc\n"
-                   "bool1=1\nbool0=0\nbool2=2\nboolword=True\n");
+    WriteAll(path,
+        "[N]\n"
+        "dec=42\nneg=-7\nplus=+5\nhex=0x1F\nhexUpper=0XfF\nall=0xFFFFFFFF\n"
+        "big=2147483648\nsmall=-2147483648\nhex9=0x100000000\n"
+        "junk=12a\nspace=1 2\nempty=\nreal=0,5\ndot=0.25\nexp=1,5E3\nword=abc\n"
+        "bool1=1\nbool0=0\nbool2=2\nboolword=True\n");
     TIniFile ini(path);
-    struct IntCase { const char *key; int expected; } ints[] = {
-        {"dec", 42}, {"neg", -7}, {"plus", 5}, {"hex", 31}, {"hexUpper", 255}, {"all", -1},
-        {"big", -99}, {"small", INT32_MIN}, {"hex9", -99}, {"junk", -99}, {"space", -99},
-        {"empty", -99}, {"real", -99}, {"absent", -99},
+    struct IntCase {
+        const char *key;
+        int expected;
+    } ints[] = {
+        {"dec", 42},
+        {"neg", -7},
+        {"plus", 5},
+        {"hex", 31},
+        {"hexUpper", 255},
+        {"all", -1},
+        {"big", -99},
+        {"small", INT32_MIN},
+        {"hex9", -99},
+        {"junk", -99},
+        {"space", -99},
+        {"empty", -99},
+        {"real", -99},
+        {"absent", -99},
     };
     for (const IntCase &c : ints)
         EXPECT_EQ(ini.ReadInteger("N", c.key, -99), c.expected) << c.key;
 
-    struct RealCase { const char *key; double expected; } reals[] = {
-        {"real", 0.5}, {"dot", 0.25}, {"exp", 1500}, {"dec", 42}, {"word", 7.5}, {"empty", 7.5}, {"absent", 7.5},
+    struct RealCase {
+        const char *key;
+        double expected;
+    } reals[] = {
+        {"real", 0.5},
+        {"dot", 0.25},
+        {"exp", 1500},
+        {"dec", 42},
+        {"word", 7.5},
+        {"empty", 7.5},
+        {"absent", 7.5},
     };
     for (const RealCase &c : reals)
         EXPECT_DOUBLE_EQ(ini.ReadFloat("N", c.key, 7.5), c.expected) << c.key;
@@ -86,15 +110,18 @@ TEST(IniFile, WindowsFileIsReadAndRewrittenAsUtf8)
     const QString folder = KestTestHome::NewFolder();
     const QString path = folder + QStringLiteral("/Settings.txt");
     // A file from an older Windows installation: code page 1251, CR LF, a Cyrillic section and value.
-    WriteAll(path, QByteArray("[Report]\r\nOrganization=\xCE\xCE\xCE \xAB\xD2\xE5\xF1\xF2\xBB\r\n"
-                              "[\xCE\xF2\xF7\xB8\xF2]\r\nx=1\r\n"));
+    WriteAll(path,
+        QByteArray("[Report]\r\nOrganization=\xCE\xCE\xCE \xAB\xD2\xE5\xF1\xF2\xBB\r\n"
+                   "[\xCE\xF2\xF7\xB8\xF2]\r\nx=1\r\n"));
     TIniFile ini(path);
     EXPECT_EQ(ini.ReadString("report", "ORGANIZATION", ""), QStringLiteral("ООО «Тест»"));
     EXPECT_EQ(ini.ReadString("ОТЧЁТ", "x", ""), QStringLiteral("1"));
 
     ini.WriteString("Report", "City", QStringLiteral("Москва"));
-    EXPECT_EQ(ReadAll(path), QStringLiteral("[Report]\r\nOrganization=ООО «Тест»\r\nCity=Москва\r\n"
-                                            "[Отчёт]\r\nx=1\r\n").toUtf8());
+    EXPECT_EQ(ReadAll(path),
+        QStringLiteral("[Report]\r\nOrganization=ООО «Тест»\r\nCity=Москва\r\n"
+                       "[Отчёт]\r\nx=1\r\n")
+            .toUtf8());
     EXPECT_EQ(ini.ReadString("Report", "Organization", ""), QStringLiteral("ООО «Тест»"));
 }
 
@@ -136,7 +163,7 @@ TEST(IniFile, FailedWriteLeavesOldFileIntact)
     TIniFile ini(path);
 
     const TIniFile::TWriteStage stages[] = {TIniFile::TWriteStage::CreateTemp, TIniFile::TWriteStage::WriteTemp,
-                                            TIniFile::TWriteStage::SyncTemp, TIniFile::TWriteStage::Rename};
+        TIniFile::TWriteStage::SyncTemp, TIniFile::TWriteStage::Rename};
     for (TIniFile::TWriteStage failAt : stages) {
         TIniFile::SetWriteFaultHookForTesting([failAt](TIniFile::TWriteStage s) { return s == failAt; });
         EXPECT_THROW(ini.WriteString("Launch", "UpdateTag", "0"), EIniFileError) << int(failAt);
@@ -167,7 +194,7 @@ TEST(IniFile, FileSizeLimitActsAsFullDisk)
     WriteAll(path, old);
     TIniFile ini(path);
 
-    struct rlimit saved {};
+    struct rlimit saved { };
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit small = saved;

@@ -1,17 +1,17 @@
 // The settings dialog driven offscreen: filling, confirming, cancelling, port lists and repairs.
 
-#include "transport/cominterface.h"
 #include "config/configcontroller.h"
 #include "config/settingsform.h"
 #include "testhome.h"
+#include "transport/cominterface.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QPixmap>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
@@ -59,8 +59,8 @@ protected:
         }
         portA = runtime + "/kest-sim/kestA";
         portB = runtime + "/kest-sim/kestB";
-        config = std::make_unique<TConfigController>(KestTestHome::NewFolder(), "/Valtrix", "KestManager",
-                                                     "/Settings.txt");
+        config = std::make_unique<TConfigController>(
+            KestTestHome::NewFolder(), "/Valtrix", "KestManager", "/Settings.txt");
         port1 = std::make_unique<TComInterface>(nullptr, &callbacks);
         port2 = std::make_unique<TComInterface>(nullptr, &callbacks);
     }
@@ -86,10 +86,20 @@ TEST_F(SettingsFormTest, FreshSettingsShowEveryDefault)
     auto form = Open();
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Настройки"));
     const std::pair<const char *, const char *> edits[] = {
-        {"edI1", "1"},         {"edI5", "5"},         {"edI0_5", "0,5"},     {"edI2_5", "2,5"},
-        {"edU100_3", "100"},   {"edU100_4", "57,74"}, {"edU380_3", "380"},   {"edU380_4", "219,39"},
-        {"edU400_3", "400"},   {"edU400_4", "230,94"}, {"edError", "0,2"},   {"edFreqError", "0,05"},
-        {"edAnalogError", "0,5"}, {"edAruError", "1"},
+        {"edI1", "1"},
+        {"edI5", "5"},
+        {"edI0_5", "0,5"},
+        {"edI2_5", "2,5"},
+        {"edU100_3", "100"},
+        {"edU100_4", "57,74"},
+        {"edU380_3", "380"},
+        {"edU380_4", "219,39"},
+        {"edU400_3", "400"},
+        {"edU400_4", "230,94"},
+        {"edError", "0,2"},
+        {"edFreqError", "0,05"},
+        {"edAnalogError", "0,5"},
+        {"edAruError", "1"},
     };
     for (const auto &[name, text] : edits) {
         auto *edit = form->findChild<QLineEdit *>(name);
@@ -110,7 +120,7 @@ TEST_F(SettingsFormTest, FreshSettingsShowEveryDefault)
     EXPECT_EQ(form->cbKestRate->currentText(), QStringLiteral("115200"));
     EXPECT_EQ(Items(form->cbDeviceRate), TSettingsForm::Port2Rates());
     EXPECT_EQ(TSettingsForm::Port2Rates(),
-              (QStringList{"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"}));
+        (QStringList{"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"}));
     EXPECT_EQ(form->cbDeviceRate->currentText(), QStringLiteral("115200"));
     EXPECT_EQ(ReadAll(config->settingsPath), QByteArray("<absent>")) << "opening writes nothing";
 
@@ -172,7 +182,8 @@ TEST_F(SettingsFormTest, OkWritesEverythingInOrderAndSetsTheTransports)
         "[Parameters]\nI1=1\nI5=5\nI0,5=0,6\nI2.5=2,5\nU100_3=100\nU100_4=57,74\nU380_3=380\nU380_4=219,39\n"
         "U400_3=400\nU400_4=230,94\n"
         "[Launch]\nError=abc\nFreqError=0,05\nAnalogError=0,5\nAruError=1\nOptionIb=1\n"
-        "UseTransfCoefsForKestParams=0\nAnalogValuesAsMiliAmpers=1\nWaitingTime=15\n").arg(portA, portB);
+        "UseTransfCoefsForKestParams=0\nAnalogValuesAsMiliAmpers=1\nWaitingTime=15\n")
+                                 .arg(portA, portB);
     EXPECT_EQ(QString::fromUtf8(ReadAll(config->settingsPath)), expected);
 
     EXPECT_EQ(port1->Port(), portA.toStdString());
@@ -199,8 +210,17 @@ TEST_F(SettingsFormTest, CancelWritesNothing)
 
 TEST_F(SettingsFormTest, WaitingTimeRepair)
 {
-    struct Case { const char *stored; int shown; const char *afterOpening; } cases[] = {
-        {"abc", 9, "9"}, {"2,5", 9, "9"}, {"", 9, "9"}, {"30", 30, "30"}, {" 12 ", 12, "12"}, {"1", 1, "1"},
+    struct Case {
+        const char *stored;
+        int shown;
+        const char *afterOpening;
+    } cases[] = {
+        {"abc", 9, "9"},
+        {"2,5", 9, "9"},
+        {"", 9, "9"},
+        {"30", 30, "30"},
+        {" 12 ", 12, "12"},
+        {"1", 1, "1"},
     };
     for (const Case &c : cases) {
         TGlobalConfig(config.get()).WriteWaitingTime(c.stored);

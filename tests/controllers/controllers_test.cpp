@@ -69,7 +69,8 @@ TEST(InputParamController, CurrentCommandPerSchemeAndRange)
         TKestInputParamCmdController controller(&conf, &cmd);
         TToggleStates toggles = c.toggles;
         EXPECT_EQ(Bytes(controller.CreateCmdSendAmperageAccordingToConfiguration(1, 2, 3, c.optionIb, toggles)),
-                  Bytes(c.expected)) << c.what;
+            Bytes(c.expected))
+            << c.what;
         if (!c.scheme) {
             EXPECT_EQ(toggles.Toggle3, c.toggles.Toggle2) << c.what;
         }
@@ -114,7 +115,7 @@ TEST(InputParamController, VoltageFormsAndTheOver300Flags)
     TKestConfiguration pq4 = Config("PQ", true, 5.0);
     TKestInputParamCmdController four(&pq4, &cmd);
     EXPECT_EQ(Bytes(four.CreateCmdSendVoltageAccordingToConfiguration(220, 221, 222)),
-              Bytes(cmd.CreateCmdSendUaUbUc(220, 221, 222)));
+        Bytes(cmd.CreateCmdSendUaUbUc(220, 221, 222)));
 }
 
 TEST(InputParamController, AngleFrequencyAndToggles)
@@ -127,17 +128,24 @@ TEST(InputParamController, AngleFrequencyAndToggles)
     EXPECT_EQ(Bytes(controller.CreateCmdSendAngleAccordingToConfiguration(30.5)), Bytes(cmd.CreateCmdSendAngle(30)));
     EXPECT_EQ(Bytes(controller.CreateCmdSendAngleAccordingToConfiguration(-89.6)), Bytes(cmd.CreateCmdSendAngle(-90)));
     EXPECT_EQ(Bytes(controller.CreateCmdSendFrequencyAccordingToConfiguration(50.5)),
-              Bytes(cmd.CreateCmdSendFrequency(50.5)));
+        Bytes(cmd.CreateCmdSendFrequency(50.5)));
 
-    EXPECT_EQ(Bytes(controller.CreateCmdSendToggleAccordingToConfiguration_Ia(true)), Bytes(cmd.CreateCmdSetAmplifierIa5(true)));
-    EXPECT_EQ(Bytes(controller.CreateCmdSendToggleAccordingToConfiguration_Ib(false)), Bytes(cmd.CreateCmdSetAmplifierIb5(false)));
-    EXPECT_EQ(Bytes(controller.CreateCmdSendToggleAccordingToConfiguration_Ic(true)), Bytes(cmd.CreateCmdSetAmplifierIc5(true)));
-    EXPECT_EQ(Bytes(controller.CreateCmdSendToggleAccordingToConfiguration_U(true)), Bytes(cmd.CreateCmdSetAmplifierUaUbUc(1)));
+    EXPECT_EQ(Bytes(controller.CreateCmdSendToggleAccordingToConfiguration_Ia(true)),
+        Bytes(cmd.CreateCmdSetAmplifierIa5(true)));
+    EXPECT_EQ(Bytes(controller.CreateCmdSendToggleAccordingToConfiguration_Ib(false)),
+        Bytes(cmd.CreateCmdSetAmplifierIb5(false)));
+    EXPECT_EQ(Bytes(controller.CreateCmdSendToggleAccordingToConfiguration_Ic(true)),
+        Bytes(cmd.CreateCmdSetAmplifierIc5(true)));
+    EXPECT_EQ(Bytes(controller.CreateCmdSendToggleAccordingToConfiguration_U(true)),
+        Bytes(cmd.CreateCmdSetAmplifierUaUbUc(1)));
     c.AmperageMax = 1.0;
-    EXPECT_EQ(Bytes(controller.CreateCmdSendToggleAccordingToConfiguration_Ia(true)), Bytes(cmd.CreateCmdSetAmplifierIa(true)));
-    EXPECT_EQ(Bytes(controller.CreateCmdSendToggleAccordingToConfiguration_Ic(false)), Bytes(cmd.CreateCmdSetAmplifierIc(false)));
+    EXPECT_EQ(Bytes(controller.CreateCmdSendToggleAccordingToConfiguration_Ia(true)),
+        Bytes(cmd.CreateCmdSetAmplifierIa(true)));
+    EXPECT_EQ(Bytes(controller.CreateCmdSendToggleAccordingToConfiguration_Ic(false)),
+        Bytes(cmd.CreateCmdSetAmplifierIc(false)));
     c.ConfigurationName = "U";
-    EXPECT_EQ(Bytes(controller.CreateCmdSendToggleAccordingToConfiguration_U(false)), Bytes(cmd.CreateCmdSetAmplifierU650(false)));
+    EXPECT_EQ(Bytes(controller.CreateCmdSendToggleAccordingToConfiguration_U(false)),
+        Bytes(cmd.CreateCmdSetAmplifierU650(false)));
 }
 
 TEST(ParameterController, QueuesWithoutSending)
@@ -151,8 +159,8 @@ TEST(ParameterController, QueuesWithoutSending)
     controller.SetFrequence(50);
     controller.SetAmperage(1, 2, 3, false);
     EXPECT_TRUE(controller.amperageToggleStates.Toggle1 && controller.amperageToggleStates.Toggle2
-                && controller.amperageToggleStates.Toggle3);
-    EXPECT_EQ(probe.engine.GetLastCmd(), nullptr);   // nothing sent by the controller itself
+        && controller.amperageToggleStates.Toggle3);
+    EXPECT_EQ(probe.engine.GetLastCmd(), nullptr); // nothing sent by the controller itself
     const auto frames = probe.Drain();
     ASSERT_EQ(frames.size(), 5u);
     EXPECT_EQ(frames[0], Bytes(cmd.CreateCmdSetUOver300(true)));
@@ -195,7 +203,7 @@ TEST(ParameterController, WaitKeepsTheEventLoopRunning)
     const qint64 elapsed = clock.elapsed();
     EXPECT_GE(elapsed, 290);
     EXPECT_LT(elapsed, 3000);
-    EXPECT_GE(fired, 3);   // timers ran during the wait
+    EXPECT_GE(fired, 3); // timers ran during the wait
 
     // A negative wait returns after the first event.
     QTimer::singleShot(50, [] {});
@@ -219,7 +227,7 @@ TEST(PortInitializer, ReopensOnTheNewPortAndKeepsAKnownRate)
     EXPECT_TRUE(engine.IsOpen());
     EXPECT_EQ(engine.Port(), second.SlavePath());
     EXPECT_EQ(engine.Rate(), 19200);
-    EXPECT_TRUE(engine.IsQueueEmpty());   // closing emptied the queue
+    EXPECT_TRUE(engine.IsQueueEmpty()); // closing emptied the queue
     // The first port is free again.
     TCallBackObject cb2;
     TDeviceInterface other(nullptr, &cb2);

@@ -47,14 +47,16 @@ TEST(UnitCalculator, TriplesWithIntegerFactorsOnly)
 
 TEST(FloatSpinEdit, ValueIsLimitedRoundedAndShownWithTheComma)
 {
-    struct Case { double min, max; int precision; double set, value; const char *text; } cases[] = {
-        {0, 0, -2, 1.2345, 1.23, "1,23"},       // equal limits: no limit
-        {0, 0, -2, -1e6, -1e6, "-1000000"},
-        {0, 10, -2, 12, 10, "10"},
-        {0, 10, -2, -1, 0, "0"},
-        {0, 10, -1, 2.46, 2.5, "2,5"},
-        {0, 10, 0, 2.5, 3, "3"},
-        {0, 1000, 1, 123, 120, "120"},          // positive precision rounds to tens
+    struct Case {
+        double min, max;
+        int precision;
+        double set, value;
+        const char *text;
+    } cases[] = {
+        {0, 0, -2, 1.2345, 1.23, "1,23"}, // equal limits: no limit
+        {0, 0, -2, -1e6, -1e6, "-1000000"}, {0, 10, -2, 12, 10, "10"}, {0, 10, -2, -1, 0, "0"},
+        {0, 10, -1, 2.46, 2.5, "2,5"}, {0, 10, 0, 2.5, 3, "3"},
+        {0, 1000, 1, 123, 120, "120"}, // positive precision rounds to tens
         {0.5, 5, -2, std::nan(""), 0.5, "0,5"}, // not a number: the minimum
     };
     for (const Case &c : cases) {
@@ -85,22 +87,21 @@ TEST(FloatSpinEdit, UnitsInTheText)
 
 TEST(FloatSpinEdit, LeavingParsesNumberAndUnit)
 {
-    struct Case { const char *text; int defaultUnit; double value; int unit; const char *shown; } cases[] = {
-        {"2,5", -1, 2.5, -1, "2,5"},
-        {"2.5", -1, 2.5, -1, "2,5"},
-        {"  7 ", -1, 7, -1, "7"},
-        {"750 mA", -1, 0.75, 1, "750 mA"},
-        {"750mA", -1, 0.75, 1, "750 mA"},
-        {"2,5 A", 1, 2.5, 0, "2,5 A"},
-        {"300 xyz", 1, 0.3, 1, "300 mA"},  // an unknown name means the default unit
-        {"3 xyz", -1, 3, -1, "3"},
-        {"400", 1, 0.4, 1, "400 mA"},
-        {"4", 1, 0.1, 1, "100 mA"},      // 0,004 A is below the minimum      // no name: the default unit too
-        {"abc", -1, 0.1, -1, "0,1"},     // no number: the minimum
-        {"", -1, 0.1, -1, "0,1"},
-        {"-", -1, 0.1, -1, "0,1"},
-        {"1,2,3", -1, 0.1, -1, "0,1"},
-        {"99 A", -1, 50, 0, "50 A"},     // still limited
+    struct Case {
+        const char *text;
+        int defaultUnit;
+        double value;
+        int unit;
+        const char *shown;
+    } cases[] = {
+        {"2,5", -1, 2.5, -1, "2,5"}, {"2.5", -1, 2.5, -1, "2,5"}, {"  7 ", -1, 7, -1, "7"},
+        {"750 mA", -1, 0.75, 1, "750 mA"}, {"750mA", -1, 0.75, 1, "750 mA"}, {"2,5 A", 1, 2.5, 0, "2,5 A"},
+        {"300 xyz", 1, 0.3, 1, "300 mA"}, // an unknown name means the default unit
+        {"3 xyz", -1, 3, -1, "3"}, {"400", 1, 0.4, 1, "400 mA"},
+        {"4", 1, 0.1, 1, "100 mA"}, // 0,004 A is below the minimum      // no name: the default unit too
+        {"abc", -1, 0.1, -1, "0,1"}, // no number: the minimum
+        {"", -1, 0.1, -1, "0,1"}, {"-", -1, 0.1, -1, "0,1"}, {"1,2,3", -1, 0.1, -1, "0,1"},
+        {"99 A", -1, 50, 0, "50 A"}, // still limited
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);

@@ -4,8 +4,8 @@
 #include "presentation/controls/controlpictures.h"
 #include "presentation/controls/customactionbutton.h"
 #include "presentation/controls/jpegcodec.h"
-#include "testfolder.h"
 #include "presentation/controls/toggle.h"
+#include "testfolder.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,8 +21,8 @@ namespace {
 TJpegImage Decode(const QByteArray &bytes, std::string *error = nullptr)
 {
     TJpegImage image;
-    DecodeJpeg(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
-               static_cast<std::size_t>(bytes.size()), image, error);
+    DecodeJpeg(reinterpret_cast<const std::uint8_t *>(bytes.constData()), static_cast<std::size_t>(bytes.size()), image,
+        error);
     return image;
 }
 
@@ -38,7 +38,10 @@ Rgb PixelAt(const TJpegImage &image, int x, int y)
 
 TEST(Jpeg, RealPicturesHaveTheSizesOfTheirControls)
 {
-    struct Case { const char *name; int width, height; } cases[] = {
+    struct Case {
+        const char *name;
+        int width, height;
+    } cases[] = {
         {"arrow.jpg", TCustomActionButton::kWidth, TCustomActionButton::kHeight},
         {"arrow2.jpg", TCustomActionButton::kWidth, TCustomActionButton::kHeight},
         {"on.jpg", TToggle::kWidth, TToggle::kHeight},
@@ -116,7 +119,10 @@ TEST(Jpeg, BadDataIsRefusedWithoutEndingTheProcess)
     QByteArray noStart = good;
     noStart[1] = 0; // the SOI marker broken
 
-    struct Case { const char *what; QByteArray bytes; } cases[] = {
+    struct Case {
+        const char *what;
+        QByteArray bytes;
+    } cases[] = {
         {"empty", QByteArray()},
         {"a text file", QByteArray("[Launch]\nUpdateTag=1\n")},
         {"a PNG signature", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)},
@@ -172,7 +178,11 @@ TEST(ControlPictures, LookupTakesTheFirstFolderThatHasThePicture)
 TEST(ControlPictures, MissingCorruptOrTruncatedPicturesLeaveTheControlsWorking)
 {
     const QByteArray good = ReadAll(SourcePicture("arrow.jpg"));
-    struct Case { const char *what; bool write; QByteArray bytes; } cases[] = {
+    struct Case {
+        const char *what;
+        bool write;
+        QByteArray bytes;
+    } cases[] = {
         {"missing", false, QByteArray()},
         {"empty", true, QByteArray()},
         {"not a JPEG", true, QByteArray("GIF89a not really")},
@@ -190,8 +200,8 @@ TEST(ControlPictures, MissingCorruptOrTruncatedPicturesLeaveTheControlsWorking)
         // Nothing is printed, neither when the pictures are looked for nor when painting.
         static int messages;
         messages = 0;
-        const QtMessageHandler previous =
-            qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) { ++messages; });
+        const QtMessageHandler previous
+            = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) { ++messages; });
         TToggle toggle;
         TCustomActionButton button;
         for (int i = 0; i < 3; ++i) {

@@ -27,8 +27,8 @@ namespace {
 class NumericUpDown : public ::testing::Test {
 protected:
     TTestFolder home;
-    std::unique_ptr<TConfigController> config = std::make_unique<TConfigController>(
-        home.dir.path(), "/Valtrix", "KestManager", "/Settings.txt");
+    std::unique_ptr<TConfigController> config
+        = std::make_unique<TConfigController>(home.dir.path(), "/Valtrix", "KestManager", "/Settings.txt");
     TNumericUpDown entry{nullptr, QStringLiteral("F")};
     std::vector<double> actions;
 
@@ -47,30 +47,23 @@ protected:
         QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
         QCoreApplication::sendEvent(entry.ValueControl(), &out);
     }
-    void Click(QWidget *widget)
-    {
-        QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center());
-    }
+    void Click(QWidget *widget) { QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center()); }
 };
 
 TEST_F(NumericUpDown, TypingKeepsTheShapeOfANumberWithTwoDecimals)
 {
-    struct Case { const char *start, *keys, *result; } cases[] = {
-        {"12", "3", "123"},
-        {"12,5", "3", "12,53"},
-        {"12,53", "4", "12,53"},   // a third decimal is refused
-        {"12", ",", "12,"},
-        {"12", ".", "12,"},       // the dot stands for the comma
-        {"1,5", ",", "1,5"},      // a second separator is refused
-        {"12", "a", "12"},        // letters are refused
-        {"", "x1y2", "12"},
-        {"12", "e5", "125"},      // no exponents
-        {"", "-", "-"},           // the start of a negative number
-        {"-", "4", "-4"},
-        {"5", "-", "5"},          // a sign after digits is refused
-        {"", "--1", "-1"},
-        {"", " 1", "1"},          // no blanks
-        {"7", "\b", ""},          // backspace is always accepted
+    struct Case {
+        const char *start, *keys, *result;
+    } cases[] = {
+        {"12", "3", "123"}, {"12,5", "3", "12,53"}, {"12,53", "4", "12,53"}, // a third decimal is refused
+        {"12", ",", "12,"}, {"12", ".", "12,"}, // the dot stands for the comma
+        {"1,5", ",", "1,5"}, // a second separator is refused
+        {"12", "a", "12"}, // letters are refused
+        {"", "x1y2", "12"}, {"12", "e5", "125"}, // no exponents
+        {"", "-", "-"}, // the start of a negative number
+        {"-", "4", "-4"}, {"5", "-", "5"}, // a sign after digits is refused
+        {"", "--1", "-1"}, {"", " 1", "1"}, // no blanks
+        {"7", "\b", ""}, // backspace is always accepted
         {"0,333333333333333", "\b", "0,33333333333333"}, // even from a long text the program wrote
     };
     for (const Case &c : cases) {
@@ -88,15 +81,20 @@ TEST_F(NumericUpDown, TypingKeepsTheShapeOfANumberWithTwoDecimals)
 
 TEST_F(NumericUpDown, LeavingTheEditTakesTheTypedValueWithinTheLimits)
 {
-    struct Case { double min, max; const char *text; double value; const char *shown; } cases[] = {
+    struct Case {
+        double min, max;
+        const char *text;
+        double value;
+        const char *shown;
+    } cases[] = {
         {0, 100, "12,5", 12.5, "12,5"},
-        {0, 100, "", 0, "0"},          // cleared: 0
-        {45, 65, "", 45, "45"},        // … or the minimum when that is larger
+        {0, 100, "", 0, "0"}, // cleared: 0
+        {45, 65, "", 45, "45"}, // … or the minimum when that is larger
         {0, 100, "-", 0, "0"},
         {0, 100, "-3", 0, "0"},
         {-10, 100, "-3", -3, "-3"},
         {45, 65, "3", 45, "45"},
-        {0, 6.25, "7", 6.25, "6,25"},  // never above the maximum
+        {0, 6.25, "7", 6.25, "6,25"}, // never above the maximum
         {0, 100, "8,", 8, "8"},
     };
     for (const Case &c : cases) {
@@ -273,8 +271,8 @@ TEST_F(NumericUpDown, StepSetterFromThePopUpMenuWritesTheSettings)
 {
     config->WriteTag("Increments", "F", 0.5);
     entry.show();
-    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5),
-                                entry.ValueControl()->mapToGlobal(QPoint(5, 5)));
+    QContextMenuEvent menuEvent(
+        QContextMenuEvent::Mouse, QPoint(5, 5), entry.ValueControl()->mapToGlobal(QPoint(5, 5)));
     QCoreApplication::sendEvent(entry.ValueControl(), &menuEvent);
     QMenu *menu = entry.StepMenu();
     ASSERT_NE(menu, nullptr);

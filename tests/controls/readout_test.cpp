@@ -2,9 +2,9 @@
 
 #include "presentation/controls/labelanderror.h"
 #include "presentation/controls/parametergroupcomponent.h"
-#include "protocol/parameters.h"
 #include "presentation/controls/readoutfield.h"
 #include "presentation/controls/windowscolor.h"
+#include "protocol/parameters.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -37,9 +37,18 @@ TEST(ParameterGroup, ErrorFieldIsRedOnlyAboveThePermissibleError)
         {"not QX4", [&](auto &g, double p, double e) { g.SetValueRsAndErrorNotQX4(devinfo, p, e, 1); }},
         {"analog", [&](auto &g, double p, double e) { g.SetAnalogValueAndError(p, 12, e); }},
     };
-    struct Case { double permissible, error; bool red; } cases[] = {
-        {0.5, 0.5, false}, {0.5, 0.5001, true}, {0.5, -0.5, false}, {0.5, -0.5001, true},
-        {0.5, 0, false},   {0.2, 0.25, true},   {1, 123.6, true},    {1, 0.99, false},
+    struct Case {
+        double permissible, error;
+        bool red;
+    } cases[] = {
+        {0.5, 0.5, false},
+        {0.5, 0.5001, true},
+        {0.5, -0.5, false},
+        {0.5, -0.5001, true},
+        {0.5, 0, false},
+        {0.2, 0.25, true},
+        {1, 123.6, true},
+        {1, 0.99, false},
     };
     for (const auto &[name, set] : setters)
         for (const Case &c : cases) {
@@ -54,9 +63,18 @@ TEST(ParameterGroup, ReferenceRowRoundsAndShowsFourDigits)
 {
     TParameterGroupComponent group;
     EXPECT_EQ(group.size(), QSize(100, 71));
-    struct Case { int round; double v; double kept; const char *text; } cases[] = {
-        {2, 57.7350, 57.74, "57,74"}, {3, 57.7350, 57.735, "57,73"}, {0, 219.6, 220, "220"},
-        {2, 0.5, 0.5, "0,500"},       {4, -12.5, -12.5, "-12,50"},   {2, 0.00004, 0, "0"},
+    struct Case {
+        int round;
+        double v;
+        double kept;
+        const char *text;
+    } cases[] = {
+        {2, 57.7350, 57.74, "57,74"},
+        {3, 57.7350, 57.735, "57,73"},
+        {0, 219.6, 220, "220"},
+        {2, 0.5, 0.5, "0,500"},
+        {4, -12.5, -12.5, "-12,50"},
+        {2, 0.00004, 0, "0"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.v);
@@ -149,8 +167,15 @@ TEST(LabelAndError, KeepsTheErrorToThreeDecimals)
     EXPECT_EQ(group.size(), QSize(100, 51));
     group.SetParamName("Ia");
     EXPECT_EQ(group.ParamName(), "Ia");
-    struct Case { double v, kept; const char *text; } cases[] = {
-        {1.23456, 1.235, "1,23"}, {-0.0004, 0, "0"}, {0.0005, 0.001, "0"}, {0.0096, 0.01, "0,01"}, {-12.3456, -12.346, "-12,3"},
+    struct Case {
+        double v, kept;
+        const char *text;
+    } cases[] = {
+        {1.23456, 1.235, "1,23"},
+        {-0.0004, 0, "0"},
+        {0.0005, 0.001, "0"},
+        {0.0096, 0.01, "0,01"},
+        {-12.3456, -12.346, "-12,3"},
         {150, 150, "150"},
     };
     for (const Case &c : cases) {

@@ -9,9 +9,9 @@
 #include "presentation/controls/labelanderror.h"
 #include "presentation/controls/numericupdownwithtoggles.h"
 #include "presentation/controls/parametergroupcomponent.h"
+#include "presentation/controls/windowscolor.h"
 #include "protocol/parameters.h"
 #include "testfolder.h"
-#include "presentation/controls/windowscolor.h"
 
 #include <QDir>
 #include <QLabel>
@@ -32,8 +32,7 @@ QString OutputFolder()
     return binary && *binary ? QString::fromLocal8Bit(binary) : QDir::currentPath();
 }
 
-template <typename T>
-T *Place(QWidget *panel, T *control, int x, int y, const QString &title)
+template<typename T> T *Place(QWidget *panel, T *control, int x, int y, const QString &title)
 {
     auto *label = new QLabel(title, panel);
     QFont small = label->font();
@@ -61,8 +60,7 @@ TEST(ControlsScreenshot, PanelOfEveryControl)
     panel.setFixedSize(520, 330);
     panel.setAutoFillBackground(true);
 
-    auto *current = Place(&panel, new TNumericUpDownWithToggles(nullptr, "I"), 10, 10,
-                          "TNumericUpDownWithToggles");
+    auto *current = Place(&panel, new TNumericUpDownWithToggles(nullptr, "I"), 10, 10, "TNumericUpDownWithToggles");
     current->SetToggle1("Ia", nullptr);
     current->SetToggle2("Ib", nullptr);
     current->SetToggle3("Ic", nullptr);
@@ -71,8 +69,7 @@ TEST(ControlsScreenshot, PanelOfEveryControl)
     current->SetEnabled(true);
     current->GetToggle("Ib")->SwitchState(); // phase B confirmed off
 
-    auto *voltage =
-        Place(&panel, new TNumericUpDownWithToggles(nullptr, "U"), 190, 10, "… one toggle");
+    auto *voltage = Place(&panel, new TNumericUpDownWithToggles(nullptr, "U"), 190, 10, "… one toggle");
     voltage->SetToggle1(" ", nullptr);
     voltage->SetMax(274.2375);
     voltage->SetValue(57.74);
@@ -93,8 +90,7 @@ TEST(ControlsScreenshot, PanelOfEveryControl)
     address->SetValue(1);
     address->SetEnabled(false);
 
-    auto *pressed =
-        Place(&panel, new TCustomActionButton(nullptr), 350, 80, "button held / toggle off");
+    auto *pressed = Place(&panel, new TCustomActionButton(nullptr), 350, 80, "button held / toggle off");
     QTest::mousePress(pressed, Qt::LeftButton); // shows "arrow2.jpg"
     auto *loose = new TToggle(&panel);
     loose->move(380, 94);
@@ -173,8 +169,7 @@ TEST(ControlsScreenshot, PanelOfEveryControl)
     auto at = [&](QWidget *w, QPoint p) { return image.pixelColor(w->mapTo(&panel, p)); };
     EXPECT_TRUE(IsRed(at(uab->ErrorField(), QPoint(4, 9))));
     EXPECT_FALSE(IsRed(at(ua->ErrorField(), QPoint(4, 9))));
-    EXPECT_EQ(at(frequency->ValueControl(), QPoint(frequency->ValueControl()->width() - 4, 4)),
-              QColor(250, 128, 114));
+    EXPECT_EQ(at(frequency->ValueControl(), QPoint(frequency->ValueControl()->width() - 4, 4)), QColor(250, 128, 114));
     EXPECT_EQ(setter->findChild<QLineEdit *>("StepEdit")->text(), "15");
 
     // Toggles on show green below the knob, the one switched off shows grey there.

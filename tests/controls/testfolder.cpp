@@ -15,8 +15,7 @@ QString TTestFolder::Write(const QString &name, const QByteArray &bytes) const
 QString SourcePicture(const QString &name)
 {
     const char *root = std::getenv("KEST_SOURCE_DIR");
-    return QString::fromLocal8Bit(root ? root : KEST_SOURCE_DIR_FALLBACK) + QStringLiteral("/assets/") +
-           name;
+    return QString::fromLocal8Bit(root ? root : KEST_SOURCE_DIR_FALLBACK) + QStringLiteral("/assets/") + name;
 }
 
 QByteArray ReadAll(const QString &path)

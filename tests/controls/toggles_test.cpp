@@ -62,8 +62,14 @@ TEST(NumericUpDownWithToggles, LayoutGrowsByEachToggle)
 {
     TNumericUpDownWithToggles entry(nullptr, "I");
     EXPECT_EQ(entry.size(), QSize(123, 36));
-    struct Case { int count; QSize size; } cases[] = {
-        {1, QSize(123 + 13, 46)}, {2, QSize(123 + 26, 46)}, {3, QSize(123 + 39, 46)}, {0, QSize(123, 36)},
+    struct Case {
+        int count;
+        QSize size;
+    } cases[] = {
+        {1, QSize(123 + 13, 46)},
+        {2, QSize(123 + 26, 46)},
+        {3, QSize(123 + 39, 46)},
+        {0, QSize(123, 36)},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.count);

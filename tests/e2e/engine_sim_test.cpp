@@ -4,10 +4,10 @@
 
 #include <QTemporaryDir>
 
-#include "transport/deviceinterface.h"
-#include "protocol/kestcmdmanager.h"
 #include "kestsimulator.h"
+#include "protocol/kestcmdmanager.h"
 #include "pty.h"
+#include "transport/deviceinterface.h"
 
 namespace {
 
@@ -42,7 +42,10 @@ protected:
         engine->AddCmd(f);
         engine->SendNextCmd();
     }
-    bool WaitForOutcome(int ms) { return PumpUntil([&] { return !answers.empty() || !errors.empty(); }, ms); }
+    bool WaitForOutcome(int ms)
+    {
+        return PumpUntil([&] { return !answers.empty() || !errors.empty(); }, ms);
+    }
     // Requests the simulator logged for the installation since start.
     int RequestsLogged()
     {
@@ -141,7 +144,7 @@ TEST_F(EngineAgainstSim, GarbageAfterTheAnswerIsJudgedWithIt)
     Send(cmd.CreateCmdReadDeviceStatusAndAllParameters());
     ASSERT_TRUE(WaitForOutcome(5000));
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0], "Неизвестная ошибка.");   // byte count 138: not 66 or 70
+    EXPECT_EQ(errors[0], "Неизвестная ошибка."); // byte count 138: not 66 or 70
 }
 
 TEST_F(EngineAgainstSim, BabblingLineLeavesNothingForTheNextExchange)
@@ -154,7 +157,7 @@ TEST_F(EngineAgainstSim, BabblingLineLeavesNothingForTheNextExchange)
     ASSERT_TRUE(PumpUntil([&] { return !answers.empty() || !errors.empty(); }, 8000));
     for (const TFramePtr &f : answers)
         EXPECT_LE(f->size, TFrame::kCapacity);
-    PumpFor(1500);   // the babble ends and whatever re-sends it caused are settled
+    PumpFor(1500); // the babble ends and whatever re-sends it caused are settled
     answers.clear();
     errors.clear();
     Send(cmd.CreateCmdReadDeviceAddress());

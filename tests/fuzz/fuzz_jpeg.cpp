@@ -9,9 +9,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     TJpegImage image;
     std::string error;
     if (DecodeJpeg(data, size, image, &error)) {
-        if (image.width <= 0 || image.height <= 0 || image.width > kMaxJpegSide ||
-            image.height > kMaxJpegSide ||
-            image.rgb.size() != static_cast<std::size_t>(image.width) * image.height * 3)
+        if (image.width <= 0 || image.height <= 0 || image.width > kMaxJpegSide || image.height > kMaxJpegSide
+            || image.rgb.size() != static_cast<std::size_t>(image.width) * image.height * 3)
             std::abort();
     } else if (!image.rgb.empty() || error.empty()) {
         std::abort();

@@ -5,9 +5,9 @@
 // not change.
 
 #include "protocol/kestcmdmanager.h"
-#include "transport/kesterror.h"
 #include "protocol/numberformat.h"
 #include "protocol/qx4cmdmanager.h"
+#include "transport/kesterror.h"
 
 #include <cmath>
 #include <cstdint>
@@ -24,7 +24,10 @@ void Mix(std::string &out, double v)
     out.append(buf, sizeof v);
 }
 
-void Mix(std::string &out, long long v) { out += std::to_string(v) + ' '; }
+void Mix(std::string &out, long long v)
+{
+    out += std::to_string(v) + ' ';
+}
 
 void Mix(std::string &out, const TParameters &p)
 {
@@ -105,26 +108,25 @@ std::string ParseEverything(const TFrame &f, int position)
     // Classifiers of both sets, as one bit string.
     using K = TKestCmdManager;
     using Q = TQx4CmdManager;
-    for (bool b : {K::IsCmdConfiguration(f), K::IsDistantControlEnabled(f), K::IsCmdDisableControl(f),
-                   K::IsCmdAngle(f), K::IsCmdFrequence(f), K::IsCmdAmperage(f), K::IsCmdOffAmplifiers(f),
-                   K::IsCmdAllParameters(f), K::IsCmdReadParametersAnalog(f), K::IsCmdReadDeviceInfo(f),
-                   K::IsCmdReadDeviceAddress(f), K::IsCmdWriteDeviceAddress(f), K::IsCmdAllParametersRS(f),
-                   K::IsCmdSendDeviceMode(f), K::IsCmdSetAmplifierUa(f), K::IsCmdSetAmplifierUb(f),
-                   K::IsCmdSetAmplifierUc(f), K::IsCmdSetAmplifierIa(f), K::IsCmdSetAmplifierIb(f),
-                   K::IsCmdSetAmplifierIc(f), K::IsCmdSetAmplifierIa5(f), K::IsCmdSetAmplifierIb5(f),
-                   K::IsCmdSetAmplifierIc5(f), K::IsCmdSetAmplifierU650(f), K::IsCmdSetAmplifierUaUbUc(f),
-                   K::IsCmdSet1A5A(f), K::IsCmdSetUaU650(f), K::IsCmdSetAmperageIn(f), K::IsCmdSet5mA20mA(f),
-                   K::IsCmdSetRn(f), K::IsCmdSetScheme(f), K::IsCmdSetDeviceSpeedIndex(f), K::IsCmdSetUOver300(f),
-                   Q::IsCmdReadParameters(f), Q::IsCmdReadPa(f), Q::IsCmdReadPb(f), Q::IsCmdReadPc(f),
-                   Q::IsCmdWriteAdjustingFrequence(f), Q::IsCmdWriteTransfCoefs(f), Q::IsCmdReadTransfCoefs(f),
-                   Q::IsCmdShiftAngle(f), Q::IsCmdShiftAnalogCoef(f), Q::IsCmdSetAnalogModeWorking(f),
-                   Q::IsCmdSetAnalogModeAdjustingMiddle(f), Q::IsCmdSetAnalogModeAdjustingHigh(f),
-                   Q::IsCmdSetAmperageValueForAdjustingAnalogOut1(f), Q::IsCmdSetAmperageValueForAdjustingAnalogOut2(f),
-                   Q::IsCmdSetAmperageValueForAdjustingAnalogOut3(f), Q::IsCmdSetAnalogType(f),
-                   Q::IsCmdWriteSaveChanges(f), Q::IsCmdZeroOutNoise(f), Q::IsCmdWriteNetAdr(f),
-                   Q::IsCmdWriteRsConfig2(f), Q::IsCmdReadScheme(f), Q::IsCmdReadRsRate1(f), Q::IsCmdReadRsRate2(f),
-                   Q::IsCmdReadRsConfig2(f), Q::IsCmdReadAnalogType(f), Q::IsCmdReadAnalogOuts(f),
-                   Q::IsCmdReadExtraSettings1(f), Q::IsCmdReadExtraSettings2(f), Q::IsCmdFindAddress(f)})
+    for (bool b : {K::IsCmdConfiguration(f), K::IsDistantControlEnabled(f), K::IsCmdDisableControl(f), K::IsCmdAngle(f),
+             K::IsCmdFrequence(f), K::IsCmdAmperage(f), K::IsCmdOffAmplifiers(f), K::IsCmdAllParameters(f),
+             K::IsCmdReadParametersAnalog(f), K::IsCmdReadDeviceInfo(f), K::IsCmdReadDeviceAddress(f),
+             K::IsCmdWriteDeviceAddress(f), K::IsCmdAllParametersRS(f), K::IsCmdSendDeviceMode(f),
+             K::IsCmdSetAmplifierUa(f), K::IsCmdSetAmplifierUb(f), K::IsCmdSetAmplifierUc(f), K::IsCmdSetAmplifierIa(f),
+             K::IsCmdSetAmplifierIb(f), K::IsCmdSetAmplifierIc(f), K::IsCmdSetAmplifierIa5(f),
+             K::IsCmdSetAmplifierIb5(f), K::IsCmdSetAmplifierIc5(f), K::IsCmdSetAmplifierU650(f),
+             K::IsCmdSetAmplifierUaUbUc(f), K::IsCmdSet1A5A(f), K::IsCmdSetUaU650(f), K::IsCmdSetAmperageIn(f),
+             K::IsCmdSet5mA20mA(f), K::IsCmdSetRn(f), K::IsCmdSetScheme(f), K::IsCmdSetDeviceSpeedIndex(f),
+             K::IsCmdSetUOver300(f), Q::IsCmdReadParameters(f), Q::IsCmdReadPa(f), Q::IsCmdReadPb(f), Q::IsCmdReadPc(f),
+             Q::IsCmdWriteAdjustingFrequence(f), Q::IsCmdWriteTransfCoefs(f), Q::IsCmdReadTransfCoefs(f),
+             Q::IsCmdShiftAngle(f), Q::IsCmdShiftAnalogCoef(f), Q::IsCmdSetAnalogModeWorking(f),
+             Q::IsCmdSetAnalogModeAdjustingMiddle(f), Q::IsCmdSetAnalogModeAdjustingHigh(f),
+             Q::IsCmdSetAmperageValueForAdjustingAnalogOut1(f), Q::IsCmdSetAmperageValueForAdjustingAnalogOut2(f),
+             Q::IsCmdSetAmperageValueForAdjustingAnalogOut3(f), Q::IsCmdSetAnalogType(f), Q::IsCmdWriteSaveChanges(f),
+             Q::IsCmdZeroOutNoise(f), Q::IsCmdWriteNetAdr(f), Q::IsCmdWriteRsConfig2(f), Q::IsCmdReadScheme(f),
+             Q::IsCmdReadRsRate1(f), Q::IsCmdReadRsRate2(f), Q::IsCmdReadRsConfig2(f), Q::IsCmdReadAnalogType(f),
+             Q::IsCmdReadAnalogOuts(f), Q::IsCmdReadExtraSettings1(f), Q::IsCmdReadExtraSettings2(f),
+             Q::IsCmdFindAddress(f)})
         out.push_back(b ? '1' : '0');
     return out;
 }
@@ -133,7 +135,10 @@ std::string ParseEverything(const TFrame &f, int position)
 
 // Every input allocates a few dozen parameter sets; with the default 256 MB quarantine each of
 // them lands on fresh pages and page faults dominate the run time.
-extern "C" const char *__asan_default_options() { return "quarantine_size_mb=16"; }
+extern "C" const char *__asan_default_options()
+{
+    return "quarantine_size_mb=16";
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -21,12 +21,12 @@ public:
     void ShowError(const QString &text) override { messages.push_back(text); }
     void ShowMessage(const QString &text) override { messages.push_back(text); }
     void ShowConnection(bool c) override { connected = c; }
-    void SetConnectButtonEnabled(bool) override {}
+    void SetConnectButtonEnabled(bool) override { }
     void SetPause(bool running, bool enabled) override { pauseRunning = running, pauseEnabled = enabled; }
     void SetOutputControlsEnabled(bool e) override { outputsEnabled = e; }
     void SetConfigurationSettingsEnabled(bool e) override { settingsEnabled = e; }
-    void SetReadSettingsEnabled(bool) override {}
-    void SetAddressEnabled(bool) override {}
+    void SetReadSettingsEnabled(bool) override { }
+    void SetAddressEnabled(bool) override { }
     void ApplyLayout(const TMainLayout &l) override { layout = l; }
     void ShowSelections(const TMainSelections &s) override { shown = s; }
     void SetEntryLimits(const QString &c, double min, double max) override { limits[c] = {min, max}; }
@@ -55,15 +55,15 @@ public:
     }
     void SetReadoutRsDefault(int param) override { rsValues.erase(param); }
     void SetDefaultReadout() override { rsValues.clear(); }
-    void SetEnergyErrors(double, double) override {}
-    void SetAnalogSelector(int, const QString &, bool) override {}
-    void SelectAnalogOutput(int) override {}
-    void SetAnalogGroupEnabled(bool) override {}
+    void SetEnergyErrors(double, double) override { }
+    void SetAnalogSelector(int, const QString &, bool) override { }
+    void SelectAnalogOutput(int) override { }
+    void SetAnalogGroupEnabled(bool) override { }
     void SetAnalogSelectorsEnabled(bool e) override { analogSelectorsEnabled = e; }
-    void SetAnalogParameter(const QString &, const QString &, int) override {}
-    void SetAnalogReadout(double, double, double, double) override {}
-    void SetAnalogDashes() override {}
-    void ShowParameterMenu(int) override {}
+    void SetAnalogParameter(const QString &, const QString &, int) override { }
+    void SetAnalogReadout(double, double, double, double) override { }
+    void SetAnalogDashes() override { }
+    void ShowParameterMenu(int) override { }
     void ShowInstallationPhasors(const TParameters &, bool scheme4) override { phasorPolls++, phasorScheme4 = scheme4; }
     void ShowTransducerPhasors(const TParameters &, const TTransfCoefs &) override { transducerPhasors++; }
     void ForgetTransducerPhasors() override { transducerPhasors = 0; }
@@ -165,7 +165,8 @@ TEST_F(MainLogic, StartUpLimitsAndLayouts)
             names << t.first;
         EXPECT_EQ(names, c.toggles) << c.name;
         TConfigController check;
-        EXPECT_EQ(check.ini.ReadString("Launch", "ConfigIndex", ""), QString::number(TMainLogic::kConfigurations.indexOf(c.name)));
+        EXPECT_EQ(check.ini.ReadString("Launch", "ConfigIndex", ""),
+            QString::number(TMainLogic::kConfigurations.indexOf(c.name)));
     }
     // "75..125" in "U": the voltage limit becomes 156,25.
     logic->ConfigurationChosen(1);
@@ -218,7 +219,7 @@ TEST_F(MainLogic, ActionsQueueWhatTheConfigurationNeeds)
     StartSim("U");
     logic->StartUp();
     logic->ConfigurationChosen(TMainLogic::kConfigurations.indexOf("U"));
-    logic->URangeChosen(4);   // "0..500": the higher ranges, phases A and C in series
+    logic->URangeChosen(4); // "0..500": the higher ranges, phases A and C in series
     logic->ConnectClicked();
     ASSERT_TRUE(PumpUntil([&] { return logic->IsDistantControlEnabled(); }, 5000));
     logic->PollTimer().stop();
@@ -266,9 +267,12 @@ TEST_F(MainLogic, SchemeSelectorGovernsWhateverTheVoltage)
         QString (TGlobalConfig::*read)() const;
     };
     const Key keys[] = {
-        {"100", false, &TGlobalConfig::ReadU100_3}, {"100", true, &TGlobalConfig::ReadU100_4},
-        {"380", false, &TGlobalConfig::ReadU380_3}, {"380", true, &TGlobalConfig::ReadU380_4},
-        {"400", false, &TGlobalConfig::ReadU400_3}, {"400", true, &TGlobalConfig::ReadU400_4},
+        {"100", false, &TGlobalConfig::ReadU100_3},
+        {"100", true, &TGlobalConfig::ReadU100_4},
+        {"380", false, &TGlobalConfig::ReadU380_3},
+        {"380", true, &TGlobalConfig::ReadU380_4},
+        {"400", false, &TGlobalConfig::ReadU400_3},
+        {"400", true, &TGlobalConfig::ReadU400_4},
     };
     for (const char *name : {"P", "Q", "PQ", "QX4", "QX4E"}) {
         logic->ConfigurationChosen(TMainLogic::kConfigurations.indexOf(name));
@@ -311,8 +315,8 @@ TEST_F(MainLogic, SchemeSelectorGovernsWhateverTheVoltage)
     ASSERT_TRUE(PumpUntil([&] { return logic->IsDistantControlEnabled(); }, 5000));
     EXPECT_TRUE(logic->KestConfiguration().SchemeFlag);
     logic->PollTimer().stop();
-    ASSERT_TRUE(PumpUntil([&] { return !logic->DevInterface()->IsWaiting() && logic->DevInterface()->IsQueueEmpty(); },
-                          5000));
+    ASSERT_TRUE(
+        PumpUntil([&] { return !logic->DevInterface()->IsWaiting() && logic->DevInterface()->IsQueueEmpty(); }, 5000));
     logic->ActionU(logic->NominalU());
     logic->DevInterface()->SendNextCmd();
     ASSERT_TRUE(PumpUntil([&] { return StateValue(sim->Command("state"), "ua") > 1; }, 5000));
@@ -336,12 +340,12 @@ TEST_F(MainLogic, PqProtocolSurvivesRangeChangesAndParsesTheAnswers)
 {
     StartSim("PQ");
     sim->Command("protocol vq");
-    sim->Command("coefs 100 100 5 5");   // as the settings' defaults, so that the errors are the meter's
+    sim->Command("coefs 100 100 5 5"); // as the settings' defaults, so that the errors are the meter's
     logic->StartUp();
     logic->ConfigurationChosen(TMainLogic::kConfigurations.indexOf("PQ"));
     logic->ProtocolChosen(1);
     logic->RsParamNumChosen(1);
-    logic->VoltageChosen("100");   // full scale 5 A · 100 V · √3, as the transducer's
+    logic->VoltageChosen("100"); // full scale 5 A · 100 V · √3, as the transducer's
     logic->CurrentRangeChosen("1");
     logic->CurrentRangeChosen("5");
     EXPECT_EQ(logic->Selections().protocolIndex, 1);
@@ -359,7 +363,7 @@ TEST_F(MainLogic, PqProtocolSurvivesRangeChangesAndParsesTheAnswers)
     ASSERT_TRUE(PumpUntil([&] { return view.values[piP] > 100 && view.rsValues.count(piP); }, 8000));
     ASSERT_TRUE(PumpUntil([&] { return view.rsValues.count(piP) && std::abs(view.errors[piP]) < 0.5; }, 6000))
         << "P error " << view.errors[piP];
-    EXPECT_EQ(view.rsValues.count(piQ), 0u);   // Q not read under number 1: dashes
+    EXPECT_EQ(view.rsValues.count(piQ), 0u); // Q not read under number 1: dashes
     // A configuration chosen anew starts at "Modbus" again, shown as it is held.
     logic->ConnectClicked();
     ASSERT_TRUE(PumpUntil([&] { return !logic->DevInterface()->IsOpen(); }, 5000));
@@ -389,12 +393,12 @@ TEST_F(MainLogic, StartUpReadsEachValueOnItsOwn)
         logic->StartUp();
         EXPECT_DOUBLE_EQ(logic->PermissibleError(), c.permissible) << c.error;
         EXPECT_EQ(view.messages.size(), c.messages) << c.error << " " << c.i5;
-        EXPECT_GT(logic->NominalU(), 200) << c.error;   // 380 V four-wire, read whatever the others
+        EXPECT_GT(logic->NominalU(), 200) << c.error; // 380 V four-wire, read whatever the others
     }
     EXPECT_FALSE(view.analogSelectorsEnabled);
     view.messages.clear();
     logic->EnableAnalogChosen(true);
     EXPECT_FALSE(view.analogSelectorsEnabled);
-    logic->AnalogSelectorClicked(1);   // nothing to command while disconnected, and no "Нет ответа"
+    logic->AnalogSelectorClicked(1); // nothing to command while disconnected, and no "Нет ответа"
     EXPECT_TRUE(view.messages.empty());
 }

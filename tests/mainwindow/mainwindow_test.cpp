@@ -16,22 +16,22 @@
 
 #include <cstring>
 
+#include "charts/vectordiagramform.h"
+#include "charts/vectordiagramwidget.h"
 #include "config/configcontroller.h"
 #include "config/devicesettingsconfig.h"
 #include "config/globalconfig.h"
-#include "mainwindow/form1.h"
-#include "charts/vectordiagramform.h"
-#include "charts/vectordiagramwidget.h"
-#include "protocol/switchoff.h"
-#include "tuning/form14.h"
-#include "presentation/controls/form13.h"
-#include "presentation/controls/floatspinedit.h"
+#include "config/settingsform.h"
 #include "kestsimulator.h"
+#include "mainwindow/form1.h"
+#include "presentation/controls/floatspinedit.h"
+#include "presentation/controls/form13.h"
 #include "presentation/controls/messageservice.h"
 #include "presentation/controls/numericupdownwithtoggles.h"
 #include "presentation/controls/parametergroupcomponent.h"
+#include "protocol/switchoff.h"
 #include "pty.h"
-#include "config/settingsform.h"
+#include "tuning/form14.h"
 
 namespace {
 
@@ -95,8 +95,7 @@ protected:
     }
 
     // Settings written before the window starts, as a user would have them.
-    template <typename F>
-    void Preset(F write)
+    template<typename F> void Preset(F write)
     {
         TConfigController config;
         TGlobalConfig global(&config);
@@ -123,7 +122,7 @@ protected:
     {
         window->ConnectButton()->click();
         return PumpUntil([&] { return window->Logic().IsDistantControlEnabled() || !messages.empty(); }, 5000)
-               && window->Logic().IsDistantControlEnabled();
+            && window->Logic().IsDistantControlEnabled();
     }
 
     bool WaitIdentified(int ms = 6000)
@@ -202,18 +201,18 @@ TEST_F(MainWindow, ConnectingInPQSendsTheFramesInOrderThenPolls)
     struct Expected {
         int function;
         int reg;
-        int value;   // for single-register writes; -1 = any
+        int value; // for single-register writes; -1 = any
     };
     const Expected order[] = {
-        {0x10, 0, -1},      // remote control with the configuration
-        {0x06, 1996, 0},    // automatic mode on (sent inverted)
-        {0x06, 14, 3},      // RS-485 speed "9600"
-        {0x06, 16, 1},      // RS parameter number, its current value
-        {0x06, 16, 2},      // then 2 for "Modbus"
-        {0x10, 124, -1},    // current 0 (5 A range)
-        {0x10, 100, -1},    // voltage 0
-        {0x06, 1998, 1},    // the address, "Авто" being hidden here
-        {0x03, 994, -1},    // the first poll
+        {0x10, 0, -1}, // remote control with the configuration
+        {0x06, 1996, 0}, // automatic mode on (sent inverted)
+        {0x06, 14, 3}, // RS-485 speed "9600"
+        {0x06, 16, 1}, // RS parameter number, its current value
+        {0x06, 16, 2}, // then 2 for "Modbus"
+        {0x10, 124, -1}, // current 0 (5 A range)
+        {0x10, 100, -1}, // voltage 0
+        {0x06, 1998, 1}, // the address, "Авто" being hidden here
+        {0x03, 994, -1}, // the first poll
     };
     for (size_t i = 0; i < std::size(order); ++i) {
         EXPECT_EQ(requests[i].function, order[i].function) << "request " << i;
@@ -303,8 +302,8 @@ TEST_F(MainWindow, QX4ReadoutErrorsAndCoefficients)
     EXPECT_NE(diagram->Diagram().Find(TPhasorSource::Installation, piUa), nullptr);
     EXPECT_FALSE(diagram->Diagram().mismatches.isEmpty());
     if (!qgetenv("KEST_BINARY_DIR").isEmpty()) {
-        EXPECT_TRUE(window->VectorDiagram()->grab().save(QString::fromUtf8(qgetenv("KEST_BINARY_DIR"))
-                                                         + "/vectordiagram_main_phase_error.png"));
+        EXPECT_TRUE(window->VectorDiagram()->grab().save(
+            QString::fromUtf8(qgetenv("KEST_BINARY_DIR")) + "/vectordiagram_main_phase_error.png"));
     }
     // Disconnected: nothing drawn.
     window->ConnectButton()->click();
@@ -405,7 +404,7 @@ TEST_F(MainWindow, AmplifierFailureIsReportedOncePerEpisode)
     ASSERT_TRUE(Connect());
     sim->Command("amplifier 3");
     ASSERT_TRUE(PumpUntil([&] { return !messages.empty(); }, 5000));
-    PumpFor(1500);   // several more polls with the failure
+    PumpFor(1500); // several more polls with the failure
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], "Усилитель не отвечает: 3");
     sim->Command("amplifier 0");
@@ -472,7 +471,7 @@ TEST_F(MainWindow, VoltageKeepsTheSchemeTogglesFollowRequestsClosingSwitchesOff)
     EXPECT_NEAR(window->VoltageControl()->Max(), 1.25 * 57.74, 1e-9);
 
     ASSERT_TRUE(Connect());
-    EXPECT_FALSE(window->TuningAction()->isEnabled());   // the port is this window's now
+    EXPECT_FALSE(window->TuningAction()->isEnabled()); // the port is this window's now
     window->Logic().PollTimer().stop();
     PumpFor(500);
     TToggle *ia = window->CurrentControl()->GetToggle("Ia");
@@ -576,12 +575,15 @@ TEST_F(MainWindow, AnalogOutputReadoutAndSelectors)
     // The identity assigns parameters to the three outputs; output 1 is selected and measured.
     auto *selector2 = window->findChild<QPushButton *>("AnalogSelector2");
     ASSERT_NE(selector2, nullptr);
-    EXPECT_TRUE(selector2->isVisibleTo(window.get())) << selector2->text().toStdString() << " hidden=" << selector2->isHidden();
+    EXPECT_TRUE(selector2->isVisibleTo(window.get()))
+        << selector2->text().toStdString() << " hidden=" << selector2->isHidden();
     EXPECT_NE(selector2->text(), "---");
-    ASSERT_TRUE(PumpUntil([&] {
-        const QString t = window->AnalogReadout()->ErrorField()->text();
-        return !t.isEmpty() && t != "---";
-    }, 6000));
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            const QString t = window->AnalogReadout()->ErrorField()->text();
+            return !t.isEmpty() && t != "---";
+        },
+        6000));
     bool ok = false;
     window->AnalogReadout()->ErrorField()->text().replace(',', '.').toDouble(&ok);
     EXPECT_TRUE(ok) << window->AnalogReadout()->ErrorField()->text().toStdString();
@@ -589,12 +591,14 @@ TEST_F(MainWindow, AnalogOutputReadoutAndSelectors)
     // Choosing output 2 tells the installation which output to measure, at once.
     const size_t before = InstallationRequests(*sim).size();
     selector2->click();
-    ASSERT_TRUE(PumpUntil([&] {
-        for (const Request &r : InstallationRequests(*sim))
-            if (r.function == 0x06 && r.reg == 6 && r.bytes.size() >= 6 && r.bytes[5] == 2)
-                return true;
-        return false;
-    }, 3000));
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            for (const Request &r : InstallationRequests(*sim))
+                if (r.function == 0x06 && r.reg == 6 && r.bytes.size() >= 6 && r.bytes[5] == 2)
+                    return true;
+            return false;
+        },
+        3000));
     EXPECT_GT(InstallationRequests(*sim).size(), before);
     EXPECT_TRUE(selector2->isChecked());
     EXPECT_EQ(window->Logic().Selections().analogOutput, 2);
@@ -651,7 +655,15 @@ TEST_F(MainWindow, SettingsDialogOpensModelessAndReadSettingsAppliesTheTransduce
 // when it answers again; a program that went without switching off is made good at the next start-up.
 TEST_F(MainWindow, EveryEndingWithTheOutputsOnLeavesTheInstallationOff)
 {
-    enum class End { Disconnect, DisconnectFailingInFlight, LineError, WrongEchoAtConnect, WindowClosed, SilentThenBack, Killed };
+    enum class End {
+        Disconnect,
+        DisconnectFailingInFlight,
+        LineError,
+        WrongEchoAtConnect,
+        WindowClosed,
+        SilentThenBack,
+        Killed
+    };
     const struct {
         const char *name;
         End end;
@@ -729,7 +741,8 @@ TEST_F(MainWindow, EveryEndingWithTheOutputsOnLeavesTheInstallationOff)
         default:
             break;
         }
-        ASSERT_TRUE(PumpUntil([&] { return !window->Logic().DevInterface()->IsOpen() && int(messages.size()) >= cell.messages; }, 15000));
+        ASSERT_TRUE(PumpUntil(
+            [&] { return !window->Logic().DevInterface()->IsOpen() && int(messages.size()) >= cell.messages; }, 15000));
         PumpFor(300);
         EXPECT_EQ(int(messages.size()), cell.messages);
         EXPECT_FALSE(window->Logic().IsDistantControlEnabled());

@@ -16,7 +16,7 @@ QString Program()
 {
     const QByteArray dir = qgetenv("KEST_BINARY_DIR");
     return (dir.isEmpty() ? QCoreApplication::applicationDirPath() + "/../.." : QString::fromUtf8(dir))
-           + "/src/app/kestmanager";
+        + "/src/app/kestmanager";
 }
 
 QProcessEnvironment Environment(const QTemporaryDir &home)
@@ -52,7 +52,12 @@ TEST(Program, DemoStartsTheSimulatorAndStopsItOnTerminate)
     ASSERT_TRUE(p.waitForStarted(20000));
     // The simulator announces its two ports while it runs.
     const QDir announced(home.path() + "/kest-sim");
-    ASSERT_TRUE(PumpUntil([&] { return announced.exists() && announced.entryList(QDir::System | QDir::AllEntries | QDir::NoDotAndDotDot).size() >= 2; }, 20000))
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            return announced.exists()
+                && announced.entryList(QDir::System | QDir::AllEntries | QDir::NoDotAndDotDot).size() >= 2;
+        },
+        20000))
         << p.readAllStandardError().toStdString();
     PumpFor(500);
     ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
@@ -60,7 +65,8 @@ TEST(Program, DemoStartsTheSimulatorAndStopsItOnTerminate)
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p.exitCode(), 0);
     // The simulator went with it and took its announcements away.
-    EXPECT_TRUE(PumpUntil([&] { return announced.entryList(QDir::System | QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty(); }, 10000));
+    EXPECT_TRUE(PumpUntil(
+        [&] { return announced.entryList(QDir::System | QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty(); }, 10000));
     // Closing stored the window's position in the settings of this home.
     EXPECT_TRUE(QFile::exists(home.path() + "/Documents/Valtrix/KestManager/Settings.txt"));
 }

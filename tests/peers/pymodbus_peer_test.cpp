@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "transport/deviceinterface.h"
 #include "protocol/modbuscommands.h"
 #include "pty.h"
+#include "transport/deviceinterface.h"
 
 #ifndef KEST_PEER_SERVER_SCRIPT
 #error KEST_PEER_SERVER_SCRIPT must name rtu_server.py
@@ -22,15 +22,15 @@
 namespace {
 
 constexpr int kUnit = 17;
-constexpr int kRegisters = 256;       // served: 0 .. 255
-constexpr int kFaultyRegister = 255;  // its store fails on reading
-constexpr int kFloatsAt = 100;        // 1.5, -273.15, 1e6, big-endian
+constexpr int kRegisters = 256; // served: 0 .. 255
+constexpr int kFaultyRegister = 255; // its store fails on reading
+constexpr int kFloatsAt = 100; // 1.5, -273.15, 1e6, big-endian
 const char *kDebianPython = "/usr/bin/python3";
 
 // The server's registers are shared by all tests: each test writes only in its own range.
-constexpr int kSingleWritesAt = 150;  // .. 154 and 199
+constexpr int kSingleWritesAt = 150; // .. 154 and 199
 constexpr int kFloatWriteAt = 160;
-constexpr int kThreeFloatsAt = 170;   // .. 175
+constexpr int kThreeFloatsAt = 170; // .. 175
 
 // The two registers of a single-precision float, most significant byte first.
 std::pair<int, int> FloatRegisters(double value)
@@ -52,7 +52,10 @@ int ServedValue(int reg)
     return (reg * 257 + 0x1234) & 0xFFFF;
 }
 
-std::string Hex(const TFrame &f) { return f.ToHex(); }
+std::string Hex(const TFrame &f)
+{
+    return f.ToHex();
+}
 
 // pymodbus's server as a child process; its standard input is the leash: closing it stops the server
 // (and a test that dies takes the server with it).
@@ -244,7 +247,7 @@ TEST_F(PymodbusPeer, SingleRegisterWritesLandAndEcho)
     // Zero, the top of the range, a negative value and one too wide, both sent as their low 16 bits.
     const int at = kSingleWritesAt;
     for (const Case c : {Case{at, 0, 0}, Case{at + 1, 0xABCD, 0xABCD}, Case{at + 2, 0xFFFF, 0xFFFF},
-                         Case{at + 3, -1, 0xFFFF}, Case{at + 4, 0x10000 + 0x1234, 0x1234}, Case{199, 1, 1}}) {
+             Case{at + 3, -1, 0xFFFF}, Case{at + 4, 0x10000 + 0x1234, 0x1234}, Case{199, 1, 1}}) {
         SCOPED_TRACE("write " + std::to_string(c.value) + " to " + std::to_string(c.adr));
         const size_t mark = server_->Mark();
         const TFramePtr request = TModbusCommands::CreateCmdSendInt(c.value, c.adr, kUnit);
@@ -254,7 +257,7 @@ TEST_F(PymodbusPeer, SingleRegisterWritesLandAndEcho)
         // A 0x06 answer echoes the request.
         EXPECT_EQ(Hex(*o.answer), Hex(*request));
         EXPECT_EQ(server_->LinesSince(mark, "write "),
-                  std::vector<std::string>{std::to_string(c.adr) + " " + std::to_string(c.stored)});
+            std::vector<std::string>{std::to_string(c.adr) + " " + std::to_string(c.stored)});
         EXPECT_EQ(ReadRegisters(c.adr, 1), std::vector<int>{c.stored});
     }
 }
@@ -271,13 +274,14 @@ TEST_F(PymodbusPeer, FloatWritesLandBigEndian)
         EXPECT_EQ(Hex(*o.answer).substr(0, 17), "11 10 00 A0 00 02");
         const auto [hi, lo] = FloatRegisters(value);
         EXPECT_EQ(server_->LinesSince(mark, "write "),
-                  std::vector<std::string>{std::to_string(kFloatWriteAt) + " " + std::to_string(hi) + " " + std::to_string(lo)});
+            std::vector<std::string>{
+                std::to_string(kFloatWriteAt) + " " + std::to_string(hi) + " " + std::to_string(lo)});
         EXPECT_EQ(ReadRegisters(kFloatWriteAt, 2), (std::vector<int>{hi, lo}));
         const Outcome back = Exchange(TModbusCommands::CreateCmdRead(kFloatWriteAt, 2, kUnit));
         ASSERT_TRUE(back.answer);
         if (value != 0.0)
             EXPECT_EQ(float(codec_.ParseSingleParameter(*back.answer)), float(value));
-        else  // the devices' decoding keeps the implicit 1 even for a zero exponent field
+        else // the devices' decoding keeps the implicit 1 even for a zero exponent field
             EXPECT_EQ(codec_.GetValueFromFrame(*back.answer, 1, 4), 0.0);
     }
 }
@@ -323,17 +327,17 @@ TEST_F(PymodbusPeer, ExceptionAnswersGiveTheTextsAfterThreeResends)
     const Case cases[] = {
         {"unknown function", unknownFunction(), "Принятый код функции не может быть обработан устройством."},
         {"read past the served registers", TModbusCommands::CreateCmdRead(kRegisters - 2, 4, kUnit),
-         "Адрес данных, указанный в запросе, недоступен данному устройству."},
+            "Адрес данных, указанный в запросе, недоступен данному устройству."},
         {"write to an unserved register", TModbusCommands::CreateCmdSendInt(7, kRegisters, kUnit),
-         "Адрес данных, указанный в запросе, недоступен данному устройству."},
+            "Адрес данных, указанный в запросе, недоступен данному устройству."},
         {"float write past the end", codec_.CreateCmdSendFloat(1.0, kRegisters - 1, kUnit),
-         "Адрес данных, указанный в запросе, недоступен данному устройству."},
+            "Адрес данных, указанный в запросе, недоступен данному устройству."},
         {"read of no registers", TModbusCommands::CreateCmdRead(0, 0, kUnit),
-         "Величина, содержащаяся в поле данных запроса, является недопустимой величиной для устройства."},
+            "Величина, содержащаяся в поле данных запроса, является недопустимой величиной для устройства."},
         {"read of 126 registers", TModbusCommands::CreateCmdRead(0, 126, kUnit),
-         "Величина, содержащаяся в поле данных запроса, является недопустимой величиной для устройства."},
+            "Величина, содержащаяся в поле данных запроса, является недопустимой величиной для устройства."},
         {"store failure", TModbusCommands::CreateCmdRead(kFaultyRegister, 1, kUnit),
-         "Невосстанавливаемая ошибка имела место, пока устройство пыталось выполнить затребованное действие."},
+            "Невосстанавливаемая ошибка имела место, пока устройство пыталось выполнить затребованное действие."},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -380,4 +384,4 @@ TEST_F(PymodbusPeer, AnotherUnitGetsNoAnswerAndTheQueueIsKept)
     EXPECT_EQ(TModbusCommands::ParseSingleInteger(*outcome_.answer), ServedValue(0));
 }
 
-}  // namespace
+} // namespace

@@ -32,11 +32,18 @@ TDeviceInfo Device(double scale, double I1 = 5, double I2 = 5, double U1 = 100, 
 
 TEST(ErrorCalculator, VariantPerConfiguration)
 {
-    struct Case { const char *name; const std::type_info *type; } cases[] = {
-        {"I", &typeid(TErrorCalculatorI)},     {"U", &typeid(TErrorCalculatorU)},
-        {"F", &typeid(TErrorCalculatorF)},     {"P", &typeid(TErrorCalculatorPQ)},
-        {"Q", &typeid(TErrorCalculatorPQ)},    {"PQ", &typeid(TErrorCalculatorPQ)},
-        {"QX4", &typeid(TErrorCalculatorQX4)}, {"QX4E", &typeid(TErrorCalculatorQX4)},
+    struct Case {
+        const char *name;
+        const std::type_info *type;
+    } cases[] = {
+        {"I", &typeid(TErrorCalculatorI)},
+        {"U", &typeid(TErrorCalculatorU)},
+        {"F", &typeid(TErrorCalculatorF)},
+        {"P", &typeid(TErrorCalculatorPQ)},
+        {"Q", &typeid(TErrorCalculatorPQ)},
+        {"PQ", &typeid(TErrorCalculatorPQ)},
+        {"QX4", &typeid(TErrorCalculatorQX4)},
+        {"QX4E", &typeid(TErrorCalculatorQX4)},
     };
     for (const Case &c : cases) {
         auto calc = TErrorCalculator::ForConfiguration(QString::fromLatin1(c.name));
@@ -143,10 +150,19 @@ TEST(ErrorCalculator, FrequencyBandsAndUnusableInput)
 {
     const TErrorCalculatorF f;
     const TDeviceInfo dev = Device(0);
-    struct Case { int band; double freq; double expectedCurrent; } cases[] = {
-        {3, 50, 2.5}, {4, 51, 5}, {5, 47, 0}, {2, 45, 0},
+    struct Case {
+        int band;
+        double freq;
+        double expectedCurrent;
+    } cases[] = {
+        {3, 50, 2.5},
+        {4, 51, 5},
+        {5, 47, 0},
+        {2, 45, 0},
         // Band 1 has no width: the reading counts as the band's bottom instead of dividing by zero.
-        {1, 50, 0}, {0, 50, 0}, {6, 50, 0},
+        {1, 50, 0},
+        {0, 50, 0},
+        {6, 50, 0},
     };
     for (const Case &c : cases) {
         double value = c.freq;
@@ -161,7 +177,7 @@ TEST(ErrorCalculator, FrequencyBandsAndUnusableInput)
     EXPECT_TRUE(std::isnan(value));
 
     EXPECT_EQ(TErrorCalculator::AnalogRangeCaptions(),
-              (QStringList{"-5 - 0 - +5 мА", "4 - 12 - 20 мА", "0 - 2,5 - 5 мА", "0 - 5 мА", "4 - 20 мА"}));
+        (QStringList{"-5 - 0 - +5 мА", "4 - 12 - 20 мА", "0 - 2,5 - 5 мА", "0 - 5 мА", "4 - 20 мА"}));
 }
 
 } // namespace

@@ -13,7 +13,10 @@
 #include <vector>
 
 // Readable QStrings in test failures.
-inline void PrintTo(const QString &s, std::ostream *os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace testutil {
 
@@ -79,6 +82,9 @@ inline TFrame Answer(const std::vector<uint8_t> &bytes)
     return f;
 }
 
-inline TFrame Answer(const std::string &hex) { return Answer(Hex(hex)); }
+inline TFrame Answer(const std::string &hex)
+{
+    return Answer(Hex(hex));
+}
 
 } // namespace testutil

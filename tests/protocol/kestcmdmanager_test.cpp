@@ -76,7 +76,7 @@ std::string OffAmplifiersBytes()
 struct Expected {
     const char *what;
     TFramePtr frame;
-    std::string bytes;       // without the check bytes
+    std::string bytes; // without the check bytes
     const char *classifiers; // every classifier that is true for the frame
 };
 
@@ -103,7 +103,8 @@ std::vector<Expected> AllRequests(TKestCmdManager &m)
         {"5 mA / 20 mA", m.CreateCmdSet5mA20mA(true), "77 06 00 08 00 01", "5mA20mA"},
         {"Rn off", m.CreateCmdSetRn(false), "77 06 00 0A 00 00", "DisableControl Rn"},
         {"scheme", m.CreateCmdSetScheme(true), "77 06 00 0C 00 01", "Scheme"},
-        {"speed index keeps low byte", m.CreateCmdSetDeviceSpeedIndex(0x105), "77 06 00 0E 00 05", "SpeedIndex UOver300"},
+        {"speed index keeps low byte", m.CreateCmdSetDeviceSpeedIndex(0x105), "77 06 00 0E 00 05",
+            "SpeedIndex UOver300"},
         {"U over 300", m.CreateCmdSetUOver300(true), "77 06 00 0E 00 01", "SpeedIndex UOver300"},
         {"RS parameter number", m.CreateCmdSetRsParamNum(2), "77 06 00 10 00 02", ""},
         {"angle", m.CreateCmdSendAngle(-30), "77 06 00 8C FF E2", "Angle"},
@@ -117,31 +118,31 @@ std::vector<Expected> AllRequests(TKestCmdManager &m)
         {"amplifier Ib5", m.CreateCmdSetAmplifierIb5(true), "77 06 00 D6 00 01", "AmpIb5"},
         {"amplifier Ic5 off", m.CreateCmdSetAmplifierIc5(false), "77 06 00 D8 00 00", "DisableControl AmpIc5"},
         {"amplifier U650", m.CreateCmdSetAmplifierU650(true), "77 06 00 DA 00 01", "AmpU650"},
-        {"auto mode is sent inverted", m.CreateCmdSendAutoMode(true), "77 06 07 CC 00 00", "DisableControl SendDeviceMode"},
+        {"auto mode is sent inverted", m.CreateCmdSendAutoMode(true), "77 06 07 CC 00 00",
+            "DisableControl SendDeviceMode"},
         {"manual mode", m.CreateCmdSendAutoMode(false), "77 06 07 CC 00 01", "SendDeviceMode"},
         {"transducer address", m.CreateCmdSendAddress(0x11234), "77 06 07 CE 12 34", "WriteDeviceAddress"},
         {"Ua", m.CreateCmdSendUa(100.0), "77 10 00 64 00 02 04 42 C8 00 00", ""},
         {"Ia", m.CreateCmdSendIa(1.0), "77 10 00 70 00 02 04 3F 80 00 00", "Amperage"},
         {"U650", m.CreateCmdSendU650(650.0), "77 10 00 88 00 02 04 44 22 80 00", ""},
         {"frequency", m.CreateCmdSendFrequency(50.0), "77 10 00 8E 00 02 04 42 48 00 00", "Frequence"},
-        {"Ua Ub Uc", m.CreateCmdSendUaUbUc(1.0, 2.0, 3.0),
-         "77 10 00 64 00 06 0C 3F 80 00 00 40 00 00 00 40 40 00 00", ""},
-        {"Ia Ib Ic", m.CreateCmdSendIaIbIc(1.0, 2.0, 3.0),
-         "77 10 00 70 00 06 0C 3F 80 00 00 40 00 00 00 40 40 00 00", "Amperage"},
+        {"Ua Ub Uc", m.CreateCmdSendUaUbUc(1.0, 2.0, 3.0), "77 10 00 64 00 06 0C 3F 80 00 00 40 00 00 00 40 40 00 00",
+            ""},
+        {"Ia Ib Ic", m.CreateCmdSendIaIbIc(1.0, 2.0, 3.0), "77 10 00 70 00 06 0C 3F 80 00 00 40 00 00 00 40 40 00 00",
+            "Amperage"},
         {"Ia5 Ib5 Ic5", m.CreateCmdSendIa5Ib5Ic5(1.0, 2.0, -3.0),
-         "77 10 00 7C 00 06 0C 3F 80 00 00 40 00 00 00 C0 40 00 00", "Amperage"},
-        {"Ia Ic", m.CreateCmdSendIaIc(1.0, 2.0),
-         "77 10 00 70 00 06 0C 3F 80 00 00 00 00 00 00 40 00 00 00", "Amperage"},
-        {"Ia5 Ic5", m.CreateCmdSendIa5Ic5(1.0, 2.0),
-         "77 10 00 7C 00 06 0C 3F 80 00 00 00 00 00 00 40 00 00 00", "Amperage"},
-        {"Ua Uc", m.CreateCmdSendUaUc(200.0),
-         "77 10 00 64 00 06 0C 43 48 00 00 00 00 00 00 43 48 00 00", ""},
+            "77 10 00 7C 00 06 0C 3F 80 00 00 40 00 00 00 C0 40 00 00", "Amperage"},
+        {"Ia Ic", m.CreateCmdSendIaIc(1.0, 2.0), "77 10 00 70 00 06 0C 3F 80 00 00 00 00 00 00 40 00 00 00",
+            "Amperage"},
+        {"Ia5 Ic5", m.CreateCmdSendIa5Ic5(1.0, 2.0), "77 10 00 7C 00 06 0C 3F 80 00 00 00 00 00 00 40 00 00 00",
+            "Amperage"},
+        {"Ua Uc", m.CreateCmdSendUaUc(200.0), "77 10 00 64 00 06 0C 43 48 00 00 00 00 00 00 43 48 00 00", ""},
         {"enable control, 5 A", m.CreateCmdEnableDistantControl(conf),
-         "77 10 00 00 00 07 0E 00 01 00 01 00 01 00 00 00 02 00 01 00 00", "Configuration DistantControlEnabled"},
+            "77 10 00 00 00 07 0E 00 01 00 01 00 01 00 00 00 02 00 01 00 00", "Configuration DistantControlEnabled"},
         {"enable control, 1 A", m.CreateCmdEnableDistantControl(small),
-         "77 10 00 00 00 07 0E 00 01 00 00 00 00 00 00 00 FF 00 00 00 01", "Configuration DistantControlEnabled"},
-        {"three voltage amplifiers", m.CreateCmdSetAmplifierUaUbUc(0x101),
-         "77 10 00 C8 00 03 06 00 01 00 01 00 01", "AmpUa AmpUaUbUc"},
+            "77 10 00 00 00 07 0E 00 01 00 00 00 00 00 00 00 FF 00 00 00 01", "Configuration DistantControlEnabled"},
+        {"three voltage amplifiers", m.CreateCmdSetAmplifierUaUbUc(0x101), "77 10 00 C8 00 03 06 00 01 00 01 00 01",
+            "AmpUa AmpUaUbUc"},
         {"amplifiers off", m.CreateCmdOffAmplifiers(), OffAmplifiersBytes(), "OffAmplifiers"},
         {"device info", m.CreateCmdReadDeviceInfo(), "77 03 02 BC 00 13", "ReadDeviceInfo"},
         {"status", m.CreateCmdReadDeviceStatusAndAllParameters(), "77 03 03 E2 00 45", "AllParameters"},
@@ -181,7 +182,7 @@ TEST(KestCmdManager, DeviceInfoLengthFallsBackTo15)
     EXPECT_EQ(HexOf(*m.CreateCmdReadDeviceInfo()).substr(0, 17), "77 03 02 BC 00 0F");
     EXPECT_EQ(m.deviceInfoLengthInWords, 15);
     EXPECT_EQ(TKestCmdManager::GetDeviceSpeedList(),
-              QStringList({"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"}));
+        QStringList({"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"}));
     EXPECT_EQ(TKestCmdManager::GetDeviceSpeedList()[TKestCmdManager::GetDefaultDeviceSpeedIndex()], "9600");
 }
 
@@ -211,7 +212,10 @@ void PutFloat(std::vector<uint8_t> &b, float v)
         b.push_back(static_cast<uint8_t>(u >> s));
 }
 
-float ValueOf(int k) { return static_cast<float>(k * 1.5 + 0.125); }
+float ValueOf(int k)
+{
+    return static_cast<float>(k * 1.5 + 0.125);
+}
 
 // Answer to the status read: error number 5, status bits, analog output 12.5, quantities k*1.5+0.125
 // with index 26 marked missing.
@@ -230,8 +234,8 @@ std::vector<uint8_t> StatusAnswer(uint8_t bits)
 
 std::vector<uint8_t> RsAnswer(uint8_t mode, uint16_t address)
 {
-    std::vector<uint8_t> b = {0x77, 0x03, 136, 0, mode, static_cast<uint8_t>(address >> 8),
-                              static_cast<uint8_t>(address)};
+    std::vector<uint8_t> b
+        = {0x77, 0x03, 136, 0, mode, static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)};
     for (int k = 1; k <= 33; ++k)
         PutFloat(b, ValueOf(k));
     return WithCrc(b);
@@ -241,9 +245,9 @@ std::vector<uint8_t> DeviceInfoAnswer(int registers)
 {
     std::vector<uint8_t> b = {0x77, 0x03, static_cast<uint8_t>(2 * registers), 0x01, 0x07, 0x02, 0x03};
     PutFloat(b, 100.0f); // U1
-    PutFloat(b, 10.0f);  // U2
-    PutFloat(b, 50.0f);  // I1
-    PutFloat(b, 5.0f);   // I2
+    PutFloat(b, 10.0f); // U2
+    PutFloat(b, 50.0f); // I1
+    PutFloat(b, 5.0f); // I2
     b.insert(b.end(), {0x00, 0x01, 0x00, 0x02, 0x00, 0x09, 0x00, 0x0A, 0x00, 0x0B});
     if (registers == 19) {
         PutFloat(b, 0.25f); // Scale
@@ -263,27 +267,29 @@ std::string Describe(const TParameters &p)
 
 std::string Describe(const TParametersAndStatus &r)
 {
-    return Describe(*r.Parameters) + "| " + std::to_string(r.isDeviceDisconnected) + std::to_string(r.HasAmplifierError) +
-           " " + std::to_string(r.AmplifierErrorNum) + " " + std::to_string(r.AnalogOut) + " " +
-           std::to_string(r.isAutoMode) + " " + std::to_string(r.DeviceAddress);
+    return Describe(*r.Parameters) + "| " + std::to_string(r.isDeviceDisconnected) + std::to_string(r.HasAmplifierError)
+        + " " + std::to_string(r.AmplifierErrorNum) + " " + std::to_string(r.AnalogOut) + " "
+        + std::to_string(r.isAutoMode) + " " + std::to_string(r.DeviceAddress);
 }
 
 std::string Describe(const TDeviceInfo &d)
 {
-    return std::to_string(d.deviceType) + " " + std::to_string(d.deviceSet) + " " + std::to_string(d.scheme) + " " +
-           std::to_string(d.analogOutputRange) + " " + std::to_string(d.AnalogOut.OutArray[0]) + "," +
-           std::to_string(d.AnalogOut.OutArray[1]) + "," + std::to_string(d.AnalogOut.OutArray[2]) + " " +
-           std::to_string(d.transfCoefs.U1) + " " + std::to_string(d.transfCoefs.U2) + " " +
-           std::to_string(d.transfCoefs.I1) + " " + std::to_string(d.transfCoefs.I2) + " " + std::to_string(d.Scale) +
-           " " + std::to_string(d.IntegerDigitCount) + " " + std::to_string(d.UnitCode);
+    return std::to_string(d.deviceType) + " " + std::to_string(d.deviceSet) + " " + std::to_string(d.scheme) + " "
+        + std::to_string(d.analogOutputRange) + " " + std::to_string(d.AnalogOut.OutArray[0]) + ","
+        + std::to_string(d.AnalogOut.OutArray[1]) + "," + std::to_string(d.AnalogOut.OutArray[2]) + " "
+        + std::to_string(d.transfCoefs.U1) + " " + std::to_string(d.transfCoefs.U2) + " "
+        + std::to_string(d.transfCoefs.I1) + " " + std::to_string(d.transfCoefs.I2) + " " + std::to_string(d.Scale)
+        + " " + std::to_string(d.IntegerDigitCount) + " " + std::to_string(d.UnitCode);
 }
 
 // Every parser of the set, as text, so that results can be compared wholesale.
 std::vector<std::pair<std::string, std::function<std::string(const TFrame &)>>> Parsers(const TKestCmdManager &m)
 {
     return {
-        {"ParseParameters_ConfigurationQX4", [&](const TFrame &f) { return Describe(*m.ParseParameters_ConfigurationQX4(f)); }},
-        {"ParseParametersRS_ConfigurationQX4", [&](const TFrame &f) { return Describe(*m.ParseParametersRS_ConfigurationQX4(f)); }},
+        {"ParseParameters_ConfigurationQX4",
+            [&](const TFrame &f) { return Describe(*m.ParseParameters_ConfigurationQX4(f)); }},
+        {"ParseParametersRS_ConfigurationQX4",
+            [&](const TFrame &f) { return Describe(*m.ParseParametersRS_ConfigurationQX4(f)); }},
         {"RS I", [&](const TFrame &f) { return Describe(*m.ParseParametersRS_ConfigurationI(f)); }},
         {"RS U", [&](const TFrame &f) { return Describe(*m.ParseParametersRS_ConfigurationU(f)); }},
         {"RS F", [&](const TFrame &f) { return Describe(*m.ParseParametersRS_ConfigurationF(f)); }},
@@ -292,10 +298,12 @@ std::vector<std::pair<std::string, std::function<std::string(const TFrame &)>>> 
         {"RS PQ", [&](const TFrame &f) { return Describe(*m.ParseParametersRS_ConfigurationPQ(f)); }},
         {"RS PQ_P", [&](const TFrame &f) { return Describe(*m.ParseParametersRS_ConfigurationPQ_P(f)); }},
         {"RS PQ_Q", [&](const TFrame &f) { return Describe(*m.ParseParametersRS_ConfigurationPQ_Q(f)); }},
-        {"QX4 block from 4", [&](const TFrame &f) { return Describe(*m.GetParametersFromFrame_ConfigurationQX4(f, 4)); }},
+        {"QX4 block from 4",
+            [&](const TFrame &f) { return Describe(*m.GetParametersFromFrame_ConfigurationQX4(f, 4)); }},
         {"ParseDeviceInfo", [&](const TFrame &f) { return Describe(*m.ParseDeviceInfo(f)); }},
         {"ParseDeviceInfoNotQx4", [&](const TFrame &f) { return Describe(*m.ParseDeviceInfoNotQx4(f)); }},
-        {"RecieveDeviceAddress", [&](const TFrame &f) { return std::to_string(TKestCmdManager::RecieveDeviceAddress(f)); }},
+        {"RecieveDeviceAddress",
+            [&](const TFrame &f) { return std::to_string(TKestCmdManager::RecieveDeviceAddress(f)); }},
     };
 }
 
@@ -380,9 +388,11 @@ TEST(KestCmdManager, DeviceInformationLayouts)
         const auto d = m.ParseDeviceInfo(*f);
         EXPECT_EQ(Describe(*d), "7 3 1 2 9,10,11 100.000000 10.000000 50.000000 5.000000 0.000000 0 0");
     }
-    EXPECT_EQ(Describe(*m.ParseDeviceInfoNotQx4(full)), "7 3 0 0 0,0,0 0.000000 0.000000 0.000000 0.000000 0.250000 4 6");
+    EXPECT_EQ(
+        Describe(*m.ParseDeviceInfoNotQx4(full)), "7 3 0 0 0,0,0 0.000000 0.000000 0.000000 0.000000 0.250000 4 6");
     // The 15-register block lacks the scale, digits and unit: they stay at their defaults.
-    EXPECT_EQ(Describe(*m.ParseDeviceInfoNotQx4(old)), "7 3 0 0 0,0,0 0.000000 0.000000 0.000000 0.000000 0.000000 0 0");
+    EXPECT_EQ(
+        Describe(*m.ParseDeviceInfoNotQx4(old)), "7 3 0 0 0,0,0 0.000000 0.000000 0.000000 0.000000 0.000000 0 0");
 }
 
 TEST(KestCmdManager, ShortAnswersLeaveMissingValuesMissing)
@@ -421,8 +431,8 @@ TEST(KestCmdManager, ShortAnswersLeaveMissingValuesMissing)
 TEST(KestCmdManager, ParsersNeverReadPastTheAnswer)
 {
     const TKestCmdManager m;
-    const std::vector<std::vector<uint8_t>> answers = {StatusAnswer(3), RsAnswer(0, 0x1234), DeviceInfoAnswer(19),
-                                                       DeviceInfoAnswer(15)};
+    const std::vector<std::vector<uint8_t>> answers
+        = {StatusAnswer(3), RsAnswer(0, 0x1234), DeviceInfoAnswer(19), DeviceInfoAnswer(15)};
     for (const auto &full : answers) {
         for (size_t n = 0; n <= full.size(); ++n) {
             TFrame kept = Answer(full); // the rest of the answer stays behind the cut

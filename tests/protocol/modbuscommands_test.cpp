@@ -2,8 +2,8 @@
 // float coding in both byte orders, and readers on complete and on short answers.
 
 #include "frametestutil.h"
-#include "transport/kesterror.h"
 #include "protocol/modbuscommands.h"
+#include "transport/kesterror.h"
 
 #include <gtest/gtest.h>
 
@@ -42,16 +42,14 @@ TEST(ModbusCodec, BuildersMatchExpectedFrames)
         {"read 36 from 0x00E2", TModbusCommands::CreateCmdRead(0x00E2, 36, 1), "01 03 00 E2 00 24 E5 E7"},
         {"read register 0", TModbusCommands::CreateCmdRead(0, 1, 1), "01 03 00 00 00 01 84 0A"},
         {"write -1", TModbusCommands::CreateCmdSendInt(-1, 0x0002, 1), "01 06 00 02 FF FF 29 BA"},
-        {"write keeps low 16 bits and low address byte",
-         TModbusCommands::CreateCmdSendInt(0x12345, 0x10203, 0x177), "77 06 02 03 23 45 AB E7"},
-        {"float big-endian", big.CreateCmdSendFloat(100.0, 0x0070, 1),
-         "01 10 00 70 00 02 04 42 C8 00 00 61 0D"},
-        {"float base order", base.CreateCmdSendFloat(100.0, 0x0070, 1),
-         "01 10 00 70 00 02 04 00 00 42 C8 C5 BD"},
+        {"write keeps low 16 bits and low address byte", TModbusCommands::CreateCmdSendInt(0x12345, 0x10203, 0x177),
+            "77 06 02 03 23 45 AB E7"},
+        {"float big-endian", big.CreateCmdSendFloat(100.0, 0x0070, 1), "01 10 00 70 00 02 04 42 C8 00 00 61 0D"},
+        {"float base order", base.CreateCmdSendFloat(100.0, 0x0070, 1), "01 10 00 70 00 02 04 00 00 42 C8 C5 BD"},
         {"three floats big-endian", big.CreateCmdSendFloat3bytes(1.0, -2.0, 0.5, 0x0064, 0x77),
-         "77 10 00 64 00 06 0C 3F 80 00 00 C0 00 00 00 3F 00 00 00 0F AD"},
+            "77 10 00 64 00 06 0C 3F 80 00 00 C0 00 00 00 3F 00 00 00 0F AD"},
         {"three floats base order", base.CreateCmdSendFloat3bytes(1.0, -2.0, 0.5, 0x0064, 0x77),
-         "77 10 00 64 00 06 0C 00 00 3F 80 00 00 C0 00 00 00 3F 00 A3 86"},
+            "77 10 00 64 00 06 0C 00 00 3F 80 00 00 C0 00 00 00 3F 00 A3 86"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -81,8 +79,7 @@ TEST(ModbusCodec, Crc16AgreesWithBitwiseReference)
             x = static_cast<uint8_t>(byte(rng));
         const uint16_t reg = ReferenceCrcRegister(b.data(), b.size());
         const uint16_t packed = static_cast<uint16_t>(((reg & 0xFF) << 8) | (reg >> 8));
-        ASSERT_EQ(TModbusCommands::Crc16(b.data(), static_cast<uint16_t>(b.size())), packed)
-            << HexOf(b);
+        ASSERT_EQ(TModbusCommands::Crc16(b.data(), static_cast<uint16_t>(b.size())), packed) << HexOf(b);
     }
 }
 
@@ -109,10 +106,9 @@ TEST(ModbusCodec, Crc16AgreesWithPymodbus)
             frames.push_back(std::move(b));
         }
     }
-    const std::string cmd =
-        std::string("/usr/bin/python3 -c \"import sys\nfrom pymodbus.utilities import computeCRC\n"
-                    "for l in open(sys.argv[1]):\n print(computeCRC(bytes.fromhex(l.strip())))\" ") +
-        path;
+    const std::string cmd = std::string("/usr/bin/python3 -c \"import sys\nfrom pymodbus.utilities import computeCRC\n"
+                                        "for l in open(sys.argv[1]):\n print(computeCRC(bytes.fromhex(l.strip())))\" ")
+        + path;
     FILE *p = popen(cmd.c_str(), "r");
     ASSERT_NE(p, nullptr);
     std::vector<unsigned> results;
@@ -124,8 +120,7 @@ TEST(ModbusCodec, Crc16AgreesWithPymodbus)
     ASSERT_EQ(status, 0) << "pymodbus (python3-pymodbus) must be installed for this test";
     ASSERT_EQ(results.size(), frames.size());
     for (size_t i = 0; i < frames.size(); ++i)
-        ASSERT_EQ(TModbusCommands::Crc16(frames[i].data(), static_cast<uint16_t>(frames[i].size())),
-                  results[i])
+        ASSERT_EQ(TModbusCommands::Crc16(frames[i].data(), static_cast<uint16_t>(frames[i].size())), results[i])
             << HexOf(frames[i]);
 }
 
@@ -168,11 +163,11 @@ TEST(ModbusCodec, ExponentFieldsAreTakenLiterally)
         const char *wire;
         double value;
     } cases[] = {
-        {"00 00 00 00", std::ldexp(1.0, -127)},                 // zero keeps the implicit 1
+        {"00 00 00 00", std::ldexp(1.0, -127)}, // zero keeps the implicit 1
         {"80 00 00 00", -std::ldexp(1.0, -127)},
         {"00 00 00 01", std::ldexp(1.0 + std::ldexp(1.0, -23), -127)}, // no subnormals
-        {"7F 80 00 00", std::ldexp(1.0, 128)},                  // "infinity" is finite
-        {"7F C0 00 00", std::ldexp(1.5, 128)},                  // and so is "NaN"
+        {"7F 80 00 00", std::ldexp(1.0, 128)}, // "infinity" is finite
+        {"7F C0 00 00", std::ldexp(1.5, 128)}, // and so is "NaN"
         {"FF FF FF FF", -std::ldexp(2.0 - std::ldexp(1.0, -23), 128)},
         {"3F 80 00 00", 1.0},
         {"C2 C8 00 00", -100.0},
@@ -216,8 +211,8 @@ TEST(ModbusCodec, GetValueFromFrameRoundsAndMarksMissing)
     const struct {
         float single;
         double rounded;
-    } ties[] = {{0.0625f, 0.062}, {0.1875f, 0.188}, {-0.0625f, -0.062}, {1.0625f, 1.062},
-                {2.5f, 2.5}, /* 0.0005f lies just above the tie */ {0.0005f, 0.001}, {0.0015f, 0.002},   {123456.789f, 123456.789}};
+    } ties[] = {{0.0625f, 0.062}, {0.1875f, 0.188}, {-0.0625f, -0.062}, {1.0625f, 1.062}, {2.5f, 2.5},
+        /* 0.0005f lies just above the tie */ {0.0005f, 0.001}, {0.0015f, 0.002}, {123456.789f, 123456.789}};
     for (const auto &t : ties) {
         uint8_t w[4];
         big.EncodeFloat(t.single, w);

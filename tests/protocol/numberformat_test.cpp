@@ -1,7 +1,7 @@
 // Number texts: the general form with a decimal comma, and reading it back.
 
-#include "transport/kesterror.h"
 #include "protocol/numberformat.h"
+#include "transport/kesterror.h"
 
 #include <gtest/gtest.h>
 
@@ -24,10 +24,10 @@ TEST(NumberFormat, GeneralForm)
         {57.74, "57,74"},
         {220.0, "220"},
         {1.5, "1,5"},
-        {0.1 + 0.2, "0,3"},                        // 17 digits to round-trip: cut to 15
+        {0.1 + 0.2, "0,3"}, // 17 digits to round-trip: cut to 15
         {1.0 / 3.0, "0,333333333333333"},
         {2.0 / 3.0, "0,666666666666667"},
-        {123456789012345.0, "123456789012345"},     // 15 integer digits stay plain
+        {123456789012345.0, "123456789012345"}, // 15 integer digits stay plain
         {999999999999999.0, "999999999999999"},
         {1e15, "1E15"},
         {1234567890123456.0, "1,23456789012346E15"},
@@ -37,11 +37,11 @@ TEST(NumberFormat, GeneralForm)
         {0.000123, "0,000123"},
         {9.9e-6, "9,9E-6"},
         {1.5e-6, "1,5E-6"},
-        {5e-324, "5E-324"},                         // shortest, not 15 digits
-        {1.7976931348623157e308, "1,79769313486231E308"},  // cut, not rounded past the largest double
+        {5e-324, "5E-324"}, // shortest, not 15 digits
+        {1.7976931348623157e308, "1,79769313486231E308"}, // cut, not rounded past the largest double
         {-1.797693134862315e308, "-1,79769313486231E308"},
         {1.797693134862314e308, "1,79769313486231E308"},
-        {0.999999999999999944, "1"},                // rounds up across a power of ten
+        {0.999999999999999944, "1"}, // rounds up across a power of ten
         {100.0, "100"},
         {1e14, "100000000000000"},
         {std::numeric_limits<double>::infinity(), "INF"},
@@ -82,8 +82,8 @@ TEST(NumberFormat, ShortestTextReadsBackExactly)
         ASSERT_LE(static_cast<int>(sig.size()), n) << src << " -> " << text;
     }
     // Every text the writer makes reads back, the extremes included.
-    for (double v : {1.7976931348623157e308, -1.7976931348623157e308, 2.2250738585072014e-308, 5e-324,
-                     -5e-324, 1.797693134862315e308, 9.999999999999999e22}) {
+    for (double v : {1.7976931348623157e308, -1.7976931348623157e308, 2.2250738585072014e-308, 5e-324, -5e-324,
+             1.797693134862315e308, 9.999999999999999e22}) {
         double back = 0;
         EXPECT_TRUE(TryStrToFloat(FloatToStr(v), back)) << FloatToStr(v);
     }
@@ -98,9 +98,21 @@ TEST(NumberFormat, Reading)
         const char *text;
         double value;
     } good[] = {
-        {"0", 0.0},       {"1,5", 1.5},       {"1.5", 1.5},     {"-57,74", -57.74}, {"+3", 3.0},
-        {" 42 ", 42.0},   {",5", 0.5},        {"5,", 5.0},      {"1E15", 1e15},     {"1,5E-6", 1.5e-6},
-        {"2e+3", 2000.0}, {"-2,5E20", -2.5e20}, {"1e-400", 0.0}, {"007", 7.0},      {"\t8\r\n", 8.0},
+        {"0", 0.0},
+        {"1,5", 1.5},
+        {"1.5", 1.5},
+        {"-57,74", -57.74},
+        {"+3", 3.0},
+        {" 42 ", 42.0},
+        {",5", 0.5},
+        {"5,", 5.0},
+        {"1E15", 1e15},
+        {"1,5E-6", 1.5e-6},
+        {"2e+3", 2000.0},
+        {"-2,5E20", -2.5e20},
+        {"1e-400", 0.0},
+        {"007", 7.0},
+        {"\t8\r\n", 8.0},
     };
     for (const auto &g : good) {
         double v = -1;

@@ -14,22 +14,38 @@ TEST(Parameters, QuantitiesByIndexNameAndUnit)
         const char *name;
         const char *measure;
     } table[] = {
-        {1, &TParameters::Ua, "Ua", "V"},      {2, &TParameters::Ub, "Ub", "V"},
-        {3, &TParameters::Uc, "Uc", "V"},      {4, &TParameters::Ia, "Ia", "A"},
-        {5, &TParameters::Ib, "Ib", "A"},      {6, &TParameters::Ic, "Ic", "A"},
-        {7, &TParameters::ULa, "Uab", "V"},    {8, &TParameters::ULb, "Ubc", "V"},
-        {9, &TParameters::ULc, "Uac", "V"},    {10, &TParameters::Pa, "Pa", "W"},
-        {11, &TParameters::Pb, "Pb", "W"},     {12, &TParameters::Pc, "Pc", "W"},
-        {13, &TParameters::Qa, "Qa", "Var"},   {14, &TParameters::Qb, "Qb", "Var"},
-        {15, &TParameters::Qc, "Qc", "Var"},   {16, &TParameters::Sa, "Sa", "V\u00B7A"},
-        {17, &TParameters::Sb, "Sb", "V\u00B7A"}, {18, &TParameters::Sc, "Sc", "V\u00B7A"},
-        {19, &TParameters::Ka, "Ka", ""},      {20, &TParameters::Kb, "Kb", ""},
-        {21, &TParameters::Kc, "Kc", ""},      {22, &TParameters::P, "P", "W"},
-        {23, &TParameters::Q, "Q", "Var"},     {24, &TParameters::S, "S", "V\u00B7A"},
-        {25, &TParameters::K, "K сум.", ""},   {26, &TParameters::Freq, "F", "Hz"},
-        {27, &TParameters::U, "U фазное ср.", "V"}, {28, &TParameters::I, "I ср.", "A"},
-        {29, &TParameters::UL, "U лин. ср.", "V"}, {30, &TParameters::U0, "U0", "V"},
-        {31, &TParameters::I0, "I0", "A"},     {32, &TParameters::Ea, "Wa", ""},
+        {1, &TParameters::Ua, "Ua", "V"},
+        {2, &TParameters::Ub, "Ub", "V"},
+        {3, &TParameters::Uc, "Uc", "V"},
+        {4, &TParameters::Ia, "Ia", "A"},
+        {5, &TParameters::Ib, "Ib", "A"},
+        {6, &TParameters::Ic, "Ic", "A"},
+        {7, &TParameters::ULa, "Uab", "V"},
+        {8, &TParameters::ULb, "Ubc", "V"},
+        {9, &TParameters::ULc, "Uac", "V"},
+        {10, &TParameters::Pa, "Pa", "W"},
+        {11, &TParameters::Pb, "Pb", "W"},
+        {12, &TParameters::Pc, "Pc", "W"},
+        {13, &TParameters::Qa, "Qa", "Var"},
+        {14, &TParameters::Qb, "Qb", "Var"},
+        {15, &TParameters::Qc, "Qc", "Var"},
+        {16, &TParameters::Sa, "Sa", "V\u00B7A"},
+        {17, &TParameters::Sb, "Sb", "V\u00B7A"},
+        {18, &TParameters::Sc, "Sc", "V\u00B7A"},
+        {19, &TParameters::Ka, "Ka", ""},
+        {20, &TParameters::Kb, "Kb", ""},
+        {21, &TParameters::Kc, "Kc", ""},
+        {22, &TParameters::P, "P", "W"},
+        {23, &TParameters::Q, "Q", "Var"},
+        {24, &TParameters::S, "S", "V\u00B7A"},
+        {25, &TParameters::K, "K сум.", ""},
+        {26, &TParameters::Freq, "F", "Hz"},
+        {27, &TParameters::U, "U фазное ср.", "V"},
+        {28, &TParameters::I, "I ср.", "A"},
+        {29, &TParameters::UL, "U лин. ср.", "V"},
+        {30, &TParameters::U0, "U0", "V"},
+        {31, &TParameters::I0, "I0", "A"},
+        {32, &TParameters::Ea, "Wa", ""},
         {33, &TParameters::Er, "Wr", ""},
     };
     TParameters params;
@@ -48,7 +64,9 @@ TEST(Parameters, QuantitiesByIndexNameAndUnit)
         EXPECT_EQ(array[static_cast<size_t>(row.index - 1)], &field);
         EXPECT_EQ(params.GetParameterByName(QString::fromUtf8(row.name)), &field);
     }
-    EXPECT_EQ(params.S.measure.toUtf8(), QByteArray("V\xC2\xB7" "A"));
+    EXPECT_EQ(params.S.measure.toUtf8(),
+        QByteArray("V\xC2\xB7"
+                   "A"));
 }
 
 TEST(Parameters, LookupEdges)
@@ -102,9 +120,14 @@ TEST(InputData, CreatedRecord)
         const char *name;
         const char *measure;
     } rows[] = {
-        {&d.Ia, 100, "Ток", "A"}, {&d.Ib, 100, "", ""},  {&d.Ic, 100, "", ""},
-        {&d.Ua, 101, "Напр.", "V"}, {&d.Ub, 101, "", ""}, {&d.Uc, 101, "", ""},
-        {&d.Angle, 102, "Угол", "°"}, {&d.Freq, 103, "Частота", "Hz"},
+        {&d.Ia, 100, "Ток", "A"},
+        {&d.Ib, 100, "", ""},
+        {&d.Ic, 100, "", ""},
+        {&d.Ua, 101, "Напр.", "V"},
+        {&d.Ub, 101, "", ""},
+        {&d.Uc, 101, "", ""},
+        {&d.Angle, 102, "Угол", "°"},
+        {&d.Freq, 103, "Частота", "Hz"},
     };
     for (const auto &r : rows) {
         EXPECT_EQ(r.p->index, r.index);

@@ -100,11 +100,12 @@ std::vector<Expected> AllRequests(const Q &m)
         {"reference Ia", m.CreateCmdWriteAdjustingIa(a), "05 10 07 18 00 02 04 3F 00 00 00", ""},
         {"reference Ib", m.CreateCmdWriteAdjustingIb(a), "05 10 07 1C 00 02 04 BF 80 00 00", ""},
         {"reference Ic", m.CreateCmdWriteAdjustingIc(a), "05 10 07 20 00 02 04 40 A0 00 00", ""},
-        {"reference F", m.CreateCmdWriteAdjustingFrequence(a), "05 10 07 34 00 02 04 42 48 00 00", "WriteAdjustingFrequence"},
+        {"reference F", m.CreateCmdWriteAdjustingFrequence(a), "05 10 07 34 00 02 04 42 48 00 00",
+            "WriteAdjustingFrequence"},
         {"coefficients 1", m.CreateCmdWriteTransfCoefs(ones),
-         "05 10 08 00 00 08 10 3F 80 00 00 3F 80 00 00 3F 80 00 00 3F 80 00 00", "WriteTransfCoefs"},
+            "05 10 08 00 00 08 10 3F 80 00 00 3F 80 00 00 3F 80 00 00 3F 80 00 00", "WriteTransfCoefs"},
         {"coefficients go U1 U2 I1 I2", m.CreateCmdWriteTransfCoefs(c),
-         "05 10 08 00 00 08 10 42 C8 00 00 40 00 00 00 42 48 00 00 40 A0 00 00", "WriteTransfCoefs"},
+            "05 10 08 00 00 08 10 42 C8 00 00 40 00 00 00 42 48 00 00 40 A0 00 00", "WriteTransfCoefs"},
         {"coefficients read", m.CreateCmdReadTransfCoefs(), "05 03 08 00 00 08", "ReadTransfCoefs"},
         {"Ia up 1", m.CreateCmdShiftIaUp1(), "05 06 02 80 00 00", "ShiftAngle"},
         {"Ib up 1", m.CreateCmdShiftIbUp1(), "05 06 02 80 00 01", "ShiftAngle"},
@@ -142,14 +143,18 @@ std::vector<Expected> AllRequests(const Q &m)
         {"mode high", m.CreateCmdSetAnalogModeAdjustingHigh(), "05 06 03 1E 00 01", "ModeHigh"},
         {"mode middle", m.CreateCmdSetAnalogModeAdjustingMiddle(), "05 06 03 1E 00 02", "ModeMiddle"},
         {"mode low", m.CreateCmdSetAnalogModeAdjustingLow(), "05 06 03 1E 00 03", ""},
-        {"output 1 current", m.CreateCmdSetAmperageValueForAdjustingAnalogOut1(12.5), "05 10 07 80 00 02 04 41 48 00 00", "Out1"},
-        {"output 2 current", m.CreateCmdSetAmperageValueForAdjustingAnalogOut2(20.0), "05 10 07 84 00 02 04 41 A0 00 00", "Out2"},
-        {"output 3 current", m.CreateCmdSetAmperageValueForAdjustingAnalogOut3(-5.0), "05 10 07 88 00 02 04 C0 A0 00 00", "Out3"},
+        {"output 1 current", m.CreateCmdSetAmperageValueForAdjustingAnalogOut1(12.5),
+            "05 10 07 80 00 02 04 41 48 00 00", "Out1"},
+        {"output 2 current", m.CreateCmdSetAmperageValueForAdjustingAnalogOut2(20.0),
+            "05 10 07 84 00 02 04 41 A0 00 00", "Out2"},
+        {"output 3 current", m.CreateCmdSetAmperageValueForAdjustingAnalogOut3(-5.0),
+            "05 10 07 88 00 02 04 C0 A0 00 00", "Out3"},
         {"analog type 5", m.CreateCmdSetAnalogType5(), "05 06 02 12 00 00", "SetAnalogType"},
         {"analog type 20", m.CreateCmdSetAnalogType20(), "05 06 02 12 00 01", "SetAnalogType"},
         {"analog type read", m.CreateCmdReadAnalogType(), "05 03 02 12 00 01", "ReadAnalogType"},
         {"assignments", m.CreateCmdWriteAnalogOuts(1, 2, 0x1234), "05 10 04 00 00 03 06 00 01 00 02 12 34", ""},
-        {"reversive indication", m.CreateCmdWriteReversiveIndicationParameters(), "05 10 04 00 00 03 06 00 09 00 0A 00 0B", ""},
+        {"reversive indication", m.CreateCmdWriteReversiveIndicationParameters(),
+            "05 10 04 00 00 03 06 00 09 00 0A 00 0B", ""},
         {"assignments read", m.CreateCmdReadAnalogOuts(), "05 03 04 00 00 06", "ReadAnalogOuts"},
         {"save", m.CreateCmdSaveChanges(), "05 06 03 20 00 00", "WriteSaveChanges"},
         {"noise on", m.CreateCmdEnableZeroOutNoise(), "05 06 21 00 00 01", "ZeroOutNoise"},
@@ -239,7 +244,7 @@ TEST(Qx4CmdManager, ExtraSettings)
         // serial 1234, year 15, five other registers, modification register
         {"05 03 10 04 D2 00 0F 00 00 00 00 00 00 00 00 00 00 02 C1", 151234, 5},
         {"05 03 10 04 D2 01 0F 00 00 00 00 00 00 00 00 00 00 00 0C", 151234, 12}, // year high byte ignored
-        {"05 03 10 00 00 00 00 00 00 00 00 00 00 00 00 00 00 02 BC", 0, 700},    // 700 itself stays
+        {"05 03 10 00 00 00 00 00 00 00 00 00 00 00 00 00 00 02 BC", 0, 700}, // 700 itself stays
         {"05 03 10 FF FF 00 FF 00 00 00 00 00 00 00 00 00 00 FF FF", 65535 + 2550000, 65535 - 700},
     };
     for (const auto &r : rows) {
@@ -269,8 +274,8 @@ TEST(Qx4CmdManager, RsRate2ReadRule)
 {
     const struct {
         int raw, index;
-    } rows[] = {{9600, 3}, {5, 5},     {1200, 0}, {2400, 1}, {4800, 2}, {19200, 4}, {38400, 5},
-                {0, 0},    {7, 7},     {8, 8},    {300, 44}, {57600, 0}};
+    } rows[] = {{9600, 3}, {5, 5}, {1200, 0}, {2400, 1}, {4800, 2}, {19200, 4}, {38400, 5}, {0, 0}, {7, 7}, {8, 8},
+        {300, 44}, {57600, 0}};
     for (const auto &r : rows) {
         EXPECT_EQ(Q::RsRate2ToIndex(r.raw), r.index) << r.raw;
         const std::vector<uint8_t> answer = {5, 3, 2, static_cast<uint8_t>(r.raw >> 8), static_cast<uint8_t>(r.raw)};
@@ -284,8 +289,8 @@ TEST(Qx4CmdManager, RsRate2ReadRule)
 TEST(Qx4CmdManager, CoefficientsAssignmentsAndMeasuredValues)
 {
     const Q m(5);
-    const auto coefs = m.ParseTransfCoefs(
-        Answer(WithCrc(Hex("05 03 10 42 C8 00 00 40 00 00 00 42 48 00 00 40 A0 00 00"))));
+    const auto coefs
+        = m.ParseTransfCoefs(Answer(WithCrc(Hex("05 03 10 42 C8 00 00 40 00 00 00 42 48 00 00 40 A0 00 00"))));
     EXPECT_EQ(coefs.U1, 100.0);
     EXPECT_EQ(coefs.U2, 2.0);
     EXPECT_EQ(coefs.I1, 50.0);
@@ -329,10 +334,26 @@ TEST(Qx4CmdManager, DecodersNeverReadPastTheAnswer)
 {
     const Q m(5);
     const std::vector<std::pair<std::string, std::function<std::string(const TFrame &)>>> decoders = {
-        {"extra 1", [](const TFrame &f) { auto s = Q::ParseExtraSettings1(f); return std::to_string(s.FactoryNumber) + " " + std::to_string(s.ModificationNumber); }},
-        {"extra 2", [](const TFrame &f) { auto s = Q::ParseExtraSettings2(f); return std::to_string(s.RelayCount) + " " + std::to_string(s.InterfaceCount); }},
-        {"coefs", [&](const TFrame &f) { auto c = m.ParseTransfCoefs(f); return std::to_string(c.U1) + std::to_string(c.U2) + std::to_string(c.I1) + std::to_string(c.I2); }},
-        {"outs", [](const TFrame &f) { auto o = Q::ParseAnalogOuts(f); return std::to_string(o[0]) + std::to_string(o[1]) + std::to_string(o[2]); }},
+        {"extra 1",
+            [](const TFrame &f) {
+                auto s = Q::ParseExtraSettings1(f);
+                return std::to_string(s.FactoryNumber) + " " + std::to_string(s.ModificationNumber);
+            }},
+        {"extra 2",
+            [](const TFrame &f) {
+                auto s = Q::ParseExtraSettings2(f);
+                return std::to_string(s.RelayCount) + " " + std::to_string(s.InterfaceCount);
+            }},
+        {"coefs",
+            [&](const TFrame &f) {
+                auto c = m.ParseTransfCoefs(f);
+                return std::to_string(c.U1) + std::to_string(c.U2) + std::to_string(c.I1) + std::to_string(c.I2);
+            }},
+        {"outs",
+            [](const TFrame &f) {
+                auto o = Q::ParseAnalogOuts(f);
+                return std::to_string(o[0]) + std::to_string(o[1]) + std::to_string(o[2]);
+            }},
         {"rate 2", [](const TFrame &f) { return std::to_string(Q::ParseRsRate2Index(f)); }},
         {"P", [&](const TFrame &f) { return std::to_string(m.ParseSingleParameter(f)); }},
     };

@@ -12,25 +12,25 @@ struct Point {
     const char *name;
     std::array<float, 3> u, i;
     int angle;
-    std::vector<std::pair<int, double>> expect;   // quantity index → value
+    std::vector<std::pair<int, double>> expect; // quantity index → value
 };
-}  // namespace
+} // namespace
 
 TEST(SimMeter, OperatingPoints)
 {
     const double s3 = std::sqrt(3.0);
     const Point points[] = {
         {"balanced", {57.735f, 57.735f, 57.735f}, {5, 5, 5}, 0,
-         {{kUab, 100.0}, {kUbc, 100.0}, {kUac, 100.0}, {kPa, 288.675}, {kP, 866.025}, {kQ, 0.0}, {kS, 866.025},
-          {kK, 1.0}, {kKb, 1.0}, {kU0, 0.0}, {kI0, 0.0}, {kU, 57.735}, {kI, 5.0}, {kUL, 100.0}, {kF, 50.0}}},
+            {{kUab, 100.0}, {kUbc, 100.0}, {kUac, 100.0}, {kPa, 288.675}, {kP, 866.025}, {kQ, 0.0}, {kS, 866.025},
+                {kK, 1.0}, {kKb, 1.0}, {kU0, 0.0}, {kI0, 0.0}, {kU, 57.735}, {kI, 5.0}, {kUL, 100.0}, {kF, 50.0}}},
         {"ninety degrees", {57.735f, 57.735f, 57.735f}, {5, 5, 5}, 90,
-         {{kP, 0.0}, {kQ, 866.025}, {kQa, 288.675}, {kSa, 288.675}, {kKa, 0.0}, {kK, 0.0}}},
+            {{kP, 0.0}, {kQ, 866.025}, {kQa, 288.675}, {kSa, 288.675}, {kKa, 0.0}, {kK, 0.0}}},
         {"unbalanced at 60 degrees", {100, 50, 50}, {1, 2, 3}, 60,
-         {{kPa, 50.0}, {kPb, 50.0}, {kPc, 75.0}, {kP, 175.0}, {kQ, 350.0 * s3 / 2}, {kS, 350.0}, {kK, 0.5},
-          {kUab, std::sqrt(17500.0)}, {kUbc, 50.0 * s3}, {kUac, std::sqrt(17500.0)}, {kU0, 50.0 / 3},
-          {kI0, s3 / 3}, {kI, 2.0}}},
+            {{kPa, 50.0}, {kPb, 50.0}, {kPc, 75.0}, {kP, 175.0}, {kQ, 350.0 * s3 / 2}, {kS, 350.0}, {kK, 0.5},
+                {kUab, std::sqrt(17500.0)}, {kUbc, 50.0 * s3}, {kUac, std::sqrt(17500.0)}, {kU0, 50.0 / 3},
+                {kI0, s3 / 3}, {kI, 2.0}}},
         {"capacitive", {57.735f, 57.735f, 57.735f}, {1, 1, 1}, 330,
-         {{kPa, 57.735 * s3 / 2}, {kQa, -57.735 / 2}, {kQ, -3 * 57.735 / 2}}},
+            {{kPa, 57.735 * s3 / 2}, {kQa, -57.735 / 2}, {kQ, -3 * 57.735 / 2}}},
     };
     for (const Point &pt : points) {
         SCOPED_TRACE(pt.name);
@@ -75,7 +75,7 @@ TEST(SimMeter, SwitchesRangesAndRemoteControl)
     st = b.Status();
     EXPECT_EQ(Bench::Quantity(st, kUa), 0.0f);
     EXPECT_EQ(Bench::Quantity(st, kUc), 0.0f);
-    EXPECT_EQ(Bench::Quantity(st, kF), 0.0f);   // no voltage, no frequency
+    EXPECT_EQ(Bench::Quantity(st, kF), 0.0f); // no voltage, no frequency
 
     // Amplifiers off (registers 100 … 119 zeroed), then remote control released.
     ASSERT_TRUE(ValidAnswer(b.Installation(WriteWords(0x77, 200, {1, 1, 1}))));
@@ -115,7 +115,7 @@ TEST(SimMeter, AmplifierFailureAndEnergy)
     Bench b;
     b.Enable();
     b.Set({57.735f, 57.735f, 57.735f}, {5, 5, 5}, 0);
-    b.inst.amplifierFailure = 8;   // the phase B 5 A amplifier
+    b.inst.amplifierFailure = 8; // the phase B 5 A amplifier
     Bytes st = b.Status();
     EXPECT_EQ(st[3], 8);
     EXPECT_EQ(st[4] & 2, 2);
@@ -124,7 +124,7 @@ TEST(SimMeter, AmplifierFailureAndEnergy)
 
     const auto t0 = std::chrono::steady_clock::now();
     b.inst.Tick(t0);
-    b.inst.Tick(t0 + std::chrono::seconds(36));   // 0.01 h at 2 × 288.675 W
+    b.inst.Tick(t0 + std::chrono::seconds(36)); // 0.01 h at 2 × 288.675 W
     st = b.Status();
     EXPECT_NEAR(Bench::Quantity(st, kWa), 5.7735, 1e-3);
     EXPECT_NEAR(Bench::Quantity(st, kWr), 0.0, 1e-6);
@@ -155,13 +155,13 @@ TEST(SimInstallation, RefusesWhatItDoesNotHave)
         uint8_t code;
     } cases[] = {
         {Read(0x77, 300, 1), 2},
-        {Read(0x77, 994, 70), 2},          // beyond the status block
+        {Read(0x77, 994, 70), 2}, // beyond the status block
         {Read(0x77, 1997, 1), 2},
         {Read(0x77, 994, 0), 3},
-        {WriteOne(0x77, 3, 1), 2},         // odd register
-        {WriteOne(0x77, 206, 2), 3},       // a switch is 0 or 1
+        {WriteOne(0x77, 3, 1), 2}, // odd register
+        {WriteOne(0x77, 206, 2), 3}, // a switch is 0 or 1
         {WriteWords(0x77, 0, std::vector<uint16_t>(10, 0)), 2},
-        {WriteFloats(0x77, 142, {50, 50}), 2},   // past the frequency
+        {WriteFloats(0x77, 142, {50, 50}), 2}, // past the frequency
         {Frame({0x77, 0x04, 0x03, 0xE2, 0x00, 0x01}), 1},
     };
     for (const auto &c : cases) {

@@ -13,7 +13,7 @@ TEST(SimCrc, KnownFrames)
         uint8_t first, second;
     } cases[] = {
         {{0x01, 0x03, 0x00, 0x00, 0x00, 0x01}, 0x84, 0x0A},
-        {{0xFF, 0x77, 0xFF, 0xFF, 0x00, 0x01}, 0x21, 0xFB},   // the transducer's search frame
+        {{0xFF, 0x77, 0xFF, 0xFF, 0x00, 0x01}, 0x21, 0xFB}, // the transducer's search frame
     };
     for (const Case &c : cases) {
         Bytes f = c.head;
@@ -38,8 +38,8 @@ TEST(SimFramer, FindsRequestsInNoiseAndPieces)
     broken[7] ^= 0xFF;
 
     RequestFramer framer;
-    Bytes stream{0x00, 0xFF, 0x13};                       // line noise first
-    stream.insert(stream.end(), broken.begin(), broken.end());   // a request with a bad check
+    Bytes stream{0x00, 0xFF, 0x13}; // line noise first
+    stream.insert(stream.end(), broken.begin(), broken.end()); // a request with a bad check
     stream.insert(stream.end(), read.begin(), read.end());
     stream.insert(stream.end(), block.begin(), block.end());
     // Fed one byte at a time, as a slow line would deliver it.
@@ -74,7 +74,7 @@ TEST(SimFramer, FindsRequestsInNoiseAndPieces)
 TEST(SimFramer, UnknownFunctionIsSkipped)
 {
     RequestFramer framer;
-    const Bytes junk{0x77, 0x2B, 0x0E, 0x0E, 0x0E, 0x0E};   // no such function here
+    const Bytes junk{0x77, 0x2B, 0x0E, 0x0E, 0x0E, 0x0E}; // no such function here
     Bytes read{0x77, 0x03, 0x03, 0xE2, 0x00, 0x45};
     AppendCrc(read);
     Bytes stream = junk;

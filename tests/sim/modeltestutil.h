@@ -41,8 +41,8 @@ struct Bench {
     // Remote control on: 7 registers 1, range flag, voltage flag, 0, analog range, Rn, scheme.
     void Enable(bool fiveAmp = true, bool fourWire = true, int analogRange = 1)
     {
-        ASSERT_TRUE(ValidAnswer(Installation(WriteWords(0x77, 0, {1, uint16_t(fiveAmp), 1, 0, uint16_t(analogRange), 1,
-                                                                  uint16_t(fourWire)}))));
+        ASSERT_TRUE(ValidAnswer(Installation(
+            WriteWords(0x77, 0, {1, uint16_t(fiveAmp), 1, 0, uint16_t(analogRange), 1, uint16_t(fourWire)}))));
     }
 
     void Set(const std::array<float, 3> &u, const std::array<float, 3> &i, int angle, float freq = 50.0f)
@@ -59,4 +59,4 @@ struct Bench {
     static float Quantity(const Bytes &status, int k) { return FloatAt(status, size_t(9 + 4 * (k - 1))); }
 };
 
-}  // namespace simtest
+} // namespace simtest

@@ -55,7 +55,8 @@ public:
         inst = dir + "/kest";
         dev = dir + "/qx4";
         control = dir + "/control";
-        std::vector<std::string> args{KEST_SIM_EXECUTABLE, "--installation", inst, "--device", dev, "--control", control};
+        std::vector<std::string> args{
+            KEST_SIM_EXECUTABLE, "--installation", inst, "--device", dev, "--control", control};
         args.insert(args.end(), extra.begin(), extra.end());
         int out[2];
         if (pipe(out) != 0)
@@ -121,7 +122,7 @@ public:
     pid_t pid = -1;
     bool reaped = false;
 };
-}  // namespace
+} // namespace
 
 TEST(SimProgram, MbpollReadsWritesAndExceptions)
 {
@@ -151,9 +152,9 @@ TEST(SimProgram, MbpollReadsWritesAndExceptions)
     EXPECT_NEAR(Value(out, 997), 100, 1e-3) << out;
     EXPECT_NEAR(Value(out, 1001), 120, 1e-3) << out;
     EXPECT_NEAR(Value(out, 1003), 2, 1e-4) << out;
-    EXPECT_NEAR(Value(out, 1015), 100 * 2 * 0.5, 1e-2) << out;                   // Pa = U·I·cos 60°
-    EXPECT_NEAR(Value(out, 1039), (200 + 330 + 480) * 0.5, 1e-2) << out;         // P
-    EXPECT_NEAR(Value(out, 1047), 50, 1e-3) << out;                               // F
+    EXPECT_NEAR(Value(out, 1015), 100 * 2 * 0.5, 1e-2) << out; // Pa = U·I·cos 60°
+    EXPECT_NEAR(Value(out, 1039), (200 + 330 + 480) * 0.5, 1e-2) << out; // P
+    EXPECT_NEAR(Value(out, 1047), 50, 1e-3) << out; // F
 
     out = sim.Mbpoll("-a 119 -r 300 -c 1", sim.inst);
     EXPECT_NE(out.find("Illegal data address"), std::string::npos) << out;
@@ -167,7 +168,8 @@ TEST(SimProgram, MbpollReadsWritesAndExceptions)
     // mbpoll has no vendor functions: the search frame goes out by hand.
     Line line(sim.dev);
     ASSERT_TRUE(line.ok());
-    EXPECT_EQ(line.Exchange(Bytes{0xFF, 0x77, 0xFF, 0xFF, 0x00, 0x01, 0x21, 0xFB}), Frame({0x01, 0x77, 0x02, 0x00, 0x01}));
+    EXPECT_EQ(
+        line.Exchange(Bytes{0xFF, 0x77, 0xFF, 0xFF, 0x00, 0x01, 0x21, 0xFB}), Frame({0x01, 0x77, 0x02, 0x00, 0x01}));
     EXPECT_EQ(sim.Terminate(), 0);
 }
 

@@ -4,14 +4,17 @@
 #include <cmath>
 #include <functional>
 
-#include "protocol/kestcmdmanager.h"
 #include "modeltestutil.h"
+#include "protocol/kestcmdmanager.h"
 
 using namespace simtest;
 using namespace kestsim;
 
 namespace {
-Bytes Of(const TFramePtr &f) { return Bytes(f->data.begin(), f->data.begin() + f->size); }
+Bytes Of(const TFramePtr &f)
+{
+    return Bytes(f->data.begin(), f->data.begin() + f->size);
+}
 
 TFrame ToFrame(const Bytes &b)
 {
@@ -41,7 +44,7 @@ struct Rig : Bench {
     }
     Quantities Meter() { return Measure(inst.CurrentOutputs()); }
 };
-}  // namespace
+} // namespace
 
 TEST(SimRoundTrip, RelayedReadingsPerType)
 {
@@ -50,7 +53,7 @@ TEST(SimRoundTrip, RelayedReadingsPerType)
         const char *type;
         bool modbus;
         int paramNum;
-        std::vector<int> quantities;   // what the parser must deliver
+        std::vector<int> quantities; // what the parser must deliver
         Parse parse;
     } cases[] = {
         {"I", true, 1, {kIa}, [](auto &k, auto &f) { return k.ParseParametersRS_ConfigurationI(f); }},
@@ -68,7 +71,7 @@ TEST(SimRoundTrip, RelayedReadingsPerType)
         r.dev.type = *ParseDeviceType(c.type);
         r.dev.pqModbus = c.modbus;
         for (int k : c.quantities)
-            r.dev.errors.gainPct[k - 1] = 1.5;   // a known error the verification should find
+            r.dev.errors.gainPct[k - 1] = 1.5; // a known error the verification should find
         r.Nominal(30);
         ASSERT_TRUE(ValidAnswer(r.Ask(r.kest.CreateCmdSetRsParamNum(c.paramNum))));
         const Bytes answer = r.Ask(r.kest.CreateCmdReadAllParametersRS());
@@ -126,13 +129,13 @@ TEST(SimRoundTrip, IdentityBlocks)
     EXPECT_DOUBLE_EQ(info->transfCoefs.U2, 100);
     EXPECT_DOUBLE_EQ(info->transfCoefs.I1, 100);
     EXPECT_DOUBLE_EQ(info->transfCoefs.I2, 5);
-    EXPECT_EQ(info->scheme, 0);   // four-wire
+    EXPECT_EQ(info->scheme, 0); // four-wire
     EXPECT_EQ(info->analogOutputRange, 1);
     EXPECT_EQ(info->AnalogOut.OutArray, (std::array<uint8_t, 3>{1, 2, 3}));
 
     r.dev.type = DeviceType::I;
     r.dev.scale = 100;
-    r.dev.unitCode = 21;   // "%"
+    r.dev.unitCode = 21; // "%"
     info = r.kest.ParseDeviceInfoNotQx4(ToFrame(r.Ask(r.kest.CreateCmdReadDeviceInfo())));
     EXPECT_EQ(info->deviceType, 2);
     EXPECT_DOUBLE_EQ(info->Scale, 100);
@@ -157,22 +160,25 @@ TEST(SimRoundTrip, AddressModesAndPresence)
     Rig r;
     r.dev.mem.netAddress = 17;
     r.dev.mem.rs1Speed = 5;
-    auto status = [&] { return r.kest.ParseParameters_ConfigurationQX4(ToFrame(r.Ask(r.kest.CreateCmdReadDeviceStatusAndAllParameters()))); };
+    auto status = [&] {
+        return r.kest.ParseParameters_ConfigurationQX4(
+            ToFrame(r.Ask(r.kest.CreateCmdReadDeviceStatusAndAllParameters())));
+    };
     EXPECT_FALSE(status()->isDeviceDisconnected);
     EXPECT_EQ(TKestCmdManager::RecieveDeviceAddress(ToFrame(r.Ask(r.kest.CreateCmdReadDeviceAddress()))), 17);
 
     ASSERT_TRUE(ValidAnswer(r.Ask(r.kest.CreateCmdSendAutoMode(false))));
     ASSERT_TRUE(ValidAnswer(r.Ask(r.kest.CreateCmdSendAddress(16))));
     ASSERT_TRUE(ValidAnswer(r.Ask(r.kest.CreateCmdSetDeviceSpeedIndex(5))));
-    EXPECT_TRUE(status()->isDeviceDisconnected);          // wrong address
+    EXPECT_TRUE(status()->isDeviceDisconnected); // wrong address
     ASSERT_TRUE(ValidAnswer(r.Ask(r.kest.CreateCmdSendAddress(17))));
     EXPECT_FALSE(status()->isDeviceDisconnected);
     ASSERT_TRUE(ValidAnswer(r.Ask(r.kest.CreateCmdSetDeviceSpeedIndex(3))));
-    EXPECT_TRUE(status()->isDeviceDisconnected);          // wrong speed
+    EXPECT_TRUE(status()->isDeviceDisconnected); // wrong speed
     const auto rs = r.kest.ParseParametersRS_ConfigurationQX4(ToFrame(r.Ask(r.kest.CreateCmdReadAllParametersRS())));
     EXPECT_FALSE(rs->isAutoMode);
     EXPECT_EQ(rs->DeviceAddress, 17);
-    EXPECT_FALSE(rs->Parameters->Ua.isDataCorrect);        // nothing relayed from a silent transducer
+    EXPECT_FALSE(rs->Parameters->Ua.isDataCorrect); // nothing relayed from a silent transducer
 
     ASSERT_TRUE(ValidAnswer(r.Ask(r.kest.CreateCmdSendAutoMode(true))));
     EXPECT_FALSE(status()->isDeviceDisconnected);
@@ -191,7 +197,7 @@ TEST(SimRoundTrip, AnalogCurrentsPerRange)
         const char *type;
         int range;
         int input;
-        float current;     // per phase, A (5 A range)
+        float current; // per phase, A (5 A range)
         int angle;
         double expectedMa;
         double gainPct = 0, offsetMa = 0;
@@ -200,13 +206,13 @@ TEST(SimRoundTrip, AnalogCurrentsPerRange)
         {"I", 0, 1, 2.5f, 0, 2.5},
         {"I", 2, 1, 2.5f, 0, 3.75},
         {"I", 4, 1, 5.0f, 0, 20.0},
-        {"I", 1, 1, 5.0f, 0, 20.1, 1.0, 0.02},   // own errors: 12 + 8·1.01 + 0.02
-        {"P", 1, 1, 5.0f, 120, 8.0},              // −0.5 of full scale on the signed scale
+        {"I", 1, 1, 5.0f, 0, 20.1, 1.0, 0.02}, // own errors: 12 + 8·1.01 + 0.02
+        {"P", 1, 1, 5.0f, 120, 8.0}, // −0.5 of full scale on the signed scale
         {"P", 0, 1, 5.0f, 120, -2.5},
-        {"F", 0, 1, 5.0f, 0, 2.5},                // 50 Hz in the 45 … 55 Hz band
-        {"PQ", 1, 2, 5.0f, 90, 20.0},             // output 2 is Q
-        {"PQ", 1, 3, 5.0f, 90, 0.0},              // no third output
-        {"QX4", 1, 1, 5.0f, 0, 16.8},             // Ua at the secondary full scale: p = 0,8
+        {"F", 0, 1, 5.0f, 0, 2.5}, // 50 Hz in the 45 … 55 Hz band
+        {"PQ", 1, 2, 5.0f, 90, 20.0}, // output 2 is Q
+        {"PQ", 1, 3, 5.0f, 90, 0.0}, // no third output
+        {"QX4", 1, 1, 5.0f, 0, 16.8}, // Ua at the secondary full scale: p = 0,8
         {"QX4", 1, 2, 5.0f, 0, 16.8},
     };
     for (const Case &c : cases) {

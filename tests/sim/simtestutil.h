@@ -129,6 +129,9 @@ private:
     bool hungUp_ = false;
 };
 
-inline bool ValidAnswer(const Bytes &b) { return b.size() >= 4 && kestsim::HasValidCrc(b.data(), b.size()); }
+inline bool ValidAnswer(const Bytes &b)
+{
+    return b.size() >= 4 && kestsim::HasValidCrc(b.data(), b.size());
+}
 
-}  // namespace simtest
+} // namespace simtest

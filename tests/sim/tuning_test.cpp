@@ -5,8 +5,8 @@
 
 #include <cmath>
 
-#include "protocol/kestcmdmanager.h"
 #include "kestsimulator.h"
+#include "protocol/kestcmdmanager.h"
 #include "protocol/qx4cmdmanager.h"
 #include "simtestutil.h"
 #include "transducer.h"
@@ -14,7 +14,10 @@
 using namespace simtest;
 
 namespace {
-Bytes Of(const TFramePtr &f) { return Bytes(f->data.begin(), f->data.begin() + f->size); }
+Bytes Of(const TFramePtr &f)
+{
+    return Bytes(f->data.begin(), f->data.begin() + f->size);
+}
 
 TFrame ToFrame(const Bytes &b)
 {
@@ -76,7 +79,7 @@ struct Tuning : ::testing::Test {
         return (primary / kestsim::FullScale(k, 100, 10000) - secondary / kestsim::FullScale(k, 5, 100)) * 100;
     }
 };
-}  // namespace
+} // namespace
 
 TEST_F(Tuning, ReferencesRecalibrate)
 {
@@ -85,7 +88,8 @@ TEST_F(Tuning, ReferencesRecalibrate)
     ASSERT_EQ(sim.Command("error Uab 0.7"), "ok");
     ASSERT_EQ(sim.Command("error F 0.2"), "ok");
     const TParameters inst = *KestStatus()->Parameters;
-    auto readBack = [&] { return *kest.GetParametersFromFrame_ConfigurationQX4(ToFrame(Dev(dev.CreateCmdReadParameters())), 4); };
+    auto readBack
+        = [&] { return *kest.GetParametersFromFrame_ConfigurationQX4(ToFrame(Dev(dev.CreateCmdReadParameters())), 4); };
     TParameters before = readBack();
     EXPECT_NEAR(Error(1, before.Ua.value, inst.Ua.value), 2.0, 0.01);
     EXPECT_NEAR(Error(4, before.Ia.value, inst.Ia.value), -1.4, 0.01);
@@ -102,10 +106,10 @@ TEST_F(Tuning, ReferencesRecalibrate)
     a.Ic = float(inst.Ic.value * 20);
     a.F = float(inst.Freq.value);
     for (auto build : {&TQx4CmdManager::CreateCmdWriteAdjustingUa, &TQx4CmdManager::CreateCmdWriteAdjustingUb,
-                       &TQx4CmdManager::CreateCmdWriteAdjustingUc, &TQx4CmdManager::CreateCmdWriteAdjustingUab,
-                       &TQx4CmdManager::CreateCmdWriteAdjustingUbc, &TQx4CmdManager::CreateCmdWriteAdjustingUac,
-                       &TQx4CmdManager::CreateCmdWriteAdjustingIa, &TQx4CmdManager::CreateCmdWriteAdjustingIb,
-                       &TQx4CmdManager::CreateCmdWriteAdjustingIc, &TQx4CmdManager::CreateCmdWriteAdjustingFrequence})
+             &TQx4CmdManager::CreateCmdWriteAdjustingUc, &TQx4CmdManager::CreateCmdWriteAdjustingUab,
+             &TQx4CmdManager::CreateCmdWriteAdjustingUbc, &TQx4CmdManager::CreateCmdWriteAdjustingUac,
+             &TQx4CmdManager::CreateCmdWriteAdjustingIa, &TQx4CmdManager::CreateCmdWriteAdjustingIb,
+             &TQx4CmdManager::CreateCmdWriteAdjustingIc, &TQx4CmdManager::CreateCmdWriteAdjustingFrequence})
         Dev((dev.*build)(a));
     const TParameters after = readBack();
     for (int k : {26, 1, 2, 3, 4, 5, 6, 7, 8, 9}) {
@@ -119,7 +123,7 @@ TEST_F(Tuning, ReferencesRecalibrate)
 
 TEST_F(Tuning, AngleStepsConverge)
 {
-    ASSERT_EQ(sim.Command("phase-error A 1.8"), "ok");   // about +3,1 % of P's full scale at 90°
+    ASSERT_EQ(sim.Command("phase-error A 1.8"), "ok"); // about +3,1 % of P's full scale at 90°
     Kest(kest.CreateCmdSendAngle(90));
     const double instPa = KestStatus()->Parameters->Pa.value;
     // The procedure's loop for phase A: first ten steps, then steps estimated from the last move.
@@ -152,7 +156,7 @@ TEST_F(Tuning, AngleStepsConverge)
         for (; n > 0; --n)
             Dev(error > 0 ? dev.CreateCmdShiftIaDown1() : dev.CreateCmdShiftIaUp1());
     }
-    EXPECT_LT(std::fabs(error), 0.35);   // within about one step of zero
+    EXPECT_LT(std::fabs(error), 0.35); // within about one step of zero
     EXPECT_LE(reads, 6);
 }
 
@@ -184,11 +188,13 @@ TEST_F(Tuning, AnalogOffsetAndGain)
             const int step = n >= 100 ? 100 : n >= 10 ? 10 : 1;
             n -= step;
             if (error > 0)
-                Dev(step == 100 ? dev.CreateCmdShiftAnalog1CoefDown100()
-                                : step == 10 ? dev.CreateCmdShiftAnalog1CoefDown10() : dev.CreateCmdShiftAnalog1CoefDown1());
+                Dev(step == 100      ? dev.CreateCmdShiftAnalog1CoefDown100()
+                        : step == 10 ? dev.CreateCmdShiftAnalog1CoefDown10()
+                                     : dev.CreateCmdShiftAnalog1CoefDown1());
             else
-                Dev(step == 100 ? dev.CreateCmdShiftAnalog1CoefUp100()
-                                : step == 10 ? dev.CreateCmdShiftAnalog1CoefUp10() : dev.CreateCmdShiftAnalog1CoefUp1());
+                Dev(step == 100      ? dev.CreateCmdShiftAnalog1CoefUp100()
+                        : step == 10 ? dev.CreateCmdShiftAnalog1CoefUp10()
+                                     : dev.CreateCmdShiftAnalog1CoefUp1());
         }
     }
     EXPECT_LT(std::fabs(measured() - 12.0), 0.0011);
@@ -214,8 +220,10 @@ TEST_F(Tuning, IdentityAddressAndMemory)
     Dev(dev.CreateCmdWriteModificationNumber(705));
     Dev(dev.CreateCmdWriteRelayCount(3));
     Dev(dev.CreateCmdWriteInterfaceCount(2));
-    const TExtraSettingsObject one = TQx4CmdManager::ParseExtraSettings1(ToFrame(Dev(dev.CreateCmdReadExtraSettings1())));
-    const TExtraSettingsObject two = TQx4CmdManager::ParseExtraSettings2(ToFrame(Dev(dev.CreateCmdReadExtraSettings2())));
+    const TExtraSettingsObject one
+        = TQx4CmdManager::ParseExtraSettings1(ToFrame(Dev(dev.CreateCmdReadExtraSettings1())));
+    const TExtraSettingsObject two
+        = TQx4CmdManager::ParseExtraSettings2(ToFrame(Dev(dev.CreateCmdReadExtraSettings2())));
     EXPECT_EQ(one.FactoryNumber, 151234);
     EXPECT_EQ(one.ModificationNumber, 5);
     EXPECT_EQ(two.RelayCount, 3);

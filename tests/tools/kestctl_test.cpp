@@ -81,14 +81,25 @@ TEST_F(Kestctl, StatusListsEveryQuantityWithTheDecimalComma)
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(r.out.count('\n'), 36) << r.out.toStdString();
     EXPECT_TRUE(r.out.contains("V·A"));
-    EXPECT_EQ(ValueOf(r.out, "Ua"), "0");   // remote control off: no output
+    EXPECT_EQ(ValueOf(r.out, "Ua"), "0"); // remote control off: no output
     EXPECT_TRUE(r.out.contains("Преобразователь: подключён"));
 }
 
 TEST_F(Kestctl, SetThenOffRoundTrip)
 {
-    Result set = Run(Port() << "set" << "--ua" << "100" << "--ia" << "0,5" << "--angle" << "60" << "--freq" << "50"
-                            << "--scheme" << "4" << "--range" << "1");
+    Result set = Run(Port() << "set"
+                            << "--ua"
+                            << "100"
+                            << "--ia"
+                            << "0,5"
+                            << "--angle"
+                            << "60"
+                            << "--freq"
+                            << "50"
+                            << "--scheme"
+                            << "4"
+                            << "--range"
+                            << "1");
     ASSERT_EQ(set.code, 0) << set.err.toStdString();
     EXPECT_EQ(ValueOf(set.out, "Ua"), "100");
     EXPECT_EQ(ValueOf(set.out, "Ia"), "0,5");
@@ -108,12 +119,14 @@ TEST_F(Kestctl, SetThenOffRoundTrip)
 
 TEST_F(Kestctl, RawAppendsTheCheckAndPrintsTheAnswer)
 {
-    Result r = Run(Port() << "raw" << "77 03 07 CE 00 01");
+    Result r = Run(Port() << "raw"
+                          << "77 03 07 CE 00 01");
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     // The transducer's address register: 77 03 02 00 01 and two check bytes.
     EXPECT_TRUE(r.out.startsWith("77 03 02 00 01 ")) << r.out.toStdString();
 
-    Result bad = Run(Port() << "raw" << "77 0");
+    Result bad = Run(Port() << "raw"
+                            << "77 0");
     EXPECT_EQ(bad.code, 2);
 }
 
@@ -125,13 +138,17 @@ TEST_F(Kestctl, FailuresPrintTheProgramsTextAndExitNonZero)
     EXPECT_TRUE(missing.err.contains("Попытка открыть несуществующий COM-порт"));
 
     ASSERT_EQ(sim->Command("fault installation:noanswer"), "ok");
-    Result silent = Run(Port() << "--timeout" << "100" << "status");
+    Result silent = Run(Port() << "--timeout"
+                               << "100"
+                               << "status");
     EXPECT_EQ(silent.code, 1);
     EXPECT_EQ(silent.err.trimmed(), "Нет ответа");
     sim->Command("clear-faults");
 
     ASSERT_EQ(sim->Command("fault installation:exception:2#4"), "ok");
-    Result refused = Run(Port() << "--timeout" << "200" << "status");
+    Result refused = Run(Port() << "--timeout"
+                                << "200"
+                                << "status");
     EXPECT_EQ(refused.code, 1);
     EXPECT_EQ(refused.err.trimmed(), "Адрес данных, указанный в запросе, недоступен данному устройству.");
 
@@ -150,11 +167,17 @@ TEST_F(Kestctl, InfoAndMonitor)
 
     // An installation with the older, shorter identity block: the 15-register read follows.
     ASSERT_EQ(sim->Command("old-devinfo on"), "ok");
-    Result old = Run(Port() << "--timeout" << "200" << "info");
+    Result old = Run(Port() << "--timeout"
+                            << "200"
+                            << "info");
     ASSERT_EQ(old.code, 0) << old.err.toStdString();
     EXPECT_TRUE(old.out.contains("Регистров: 15")) << old.out.toStdString();
 
-    Result mon = Run(Port() << "monitor" << "--count" << "2" << "--interval" << "0,2");
+    Result mon = Run(Port() << "monitor"
+                            << "--count"
+                            << "2"
+                            << "--interval"
+                            << "0,2");
     ASSERT_EQ(mon.code, 0) << mon.err.toStdString();
     EXPECT_EQ(mon.out.count("26 F"), 2);
 }

@@ -197,7 +197,8 @@ std::vector<std::string> Requests(kestsim::KestSimulator &sim, size_t from = 0)
         if (b.size() >= 4)
             out.push_back(std::to_string(b[2] * 256 + b[3]) + ":" + std::to_string(b[1]));
     }
-    return from < out.size() ? std::vector<std::string>(out.begin() + long(from), out.end()) : std::vector<std::string>();
+    return from < out.size() ? std::vector<std::string>(out.begin() + long(from), out.end())
+                             : std::vector<std::string>();
 }
 
 // Every way a kestctl verify process can end leaves the installation off: signals at any moment, a

@@ -3,8 +3,8 @@
 
 #include <termios.h>
 
-#include "transport/cominterface.h"
 #include "pty.h"
+#include "transport/cominterface.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ TEST(FrameQueue, FirstInFirstOutAndClear)
     EXPECT_TRUE(q.IsEmpty());
     EXPECT_TRUE(dropped.expired());
     EXPECT_EQ(a->data[0], 1);
-    q.Add(b);   // usable after a clear
+    q.Add(b); // usable after a clear
     EXPECT_EQ(q.Count(), 1);
 }
 
@@ -110,15 +110,15 @@ TEST_F(Transport, RatesAcceptedAndRefused)
         const char *text;
         int expected;
     };
-    const Case cases[] = {{"19200", 19200}, {"300", 19200}, {"115200", 115200}, {"", 115200},
-                          {"9600 ", 115200}, {"1200", 1200}, {"abc", 1200}, {"57600", 57600}};
+    const Case cases[] = {{"19200", 19200}, {"300", 19200}, {"115200", 115200}, {"", 115200}, {"9600 ", 115200},
+        {"1200", 1200}, {"abc", 1200}, {"57600", 57600}};
     link.OpenPort();
     for (const Case &c : cases) {
         link.SetRate(c.text);
         EXPECT_EQ(link.Rate(), c.expected) << c.text;
     }
     // Applied to the open line at once.
-    termios tio {};
+    termios tio{};
     ASSERT_EQ(tcgetattr(pty.Master(), &tio), 0);
     EXPECT_EQ(cfgetospeed(&tio), B57600);
 }

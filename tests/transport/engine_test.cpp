@@ -11,12 +11,12 @@
 #include <mutex>
 #include <thread>
 
-#include "transport/deviceinterface.h"
-#include "transport/frametrace.h"
-#include "transport/crc16.h"
 #include "protocol/modbuscommands.h"
 #include "pty.h"
 #include "scripteddevice.h"
+#include "transport/crc16.h"
+#include "transport/deviceinterface.h"
+#include "transport/frametrace.h"
 
 namespace {
 
@@ -78,13 +78,16 @@ TEST(EngineValidation, TextsOfTheValidationTable)
         {kAnswer, ""},
         {WithCrc({0x01, 0x83, 0x01}), "Принятый код функции не может быть обработан устройством."},
         {WithCrc({0x01, 0x83, 0x02}), "Адрес данных, указанный в запросе, недоступен данному устройству."},
-        {WithCrc({0x01, 0x90, 0x03}), "Величина, содержащаяся в поле данных запроса, является недопустимой величиной для устройства."},
-        {WithCrc({0x01, 0x86, 0x04}), "Невосстанавливаемая ошибка имела место, пока устройство пыталось выполнить затребованное действие."},
+        {WithCrc({0x01, 0x90, 0x03}),
+            "Величина, содержащаяся в поле данных запроса, является недопустимой величиной для устройства."},
+        {WithCrc({0x01, 0x86, 0x04}),
+            "Невосстанавливаемая ошибка имела место, пока устройство пыталось выполнить затребованное действие."},
         {WithCrc({0x01, 0x83, 0x0B}), "Неизвестная ошибка."},
         {corrupted66, ""},
         {corrupted70, ""},
         // A bad check byte on an ordinary answer is judged by its byte count.
-        {corrupted4, "Невосстанавливаемая ошибка имела место, пока устройство пыталось выполнить затребованное действие."},
+        {corrupted4,
+            "Невосстанавливаемая ошибка имела место, пока устройство пыталось выполнить затребованное действие."},
         // Exception bit with a count of 66 still passes, as the table says.
         {WithCrc({0x01, 0x83, 66}), ""},
         {Bytes{0x77}, TDeviceInterface::kShortAnswer},
@@ -103,7 +106,8 @@ TEST_F(Engine, AnswerInTwoBurstsCloseTogetherIsOneFrame)
 {
     // 15 ms and (below) 250 ms gaps: well inside and well beyond the 46 ms of silence that ends an answer,
     // so that a loaded machine's late timers cannot blur the two cases.
-    device.Script({Reply{{5, Bytes(kAnswer.begin(), kAnswer.begin() + 4)}, {15, Bytes(kAnswer.begin() + 4, kAnswer.end())}}});
+    device.Script(
+        {Reply{{5, Bytes(kAnswer.begin(), kAnswer.begin() + 4)}, {15, Bytes(kAnswer.begin() + 4, kAnswer.end())}}});
     Send(Request());
     ASSERT_TRUE(PumpUntil([&] { return !answers.empty() || !errors.empty(); }, 3000));
     ASSERT_EQ(answers.size(), 1u);

@@ -32,7 +32,7 @@ std::string MessageOf(const std::function<void()> &action)
 
 double ProcessCpuSeconds()
 {
-    timespec ts {};
+    timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
@@ -175,7 +175,7 @@ TEST_F(SerialPortTest, LockedPropertiesWhileOpen)
 TEST_F(SerialPortTest, LineSettingsApplyAtOnceWhileOpen)
 {
     port.Open();
-    termios tio {};
+    termios tio{};
     // On Linux the master side reports the line settings of its slave.
     ASSERT_EQ(tcgetattr(pty.Master(), &tio), 0);
     EXPECT_EQ(cfgetospeed(&tio), B9600);
@@ -417,7 +417,7 @@ TEST(SerialPortEnum, ListsLiveSimulatorLinksSorted)
     const int inst = ports.indexOf(folder + "installation");
     EXPECT_GE(dev, 0);
     EXPECT_GE(inst, 0);
-    EXPECT_LT(dev, inst);   // case-insensitive order
+    EXPECT_LT(dev, inst); // case-insensitive order
     EXPECT_EQ(ports.indexOf(folder + "stale"), -1);
     for (int i = 1; i < ports.size(); ++i)
         EXPECT_LE(QString::compare(ports[i - 1], ports[i], Qt::CaseInsensitive), 0);
@@ -535,10 +535,10 @@ TEST(ComDataPacket, AssemblesDelimitedAndSizedPackets)
 
     // Limits on the sizes.
     TComDataPacket limits;
-    limits.SetPacketSize(1024);   // not below MaxBufferSize
+    limits.SetPacketSize(1024); // not below MaxBufferSize
     EXPECT_EQ(limits.PacketSize(), 0);
     limits.SetPacketSize(10);
-    limits.SetMaxBufferSize(5);   // not above PacketSize
+    limits.SetMaxBufferSize(5); // not above PacketSize
     EXPECT_EQ(limits.MaxBufferSize(), 1024);
     EXPECT_FALSE(TComDataPacket().PacketDefined());
 }

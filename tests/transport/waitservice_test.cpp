@@ -32,7 +32,7 @@ TEST(WaitService, WaitsRunOutCancelAndSurviveTheirOwner)
     TWaiter waiter;
     QElapsedTimer t;
     t.start();
-    EXPECT_TRUE(waiter.Wait(2000, QStringLiteral("analog")));   // 100 ms at this scale
+    EXPECT_TRUE(waiter.Wait(2000, QStringLiteral("analog"))); // 100 ms at this scale
     EXPECT_GE(t.elapsed(), 90);
     EXPECT_LT(t.elapsed(), 1500);
 
@@ -84,6 +84,6 @@ TEST(WaitService, AfterFiresOnceAndIsDroppedByCancelOrDestruction)
         waiter.Reset();
         waiter.After(1000, [&] { fired += 1000; });
     }
-    Pump(100);   // the waiter went away before its time: nothing fires
+    Pump(100); // the waiter went away before its time: nothing fires
     EXPECT_EQ(fired, 12);
 }

@@ -141,7 +141,11 @@ TEST_F(KestctlTune, SignalsAndKillLeaveTheOutputsOff)
             // The next run: the switch-off owed first, then the configuration as usual.
             const size_t again = RequestCount(*sim);
             QString next;
-            EXPECT_EQ(Run(Ports() << "--address" << "1", &next), 0) << next.toStdString();
+            EXPECT_EQ(Run(Ports() << "--address"
+                                  << "1",
+                          &next),
+                0)
+                << next.toStdString();
             const std::string frames = Requests(*sim, again);
             EXPECT_EQ(frames.rfind("K:U K:F K:ang K:I K:6@0 K:cfg ", 0), 0u) << frames;
         } else {

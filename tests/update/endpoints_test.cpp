@@ -49,10 +49,9 @@ TEST(UpdateEndpoints, SettingsOverrideTheDefaultServer)
 
     config.ini.WriteString("Launch", "UpdateServer", "http://127.0.0.1:8080/");
     EXPECT_EQ(ReadUpdateServer(config), QStringLiteral("http://127.0.0.1:8080"));
-    EXPECT_EQ(VersionPageUrl(ReadUpdateServer(config)),
-              QStringLiteral("http://127.0.0.1:8080/sluzhebnye-programmy"));
+    EXPECT_EQ(VersionPageUrl(ReadUpdateServer(config)), QStringLiteral("http://127.0.0.1:8080/sluzhebnye-programmy"));
     EXPECT_EQ(InstallerUrl(ReadUpdateServer(config)),
-              QStringLiteral("http://127.0.0.1:8080/sites/default/files/site_user/kestmanager_setup.exe"));
+        QStringLiteral("http://127.0.0.1:8080/sites/default/files/site_user/kestmanager_setup.exe"));
 
     config.ini.WriteString("Launch", "UpdateServer", "not an address");
     EXPECT_EQ(ReadUpdateServer(config), fallback);
@@ -86,8 +85,7 @@ TEST(UpdateEndpoints, RedirectsOnlyToHttpsOrTheSameLoopbackServer)
         {"http://127.0.0.1/a", "http://127.0.0.1:80/b", true},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(IsRedirectAllowed(QUrl(c.origin), QUrl(c.target)), c.allowed)
-            << c.origin << " -> " << c.target;
+        EXPECT_EQ(IsRedirectAllowed(QUrl(c.origin), QUrl(c.target)), c.allowed) << c.origin << " -> " << c.target;
 }
 
 } // namespace

@@ -26,8 +26,7 @@ TEST(MessageService, HandlersSeeEveryMessageAndNest)
         }
         // The outer handler is back once the inner one is gone.
         EXPECT_TRUE(TMessageService::Confirm(nullptr, "Вопрос", "Выйти?"));
-        EXPECT_EQ(TMessageService::Show(nullptr, {TMessageService::TKind::Warning, "W", "w"}),
-                  QMessageBox::Yes);
+        EXPECT_EQ(TMessageService::Show(nullptr, {TMessageService::TKind::Warning, "W", "w"}), QMessageBox::Yes);
     }
     EXPECT_EQ(outer, QStringList({"0|KestManager|Загрузка завершена.", "3|Вопрос|Выйти?", "1|W|w"}));
     EXPECT_EQ(inner, QStringList({"2|Ошибка|Нет ответа", "3|Вопрос|Сохранить?"}));

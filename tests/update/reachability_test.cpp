@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-
 using namespace KestUpdate;
 
 namespace {
@@ -58,7 +57,7 @@ TEST(Reachability, EchoRequestsAndReplies)
         {{8, 0, 0x12, 0x34, 0, 9, 0, 2}, false, 2, false}, // a request, not a reply
         {{3, 1, 0x12, 0x34, 0, 9, 0, 2}, false, 2, false}, // host unreachable
         {{0, 1, 0x12, 0x34, 0, 9, 0, 2}, false, 2, false},
-        {{0, 0, 0x12, 0x34, 0, 9, 0}, false, 2, false},    // too short
+        {{0, 0, 0x12, 0x34, 0, 9, 0}, false, 2, false}, // too short
         {{129, 0, 0, 0, 0, 9, 0, 2}, true, 2, true},
         {{0, 0, 0, 0, 0, 9, 0, 2}, true, 2, false},
         {{129, 0, 0, 0, 0, 9, 0, 2}, false, 2, false},
@@ -77,8 +76,8 @@ TEST(Reachability, ListeningLoopbackServerAnswers)
         options.method = method;
         TProbeMethod used = TProbeMethod::Auto;
         EXPECT_EQ(ProbeHost("127.0.0.1", server.serverPort(), options, {}, &used), TProbeResult::Reply);
-        const TProbeMethod expected =
-            method == TProbeMethod::Tcp || !IcmpSocketsPermitted() ? TProbeMethod::Tcp : TProbeMethod::Icmp;
+        const TProbeMethod expected
+            = method == TProbeMethod::Tcp || !IcmpSocketsPermitted() ? TProbeMethod::Tcp : TProbeMethod::Icmp;
         EXPECT_EQ(used, expected);
     }
 }
@@ -153,8 +152,8 @@ TEST(Reachability, UnansweredConnectionsTimeOutOrAbort)
     options.tries = 3;
     options.timeoutMs = 60000;
     clock.restart();
-    EXPECT_EQ(ProbeHost("127.0.0.1", hole.Port(), options, [&] { return clock.elapsed() > 200; }),
-              TProbeResult::Aborted);
+    EXPECT_EQ(
+        ProbeHost("127.0.0.1", hole.Port(), options, [&] { return clock.elapsed() > 200; }), TProbeResult::Aborted);
     EXPECT_LT(clock.elapsed(), 20000);
 }
 

@@ -114,8 +114,7 @@ TBlackHolePort::TBlackHolePort()
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
-    if (listen_ < 0 || ::bind(listen_, reinterpret_cast<sockaddr *>(&addr), len) != 0
-        || ::listen(listen_, 0) != 0
+    if (listen_ < 0 || ::bind(listen_, reinterpret_cast<sockaddr *>(&addr), len) != 0 || ::listen(listen_, 0) != 0
         || ::getsockname(listen_, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
         return;
     port_ = ntohs(addr.sin_port);

@@ -14,10 +14,10 @@ class QTcpSocket;
 
 struct TTestRoute {
     enum TBehaviour {
-        Whole,        // headers and the whole body, then close
-        CutShort,     // announces the whole body, sends `cutAt` bytes of it, then closes
-        Stall,        // reads the request and never answers
-        StallInBody,  // headers and `cutAt` bytes, then silence with the connection open
+        Whole, // headers and the whole body, then close
+        CutShort, // announces the whole body, sends `cutAt` bytes of it, then closes
+        Stall, // reads the request and never answers
+        StallInBody, // headers and `cutAt` bytes, then silence with the connection open
     };
     int status = 200;
     QByteArray body;

@@ -29,9 +29,8 @@ using namespace KestUpdate;
 // Readable outcomes in failure messages.
 void PrintTo(TUpdateOutcome outcome, std::ostream *os)
 {
-    static const char *const names[] = {"Pending",   "Unreachable", "PageFailed", "NameMissing",
-                                        "NotANumber", "UpToDate",    "Notified",   "Downloaded",
-                                        "DownloadFailed", "Aborted"};
+    static const char *const names[] = {"Pending", "Unreachable", "PageFailed", "NameMissing", "NotANumber", "UpToDate",
+        "Notified", "Downloaded", "DownloadFailed", "Aborted"};
     *os << names[static_cast<int>(outcome)];
 }
 
@@ -86,7 +85,7 @@ struct TRig {
     void Start()
     {
         form->CheckNewVersion("KestManager", "1.18", server.Base() + QString::fromLatin1(kPage),
-                              server.Base() + QString::fromLatin1(kInstaller), nullptr);
+            server.Base() + QString::fromLatin1(kInstaller), nullptr);
     }
 
     TUpdateOutcome WaitOutcome()
@@ -209,12 +208,11 @@ TEST(UpdateCheck, UnreachableServerShowsNothing)
 {
     TRig rig;
     const QString closed = QStringLiteral("http://127.0.0.1:%1").arg(ClosedLoopbackPort());
-    rig.form->CheckNewVersion("KestManager", "1.18", closed + "/sluzhebnye-programmy",
-                              closed + QString::fromLatin1(kInstaller), nullptr);
+    rig.form->CheckNewVersion(
+        "KestManager", "1.18", closed + "/sluzhebnye-programmy", closed + QString::fromLatin1(kInstaller), nullptr);
     // The loopback host answers an echo where the system permits one, and then the page cannot be
     // read; where it does not, the TCP stand-in finds nobody listening.
-    EXPECT_EQ(rig.WaitOutcome(),
-              IcmpSocketsPermitted() ? TUpdateOutcome::PageFailed : TUpdateOutcome::Unreachable);
+    EXPECT_EQ(rig.WaitOutcome(), IcmpSocketsPermitted() ? TUpdateOutcome::PageFailed : TUpdateOutcome::Unreachable);
     PumpFor(100);
     EXPECT_FALSE(rig.form->isVisible());
     EXPECT_TRUE(rig.events.isEmpty());
@@ -257,7 +255,7 @@ TEST(UpdateNotice, ButtonsAndTheUpdateTag)
         std::vector<bool> ticks; // the check box clicked this many times
         const char *button; // clicked last; "Esc" and "close" stand for the key and the close box
         bool closed;
-        const char *stored;      // "UpdateTag" line, or "" for none
+        const char *stored; // "UpdateTag" line, or "" for none
         bool downloads;
     };
     const Case cases[] = {
@@ -350,7 +348,7 @@ TEST(UpdateDownload, CompleteDownloadOpensTheInstallerAndEnds)
         bool announceLength;
     };
     for (const Case c : {Case{"direct", false, true}, Case{"redirected on the same server", true, true},
-                         Case{"length not announced", false, false}}) {
+             Case{"length not announced", false, false}}) {
         SCOPED_TRACE(c.name);
         TRig rig;
         const QByteArray installer = Installer(700 * 1024);
@@ -363,8 +361,8 @@ TEST(UpdateDownload, CompleteDownloadOpensTheInstallerAndEnds)
         ASSERT_TRUE(rig.ShowNotice());
         QTest::mouseClick(rig.Button("buttonDownload"), Qt::LeftButton);
         ASSERT_TRUE(PumpUntil([&] { return rig.events.size() >= 3; }, kWaitMs));
-        EXPECT_EQ(rig.events, QStringList({"message:KestManager:Загрузка завершена.",
-                                           "open:" + rig.Target(), "exit:0"}));
+        EXPECT_EQ(
+            rig.events, QStringList({"message:KestManager:Загрузка завершена.", "open:" + rig.Target(), "exit:0"}));
         QFile file(rig.Target());
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         EXPECT_TRUE(file.readAll() == installer);
@@ -428,10 +426,11 @@ TEST(UpdateQuit, QuittingMidCheckEndsTheThreadPromptly)
     const QByteArray installer = Installer(100 * 1024);
     const Case cases[] = {
         {"page never answered", {200, "", {}, TTestRoute::Stall, 0}, {}, false},
-        {"page stalls halfway", {200, "KestManager 1.19 " + QByteArray(9000, ' '), {}, TTestRoute::StallInBody, 100}, {}, false},
+        {"page stalls halfway", {200, "KestManager 1.19 " + QByteArray(9000, ' '), {}, TTestRoute::StallInBody, 100},
+            {}, false},
         {"notice on screen", {200, "<td>KestManager 1.19</td>", {}, TTestRoute::Whole, 0}, {}, false},
         {"download stalls", {200, "<td>KestManager 1.19</td>", {}, TTestRoute::Whole, 0},
-         {200, installer, {}, TTestRoute::StallInBody, 10 * 1024}, true},
+            {200, installer, {}, TTestRoute::StallInBody, 10 * 1024}, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -474,8 +473,8 @@ TEST(UpdateQuit, QuittingWhileTheServerIsProbed)
     options.probe.timeoutMs = 60000;
     rig.form->SetOptions(options);
     const QString server = QStringLiteral("http://127.0.0.1:%1").arg(hole.Port());
-    rig.form->CheckNewVersion("KestManager", "1.18", server + "/sluzhebnye-programmy",
-                              server + QString::fromLatin1(kInstaller), nullptr);
+    rig.form->CheckNewVersion(
+        "KestManager", "1.18", server + "/sluzhebnye-programmy", server + QString::fromLatin1(kInstaller), nullptr);
     PumpFor(300);
     ASSERT_TRUE(rig.form->Thread()->isRunning());
     EXPECT_EQ(rig.form->Thread()->Outcome(), TUpdateOutcome::Pending);

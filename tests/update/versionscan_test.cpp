@@ -38,8 +38,7 @@ TEST(VersionScan, VersionAfterTheName)
     };
     for (const Case &c : cases) {
         QString version = QStringLiteral("stale");
-        EXPECT_EQ(FindPublishedVersion(QString::fromUtf8(c.page), QStringLiteral("KestManager"), version),
-                  c.found)
+        EXPECT_EQ(FindPublishedVersion(QString::fromUtf8(c.page), QStringLiteral("KestManager"), version), c.found)
             << c.page;
         EXPECT_EQ(version, QString::fromUtf8(c.version)) << c.page;
     }
@@ -50,8 +49,8 @@ TEST(VersionScan, FirstOccurrenceEvenWithoutANumber)
     // A lone "." after the first mention is taken as its version; the second mention is never
     // looked at.
     QString version;
-    ASSERT_TRUE(FindPublishedVersion(QStringLiteral("KestManager: скоро. KestManager 2.0 x"),
-                                     QStringLiteral("KestManager"), version));
+    ASSERT_TRUE(FindPublishedVersion(
+        QStringLiteral("KestManager: скоро. KestManager 2.0 x"), QStringLiteral("KestManager"), version));
     EXPECT_EQ(version, QStringLiteral("."));
 }
 
@@ -69,13 +68,11 @@ TEST(VersionScan, VersionTextsAsNumbers)
         double value;
     };
     const Case cases[] = {
-        {"1.18", true, 1.18},   {"1.180", true, 1.18},  {".19", true, 0.19},
-        {"1.", true, 1.0},      {"2", true, 2.0},       {"0001.5", true, 1.5},
-        {"", false, 0},         {".", false, 0},        {"..", false, 0},
-        {"1.2.3", false, 0},    {".1.19", false, 0},    {"1,18", false, 0},
-        {"-1.2", false, 0},     {"+1.2", false, 0},     {"1e3", false, 0},
-        {" 1.2", false, 0},     {"1.2 ", false, 0},     {"inf", false, 0},
-        {"nan", false, 0},      {"١.٢", false, 0}, // Arabic-Indic digits are not ASCII digits
+        {"1.18", true, 1.18}, {"1.180", true, 1.18}, {".19", true, 0.19}, {"1.", true, 1.0}, {"2", true, 2.0},
+        {"0001.5", true, 1.5}, {"", false, 0}, {".", false, 0}, {"..", false, 0}, {"1.2.3", false, 0},
+        {".1.19", false, 0}, {"1,18", false, 0}, {"-1.2", false, 0}, {"+1.2", false, 0}, {"1e3", false, 0},
+        {" 1.2", false, 0}, {"1.2 ", false, 0}, {"inf", false, 0}, {"nan", false, 0},
+        {"١.٢", false, 0}, // Arabic-Indic digits are not ASCII digits
     };
     for (const Case &c : cases) {
         double value = -7;
@@ -98,9 +95,16 @@ TEST(VersionScan, NewerOnlyBeyondOneThousandth)
         bool newer;
     };
     const Case cases[] = {
-        {1.19, 1.18, true},    {1.185, 1.18, true},  {1.2, 1.18, true},  {2.0, 1.18, true},
-        {1.1805, 1.18, false}, {1.181, 1.18, false}, {1.18, 1.18, false}, {1.17, 1.18, false},
-        {0.19, 1.18, false},   {1.1811, 1.18, true},
+        {1.19, 1.18, true},
+        {1.185, 1.18, true},
+        {1.2, 1.18, true},
+        {2.0, 1.18, true},
+        {1.1805, 1.18, false},
+        {1.181, 1.18, false},
+        {1.18, 1.18, false},
+        {1.17, 1.18, false},
+        {0.19, 1.18, false},
+        {1.1811, 1.18, true},
     };
     for (const Case &c : cases)
         EXPECT_EQ(IsNewerVersion(c.published, c.current), c.newer) << c.published;
@@ -125,21 +129,24 @@ TEST(VersionScan, JudgingWholePages)
         {"<li>OtherProgram 9.9</li>", TVersionVerdict::NameMissing, ""},
         {"", TVersionVerdict::NameMissing, ""},
         // Cyrillic text around the name, a non-breaking blank or a letter right after it.
-        {"Программа KestManager\xc2\xa0" "1.25 — новая", TVersionVerdict::Newer, "1.25"},
-        {"KestManager\xd0\x99" "1.25 x", TVersionVerdict::Newer, "1.25"},
+        {"Программа KestManager\xc2\xa0"
+         "1.25 — новая",
+            TVersionVerdict::Newer, "1.25"},
+        {"KestManager\xd0\x99"
+         "1.25 x",
+            TVersionVerdict::Newer, "1.25"},
         // Broken UTF-8 does not stop the reading.
         {"\xff\xfe KestManager \xc3 1.3 x", TVersionVerdict::Newer, "1.3"},
     };
     for (const Case &c : cases) {
         QString published = QStringLiteral("stale");
-        EXPECT_EQ(JudgePage(c.body, QStringLiteral("KestManager"), QStringLiteral("1.18"), &published),
-                  c.verdict)
+        EXPECT_EQ(JudgePage(c.body, QStringLiteral("KestManager"), QStringLiteral("1.18"), &published), c.verdict)
             << c.body.constData();
         EXPECT_EQ(published, QString::fromUtf8(c.published)) << c.body.constData();
     }
     // A current version that is no number ends the check the same way.
     EXPECT_EQ(JudgePage("KestManager 1.19 x", QStringLiteral("KestManager"), QStringLiteral("1,18")),
-              TVersionVerdict::NotANumber);
+        TVersionVerdict::NotANumber);
 }
 
 } // namespace

@@ -28,8 +28,7 @@ QStringList SearchFolders()
     QStringList folders{QDir::currentPath()};
     if (QCoreApplication::instance()) {
         const QString programFolder = QCoreApplication::applicationDirPath();
-        folders << programFolder
-                << QDir::cleanPath(programFolder + QStringLiteral("/../share/kestmanager"));
+        folders << programFolder << QDir::cleanPath(programFolder + QStringLiteral("/../share/kestmanager"));
     }
 #ifdef KEST_DATA_DIR
     folders << QStringLiteral(KEST_DATA_DIR);
@@ -62,11 +61,10 @@ QImage LoadJpegFile(const QString &path)
     if (bytes.size() > kMaxFileSize)
         return QImage();
     TJpegImage decoded;
-    if (!DecodeJpeg(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
-                    static_cast<std::size_t>(bytes.size()), decoded))
+    if (!DecodeJpeg(
+            reinterpret_cast<const std::uint8_t *>(bytes.constData()), static_cast<std::size_t>(bytes.size()), decoded))
         return QImage();
-    const QImage view(decoded.rgb.data(), decoded.width, decoded.height, decoded.width * 3,
-                      QImage::Format_RGB888);
+    const QImage view(decoded.rgb.data(), decoded.width, decoded.height, decoded.width * 3, QImage::Format_RGB888);
     return view.convertToFormat(QImage::Format_RGB32); // a deep copy that outlives `decoded`
 }
 

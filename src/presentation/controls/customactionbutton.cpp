@@ -7,8 +7,7 @@
 #include <QPainterPath>
 
 TCustomActionButton::TCustomActionButton(QWidget *parent)
-    : QWidget(parent),
-      picture(ControlPictures::Load(ControlPictures::kArrow)),
+    : QWidget(parent), picture(ControlPictures::Load(ControlPictures::kArrow)),
       picturePressed(ControlPictures::Load(ControlPictures::kArrowPressed))
 {
     setFixedSize(kWidth, kHeight);
@@ -52,8 +51,8 @@ void TCustomActionButton::paintEvent(QPaintEvent *)
     arrow.lineTo(5 + shift, 13 + shift);
     arrow.closeSubpath();
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillPath(arrow, isEnabled() ? pal.color(QPalette::ButtonText)
-                                        : pal.color(QPalette::Disabled, QPalette::ButtonText));
+    painter.fillPath(
+        arrow, isEnabled() ? pal.color(QPalette::ButtonText) : pal.color(QPalette::Disabled, QPalette::ButtonText));
 }
 
 void TCustomActionButton::mousePressEvent(QMouseEvent *event)
@@ -74,8 +73,7 @@ void TCustomActionButton::mouseReleaseEvent(QMouseEvent *event)
     }
     pressed = false;
     update();
-    if (rect().contains(event->position().toPoint()) && isEnabled() && ValueRef &&
-        isActionProcedureSet) {
+    if (rect().contains(event->position().toPoint()) && isEnabled() && ValueRef && isActionProcedureSet) {
         // The action may replace this button's action; run a copy.
         const TAction action = ActionProcedure;
         action(*ValueRef);

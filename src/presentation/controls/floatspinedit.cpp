@@ -1,7 +1,7 @@
 #include "presentation/controls/floatspinedit.h"
 
-#include "protocol/numberformat.h"
 #include "presentation/controls/readoutfield.h"
+#include "protocol/numberformat.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -167,8 +167,8 @@ void TFloatSpinEdit::mousePressEvent(QMouseEvent *event)
     if (isReadOnly() && event->button() == Qt::LeftButton) {
         QStyleOptionSpinBox opt;
         initStyleOption(&opt);
-        const QStyle::SubControl hit = style()->hitTestComplexControl(
-            QStyle::CC_SpinBox, &opt, event->position().toPoint(), this);
+        const QStyle::SubControl hit
+            = style()->hitTestComplexControl(QStyle::CC_SpinBox, &opt, event->position().toPoint(), this);
         if (hit == QStyle::SC_SpinBoxUp || hit == QStyle::SC_SpinBoxDown)
             Beep();
     }

@@ -38,7 +38,7 @@ void Progress(j_common_ptr cinfo)
 }
 
 // Warnings are still counted by the default emit_message; only the printing is silenced.
-void OutputMessage(j_common_ptr) {}
+void OutputMessage(j_common_ptr) { }
 
 void InstallErrorManager(TErrorManager &err)
 {
@@ -57,7 +57,7 @@ void SetError(std::string *error, const char *text)
 // The parts that may jump back live in functions of their own with only trivially destructible
 // locals, so that the longjmp never skips a destructor.
 bool DecodeInto(jpeg_decompress_struct &cinfo, TErrorManager &err, jpeg_progress_mgr &progress,
-                const std::uint8_t *data, std::size_t size, TJpegImage &out, const char *&reason)
+    const std::uint8_t *data, std::size_t size, TJpegImage &out, const char *&reason)
 {
     if (setjmp(err.jump)) {
         reason = err.message;
@@ -71,8 +71,8 @@ bool DecodeInto(jpeg_decompress_struct &cinfo, TErrorManager &err, jpeg_progress
         reason = "no picture in the stream";
         return false;
     }
-    if (cinfo.image_width == 0 || cinfo.image_height == 0 || cinfo.image_width > kMaxJpegSide ||
-        cinfo.image_height > kMaxJpegSide) {
+    if (cinfo.image_width == 0 || cinfo.image_height == 0 || cinfo.image_width > kMaxJpegSide
+        || cinfo.image_height > kMaxJpegSide) {
         reason = "picture size out of range";
         return false;
     }
@@ -98,8 +98,8 @@ bool DecodeInto(jpeg_decompress_struct &cinfo, TErrorManager &err, jpeg_progress
     return true;
 }
 
-bool EncodeInto(jpeg_compress_struct &cinfo, TErrorManager &err, const TJpegImage &image,
-                int quality, unsigned char *&buffer, unsigned long &length, const char *&reason)
+bool EncodeInto(jpeg_compress_struct &cinfo, TErrorManager &err, const TJpegImage &image, int quality,
+    unsigned char *&buffer, unsigned long &length, const char *&reason)
 {
     if (setjmp(err.jump)) {
         reason = err.message;
@@ -152,13 +152,11 @@ bool DecodeJpeg(const std::uint8_t *data, std::size_t size, TJpegImage &out, std
     return ok;
 }
 
-bool EncodeJpeg(const TJpegImage &image, int quality, std::vector<std::uint8_t> &out,
-                std::string *error)
+bool EncodeJpeg(const TJpegImage &image, int quality, std::vector<std::uint8_t> &out, std::string *error)
 {
     out.clear();
-    if (image.width <= 0 || image.height <= 0 || image.width > kMaxJpegSide ||
-        image.height > kMaxJpegSide ||
-        image.rgb.size() != static_cast<std::size_t>(image.width) * image.height * 3) {
+    if (image.width <= 0 || image.height <= 0 || image.width > kMaxJpegSide || image.height > kMaxJpegSide
+        || image.rgb.size() != static_cast<std::size_t>(image.width) * image.height * 3) {
         SetError(error, "picture size does not match its pixels");
         return false;
     }
@@ -169,8 +167,8 @@ bool EncodeJpeg(const TJpegImage &image, int quality, std::vector<std::uint8_t> 
     unsigned char *buffer = nullptr;
     unsigned long length = 0;
     const char *reason = nullptr;
-    const bool ok = EncodeInto(cinfo, err, image, quality < 1 ? 1 : (quality > 100 ? 100 : quality),
-                               buffer, length, reason);
+    const bool ok
+        = EncodeInto(cinfo, err, image, quality < 1 ? 1 : (quality > 100 ? 100 : quality), buffer, length, reason);
     jpeg_destroy_compress(&cinfo);
     if (ok)
         out.assign(buffer, buffer + length);

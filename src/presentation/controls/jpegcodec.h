@@ -23,10 +23,8 @@ constexpr int kMaxJpegSide = 2048;
 
 // Decodes a JPEG (baseline or progressive, colour or grey) to RGB. On failure returns false,
 // leaves `out` empty and, when `error` is given, puts a short reason there.
-bool DecodeJpeg(const std::uint8_t *data, std::size_t size, TJpegImage &out,
-                std::string *error = nullptr);
+bool DecodeJpeg(const std::uint8_t *data, std::size_t size, TJpegImage &out, std::string *error = nullptr);
 
 // Encodes RGB pixels as a JPEG of the given quality (1–100) without chroma subsampling, which
 // keeps the edges of very small pictures clean.
-bool EncodeJpeg(const TJpegImage &image, int quality, std::vector<std::uint8_t> &out,
-                std::string *error = nullptr);
+bool EncodeJpeg(const TJpegImage &image, int quality, std::vector<std::uint8_t> &out, std::string *error = nullptr);

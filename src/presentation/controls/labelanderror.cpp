@@ -1,7 +1,7 @@
 #include "presentation/controls/labelanderror.h"
 
-#include "presentation/parameterscaling.h"
 #include "presentation/controls/readoutfield.h"
+#include "presentation/parameterscaling.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -22,8 +22,7 @@ QMessageBox::StandardButton ShowBox(QWidget *parent, const TMessageService::TMes
     case K::Error:
         return QMessageBox::critical(parent, m.caption, m.text);
     case K::Question:
-        return QMessageBox::question(parent, m.caption, m.text,
-                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        return QMessageBox::question(parent, m.caption, m.text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     }
     return QMessageBox::NoButton;
 }
@@ -32,8 +31,7 @@ QMessageBox::StandardButton ShowBox(QWidget *parent, const TMessageService::TMes
 
 QMessageBox::StandardButton TMessageService::Show(QWidget *parent, const TMessage &message)
 {
-    Q_ASSERT(!QCoreApplication::instance()
-             || QThread::currentThread() == QCoreApplication::instance()->thread());
+    Q_ASSERT(!QCoreApplication::instance() || QThread::currentThread() == QCoreApplication::instance()->thread());
     // A copy, so that a handler may replace itself while it runs.
     const THandler handler = Handler();
     return handler ? handler(parent, message) : ShowBox(parent, message);

@@ -27,8 +27,8 @@ public:
     static QMessageBox::StandardButton Show(QWidget *parent, const TMessage &message);
 
     // Caption "KestManager" unless given.
-    static void Information(QWidget *parent, const QString &text,
-                            const QString &caption = QStringLiteral("KestManager"));
+    static void Information(
+        QWidget *parent, const QString &text, const QString &caption = QStringLiteral("KestManager"));
     // Caption "Ошибка".
     static void Error(QWidget *parent, const QString &text);
     // Yes/No; true for Yes.

@@ -18,7 +18,7 @@ bool IsDeletionOf(const QString &shorter, const QString &longer)
 
 } // namespace
 
-TNumberEntryValidator::TNumberEntryValidator(QLineEdit *edit_) : QValidator(edit_), edit(edit_) {}
+TNumberEntryValidator::TNumberEntryValidator(QLineEdit *edit_) : QValidator(edit_), edit(edit_) { }
 
 bool TNumberEntryValidator::IsTypable(const QString &text)
 {

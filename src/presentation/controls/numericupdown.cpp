@@ -38,8 +38,7 @@ void TUpDownButtons::resizeEvent(QResizeEvent *)
     down->setGeometry(0, half, width(), height() - half);
 }
 
-TNumericUpDown::TNumericUpDown(QWidget *parent, const QString &caption)
-    : QFrame(parent), FText(caption)
+TNumericUpDown::TNumericUpDown(QWidget *parent, const QString &caption) : QFrame(parent), FText(caption)
 {
     setFixedSize(kWidth, kHeight);
 
@@ -54,7 +53,7 @@ TNumericUpDown::TNumericUpDown(QWidget *parent, const QString &caption)
     valueControl->setContextMenuPolicy(Qt::CustomContextMenu);
     valueControl->installEventFilter(this);
     connect(valueControl, &QLineEdit::customContextMenuRequested, this,
-            [this](const QPoint &pos) { ShowStepMenu(valueControl->mapToGlobal(pos)); });
+        [this](const QPoint &pos) { ShowStepMenu(valueControl->mapToGlobal(pos)); });
 
     upDownControl = new TUpDownButtons(this);
     upDownControl->setObjectName(QStringLiteral("UpDownControl"));

@@ -18,8 +18,7 @@ public:
     static constexpr int kToggleGap = 3;
     static constexpr int kLabelHeight = 10;
 
-    explicit TNumericUpDownWithToggles(QWidget *parent = nullptr,
-                                       const QString &caption = QString());
+    explicit TNumericUpDownWithToggles(QWidget *parent = nullptr, const QString &caption = QString());
 
     void SetToggle1(const QString &text, TToggle::TAction action);
     void SetToggle2(const QString &text, TToggle::TAction action);
@@ -51,9 +50,9 @@ private:
     bool IsToggleActive(int index) const;
     void RebuildToggles();
 
-    std::array<QString, 3> names;          // ftoggle1–ftoggle3
+    std::array<QString, 3> names; // ftoggle1–ftoggle3
     std::array<TToggle::TAction, 3> actions; // fAction1–fAction3
-    std::array<TToggle *, 3> slotToggles{};  // the toggle built for each name, or nullptr
+    std::array<TToggle *, 3> slotToggles{}; // the toggle built for each name, or nullptr
     QList<TToggle *> toggles;
     QList<QLabel *> labels;
     QList<QString> toggleNames;

@@ -1,9 +1,9 @@
 #include "presentation/controls/parametergroupcomponent.h"
 
-#include "protocol/parameters.h"
-#include "presentation/parameterscaling.h"
 #include "presentation/controls/readoutfield.h"
 #include "presentation/controls/windowscolor.h"
+#include "presentation/parameterscaling.h"
+#include "protocol/parameters.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -23,8 +23,7 @@ TParameterGroupComponent::TParameterGroupComponent(QWidget *parent) : QFrame(par
     valueField = NewReadoutField(this, QStringLiteral("ValueField"), 35, 15, 44, 18);
     measure1Label = NewReadoutLabel(this, QStringLiteral("Measure1"), QString(), 81, 15, 19, 18);
 
-    interfaceLabel =
-        NewReadoutLabel(this, QStringLiteral("InterfaceCaption"), QStringLiteral("Rs"), 1, 34, 34, 18);
+    interfaceLabel = NewReadoutLabel(this, QStringLiteral("InterfaceCaption"), QStringLiteral("Rs"), 1, 34, 34, 18);
     valueRsField = NewReadoutField(this, QStringLiteral("ValueRsField"), 35, 34, 44, 18);
     measure2Label = NewReadoutLabel(this, QStringLiteral("Measure2"), QString(), 81, 34, 19, 18);
 
@@ -91,9 +90,8 @@ void TParameterGroupComponent::DisplayValue(double v)
     valueField->setText(TParameterScaling::GetStringFromFloat(4, RoundTo(v, RoundValue)));
 }
 
-void TParameterGroupComponent::SetValueRsAndErrorQX4(const TDeviceInfo &devinfo,
-                                                     double permissibleError, double error,
-                                                     double v)
+void TParameterGroupComponent::SetValueRsAndErrorQX4(
+    const TDeviceInfo &devinfo, double permissibleError, double error, double v)
 {
     const int prefix = TParameterScaling::GetPrefixNum(ParamNumber, devinfo.transfCoefs);
     SetMeasure2(TParameterScaling::GetPrefixName(prefix) + Measure1());
@@ -102,9 +100,8 @@ void TParameterGroupComponent::SetValueRsAndErrorQX4(const TDeviceInfo &devinfo,
     valueRsField->setText(TParameterScaling::GetValueStringAccordingToPrefix(prefix, valueRS));
 }
 
-void TParameterGroupComponent::SetValueRsAndErrorNotQX4(const TDeviceInfo &devinfo,
-                                                        double permissibleError, double error,
-                                                        double v)
+void TParameterGroupComponent::SetValueRsAndErrorNotQX4(
+    const TDeviceInfo &devinfo, double permissibleError, double error, double v)
 {
     SetMeasure2(TParameterScaling::GetUnitName(devinfo.UnitCode));
     valueRS = v;
@@ -112,8 +109,7 @@ void TParameterGroupComponent::SetValueRsAndErrorNotQX4(const TDeviceInfo &devin
     valueRsField->setText(TParameterScaling::GetStringFromFloat(3, valueRS));
 }
 
-void TParameterGroupComponent::SetAnalogValueAndError(double permissibleError, double v,
-                                                      double error)
+void TParameterGroupComponent::SetAnalogValueAndError(double permissibleError, double v, double error)
 {
     valueRS = v;
     ShowError(permissibleError, error);

@@ -41,11 +41,9 @@ public:
     // Shows v the same way without keeping it.
     void DisplayValue(double v);
     // The transducer's value in primary units with the unit prefix of this parameter (e.g. "kV").
-    void SetValueRsAndErrorQX4(const TDeviceInfo &devinfo, double permissibleError, double error,
-                               double value);
+    void SetValueRsAndErrorQX4(const TDeviceInfo &devinfo, double permissibleError, double error, double value);
     // The transducer's value in the unit it reports.
-    void SetValueRsAndErrorNotQX4(const TDeviceInfo &devinfo, double permissibleError,
-                                  double error, double value);
+    void SetValueRsAndErrorNotQX4(const TDeviceInfo &devinfo, double permissibleError, double error, double value);
     // The analog output's value (mA) with 4 digits.
     void SetAnalogValueAndError(double permissibleError, double value, double error);
     // Dashes in the transducer row and the error, on white.

@@ -17,8 +17,7 @@ QLineEdit *NewReadoutField(QWidget *parent, const QString &name, int x, int y, i
     return field;
 }
 
-QLabel *NewReadoutLabel(QWidget *parent, const QString &name, const QString &text, int x, int y,
-                        int w, int h)
+QLabel *NewReadoutLabel(QWidget *parent, const QString &name, const QString &text, int x, int y, int w, int h)
 {
     auto *label = new QLabel(text, parent);
     label->setObjectName(name);

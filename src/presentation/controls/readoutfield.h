@@ -10,8 +10,7 @@ class QLineEdit;
 class QWidget;
 
 QLineEdit *NewReadoutField(QWidget *parent, const QString &name, int x, int y, int w, int h);
-QLabel *NewReadoutLabel(QWidget *parent, const QString &name, const QString &text, int x, int y,
-                        int w, int h);
+QLabel *NewReadoutLabel(QWidget *parent, const QString &name, const QString &text, int x, int y, int w, int h);
 void SetFieldColor(QLineEdit *field, const QColor &color);
 QColor FieldColor(const QLineEdit *field);
 

@@ -6,8 +6,7 @@
 #include <QPainter>
 
 TToggle::TToggle(QWidget *parent)
-    : QWidget(parent),
-      pictureOn(ControlPictures::Load(ControlPictures::kOn)),
+    : QWidget(parent), pictureOn(ControlPictures::Load(ControlPictures::kOn)),
       pictureOff(ControlPictures::Load(ControlPictures::kOff))
 {
     setFixedSize(kWidth, kHeight);

@@ -11,6 +11,6 @@ constexpr std::uint32_t kWindowsWhite = 16777215;
 
 inline QColor ColorFromWindows(std::uint32_t value)
 {
-    return QColor(static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
-                  static_cast<int>((value >> 16) & 0xFF));
+    return QColor(
+        static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF), static_cast<int>((value >> 16) & 0xFF));
 }

@@ -8,7 +8,7 @@ TErrorTable ErrorTableOf(const TKestAvtopoverkaGrid &grid, bool analogTab, bool 
     t.title = grid.Title;
     t.inputCaption = voltageInput ? QStringLiteral("Напр., V") : QStringLiteral("Ток, A");
     t.permissibleError = permissibleError;
-    const int rows = grid.RowCount() - 1;   // row 0 is the header
+    const int rows = grid.RowCount() - 1; // row 0 is the header
     for (int row = 1; row <= rows; ++row) {
         std::optional<double> x;
         if (grid.RowInputProblem(row).isEmpty()) {
@@ -38,7 +38,7 @@ TErrorTable ErrorTableOf(const TKestAvtopoverkaGrid &grid, bool analogTab, bool 
                 }
                 if (p) {
                     error = p->Error;
-                    over = p->isBiggerThanThreshold;   // judged against the limit in force for it
+                    over = p->isBiggerThanThreshold; // judged against the limit in force for it
                 }
             }
             c.errors.push_back(error);

@@ -388,7 +388,8 @@ void TForm2::UpdateErrorChart(bool force)
     const bool analog = tabs.IsAnalog(tab);
     const TGlobalConfig settings(config_);
     // The band is the limit of the tab's kind; each point is red exactly where its cell is.
-    const double limit = analog ? StrToFloatDef(settings.ReadAnalogError(), 0.5) : StrToFloatDef(settings.ReadError(), 0.2);
+    const double limit
+        = analog ? StrToFloatDef(settings.ReadAnalogError(), 0.5) : StrToFloatDef(settings.ReadError(), 0.2);
     errorChart_->ShowTable(ErrorTableOf(grid, analog, code_ == TConfigurationCode::U, limit));
 }
 
