@@ -10,6 +10,17 @@ kest_install_packages "${KEST_BUILD_PACKAGES[@]}" "${KEST_TEST_PACKAGES[@]}"
 # Before the long build: every peer a test starts must really start.
 kest_check_peers
 
+# One style for every source, kept by a check rather than by memory: a file that differs from
+# .clang-format stops the run here, with the diff's first lines, before the long build.
+mapfile -t KEST_SOURCES < <(find src sim tools tests bench \( -name '*.cpp' -o -name '*.h' \) -not -path 'tests/fuzz/corpus/*' | sort)
+if ! clang-format --dry-run -Werror "${KEST_SOURCES[@]}" 2>"$ROOT/.format-check.log"; then
+  grep -m 20 'error:' "$ROOT/.format-check.log" || true
+  echo "Formatting differs from .clang-format: run clang-format -i on the files above." >&2
+  rm -f "$ROOT/.format-check.log"
+  exit 1
+fi
+rm -f "$ROOT/.format-check.log"
+
 JOBS=${JOBS:-2}
 BUILD=${BUILD_DIR:-$ROOT/build-asan}
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKEST_SANITIZE=ON >/dev/null

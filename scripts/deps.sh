@@ -28,8 +28,9 @@ KEST_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev l
 # import (python3-pymodbus only recommends the serial ones, and installs here skip recommendations),
 # an X server with its authority tool for xvfb-run, and independent readers of the generated reports
 # (python-docx, openpyxl, LibreOffice headless with a Times-compatible font, poppler for the pages),
-# and a PostgreSQL server that the journal's tests start in a folder of their own.
-KEST_TEST_PACKAGES=(clang libclang-rt-14-dev llvm socat mbpoll
+# a PostgreSQL server that the journal's tests start in a folder of their own, and clang-format for the
+# style check that runs before the build.
+KEST_TEST_PACKAGES=(clang clang-format libclang-rt-14-dev llvm socat mbpoll
                     python3-pymodbus python3-serial python3-serial-asyncio xvfb xauth
                     python3-docx python3-openpyxl libreoffice-writer-nogui libreoffice-calc-nogui
                     fonts-liberation2 poppler-utils postgresql)
