@@ -292,7 +292,7 @@ bool TRunDriver::Start(TRunScope scope, std::vector<TRunPoint> points, int first
     if (phase_ != TPhase::Idle || firstPoint < 0 || size_t(firstPoint) >= points.size())
         return false;
     waiter_.Reset();
-    isStopped_ = false;
+    isStopped = false;
     isDeviceRsConnected_ = false;
     if (!OpenPort()) {
         ctx_.view->ShowError(QStringLiteral("Порт не найден"));
@@ -347,14 +347,14 @@ bool TRunDriver::Start(TRunScope scope, std::vector<TRunPoint> points, int first
         [this](const TSwitchOffResult &r) {
             if (r.confirmed)
                 TOutputsLedger::MarkOff(ctx_.Port());
-            if (isStopped_) { // "Стоп" or the window's closing came meanwhile
+            if (isStopped) { // "Стоп" or the window's closing came meanwhile
                 Finish(r.confirmed, r.Text());
                 return;
             }
             if (!r.confirmed) {
                 outcome_ = TRunOutcome::Failed;
                 phase_ = TPhase::SwitchingOff;
-                isStopped_ = true;
+                isStopped = true;
                 Finish(false, r.Text());
                 return;
             }
@@ -428,7 +428,7 @@ void TRunDriver::OnRunAnswer(const TFrame &answer, const TFrame &last)
 
 void TRunDriver::ReadKest()
 {
-    if (isStopped_)
+    if (isStopped)
         return;
     engine_->AddCmd(cmd_.CreateCmdReadDeviceStatusAndAllParameters());
     SendNext();
@@ -436,7 +436,7 @@ void TRunDriver::ReadKest()
 
 void TRunDriver::ProcessPoint()
 {
-    if (isStopped_)
+    if (isStopped)
         return;
     const TRunPoint &point = Point();
     pt_ = TPointRun();
@@ -514,7 +514,7 @@ void TRunDriver::SetUpPoint()
 
 void TRunDriver::AfterSettle()
 {
-    if (isStopped_)
+    if (isStopped)
         return;
     if (!pt_.analogPlan.empty()) {
         pt_.analogIndex = 0;
@@ -657,7 +657,7 @@ void TRunDriver::CompletePoint(bool reused)
 
 void TRunDriver::NextPoint()
 {
-    if (isStopped_)
+    if (isStopped)
         return;
     const int tab = Point().tab;
     ++index_;
@@ -759,7 +759,7 @@ void TRunDriver::BeginSwitchOff(TRunOutcome outcome, const QString &error)
         return;
     outcome_ = outcome;
     error_ = error;
-    isStopped_ = true;
+    isStopped = true;
     inSetUp_ = false;
     awaitingInputSelect_ = false;
     awaitingFirstStatus_ = false;

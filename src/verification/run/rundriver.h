@@ -203,7 +203,7 @@ private:
     int measured_ = 0;
     TRunSettings settings_;
     TPointRun pt_;
-    bool isStopped_ = false;
+    bool isStopped = false;
     bool awaitingFirstStatus_ = false;
     bool inSetUp_ = false;
     bool awaitingInputSelect_ = false;
