@@ -1,7 +1,5 @@
 #include "mainwindow/mainconfiguration.h"
 
-#include "presentation/errorcalculator.h"
-
 namespace {
 
 const QString kCurrents = QStringLiteral("Токи");
@@ -17,11 +15,6 @@ const QString kFrequency = QStringLiteral("Частота");
 constexpr int kOne = 130; // a group showing one value
 constexpr int kFour = 441; // three phases and a total
 constexpr int kFive = 557; // the currents group with five values
-
-template<class T> std::unique_ptr<TErrorCalculator> Make()
-{
-    return std::make_unique<T>();
-}
 
 using TGroups = std::vector<TMainLayout::TGroup>;
 
@@ -54,15 +47,13 @@ const QStringList kAll{"U", "I", "Угол", "F"};
 using R = TMainConfigurationRow;
 using A = TMainConfigurationRow::TAnalogSetUp;
 
-R Single(TConfigurationCode code, std::unique_ptr<TErrorCalculator> (*make)(), R::TRsParser parser,
-    std::optional<bool> ua650, QStringList outputs, TGroups groups, int analogParam, QString analogCaption)
+R Single(TConfigurationCode code, std::optional<bool> ua650, QStringList outputs, TGroups groups, QString analogCaption)
 {
-    R r{code, make, parser, ua650, std::move(outputs)};
+    R r{code, ua650, std::move(outputs)};
     r.rsParamNumber = true;
     r.groups4 = groups;
     r.groups3 = std::move(groups);
     r.analog = A::Single;
-    r.analogParam = analogParam;
     r.analogCaption = std::move(analogCaption);
     return r;
 }
@@ -70,16 +61,13 @@ R Single(TConfigurationCode code, std::unique_ptr<TErrorCalculator> (*make)(), R
 std::vector<R> MakeRows()
 {
     std::vector<R> rows;
-    R i = Single(TConfigurationCode::I, &Make<TErrorCalculatorI>, &TKestCmdManager::ParseParametersRS_ConfigurationI,
-        true, kTwo, {{kCurrents, {piIa}, 8, 177, kOne}}, piIa, QStringLiteral("I"));
+    R i = Single(TConfigurationCode::I, true, kTwo, {{kCurrents, {piIa}, 8, 177, kOne}}, QStringLiteral("I"));
     i.currentRangePanel = true;
     rows.push_back(i);
-    R u = Single(TConfigurationCode::U, &Make<TErrorCalculatorU>, &TKestCmdManager::ParseParametersRS_ConfigurationU,
-        false, kUF, {{kPhaseU, {piUa}, 8, 177, kOne}}, piUa, QStringLiteral("U"));
+    R u = Single(TConfigurationCode::U, false, kUF, {{kPhaseU, {piUa}, 8, 177, kOne}}, QStringLiteral("U"));
     u.uRangeList = true;
     rows.push_back(u);
-    R f = Single(TConfigurationCode::F, &Make<TErrorCalculatorF>, &TKestCmdManager::ParseParametersRS_ConfigurationF,
-        std::nullopt, kUF, {{kFrequency, {piFreq}, 8, 177, kOne}}, piFreq, QStringLiteral("F"));
+    R f = Single(TConfigurationCode::F, std::nullopt, kUF, {{kFrequency, {piFreq}, 8, 177, kOne}}, QStringLiteral("F"));
     f.uRangeList = true;
     rows.push_back(f);
     auto power = [](R r) {
@@ -87,20 +75,15 @@ std::vector<R> MakeRows()
         r.phaseToggles = true;
         return r;
     };
-    rows.push_back(power(
-        Single(TConfigurationCode::P, &Make<TErrorCalculatorPQ>, &TKestCmdManager::ParseParametersRS_ConfigurationP,
-            true, kAll, {{kActive, {piP}, 8, 177, kOne}}, piP, QString())));
-    rows.push_back(power(
-        Single(TConfigurationCode::Q, &Make<TErrorCalculatorPQ>, &TKestCmdManager::ParseParametersRS_ConfigurationQ,
-            true, kAll, {{kReactive, {piQ}, 8, 177, kOne}}, piQ, QString())));
-    R pq = power(
-        Single(TConfigurationCode::PQ, &Make<TErrorCalculatorPQ>, &TKestCmdManager::ParseParametersRS_ConfigurationPQ,
-            true, kAll, {{kActive, {piP}, 8, 177, kOne}, {kReactive, {piQ}, 145, 177, kOne}}, 0, QString()));
+    rows.push_back(power(Single(TConfigurationCode::P, true, kAll, {{kActive, {piP}, 8, 177, kOne}}, QString())));
+    rows.push_back(power(Single(TConfigurationCode::Q, true, kAll, {{kReactive, {piQ}, 8, 177, kOne}}, QString())));
+    R pq = power(Single(TConfigurationCode::PQ, true, kAll,
+        {{kActive, {piP}, 8, 177, kOne}, {kReactive, {piQ}, 145, 177, kOne}}, QString()));
     pq.protocolList = true;
     pq.analog = A::PQ;
     rows.push_back(pq);
     for (TConfigurationCode code : {TConfigurationCode::QX4, TConfigurationCode::QX4E}) {
-        R q{code, &Make<TErrorCalculatorQX4>, &TKestCmdManager::ParseParametersRS_ConfigurationQX4, true, kAll};
+        R q{code, true, kAll};
         q.currentRangePanel = q.schemePanel = q.voltagePanel = q.addressPanel = true;
         q.phaseToggles = true;
         q.energyGroups = code == TConfigurationCode::QX4E;

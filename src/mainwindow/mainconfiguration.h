@@ -1,8 +1,9 @@
 #pragma once
-// The main window per device configuration: one row each, holding everything that differs between them
-// (error calculator, transducer-answer parser, the command queued when the configuration is applied,
-// output controls, panels, toggles, readout groups, analog set-up), and the readout groups themselves
-// with their units and precision.
+// The main window per device configuration: one row each, holding what only the main window keeps (the
+// command queued when the configuration is applied, output controls, panels, toggles, readout groups,
+// how the analog outputs are shown), and the readout groups themselves with their units and precision.
+// The calculator, the decoding of the transducer's answer and the analog parameter of a single-output
+// configuration are the shared configuration row's.
 
 #include <QString>
 
@@ -13,8 +14,6 @@
 #include "mainwindow/mainview.h"
 #include "protocol/configuration.h"
 #include "protocol/kestcmdmanager.h"
-
-class TErrorCalculator;
 
 // One readout group of the window: caption, unit, decimals of the installation value, widgets.
 struct TReadoutGroupDef {
@@ -34,12 +33,9 @@ int GroupDecimals(int param);
 std::optional<int> RangeDecimals(int param, bool fiveAmpRange);
 
 struct TMainConfigurationRow {
-    using TRsParser = TParametersAndStatusPtr (TKestCmdManager::*)(const TFrame &) const;
     enum class TAnalogSetUp { Single, PQ, Qx4 };
 
     TConfigurationCode code;
-    std::unique_ptr<TErrorCalculator> (*makeCalculator)();
-    TRsParser rsParser;
     std::optional<bool> uaU650; // the CreateCmdSetUaU650 queued on applying it; none: nothing queued
     QStringList outputControls; // left to right
     bool currentRangePanel = false;
@@ -52,7 +48,6 @@ struct TMainConfigurationRow {
     bool phaseToggles = false; // "Ib"/"Ic" beside "Ia" as the scheme says
     bool energyGroups = false;
     TAnalogSetUp analog = TAnalogSetUp::Single;
-    int analogParam = 0; // Single: the parameter on output 1
     QString analogCaption{}; // Single: the selector's caption (empty: the parameter's name)
     std::vector<TMainLayout::TGroup> groups4{}; // readout groups in the four-wire scheme
     std::vector<TMainLayout::TGroup> groups3{}; // and in the three-wire one

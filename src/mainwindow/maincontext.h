@@ -17,6 +17,7 @@
 #include "config/globalconfig.h"
 #include "mainwindow/mainconfiguration.h"
 #include "mainwindow/mainview.h"
+#include "presentation/configurationrow.h"
 #include "presentation/errorcalculator.h"
 #include "protocol/inputdata.h"
 #include "protocol/kestcmdmanager.h"
@@ -61,7 +62,7 @@ struct TMainContext {
     TMainSelections selections;
     const TMainConfigurationRow *row = nullptr; // the configuration applied last
     std::unique_ptr<TErrorCalculator> errorCalculator;
-    TMainConfigurationRow::TRsParser ParseParametersRs = &TKestCmdManager::ParseParametersRS_ConfigurationU;
+    TConfigurationRow::TRsParser ParseParametersRs = &TKestCmdManager::ParseParametersRS_ConfigurationU;
 
     bool isDistantControlEnabled = false;
     // From the connect button until the disconnected state: the configuration settings are the

@@ -1,5 +1,7 @@
 #include "mainwindow/mainlogic.h"
 
+#include "presentation/configurationrow.h"
+
 #include "protocol/numberformat.h"
 
 TMainLogic::TMainLogic(IMainView *view, TConfigController *config, QObject *parent)
@@ -108,7 +110,7 @@ void TMainLogic::ChooseRsParser()
         ctx_.ParseParametersRs = s.rsParamNum == 1 ? &TKestCmdManager::ParseParametersRS_ConfigurationPQ_P
                                                    : &TKestCmdManager::ParseParametersRS_ConfigurationPQ_Q;
     else
-        ctx_.ParseParametersRs = ctx_.row->rsParser;
+        ctx_.ParseParametersRs = ConfigurationRow(ctx_.row->code).rsParser;
 }
 
 void TMainLogic::ApplyConfiguration()
@@ -116,7 +118,7 @@ void TMainLogic::ApplyConfiguration()
     const std::optional<TConfigurationCode> code = ctx_.selections.configuration;
     if (code) {
         ctx_.row = &MainConfiguration(*code);
-        ctx_.errorCalculator = ctx_.row->makeCalculator();
+        ctx_.errorCalculator = ConfigurationRow(*code).makeCalculator();
         ChooseRsParser();
         if (ctx_.row->uaU650)
             ctx_.devInterface->AddCmd(ctx_.kestCmdManager.CreateCmdSetUaU650(*ctx_.row->uaU650));

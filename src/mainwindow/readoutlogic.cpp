@@ -1,5 +1,7 @@
 #include "mainwindow/readoutlogic.h"
 
+#include "presentation/configurationrow.h"
+
 #include <cmath>
 
 #include "mainwindow/outputlogic.h"
@@ -227,15 +229,16 @@ void TMainReadout::SetAnalogParam()
     const TMainConfigurationRow &row = *ctx_.row;
     TDeviceInfo &info = *ctx_.devInfo;
     switch (row.analog) {
-    case TMainConfigurationRow::TAnalogSetUp::Single:
-        ctx_.view->SetAnalogSelector(
-            1, row.analogCaption.isEmpty() ? ParamName(row.analogParam) : row.analogCaption, true);
+    case TMainConfigurationRow::TAnalogSetUp::Single: {
+        const int param = ConfigurationRow(row.code).fixedAnalogParams[0];
+        ctx_.view->SetAnalogSelector(1, row.analogCaption.isEmpty() ? ParamName(param) : row.analogCaption, true);
         ctx_.view->SetAnalogSelector(2, QString(), false);
         ctx_.view->SetAnalogSelector(3, QString(), false);
-        info.AnalogOut.OutArray[0] = static_cast<uint8_t>(row.analogParam);
+        info.AnalogOut.OutArray[0] = static_cast<uint8_t>(param);
         if (ctx_.selections.analogOutput == 0)
             ShowAnalogSelection(1);
         break;
+    }
     case TMainConfigurationRow::TAnalogSetUp::PQ:
         info.AnalogOut.OutArray[0] = piP;
         info.AnalogOut.OutArray[1] = piQ;

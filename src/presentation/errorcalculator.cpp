@@ -55,21 +55,6 @@ bool TErrorCalculator::FrequencyBand(int index, double &low, double &high)
     return true;
 }
 
-std::unique_ptr<TErrorCalculator> TErrorCalculator::ForConfiguration(const QString &name)
-{
-    if (name == u"I")
-        return std::make_unique<TErrorCalculatorI>();
-    if (name == u"U")
-        return std::make_unique<TErrorCalculatorU>();
-    if (name == u"F")
-        return std::make_unique<TErrorCalculatorF>();
-    if (name == u"P" || name == u"Q" || name == u"PQ")
-        return std::make_unique<TErrorCalculatorPQ>();
-    if (name == u"QX4" || name == u"QX4E")
-        return std::make_unique<TErrorCalculatorQX4>();
-    return nullptr;
-}
-
 double TErrorCalculator::DigitalError(double value, double kestFullScale, double valueRs, double rsFullScale)
 {
     const double error = (valueRs / rsFullScale - value / kestFullScale) * 100.0;

@@ -43,10 +43,6 @@ public:
     // Frequency bands by index: 1 none (0 to 0 Hz), 2 45–55 Hz, 3 48–52, 4 49–51, 5 47–52.
     static bool FrequencyBand(int index, double &low, double &high);
 
-    // The variant a device configuration uses ("I", "U", "F", "P", "Q", "PQ", "QX4", "QX4E");
-    // nullptr for any other name.
-    static std::unique_ptr<TErrorCalculator> ForConfiguration(const QString &configurationName);
-
 protected:
     // (valueRs / rsFullScale − value / kestFullScale) × 100, whole numbers beyond ±100 %.
     static double DigitalError(double value, double kestFullScale, double valueRs, double rsFullScale);

@@ -1,9 +1,9 @@
 #include "verification/avtopoverkaconfig.h"
 
 #include "config/inidocument.h"
+#include "presentation/configurationrow.h"
 
 #include <cstdint>
-#include <cstring>
 
 namespace {
 
@@ -169,20 +169,9 @@ void TSuperAvtopoverkaConfig::WriteAvtopoverkaWindowCoordY(int value)
 
 // ---- device configurations ----
 
-const TAvtopoverkaConfigRow TAvtopoverkaConfig::kConfigRows[5] = {
-    {"QX4", "ScenarioAnalogOutputParamNums"},
-    {"I", "ScenarioOutputParamNums"},
-    {"U", "ScenarioAnalogOutputParamNums"},
-    {"PQ", "ScenarioAnalogOutputParamNums"},
-    {"QX4E", "ScenarioAnalogOutputParamNums"},
-};
-
-const TAvtopoverkaConfigRow &TAvtopoverkaConfig::Row(const char *code)
+const char *TAvtopoverkaConfig::AnalogParamSection() const
 {
-    for (const TAvtopoverkaConfigRow &row : kConfigRows)
-        if (std::strcmp(row.code, code) == 0)
-            return row;
-    return kConfigRows[3]; // PQ serves every configuration without a window of its own
+    return code_ == TConfigurationCode::I ? "ScenarioOutputParamNums" : "ScenarioAnalogOutputParamNums";
 }
 
 QStringList TAvtopoverkaConfig::ReadTabNames() const
@@ -227,12 +216,12 @@ QStringList TAvtopoverkaConfig::ReadTabOutputAnalogPortSet(int tabNum) const
 
 void TAvtopoverkaConfig::WriteTabOutputAnalogParamSet(int tabNum, const QStringList &paramNums)
 {
-    WriteList(Section(row_.analogParamSection), TabKey(tabNum), paramNums);
+    WriteList(Section(AnalogParamSection()), TabKey(tabNum), paramNums);
 }
 
 QStringList TAvtopoverkaConfig::ReadTabOutputAnalogParamSet(int tabNum) const
 {
-    return ReadList(Section(row_.analogParamSection), TabKey(tabNum));
+    return ReadList(Section(AnalogParamSection()), TabKey(tabNum));
 }
 
 void TAvtopoverkaConfig::WriteInterfaceValues(const QStringList &value)
@@ -267,15 +256,7 @@ void TAvtopoverkaConfig::WriteTabRsOrAnalog(const QString &configuration, const 
     WriteList(QStringLiteral("ScenarioTabInterface"), configuration, values);
 }
 
-std::unique_ptr<TAvtopoverkaConfig> CreateAvtopoverkaConfig(const QString &code, TConfigController *portConfig)
+std::unique_ptr<TAvtopoverkaConfig> CreateAvtopoverkaConfig(TConfigurationCode code, TConfigController *portConfig)
 {
-    if (code == QLatin1String("QX4"))
-        return std::make_unique<TConfigQX4>(portConfig);
-    if (code == QLatin1String("I"))
-        return std::make_unique<TConfigI>(portConfig);
-    if (code == QLatin1String("U"))
-        return std::make_unique<TConfigU>(portConfig);
-    if (code == QLatin1String("QX4E"))
-        return std::make_unique<TConfigQX4E>(portConfig);
-    return std::make_unique<TConfigPQ>(portConfig);
+    return std::make_unique<TAvtopoverkaConfig>(portConfig, ConfigurationRow(code).settingsCode);
 }

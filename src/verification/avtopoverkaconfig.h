@@ -8,11 +8,10 @@
 // that cannot be read gives empty lists (tab names: the defaults), a failed write leaves the file
 // as it was. Stored items are returned as text; converting them is the caller's business.
 //
-// The five configuration classes differ only in their code and in one section name, so they are
-// one class driven by a row of kConfigRows; the named classes exist so that each window creates the
-// one it is written for.
+// The five configuration classes differ only in their settings code, which also names their sections.
 
 #include "config/configcontroller.h"
+#include "protocol/configuration.h"
 
 #include <QString>
 #include <QStringList>
@@ -79,16 +78,15 @@ protected:
     QStringList ReadNames(const QString &section, const QString &key) const;
 };
 
-// What tells the five device configurations apart.
-struct TAvtopoverkaConfigRow {
-    const char *code;
-    // Section prefix of the analog parameter sets; the "I" configuration's lacks the word "Analog".
-    const char *analogParamSection;
-};
-
+// The verification sections of one settings code ("QX4", "I", "U", "PQ", "QX4E": the configurations
+// without a window of their own use the PQ ones).
 class TAvtopoverkaConfig : public TSuperAvtopoverkaConfig {
 public:
-    static const TAvtopoverkaConfigRow kConfigRows[5];
+    // `settingsCode` is the configuration row's settings code.
+    TAvtopoverkaConfig(TConfigController *portConfig_, TConfigurationCode settingsCode)
+        : TSuperAvtopoverkaConfig(portConfig_), code_(settingsCode)
+    {
+    }
 
     QStringList ReadTabNames() const override;
     void WriteTabNames(const QStringList &value) override;
@@ -111,42 +109,37 @@ public:
     QStringList ReadTabRsOrAnalog(const QString &configuration, int tabCount) const;
     void WriteTabRsOrAnalog(const QString &configuration, const QStringList &values);
 
-    QString Code() const override { return QString::fromLatin1(row_.code); }
-
-protected:
-    TAvtopoverkaConfig(TConfigController *portConfig_, const TAvtopoverkaConfigRow &row)
-        : TSuperAvtopoverkaConfig(portConfig_), row_(row)
-    {
-    }
-    static const TAvtopoverkaConfigRow &Row(const char *code);
+    QString Code() const override { return ConfigurationName(code_); }
 
 private:
     QString Section(const char *prefix) const { return QString::fromLatin1(prefix) + Code(); }
+    // The "I" sections of the analog parameter sets have always lacked the word "Analog".
+    const char *AnalogParamSection() const;
 
-    const TAvtopoverkaConfigRow &row_;
+    const TConfigurationCode code_;
 };
 
+// Named after the window each is written for.
 class TConfigQX4 : public TAvtopoverkaConfig {
 public:
-    explicit TConfigQX4(TConfigController *c) : TAvtopoverkaConfig(c, Row("QX4")) { }
+    explicit TConfigQX4(TConfigController *c) : TAvtopoverkaConfig(c, TConfigurationCode::QX4) { }
 };
 class TConfigI : public TAvtopoverkaConfig {
 public:
-    explicit TConfigI(TConfigController *c) : TAvtopoverkaConfig(c, Row("I")) { }
+    explicit TConfigI(TConfigController *c) : TAvtopoverkaConfig(c, TConfigurationCode::I) { }
 };
 class TConfigU : public TAvtopoverkaConfig {
 public:
-    explicit TConfigU(TConfigController *c) : TAvtopoverkaConfig(c, Row("U")) { }
+    explicit TConfigU(TConfigController *c) : TAvtopoverkaConfig(c, TConfigurationCode::U) { }
 };
 class TConfigPQ : public TAvtopoverkaConfig {
 public:
-    explicit TConfigPQ(TConfigController *c) : TAvtopoverkaConfig(c, Row("PQ")) { }
+    explicit TConfigPQ(TConfigController *c) : TAvtopoverkaConfig(c, TConfigurationCode::PQ) { }
 };
 class TConfigQX4E : public TAvtopoverkaConfig {
 public:
-    explicit TConfigQX4E(TConfigController *c) : TAvtopoverkaConfig(c, Row("QX4E")) { }
+    explicit TConfigQX4E(TConfigController *c) : TAvtopoverkaConfig(c, TConfigurationCode::QX4E) { }
 };
 
-// The configuration object of a device configuration code: "QX4", "I", "U", "QX4E" their own, every
-// other code ("PQ", "F", "P", "Q", anything unknown) the PQ one.
-std::unique_ptr<TAvtopoverkaConfig> CreateAvtopoverkaConfig(const QString &code, TConfigController *portConfig);
+// The configuration object of a device configuration: the sections of its row's settings code.
+std::unique_ptr<TAvtopoverkaConfig> CreateAvtopoverkaConfig(TConfigurationCode code, TConfigController *portConfig);

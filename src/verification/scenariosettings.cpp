@@ -1,5 +1,7 @@
 #include "verification/scenariosettings.h"
 
+#include "presentation/configurationrow.h"
+
 #include "presentation/controls/messageservice.h"
 
 #include <QCheckBox>
@@ -31,7 +33,7 @@ void Sync(QCheckBox *box, const TCheckState &state)
 
 } // namespace
 
-TSuperScenarioSettings::TSuperScenarioSettings(const QString &configurationCode, QWidget *parent)
+TSuperScenarioSettings::TSuperScenarioSettings(TConfigurationCode configurationCode, QWidget *parent)
     : QDialog(parent), logic_(std::make_unique<TScenarioSettingsLogic>(configurationCode, this))
 {
     setWindowTitle(QStringLiteral("Настройка сценария"));
@@ -147,7 +149,7 @@ void TSuperScenarioSettings::CloseWindow()
     accept();
 }
 
-TScenarioSettingsKest::TScenarioSettingsKest(const QString &configurationCode, QWidget *parent)
+TScenarioSettingsKest::TScenarioSettingsKest(TConfigurationCode configurationCode, QWidget *parent)
     : TSuperScenarioSettings(configurationCode, parent)
 {
     setWindowTitle(logic_->Title());
@@ -190,16 +192,18 @@ void TScenarioSettingsKest::ShowExtras()
     }
 }
 
-std::unique_ptr<TSuperScenarioSettings> CreateScenarioSettings(const QString &configurationCode, QWidget *parent)
+std::unique_ptr<TSuperScenarioSettings> CreateScenarioSettings(TConfigurationCode configurationCode, QWidget *parent)
 {
-    const QString code = QString::fromLatin1(TScenarioSettingsLogic::Setup(configurationCode).configCode);
-    if (code == QLatin1String("QX4"))
+    switch (ConfigurationRow(configurationCode).scenarioWindow) {
+    case TConfigurationCode::QX4:
         return std::make_unique<TScenarioSettingsQX4>(parent);
-    if (code == QLatin1String("QX4E"))
+    case TConfigurationCode::QX4E:
         return std::make_unique<TScenarioSettingsQX4E>(parent);
-    if (code == QLatin1String("I"))
+    case TConfigurationCode::I:
         return std::make_unique<TScenarioSettingsI>(parent);
-    if (code == QLatin1String("U"))
+    case TConfigurationCode::U:
         return std::make_unique<TScenarioSettingsU>(parent);
-    return std::make_unique<TScenarioSettingsPQ>(parent);
+    default:
+        return std::make_unique<TScenarioSettingsPQ>(parent);
+    }
 }

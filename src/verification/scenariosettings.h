@@ -26,7 +26,7 @@ class QRadioButton;
 class TSuperScenarioSettings : public QDialog, public IScenarioSettingsView {
     Q_OBJECT
 public:
-    TSuperScenarioSettings(const QString &configurationCode, QWidget *parent = nullptr);
+    TSuperScenarioSettings(TConfigurationCode configurationCode, QWidget *parent = nullptr);
     ~TSuperScenarioSettings() override;
 
     virtual void Init(TConfigController *ini, int currentTabNum);
@@ -68,7 +68,7 @@ protected:
 class TScenarioSettingsKest : public TSuperScenarioSettings {
     Q_OBJECT
 public:
-    explicit TScenarioSettingsKest(const QString &configurationCode, QWidget *parent = nullptr);
+    explicit TScenarioSettingsKest(TConfigurationCode configurationCode, QWidget *parent = nullptr);
 
     QRadioButton *RadioRS = nullptr;
     QRadioButton *RadioAnalog = nullptr;
@@ -81,34 +81,36 @@ protected:
 class TScenarioSettingsQX4 : public TScenarioSettingsKest {
     Q_OBJECT
 public:
-    explicit TScenarioSettingsQX4(QWidget *parent = nullptr) : TScenarioSettingsKest(QStringLiteral("QX4"), parent) { }
+    explicit TScenarioSettingsQX4(QWidget *parent = nullptr)
+        : TScenarioSettingsKest(TConfigurationCode::QX4, parent) { }
 };
 
 class TScenarioSettingsQX4E : public TScenarioSettingsKest {
     Q_OBJECT
 public:
-    explicit TScenarioSettingsQX4E(QWidget *parent = nullptr)
-        : TScenarioSettingsKest(QStringLiteral("QX4E"), parent) { }
+    explicit TScenarioSettingsQX4E(QWidget *parent = nullptr) : TScenarioSettingsKest(TConfigurationCode::QX4E, parent)
+    {
+    }
 };
 
 class TScenarioSettingsI : public TScenarioSettingsKest {
     Q_OBJECT
 public:
-    explicit TScenarioSettingsI(QWidget *parent = nullptr) : TScenarioSettingsKest(QStringLiteral("I"), parent) { }
+    explicit TScenarioSettingsI(QWidget *parent = nullptr) : TScenarioSettingsKest(TConfigurationCode::I, parent) { }
 };
 
 class TScenarioSettingsU : public TScenarioSettingsKest {
     Q_OBJECT
 public:
-    explicit TScenarioSettingsU(QWidget *parent = nullptr) : TScenarioSettingsKest(QStringLiteral("U"), parent) { }
+    explicit TScenarioSettingsU(QWidget *parent = nullptr) : TScenarioSettingsKest(TConfigurationCode::U, parent) { }
 };
 
 class TScenarioSettingsPQ : public TScenarioSettingsKest {
     Q_OBJECT
 public:
-    explicit TScenarioSettingsPQ(QWidget *parent = nullptr) : TScenarioSettingsKest(QStringLiteral("PQ"), parent) { }
+    explicit TScenarioSettingsPQ(QWidget *parent = nullptr) : TScenarioSettingsKest(TConfigurationCode::PQ, parent) { }
 };
 
-// The scenario window of a device configuration code ("F", "P", "Q" and unknown codes: the PQ one).
+// The scenario window of a device configuration (as its configuration row names it).
 std::unique_ptr<TSuperScenarioSettings> CreateScenarioSettings(
-    const QString &configurationCode, QWidget *parent = nullptr);
+    TConfigurationCode configurationCode, QWidget *parent = nullptr);

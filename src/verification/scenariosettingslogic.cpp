@@ -1,22 +1,62 @@
 #include "verification/scenariosettingslogic.h"
 
 #include "config/configcontroller.h"
+#include "presentation/configurationrow.h"
 
 #include <algorithm>
-#include <cstring>
+#include <stdexcept>
 
-// code, configuration, parameters, fixed output, fixed removed input, only outputs, forced analog,
-// analog boxes usable, limit label, writes output and analog sets
-const TScenarioSetup kScenarioSetups[8] = {
-    {"I", "I", 31, piIa, 101, {piNone, piNone}, {0, 0, 0}, {false, false, false}, false, false},
-    {"U", "U", 31, piUa, 100, {piNone, piNone}, {0, 0, 0}, {false, false, false}, false, false},
-    {"F", "PQ", 31, piNone, 0, {piP, piQ}, {piP, piQ, 0}, {true, true, false}, false, true},
-    {"P", "PQ", 31, piNone, 0, {piP, piQ}, {piP, piQ, 0}, {true, true, false}, false, true},
-    {"Q", "PQ", 31, piNone, 0, {piP, piQ}, {piP, piQ, 0}, {true, true, false}, false, true},
-    {"PQ", "PQ", 31, piNone, 0, {piP, piQ}, {piP, piQ, 0}, {true, true, false}, false, true},
-    {"QX4", "QX4", 31, piNone, 0, {piNone, piNone}, {0, 0, 0}, {true, true, true}, true, true},
-    {"QX4E", "QX4E", 33, piNone, 0, {piNone, piNone}, {0, 0, 0}, {true, true, true}, true, true},
+namespace {
+
+const TScenarioSetup kSetups[] = {
+    {.window = TConfigurationCode::I,
+        .parameterCount = 31,
+        .fixedOutput = piIa,
+        .fixedRemovedInput = 101,
+        .onlyOutputs = {piNone, piNone},
+        .forcedAnalog = {0, 0, 0},
+        .analogEnabled = {false, false, false},
+        .limitLabelVisible = false,
+        .savesOutputAndAnalogSets = false},
+    {.window = TConfigurationCode::U,
+        .parameterCount = 31,
+        .fixedOutput = piUa,
+        .fixedRemovedInput = 100,
+        .onlyOutputs = {piNone, piNone},
+        .forcedAnalog = {0, 0, 0},
+        .analogEnabled = {false, false, false},
+        .limitLabelVisible = false,
+        .savesOutputAndAnalogSets = false},
+    {.window = TConfigurationCode::PQ,
+        .parameterCount = 31,
+        .fixedOutput = piNone,
+        .fixedRemovedInput = 0,
+        .onlyOutputs = {piP, piQ},
+        .forcedAnalog = {piP, piQ, 0},
+        .analogEnabled = {true, true, false},
+        .limitLabelVisible = false,
+        .savesOutputAndAnalogSets = true},
+    {.window = TConfigurationCode::QX4,
+        .parameterCount = 31,
+        .fixedOutput = piNone,
+        .fixedRemovedInput = 0,
+        .onlyOutputs = {piNone, piNone},
+        .forcedAnalog = {0, 0, 0},
+        .analogEnabled = {true, true, true},
+        .limitLabelVisible = true,
+        .savesOutputAndAnalogSets = true},
+    {.window = TConfigurationCode::QX4E,
+        .parameterCount = 33,
+        .fixedOutput = piNone,
+        .fixedRemovedInput = 0,
+        .onlyOutputs = {piNone, piNone},
+        .forcedAnalog = {0, 0, 0},
+        .analogEnabled = {true, true, true},
+        .limitLabelVisible = true,
+        .savesOutputAndAnalogSets = true},
 };
+
+} // namespace
 
 const QString TScenarioSettingsLogic::kAnalogCaption = QStringLiteral("Analog");
 
@@ -66,15 +106,17 @@ const QStringList &TScenarioSettingsLogic::ParameterCaptions()
     return captions;
 }
 
-const TScenarioSetup &TScenarioSettingsLogic::Setup(const QString &code)
+const TScenarioSetup &TScenarioSettingsLogic::Setup(TConfigurationCode code)
 {
-    for (const TScenarioSetup &row : kScenarioSetups)
-        if (code == QLatin1String(row.code))
+    const TConfigurationCode window = ConfigurationRow(code).scenarioWindow;
+    for (const TScenarioSetup &row : kSetups)
+        if (row.window == window)
             return row;
-    return kScenarioSetups[5];
+    // Every configuration row names one of the five windows above; a test walks them all.
+    throw std::logic_error("no scenario window for this configuration");
 }
 
-TScenarioSettingsLogic::TScenarioSettingsLogic(const QString &code, IScenarioSettingsView *view)
+TScenarioSettingsLogic::TScenarioSettingsLogic(TConfigurationCode code, IScenarioSettingsView *view)
     : setup_(Setup(code)), view_(view)
 {
     params_.resize(size_t(setup_.parameterCount));
@@ -123,7 +165,7 @@ void TScenarioSettingsLogic::Init(TConfigController *ini, int currentTabNum)
 {
     if (!ini)
         return;
-    config = CreateAvtopoverkaConfig(QString::fromLatin1(setup_.configCode), ini);
+    config = CreateAvtopoverkaConfig(setup_.window, ini);
     tabNames_ = config->ReadTabNames();
     currentComboBoxIndex = std::clamp(currentTabNum, 0, kTabCount - 1);
     LoadTab();

@@ -4,7 +4,8 @@
 // reading, and the analog outputs used with the parameter each carries. The window shows the state
 // kept here and passes every click on as an argument; messages go through the view.
 //
-// What differs per device configuration is one row of kScenarioSetups.
+// What differs per scenario window is one row of its table; the configurations without a window of their
+// own ("F", "P", "Q") use the PQ one, as their configuration row says.
 
 #include "protocol/parameters.h"
 #include "verification/avtopoverkaconfig.h"
@@ -19,10 +20,9 @@
 
 class TConfigController;
 
-// One row per device configuration code.
+// One row per scenario window.
 struct TScenarioSetup {
-    const char *code; // "I", "U", "F", "P", "Q", "PQ", "QX4", "QX4E"
-    const char *configCode; // the verification configuration it edits
+    TConfigurationCode window; // the key: "I", "U", "PQ", "QX4", "QX4E"
     int parameterCount; // 31, or 33 with the energies Wa and Wr
     TParamIndex fixedOutput; // the one output of the I and U windows: checked, nothing else usable
     int fixedRemovedInput; // input number always left out (I: 101 voltage, U: 100 current), or 0
@@ -32,8 +32,6 @@ struct TScenarioSetup {
     bool limitLabelVisible;
     bool savesOutputAndAnalogSets; // false for I and U: only inputs, names and interfaces are written
 };
-
-extern const TScenarioSetup kScenarioSetups[8];
 
 class IScenarioSettingsView {
 public:
@@ -62,9 +60,9 @@ public:
     static const QStringList &InputCaptions(); // "Ток", "Напряжение", "Частота", "Угол"
     static const QStringList &ParameterCaptions(); // 33 captions, position k − 1 for parameter k
     static const QString kAnalogCaption; // "Analog": an output without a stored parameter
-    static const TScenarioSetup &Setup(const QString &code); // unknown codes: the PQ row
+    static const TScenarioSetup &Setup(TConfigurationCode code); // the row of the code's scenario window
 
-    TScenarioSettingsLogic(const QString &code, IScenarioSettingsView *view);
+    TScenarioSettingsLogic(TConfigurationCode code, IScenarioSettingsView *view);
     ~TScenarioSettingsLogic();
 
     // Creates the configuration over the store, loads the tab names, shows tab `currentTabNum`.

@@ -63,14 +63,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return 0;
-    static const char *codes[] = {"QX4", "QX4E", "PQ", "I", "U", "F"};
-    const QString code = codes[data[0] % 6];
+    static const TConfigurationCode codes[] = {TConfigurationCode::QX4, TConfigurationCode::QX4E,
+        TConfigurationCode::PQ, TConfigurationCode::I, TConfigurationCode::U, TConfigurationCode::F};
+    const TConfigurationCode code = codes[data[0] % 6];
     const int tab = (data[0] / 6) % 10;
     const QStringList parts
         = QString::fromUtf8(reinterpret_cast<const char *>(data) + 1, qsizetype(size) - 1).split(u'\n');
     TConfigController &store = Store();
     const TScenarioSetup &setup = TScenarioSettingsLogic::Setup(code);
-    const QString c = QString::fromLatin1(setup.configCode);
+    const QString c = ConfigurationName(setup.window);
     {
         TIniBatch batch(store.ini);
         for (const QString &section : store.ini.ReadSections())

@@ -1,5 +1,6 @@
 // Digital and analog errors of every variant.
 
+#include "presentation/configurationrow.h"
 #include "presentation/errorcalculator.h"
 
 #include <gtest/gtest.h>
@@ -46,12 +47,16 @@ TEST(ErrorCalculator, VariantPerConfiguration)
         {"QX4E", &typeid(TErrorCalculatorQX4)},
     };
     for (const Case &c : cases) {
-        auto calc = TErrorCalculator::ForConfiguration(QString::fromLatin1(c.name));
+        const std::optional<TConfigurationCode> code = ConfigurationFromName(QString::fromLatin1(c.name));
+        ASSERT_TRUE(code) << c.name;
+        // The row found for a code is that code's: the table stands in code order.
+        EXPECT_EQ(ConfigurationRow(*code).code, *code) << c.name;
+        auto calc = ConfigurationRow(*code).makeCalculator();
         ASSERT_TRUE(calc) << c.name;
         EXPECT_EQ(typeid(*calc), *c.type) << c.name;
     }
-    EXPECT_FALSE(TErrorCalculator::ForConfiguration(QStringLiteral("qx4")));
-    EXPECT_FALSE(TErrorCalculator::ForConfiguration(QString()));
+    EXPECT_FALSE(ConfigurationFromName(QStringLiteral("qx4")));
+    EXPECT_FALSE(ConfigurationFromName(QString()));
 }
 
 TEST(ErrorCalculator, DigitalErrors)

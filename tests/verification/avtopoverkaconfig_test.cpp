@@ -44,7 +44,7 @@ TEST(AvtopoverkaConfig, DefaultsOfAFileWithoutTheseSections)
     TSuperAvtopoverkaConfig base(store.get());
     for (const char *code : {"QX4", "I", "U", "PQ", "QX4E"}) {
         SCOPED_TRACE(code);
-        const auto config = CreateAvtopoverkaConfig(code, store.get());
+        const auto config = CreateAvtopoverkaConfig(*ConfigurationFromName(code), store.get());
         EXPECT_EQ(config->Code(), code);
         EXPECT_EQ(config->ReadTabNames(), Numbers(1, 10));
         for (int tab : {0, 9}) {
@@ -60,8 +60,8 @@ TEST(AvtopoverkaConfig, DefaultsOfAFileWithoutTheseSections)
     EXPECT_EQ(base.ReadTabNames(), Numbers(1, 10));
     EXPECT_TRUE(base.ReadInterfaceValues().isEmpty());
     // Configurations without a window of their own share the PQ entries.
-    for (const char *code : {"F", "P", "Q", "PQ", "?"})
-        EXPECT_EQ(CreateAvtopoverkaConfig(code, store.get())->Code(), "PQ") << code;
+    for (const char *code : {"F", "P", "Q", "PQ"})
+        EXPECT_EQ(CreateAvtopoverkaConfig(*ConfigurationFromName(code), store.get())->Code(), "PQ") << code;
 }
 
 // Every operation of every configuration writes its own section and key, with the stored bytes
@@ -83,7 +83,7 @@ TEST(AvtopoverkaConfig, SectionsAndStoredLinesOfEachConfiguration)
     for (const TCase &c : cases) {
         SCOPED_TRACE(c.code);
         const QString code = c.code;
-        const auto config = CreateAvtopoverkaConfig(code, store.get());
+        const auto config = CreateAvtopoverkaConfig(*ConfigurationFromName(code), store.get());
         config->WriteTabOutputSet(0, {"4", "22", "23"});
         config->WriteRemovedTabInputSet(3, {"103", "102"});
         config->WriteTabOutputAnalogPortSet(9, {"1", "3"});

@@ -168,8 +168,7 @@ TEST_F(VerificationRun, EveryWindowTypeFillsRsAndAnalogCellsWithTheInjectedError
                 .rfind("ok", 0),
             0u);
         WriteCoefficients(b.store.get(), c);
-        auto config
-            = CreateAvtopoverkaConfig(QString::fromLatin1(VerificationType(tc.code).settingsCode), b.store.get());
+        auto config = CreateAvtopoverkaConfig(tc.code, b.store.get());
         config->WriteInterfaceValues({"0", "-1"});
         if (!tc.rsOutputs.isEmpty())
             config->WriteTabOutputSet(0, tc.rsOutputs);

@@ -56,11 +56,19 @@ QByteArray ReadAll(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+TConfigurationCode Code(const QString &name)
+{
+    const std::optional<TConfigurationCode> code = ConfigurationFromName(name);
+    if (!code)
+        throw std::invalid_argument(name.toStdString());
+    return *code;
+}
+
 struct TBench {
     TBench() : store(KestTestHome::NewFolder(), "/Valtrix", "KestManager", "/Settings.txt") { }
     std::unique_ptr<TScenarioSettingsLogic> Open(const QString &code, int tab = 0)
     {
-        auto logic = std::make_unique<TScenarioSettingsLogic>(code, &view);
+        auto logic = std::make_unique<TScenarioSettingsLogic>(Code(code), &view);
         logic->Init(&store, tab);
         return logic;
     }
@@ -191,7 +199,7 @@ TEST(ScenarioSettingsLogic, FixedSetupsOfTheIAndUWindows)
     for (const TCase &c : {TCase{"I", 4, "Ia", 1, "101"}, TCase{"U", 1, "Ua", 0, "100"}}) {
         SCOPED_TRACE(c.code);
         TBench bench;
-        const auto config = CreateAvtopoverkaConfig(c.code, &bench.store);
+        const auto config = CreateAvtopoverkaConfig(Code(c.code), &bench.store);
         config->WriteTabOutputSet(0, {"22", "23"}); // never shown by these windows
         auto logic = bench.Open(c.code);
         EXPECT_EQ(Checked(*logic), std::vector<int>{c.fixedParam});
@@ -287,7 +295,7 @@ TEST(ScenarioSettingsWindow, OffscreenWindowsShowAndForwardTheLogic)
     TConfigController store(KestTestHome::NewFolder(), "/Valtrix", "KestManager", "/Settings.txt");
     store.ini.WriteString("ScenarioAnalogOutputParamNumsQX4E", "1", "22,q");
 
-    auto window = CreateScenarioSettings("QX4E");
+    auto window = CreateScenarioSettings(TConfigurationCode::QX4E);
     window->Init(&store, 1);
     auto *kest = dynamic_cast<TScenarioSettingsKest *>(window.get());
     ASSERT_NE(kest, nullptr);

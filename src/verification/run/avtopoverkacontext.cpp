@@ -4,8 +4,7 @@
 
 TAvtopoverkaContext::TAvtopoverkaContext(IAvtopoverkaView *view_, TConfigController *store_, TConfigurationCode code_)
     : view(view_), store(store_), code(code_), type(VerificationType(code_)),
-      avtopoverkaConfig(CreateAvtopoverkaConfig(QString::fromLatin1(type.settingsCode), store_)), globalConfig(store_),
-      deviceConfig(store_)
+      avtopoverkaConfig(CreateAvtopoverkaConfig(type.settingsCode, store_)), globalConfig(store_), deviceConfig(store_)
 {
     // Known from the settings from the start: the installation's readings are shown in primary units
     // with them even before a transducer has been identified.

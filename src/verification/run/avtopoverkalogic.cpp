@@ -47,7 +47,7 @@ void TAvtopoverkaLogic::Init()
     tabs_.AddTab();
     v.SetPasteEnabled(false);
     v.SetAddressEnabled(!ctx_.selections.autoMode);
-    v.SetReadSettingsEnabled(ctx_.selections.autoMode && ctx_.type.readSettings);
+    v.SetReadSettingsEnabled(ctx_.selections.autoMode && ctx_.type.isQx4);
     v.SetCoefficientLabel(ctx_.CoefficientText());
     if (ctx_.type.initialRsParamNum && !readOnly_)
         driver_.SendRsParamNum(ctx_.type.initialRsParamNum);
@@ -57,7 +57,7 @@ void TAvtopoverkaLogic::Init()
 
 bool TAvtopoverkaLogic::IsHighVoltageRange() const
 {
-    if (ctx_.type.rangeList)
+    if (ctx_.type.highVoltage == THighVoltageRule::RangeList)
         return ctx_.selections.rangeIndex > 3;
     return ctx_.selections.voltage == QStringLiteral("380") || ctx_.selections.voltage == QStringLiteral("400");
 }
@@ -81,7 +81,7 @@ TKestConfiguration TAvtopoverkaLogic::BuildKestConfiguration() const
     c.AnalogInputNum = 1;
     c.RnFlag = s.loadMax;
     c.SchemeFlag = s.scheme4;
-    c.URangeIndex = ctx_.type.rangeList ? uint8_t(std::clamp(s.rangeIndex, 0, 4)) : 0;
+    c.URangeIndex = ctx_.type.entry.rangeList ? uint8_t(std::clamp(s.rangeIndex, 0, 4)) : 0;
     c.AmperageRangeNum = uint8_t(std::clamp(s.outputSignalIndex, 0, 4));
     return c;
 }
@@ -741,7 +741,7 @@ QString TAvtopoverkaLogic::ContinueProblem(const TJournalRun &run)
     for (const TJournalTable &t : run.header.tables)
         if (t.tab < tabs_.Count() && t.rsInterface == tabs_.IsAnalog(t.tab))
             return QStringLiteral("Интерфейс вкладки «%1» изменён в настройке сценария.").arg(TabName(t.tab));
-    if (run.header.configuration != ConfigurationName(ctx_.code))
+    if (ConfigurationFromName(run.header.configuration) != ctx_.code)
         return QStringLiteral("Поверка велась в окне конфигурации «%1».").arg(run.header.configuration);
     return QString();
 }
@@ -773,7 +773,7 @@ void TAvtopoverkaLogic::AutoClicked(bool on, double address)
         ctx_.entries.address = address;
     driver_.SendAutoMode(on);
     ctx_.view->SetAddressEnabled(!on);
-    ctx_.view->SetReadSettingsEnabled(on && ctx_.type.readSettings);
+    ctx_.view->SetReadSettingsEnabled(on && ctx_.type.isQx4);
 }
 
 void TAvtopoverkaLogic::ReadSettingsClicked()

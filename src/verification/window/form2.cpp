@@ -396,15 +396,15 @@ void TForm2::UpdateErrorChart(bool force)
 void TForm2::ApplyConfigurationLayout()
 {
     const TVerificationTypeRow &t = logic_->Type();
-    currentBox_->setVisible(t.currentControls);
-    entries_[TEntry::Current]->setVisible(t.currentControls);
-    schemeBox_->setVisible(t.schemeAndVoltage);
-    voltageBox_->setVisible(t.schemeAndVoltage);
-    entries_[TEntry::Voltage]->setVisible(t.voltageEntry);
-    rangeList_->setVisible(t.rangeList);
-    findChild<QLabel *>(QStringLiteral("RangeCaption"))->setVisible(t.rangeList);
-    readSettings_->setVisible(t.readSettings);
-    if (!t.voltageEntry) {
+    currentBox_->setVisible(t.entry.current);
+    entries_[TEntry::Current]->setVisible(t.entry.current);
+    schemeBox_->setVisible(t.entry.schemeAndVoltage);
+    voltageBox_->setVisible(t.entry.schemeAndVoltage);
+    entries_[TEntry::Voltage]->setVisible(t.entry.voltage);
+    rangeList_->setVisible(t.entry.rangeList);
+    findChild<QLabel *>(QStringLiteral("RangeCaption"))->setVisible(t.entry.rangeList);
+    readSettings_->setVisible(t.isQx4);
+    if (!t.entry.voltage) {
         // Without "Напр." the frequency and the angle move up.
         entries_[TEntry::Frequency]->move(136, 20);
         entries_[TEntry::Angle]->move(8, 62);
@@ -525,8 +525,7 @@ QString TForm2::ChooseFile(bool save)
 
 void TForm2::OpenScenarioWindow()
 {
-    std::unique_ptr<TSuperScenarioSettings> window
-        = CreateScenarioSettings(QString::fromLatin1(logic_->Type().settingsCode), this);
+    std::unique_ptr<TSuperScenarioSettings> window = CreateScenarioSettings(logic_->Type().scenarioWindow, this);
     window->Init(config_, logic_->Tabs().Active());
     const TAvtopoverkaLogic::TScenarioSetUp setUp = logic_->ScenarioSetUp();
     if (setUp.fixedAnalogSet)
