@@ -144,7 +144,7 @@ int main(int argc, char **argv)
     logic.SetPortOverride(QString::fromStdString(sim.InstallationPath()), QString::number(rate));
     logic.AddRunObserver(&timing);
     logic.Init();
-    logic.VoltageChosen(QStringLiteral("100"));
+    logic.VoltageChosen(TVoltageRange::V100);
     logic.OutputSignalChosen(1);
     logic.AutoIncrementChosen(false, 0);
     logic.PlusClicked();

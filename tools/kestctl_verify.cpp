@@ -164,7 +164,8 @@ struct TVerifyOptions {
     int timeout = 0;
     QString config, scenario, out, report, templ;
     int tab = 0; // 1-based; 0: all tabs
-    QString range, voltage;
+    std::optional<TCurrentRange> range;
+    std::optional<TVoltageRange> voltage;
     std::optional<bool> scheme4;
     std::optional<int> signal;
     bool aru = false;
@@ -214,12 +215,12 @@ TVerifyOptions Parse(const QStringList &argv)
         else if (a == QStringLiteral("--template"))
             o.templ = next();
         else if (a == QStringLiteral("--range")) {
-            o.range = next();
-            if (!QStringList{"0,5", "1", "2,5", "5"}.contains(o.range))
+            o.range = CurrentRangeFromCaption(next());
+            if (!o.range)
                 throw TUsage("--range: 0,5, 1, 2,5 или 5");
         } else if (a == QStringLiteral("--voltage")) {
-            o.voltage = next();
-            if (!QStringList{"100", "380", "400"}.contains(o.voltage))
+            o.voltage = VoltageRangeFromCaption(next());
+            if (!o.voltage)
                 throw TUsage("--voltage: 100, 380 или 400");
         } else if (a == QStringLiteral("--scheme")) {
             const QString s = next();
@@ -278,10 +279,10 @@ int Verify(const TVerifyOptions &o)
     auto idle = [&] { return !logic.Driver().IsBusy(); };
     while (!idle())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    if (!o.range.isEmpty())
-        logic.CurrentRangeChosen(o.range);
-    if (!o.voltage.isEmpty())
-        logic.VoltageChosen(o.voltage);
+    if (o.range)
+        logic.CurrentRangeChosen(*o.range);
+    if (o.voltage)
+        logic.VoltageChosen(*o.voltage);
     if (o.scheme4)
         logic.SchemeChosen(*o.scheme4);
     if (o.signal)

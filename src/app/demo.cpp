@@ -18,9 +18,9 @@ const std::vector<TInjectedError> &InjectedErrors()
     return errors;
 }
 
-QString Voltage()
+TVoltageRange Voltage()
 {
-    return QStringLiteral("100");
+    return TVoltageRange::V100;
 }
 
 QStringList SimulatorArguments()

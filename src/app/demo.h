@@ -4,6 +4,8 @@
 // transducer right without "Авто" and without touching the user's settings, and whose channels carry
 // small, realistic gain errors: a few tenths of a percent, some above the default permissible error.
 
+#include "protocol/ranges.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -27,7 +29,7 @@ QStringList SimulatorArguments();
 
 // The voltage range the window starts on for the demo: that of the demo's transducer (KU 100/100 make it
 // a 100 V one), for this run only; the window's own preset, "380", would overdrive it.
-QString Voltage();
+TVoltageRange Voltage();
 
 // Starts `program` (kest-sim) with SimulatorArguments() and waits for the two lines that name its
 // ports. The simulator gets SIGTERM should the calling process die. False with `error` set when it

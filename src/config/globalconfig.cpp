@@ -202,22 +202,30 @@ void TGlobalConfig::WriteEnableAnalog(bool value)
     WriteFlag(QStringLiteral("Launch"), QStringLiteral("EnableAnalog"), value);
 }
 
-QString TGlobalConfig::ReadNominalCurrent(const QString &range) const
+QString TGlobalConfig::ReadNominalCurrent(TCurrentRange range) const
 {
-    if (range == QStringLiteral("0,5"))
+    switch (range) {
+    case TCurrentRange::A0_5:
         return ReadI0_5();
-    if (range == QStringLiteral("1"))
+    case TCurrentRange::A1:
         return ReadI1();
-    if (range == QStringLiteral("2,5"))
+    case TCurrentRange::A2_5:
         return ReadI2_5();
+    case TCurrentRange::A5:
+        break;
+    }
     return ReadI5();
 }
 
-QString TGlobalConfig::ReadNominalVoltage(const QString &voltage, bool scheme4) const
+QString TGlobalConfig::ReadNominalVoltage(TVoltageRange voltage, bool scheme4) const
 {
-    if (voltage == QStringLiteral("100"))
+    switch (voltage) {
+    case TVoltageRange::V100:
         return scheme4 ? ReadU100_4() : ReadU100_3();
-    if (voltage == QStringLiteral("400"))
+    case TVoltageRange::V400:
         return scheme4 ? ReadU400_4() : ReadU400_3();
+    case TVoltageRange::V380:
+        break;
+    }
     return scheme4 ? ReadU380_4() : ReadU380_3();
 }

@@ -4,6 +4,7 @@
 // users convert them and report text that is not a number.
 
 #include "config/typedsettings.h"
+#include "protocol/ranges.h"
 
 class TGlobalConfig : public TTypedSettings {
 public:
@@ -13,8 +14,8 @@ public:
     void WriteI1(const QString &value);
     // The nominal of a current range ("0,5", "1", "2,5", anything else "5") and of a voltage range
     // ("100", "400", anything else "380") in the three- or four-wire scheme, as stored (decimal comma).
-    QString ReadNominalCurrent(const QString &range) const;
-    QString ReadNominalVoltage(const QString &voltage, bool scheme4) const;
+    QString ReadNominalCurrent(TCurrentRange range) const;
+    QString ReadNominalVoltage(TVoltageRange voltage, bool scheme4) const;
     QString ReadI5() const;
     void WriteI5(const QString &value);
     QString ReadI0_5() const;

@@ -36,17 +36,14 @@ void TMainConnection::BuildKestConfiguration()
     const TMainSelections &s = ctx_.selections;
     TKestConfiguration c;
     c.ConfigurationName = ctx_.ConfigurationName();
-    c.AmperageMax = s.currentRange == QStringLiteral("5") ? 5.0
-        : s.currentRange == QStringLiteral("2,5")         ? 2.5
-        : s.currentRange == QStringLiteral("1")           ? 1.0
-                                                          : 0.5;
-    c.VoltageMax = s.voltage == QStringLiteral("100") ? 100 : s.voltage == QStringLiteral("380") ? 380 : 400;
-    c.VoltageFlag = s.voltage == QStringLiteral("380") || s.voltage == QStringLiteral("400");
+    c.AmperageMax = RangeRow(s.currentRange).amperes;
+    c.VoltageMax = RangeRow(s.voltage).volts;
+    c.VoltageFlag = RangeRow(s.voltage).high;
     c.AnalogInputNum = 1;
     c.AmperageRangeNum = static_cast<uint8_t>(std::max(0, s.analogRangeIndex));
     c.RnFlag = true;
     c.SchemeFlag = s.scheme4;
-    c.URangeIndex = static_cast<uint8_t>(std::max(0, s.uRangeIndex));
+    c.URangeIndex = static_cast<uint8_t>(URangeIndex(s.uRange));
     ctx_.kestConfiguration = c;
 }
 

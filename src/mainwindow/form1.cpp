@@ -58,6 +58,13 @@ void Check(QButtonGroup *group, const QString &text)
             b->setChecked(true);
 }
 
+// The range buttons carry their enumerator as the group's id.
+template<typename E> void Check(QButtonGroup *group, E range)
+{
+    if (QAbstractButton *b = group->button(static_cast<int>(range)))
+        b->setChecked(true);
+}
+
 } // namespace
 
 TForm1::TForm1(const TOptions &options, QWidget *parent)
@@ -83,15 +90,16 @@ TForm1::TForm1(const TOptions &options, QWidget *parent)
         updateForm->CheckAtStartUp(this);
 
     configurationList->addItems(TMainLogic::kConfigurations);
-    uRangeList->addItems(TMainLogic::kURanges);
+    for (const TURangeRow &r : URanges())
+        uRangeList->addItem(Caption(r.range));
     speedList->addItems(TMainLogic::kSpeeds);
     analogRangeList->addItems(TErrorCalculator::AnalogRangeCaptions());
     protocolList->addItems({QStringLiteral("Modbus"), QStringLiteral("VQ")});
 
     BindActions();
     logic->StartUp();
-    if (!options.voltage.isEmpty())
-        logic->VoltageChosen(options.voltage);
+    if (options.voltage)
+        logic->VoltageChosen(*options.voltage);
     resize(kRightColumn + 200, 640);
 }
 
@@ -182,19 +190,33 @@ void TForm1::BuildControls()
     configurationList->setGeometry(kRightColumn + 100, y, 90, 22);
     y += 28;
 
-    // A framed row of radio buttons, the given one checked.
+    // A framed row of radio buttons, the given one checked; `ids` (when given) become the group's ids.
     auto radioRow = [&](const QString &caption, const QStringList &items, const QString &checked, QGroupBox *&box,
-                        QButtonGroup *&group) {
+                        QButtonGroup *&group, const QList<int> &ids = {}) {
         box = new QGroupBox(caption, central);
         box->setGeometry(kRightColumn, y, 190, 48);
         group = new QButtonGroup(this);
         const int step = 180 / static_cast<int>(items.size());
-        for (int i = 0; i < items.size(); ++i)
-            Radio(box, group, items[i], 6 + i * step, 20)->setChecked(items[i] == checked);
+        for (int i = 0; i < items.size(); ++i) {
+            QRadioButton *b = Radio(box, group, items[i], 6 + i * step, 20);
+            b->setChecked(items[i] == checked);
+            if (i < ids.size())
+                group->setId(b, ids[i]);
+        }
         y += 52;
     };
-    radioRow(QStringLiteral("Ток, А"), {"1", "5", "0,5", "2,5"}, "5", currentRangeBox, currentRange);
-    radioRow(QStringLiteral("Напряжение, В"), {"100", "380", "400"}, "380", voltageBox, voltage);
+    QStringList currents, voltages;
+    QList<int> currentIds, voltageIds;
+    for (const TCurrentRangeRow &r : CurrentRanges()) {
+        currents << Caption(r.range);
+        currentIds << static_cast<int>(r.range);
+    }
+    for (const TVoltageRangeRow &r : VoltageRanges()) {
+        voltages << Caption(r.range);
+        voltageIds << static_cast<int>(r.range);
+    }
+    radioRow(QStringLiteral("Ток, А"), currents, Caption(TCurrentRange::A5), currentRangeBox, currentRange, currentIds);
+    radioRow(QStringLiteral("Напряжение, В"), voltages, Caption(TVoltageRange::V380), voltageBox, voltage, voltageIds);
     radioRow(QStringLiteral("Схема"), {"3-x", "4-x"}, "4-x", schemeBox, scheme);
 
     uRangeList = new QComboBox(central);
@@ -318,7 +340,7 @@ void TForm1::ShowSelections(const TMainSelections &c)
     Check(currentRange, c.currentRange);
     Check(voltage, c.voltage);
     Check(scheme, c.scheme4 ? QStringLiteral("4-x") : QStringLiteral("3-x"));
-    uRangeList->setCurrentIndex(c.uRangeIndex);
+    uRangeList->setCurrentIndex(URangeIndex(c.uRange));
     speedList->setCurrentIndex(c.rsSpeedIndex);
     protocolList->setCurrentIndex(c.protocolIndex);
     rsParamNumber->setValue(c.rsParamNum);
@@ -333,9 +355,9 @@ void TForm1::BindActions()
 {
     TMainLogic *l = logic.get();
     connect(configurationList, &QComboBox::currentIndexChanged, this, [l](int i) { l->ConfigurationChosen(i); });
-    connect(currentRange, &QButtonGroup::buttonClicked, this,
-        [l](QAbstractButton *b) { l->CurrentRangeChosen(b->text()); });
-    connect(voltage, &QButtonGroup::buttonClicked, this, [l](QAbstractButton *b) { l->VoltageChosen(b->text()); });
+    connect(currentRange, &QButtonGroup::idClicked, this,
+        [l](int id) { l->CurrentRangeChosen(static_cast<TCurrentRange>(id)); });
+    connect(voltage, &QButtonGroup::idClicked, this, [l](int id) { l->VoltageChosen(static_cast<TVoltageRange>(id)); });
     connect(scheme, &QButtonGroup::buttonClicked, this,
         [l](QAbstractButton *b) { l->SchemeChosen(b->text() == QStringLiteral("4-x")); });
     connect(uRangeList, &QComboBox::currentIndexChanged, this, [l](int i) { l->URangeChosen(i); });

@@ -8,10 +8,12 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "journal/journal.h"
 #include "mainwindow/mainlogic.h"
 #include "mainwindow/mainview.h"
+#include "protocol/ranges.h"
 
 class QAction;
 class QButtonGroup;
@@ -43,7 +45,7 @@ public:
         QString port1; // this run only; the settings keep their own
         QString port2;
         bool checkForUpdates = true;
-        QString voltage; // the voltage range to start on, this run only (empty: the preset "380")
+        std::optional<TVoltageRange> voltage; // the voltage range to start on, this run only (none: the preset)
         // Opens the verification window of a configuration (modeless, owned by the main window, deleted
         // when closed); the program gives it. Without it "Автоповерка" stays disabled.
         std::function<QWidget *(TConfigController *, TConfigurationCode, QWidget *parent)> verificationWindow;

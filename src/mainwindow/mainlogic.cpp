@@ -152,9 +152,9 @@ void TMainLogic::ConfigurationChosen(int index)
     ShowSelections();
 }
 
-void TMainLogic::CurrentRangeChosen(const QString &range)
+void TMainLogic::CurrentRangeChosen(TCurrentRange range)
 {
-    if (ctx_.configurationLocked || !kCurrentRanges.contains(range)) {
+    if (ctx_.configurationLocked) {
         ShowSelections();
         return;
     }
@@ -162,13 +162,13 @@ void TMainLogic::CurrentRangeChosen(const QString &range)
     ShowSelections();
     if (!ReapplyConfiguration())
         return;
-    ctx_.devInterface->AddCmd(ctx_.kestCmdManager.CreateCmdSet1A5A(range == QStringLiteral("5")));
+    ctx_.devInterface->AddCmd(ctx_.kestCmdManager.CreateCmdSet1A5A(RangeRow(range).fiveAmpOutput));
     readout_.SetCurrentPrecision();
 }
 
-void TMainLogic::VoltageChosen(const QString &voltage)
+void TMainLogic::VoltageChosen(TVoltageRange voltage)
 {
-    if (ctx_.configurationLocked || !kVoltages.contains(voltage)) {
+    if (ctx_.configurationLocked) {
         ShowSelections();
         return;
     }
@@ -196,21 +196,19 @@ void TMainLogic::SchemeChosen(bool fourWire)
 void TMainLogic::ApplyVoltageRange()
 {
     if (ctx_.Is(TConfigurationCode::U) || ctx_.Is(TConfigurationCode::F)) {
-        static const double kTops[] = {125, 125, 250, 400, 500};
-        const int i = ctx_.selections.uRangeIndex;
-        if (i >= 0 && i < 5)
-            ctx_.nominalU = kTops[i];
+        ctx_.nominalU = RangeRow(ctx_.selections.uRange).top;
     }
     ctx_.view->SetEntryLimits(QStringLiteral("U"), 0, 1.25 * ctx_.nominalU);
 }
 
 void TMainLogic::URangeChosen(int index)
 {
-    if (ctx_.configurationLocked || index < 0 || index >= kURanges.size()) {
+    const std::optional<TURange> range = URangeFromIndex(index);
+    if (ctx_.configurationLocked || !range) {
         ShowSelections();
         return;
     }
-    ctx_.selections.uRangeIndex = index;
+    ctx_.selections.uRange = *range;
     ApplyVoltageRange();
 }
 
@@ -333,28 +331,17 @@ void TMainLogic::ReadSettingsClicked()
         return;
     TMainSelections &s = ctx_.selections;
     s.scheme4 = ctx_.devInfo->scheme != 1;
-    const double i2 = ctx_.transfCoefs.I2;
-    if (i2 <= 0.5)
-        s.currentRange = QStringLiteral("0,5");
-    else if (i2 <= 1)
-        s.currentRange = QStringLiteral("1");
-    else if (i2 <= 2.5)
-        s.currentRange = QStringLiteral("2,5");
-    else if (i2 <= 5)
-        s.currentRange = QStringLiteral("5");
-    const double u2 = ctx_.transfCoefs.U2;
-    if (u2 <= 100)
-        s.voltage = QStringLiteral("100");
-    else if (u2 <= 380)
-        s.voltage = QStringLiteral("380");
-    else if (u2 <= 400)
-        s.voltage = QStringLiteral("400");
+    // The smallest ranges that hold the transducer's secondary values; beyond the largest, unchanged.
+    if (const std::optional<TCurrentRange> range = CurrentRangeHolding(ctx_.transfCoefs.I2))
+        s.currentRange = *range;
+    if (const std::optional<TVoltageRange> range = VoltageRangeHolding(ctx_.transfCoefs.U2))
+        s.voltage = *range;
     s.analogRangeIndex = ctx_.devInfo->analogOutputRange != 0 ? 1 : 0;
     ShowSelections();
     // The range and scheme handlers' work (re-applied configuration, nominal values, their commands),
     // then the connection set-up again, so that the installation gets the new configuration.
     if (ReapplyConfiguration()) {
-        ctx_.devInterface->AddCmd(ctx_.kestCmdManager.CreateCmdSet1A5A(s.currentRange == QStringLiteral("5")));
+        ctx_.devInterface->AddCmd(ctx_.kestCmdManager.CreateCmdSet1A5A(RangeRow(s.currentRange).fiveAmpOutput));
         readout_.SetCurrentPrecision();
         ctx_.devInterface->AddCmd(ctx_.kestCmdManager.CreateCmdSetScheme(s.scheme4));
     }

@@ -21,10 +21,7 @@ class TMainLogic : public QObject {
     Q_OBJECT
 public:
     static inline const QStringList kConfigurations = ConfigurationNames();
-    static inline const QStringList kURanges{"0..125", "75..125", "0..250", "0..400", "0..500"};
     static inline const QStringList kSpeeds{"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"};
-    static inline const QStringList kCurrentRanges{"1", "5", "0,5", "2,5"};
-    static inline const QStringList kVoltages{"100", "380", "400"};
     static constexpr int kPollInterval = TMainConnection::kPollInterval;
     static constexpr int kAruWait = TMainConnection::kAruWait;
     static constexpr uint32_t kGreen = 12639424;
@@ -39,10 +36,10 @@ public:
 
     // The user's choices, each with its new value.
     void ConfigurationChosen(int index); // -1: nothing selected
-    void CurrentRangeChosen(const QString &range); // "1", "5", "0,5", "2,5"
-    void VoltageChosen(const QString &voltage); // "100", "380", "400"
+    void CurrentRangeChosen(TCurrentRange range);
+    void VoltageChosen(TVoltageRange voltage);
     void SchemeChosen(bool fourWire); // "4-x" / "3-x"
-    void URangeChosen(int index);
+    void URangeChosen(int index); // a position of "Диапазон"
     void RsSpeedChosen(int index);
     void AutoAddressChosen(bool on);
     void ProtocolChosen(int index); // 0 "Modbus", 1 "VQ"

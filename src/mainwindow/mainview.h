@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "protocol/configuration.h"
+#include "protocol/ranges.h"
 
 struct TDeviceInfo;
 struct TTransfCoefs;
@@ -22,10 +23,10 @@ class TParameters;
 // The user's selections, as the logic holds them and the window shows them.
 struct TMainSelections {
     std::optional<TConfigurationCode> configuration; // none: nothing selected
-    QString currentRange = QStringLiteral("5"); // "1", "5", "0,5", "2,5"
-    QString voltage = QStringLiteral("380"); // "100", "380", "400"
+    TCurrentRange currentRange = TCurrentRange::A5;
+    TVoltageRange voltage = TVoltageRange::V380;
     bool scheme4 = true; // "4-x" (else "3-x"): the one scheme of everything
-    int uRangeIndex = 0; // "0..125" … "0..500"
+    TURange uRange = TURange::R0_125; // "Диапазон" of the voltage transducer
     int rsSpeedIndex = 3;
     int protocolIndex = 0; // 0 "Modbus", 1 "VQ"
     int rsParamNum = 1; // "Номер параметра по RS", 1..5

@@ -46,7 +46,7 @@ TMainReadout::TMainReadout(TMainContext &ctx, TMainOutputs &outputs) : ctx_(ctx)
 
 void TMainReadout::SetCurrentPrecision()
 {
-    const bool fiveAmps = ctx_.selections.currentRange == QStringLiteral("5");
+    const bool fiveAmps = ctx_.selections.currentRange == TCurrentRange::A5;
     for (int p : ReadoutOrder()) {
         if (const std::optional<int> d = RangeDecimals(p, fiveAmps)) {
             readoutDecimals_[p] = *d;

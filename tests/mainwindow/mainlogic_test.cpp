@@ -282,16 +282,16 @@ TEST_F(MainLogic, SchemeSelectorGovernsWhateverTheVoltage)
             for (bool schemeLast : {false, true}) {
                 logic->DevInterface()->CleaerQueue();
                 if (schemeLast) {
-                    logic->VoltageChosen(k.voltage);
+                    logic->VoltageChosen(*VoltageRangeFromCaption(k.voltage));
                     logic->SchemeChosen(k.scheme4);
                 } else {
                     logic->SchemeChosen(k.scheme4);
-                    logic->VoltageChosen(k.voltage);
+                    logic->VoltageChosen(*VoltageRangeFromCaption(k.voltage));
                 }
                 const std::string where = std::string(name) + " " + k.voltage + (k.scheme4 ? " 4-x" : " 3-x");
                 EXPECT_EQ(logic->Selections().scheme4, k.scheme4) << where;
                 EXPECT_EQ(view.shown.scheme4, k.scheme4) << where;
-                EXPECT_EQ(view.shown.voltage, k.voltage) << where;
+                EXPECT_EQ(Caption(view.shown.voltage), k.voltage) << where;
                 EXPECT_EQ(LastQueuedScheme(*logic), k.scheme4) << where;
                 EXPECT_DOUBLE_EQ(logic->NominalU(), StrToFloat((g.*k.read)())) << where;
                 EXPECT_DOUBLE_EQ(view.limits["U"].second, 1.25 * logic->NominalU()) << where;
@@ -310,7 +310,7 @@ TEST_F(MainLogic, SchemeSelectorGovernsWhateverTheVoltage)
     // The case that put 100 V on every phase of a 57,74 V transducer: "4-x" with "100".
     logic->ConfigurationChosen(TMainLogic::kConfigurations.indexOf("QX4"));
     logic->SchemeChosen(true);
-    logic->VoltageChosen("100");
+    logic->VoltageChosen(TVoltageRange::V100);
     logic->ConnectClicked();
     ASSERT_TRUE(PumpUntil([&] { return logic->IsDistantControlEnabled(); }, 5000));
     EXPECT_TRUE(logic->KestConfiguration().SchemeFlag);
@@ -345,9 +345,9 @@ TEST_F(MainLogic, PqProtocolSurvivesRangeChangesAndParsesTheAnswers)
     logic->ConfigurationChosen(TMainLogic::kConfigurations.indexOf("PQ"));
     logic->ProtocolChosen(1);
     logic->RsParamNumChosen(1);
-    logic->VoltageChosen("100"); // full scale 5 A · 100 V · √3, as the transducer's
-    logic->CurrentRangeChosen("1");
-    logic->CurrentRangeChosen("5");
+    logic->VoltageChosen(TVoltageRange::V100); // full scale 5 A · 100 V · √3, as the transducer's
+    logic->CurrentRangeChosen(TCurrentRange::A1);
+    logic->CurrentRangeChosen(TCurrentRange::A5);
     EXPECT_EQ(logic->Selections().protocolIndex, 1);
     EXPECT_EQ(view.shown.protocolIndex, 1);
     logic->SchemeChosen(true);

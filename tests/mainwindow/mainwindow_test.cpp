@@ -640,8 +640,8 @@ TEST_F(MainWindow, SettingsDialogOpensModelessAndReadSettingsAppliesTheTransduce
     const size_t before = InstallationRequests(*sim).size();
     window->ReadSettingsButton()->click();
     PumpFor(800);
-    EXPECT_EQ(window->Logic().Selections().currentRange, "1");
-    EXPECT_EQ(window->Logic().Selections().voltage, "100");
+    EXPECT_EQ(window->Logic().Selections().currentRange, TCurrentRange::A1);
+    EXPECT_EQ(window->Logic().Selections().voltage, TVoltageRange::V100);
     const auto requests = InstallationRequests(*sim);
     bool enable = false;
     for (size_t i = before; i < requests.size(); ++i)

@@ -180,7 +180,7 @@ TEST_F(VerificationRun, EveryWindowTypeFillsRsAndAnalogCellsWithTheInjectedError
             b.sim->Command(QStringLiteral("error %1 %2 %3").arg(e.quantity).arg(e.gain).arg(e.offset).toStdString());
 
         TAvtopoverkaLogic &logic = b.Open();
-        logic.VoltageChosen(tc.voltage);
+        logic.VoltageChosen(*VoltageRangeFromCaption(tc.voltage));
         logic.OutputSignalChosen(1);
         logic.PlusClicked();
         ASSERT_EQ(logic.Tabs().Count(), 2);
@@ -301,7 +301,7 @@ TEST_F(VerificationRun, AllTabsInOrderReusesAnIdenticalPointAndSelectedRowAlone)
     SetUpQx4(b);
     b.sim->Command("error F 0.03");
     TAvtopoverkaLogic &logic = b.Open();
-    logic.VoltageChosen(QStringLiteral("100"));
+    logic.VoltageChosen(TVoltageRange::V100);
     logic.PlusClicked();
     logic.PlusClicked();
     b.AddPoints(0, {{5, 57.74, 0, 50}, {2, 50, 0, 51}});
@@ -384,7 +384,7 @@ TEST_F(VerificationRun, AnalogInputsOneAndThreeEachSelectedAndWaitedFor)
     config.WriteTabOutputAnalogPortSet(0, {"1", "3"});
     config.WriteTabOutputAnalogParamSet(0, {"1", "2", "3"});
     TAvtopoverkaLogic &logic = b.Open();
-    logic.VoltageChosen(QStringLiteral("100"));
+    logic.VoltageChosen(TVoltageRange::V100);
     logic.OutputSignalChosen(1);
     b.AddPoints(0, {{5, 57.74, 0, 50}, {5, 30, 0, 50}});
     std::vector<std::pair<int, QString>> waits;
@@ -444,7 +444,7 @@ TEST_F(VerificationRun, LostLinksMarkTheRowOrEndTheRunWithTheError)
     SetUpQx4(b);
     TAvtopoverkaLogic &logic = b.Open();
     logic.Driver().SetResponseTimeOut(300);
-    logic.VoltageChosen(QStringLiteral("100"));
+    logic.VoltageChosen(TVoltageRange::V100);
     b.AddPoints(0, {{5, 57.74, 0, 50}, {4, 57.74, 0, 50}, {3, 57.74, 0, 50}, {2, 57.74, 0, 50}, {1, 57.74, 0, 50}});
     const TKestAvtopoverkaGrid &grid = logic.Tabs().Grid(0);
     auto endsWithDashes = [&](int row) {
@@ -529,7 +529,7 @@ TEST_F(VerificationRun, StopDuringEveryWaitEndsItAndSwitchesOff)
             config.WriteTabOutputAnalogParamSet(0, {"1", "2", "3"});
         }
         TAvtopoverkaLogic &logic = b.Open();
-        logic.VoltageChosen(QStringLiteral("100"));
+        logic.VoltageChosen(TVoltageRange::V100);
         b.AddPoints(0, {{5, 57.74, 0, 50}, {2, 50, 0, 50}, {1, 40, 0, 50}});
         int stopAt = -1;
         int waitsSeen = 0;
@@ -635,8 +635,8 @@ TEST_F(VerificationRun, ReadSettingsTakesTheTransducersRanges)
         ASSERT_TRUE(b.RunToEnd(10000));
         EXPECT_TRUE(b.view.errors.isEmpty()) << b.view.errors.join(" | ").toStdString();
         EXPECT_TRUE(b.view.selections.scheme4);
-        EXPECT_EQ(b.view.selections.currentRange, tc.range);
-        EXPECT_EQ(b.view.selections.voltage, tc.voltage);
+        EXPECT_EQ(Caption(b.view.selections.currentRange), tc.range);
+        EXPECT_EQ(Caption(b.view.selections.voltage), tc.voltage);
         EXPECT_EQ(b.view.selections.outputSignalIndex, tc.signal);
         EXPECT_FALSE(logic.Driver().Engine().IsOpen());
     }
@@ -656,7 +656,7 @@ TEST_F(VerificationRun, ClosingDuringARunSwitchesOffFirst)
     TBench b("QX4", TConfigurationCode::QX4);
     SetUpQx4(b);
     TAvtopoverkaLogic &logic = b.Open();
-    logic.VoltageChosen(QStringLiteral("100"));
+    logic.VoltageChosen(TVoltageRange::V100);
     b.AddPoints(0, {{5, 57.74, 0, 50}, {2, 50, 0, 50}, {1, 40, 0, 50}});
     ASSERT_TRUE(logic.StartCurrentTab());
     ASSERT_TRUE(PumpUntil([&] { return !b.observer.points.empty(); }, 10000));
@@ -701,7 +701,7 @@ TEST_F(VerificationRun, HundredPointRunsDoNotGrowTheHeap)
         logic.AddRunObserver(&observer);
         logic.Init();
         logic.Driver().Engine().SetByteTimeout(20);
-        logic.VoltageChosen(QStringLiteral("100"));
+        logic.VoltageChosen(TVoltageRange::V100);
         logic.PlusClicked();
         for (int tab = 0; tab < 2; ++tab) {
             logic.TabSelected(tab);
@@ -757,7 +757,7 @@ TEST_F(VerificationRun, EditingTabsAndRefusedStarts)
     EXPECT_EQ(tabs.Current().Cells(0, 1), QStringLiteral("5"));
     EXPECT_EQ(tabs.Current().Cells(0, 2), QStringLiteral("5,5"));
     EXPECT_EQ(tabs.Current().Cells(0, 3), QStringLiteral("6"));
-    logic.VoltageChosen(QStringLiteral("100")); // 100 V is now beyond 1,55 × 57,74
+    logic.VoltageChosen(TVoltageRange::V100); // 100 V is now beyond 1,55 × 57,74
     const int before = RequestCount(*b.sim);
     EXPECT_FALSE(logic.StartCurrentTab());
     EXPECT_TRUE(b.view.errors.last().contains(QStringLiteral("напряжение 100 V")))

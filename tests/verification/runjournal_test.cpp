@@ -113,7 +113,7 @@ TEST_F(VerificationJournal, RunJournalledShownAgainCellForCellReportedAndReadOnl
 
     TAvtopoverkaLogic &logic = b.Open();
     logic.SetJournal(&journal);
-    logic.VoltageChosen(QStringLiteral("100"));
+    logic.VoltageChosen(TVoltageRange::V100);
     logic.PlusClicked();
     b.AddPoints(0, {{5, 57.74, 0, 50}, {2, 50, 0, 51}});
     b.AddPoints(1, {{1, 40, 30, 50}});
@@ -196,7 +196,7 @@ TEST_F(VerificationJournal, RunJournalledShownAgainCellForCellReportedAndReadOnl
             }
         }
     }
-    EXPECT_EQ(view2.selections.voltage, QStringLiteral("100"));
+    EXPECT_EQ(view2.selections.voltage, TVoltageRange::V100);
 
     // The report tabs from the journal are the window's own.
     const QList<TReportTab> fromWindow = logic.ReportTabs();

@@ -91,7 +91,7 @@ TEST(VerificationSafety, EveryEndingOfEveryTabKindLeavesTheInstallationOff)
                 }
             }
             TAvtopoverkaLogic &logic = b.Open();
-            logic.VoltageChosen(QStringLiteral("100"));
+            logic.VoltageChosen(TVoltageRange::V100);
             b.AddPoints(0, {{5, 57.74, 0, 50}, {2, 50, 0, 50}, {1, 40, 0, 50}});
             // Short time-outs: a failing exchange with its re-sends takes about a second.
             logic.Driver().SetResponseTimeOut(250);

@@ -378,7 +378,7 @@ TEST(VerificationWindow, MainWindowClosedDuringARunLeavesTheInstallationOff)
     main->VerificationAction()->trigger();
     QPointer<TForm2> window = main->findChild<TForm2 *>();
     ASSERT_TRUE(window);
-    window->Logic().VoltageChosen(QStringLiteral("100"));
+    window->Logic().VoltageChosen(TVoltageRange::V100);
     TEntryValues v;
     v.current = 5;
     v.voltage = 57.74;

@@ -58,8 +58,8 @@ void TAvtopoverkaLogic::Init()
 bool TAvtopoverkaLogic::IsHighVoltageRange() const
 {
     if (ctx_.type.highVoltage == THighVoltageRule::RangeList)
-        return ctx_.selections.rangeIndex > 3;
-    return ctx_.selections.voltage == QStringLiteral("380") || ctx_.selections.voltage == QStringLiteral("400");
+        return RangeRow(ctx_.selections.range).high;
+    return RangeRow(ctx_.selections.voltage).high;
 }
 
 TKestConfiguration TAvtopoverkaLogic::BuildKestConfiguration() const
@@ -69,28 +69,21 @@ TKestConfiguration TAvtopoverkaLogic::BuildKestConfiguration() const
     // The configuration's name and the voltage range index let the voltage transducer's higher ranges
     // be driven as the main window drives them (half the voltage on A and C in series).
     c.ConfigurationName = ConfigurationName(ctx_.code);
-    c.AmperageMax = s.currentRange == QStringLiteral("1") ? 1.0
-        : s.currentRange == QStringLiteral("2,5")         ? 2.5
-        : s.currentRange == QStringLiteral("5")           ? 5.0
-                                                          : 0.5;
+    c.AmperageMax = RangeRow(s.currentRange).amperes;
     c.VoltageFlag = IsHighVoltageRange();
-    c.VoltageMax = s.voltage == QStringLiteral("100") ? 100
-        : s.voltage == QStringLiteral("380")          ? 380
-        : s.voltage == QStringLiteral("400")          ? 400
-                                                      : 0;
+    c.VoltageMax = RangeRow(s.voltage).volts;
     c.AnalogInputNum = 1;
     c.RnFlag = s.loadMax;
     c.SchemeFlag = s.scheme4;
-    c.URangeIndex = ctx_.type.entry.rangeList ? uint8_t(std::clamp(s.rangeIndex, 0, 4)) : 0;
+    c.URangeIndex = ctx_.type.entry.rangeList ? uint8_t(URangeIndex(s.range)) : 0;
     c.AmperageRangeNum = uint8_t(std::clamp(s.outputSignalIndex, 0, 4));
     return c;
 }
 
 void TAvtopoverkaLogic::UpdateNominalCurrent()
 {
-    const QString &r = ctx_.selections.currentRange;
     const TGlobalConfig &g = ctx_.globalConfig;
-    const QString text = g.ReadNominalCurrent(r);
+    const QString text = g.ReadNominalCurrent(ctx_.selections.currentRange);
     double value = 0;
     if (!TryStrToFloat(text, value) || value < 0) {
         ctx_.view->ShowError(QString::fromStdString(ConversionErrorText(text.toStdString())));
@@ -118,7 +111,7 @@ void TAvtopoverkaLogic::UpdateNominalVoltage()
     ctx_.view->SetEntryValue(TEntry::Voltage, value);
 }
 
-void TAvtopoverkaLogic::CurrentRangeChosen(const QString &range)
+void TAvtopoverkaLogic::CurrentRangeChosen(TCurrentRange range)
 {
     if (readOnly_)
         return;
@@ -126,7 +119,7 @@ void TAvtopoverkaLogic::CurrentRangeChosen(const QString &range)
     UpdateNominalCurrent();
 }
 
-void TAvtopoverkaLogic::VoltageChosen(const QString &voltage)
+void TAvtopoverkaLogic::VoltageChosen(TVoltageRange voltage)
 {
     if (readOnly_)
         return;
@@ -160,7 +153,7 @@ void TAvtopoverkaLogic::RangeIndexChosen(int index)
 {
     if (readOnly_)
         return;
-    ctx_.selections.rangeIndex = std::clamp(index, 0, 4);
+    ctx_.selections.range = *URangeFromIndex(std::clamp(index, 0, URangeIndex(TURange::R0_500)));
 }
 
 void TAvtopoverkaLogic::OutputSignalChosen(int index)
@@ -615,14 +608,15 @@ bool TAvtopoverkaLogic::ShowJournalledRun(const TJournalRun &run)
     // sees what will be sent.
     const TJournalSetup &setup = run.header.setup;
     TAvtopoverkaSelections &s = ctx_.selections;
+    // The journal keeps the captions the window showed ("0,5A", "380 V").
     QString range = setup.currentRange;
     range.remove(QLatin1Char('A'));
-    if (QStringList{"0,5", "1", "2,5", "5"}.contains(range.trimmed()))
-        s.currentRange = range.trimmed();
+    if (const std::optional<TCurrentRange> stored = CurrentRangeFromCaption(range))
+        s.currentRange = *stored;
     QString voltage = setup.voltageRange;
     voltage.remove(QStringLiteral("V"));
-    if (QStringList{"100", "380", "400"}.contains(voltage.trimmed()))
-        s.voltage = voltage.trimmed();
+    if (const std::optional<TVoltageRange> stored = VoltageRangeFromCaption(voltage))
+        s.voltage = *stored;
     s.scheme4 = !setup.scheme.startsWith(QLatin1Char('3'));
     const TJournalKeyValues &o = setup.options;
     s.loadMax = JournalValueOf(o, QStringLiteral("Нагрузка")) != QStringLiteral("Мин.");
@@ -630,7 +624,7 @@ bool TAvtopoverkaLogic::ShowJournalledRun(const TJournalRun &run)
     bool ok = false;
     const int rangeIndex = JournalValueOf(o, QStringLiteral("Диапазон")).toInt(&ok);
     if (ok)
-        s.rangeIndex = std::clamp(rangeIndex, 0, 4);
+        s.range = *URangeFromIndex(std::clamp(rangeIndex, 0, URangeIndex(TURange::R0_500)));
     const int signal = JournalValueOf(o, QStringLiteral("Выходной сигнал")).toInt(&ok);
     if (ok)
         s.outputSignalIndex = std::clamp(signal, 0, 4);
@@ -890,16 +884,11 @@ void TAvtopoverkaLogic::DeviceSettingsRead(const TDeviceInfo &info)
 {
     TAvtopoverkaSelections &s = ctx_.selections;
     s.scheme4 = info.scheme != 1;
-    const double i2 = info.transfCoefs.I2;
-    if (i2 <= 5) {
-        s.currentRange = i2 <= 0.5 ? QStringLiteral("0,5")
-            : i2 <= 1              ? QStringLiteral("1")
-            : i2 <= 2.5            ? QStringLiteral("2,5")
-                                   : QStringLiteral("5");
-    }
-    const double u2 = info.transfCoefs.U2;
-    if (u2 <= 400)
-        s.voltage = u2 <= 100 ? QStringLiteral("100") : u2 <= 380 ? QStringLiteral("380") : QStringLiteral("400");
+    // The smallest ranges that hold the transducer's secondary values; beyond the largest, unchanged.
+    if (const std::optional<TCurrentRange> range = CurrentRangeHolding(info.transfCoefs.I2))
+        s.currentRange = *range;
+    if (const std::optional<TVoltageRange> range = VoltageRangeHolding(info.transfCoefs.U2))
+        s.voltage = *range;
     s.outputSignalIndex = info.analogOutputRange != 0 ? 1 : 0;
     ctx_.view->ShowSelections(s);
     UpdateNominalCurrent();

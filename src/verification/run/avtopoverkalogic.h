@@ -50,8 +50,8 @@ public:
     TKestConfiguration BuildKestConfiguration() const;
 
     // ---- setup panel ----
-    void CurrentRangeChosen(const QString &range); // "1", "5", "0,5", "2,5"
-    void VoltageChosen(const QString &voltage); // "100", "380", "400"
+    void CurrentRangeChosen(TCurrentRange range);
+    void VoltageChosen(TVoltageRange voltage);
     void SchemeChosen(bool scheme4);
     void LoadChosen(bool max);
     void AruChosen(bool on);

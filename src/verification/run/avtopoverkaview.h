@@ -3,6 +3,8 @@
 // tests and the command line implement it with recorders. The logic owns every selection; the window
 // passes each choice to a handler of the logic as its argument and shows what it is told to show.
 
+#include "protocol/ranges.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -11,12 +13,12 @@ class TKestAvtopoverkaGrid;
 
 // The setup panel and the extra panel, as the logic holds them.
 struct TAvtopoverkaSelections {
-    QString currentRange = QStringLiteral("5"); // "1", "5", "0,5", "2,5"
-    QString voltage = QStringLiteral("380"); // "100", "380", "400"
+    TCurrentRange currentRange = TCurrentRange::A5;
+    TVoltageRange voltage = TVoltageRange::V380;
     bool scheme4 = true; // "4-x провод." (else "3-x провод.")
     bool loadMax = true; // "Нагрузка": "Макс." (else "Мин.")
     bool aru = false; // "АРУ"
-    int rangeIndex = 0; // "Диапазон": "0..125" … "0..500"
+    TURange range = TURange::R0_125; // "Диапазон"
     int outputSignalIndex = 0; // "Выходной сигнал, мА"
     int rsSpeedIndex = 3; // "Скорость по RS485"
     bool autoMode = false; // "Авто"

@@ -7,14 +7,15 @@ namespace {
 
 const QString kRemovedInputsKey = QStringLiteral("Убранные входы вкладки %1");
 
-QString CurrentRangeText(const QString &range)
+// As the window's buttons show them.
+QString CurrentRangeText(TCurrentRange range)
 {
-    return range + QStringLiteral("A");
+    return Caption(range) + QStringLiteral("A");
 }
 
-QString VoltageRangeText(const QString &voltage)
+QString VoltageRangeText(TVoltageRange voltage)
 {
-    return voltage + QStringLiteral(" V");
+    return Caption(voltage) + QStringLiteral(" V");
 }
 
 TJournalTable TableOf(int tab, TAvtopoverkaLogic &logic)

@@ -7,6 +7,7 @@
 #include "protocol/configuration.h"
 #include "protocol/inputdata.h"
 #include "protocol/parameters.h"
+#include "protocol/ranges.h"
 #include "verification/avtopoverkagrid.h"
 
 #include <QDateTime>
@@ -38,8 +39,8 @@ struct TRunStart {
     int firstPoint = 0; // index of the first point measured now (more than 0: a run continued)
     TKestConfiguration kestConfiguration; // ranges, scheme, load, analog output range as sent
     bool scheme4 = true;
-    QString currentRange; // "1", "5", "0,5", "2,5"
-    QString voltageRange; // "100", "380", "400"
+    TCurrentRange currentRange = TCurrentRange::A5;
+    TVoltageRange voltageRange = TVoltageRange::V380;
     bool aru = false;
     double permissibleError = 0; // percent
     double permissibleErrorFreq = 0; // percent, for the frequency

@@ -47,9 +47,6 @@ namespace {
 
 constexpr int kTopHeight = 228;
 
-const QStringList kRanges{QStringLiteral("0..125"), QStringLiteral("75..125"), QStringLiteral("0..250"),
-    QStringLiteral("0..400"), QStringLiteral("0..500")};
-
 QRadioButton *Radio(QWidget *parent, QButtonGroup *group, const QString &text, int x, int y)
 {
     auto *b = new QRadioButton(text, parent);
@@ -68,20 +65,21 @@ void Check(QButtonGroup *group, const QString &text)
     }
 }
 
+// The range buttons carry their enumerator as the group's id.
+template<typename E> void Check(QButtonGroup *group, E range)
+{
+    const QSignalBlocker block(group);
+    for (QAbstractButton *b : group->buttons()) {
+        const QSignalBlocker blockButton(b);
+        b->setChecked(group->id(b) == static_cast<int>(range));
+    }
+}
+
 QLabel *Caption(QWidget *parent, const QString &text, int x, int y, int w = 200)
 {
     auto *l = new QLabel(text, parent);
     l->setGeometry(x, y, w, 16);
     return l;
-}
-
-// "1A" → "1", "0,5A" → "0,5"; "380 V" → "380".
-QString RangeValue(const QString &caption)
-{
-    QString v = caption;
-    v.remove(QStringLiteral(" V"));
-    v.remove(QLatin1Char('A'));
-    return v;
 }
 
 // The hourglass while a report is made: set once, restored once, whatever the calls in between.
@@ -197,7 +195,8 @@ void TForm2::BuildEntryPanel(QWidget *parent)
     rangeList_ = new QComboBox(box);
     rangeList_->setObjectName(QStringLiteral("Диапазон"));
     rangeList_->setGeometry(270, 90, 120, 22);
-    rangeList_->addItems(kRanges);
+    for (const TURangeRow &r : URanges())
+        rangeList_->addItem(::Caption(r.range));
     rangeList_->setVisible(false);
     box->findChild<QLabel *>(QStringLiteral("RangeCaption"))->setVisible(false);
 }
@@ -216,16 +215,16 @@ void TForm2::BuildSetupPanel(QWidget *parent)
     currentBox_->setGeometry(134, 0, 100, 118);
     current_ = new QButtonGroup(currentBox_);
     int y = 22;
-    for (const char *c : {"1A", "5A", "0,5A", "2,5A"}) {
-        Radio(currentBox_, current_, QString::fromUtf8(c), 8, y);
+    for (const TCurrentRangeRow &r : CurrentRanges()) {
+        current_->setId(Radio(currentBox_, current_, ::Caption(r.range) + QStringLiteral("A"), 8, y), int(r.range));
         y += 23;
     }
     voltageBox_ = new QGroupBox(QStringLiteral("Напряжение"), setupPanel_);
     voltageBox_->setGeometry(238, 0, 100, 96);
     voltage_ = new QButtonGroup(voltageBox_);
     y = 22;
-    for (const char *v : {"100 V", "380 V", "400 V"}) {
-        Radio(voltageBox_, voltage_, QString::fromUtf8(v), 8, y);
+    for (const TVoltageRangeRow &r : VoltageRanges()) {
+        voltage_->setId(Radio(voltageBox_, voltage_, ::Caption(r.range) + QStringLiteral(" V"), 8, y), int(r.range));
         y += 23;
     }
     Caption(setupPanel_, QStringLiteral("Нагрузка"), 344, 6, 100);
@@ -455,10 +454,10 @@ void TForm2::BindActions()
     click("Стоп", [l] { l->StopClicked(); });
     connect(readSettings_, &QPushButton::clicked, this, [l] { l->ReadSettingsClicked(); });
 
-    connect(current_, &QButtonGroup::buttonClicked, this,
-        [l](QAbstractButton *b) { l->CurrentRangeChosen(RangeValue(b->text())); });
-    connect(voltage_, &QButtonGroup::buttonClicked, this,
-        [l](QAbstractButton *b) { l->VoltageChosen(RangeValue(b->text())); });
+    connect(current_, &QButtonGroup::idClicked, this,
+        [l](int id) { l->CurrentRangeChosen(static_cast<TCurrentRange>(id)); });
+    connect(
+        voltage_, &QButtonGroup::idClicked, this, [l](int id) { l->VoltageChosen(static_cast<TVoltageRange>(id)); });
     connect(scheme_, &QButtonGroup::buttonClicked, this,
         [l](QAbstractButton *b) { l->SchemeChosen(b->text() == QStringLiteral("4-x провод.")); });
     connect(load_, &QComboBox::currentIndexChanged, this, [l](int i) { l->LoadChosen(i == 1); });
@@ -646,14 +645,14 @@ void TForm2::ShowMessage(const QString &text)
 
 void TForm2::ShowSelections(const TAvtopoverkaSelections &s)
 {
-    Check(current_, s.currentRange + QStringLiteral("A"));
-    Check(voltage_, s.voltage + QStringLiteral(" V"));
+    Check(current_, s.currentRange);
+    Check(voltage_, s.voltage);
     Check(scheme_, s.scheme4 ? QStringLiteral("4-x провод.") : QStringLiteral("3-x провод."));
     const QSignalBlocker b1(load_), b2(aru_), b3(rangeList_), b4(outputSignal_), b5(speed_), b6(autoMode_),
         b7(autoIncrement_);
     load_->setCurrentIndex(s.loadMax ? 1 : 0);
     aru_->setChecked(s.aru);
-    rangeList_->setCurrentIndex(s.rangeIndex);
+    rangeList_->setCurrentIndex(URangeIndex(s.range));
     outputSignal_->setCurrentIndex(s.outputSignalIndex);
     speed_->setCurrentIndex(s.rsSpeedIndex);
     autoMode_->setChecked(s.autoMode);
