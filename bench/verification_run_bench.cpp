@@ -38,6 +38,7 @@ long RssKb()
 struct TNullView : IAvtopoverkaView {
     void ShowError(const QString &text) override { std::fprintf(stderr, "error: %s\n", qPrintable(text)); }
     void ShowMessage(const QString &) override { }
+    bool Confirm(const QString &, const QString &) override { return false; }
     void ShowSelections(const TAvtopoverkaSelections &) override { }
     void SetEntryLimits(TEntry, double, double) override { }
     void SetEntryValue(TEntry, double) override { }

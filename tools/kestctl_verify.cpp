@@ -74,6 +74,12 @@ public:
         Err(QStringLiteral("Ошибка: ") + text);
     }
     void ShowMessage(const QString &text) override { Err(text); }
+    // Nobody to answer on a command line: no.
+    bool Confirm(const QString &, const QString &text) override
+    {
+        Err(text + QStringLiteral(" — нет"));
+        return false;
+    }
     void ShowSelections(const TAvtopoverkaSelections &) override { }
     void SetEntryLimits(TEntry, double, double) override { }
     void SetEntryValue(TEntry, double) override { }

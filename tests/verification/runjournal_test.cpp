@@ -383,6 +383,25 @@ TEST_F(VerificationJournal, KilledRunRestoredWithItsPointsAndContinuedInTheSameR
         const int requests = RequestCount(sim);
         EXPECT_FALSE(logic->ContinueJournalledRun(changed));
         EXPECT_EQ(RequestCount(sim), requests);
+        // Offered back, such a run is not asked about: the user is told why, and nothing is sent.
+        logic->SetJournal(nullptr); // its ending as interrupted would end the run used below
+        view.confirmAnswer = true;
+        EXPECT_FALSE(logic->OfferToContinue(changed));
+        EXPECT_TRUE(view.questions.isEmpty());
+        EXPECT_TRUE(view.messages.join('|').contains(QStringLiteral("Поверку нельзя продолжить: ")))
+            << view.messages.join('|').toStdString();
+        EXPECT_EQ(RequestCount(sim), requests);
+    }
+    {
+        // A run that fits is asked about, from its next point; "no" sends nothing.
+        TRecordingView asked;
+        auto other = openWindow(asked);
+        other->SetJournal(nullptr);
+        ASSERT_TRUE(other->ShowJournalledRun(*run));
+        const int requests = RequestCount(sim);
+        EXPECT_FALSE(other->OfferToContinue(*run));
+        EXPECT_EQ(asked.questions, QStringList{QStringLiteral("Продолжить поверку с точки 3 из 4?")});
+        EXPECT_EQ(RequestCount(sim), requests);
     }
 
     TRecordingView view;

@@ -41,6 +41,13 @@ struct TRecordingView : IAvtopoverkaView {
 
     void ShowError(const QString &text) override { errors << text; }
     void ShowMessage(const QString &text) override { messages << text; }
+    bool Confirm(const QString &, const QString &text) override
+    {
+        questions << text;
+        return confirmAnswer;
+    }
+    QStringList questions;
+    bool confirmAnswer = false;
     void ShowSelections(const TAvtopoverkaSelections &s) override { selections = s; }
     void SetEntryLimits(TEntry e, double min, double max) override { limits[e] = {min, max}; }
     void SetEntryValue(TEntry e, double value) override { values[e] = value; }

@@ -114,11 +114,16 @@ public:
     QString ContinueProblem(const TJournalRun &run);
     // The run goes on from the point after its last journalled one, into the same journal run.
     bool ContinueJournalledRun(const TJournalRun &run);
+    // After a run was brought back: asks whether to go on (or says why it cannot) and goes on when the
+    // user agrees; a run not taken up again is ended in the journal as interrupted. True: it goes on.
+    bool OfferToContinue(const TJournalRun &run);
     // A run opened from the archive is only looked at: nothing is edited, started or sent until
     // the user makes it a copy of their own (SetReadOnly(false)). Set before Init, not even the
     // opening's parameter number goes to the installation.
     void SetReadOnly(bool readOnly);
     bool IsReadOnly() const { return readOnly_; }
+    // The band of the error chart: the permissible error of the tab's kind, percent.
+    double ErrorLimit(bool analog) const;
 
     // ---- extra panel ----
     void AutoClicked(bool on, double address);
@@ -157,6 +162,8 @@ private:
 
     void UpdateNominalCurrent();
     void UpdateNominalVoltage();
+    // The tables and the window's editing controls, together.
+    void Lock(bool locked);
     TInputData InputFromValues(const TEntryValues &values) const;
     // The input of a row added or inserted from the entries (auto-increment applied).
     TInputData NewRowInput(const TEntryValues &values);

@@ -45,6 +45,8 @@ public:
     // Message boxes: caption "Ошибка" for errors.
     virtual void ShowError(const QString &text) = 0;
     virtual void ShowMessage(const QString &text) = 0;
+    // A yes/no question; true for yes.
+    virtual bool Confirm(const QString &title, const QString &text) = 0;
 
     // Shows the selections as the logic holds them, without calling any handler back.
     virtual void ShowSelections(const TAvtopoverkaSelections &selections) = 0;

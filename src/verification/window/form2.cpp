@@ -385,11 +385,8 @@ void TForm2::UpdateErrorChart(bool force)
     chartTab_ = tab;
     chartRevision_ = grid.Revision();
     const bool analog = tabs.IsAnalog(tab);
-    const TGlobalConfig settings(config_);
     // The band is the limit of the tab's kind; each point is red exactly where its cell is.
-    const double limit
-        = analog ? StrToFloatDef(settings.ReadAnalogError(), 0.5) : StrToFloatDef(settings.ReadError(), 0.2);
-    errorChart_->ShowTable(ErrorTableOf(grid, analog, code_ == TConfigurationCode::U, limit));
+    errorChart_->ShowTable(ErrorTableOf(grid, analog, code_ == TConfigurationCode::U, logic_->ErrorLimit(analog)));
 }
 
 void TForm2::ApplyConfigurationLayout()
@@ -643,6 +640,11 @@ void TForm2::ShowMessage(const QString &text)
     TMessageService::Information(this, text);
 }
 
+bool TForm2::Confirm(const QString &title, const QString &text)
+{
+    return TMessageService::Confirm(this, title, text);
+}
+
 void TForm2::ShowSelections(const TAvtopoverkaSelections &s)
 {
     Check(current_, s.currentRange);
@@ -745,8 +747,6 @@ void TForm2::SetLocked(bool locked)
     for (const char *c : {"Закрыть вкладку", "Вставить", "Заполнить точки", "Настройка сценария"})
         actions_.at(QString::fromUtf8(c))
             ->setEnabled(!locked && (QString::fromUtf8(c) != QStringLiteral("Вставить") || logic_->Tabs().HasCopy()));
-    for (int tab = 0; tab < logic_->Tabs().Count(); ++tab)
-        logic_->Tabs().Grid(tab).SetReadOnly(locked);
     for (const TEntry e : {TEntry::Current, TEntry::Voltage, TEntry::Angle, TEntry::Frequency})
         entries_.at(e)->SetEnabled(!locked);
 }
@@ -915,21 +915,7 @@ TForm2 *RestoreJournalledRun(TConfigController *store, TJournal *journal, const 
         return nullptr;
     }
     window->show();
-    TAvtopoverkaLogic &logic = window->Logic();
-    const QString problem = logic.ContinueProblem(run);
-    const int next = run.ResumePosition() + 1;
-    const int total = int(run.header.planned.size());
-    bool continued = false;
-    if (problem.isEmpty()) {
-        if (TMessageService::Confirm(window, QStringLiteral("Восстановление поверки"),
-                QStringLiteral("Продолжить поверку с точки %1 из %2?").arg(next).arg(total)))
-            continued = logic.ContinueJournalledRun(run);
-    } else if (next <= total) {
-        TMessageService::Information(
-            window, QStringLiteral("Поверку нельзя продолжить: %1 Измеренные точки восстановлены.").arg(problem));
-    }
-    if (!continued && journal)
-        journal->EndRun(run.header.id, TJournalRunEnd::Interrupted());
+    window->Logic().OfferToContinue(run);
     return window;
 }
 
