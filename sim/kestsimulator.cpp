@@ -12,6 +12,7 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <poll.h>
@@ -714,256 +715,317 @@ std::string KestSimulator::Impl::StateText()
     return s.str();
 }
 
+namespace {
+
+using Words = std::vector<std::string>; // the command's name, then its arguments
+using Impl = KestSimulator::Impl;
+
+constexpr size_t kAny = std::numeric_limits<size_t>::max();
+
+// One control command. A line whose argument count is outside [minArgs, maxArgs] is answered with
+// the usage; so is one whose handler finds an argument it cannot take (it answers nullopt).
+struct ControlCommand {
+    const char *name;
+    size_t minArgs = 0;
+    size_t maxArgs = kAny;
+    const char *usage = nullptr; // the command and its arguments, as the usage answer shows them
+    std::optional<std::string> (*run)(Impl &d, const Words &w) = nullptr;
+};
+
+std::string Usage(const char *text)
+{
+    return std::string("error usage: ") + text;
+}
+
+std::string Meter(Impl &d, bool reference)
+{
+    d.inst.Tick(Clock::now());
+    std::ostringstream s;
+    s << "ok";
+    if (reference) {
+        const Quantities q = d.inst.Meter(d.dev);
+        for (int k = 0; k < 33; ++k)
+            s << ' ' << kQuantityNames[k] << '=' << Num(q[k]);
+    } else {
+        const Quantities r = d.dev.Readings(d.inst.CurrentOutputs(), d.inst.energyA, d.inst.energyR);
+        for (int k = 1; k <= 33; ++k)
+            s << ' ' << kQuantityNames[k - 1] << '=' << Num(d.dev.Reported(r, k));
+    }
+    return s.str();
+}
+
+// unplug, replug and amplifier are faults that act at once, with their arguments as the fault's.
+std::optional<std::string> AsFault(Impl &d, const Words &w)
+{
+    std::string fault = w[0];
+    for (size_t i = 1; i < w.size(); ++i)
+        fault += ":" + w[i];
+    return d.Execute("fault " + fault);
+}
+
+// A device setting of one number within limits, kept as the device's int.
+template<long Min, long Max> std::optional<std::string> SetLong(const std::string &arg, int &field)
+{
+    long lv;
+    if (!ToLong(arg, Min, Max, lv))
+        return std::nullopt;
+    field = int(lv);
+    return "ok";
+}
+
+std::optional<std::string> OnOrOff(const std::string &arg, const char *on, const char *off, bool &field)
+{
+    if (arg != on && arg != off)
+        return std::nullopt;
+    field = arg == on;
+    return "ok";
+}
+
+// The command list: every command but itself, in the table's order.
+std::optional<std::string> Help(Impl &d, const Words &w);
+
+const ControlCommand kControlCommands[] = {
+    {"state", 0, kAny, nullptr, [](Impl &d, const Words &) -> std::optional<std::string> { return d.StateText(); }},
+    {"meter", 0, kAny, nullptr, [](Impl &d, const Words &) -> std::optional<std::string> { return Meter(d, true); }},
+    {"readings", 0, kAny, nullptr,
+        [](Impl &d, const Words &) -> std::optional<std::string> { return Meter(d, false); }},
+    {"analog", 0, kAny, nullptr,
+        [](Impl &d, const Words &) -> std::optional<std::string> {
+            const Quantities r = d.dev.Readings(d.inst.CurrentOutputs(), d.inst.energyA, d.inst.energyR);
+            std::ostringstream s;
+            s << "ok";
+            for (int o = 0; o < 3; ++o)
+                s << " out" << o + 1 << '=' << Num(d.dev.AnalogCurrent(o, r));
+            s << " measured=" << Num(d.inst.MeasuredAnalog(d.dev));
+            return s.str();
+        }},
+    {"memory", 0, kAny, nullptr,
+        [](Impl &d, const Words &) -> std::optional<std::string> {
+            const TransducerMemory &m = d.dev.mem;
+            std::ostringstream s;
+            s << "ok address=" << m.netAddress << " rs1=" << m.rs1Speed << " rs2=" << m.rs2Speed
+              << " rs2-config=" << m.rs2Config << " scheme=" << m.scheme << " analog-range=" << m.analogRange
+              << " serial=" << m.serial << " year=" << m.yearWord << " modification=" << m.modificationWord
+              << " relays=" << m.relays << " interfaces=" << m.interfaces << " assign=" << m.analogAssign[0] << ','
+              << m.analogAssign[1] << ',' << m.analogAssign[2] << " coefs=" << Num(m.u1) << ',' << Num(m.u2) << ','
+              << Num(m.i1) << ',' << Num(m.i2) << " angle-steps=" << m.angleSteps[0] << ',' << m.angleSteps[1] << ','
+              << m.angleSteps[2] << " analog-steps=" << m.analogOffsetSteps[0] << ',' << m.analogOffsetSteps[1] << ','
+              << m.analogOffsetSteps[2] << " analog-gain=" << Num(m.analogGainCorr[0]) << ','
+              << Num(m.analogGainCorr[1]) << ',' << Num(m.analogGainCorr[2]) << " cal=";
+            for (int i = 0; i < 10; ++i)
+                s << (i ? "," : "") << Num(m.cal[i]);
+            s << " noise-zeroing=" << (m.noiseZeroing ? 1 : 0);
+            return s.str();
+        }},
+    {"type", 1, 1, "type I|U|F|P|Q|PQ|QX4|QX4E|none",
+        [](Impl &d, const Words &w) -> std::optional<std::string> {
+            auto t = ParseDeviceType(w[1]);
+            if (!t)
+                return "error unknown type " + w[1];
+            d.dev.type = *t;
+            return "ok";
+        }},
+    {"address", 1, 1, "address 0..255",
+        [](Impl &d, const Words &w) -> std::optional<std::string> {
+            long lv;
+            if (!ToLong(w[1], 0, 255, lv))
+                return std::nullopt;
+            d.dev.mem.netAddress = int(lv);
+            d.dev.saved.netAddress = int(lv);
+            return "ok";
+        }},
+    {"unplug", 0, kAny, nullptr, AsFault},
+    {"replug", 0, kAny, nullptr, AsFault},
+    {"amplifier", 0, kAny, nullptr, AsFault},
+    {"fault", 1, 1, "fault FAULT",
+        [](Impl &d, const Words &w) -> std::optional<std::string> {
+            std::string error;
+            auto f = ParseFault(w[1], error);
+            if (!f)
+                return "error " + error;
+            if (ActsAtOnce(*f))
+                d.ApplyStateFault(*f);
+            else
+                d.faults.Add(*f);
+            d.Wake();
+            return "ok";
+        }},
+    {"faults", 0, kAny, nullptr,
+        [](Impl &d, const Words &) -> std::optional<std::string> {
+            std::string s = "ok";
+            for (const std::string &f : d.faults.Active())
+                s += " " + f;
+            return s;
+        }},
+    {"clear-faults", 0, kAny, nullptr,
+        [](Impl &d, const Words &) -> std::optional<std::string> {
+            d.faults.Clear();
+            for (Port &p : d.ports)
+                d.EndDeafness(p, p.deafUntil ? *p.deafUntil : Clock::now());
+            return "ok";
+        }},
+    {"error", 2, 3, "error QUANTITY GAIN% [OFFSET%FS]",
+        [](Impl &d, const Words &w) -> std::optional<std::string> {
+            std::optional<int> k;
+            double gain, offset = 0;
+            if (!(k = QuantityIndex(w[1])) || !ToDouble(w[2], gain) || (w.size() == 4 && !ToDouble(w[3], offset)))
+                return std::nullopt;
+            d.dev.errors.gainPct[*k - 1] = gain;
+            d.dev.errors.offsetPct[*k - 1] = offset;
+            return "ok";
+        }},
+    {"phase-error", 2, 2, "phase-error A|B|C DEGREES",
+        [](Impl &d, const Words &w) -> std::optional<std::string> {
+            static const std::string phases = "ABC";
+            double dv;
+            if (w[1].size() != 1 || phases.find(w[1][0]) == std::string::npos || !ToDouble(w[2], dv))
+                return std::nullopt;
+            d.dev.errors.phaseDeg[phases.find(w[1][0])] = dv;
+            return "ok";
+        }},
+    {"analog-error", 2, 3, "analog-error 1..3 GAIN% [OFFSET_MA]",
+        [](Impl &d, const Words &w) -> std::optional<std::string> {
+            long lv;
+            double gain, offset = 0;
+            if (!ToLong(w[1], 1, 3, lv) || !ToDouble(w[2], gain) || (w.size() == 4 && !ToDouble(w[3], offset)))
+                return std::nullopt;
+            d.dev.errors.analogGainPct[lv - 1] = gain;
+            d.dev.errors.analogOffsetMa[lv - 1] = offset;
+            return "ok";
+        }},
+    {"analog-range", 1, 1, "analog-range 0..4",
+        [](Impl &d, const Words &w) -> std::optional<std::string> {
+            long lv;
+            if (!ToLong(w[1], 0, 4, lv))
+                return std::nullopt;
+            d.dev.mem.analogRange = int(lv);
+            d.dev.saved.analogRange = int(lv);
+            return "ok";
+        }},
+    {"coefs", 4, 4, "coefs U1 U2 I1 I2",
+        [](Impl &d, const Words &w) -> std::optional<std::string> {
+            double v[4];
+            for (int i = 0; i < 4; ++i)
+                if (!ToDouble(w[i + 1], v[i]) || v[i] <= 0)
+                    return Usage("coefs U1 U2 I1 I2 (positive)");
+            d.dev.mem.u1 = float(v[0]);
+            d.dev.mem.u2 = float(v[1]);
+            d.dev.mem.i1 = float(v[2]);
+            d.dev.mem.i2 = float(v[3]);
+            d.dev.saved = d.dev.mem;
+            return "ok";
+        }},
+    {"scale", 1, 1, "scale S (0: nominal)",
+        [](Impl &d, const Words &w) -> std::optional<std::string> {
+            double dv;
+            if (!ToDouble(w[1], dv) || dv < 0)
+                return std::nullopt;
+            d.dev.scale = dv;
+            return "ok";
+        }},
+    {"unit", 1, 1, "unit CODE (0: by type)",
+        [](Impl &d, const Words &w) { return SetLong<0, 255>(w[1], d.dev.unitCode); }},
+    {"digits", 1, 1, "digits N", [](Impl &d, const Words &w) { return SetLong<0, 15>(w[1], d.dev.digits); }},
+    {"protocol", 1, 1, "protocol modbus|vq",
+        [](Impl &d, const Words &w) { return OnOrOff(w[1], "modbus", "vq", d.dev.pqModbus); }},
+    {"old-devinfo", 1, 1, "old-devinfo on|off",
+        [](Impl &d, const Words &w) { return OnOrOff(w[1], "on", "off", d.inst.oldDevInfo); }},
+    {"noise", 1, 1, "noise LEVEL (0 … 0.1, relative)",
+        [](Impl &d, const Words &w) -> std::optional<std::string> {
+            double dv;
+            if (!ToDouble(w[1], dv) || dv < 0 || dv > 0.1)
+                return std::nullopt;
+            d.inst.noise = dv;
+            return "ok";
+        }},
+    {"turnaround", 1, 1, "turnaround MS",
+        [](Impl &d, const Words &w) { return SetLong<0, 60000>(w[1], d.turnaroundMs); }},
+    {"rate", 1, 1, "rate BPS", [](Impl &d, const Words &w) { return SetLong<50, 4000000>(w[1], d.rate); }},
+    {"hangup", 1, 2, "hangup installation|device [MS]",
+        [](Impl &d, const Words &w) -> std::optional<std::string> {
+            if (w[1] != "installation" && w[1] != "device")
+                return std::nullopt;
+            return d.Execute("fault " + w[1] + ":hangup" + (w.size() == 3 ? ":" + w[2] : ""));
+        }},
+    {"last", 0, 1, "last [N]",
+        [](Impl &d, const Words &w) -> std::optional<std::string> {
+            long count = 10;
+            if (w.size() == 2 && !ToLong(w[1], 1, long(kLogLines), count))
+                return std::nullopt;
+            std::string s = "ok";
+            const size_t from = d.log.size() > size_t(count) ? d.log.size() - size_t(count) : 0;
+            for (size_t i = from; i < d.log.size(); ++i)
+                s += (i == from ? " " : " | ") + d.log[i];
+            return s;
+        }},
+    // The requests' fates, so that a test can tell the ones carried out from the lost ones.
+    {"requests", 0, 2, "requests [installation|device] [N]",
+        [](Impl &d, const Words &w) -> std::optional<std::string> {
+            const size_t n = w.size();
+            long count = 10;
+            std::string only;
+            size_t i = 1;
+            if (i < n && (w[i] == "installation" || w[i] == "device"))
+                only = w[i++];
+            if (i + 1 < n || (i < n && !ToLong(w[i], 1, long(kLogLines), count)))
+                return std::nullopt;
+            std::vector<const RequestRecord *> picked;
+            for (auto it = d.history.rbegin(); it != d.history.rend() && picked.size() < size_t(count); ++it)
+                if (only.empty() || it->line == only)
+                    picked.push_back(&*it);
+            std::string s = "ok";
+            for (auto it = picked.rbegin(); it != picked.rend(); ++it)
+                s += std::string(it == picked.rbegin() ? " " : " | ") + std::to_string((*it)->number) + " "
+                    + (*it)->line + " " + (*it)->fate + " " + (*it)->hex;
+            return s;
+        }},
+    {"reset-energy", 0, kAny, nullptr,
+        [](Impl &d, const Words &) -> std::optional<std::string> {
+            d.inst.energyA = d.inst.energyR = 0;
+            return "ok";
+        }},
+    {"reference-response", 1, 1, "reference-response 0..1",
+        [](Impl &d, const Words &w) -> std::optional<std::string> {
+            double dv;
+            if (!ToDouble(w[1], dv) || dv < 0 || dv > 1)
+                return std::nullopt;
+            d.dev.referenceResponse = dv;
+            return "ok";
+        }},
+    {"help", 0, kAny, nullptr, Help},
+};
+
+std::optional<std::string> Help(Impl &, const Words &)
+{
+    std::string s = "ok commands:";
+    for (const ControlCommand &c : kControlCommands)
+        if (c.run != Help)
+            s += std::string(" ") + c.name;
+    return s;
+}
+
+} // namespace
+
 std::string KestSimulator::Impl::Execute(const std::string &line)
 {
     std::istringstream in(line);
-    std::vector<std::string> w;
+    Words w;
     for (std::string t; in >> t;)
         w.push_back(t);
     if (w.empty())
         return "error empty command";
     // Outputs change only through requests and commands: bring the energies up to now first.
     inst.Tick(Clock::now());
-    const std::string &cmd = w[0];
-    const size_t n = w.size();
-    auto usage = [&](const char *text) { return std::string("error usage: ") + text; };
-    long lv;
-    double dv;
-
-    if (cmd == "help")
-        return "ok commands: state meter readings analog memory type address unplug replug amplifier fault faults "
-               "clear-faults error phase-error analog-error analog-range coefs scale unit digits protocol "
-               "old-devinfo noise turnaround rate hangup last requests reset-energy reference-response";
-    if (cmd == "state")
-        return StateText();
-    if (cmd == "meter" || cmd == "readings") {
-        inst.Tick(Clock::now());
-        std::ostringstream s;
-        s << "ok";
-        if (cmd == "meter") {
-            const Quantities q = inst.Meter(dev);
-            for (int k = 0; k < 33; ++k)
-                s << ' ' << kQuantityNames[k] << '=' << Num(q[k]);
-        } else {
-            const Quantities r = dev.Readings(inst.CurrentOutputs(), inst.energyA, inst.energyR);
-            for (int k = 1; k <= 33; ++k)
-                s << ' ' << kQuantityNames[k - 1] << '=' << Num(dev.Reported(r, k));
-        }
-        return s.str();
+    for (const ControlCommand &c : kControlCommands) {
+        if (w[0] != c.name)
+            continue;
+        const size_t args = w.size() - 1;
+        std::optional<std::string> answer;
+        if (args >= c.minArgs && args <= c.maxArgs)
+            answer = c.run(*this, w);
+        return answer ? *answer : Usage(c.usage);
     }
-    if (cmd == "analog") {
-        const Quantities r = dev.Readings(inst.CurrentOutputs(), inst.energyA, inst.energyR);
-        std::ostringstream s;
-        s << "ok";
-        for (int o = 0; o < 3; ++o)
-            s << " out" << o + 1 << '=' << Num(dev.AnalogCurrent(o, r));
-        s << " measured=" << Num(inst.MeasuredAnalog(dev));
-        return s.str();
-    }
-    if (cmd == "memory") {
-        const TransducerMemory &m = dev.mem;
-        std::ostringstream s;
-        s << "ok address=" << m.netAddress << " rs1=" << m.rs1Speed << " rs2=" << m.rs2Speed
-          << " rs2-config=" << m.rs2Config << " scheme=" << m.scheme << " analog-range=" << m.analogRange
-          << " serial=" << m.serial << " year=" << m.yearWord << " modification=" << m.modificationWord
-          << " relays=" << m.relays << " interfaces=" << m.interfaces << " assign=" << m.analogAssign[0] << ','
-          << m.analogAssign[1] << ',' << m.analogAssign[2] << " coefs=" << Num(m.u1) << ',' << Num(m.u2) << ','
-          << Num(m.i1) << ',' << Num(m.i2) << " angle-steps=" << m.angleSteps[0] << ',' << m.angleSteps[1] << ','
-          << m.angleSteps[2] << " analog-steps=" << m.analogOffsetSteps[0] << ',' << m.analogOffsetSteps[1] << ','
-          << m.analogOffsetSteps[2] << " analog-gain=" << Num(m.analogGainCorr[0]) << ',' << Num(m.analogGainCorr[1])
-          << ',' << Num(m.analogGainCorr[2]) << " cal=";
-        for (int i = 0; i < 10; ++i)
-            s << (i ? "," : "") << Num(m.cal[i]);
-        s << " noise-zeroing=" << (m.noiseZeroing ? 1 : 0);
-        return s.str();
-    }
-    if (cmd == "type") {
-        if (n != 2)
-            return usage("type I|U|F|P|Q|PQ|QX4|QX4E|none");
-        auto t = ParseDeviceType(w[1]);
-        if (!t)
-            return "error unknown type " + w[1];
-        dev.type = *t;
-        return "ok";
-    }
-    if (cmd == "address") {
-        if (n != 2 || !ToLong(w[1], 0, 255, lv))
-            return usage("address 0..255");
-        dev.mem.netAddress = int(lv);
-        dev.saved.netAddress = int(lv);
-        return "ok";
-    }
-    if (cmd == "fault") {
-        if (n != 2)
-            return usage("fault FAULT");
-        std::string error;
-        auto f = ParseFault(w[1], error);
-        if (!f)
-            return "error " + error;
-        if (ActsAtOnce(*f))
-            ApplyStateFault(*f);
-        else
-            faults.Add(*f);
-        Wake();
-        return "ok";
-    }
-    if (cmd == "unplug" || cmd == "replug" || cmd == "amplifier" || cmd == "hangup") {
-        std::string fault = cmd;
-        if (cmd == "hangup") {
-            if (n < 2 || n > 3 || (w[1] != "installation" && w[1] != "device"))
-                return usage("hangup installation|device [MS]");
-            fault = w[1] + ":hangup" + (n == 3 ? ":" + w[2] : "");
-        } else {
-            for (size_t i = 1; i < n; ++i)
-                fault += ":" + w[i];
-        }
-        return Execute("fault " + fault);
-    }
-    if (cmd == "faults") {
-        std::string s = "ok";
-        for (const std::string &f : faults.Active())
-            s += " " + f;
-        return s;
-    }
-    if (cmd == "clear-faults") {
-        faults.Clear();
-        for (Port &p : ports)
-            EndDeafness(p, p.deafUntil ? *p.deafUntil : Clock::now());
-        return "ok";
-    }
-    if (cmd == "error") {
-        std::optional<int> k;
-        double offset = 0;
-        if (n < 3 || n > 4 || !(k = QuantityIndex(w[1])) || !ToDouble(w[2], dv) || (n == 4 && !ToDouble(w[3], offset)))
-            return usage("error QUANTITY GAIN% [OFFSET%FS]");
-        dev.errors.gainPct[*k - 1] = dv;
-        dev.errors.offsetPct[*k - 1] = offset;
-        return "ok";
-    }
-    if (cmd == "phase-error") {
-        static const std::string phases = "ABC";
-        if (n != 3 || w[1].size() != 1 || phases.find(w[1][0]) == std::string::npos || !ToDouble(w[2], dv))
-            return usage("phase-error A|B|C DEGREES");
-        dev.errors.phaseDeg[phases.find(w[1][0])] = dv;
-        return "ok";
-    }
-    if (cmd == "analog-error") {
-        double offset = 0;
-        if (n < 3 || n > 4 || !ToLong(w[1], 1, 3, lv) || !ToDouble(w[2], dv) || (n == 4 && !ToDouble(w[3], offset)))
-            return usage("analog-error 1..3 GAIN% [OFFSET_MA]");
-        dev.errors.analogGainPct[lv - 1] = dv;
-        dev.errors.analogOffsetMa[lv - 1] = offset;
-        return "ok";
-    }
-    if (cmd == "reference-response") {
-        if (n != 2 || !ToDouble(w[1], dv) || dv < 0 || dv > 1)
-            return usage("reference-response 0..1");
-        dev.referenceResponse = dv;
-        return "ok";
-    }
-    if (cmd == "analog-range") {
-        if (n != 2 || !ToLong(w[1], 0, 4, lv))
-            return usage("analog-range 0..4");
-        dev.mem.analogRange = int(lv);
-        dev.saved.analogRange = int(lv);
-        return "ok";
-    }
-    if (cmd == "coefs") {
-        double v[4];
-        if (n != 5)
-            return usage("coefs U1 U2 I1 I2");
-        for (int i = 0; i < 4; ++i)
-            if (!ToDouble(w[i + 1], v[i]) || v[i] <= 0)
-                return usage("coefs U1 U2 I1 I2 (positive)");
-        dev.mem.u1 = float(v[0]);
-        dev.mem.u2 = float(v[1]);
-        dev.mem.i1 = float(v[2]);
-        dev.mem.i2 = float(v[3]);
-        dev.saved = dev.mem;
-        return "ok";
-    }
-    if (cmd == "scale") {
-        if (n != 2 || !ToDouble(w[1], dv) || dv < 0)
-            return usage("scale S (0: nominal)");
-        dev.scale = dv;
-        return "ok";
-    }
-    if (cmd == "unit") {
-        if (n != 2 || !ToLong(w[1], 0, 255, lv))
-            return usage("unit CODE (0: by type)");
-        dev.unitCode = int(lv);
-        return "ok";
-    }
-    if (cmd == "digits") {
-        if (n != 2 || !ToLong(w[1], 0, 15, lv))
-            return usage("digits N");
-        dev.digits = int(lv);
-        return "ok";
-    }
-    if (cmd == "protocol") {
-        if (n != 2 || (w[1] != "modbus" && w[1] != "vq"))
-            return usage("protocol modbus|vq");
-        dev.pqModbus = w[1] == "modbus";
-        return "ok";
-    }
-    if (cmd == "old-devinfo") {
-        if (n != 2 || (w[1] != "on" && w[1] != "off"))
-            return usage("old-devinfo on|off");
-        inst.oldDevInfo = w[1] == "on";
-        return "ok";
-    }
-    if (cmd == "noise") {
-        if (n != 2 || !ToDouble(w[1], dv) || dv < 0 || dv > 0.1)
-            return usage("noise LEVEL (0 … 0.1, relative)");
-        inst.noise = dv;
-        return "ok";
-    }
-    if (cmd == "turnaround") {
-        if (n != 2 || !ToLong(w[1], 0, 60000, lv))
-            return usage("turnaround MS");
-        turnaroundMs = int(lv);
-        return "ok";
-    }
-    if (cmd == "rate") {
-        if (n != 2 || !ToLong(w[1], 50, 4000000, lv))
-            return usage("rate BPS");
-        rate = int(lv);
-        return "ok";
-    }
-    if (cmd == "last") {
-        long count = 10;
-        if (n > 2 || (n == 2 && !ToLong(w[1], 1, long(kLogLines), count)))
-            return usage("last [N]");
-        std::string s = "ok";
-        const size_t from = log.size() > size_t(count) ? log.size() - size_t(count) : 0;
-        for (size_t i = from; i < log.size(); ++i)
-            s += (i == from ? " " : " | ") + log[i];
-        return s;
-    }
-    if (cmd == "requests") {
-        // The requests' fates, so that a test can tell the ones carried out from the lost ones.
-        long count = 10;
-        std::string only;
-        size_t i = 1;
-        if (i < n && (w[i] == "installation" || w[i] == "device"))
-            only = w[i++];
-        if (i + 1 < n || (i < n && !ToLong(w[i], 1, long(kLogLines), count)))
-            return usage("requests [installation|device] [N]");
-        std::vector<const RequestRecord *> picked;
-        for (auto it = history.rbegin(); it != history.rend() && picked.size() < size_t(count); ++it)
-            if (only.empty() || it->line == only)
-                picked.push_back(&*it);
-        std::string s = "ok";
-        for (auto it = picked.rbegin(); it != picked.rend(); ++it)
-            s += std::string(it == picked.rbegin() ? " " : " | ") + std::to_string((*it)->number) + " " + (*it)->line
-                + " " + (*it)->fate + " " + (*it)->hex;
-        return s;
-    }
-    if (cmd == "reset-energy") {
-        inst.energyA = inst.energyR = 0;
-        return "ok";
-    }
-    return "error unknown command " + cmd;
+    return "error unknown command " + w[0];
 }
 
 void KestSimulator::Impl::Cleanup()

@@ -146,6 +146,11 @@ bool TJournalStore::FailFromDb()
     return Fail(e.text(), Classify(e.nativeErrorCode(), e.text()));
 }
 
+bool TJournalStore::FailClosed()
+{
+    return Fail(QStringLiteral("журнал не открыт"), TJournalFailure::Unavailable);
+}
+
 bool TJournalStore::Open(bool checkIntegrity)
 {
     Close();
@@ -288,6 +293,30 @@ QSqlQuery &TJournalStore::Prepared(const char *key, const QString &sql)
     return *slot;
 }
 
+bool TJournalStore::Exec(QSqlQuery &query, const QVariantList &values)
+{
+    for (const QVariant &v : values)
+        query.addBindValue(v);
+    return query.exec() || FailFrom(query);
+}
+
+bool TJournalStore::Exec(QSqlQuery &query, const QString &sql, const QVariantList &values)
+{
+    query.prepare(sql);
+    return Exec(query, values);
+}
+
+template<class TBody> bool TJournalStore::Write(const TJournalRunId &run, bool pending, TBody body)
+{
+    if (!Begin())
+        return false;
+    if (!body() || (pending && !MarkPending(run))) {
+        Rollback();
+        return false;
+    }
+    return Commit();
+}
+
 bool TJournalStore::Begin()
 {
     if (!open_)
@@ -316,187 +345,93 @@ void TJournalStore::Rollback()
 
 bool TJournalStore::MarkPending(const TJournalRunId &run)
 {
-    QSqlQuery &q = Prepared("pending",
-        QStringLiteral("INSERT INTO journal_pending (run, since_ms) VALUES (?, ?) ON CONFLICT (run) DO NOTHING"));
-    q.addBindValue(run);
-    q.addBindValue(QDateTime::currentMSecsSinceEpoch());
-    return q.exec() || FailFrom(q);
+    return Exec(
+        Prepared("pending",
+            QStringLiteral("INSERT INTO journal_pending (run, since_ms) VALUES (?, ?) ON CONFLICT (run) DO NOTHING")),
+        {run, QDateTime::currentMSecsSinceEpoch()});
 }
 
 bool TJournalStore::InsertRun(const TRunRow &run, bool pending)
 {
-    if (!Begin())
-        return false;
-    QSqlQuery &q = Prepared("run",
-        QStringLiteral(
-            "INSERT INTO journal_runs (id, kind, started_ms, outcome, configuration, device_number, verifier, "
-            "program_version, bench, owner) VALUES (?, ?, ?, 0, ?, ?, ?, ?, ?, ?) "
-            "ON CONFLICT (id) DO NOTHING"));
-    q.addBindValue(run.id);
-    q.addBindValue(int(run.kind));
-    q.addBindValue(run.startedMs);
-    q.addBindValue(Text(run.configuration));
-    q.addBindValue(Text(run.deviceNumber));
-    q.addBindValue(Text(run.verifier));
-    q.addBindValue(Text(run.programVersion));
-    q.addBindValue(Text(run.bench));
-    q.addBindValue(Text(run.owner));
-    if (!q.exec()) {
-        FailFrom(q);
-        Rollback();
-        return false;
-    }
-    QSqlQuery &h = Prepared("header",
-        QStringLiteral("INSERT INTO journal_headers (run, header) VALUES (?, ?) ON CONFLICT (run) DO NOTHING"));
-    h.addBindValue(run.id);
-    h.addBindValue(Text(run.header));
-    if (!h.exec()) {
-        FailFrom(h);
-        Rollback();
-        return false;
-    }
-    if (pending && !MarkPending(run.id)) {
-        Rollback();
-        return false;
-    }
-    return Commit();
+    return Write(run.id, pending, [&] {
+        return Exec(Prepared("run",
+                        QStringLiteral(
+                            "INSERT INTO journal_runs (id, kind, started_ms, outcome, configuration, device_number, "
+                            "verifier, program_version, bench, owner) VALUES (?, ?, ?, 0, ?, ?, ?, ?, ?, ?) "
+                            "ON CONFLICT (id) DO NOTHING")),
+                   {run.id, int(run.kind), run.startedMs, Text(run.configuration), Text(run.deviceNumber),
+                       Text(run.verifier), Text(run.programVersion), Text(run.bench), Text(run.owner)})
+            && Exec(Prepared("header",
+                        QStringLiteral(
+                            "INSERT INTO journal_headers (run, header) VALUES (?, ?) ON CONFLICT (run) DO NOTHING")),
+                {run.id, Text(run.header)});
+    });
 }
 
 bool TJournalStore::InsertPoint(const TJournalRunId &run, const TJournalPoint &p, bool pending)
 {
-    if (!Begin())
-        return false;
-    QSqlQuery &q = Prepared("point",
-        QStringLiteral(
-            "INSERT INTO journal_points (run, seq, tab, row_num, time_ms, i_a, i_b, i_c, u_a, u_b, u_c, angle, "
-            "freq, is_rs, installation, device, analog, errors, failed, cells, marks) VALUES "
-            "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (run, seq) DO NOTHING"));
-    const bool failed = p.HasOverLimit();
-    q.addBindValue(run);
-    q.addBindValue(p.seq);
-    q.addBindValue(p.tab);
-    q.addBindValue(p.row);
-    q.addBindValue(ToMs(p.time));
-    for (const TParameter *v :
-        {&p.input.Ia, &p.input.Ib, &p.input.Ic, &p.input.Ua, &p.input.Ub, &p.input.Uc, &p.input.Angle, &p.input.Freq})
-        q.addBindValue(v->value);
-    q.addBindValue(p.input.IsRsInterface ? 1 : 0);
-    q.addBindValue(Bytes(EncodeValues(p.installation)));
-    q.addBindValue(p.device ? Bytes(EncodeValues(*p.device)) : NullBytes());
-    q.addBindValue(p.analog ? Bytes(EncodeAnalog(*p.analog)) : NullBytes());
-    q.addBindValue(Bytes(EncodeErrors(p.errors)));
-    q.addBindValue(failed ? 1 : 0);
-    q.addBindValue(EncodeCells(p.cells));
-    q.addBindValue(EncodeMarks(p.marks));
-    if (!q.exec()) {
-        FailFrom(q);
-        Rollback();
-        return false;
-    }
-    if (q.numRowsAffected() == 1) {
-        QSqlQuery &c = Prepared("count",
+    return Write(run, pending, [&] {
+        QSqlQuery &q = Prepared("point",
             QStringLiteral(
-                "UPDATE journal_runs SET points = points + 1, failed_points = failed_points + ? WHERE id = ?"));
-        c.addBindValue(failed ? 1 : 0);
-        c.addBindValue(run);
-        if (!c.exec()) {
-            FailFrom(c);
-            Rollback();
+                "INSERT INTO journal_points (run, seq, tab, row_num, time_ms, i_a, i_b, i_c, u_a, u_b, u_c, angle, "
+                "freq, is_rs, installation, device, analog, errors, failed, cells, marks) VALUES "
+                "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (run, seq) DO NOTHING"));
+        const bool failed = p.HasOverLimit();
+        QVariantList values{run, p.seq, p.tab, p.row, ToMs(p.time)};
+        for (const TParameter *v : {&p.input.Ia, &p.input.Ib, &p.input.Ic, &p.input.Ua, &p.input.Ub, &p.input.Uc,
+                 &p.input.Angle, &p.input.Freq})
+            values << v->value;
+        values << (p.input.IsRsInterface ? 1 : 0) << Bytes(EncodeValues(p.installation))
+               << (p.device ? Bytes(EncodeValues(*p.device)) : NullBytes())
+               << (p.analog ? Bytes(EncodeAnalog(*p.analog)) : NullBytes()) << Bytes(EncodeErrors(p.errors))
+               << (failed ? 1 : 0) << EncodeCells(p.cells) << EncodeMarks(p.marks);
+        if (!Exec(q, values))
             return false;
-        }
-    }
-    if (pending && !MarkPending(run)) {
-        Rollback();
-        return false;
-    }
-    return Commit();
+        // A point that was there already is not counted again.
+        return q.numRowsAffected() != 1
+            || Exec(Prepared("count",
+                        QStringLiteral("UPDATE journal_runs SET points = points + 1, failed_points = failed_points + "
+                                       "? WHERE id = ?")),
+                {failed ? 1 : 0, run});
+    });
 }
 
 bool TJournalStore::SetEnd(const TJournalRunId &run, const TJournalRunEnd &end, bool pending)
 {
-    if (!Begin())
-        return false;
-    QSqlQuery &q
-        = Prepared("end", QStringLiteral("UPDATE journal_runs SET ended_ms = ?, outcome = ?, error = ? WHERE id = ?"));
-    q.addBindValue(ToMs(end.time));
-    q.addBindValue(int(end.outcome));
-    q.addBindValue(Text(end.error));
-    q.addBindValue(run);
-    if (!q.exec()) {
-        FailFrom(q);
-        Rollback();
-        return false;
-    }
-    if (pending && !MarkPending(run)) {
-        Rollback();
-        return false;
-    }
-    return Commit();
+    return Write(run, pending, [&] {
+        return Exec(Prepared("end",
+                        QStringLiteral("UPDATE journal_runs SET ended_ms = ?, outcome = ?, error = ? WHERE id = ?")),
+            {ToMs(end.time), int(end.outcome), Text(end.error), run});
+    });
 }
 
 bool TJournalStore::InsertLine(const TJournalRunId &run, int seq, const TJournalLogLine &line, bool pending)
 {
-    if (!Begin())
-        return false;
-    QSqlQuery &q = Prepared("line",
-        QStringLiteral("INSERT INTO journal_tuning_lines (run, seq, time_ms, text) VALUES (?, ?, ?, ?) "
-                       "ON CONFLICT (run, seq) DO NOTHING"));
-    q.addBindValue(run);
-    q.addBindValue(seq);
-    q.addBindValue(ToMs(line.time));
-    q.addBindValue(Text(line.text));
-    if (!q.exec()) {
-        FailFrom(q);
-        Rollback();
-        return false;
-    }
-    if (pending && !MarkPending(run)) {
-        Rollback();
-        return false;
-    }
-    return Commit();
+    return Write(run, pending, [&] {
+        return Exec(Prepared("line",
+                        QStringLiteral("INSERT INTO journal_tuning_lines (run, seq, time_ms, text) VALUES (?, ?, ?, ?) "
+                                       "ON CONFLICT (run, seq) DO NOTHING")),
+            {run, seq, ToMs(line.time), Text(line.text)});
+    });
 }
 
 bool TJournalStore::SetReadback(const TJournalRunId &run, int which, const TJournalReadback &readback, bool pending)
 {
-    if (!Begin())
-        return false;
-    QSqlQuery &q = Prepared("readback",
-        QStringLiteral("INSERT INTO journal_readbacks (run, which, time_ms, data) VALUES (?, ?, ?, ?) "
-                       "ON CONFLICT (run, which) DO UPDATE SET time_ms = excluded.time_ms, data = excluded.data"));
-    q.addBindValue(run);
-    q.addBindValue(which);
-    q.addBindValue(ToMs(readback.time));
-    q.addBindValue(EncodeReadback(readback));
-    if (!q.exec()) {
-        FailFrom(q);
-        Rollback();
-        return false;
-    }
-    if (pending && !MarkPending(run)) {
-        Rollback();
-        return false;
-    }
-    return Commit();
+    return Write(run, pending, [&] {
+        return Exec(Prepared("readback",
+                        QStringLiteral(
+                            "INSERT INTO journal_readbacks (run, which, time_ms, data) VALUES (?, ?, ?, ?) "
+                            "ON CONFLICT (run, which) DO UPDATE SET time_ms = excluded.time_ms, data = excluded.data")),
+            {run, which, ToMs(readback.time), EncodeReadback(readback)});
+    });
 }
 
 bool TJournalStore::SetOwner(const TJournalRunId &run, const QString &owner, bool pending)
 {
-    if (!Begin())
-        return false;
-    QSqlQuery &q = Prepared("owner", QStringLiteral("UPDATE journal_runs SET owner = ? WHERE id = ?"));
-    q.addBindValue(Text(owner));
-    q.addBindValue(run);
-    if (!q.exec()) {
-        FailFrom(q);
-        Rollback();
-        return false;
-    }
-    if (pending && !MarkPending(run)) {
-        Rollback();
-        return false;
-    }
-    return Commit();
+    return Write(run, pending, [&] {
+        return Exec(
+            Prepared("owner", QStringLiteral("UPDATE journal_runs SET owner = ? WHERE id = ?")), {Text(owner), run});
+    });
 }
 
 bool TJournalStore::Ping()
@@ -547,7 +482,7 @@ QString LikePattern(const QString &text)
 std::optional<std::vector<TJournalRunSummary>> TJournalStore::List(const TJournalFilter &filter)
 {
     if (!open_) {
-        Fail(QStringLiteral("журнал не открыт"), TJournalFailure::Unavailable);
+        FailClosed();
         return std::nullopt;
     }
     QString sql = QStringLiteral("SELECT %1 FROM journal_runs WHERE 1 = 1").arg(QLatin1String(kSummaryColumns));
@@ -573,13 +508,8 @@ std::optional<std::vector<TJournalRunSummary>> TJournalStore::List(const TJourna
         sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
     QSqlQuery q(Database());
     q.setForwardOnly(true);
-    q.prepare(sql);
-    for (const QVariant &b : binds)
-        q.addBindValue(b);
-    if (!q.exec()) {
-        FailFrom(q);
+    if (!Exec(q, sql, binds))
         return std::nullopt;
-    }
     std::vector<TJournalRunSummary> out;
     while (q.next())
         out.push_back(SummaryOf(q));
@@ -589,19 +519,17 @@ std::optional<std::vector<TJournalRunSummary>> TJournalStore::List(const TJourna
 std::optional<std::vector<std::pair<TJournalRunSummary, QString>>> TJournalStore::Unfinished(const QString &bench)
 {
     if (!open_) {
-        Fail(QStringLiteral("журнал не открыт"), TJournalFailure::Unavailable);
+        FailClosed();
         return std::nullopt;
     }
     QSqlQuery q(Database());
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT %1, owner FROM journal_runs WHERE outcome = 0 AND bench = ? "
-                             "ORDER BY started_ms DESC, id DESC")
-                  .arg(QLatin1String(kSummaryColumns)));
-    q.addBindValue(Text(bench));
-    if (!q.exec()) {
-        FailFrom(q);
+    if (!Exec(q,
+            QStringLiteral("SELECT %1, owner FROM journal_runs WHERE outcome = 0 AND bench = ? "
+                           "ORDER BY started_ms DESC, id DESC")
+                .arg(QLatin1String(kSummaryColumns)),
+            {Text(bench)}))
         return std::nullopt;
-    }
     std::vector<std::pair<TJournalRunSummary, QString>> out;
     while (q.next())
         out.emplace_back(SummaryOf(q), q.value(12).toString());
@@ -612,18 +540,16 @@ std::optional<TJournalStore::TRunRow> TJournalStore::RunRow(const TJournalRunId 
 {
     failure_ = TJournalFailure::None;
     if (!open_) {
-        Fail(QStringLiteral("журнал не открыт"), TJournalFailure::Unavailable);
+        FailClosed();
         return std::nullopt;
     }
     QSqlQuery q(Database());
-    q.prepare(QStringLiteral(
-        "SELECT id, kind, started_ms, configuration, device_number, verifier, program_version, "
-        "bench, owner, h.header FROM journal_runs LEFT JOIN journal_headers h ON h.run = id WHERE id = ?"));
-    q.addBindValue(run);
-    if (!q.exec()) {
-        FailFrom(q);
+    if (!Exec(q,
+            QStringLiteral(
+                "SELECT id, kind, started_ms, configuration, device_number, verifier, program_version, "
+                "bench, owner, h.header FROM journal_runs LEFT JOIN journal_headers h ON h.run = id WHERE id = ?"),
+            {run}))
         return std::nullopt;
-    }
     if (!q.next())
         return std::nullopt;
     TRunRow r;
@@ -654,46 +580,64 @@ std::optional<TJournalRunEnd> EndOf(const QSqlQuery &q, int outcomeAt)
     return end;
 }
 
+// What tells the two kinds of run apart when one is read back.
+template<class TRun> struct TRunReading;
+
+template<> struct TRunReading<TJournalRun> {
+    static constexpr TJournalRunKind kind = TJournalRunKind::Verification;
+    static constexpr const char *undecodable = "заголовок поверки не читается";
+    static std::optional<TJournalRunHeader> Decode(const QString &json) { return DecodeRunHeader(json); }
+};
+
+template<> struct TRunReading<TJournalTuningRun> {
+    static constexpr TJournalRunKind kind = TJournalRunKind::Tuning;
+    static constexpr const char *undecodable = "заголовок настройки не читается";
+    static std::optional<TJournalTuningHeader> Decode(const QString &json) { return DecodeTuningHeader(json); }
+};
+
 } // namespace
 
-std::optional<TJournalRun> TJournalStore::LoadRun(const TJournalRunId &run)
+template<class TRun> std::optional<TRun> TJournalStore::Load(const TJournalRunId &run)
 {
+    using TReading = TRunReading<TRun>;
     failure_ = TJournalFailure::None;
     if (!open_) {
-        Fail(QStringLiteral("журнал не открыт"), TJournalFailure::Unavailable);
+        FailClosed();
         return std::nullopt;
     }
     QSqlQuery q(Database());
-    q.prepare(QStringLiteral(
-        "SELECT h.header, ended_ms, outcome, error FROM journal_runs LEFT JOIN journal_headers h ON h.run = id "
-        "WHERE id = ? AND kind = 0"));
-    q.addBindValue(run);
-    if (!q.exec()) {
-        FailFrom(q);
+    if (!Exec(q,
+            QStringLiteral("SELECT h.header, ended_ms, outcome, error FROM journal_runs LEFT JOIN journal_headers h "
+                           "ON h.run = id WHERE id = ? AND kind = %1")
+                .arg(int(TReading::kind)),
+            {run}))
         return std::nullopt;
-    }
     if (!q.next())
         return std::nullopt;
-    TJournalRun out;
-    auto header = DecodeRunHeader(q.value(0).toString());
+    TRun out;
+    auto header = TReading::Decode(q.value(0).toString());
     if (!header) {
-        Fail(QStringLiteral("заголовок поверки не читается"), TJournalFailure::Damaged);
+        Fail(QString::fromUtf8(TReading::undecodable), TJournalFailure::Damaged);
         return std::nullopt;
     }
     out.header = std::move(*header);
     out.header.id = run;
     out.end = EndOf(q, 2);
+    if (!LoadRest(run, out))
+        return std::nullopt;
+    return out;
+}
 
+bool TJournalStore::LoadRest(const TJournalRunId &run, TJournalRun &out)
+{
     QSqlQuery p(Database());
     p.setForwardOnly(true);
-    p.prepare(QStringLiteral("SELECT seq, tab, row_num, time_ms, i_a, i_b, i_c, u_a, u_b, u_c, angle, freq, is_rs, "
-                             "installation, device, analog, errors, cells, marks FROM journal_points WHERE run = ? "
-                             "ORDER BY seq"));
-    p.addBindValue(run);
-    if (!p.exec()) {
-        FailFrom(p);
-        return std::nullopt;
-    }
+    if (!Exec(p,
+            QStringLiteral("SELECT seq, tab, row_num, time_ms, i_a, i_b, i_c, u_a, u_b, u_c, angle, freq, is_rs, "
+                           "installation, device, analog, errors, cells, marks FROM journal_points WHERE run = ? "
+                           "ORDER BY seq"),
+            {run}))
+        return false;
     while (p.next()) {
         TJournalPoint point;
         point.seq = p.value(0).toInt();
@@ -715,54 +659,20 @@ std::optional<TJournalRun> TJournalStore::LoadRun(const TJournalRunId &run)
         point.marks = DecodeMarks(p.value(18).toLongLong(), int(point.cells.size()));
         out.points.push_back(std::move(point));
     }
-    return out;
+    return true;
 }
 
-std::optional<TJournalTuningRun> TJournalStore::LoadTuning(const TJournalRunId &run)
+bool TJournalStore::LoadRest(const TJournalRunId &run, TJournalTuningRun &out)
 {
-    failure_ = TJournalFailure::None;
-    if (!open_) {
-        Fail(QStringLiteral("журнал не открыт"), TJournalFailure::Unavailable);
-        return std::nullopt;
-    }
-    QSqlQuery q(Database());
-    q.prepare(QStringLiteral(
-        "SELECT h.header, ended_ms, outcome, error FROM journal_runs LEFT JOIN journal_headers h ON h.run = id "
-        "WHERE id = ? AND kind = 1"));
-    q.addBindValue(run);
-    if (!q.exec()) {
-        FailFrom(q);
-        return std::nullopt;
-    }
-    if (!q.next())
-        return std::nullopt;
-    TJournalTuningRun out;
-    auto header = DecodeTuningHeader(q.value(0).toString());
-    if (!header) {
-        Fail(QStringLiteral("заголовок настройки не читается"), TJournalFailure::Damaged);
-        return std::nullopt;
-    }
-    out.header = std::move(*header);
-    out.header.id = run;
-    out.end = EndOf(q, 2);
-
     QSqlQuery l(Database());
     l.setForwardOnly(true);
-    l.prepare(QStringLiteral("SELECT time_ms, text FROM journal_tuning_lines WHERE run = ? ORDER BY seq"));
-    l.addBindValue(run);
-    if (!l.exec()) {
-        FailFrom(l);
-        return std::nullopt;
-    }
+    if (!Exec(l, QStringLiteral("SELECT time_ms, text FROM journal_tuning_lines WHERE run = ? ORDER BY seq"), {run}))
+        return false;
     while (l.next())
         out.lines.push_back({FromMs(l.value(0).toLongLong()), l.value(1).toString()});
     QSqlQuery r(Database());
-    r.prepare(QStringLiteral("SELECT which, data FROM journal_readbacks WHERE run = ?"));
-    r.addBindValue(run);
-    if (!r.exec()) {
-        FailFrom(r);
-        return std::nullopt;
-    }
+    if (!Exec(r, QStringLiteral("SELECT which, data FROM journal_readbacks WHERE run = ?"), {run}))
+        return false;
     while (r.next()) {
         auto readback = DecodeReadback(r.value(1).toString());
         if (r.value(0).toInt() == 0)
@@ -770,27 +680,34 @@ std::optional<TJournalTuningRun> TJournalStore::LoadTuning(const TJournalRunId &
         else
             out.asLeft = std::move(readback);
     }
-    return out;
+    return true;
+}
+
+std::optional<TJournalRun> TJournalStore::LoadRun(const TJournalRunId &run)
+{
+    return Load<TJournalRun>(run);
+}
+
+std::optional<TJournalTuningRun> TJournalStore::LoadTuning(const TJournalRunId &run)
+{
+    return Load<TJournalTuningRun>(run);
 }
 
 std::optional<int> TJournalStore::MaxPointSeq(const TJournalRunId &run)
 {
-    QSqlQuery q(Database());
-    q.prepare(QStringLiteral("SELECT COALESCE(MAX(seq), 0) FROM journal_points WHERE run = ?"));
-    q.addBindValue(run);
-    if (!open_ || !q.exec() || !q.next()) {
-        FailFrom(q);
-        return std::nullopt;
-    }
-    return q.value(0).toInt();
+    return MaxSeq("journal_points", run);
 }
 
 std::optional<int> TJournalStore::MaxLineSeq(const TJournalRunId &run)
 {
+    return MaxSeq("journal_tuning_lines", run);
+}
+
+std::optional<int> TJournalStore::MaxSeq(const char *table, const TJournalRunId &run)
+{
     QSqlQuery q(Database());
-    q.prepare(QStringLiteral("SELECT COALESCE(MAX(seq), 0) FROM journal_tuning_lines WHERE run = ?"));
-    q.addBindValue(run);
-    if (!open_ || !q.exec() || !q.next()) {
+    q.prepare(QStringLiteral("SELECT COALESCE(MAX(seq), 0) FROM %1 WHERE run = ?").arg(QLatin1String(table)));
+    if (!open_ || !Exec(q, {run}) || !q.next()) {
         FailFrom(q);
         return std::nullopt;
     }
@@ -800,7 +717,7 @@ std::optional<int> TJournalStore::MaxLineSeq(const TJournalRunId &run)
 std::optional<std::vector<TJournalRunId>> TJournalStore::PendingRuns()
 {
     if (!open_) {
-        Fail(QStringLiteral("журнал не открыт"), TJournalFailure::Unavailable);
+        FailClosed();
         return std::nullopt;
     }
     QSqlQuery q(Database());
@@ -824,39 +741,35 @@ bool TJournalStore::CopyRunTo(const TJournalRunId &run, TJournalStore &target)
     copy.row = *row;
     QSqlQuery q(Database());
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT ended_ms, outcome, error FROM journal_runs WHERE id = ?"));
-    q.addBindValue(run);
-    if (!q.exec() || !q.next())
+    if (!Exec(q, QStringLiteral("SELECT ended_ms, outcome, error FROM journal_runs WHERE id = ?"), {run}))
+        return false;
+    if (!q.next())
         return FailFrom(q);
     copy.endedMs = q.value(0).toLongLong();
     copy.outcome = q.value(1).toInt();
     copy.error = q.value(2).toString();
 
-    q.prepare(
-        QStringLiteral("SELECT run, seq, tab, row_num, time_ms, i_a, i_b, i_c, u_a, u_b, u_c, angle, freq, is_rs, "
-                       "installation, device, analog, errors, failed, cells, marks FROM journal_points WHERE run = ? "
-                       "ORDER BY seq"));
-    q.addBindValue(run);
-    if (!q.exec())
-        return FailFrom(q);
-    while (q.next()) {
-        QVariantList values;
-        for (int i = 0; i < 21; ++i)
-            values << q.value(i);
-        copy.points.push_back(std::move(values));
-    }
-    q.prepare(QStringLiteral("SELECT run, seq, time_ms, text FROM journal_tuning_lines WHERE run = ? ORDER BY seq"));
-    q.addBindValue(run);
-    if (!q.exec())
-        return FailFrom(q);
-    while (q.next())
-        copy.lines.push_back({q.value(0), q.value(1), q.value(2), q.value(3)});
-    q.prepare(QStringLiteral("SELECT run, which, time_ms, data FROM journal_readbacks WHERE run = ?"));
-    q.addBindValue(run);
-    if (!q.exec())
-        return FailFrom(q);
-    while (q.next())
-        copy.readbacks.push_back({q.value(0), q.value(1), q.value(2), q.value(3)});
+    // Every column of each row as it is stored, `columns` of them.
+    auto rows = [&](const QString &sql, int columns, std::vector<QVariantList> &into) {
+        if (!Exec(q, sql, {run}))
+            return false;
+        while (q.next()) {
+            QVariantList values;
+            for (int i = 0; i < columns; ++i)
+                values << q.value(i);
+            into.push_back(std::move(values));
+        }
+        return true;
+    };
+    if (!rows(QStringLiteral("SELECT run, seq, tab, row_num, time_ms, i_a, i_b, i_c, u_a, u_b, u_c, angle, freq, "
+                             "is_rs, installation, device, analog, errors, failed, cells, marks FROM journal_points "
+                             "WHERE run = ? ORDER BY seq"),
+            21, copy.points)
+        || !rows(QStringLiteral("SELECT run, seq, time_ms, text FROM journal_tuning_lines WHERE run = ? ORDER BY seq"),
+            4, copy.lines)
+        || !rows(
+            QStringLiteral("SELECT run, which, time_ms, data FROM journal_readbacks WHERE run = ?"), 4, copy.readbacks))
+        return false;
     if (!target.WriteCopy(copy))
         return Fail(target.LastError(), target.LastFailure());
     return true;
@@ -864,106 +777,78 @@ bool TJournalStore::CopyRunTo(const TJournalRunId &run, TJournalStore &target)
 
 bool TJournalStore::WriteCopy(const TCopy &copy)
 {
-    if (!Begin())
-        return false;
-    auto fail = [this](QSqlQuery &q) {
-        FailFrom(q);
-        Rollback();
-        return false;
-    };
-    QSqlQuery q(Database());
-    q.prepare(QStringLiteral(
-        "INSERT INTO journal_runs (id, kind, started_ms, ended_ms, outcome, error, configuration, device_number, "
-        "verifier, "
-        "program_version, bench, owner) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (id) DO "
-        "UPDATE SET "
-        "ended_ms = CASE WHEN excluded.outcome <> 0 THEN excluded.ended_ms ELSE journal_runs.ended_ms END, "
-        "error = CASE WHEN excluded.outcome <> 0 THEN excluded.error ELSE journal_runs.error END, "
-        "outcome = CASE WHEN excluded.outcome <> 0 THEN excluded.outcome ELSE journal_runs.outcome END"));
-    q.addBindValue(copy.row.id);
-    q.addBindValue(int(copy.row.kind));
-    q.addBindValue(copy.row.startedMs);
-    q.addBindValue(copy.outcome != 0 ? QVariant(copy.endedMs) : QVariant(QMetaType::fromType<qlonglong>()));
-    q.addBindValue(copy.outcome);
-    q.addBindValue(Text(copy.error));
-    q.addBindValue(Text(copy.row.configuration));
-    q.addBindValue(Text(copy.row.deviceNumber));
-    q.addBindValue(Text(copy.row.verifier));
-    q.addBindValue(Text(copy.row.programVersion));
-    q.addBindValue(Text(copy.row.bench));
-    q.addBindValue(Text(copy.row.owner));
-    if (!q.exec())
-        return fail(q);
-    q.prepare(QStringLiteral("INSERT INTO journal_headers (run, header) VALUES (?, ?) ON CONFLICT (run) DO NOTHING"));
-    q.addBindValue(copy.row.id);
-    q.addBindValue(Text(copy.row.header));
-    if (!q.exec())
-        return fail(q);
-    if (!copy.points.empty()) {
-        q.prepare(
-            QStringLiteral("INSERT INTO journal_points (run, seq, tab, row_num, time_ms, i_a, i_b, i_c, u_a, u_b, u_c, "
-                           "angle, freq, is_rs, installation, device, analog, errors, failed, cells, marks) VALUES "
-                           "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-                           "ON CONFLICT (run, seq) DO NOTHING"));
-        for (const QVariantList &values : copy.points) {
-            for (int i = 0; i < values.size(); ++i) {
-                // Binary columns keep their type when empty, so PostgreSQL takes them as BYTEA.
-                const bool binary = i >= 14 && i <= 17;
-                q.addBindValue(binary && values[i].isNull() ? NullBytes()
-                        : binary                            ? QVariant(values[i].toByteArray())
-                                                            : values[i]);
+    const TJournalRunId &id = copy.row.id;
+    return Write(id, false, [&] {
+        QSqlQuery q(Database());
+        // Each row through one statement, not prepared when there are none.
+        auto rows = [&](const std::vector<QVariantList> &all, const QString &sql) {
+            if (all.empty())
+                return true;
+            q.prepare(sql);
+            for (const QVariantList &values : all) {
+                if (!Exec(q, values))
+                    return false;
             }
-            if (!q.exec())
-                return fail(q);
+            return true;
+        };
+        // Binary columns keep their type when empty, so PostgreSQL takes them as BYTEA.
+        std::vector<QVariantList> points = copy.points;
+        for (QVariantList &values : points) {
+            for (int i = 14; i <= 17; ++i)
+                values[i] = values[i].isNull() ? NullBytes() : QVariant(values[i].toByteArray());
         }
-    }
-    if (!copy.lines.empty()) {
-        q.prepare(QStringLiteral("INSERT INTO journal_tuning_lines (run, seq, time_ms, text) VALUES (?, ?, ?, ?) "
-                                 "ON CONFLICT (run, seq) DO NOTHING"));
-        for (const QVariantList &values : copy.lines) {
-            for (const QVariant &v : values)
-                q.addBindValue(v);
-            if (!q.exec())
-                return fail(q);
-        }
-    }
-    if (!copy.readbacks.empty()) {
-        q.prepare(
-            QStringLiteral("INSERT INTO journal_readbacks (run, which, time_ms, data) VALUES (?, ?, ?, ?) "
-                           "ON CONFLICT (run, which) DO UPDATE SET time_ms = excluded.time_ms, data = excluded.data"));
-        for (const QVariantList &values : copy.readbacks) {
-            for (const QVariant &v : values)
-                q.addBindValue(v);
-            if (!q.exec())
-                return fail(q);
-        }
-    }
-    q.prepare(QStringLiteral(
-        "UPDATE journal_runs SET points = (SELECT COUNT(*) FROM journal_points WHERE run = ?), "
-        "failed_points = (SELECT COUNT(*) FROM journal_points WHERE run = ? AND failed = 1) WHERE id = ?"));
-    q.addBindValue(copy.row.id);
-    q.addBindValue(copy.row.id);
-    q.addBindValue(copy.row.id);
-    if (!q.exec())
-        return fail(q);
-    return Commit();
+        return Exec(q,
+                   QStringLiteral(
+                       "INSERT INTO journal_runs (id, kind, started_ms, ended_ms, outcome, error, configuration, "
+                       "device_number, verifier, "
+                       "program_version, bench, owner) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (id) DO "
+                       "UPDATE SET "
+                       "ended_ms = CASE WHEN excluded.outcome <> 0 THEN excluded.ended_ms ELSE journal_runs.ended_ms "
+                       "END, "
+                       "error = CASE WHEN excluded.outcome <> 0 THEN excluded.error ELSE journal_runs.error END, "
+                       "outcome = CASE WHEN excluded.outcome <> 0 THEN excluded.outcome ELSE journal_runs.outcome "
+                       "END"),
+                   {id, int(copy.row.kind), copy.row.startedMs,
+                       copy.outcome != 0 ? QVariant(copy.endedMs) : QVariant(QMetaType::fromType<qlonglong>()),
+                       copy.outcome, Text(copy.error), Text(copy.row.configuration), Text(copy.row.deviceNumber),
+                       Text(copy.row.verifier), Text(copy.row.programVersion), Text(copy.row.bench),
+                       Text(copy.row.owner)})
+            && Exec(q,
+                QStringLiteral("INSERT INTO journal_headers (run, header) VALUES (?, ?) ON CONFLICT (run) DO NOTHING"),
+                {id, Text(copy.row.header)})
+            && rows(points,
+                QStringLiteral(
+                    "INSERT INTO journal_points (run, seq, tab, row_num, time_ms, i_a, i_b, i_c, u_a, u_b, u_c, "
+                    "angle, freq, is_rs, installation, device, analog, errors, failed, cells, marks) VALUES "
+                    "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                    "ON CONFLICT (run, seq) DO NOTHING"))
+            && rows(copy.lines,
+                QStringLiteral("INSERT INTO journal_tuning_lines (run, seq, time_ms, text) VALUES (?, ?, ?, ?) "
+                               "ON CONFLICT (run, seq) DO NOTHING"))
+            && rows(copy.readbacks,
+                QStringLiteral(
+                    "INSERT INTO journal_readbacks (run, which, time_ms, data) VALUES (?, ?, ?, ?) "
+                    "ON CONFLICT (run, which) DO UPDATE SET time_ms = excluded.time_ms, data = excluded.data"))
+            && Exec(q,
+                QStringLiteral(
+                    "UPDATE journal_runs SET points = (SELECT COUNT(*) FROM journal_points WHERE run = ?), "
+                    "failed_points = (SELECT COUNT(*) FROM journal_points WHERE run = ? AND failed = 1) WHERE id = ?"),
+                {id, id, id});
+    });
 }
 
 bool TJournalStore::DeleteRun(const TJournalRunId &run)
 {
-    if (!Begin())
-        return false;
-    QSqlQuery q(Database());
-    for (const char *table : {"journal_points", "journal_tuning_lines", "journal_readbacks", "journal_pending",
-             "journal_headers", "journal_runs"}) {
-        q.prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = ?")
-                      .arg(QLatin1String(table), QLatin1String(qstrcmp(table, "journal_runs") == 0 ? "id" : "run")));
-        q.addBindValue(run);
-        if (!q.exec()) {
-            FailFrom(q);
-            Rollback();
-            return false;
+    return Write(run, false, [&] {
+        QSqlQuery q(Database());
+        for (const char *table : {"journal_points", "journal_tuning_lines", "journal_readbacks", "journal_pending",
+                 "journal_headers", "journal_runs"}) {
+            if (!Exec(q,
+                    QStringLiteral("DELETE FROM %1 WHERE %2 = ?")
+                        .arg(QLatin1String(table), QLatin1String(qstrcmp(table, "journal_runs") == 0 ? "id" : "run")),
+                    {run}))
+                return false;
         }
-    }
-    return Commit();
+        return true;
+    });
 }

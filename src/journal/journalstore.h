@@ -15,6 +15,7 @@
 
 #include <QSqlDatabase>
 #include <QString>
+#include <QVariant>
 
 #include <map>
 #include <memory>
@@ -116,12 +117,24 @@ private:
     bool Fail(const QString &text, TJournalFailure failure);
     bool FailFrom(const QSqlQuery &query);
     bool FailFromDb();
+    bool FailClosed();
     QSqlQuery &Prepared(const char *key, const QString &sql);
+    // Binds `values` in order and runs the statement (prepared from `sql` first when given); false
+    // with LastError() and LastFailure() set when it fails.
+    bool Exec(QSqlQuery &query, const QVariantList &values);
+    bool Exec(QSqlQuery &query, const QString &sql, const QVariantList &values);
+    // One write transaction: `body` and, when `pending`, the run's waiting mark, all or nothing.
+    template<class TBody> bool Write(const TJournalRunId &run, bool pending, TBody body);
     bool Begin();
     bool Commit();
     void Rollback();
     bool MarkPending(const TJournalRunId &run);
     bool WriteCopy(const TCopy &copy);
+    // Both kinds of run are read the same way: their row of that kind, then what belongs to them.
+    template<class TRun> std::optional<TRun> Load(const TJournalRunId &run);
+    bool LoadRest(const TJournalRunId &run, TJournalRun &out);
+    bool LoadRest(const TJournalRunId &run, TJournalTuningRun &out);
+    std::optional<int> MaxSeq(const char *table, const TJournalRunId &run);
     TJournalFailure Classify(const QString &nativeCode, const QString &text) const;
 
     TJournalConnection connection_;

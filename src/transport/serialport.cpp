@@ -246,6 +246,8 @@ struct TSerialPort::Watch {
     TComEvents wanted;
     int inBufSize = 2048;
 
+    // Once the watcher runs, touched by its thread only.
+    bool lineWatched = true;
     bool haveCounters = false;
     serial_icounter_struct counters{};
     bool haveModem = false;
@@ -258,6 +260,119 @@ struct TSerialPort::Watch {
             ::close(epollFd);
         if (stopFd >= 0)
             ::close(stopFd);
+    }
+
+    bool Stopping()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return stop;
+    }
+
+    // Modem lines have no change notification that epoll can see; a real UART's lines are sampled a
+    // few times a second. Pseudo-terminals have none, and then the watcher sleeps until woken.
+    bool SamplesModem() const
+    {
+        return lineWatched && haveModem
+            && (wanted.Contains(evCTS) || wanted.Contains(evDSR) || wanted.Contains(evRLSD) || wanted.Contains(evRing));
+    }
+
+    void TakeReadiness(const epoll_event *evs, int n, TComEvents &events, TComErrors &errors)
+    {
+        bool hangUp = false;
+        for (int i = 0; i < n; ++i) {
+            if (evs[i].data.fd != fd)
+                continue;
+            if (evs[i].events & EPOLLIN)
+                events.Include(evRxChar);
+            if (evs[i].events & (EPOLLHUP | EPOLLERR))
+                hangUp = true;
+        }
+        if (hangUp && lineWatched) {
+            // The device is gone (adapter pulled, peer closed): report it once and stop watching the line,
+            // whose readiness would otherwise be signalled without end.
+            errors.Include(ceIO);
+            ::epoll_ctl(epollFd, EPOLL_CTL_DEL, fd, nullptr);
+            lineWatched = false;
+        }
+    }
+
+    void TakeLineCounters(TComEvents &events, TComErrors &errors)
+    {
+        if (!haveCounters || !lineWatched)
+            return;
+        serial_icounter_struct now{};
+        if (::ioctl(fd, TIOCGICOUNT, &now) != 0)
+            return;
+        const serial_icounter_struct &was = counters;
+        if (now.frame != was.frame)
+            errors.Include(ceFrame);
+        if (now.parity != was.parity)
+            errors.Include(ceRxParity);
+        if (now.overrun != was.overrun)
+            errors.Include(ceOverrun);
+        if (now.buf_overrun != was.buf_overrun)
+            errors.Include(ceRxOver);
+        if (now.brk != was.brk) {
+            errors.Include(ceBreak);
+            events.Include(evBreak);
+        }
+        if (now.rng != was.rng)
+            events.Include(evRing);
+        counters = now;
+    }
+
+    void TakeModemLines(TComEvents &events, TComSignals &signalsNow)
+    {
+        int lines = 0;
+        if (::ioctl(fd, TIOCMGET, &lines) != 0)
+            return;
+        const int changed = lines ^ modem;
+        if (changed & TIOCM_CTS)
+            events.Include(evCTS);
+        if (changed & TIOCM_DSR)
+            events.Include(evDSR);
+        if (changed & TIOCM_CD)
+            events.Include(evRLSD);
+        if ((changed & TIOCM_RI) && (lines & TIOCM_RI))
+            events.Include(evRing);
+        modem = lines;
+        if (lines & TIOCM_CTS)
+            signalsNow.Include(csCTS);
+        if (lines & TIOCM_DSR)
+            signalsNow.Include(csDSR);
+        if (lines & TIOCM_RI)
+            signalsNow.Include(csRing);
+        if (lines & TIOCM_CD)
+            signalsNow.Include(csRLSD);
+    }
+
+    // Reported once each time the queue fills to 80 % of the input buffer size.
+    void TakeQueueMark(TComEvents &events)
+    {
+        int waiting = 0;
+        int mark = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            mark = inBufSize * 8 / 10;
+        }
+        if (::ioctl(fd, FIONREAD, &waiting) != 0 || mark <= 0)
+            return;
+        if (waiting >= mark && !rx80Reported) {
+            events.Include(evRx80Full);
+            rx80Reported = true;
+        } else if (waiting < mark) {
+            rx80Reported = false;
+        }
+    }
+
+    // Only what the owner asked to watch.
+    TComEvents Wanted(TComEvents events) const
+    {
+        TComEvents out;
+        for (int e = evRxChar; e <= evRx80Full; ++e)
+            if (events.Contains(static_cast<TComEvent>(e)) && wanted.Contains(static_cast<TComEvent>(e)))
+                out.Include(static_cast<TComEvent>(e));
+        return out;
     }
 };
 
@@ -297,8 +412,12 @@ void TSerialPort::SetPort(const std::string &name)
 }
 
 // A refused line setting leaves the property as it was, so that the line and the property agree.
-template<typename T> void TSerialPort::ReapplyOrRevert(T &field, T previous)
+template<typename T> void TSerialPort::SetLineSetting(T &field, T value)
 {
+    if (value == field)
+        return;
+    const T previous = field;
+    field = value;
     if (!connected_)
         return;
     try {
@@ -313,69 +432,49 @@ template<typename T> void TSerialPort::ReapplyOrRevert(T &field, T previous)
     }
 }
 
+void TSerialPort::SetBufferSize(int &field, int value)
+{
+    value -= value % 2;
+    if (value == field)
+        return;
+    field = value;
+    if (connected_)
+        ApplyBufferSizes();
+}
+
 void TSerialPort::SetBaudRate(TBaudRate rate)
 {
-    if (rate == baudRate_)
-        return;
-    const auto previous = baudRate_;
-    baudRate_ = rate;
-    ReapplyOrRevert(baudRate_, previous);
+    SetLineSetting(baudRate_, rate);
 }
 
 void TSerialPort::SetCustomBaudRate(int bitsPerSecond)
 {
-    if (bitsPerSecond == customBaudRate_)
-        return;
-    const auto previous = customBaudRate_;
-    customBaudRate_ = bitsPerSecond;
-    ReapplyOrRevert(customBaudRate_, previous);
+    SetLineSetting(customBaudRate_, bitsPerSecond);
 }
 
 void TSerialPort::SetByteSize(TByteSize value)
 {
-    if (value == byteSize_)
-        return;
-    const auto previous = byteSize_;
-    byteSize_ = value;
-    ReapplyOrRevert(byteSize_, previous);
+    SetLineSetting(byteSize_, value);
 }
 
 void TSerialPort::SetParity(TParity value)
 {
-    if (value == parity_)
-        return;
-    const auto previous = parity_;
-    parity_ = value;
-    ReapplyOrRevert(parity_, previous);
+    SetLineSetting(parity_, value);
 }
 
 void TSerialPort::SetStopBits(TStopBits value)
 {
-    if (value == stopBits_)
-        return;
-    const auto previous = stopBits_;
-    stopBits_ = value;
-    ReapplyOrRevert(stopBits_, previous);
+    SetLineSetting(stopBits_, value);
 }
 
 void TSerialPort::SetInBufSize(int value)
 {
-    value -= value % 2;
-    if (value == inBufSize_)
-        return;
-    inBufSize_ = value;
-    if (connected_)
-        ApplyBufferSizes();
+    SetBufferSize(inBufSize_, value);
 }
 
 void TSerialPort::SetOutBufSize(int value)
 {
-    value -= value % 2;
-    if (value == outBufSize_)
-        return;
-    outBufSize_ = value;
-    if (connected_)
-        ApplyBufferSizes();
+    SetBufferSize(outBufSize_, value);
 }
 
 void TSerialPort::SetSyncMethod(TSyncMethod value)
@@ -770,145 +869,66 @@ void TSerialPort::StopWatcher()
 
 void TSerialPort::WatcherLoop(std::shared_ptr<Watch> watch)
 {
-    bool lineWatched = true;
     for (;;) {
         epoll_event evs[2];
-        // Modem lines have no change notification that epoll can see; a real UART's lines are sampled a
-        // few times a second. Pseudo-terminals have none, and then the watcher sleeps until woken.
-        const bool sampleModem = lineWatched && watch->haveModem
-            && (watch->wanted.Contains(evCTS) || watch->wanted.Contains(evDSR) || watch->wanted.Contains(evRLSD)
-                || watch->wanted.Contains(evRing));
+        const bool sampleModem = watch->SamplesModem();
         const int n = ::epoll_wait(watch->epollFd, evs, 2, sampleModem ? 200 : -1);
-        {
-            std::lock_guard<std::mutex> lock(watch->mutex);
-            if (watch->stop)
-                break;
-        }
+        if (watch->Stopping())
+            break;
         if (n < 0 && errno != EINTR)
             break;
 
         TComEvents events;
         TComErrors errors;
-        bool hangUp = false;
-        for (int i = 0; i < n; ++i) {
-            if (evs[i].data.fd != watch->fd)
-                continue;
-            if (evs[i].events & EPOLLIN)
-                events.Include(evRxChar);
-            if (evs[i].events & (EPOLLHUP | EPOLLERR))
-                hangUp = true;
-        }
-        if (hangUp && lineWatched) {
-            // The device is gone (adapter pulled, peer closed): report it once and stop watching the line,
-            // whose readiness would otherwise be signalled without end.
-            errors.Include(ceIO);
-            ::epoll_ctl(watch->epollFd, EPOLL_CTL_DEL, watch->fd, nullptr);
-            lineWatched = false;
-        }
-        if (watch->haveCounters && lineWatched) {
-            serial_icounter_struct now{};
-            if (::ioctl(watch->fd, TIOCGICOUNT, &now) == 0) {
-                const serial_icounter_struct &was = watch->counters;
-                if (now.frame != was.frame)
-                    errors.Include(ceFrame);
-                if (now.parity != was.parity)
-                    errors.Include(ceRxParity);
-                if (now.overrun != was.overrun)
-                    errors.Include(ceOverrun);
-                if (now.buf_overrun != was.buf_overrun)
-                    errors.Include(ceRxOver);
-                if (now.brk != was.brk) {
-                    errors.Include(ceBreak);
-                    events.Include(evBreak);
-                }
-                if (now.rng != was.rng)
-                    events.Include(evRing);
-                watch->counters = now;
-            }
-        }
         TComSignals signalsNow;
-        if (sampleModem) {
-            int lines = 0;
-            if (::ioctl(watch->fd, TIOCMGET, &lines) == 0) {
-                const int changed = lines ^ watch->modem;
-                if (changed & TIOCM_CTS)
-                    events.Include(evCTS);
-                if (changed & TIOCM_DSR)
-                    events.Include(evDSR);
-                if (changed & TIOCM_CD)
-                    events.Include(evRLSD);
-                if ((changed & TIOCM_RI) && (lines & TIOCM_RI))
-                    events.Include(evRing);
-                watch->modem = lines;
-                if (lines & TIOCM_CTS)
-                    signalsNow.Include(csCTS);
-                if (lines & TIOCM_DSR)
-                    signalsNow.Include(csDSR);
-                if (lines & TIOCM_RI)
-                    signalsNow.Include(csRing);
-                if (lines & TIOCM_CD)
-                    signalsNow.Include(csRLSD);
-            }
-        }
-        if (events.Contains(evRxChar)) {
-            int waiting = 0;
-            int mark = 0;
-            {
-                std::lock_guard<std::mutex> lock(watch->mutex);
-                mark = watch->inBufSize * 8 / 10;
-            }
-            if (::ioctl(watch->fd, FIONREAD, &waiting) == 0 && mark > 0) {
-                if (waiting >= mark && !watch->rx80Reported) {
-                    events.Include(evRx80Full);
-                    watch->rx80Reported = true;
-                } else if (waiting < mark) {
-                    watch->rx80Reported = false;
-                }
-            }
-        }
+        watch->TakeReadiness(evs, n, events, errors);
+        watch->TakeLineCounters(events, errors);
+        if (sampleModem)
+            watch->TakeModemLines(events, signalsNow);
+        if (events.Contains(evRxChar))
+            watch->TakeQueueMark(events);
         if (!errors.IsEmpty())
             events.Include(evError);
+        const TComEvents wanted = watch->Wanted(events);
+        if (!wanted.IsEmpty())
+            HandOver(watch, wanted, errors, signalsNow);
+    }
+}
 
-        // Only what the owner asked to watch.
-        TComEvents wanted;
-        for (int e = evRxChar; e <= evRx80Full; ++e)
-            if (events.Contains(static_cast<TComEvent>(e)) && watch->wanted.Contains(static_cast<TComEvent>(e)))
-                wanted.Include(static_cast<TComEvent>(e));
-        if (wanted.IsEmpty())
-            continue;
-
-        switch (watch->sync) {
-        case smNone:
-            DispatchEvents(watch, wanted, errors, signalsNow);
-            break;
-        case smWindowSync:
-            QMetaObject::invokeMethod(
-                this, [this, watch, wanted, errors, signalsNow] { DispatchEvents(watch, wanted, errors, signalsNow); },
-                Qt::QueuedConnection);
-            break;
-        case smThreadSync: {
-            {
-                std::lock_guard<std::mutex> lock(watch->mutex);
-                watch->dispatchDone = false;
-            }
-            QMetaObject::invokeMethod(
-                this,
-                [this, watch, wanted, errors, signalsNow] {
-                    DispatchEvents(watch, wanted, errors, signalsNow);
-                    {
-                        std::lock_guard<std::mutex> lock(watch->mutex);
-                        watch->dispatchDone = true;
-                    }
-                    watch->cv.notify_all();
-                },
-                Qt::QueuedConnection);
-            // Wait for the handlers, but give way at once to a stop: Close() on the owning thread must not
-            // wait for a dispatch that the owning thread itself would have to run.
-            std::unique_lock<std::mutex> lock(watch->mutex);
-            watch->cv.wait(lock, [&] { return watch->dispatchDone || watch->stop; });
-            break;
+void TSerialPort::HandOver(
+    const std::shared_ptr<Watch> &watch, TComEvents events, TComErrors errors, TComSignals signalsNow)
+{
+    switch (watch->sync) {
+    case smNone:
+        DispatchEvents(watch, events, errors, signalsNow);
+        break;
+    case smWindowSync:
+        QMetaObject::invokeMethod(
+            this, [this, watch, events, errors, signalsNow] { DispatchEvents(watch, events, errors, signalsNow); },
+            Qt::QueuedConnection);
+        break;
+    case smThreadSync: {
+        {
+            std::lock_guard<std::mutex> lock(watch->mutex);
+            watch->dispatchDone = false;
         }
-        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, watch, events, errors, signalsNow] {
+                DispatchEvents(watch, events, errors, signalsNow);
+                {
+                    std::lock_guard<std::mutex> lock(watch->mutex);
+                    watch->dispatchDone = true;
+                }
+                watch->cv.notify_all();
+            },
+            Qt::QueuedConnection);
+        // Wait for the handlers, but give way at once to a stop: Close() on the owning thread must not
+        // wait for a dispatch that the owning thread itself would have to run.
+        std::unique_lock<std::mutex> lock(watch->mutex);
+        watch->cv.wait(lock, [&] { return watch->dispatchDone || watch->stop; });
+        break;
+    }
     }
 }
 

@@ -241,12 +241,16 @@ private:
     void RequireOpen() const;
     void RequireClosed() const;
     void ApplyLineSettings();
-    template<typename T> void ReapplyOrRevert(T &field, T previous);
+    // Stores a changed line setting and, while open, puts it on the line.
+    template<typename T> void SetLineSetting(T &field, T value);
+    void SetBufferSize(int &field, int value);
     void ApplyBufferSizes();
     void ApplyTimeouts();
     void StartWatcher();
     void StopWatcher();
     void WatcherLoop(std::shared_ptr<Watch> watch);
+    // Passes one wake-up's events to the owning thread as the sync method says.
+    void HandOver(const std::shared_ptr<Watch> &watch, TComEvents events, TComErrors errors, TComSignals signalsNow);
     // Runs the handlers for one wake-up of the watcher, on the owning thread.
     void DispatchEvents(
         const std::shared_ptr<Watch> &watch, TComEvents events, TComErrors errors, TComSignals signalsNow);

@@ -289,51 +289,9 @@ bool TKestAvtopoverkaGrid::AddOutputDataRS(const TParametersForGridRow &data, in
     return StoreDeviceData(data, rowNum);
 }
 
-void TKestAvtopoverkaGrid::SetParameterRSToRow(const TSuperParametersForGridRow &data, int rowNum)
-{
-    TGridUpdate update(*this);
-    for (int slot = 1; slot <= data.arrayLength; ++slot) {
-        const TSuperParameterForGrid *item = data.Slot(slot);
-        if (!item || IsEnergy(item->Parameter1.index))
-            continue;
-        if (const int col = OutputColumnOf(item->Parameter1.index); col >= 0)
-            SetValueRsAndError(col, rowNum, *item);
-    }
-}
-
-void TKestAvtopoverkaGrid::SetValueRsAndError(int colNum, int rowNum, const TSuperParameterForGrid &data)
-{
-    if (data.Parameter2 && data.Parameter2->isDataCorrect) {
-        SetInterfaceValueToCell(colNum, rowNum, FormatWithPrefix(data.Parameter2->value, data.prefix), QString());
-        SetErrorToCell(colNum, rowNum, data.Error);
-        SetRedCell(colNum, rowNum, data.isBiggerThanThreshold);
-    } else {
-        SetDefaultRsAndErrorToCell(rowNum, colNum);
-    }
-}
-
-void TKestAvtopoverkaGrid::SetInterfaceValueToCell(int colNum, int rowNum, const QString &value, const QString &measure)
-{
-    AppendToCell(colNum, rowNum, kGap + value + measure);
-}
-
-void TKestAvtopoverkaGrid::SetErrorToCell(int colNum, int rowNum, double value)
-{
-    AppendToCell(colNum, rowNum, kGap + TParameterScaling::GetStringFromFloat(3, value) + QStringLiteral("%"));
-}
-
 void TKestAvtopoverkaGrid::SetDefaultRsAndErrorToRow(int rowNum)
 {
     SetDefaultParamAndErrorToRow(rowNum);
-}
-
-void TKestAvtopoverkaGrid::SetDefaultRsAndErrorToCell(int rowNum, int colNum)
-{
-    if (rowNum < 1 || rowNum >= RowCount() || colNum < InputColumnCount() || colNum >= ColCount())
-        return;
-    if (const int index = ParamOfColumn(colNum))
-        ResultsFor(rowNum).noValue.set(size_t(index));
-    AppendToCell(colNum, rowNum, kNoValue);
 }
 
 bool TKestAvtopoverkaGrid::SetAnalogParameter(int rowNum, const TParameterForGrid &param)

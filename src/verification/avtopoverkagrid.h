@@ -114,18 +114,8 @@ public:
     // Stores the device's values of row `rowNum` (replacing earlier ones) and writes its cells:
     // installation value, then parts 2 and 3 or "/---/---", each cell once.
     bool AddOutputDataRS(const TParametersForGridRow &data, int rowNum);
-    // The cell operations below append to what a cell holds, as their names say; the run
-    // driver uses AddOutputData, AddOutputDataRS, SetAnalogParameter and SetDefaultRsAndErrorToRow,
-    // which keep the stored results and the cells in step.
-    // Parts 2 and 3 (or "/---/---") of every parameter of `data` with a column, energies excepted.
-    void SetParameterRSToRow(const TSuperParametersForGridRow &data, int rowNum);
-    void SetValueRsAndError(int colNum, int rowNum, const TSuperParameterForGrid &data);
-    // Appends seven blanks, `value` and `measure`.
-    void SetInterfaceValueToCell(int colNum, int rowNum, const QString &value, const QString &measure);
-    // Appends seven blanks, the error with 3 digits and "%".
-    void SetErrorToCell(int colNum, int rowNum, double value);
+    // SetDefaultParamAndErrorToRow under the name the run driver uses.
     void SetDefaultRsAndErrorToRow(int rowNum);
-    void SetDefaultRsAndErrorToCell(int rowNum, int colNum);
     // The whole cell of an analog value: parts 1, 2 (analog current) and 3, and its mark.
     bool SetAnalogParameter(int rowNum, const TParameterForGrid &param);
 };

@@ -86,15 +86,20 @@ protected:
     }
     TOpened Open() const { return Open(Options()); }
     QString JournalFile() const { return folder_ + "/journal.sqlite"; }
-    // Statements on the journal's own database (the file, or the server's database).
-    bool Sql(const QStringList &statements)
+    // The journal's own database: the file, or the server's database.
+    TJournalConnection StoreConnection() const
     {
         TJournalConnection c = connection_;
         if (!Server()) {
             c.dialect = TJournalDialect::SQLite;
             c.file = JournalFile();
         }
-        TJournalStore store(c);
+        return c;
+    }
+    // Statements on the journal's own database.
+    bool Sql(const QStringList &statements)
+    {
+        TJournalStore store(StoreConnection());
         if (!store.Open(false)) {
             ADD_FAILURE() << store.LastError().toStdString();
             return false;
@@ -209,6 +214,23 @@ TEST_P(JournalTest, RunsAndTuningComeBackFieldForField)
     TJournalFilter tuningOnly;
     tuningOnly.kind = TJournalRunKind::Tuning;
     EXPECT_EQ(b.journal->ListRuns(tuningOnly).size(), 1u);
+
+    // Each kind of run is read only as itself, and an unreadable header is named after its kind.
+    ASSERT_TRUE(Sql({"UPDATE journal_headers SET header = 'x'"}));
+    TJournalStore store(StoreConnection());
+    ASSERT_TRUE(store.Open(false)) << store.LastError().toStdString();
+    const struct {
+        TJournalRunId run;
+        bool tuning;
+        const char *unreadable;
+    } kinds[] = {{id, false, "заголовок поверки не читается"}, {tid, true, "заголовок настройки не читается"}};
+    for (const auto &k : kinds) {
+        EXPECT_FALSE(k.tuning ? store.LoadRun(k.run).has_value() : store.LoadTuning(k.run).has_value());
+        EXPECT_EQ(store.LastFailure(), TJournalFailure::None) << k.unreadable;
+        EXPECT_FALSE(k.tuning ? store.LoadTuning(k.run).has_value() : store.LoadRun(k.run).has_value());
+        EXPECT_EQ(store.LastFailure(), TJournalFailure::Damaged) << k.unreadable;
+        EXPECT_EQ(store.LastError().toStdString(), std::string(k.unreadable));
+    }
 }
 
 TEST_P(JournalTest, ArchiveFiltersByDateAndDeviceNumberNewestFirst)

@@ -102,6 +102,14 @@ TEST(SimLine, ControlCommands)
         {"noise 0.5", "error"},
         {"protocol vq", "ok"},
         {"frobnicate", "error unknown command"},
+        // Too few or too many arguments, or one out of its range: the usage of that command.
+        {"type", "error usage: type "},
+        {"hangup device 1 2", "error usage: hangup "},
+        {"coefs 1 2 3", "error usage: coefs "},
+        {"coefs 1 2 3 x", "error usage: coefs U1 U2 I1 I2 (positive)"},
+        {"last 1 2", "error usage: last "},
+        {"requests device 3 4", "error usage: requests "},
+        {"analog-error 4 1", "error usage: analog-error "},
         {"", "error"},
     };
     for (const auto &c : cases)
