@@ -305,7 +305,7 @@ void TAutoTuning::CloseDevicePort()
 
 bool TAutoTuning::OpenDevicePortForIdentity()
 {
-    if (running_)
+    if (IsRunning())
         return false;
     try {
         OpenPort(*deviceInterface, kPort2, portConfig->ReadRate(kPort2));
@@ -322,7 +322,7 @@ bool TAutoTuning::OpenDevicePortForIdentity()
 void TAutoTuning::VoltageChosen(int index)
 {
     // The installation is configured for the run's nominal output: the choice shown stays the one sent.
-    if (running_) {
+    if (IsRunning()) {
         Show();
         return;
     }
@@ -332,7 +332,7 @@ void TAutoTuning::VoltageChosen(int index)
 
 void TAutoTuning::CurrentChosen(int index)
 {
-    if (running_) {
+    if (IsRunning()) {
         Show();
         return;
     }
@@ -413,7 +413,7 @@ void TAutoTuning::CoefficientsEdited()
 
 void TAutoTuning::FindClicked()
 {
-    if (running_ || searching_ || !deviceInterface)
+    if (stage_ != TTuningStage::Idle || !deviceInterface)
         return;
     try {
         OpenPort(*deviceInterface, kPort2, portConfig->ReadRate(kPort2));
@@ -422,7 +422,7 @@ void TAutoTuning::FindClicked()
         ShowError(kPortNotFound);
         return;
     }
-    searching_ = true;
+    stage_ = TTuningStage::Searching;
     searchWaiter_.Reset();
     const int limit
         = (TComInterfaceWithCallback::kMaxResends + 1) * deviceInterface->ResponseTimeOut() + TuningWait::kSearchMargin;
@@ -434,7 +434,8 @@ void TAutoTuning::FindClicked()
 
 void TAutoTuning::EndSearch(const QString &message)
 {
-    searching_ = false;
+    if (IsSearching())
+        stage_ = TTuningStage::Idle;
     isReadSettingsPushed = false;
     searchWaiter_.Cancel();
     CloseDevicePort();
@@ -444,7 +445,7 @@ void TAutoTuning::EndSearch(const QString &message)
 
 void TAutoTuning::ReadSettingsClicked()
 {
-    if (running_ || searching_)
+    if (stage_ != TTuningStage::Idle)
         return;
     isReadSettingsPushed = true;
     FindClicked();
@@ -453,9 +454,8 @@ void TAutoTuning::ReadSettingsClicked()
 void TAutoTuning::StartClicked()
 {
     // A pending search owns the transducer's line until its answer, its error or "Стоп".
-    if (running_ || searching_ || !kestDeviceInterface || !deviceInterface)
+    if (stage_ != TTuningStage::Idle || !kestDeviceInterface || !deviceInterface)
         return;
-    isAnalogOutMode = false;
     log_.clear();
     if (view_)
         view_->ClearLog();
@@ -487,17 +487,13 @@ void TAutoTuning::StartClicked()
     kestParameterController = std::make_unique<TKestParameterController>(
         kestDeviceInterface.get(), kestCmdManager.get(), &kestConfiguration);
 
-    running_ = true;
-    isStopped = false;
-    hasAdjustingParametersBeenDone = false;
-    isBaseAdjustingDone = false;
+    stage_ = TTuningStage::Starting;
     isAnalogInMiddleMode = false;
     currentAnalogOutNum = 0;
     previousCountOfOnePercentShifts = 0;
     previousError = kNoPreviousError;
     hasTheFirstShiftBeenSent = false;
     attemptsToAdjustDone = 0;
-    isFinished = false;
     angleSettling_ = angleAnswered_ = false;
     readbacks_ = 0;
     lastReadback_.reset();
@@ -517,7 +513,7 @@ void TAutoTuning::StartClicked()
             lastZeroConfirmed_ = r.confirmed;
             if (r.confirmed)
                 TOutputsLedger::MarkOff(PortOf(kPort1));
-            if (!r.confirmed || isStopped) {
+            if (!r.confirmed || stage_ == TTuningStage::Ending) {
                 ClosePort(kestDeviceInterface.get());
                 CloseDevicePort();
                 if (!r.confirmed)
@@ -555,14 +551,13 @@ std::vector<TSwitchOffFrame> TAutoTuning::ZeroSequence() const
 
 void TAutoTuning::StopClicked()
 {
-    if (searching_)
+    if (IsSearching())
         EndSearch(QString());
-    if (running_ && zeroing_)
-        isStopped = true; // an owed switch-off under way: the run ends with it
-    if (!running_ || zeroing_)
+    if (IsRunning() && zeroing_)
+        stage_ = TTuningStage::Ending; // an owed switch-off under way: the run ends with it
+    if (!IsRunning() || zeroing_)
         return;
     kestDeviceInterface->CleaerQueue();
-    hasAdjustingParametersBeenDone = true;
     ClosePort(deviceInterface.get());
     StopTuning();
     BeginZeroOutput([this](bool) { EndRun(TTuningEnd::Stopped, QString()); });
@@ -570,12 +565,12 @@ void TAutoTuning::StopClicked()
 
 bool TAutoTuning::NeedsShutDown() const
 {
-    return running_ || (kestDeviceInterface && kestDeviceInterface->IsOpen());
+    return IsRunning() || (kestDeviceInterface && kestDeviceInterface->IsOpen());
 }
 
 bool TAutoTuning::ShutDown(std::function<void()> done)
 {
-    if (searching_)
+    if (IsSearching())
         EndSearch(QString());
     if (zeroing_) {
         zeroDone_ = [previous = zeroDone_, done = std::move(done)](bool confirmed) {
@@ -592,10 +587,9 @@ bool TAutoTuning::ShutDown(std::function<void()> done)
             done();
         return false;
     }
-    const bool wasRunning = running_;
+    const bool wasRunning = IsRunning();
     if (kestDeviceInterface)
         kestDeviceInterface->CleaerQueue();
-    hasAdjustingParametersBeenDone = true;
     ClosePort(deviceInterface.get());
     StopTuning();
     BeginZeroOutput([this, wasRunning, done = std::move(done)](bool) {
@@ -612,85 +606,124 @@ bool TAutoTuning::ShutDown(std::function<void()> done)
 
 void TAutoTuning::OnKestAnswer(const TFramePtr &answer)
 {
-    if (isStopped || !answer)
+    if (IsStopped() || !answer)
         return;
     const TFramePtr cmd = kestDeviceInterface->GetLastCmd();
     if (!cmd)
         return;
-    if (TKestCmdManager::IsCmdConfiguration(*cmd)) {
-        if (TSwitchOff::IsEchoOf(*answer, *cmd) && TKestCmdManager::IsDistantControlEnabled(*answer)) {
-            deviceInterface->AddCmd(deviceCmdManager->CreateCmdEnableZeroOutNoise());
-            deviceInterface->AddCmd(deviceCmdManager->CreateCmdReadExtraSettings1());
-            deviceInterface->AddCmd(deviceCmdManager->CreateCmdWriteTransfCoefs(transfCoefs));
-            Log(QStringLiteral("Обнуление шумов. Запись коэффициентов трансформации в QX4..."));
-            deviceInterface->SendNextCmd();
-            return;
-        }
-        // The installation did not take remote control. Refused outright it is a silent stop; answered
-        // with something that is not the echo, its state is unknown: said, and switched off all the same.
-        if (TSwitchOff::IsEchoOf(*answer, *cmd)) {
-            Fail(QString());
-            return;
-        }
-        const QString reason
-            = QStringLiteral("Установка не подтвердила дистанционное управление: вместо подтверждения пришло «%1»")
-                  .arg(QString::fromStdString(answer->ToHex()));
-        Fail(reason);
-        ShowError(reason);
+    switch (stage_) {
+    case TTuningStage::Starting:
+        OnKestAnswerStarting(*cmd, *answer);
+        return;
+    case TTuningStage::References:
+        OnKestAnswerReferences(*cmd, *answer);
+        return;
+    case TTuningStage::Angle90:
+        OnKestAnswerAngle90(*cmd, *answer);
+        return;
+    case TTuningStage::AnalogOutputs:
+        OnKestAnswerAnalogOutputs(*cmd, *answer);
+        return;
+    default:
+        // The other stages ask the installation for nothing: the queue goes on.
+        kestDeviceInterface->SendNextCmd();
         return;
     }
-    if (TKestCmdManager::IsCmdAmperage(*cmd)) {
-        if (!hasAdjustingParametersBeenDone && !isAnalogOutMode)
-            StartWait(TuningWait::kSettle, TuningWait::NominalOutput, [this] { ReadKest(); });
+}
+
+void TAutoTuning::OnKestAnswerStarting(const TFrame &cmd, const TFrame &answer)
+{
+    if (!TKestCmdManager::IsCmdConfiguration(cmd)) {
+        kestDeviceInterface->SendNextCmd();
         return;
     }
-    if (TKestCmdManager::IsCmdAllParameters(*cmd)) {
-        const TParametersAndStatusPtr status = kestCmdManager->ParseParameters_ConfigurationQX4(*answer);
-        if (currentAnalogOutNum >= 1 && currentAnalogOutNum <= 3) {
-            AnalogOutStep(currentAnalogOutNum, status->AnalogOut);
-            return;
-        }
-        kestParameters = *status->Parameters;
-        if (!hasAdjustingParametersBeenDone) {
-            Log(QStringLiteral("Установки настроечных параметров QX4..."));
-            const float kU = isModificationAbove9 ? 1.0f : static_cast<float>(transfCoefs.U1 / transfCoefs.U2);
-            const float kI = isModificationAbove9 ? 1.0f : static_cast<float>(transfCoefs.I1 / transfCoefs.I2);
-            TAdjustingParameters &a = deviceAdjustingParameters;
-            a.Ua = static_cast<float>(kestParameters.Ua.value * kU);
-            a.Ub = static_cast<float>(kestParameters.Ub.value * kU);
-            a.Uc = static_cast<float>(kestParameters.Uc.value * kU);
-            a.Uab = static_cast<float>(kestParameters.ULa.value * kU);
-            a.Ubc = static_cast<float>(kestParameters.ULb.value * kU);
-            a.Uac = static_cast<float>(kestParameters.ULc.value * kU);
-            a.Ia = static_cast<float>(kestParameters.Ia.value * kI);
-            a.Ib = static_cast<float>(kestParameters.Ib.value * kI);
-            a.Ic = static_cast<float>(kestParameters.Ic.value * kI);
-            a.F = static_cast<float>(kestParameters.Freq.value);
-            const TQx4CmdManager &d = *deviceCmdManager;
-            for (const TFramePtr &f : {d.CreateCmdWriteAdjustingUa(a), d.CreateCmdWriteAdjustingUb(a),
-                     d.CreateCmdWriteAdjustingUc(a), d.CreateCmdWriteAdjustingUab(a), d.CreateCmdWriteAdjustingUbc(a),
-                     d.CreateCmdWriteAdjustingUac(a), d.CreateCmdWriteAdjustingIa(a), d.CreateCmdWriteAdjustingIb(a),
-                     d.CreateCmdWriteAdjustingIc(a), d.CreateCmdWriteAdjustingFrequence(a)})
-                deviceInterface->AddCmd(f);
-            deviceInterface->SendNextCmd();
-            return;
-        }
-        deviceInterface->AddCmd(deviceCmdManager->CreateCmdReadPa());
-        previousError = kNoPreviousError;
-        attemptsToAdjustDone = 0;
+    if (TSwitchOff::IsEchoOf(answer, cmd) && TKestCmdManager::IsDistantControlEnabled(answer)) {
+        deviceInterface->AddCmd(deviceCmdManager->CreateCmdEnableZeroOutNoise());
+        deviceInterface->AddCmd(deviceCmdManager->CreateCmdReadExtraSettings1());
+        deviceInterface->AddCmd(deviceCmdManager->CreateCmdWriteTransfCoefs(transfCoefs));
+        Log(QStringLiteral("Обнуление шумов. Запись коэффициентов трансформации в QX4..."));
         deviceInterface->SendNextCmd();
-    } else if (TKestCmdManager::IsCmdAngle(*cmd) && hasAdjustingParametersBeenDone) {
+        return;
+    }
+    // The installation did not take remote control. Refused outright it is a silent stop; answered
+    // with something that is not the echo, its state is unknown: said, and switched off all the same.
+    if (TSwitchOff::IsEchoOf(answer, cmd)) {
+        Fail(QString());
+        return;
+    }
+    const QString reason
+        = QStringLiteral("Установка не подтвердила дистанционное управление: вместо подтверждения пришло «%1»")
+              .arg(QString::fromStdString(answer.ToHex()));
+    Fail(reason);
+    ShowError(reason);
+}
+
+void TAutoTuning::OnKestAnswerReferences(const TFrame &cmd, const TFrame &answer)
+{
+    if (TKestCmdManager::IsCmdAmperage(cmd)) {
+        // The nominal output is set (the current goes last): it settles before it is read.
+        StartWait(TuningWait::kSettle, TuningWait::NominalOutput, [this] { ReadKest(); });
+        return;
+    }
+    if (!TKestCmdManager::IsCmdAllParameters(cmd)) {
+        kestDeviceInterface->SendNextCmd(); // voltage, frequency, angle 0°
+        return;
+    }
+    kestParameters = *kestCmdManager->ParseParameters_ConfigurationQX4(answer)->Parameters;
+    Log(QStringLiteral("Установки настроечных параметров QX4..."));
+    const float kU = isModificationAbove9 ? 1.0f : static_cast<float>(transfCoefs.U1 / transfCoefs.U2);
+    const float kI = isModificationAbove9 ? 1.0f : static_cast<float>(transfCoefs.I1 / transfCoefs.I2);
+    TAdjustingParameters &a = deviceAdjustingParameters;
+    a.Ua = static_cast<float>(kestParameters.Ua.value * kU);
+    a.Ub = static_cast<float>(kestParameters.Ub.value * kU);
+    a.Uc = static_cast<float>(kestParameters.Uc.value * kU);
+    a.Uab = static_cast<float>(kestParameters.ULa.value * kU);
+    a.Ubc = static_cast<float>(kestParameters.ULb.value * kU);
+    a.Uac = static_cast<float>(kestParameters.ULc.value * kU);
+    a.Ia = static_cast<float>(kestParameters.Ia.value * kI);
+    a.Ib = static_cast<float>(kestParameters.Ib.value * kI);
+    a.Ic = static_cast<float>(kestParameters.Ic.value * kI);
+    a.F = static_cast<float>(kestParameters.Freq.value);
+    const TQx4CmdManager &d = *deviceCmdManager;
+    for (const TFramePtr &f : {d.CreateCmdWriteAdjustingUa(a), d.CreateCmdWriteAdjustingUb(a),
+             d.CreateCmdWriteAdjustingUc(a), d.CreateCmdWriteAdjustingUab(a), d.CreateCmdWriteAdjustingUbc(a),
+             d.CreateCmdWriteAdjustingUac(a), d.CreateCmdWriteAdjustingIa(a), d.CreateCmdWriteAdjustingIb(a),
+             d.CreateCmdWriteAdjustingIc(a), d.CreateCmdWriteAdjustingFrequence(a)})
+        deviceInterface->AddCmd(f);
+    deviceInterface->SendNextCmd();
+}
+
+void TAutoTuning::OnKestAnswerAngle90(const TFrame &cmd, const TFrame &answer)
+{
+    if (TKestCmdManager::IsCmdAngle(cmd)) {
         // The first reading at 90° waits out the settling time that began when the angle was sent.
         if (angleSettling_) {
             angleAnswered_ = true;
             return;
         }
         kestDeviceInterface->AddCmd(kestCmdManager->CreateCmdReadDeviceStatusAndAllParameters());
-    } else if (TKestCmdManager::IsCmdSetAmperageIn(*cmd)) {
+    } else if (TKestCmdManager::IsCmdAllParameters(cmd)) {
+        kestParameters = *kestCmdManager->ParseParameters_ConfigurationQX4(answer)->Parameters;
+        stage_ = TTuningStage::Angles;
+        deviceInterface->AddCmd(deviceCmdManager->CreateCmdReadPa());
+        previousError = kNoPreviousError;
+        attemptsToAdjustDone = 0;
+        deviceInterface->SendNextCmd();
+    }
+    kestDeviceInterface->SendNextCmd();
+}
+
+void TAutoTuning::OnKestAnswerAnalogOutputs(const TFrame &cmd, const TFrame &answer)
+{
+    if (TKestCmdManager::IsCmdSetAmperageIn(cmd)) {
         StartWait(TuningWait::kAnalogSettle, TuningWait::AnalogInput, [this] {
             kestDeviceInterface->AddCmd(kestCmdManager->CreateCmdReadDeviceStatusAndAllParameters());
             kestDeviceInterface->SendNextCmd();
         });
+        return;
+    }
+    if (TKestCmdManager::IsCmdAllParameters(cmd) && currentAnalogOutNum >= 1 && currentAnalogOutNum <= 3) {
+        AnalogOutStep(currentAnalogOutNum, kestCmdManager->ParseParameters_ConfigurationQX4(answer)->AnalogOut);
         return;
     }
     kestDeviceInterface->SendNextCmd();
@@ -758,61 +791,122 @@ bool TAutoTuning::DisplayRead(const TFrame &cmd, const TFrame &answer)
     return true;
 }
 
+bool TAutoTuning::RelayIdentity(const TFrame &cmd, const TFrame &answer)
+{
+    if (TQx4CmdManager::IsCmdReadExtraSettings1(cmd)) {
+        const TExtraSettingsObject extra = TQx4CmdManager::ParseExtraSettings1(answer);
+        isModificationAbove9 = extra.ModificationNumber > 9;
+        if (identityWindow_)
+            identityWindow_->SetExtraSettingsObject1(extra);
+        return true;
+    }
+    if (TQx4CmdManager::IsCmdReadExtraSettings2(cmd)) {
+        if (identityWindow_)
+            identityWindow_->SetExtraSettingsObject2(TQx4CmdManager::ParseExtraSettings2(answer));
+        return true;
+    }
+    return false;
+}
+
 void TAutoTuning::OnQx4Answer(const TFramePtr &answer)
 {
     if (!answer || !deviceInterface)
         return;
-    const TQx4CmdManager &d = *deviceCmdManager;
-    if (searching_ && !TQx4CmdManager::IsCmdFindAddress(*answer)) {
-        // A well-formed answer of another kind: no address in it, and no search answer will follow.
-        EndSearch(kSearchAnswerWrong);
-        return;
-    }
-    if (TQx4CmdManager::IsCmdFindAddress(*answer)) {
-        searching_ = false;
-        searchWaiter_.Cancel();
-        const int adr = answer->data[0];
-        choices_.netAdr = choices_.newAdr = adr;
-        deviceCmdManager->SetNetAdr(adr);
-        Show();
-        if (isReadSettingsPushed) {
-            isReadSettingsPushed = false;
-            for (const TFramePtr &f : {d.CreateCmdReadScheme(), d.CreateCmdReadTransfCoefs(), d.CreateCmdReadRsRate1(),
-                     d.CreateCmdReadRsRate2(), d.CreateCmdReadRsConfig2(), d.CreateCmdReadAnalogOuts(),
-                     d.CreateCmdReadAnalogType()})
-                deviceInterface->AddCmd(f);
-            deviceInterface->SendNextCmd();
-        } else {
-            CloseDevicePort();
-        }
+    // The search's answer is known by its own shape (it is a broadcast's), not by the request.
+    if (IsSearching() || TQx4CmdManager::IsCmdFindAddress(*answer)) {
+        OnSearchAnswer(*answer);
         return;
     }
     const TFramePtr cmdPtr = deviceInterface->GetLastCmd();
     if (!cmdPtr)
         return;
     const TFrame &cmd = *cmdPtr;
-    // What only shows the transducer's settings is shown whether or not a run is going: "Прочитать
-    // параметры" and the identity window are used between runs.
-    const bool displayed = DisplayRead(cmd, *answer);
-    if (isStopped) {
-        if (displayed) {
-            deviceInterface->SendNextCmd();
-            return;
-        }
-        if (TQx4CmdManager::IsCmdReadExtraSettings1(cmd) || TQx4CmdManager::IsCmdReadExtraSettings2(cmd) || !running_) {
-            // The identity window's reads and writes, between runs.
-            if (TQx4CmdManager::IsCmdReadExtraSettings1(cmd)) {
-                const TExtraSettingsObject extra = TQx4CmdManager::ParseExtraSettings1(*answer);
-                isModificationAbove9 = extra.ModificationNumber > 9;
-                if (identityWindow_)
-                    identityWindow_->SetExtraSettingsObject1(extra);
-            } else if (TQx4CmdManager::IsCmdReadExtraSettings2(cmd) && identityWindow_) {
-                identityWindow_->SetExtraSettingsObject2(TQx4CmdManager::ParseExtraSettings2(*answer));
-            }
-            deviceInterface->SendNextCmd();
-        }
+    // What only shows the transducer's settings, and its identity, are taken in every stage: "Прочитать
+    // параметры" and the identity window are used between runs, the run reads the identity itself.
+    if (DisplayRead(cmd, *answer) || RelayIdentity(cmd, *answer)) {
+        deviceInterface->SendNextCmd();
         return;
     }
+    switch (stage_) {
+    case TTuningStage::Idle:
+    case TTuningStage::Searching:
+        OnQx4AnswerBetweenRuns(cmd);
+        return;
+    case TTuningStage::Starting:
+        OnQx4AnswerStarting(cmd);
+        return;
+    case TTuningStage::References:
+        OnQx4AnswerReferences(cmd, *answer);
+        return;
+    case TTuningStage::Angle90:
+        deviceInterface->SendNextCmd(); // the transducer is not asked anything at 90° before its reading
+        return;
+    case TTuningStage::Angles:
+        OnQx4AnswerAngles(cmd, *answer);
+        return;
+    case TTuningStage::AnglesDone:
+        OnQx4AnswerAnglesDone(cmd);
+        return;
+    case TTuningStage::AnalogOutputs:
+        OnQx4AnswerAnalogOutputs(cmd);
+        return;
+    case TTuningStage::Saving:
+        OnQx4AnswerSaving(cmd);
+        return;
+    case TTuningStage::Ending:
+        return; // the run is over: nothing more goes to the transducer
+    }
+}
+
+void TAutoTuning::OnSearchAnswer(const TFrame &answer)
+{
+    if (!TQx4CmdManager::IsCmdFindAddress(answer)) {
+        // A well-formed answer of another kind: no address in it, and no search answer will follow.
+        EndSearch(kSearchAnswerWrong);
+        return;
+    }
+    if (IsSearching())
+        stage_ = TTuningStage::Idle;
+    searchWaiter_.Cancel();
+    const int adr = answer.data[0];
+    choices_.netAdr = choices_.newAdr = adr;
+    deviceCmdManager->SetNetAdr(adr);
+    Show();
+    if (isReadSettingsPushed) {
+        isReadSettingsPushed = false;
+        const TQx4CmdManager &d = *deviceCmdManager;
+        for (const TFramePtr &f :
+            {d.CreateCmdReadScheme(), d.CreateCmdReadTransfCoefs(), d.CreateCmdReadRsRate1(), d.CreateCmdReadRsRate2(),
+                d.CreateCmdReadRsConfig2(), d.CreateCmdReadAnalogOuts(), d.CreateCmdReadAnalogType()})
+            deviceInterface->AddCmd(f);
+        deviceInterface->SendNextCmd();
+    } else {
+        CloseDevicePort();
+    }
+}
+
+// The identity window's writes.
+void TAutoTuning::OnQx4AnswerBetweenRuns(const TFrame &)
+{
+    deviceInterface->SendNextCmd();
+}
+
+// Zero noise written; the transformation coefficients written bring the nominal output.
+void TAutoTuning::OnQx4AnswerStarting(const TFrame &cmd)
+{
+    if (!TQx4CmdManager::IsCmdWriteTransfCoefs(cmd)) {
+        deviceInterface->SendNextCmd();
+        return;
+    }
+    stage_ = TTuningStage::References;
+    QueueNominalOutput();
+    kestDeviceInterface->SendNextCmd();
+    Log(QStringLiteral("Запись номинальных параметров в KEST..."));
+}
+
+// The reference values go in one after another; after the last one the transducer settles and is read.
+void TAutoTuning::OnQx4AnswerReferences(const TFrame &cmd, const TFrame &answer)
+{
     if (TQx4CmdManager::IsCmdWriteAdjustingFrequence(cmd)) {
         StartWait(TuningWait::kSettle, TuningWait::References, [this] {
             Log(QStringLiteral("Чтение параметров с QX4..."));
@@ -821,76 +915,73 @@ void TAutoTuning::OnQx4Answer(const TFramePtr &answer)
         });
         return;
     }
-
     if (TQx4CmdManager::IsCmdReadParameters(cmd)) {
-        CoefficientReadback(*answer);
+        CoefficientReadback(answer);
         return;
     }
+    deviceInterface->SendNextCmd();
+}
+
+void TAutoTuning::OnQx4AnswerAngles(const TFrame &cmd, const TFrame &answer)
+{
     if (TQx4CmdManager::IsCmdReadPa(cmd) || TQx4CmdManager::IsCmdReadPb(cmd) || TQx4CmdManager::IsCmdReadPc(cmd)) {
-        PhaseReading(TQx4CmdManager::IsCmdReadPa(cmd) ? 0 : TQx4CmdManager::IsCmdReadPb(cmd) ? 1 : 2, *answer);
+        PhaseReading(TQx4CmdManager::IsCmdReadPa(cmd) ? 0 : TQx4CmdManager::IsCmdReadPb(cmd) ? 1 : 2, answer);
         return;
     }
-    if (TQx4CmdManager::IsCmdShiftAngle(cmd)) {
-        if (isBaseAdjustingDone) {
-            if (choices_.analogEnabled)
-                StartAnalogStage();
-            else
-                WriteFinalSettings();
-            return;
-        }
-        if (deviceInterface->IsQueueEmpty()) {
-            deviceInterface->AddCmd(cmdDeviceReadP);
-            StartWait(TuningWait::kSettle, TuningWait::AngleShift, [this] { deviceInterface->SendNextCmd(); });
-            return;
-        }
-        // More steps of the same correction follow at once.
-    } else if (TQx4CmdManager::IsCmdShiftAnalogCoef(cmd) && deviceInterface->IsQueueEmpty()) {
+    if (TQx4CmdManager::IsCmdShiftAngle(cmd) && deviceInterface->IsQueueEmpty()) {
+        // The correction's last step: the phase settles before it is read again.
+        deviceInterface->AddCmd(cmdDeviceReadP);
+        StartWait(TuningWait::kSettle, TuningWait::AngleShift, [this] { deviceInterface->SendNextCmd(); });
+        return;
+    }
+    deviceInterface->SendNextCmd(); // more steps of the same correction, or the next phase's read
+}
+
+void TAutoTuning::OnQx4AnswerAnglesDone(const TFrame &cmd)
+{
+    if (!TQx4CmdManager::IsCmdShiftAngle(cmd)) {
+        deviceInterface->SendNextCmd();
+        return;
+    }
+    if (choices_.analogEnabled)
+        StartAnalogStage();
+    else
+        WriteFinalSettings();
+}
+
+void TAutoTuning::OnQx4AnswerAnalogOutputs(const TFrame &cmd)
+{
+    const TQx4CmdManager &d = *deviceCmdManager;
+    if (TQx4CmdManager::IsCmdShiftAnalogCoef(cmd) && deviceInterface->IsQueueEmpty()) {
         StartWait(TuningWait::kSettle, TuningWait::AnalogShift, [this] { ReadKest(); });
-        return;
     } else if (TQx4CmdManager::IsCmdWriteSaveChanges(cmd)) {
-        if (isAnalogOutMode) {
-            deviceInterface->AddCmd(d.CreateCmdSetAnalogModeWorking());
-            deviceInterface->SendNextCmd();
-        } else {
-            FinishTuning();
-        }
-        return;
-    } else if (TQx4CmdManager::IsCmdWriteTransfCoefs(cmd) && !isFinished) {
-        QueueNominalOutput();
-        kestDeviceInterface->SendNextCmd();
-        Log(QStringLiteral("Запись номинальных параметров в KEST..."));
-        return;
+        deviceInterface->AddCmd(d.CreateCmdSetAnalogModeWorking());
+        deviceInterface->SendNextCmd();
     } else if (TQx4CmdManager::IsCmdSetAnalogModeAdjustingMiddle(cmd)) {
         MiddleModeAnswered();
-        return;
     } else if (TQx4CmdManager::IsCmdSetAnalogModeWorking(cmd)) {
         FinishTuning();
-        return;
     } else if (TQx4CmdManager::IsCmdSetAnalogModeAdjustingHigh(cmd)) {
         isAnalogInMiddleMode = false;
         StartWait(TuningWait::kAnalogSettle, TuningWait::AnalogTop, [this] { ReadKest(); });
-        return;
     } else if (TQx4CmdManager::IsCmdSetAmperageValueForAdjustingAnalogOut1(cmd)
         || TQx4CmdManager::IsCmdSetAmperageValueForAdjustingAnalogOut2(cmd)
         || TQx4CmdManager::IsCmdSetAmperageValueForAdjustingAnalogOut3(cmd)) {
         StartWait(TuningWait::kAnalogSettle, TuningWait::AnalogReference, [this] { ReadKest(); });
-        return;
     } else if (TQx4CmdManager::IsCmdSetAnalogType(cmd)) {
         deviceInterface->AddCmd(d.CreateCmdSetAnalogModeAdjustingMiddle());
         deviceInterface->SendNextCmd();
-        return;
+    } else {
+        deviceInterface->SendNextCmd(); // the indication, further steps of a correction, the outputs' write
     }
+}
 
-    if (TQx4CmdManager::IsCmdReadExtraSettings1(cmd)) {
-        const TExtraSettingsObject extra = TQx4CmdManager::ParseExtraSettings1(*answer);
-        if (identityWindow_)
-            identityWindow_->SetExtraSettingsObject1(extra);
-        isModificationAbove9 = extra.ModificationNumber > 9;
-    } else if (TQx4CmdManager::IsCmdReadExtraSettings2(cmd)) {
-        if (identityWindow_)
-            identityWindow_->SetExtraSettingsObject2(TQx4CmdManager::ParseExtraSettings2(*answer));
-    }
-    deviceInterface->SendNextCmd();
+void TAutoTuning::OnQx4AnswerSaving(const TFrame &cmd)
+{
+    if (TQx4CmdManager::IsCmdWriteSaveChanges(cmd))
+        FinishTuning();
+    else
+        deviceInterface->SendNextCmd();
 }
 
 void TAutoTuning::CoefficientReadback(const TFrame &answer)
@@ -910,7 +1001,7 @@ void TAutoTuning::CoefficientReadback(const TFrame &answer)
             o->TuningAsFound(deviceParameters, kestParameters);
     if (!CheckCoefficientErrors())
         return;
-    hasAdjustingParametersBeenDone = true;
+    stage_ = TTuningStage::Angle90;
     Log(QStringLiteral("Погрешности по коэффициентам в порядке."));
     attemptsToAdjustDone = 0;
     previousError = kNoPreviousError;
@@ -974,8 +1065,6 @@ TShiftAngleCmdSet TAutoTuning::AngleSet(int phase) const
 void TAutoTuning::PhaseReading(int phase, const TFrame &answer)
 {
     const TPhaseRow &row = kPhases[phase];
-    if (phase == 0)
-        isBaseAdjustingDone = false;
     ++attemptsToAdjustDone;
     Log(QString::fromUtf16(row.title));
     const double value = deviceCmdManager->ParseSingleParameter(answer);
@@ -1003,7 +1092,7 @@ void TAutoTuning::PhaseReading(int phase, const TFrame &answer)
             previousError = kNoPreviousError;
             hasTheFirstShiftBeenSent = false;
         } else {
-            isBaseAdjustingDone = true;
+            stage_ = TTuningStage::AnglesDone;
             deviceInterface->SendNextCmd();
         }
         return;
@@ -1041,7 +1130,7 @@ void TAutoTuning::ShiftAngle(int n, const TShiftAngleCmdSet &set, double x)
 void TAutoTuning::StartAnalogStage()
 {
     Log(QStringLiteral("Углы настроены"));
-    isAnalogOutMode = true;
+    stage_ = TTuningStage::AnalogOutputs;
     previousError = kNoPreviousError;
     deviceInterface->AddCmd(deviceCmdManager->CreateCmdWriteReversiveIndicationParameters());
     const bool fiveMilliamps = choices_.analogTypeIndex == 0;
@@ -1064,7 +1153,6 @@ void TAutoTuning::MiddleModeAnswered()
             d.CreateCmdWriteAnalogOuts(choices_.outputs[0], choices_.outputs[1], choices_.outputs[2]));
         deviceInterface->AddCmd(d.CreateCmdDisableZeroOutNoise());
         deviceInterface->AddCmd(d.CreateCmdSaveChanges());
-        isFinished = true;
         deviceInterface->SendNextCmd();
         return;
     }
@@ -1193,16 +1281,14 @@ void TAutoTuning::WriteFinalSettings()
     Show();
     deviceInterface->AddCmd(d.CreateCmdDisableZeroOutNoise());
     deviceInterface->AddCmd(d.CreateCmdSaveChanges());
-    isFinished = true;
+    stage_ = TTuningStage::Saving;
     deviceInterface->SendNextCmd();
 }
 
 void TAutoTuning::FinishTuning()
 {
     Log(QStringLiteral("Готово."));
-    isAnalogOutMode = false;
-    hasAdjustingParametersBeenDone = true;
-    isStopped = true;
+    stage_ = TTuningStage::Ending;
     CloseDevicePort();
     if (choices_.playSound && beep_)
         beep_(1000, 1000);
@@ -1211,7 +1297,8 @@ void TAutoTuning::FinishTuning()
 
 void TAutoTuning::StopTuning()
 {
-    isStopped = true;
+    if (IsRunning())
+        stage_ = TTuningStage::Ending;
     attemptsToAdjustDone = 0;
     waiter_.Cancel();
     waiter_.Reset();
@@ -1223,9 +1310,8 @@ void TAutoTuning::StopTuning()
 
 void TAutoTuning::Fail(const QString &reason)
 {
-    if (!running_ || zeroing_)
+    if (!IsRunning() || zeroing_)
         return;
-    hasAdjustingParametersBeenDone = true;
     CloseDevicePort();
     StopTuning();
     BeginZeroOutput([this, reason](bool) { EndRun(TTuningEnd::Failed, reason); });
@@ -1233,10 +1319,9 @@ void TAutoTuning::Fail(const QString &reason)
 
 void TAutoTuning::EndRun(TTuningEnd end, const QString &reason)
 {
-    if (!running_)
+    if (!IsRunning())
         return;
-    running_ = false;
-    isStopped = true;
+    stage_ = TTuningStage::Idle;
     TTuningOutcome outcome;
     outcome.end = end;
     outcome.reason = reason;
@@ -1289,7 +1374,7 @@ void TAutoTuning::OnKestError(const std::string &text)
 {
     const QString message = QString::fromUtf8(text.c_str());
     // The outputs go off before anyone is asked to read a message.
-    if (running_)
+    if (IsRunning())
         Fail(message);
     ShowError(message);
 }
@@ -1297,11 +1382,11 @@ void TAutoTuning::OnKestError(const std::string &text)
 void TAutoTuning::OnQx4Error(const std::string &text)
 {
     const QString message = QString::fromUtf8(text.c_str());
-    if (searching_) {
+    if (IsSearching()) {
         EndSearch(message);
         return;
     }
-    if (running_ && !isStopped)
+    if (!IsStopped())
         Fail(message);
     ShowError(message);
 }

@@ -1,9 +1,9 @@
 #pragma once
 // The automatic tuning of a QX4 transducer against the installation, and everything the tuning window
 // does besides (search, reading the transducer's settings, the identity window's link). Two links at
-// once: the installation on "Port1", the transducer on "Port2". The procedure is a state machine that
-// moves on only from the two answer handlers, OnKestAnswer and OnQx4Answer; what each answer means is
-// told by the kind of the request last sent on its link.
+// once: the installation on "Port1", the transducer on "Port2". The procedure goes stage by stage
+// (TTuningStage) and moves on only from the two answer handlers, OnKestAnswer and OnQx4Answer; each hands
+// the answer to its stage, which takes only the requests it sent and lets anything else go by.
 //
 // No widgets here: the window (TForm14) and kestctl's "tune" drive the same object through its user
 // actions and see it through ITuningView; a results journal watches runs through ITuningObserver.
@@ -198,9 +198,9 @@ public:
     const TTuningChoices &Choices() const { return choices_; }
     const TTransfCoefs &TransfCoefs() const { return transfCoefs; }
     QString CoefficientLabel() const;
-    bool IsRunning() const { return running_; }
-    bool IsStopped() const { return isStopped; }
-    bool IsSearching() const { return searching_; }
+    bool IsRunning() const { return stage_ != TTuningStage::Idle && stage_ != TTuningStage::Searching; }
+    bool IsStopped() const { return !IsRunning() || stage_ == TTuningStage::Ending; }
+    bool IsSearching() const { return stage_ == TTuningStage::Searching; }
     TDeviceInterface *KestInterface() const { return kestDeviceInterface.get(); }
     TDeviceInterface *DeviceInterface() const { return deviceInterface.get(); }
     TQx4CmdManager *DeviceCmdManager() const { return deviceCmdManager.get(); }
@@ -208,6 +208,38 @@ public:
     const QStringList &Log() const { return log_; }
 
 private:
+    // The stages, in the order a run goes through them. Idle and Searching are between runs; a run is
+    // every stage from Starting until its outputs are off.
+    enum class TTuningStage {
+        Idle, // the settings read ("Прочитать параметры") and the identity window use the transducer's line
+        Searching, // "Найти" / "Прочитать параметры": the search's answer awaited
+        Starting, // an owed switch-off, remote control, zero noise, identity, transformation coefficients
+        References, // nominal output, the installation read, the reference values written and read back
+        Angle90, // 90° sent, its settling, the installation read at 90°
+        Angles, // phase by phase: read the active power, shift the angle
+        AnglesDone, // the last step of phase C taken back: its answer ends the angles
+        AnalogOutputs, // each analog output on its middle and top points, then saved
+        Saving, // the interface settings and the address written and saved
+        Ending, // stopped, failed or done: the zero output on its way
+    };
+
+    // The answers of each stage; each takes the requests its stage sends and lets anything else go by.
+    void OnSearchAnswer(const TFrame &answer);
+    void OnQx4AnswerBetweenRuns(const TFrame &cmd);
+    void OnQx4AnswerStarting(const TFrame &cmd);
+    void OnQx4AnswerReferences(const TFrame &cmd, const TFrame &answer);
+    void OnQx4AnswerAngles(const TFrame &cmd, const TFrame &answer);
+    void OnQx4AnswerAnglesDone(const TFrame &cmd);
+    void OnQx4AnswerAnalogOutputs(const TFrame &cmd);
+    void OnQx4AnswerSaving(const TFrame &cmd);
+    void OnKestAnswerStarting(const TFrame &cmd, const TFrame &answer);
+    void OnKestAnswerReferences(const TFrame &cmd, const TFrame &answer);
+    void OnKestAnswerAngle90(const TFrame &cmd, const TFrame &answer);
+    void OnKestAnswerAnalogOutputs(const TFrame &cmd, const TFrame &answer);
+    // The identity reads ("Дополнительные настройки" and the run's own) go to the identity window; true
+    // when the answer was one of them.
+    bool RelayIdentity(const TFrame &cmd, const TFrame &answer);
+
     void Log(const QString &line);
     void Show() const;
     void ShowError(const QString &text);
@@ -273,11 +305,7 @@ private:
     int previousCountOfOnePercentShifts = 0;
     bool hasTheFirstShiftBeenSent = false;
     int attemptsToAdjustDone = 0;
-    bool hasAdjustingParametersBeenDone = false;
-    bool isBaseAdjustingDone = false;
-    bool isFinished = false;
-    bool isStopped = true;
-    bool isAnalogOutMode = false;
+    TTuningStage stage_ = TTuningStage::Idle;
     bool isAnalogInMiddleMode = false;
     int currentAnalogOutNum = 0;
     int configurationMiddleValue = 12;
@@ -287,8 +315,6 @@ private:
     bool isModificationAbove9 = false;
     IIdentityWindow *identityWindow_ = nullptr;
 
-    bool running_ = false; // from "Настроить" until the outputs are off
-    bool searching_ = false; // "Найти" / "Прочитать параметры" waits for the search answer
     bool angleSettling_ = false; // the 5000 ms after 90° are running
     bool angleAnswered_ = false; // ... and the installation has answered the 90° meanwhile
     int readbacks_ = 0;

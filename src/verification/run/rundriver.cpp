@@ -124,16 +124,16 @@ void TRunDriver::OnAnswer(const TFramePtr &answer)
     const TFramePtr last = engine_->GetLastCmd();
     if (!answer || !last)
         return;
-    switch (phase_) {
-    case TPhase::Idle:
+    switch (stage_) {
+    case TStage::Idle:
         return; // a late answer after a task was given up
-    case TPhase::DeviceTask:
-        OnDeviceTaskAnswer(*answer, *last);
+    case TStage::DeviceTask:
+        OnBetweenRunsAnswer(*answer, *last);
         return;
-    case TPhase::SwitchingOff:
+    case TStage::PayingOwedSwitchOff:
+    case TStage::SwitchingOff:
         return; // the switch-off holds the engine's handlers; nothing reaches here
-    case TPhase::Starting:
-    case TPhase::Running:
+    default:
         OnRunAnswer(*answer, *last);
         return;
     }
@@ -142,9 +142,9 @@ void TRunDriver::OnAnswer(const TFramePtr &answer)
 void TRunDriver::OnError(const QString &text)
 {
     const TFramePtr last = engine_->GetLastCmd();
-    if (phase_ == TPhase::Idle)
+    if (stage_ == TStage::Idle)
         return;
-    if (last && K::IsCmdReadDeviceInfo(*last) && !oldInfoRetried_ && phase_ != TPhase::SwitchingOff) {
+    if (last && K::IsCmdReadDeviceInfo(*last) && !oldInfoRetried_ && stage_ != TStage::SwitchingOff) {
         // Older installations keep a shorter identity block: ask again with its length.
         oldInfoRetried_ = true;
         cmd_.SetOldDevInfoLength();
@@ -152,29 +152,31 @@ void TRunDriver::OnError(const QString &text)
         SendNext();
         return;
     }
-    switch (phase_) {
-    case TPhase::Idle:
+    switch (stage_) {
+    case TStage::Idle:
         return;
-    case TPhase::DeviceTask: {
+    case TStage::DeviceTask: {
         const bool quiet = quietTask_;
         waiter_.Cancel();
         ClosePort();
-        phase_ = TPhase::Idle;
+        stage_ = TStage::Idle;
         if (!quiet)
             ctx_.view->ShowError(text);
         return;
     }
-    case TPhase::SwitchingOff:
+    case TStage::SwitchingOff:
         return;
-    case TPhase::Starting:
-    case TPhase::Running:
-        if (phase_ == TPhase::Running && last && K::IsCmdAllParametersRS(*last)) {
+    case TStage::ReadingTransducer:
+        if (last && K::IsCmdAllParametersRS(*last)) {
             // The transducer stopped answering through the installation: its cells say so and the
             // run goes on.
             PointGrid().SetDefaultRsAndErrorToRow(Point().row);
             CompletePoint(false);
             return;
         }
+        Fail(text);
+        return;
+    default:
         Fail(text);
         return;
     }
@@ -192,7 +194,7 @@ void TRunDriver::Fail(const QString &text)
 
 bool TRunDriver::BeginDeviceTask()
 {
-    if (phase_ != TPhase::Idle)
+    if (stage_ != TStage::Idle)
         return false;
     waiter_.Reset();
     if (!OpenPort()) {
@@ -200,7 +202,7 @@ bool TRunDriver::BeginDeviceTask()
         return false;
     }
     quietTask_ = false;
-    phase_ = TPhase::DeviceTask;
+    stage_ = TStage::DeviceTask;
     return true;
 }
 
@@ -235,12 +237,12 @@ bool TRunDriver::SendAutoMode(bool autoMode)
 
 bool TRunDriver::SendRsParamNum(int value)
 {
-    if (phase_ != TPhase::Idle)
+    if (stage_ != TStage::Idle)
         return false;
     waiter_.Reset();
     if (!OpenPort())
         return false;
-    phase_ = TPhase::DeviceTask;
+    stage_ = TStage::DeviceTask;
     quietTask_ = true;
     engine_->AddCmd(cmd_.CreateCmdSetRsParamNum(value));
     SendNext();
@@ -249,18 +251,20 @@ bool TRunDriver::SendRsParamNum(int value)
 
 void TRunDriver::FinishTaskIfDone()
 {
-    if (phase_ != TPhase::DeviceTask)
+    if (stage_ != TStage::DeviceTask)
         return;
     if (engine_->IsQueueEmpty() && !engine_->IsWaiting() && !waiter_.IsWaiting()) {
         ClosePort();
-        phase_ = TPhase::Idle;
+        stage_ = TStage::Idle;
     }
 }
 
-void TRunDriver::OnDeviceTaskAnswer(const TFrame &answer, const TFrame &last)
+// Between runs the answer is told by the request it answers; whatever is not the identity, an address
+// or a mode lets the queue go on.
+void TRunDriver::OnBetweenRunsAnswer(const TFrame &answer, const TFrame &last)
 {
     if (K::IsCmdReadDeviceInfo(last)) {
-        OnDeviceInfo(answer, false);
+        OnDeviceInfoBetweenRuns(answer);
         return;
     }
     if (K::IsCmdReadDeviceAddress(last))
@@ -270,7 +274,7 @@ void TRunDriver::OnDeviceTaskAnswer(const TFrame &answer, const TFrame &last)
         waiter_.After(
             kModeWait,
             [this] {
-                if (phase_ != TPhase::DeviceTask)
+                if (stage_ != TStage::DeviceTask)
                     return;
                 if (ctx_.selections.autoMode)
                     engine_->AddCmd(cmd_.CreateCmdReadDeviceAddress());
@@ -289,10 +293,9 @@ void TRunDriver::OnDeviceTaskAnswer(const TFrame &answer, const TFrame &last)
 
 bool TRunDriver::Start(TRunScope scope, std::vector<TRunPoint> points, int firstPoint, const TRunSettings &settings)
 {
-    if (phase_ != TPhase::Idle || firstPoint < 0 || size_t(firstPoint) >= points.size())
+    if (stage_ != TStage::Idle || firstPoint < 0 || size_t(firstPoint) >= points.size())
         return false;
     waiter_.Reset();
-    isStopped = false;
     isDeviceRsConnected_ = false;
     if (!OpenPort()) {
         ctx_.view->ShowError(QStringLiteral("Порт не найден"));
@@ -314,7 +317,8 @@ bool TRunDriver::Start(TRunScope scope, std::vector<TRunPoint> points, int first
     for (int tab = 0; tab < tabs_.Count(); ++tab)
         analogInputCount_[size_t(tab)] = int(ctx_.AnalogInputs(tab).size());
     runClock_.start();
-    phase_ = TPhase::Starting;
+    const bool owed = TOutputsLedger::IsOn(ctx_.Port());
+    stage_ = owed ? TStage::PayingOwedSwitchOff : TStage::TakingControl;
 
     TRunStart start;
     start.configuration = ctx_.code;
@@ -336,7 +340,7 @@ bool TRunDriver::Start(TRunScope scope, std::vector<TRunPoint> points, int first
     for (IRunObserver *o : observers_)
         o->RunStarted(start);
 
-    if (!TOutputsLedger::IsOn(ctx_.Port())) {
+    if (!owed) {
         TakeRemoteControl();
         return true;
     }
@@ -347,17 +351,17 @@ bool TRunDriver::Start(TRunScope scope, std::vector<TRunPoint> points, int first
         [this](const TSwitchOffResult &r) {
             if (r.confirmed)
                 TOutputsLedger::MarkOff(ctx_.Port());
-            if (isStopped) { // "Стоп" or the window's closing came meanwhile
+            if (stage_ != TStage::PayingOwedSwitchOff) { // "Стоп" or the window's closing came meanwhile
                 Finish(r.confirmed, r.Text());
                 return;
             }
             if (!r.confirmed) {
                 outcome_ = TRunOutcome::Failed;
-                phase_ = TPhase::SwitchingOff;
-                isStopped = true;
+                stage_ = TStage::SwitchingOff;
                 Finish(false, r.Text());
                 return;
             }
+            stage_ = TStage::TakingControl;
             TakeRemoteControl();
         });
     return true;
@@ -373,62 +377,111 @@ void TRunDriver::TakeRemoteControl()
     ShowProgress();
 }
 
+// One dispatch per stage: the answer is first judged against what the stage asked for.
 void TRunDriver::OnRunAnswer(const TFrame &answer, const TFrame &last)
 {
-    if (phase_ == TPhase::Starting && K::IsCmdConfiguration(last)) {
-        if (TSwitchOff::IsEchoOf(answer, last) && K::IsDistantControlEnabled(answer)) {
-            phase_ = TPhase::Running;
-            awaitingFirstStatus_ = true;
-            ReadKest();
-        } else {
-            Fail(QStringLiteral("Установка не подтвердила дистанционное управление: вместо подтверждения пришло «%1»")
-                     .arg(QString::fromStdString(answer.ToHex())));
+    if (!FitsStage(answer, last)) {
+        OnUnfitAnswer(answer);
+        return;
+    }
+    switch (stage_) {
+    case TStage::TakingControl:
+        OnControlEcho(answer, last);
+        return;
+    case TStage::FirstStatus:
+        // It only shows the link works; the point's own reading comes after its set-up.
+        ProcessPoint();
+        return;
+    case TStage::SettingUp:
+        if (!K::IsCmdAmperage(last)) {
+            SendNext(); // voltage, angle, frequency: the current comes last
+            return;
         }
-        return;
-    }
-    if (K::IsCmdConfiguration(answer)) {
-        if (K::IsDistantControlEnabled(answer) && phase_ == TPhase::Starting) {
-            phase_ = TPhase::Running;
-            awaitingFirstStatus_ = true;
-            ReadKest();
-        }
-        return;
-    }
-    if (K::IsCmdReadDeviceInfo(last)) {
-        OnDeviceInfo(answer, true);
-        return;
-    }
-    if (K::IsCmdReadDeviceAddress(last))
-        host_.AddressRead(K::RecieveDeviceAddress(answer));
-    if (K::IsCmdAmperage(last) && inSetUp_) {
         // The point is set: let the outputs settle for the measuring time.
-        inSetUp_ = false;
+        stage_ = TStage::Settling;
         waitedMs_ += settings_.waitingTimeMs;
         waiter_.After(
             settings_.waitingTimeMs, [this] { AfterSettle(); }, kWaitMeasuring);
         return;
-    }
-    if (K::IsCmdSetAmperageIn(last) && awaitingInputSelect_) {
-        awaitingInputSelect_ = false;
+    case TStage::SelectingInput:
+        stage_ = TStage::InputSettling;
         waitedMs_ += kAnalogInputWait;
         waiter_.After(
-            kAnalogInputWait, [this] { ReadKest(); }, kWaitAnalogInput);
+            kAnalogInputWait, [this] { ReadKest(TStage::ReadingStatus); }, kWaitAnalogInput);
         return;
-    }
-    if (K::IsCmdAllParameters(last)) {
+    case TStage::ReadingStatus:
         OnStatus(answer);
         return;
-    }
-    if (K::IsCmdAllParametersRS(last)) {
+    case TStage::ReadingIdentity:
+        OnDeviceInfoInRun(answer);
+        return;
+    case TStage::ReadingTransducer:
         OnRsReading(answer);
+        return;
+    default:
+        return; // FitsStage takes nothing for the stages that ask for nothing
+    }
+}
+
+// The one place that decides whether an answer belongs to the stage the run is in.
+bool TRunDriver::FitsStage(const TFrame &answer, const TFrame &last) const
+{
+    // A frame shaped as the configuration carries no reading: only the start's echo may be one.
+    if (stage_ != TStage::TakingControl && K::IsCmdConfiguration(answer))
+        return false;
+    switch (stage_) {
+    case TStage::TakingControl:
+        return K::IsCmdConfiguration(last);
+    case TStage::FirstStatus:
+    case TStage::ReadingStatus:
+        return K::IsCmdAllParameters(last);
+    case TStage::SettingUp:
+        return true; // every set frame of the point; the current's answer ends the set-up
+    case TStage::SelectingInput:
+        return K::IsCmdSetAmperageIn(last);
+    case TStage::ReadingIdentity:
+        return K::IsCmdReadDeviceInfo(last);
+    case TStage::ReadingTransducer:
+        return K::IsCmdAllParametersRS(last);
+    default:
+        return false;
+    }
+}
+
+// An answer the stage did not ask for (the transducer's speed before its status read, say) lets the
+// queue go on; a configuration-shaped one is dropped, or taken as the start's confirmation while
+// that is awaited.
+void TRunDriver::OnUnfitAnswer(const TFrame &answer)
+{
+    if (K::IsCmdConfiguration(answer)) {
+        if (stage_ == TStage::TakingControl && K::IsDistantControlEnabled(answer))
+            ReadKest(TStage::FirstStatus);
         return;
     }
     SendNext();
 }
 
-void TRunDriver::ReadKest()
+void TRunDriver::OnControlEcho(const TFrame &answer, const TFrame &last)
 {
-    if (isStopped)
+    if (TSwitchOff::IsEchoOf(answer, last) && K::IsDistantControlEnabled(answer)) {
+        ReadKest(TStage::FirstStatus);
+        return;
+    }
+    Fail(QStringLiteral("Установка не подтвердила дистанционное управление: вместо подтверждения пришло «%1»")
+             .arg(QString::fromStdString(answer.ToHex())));
+}
+
+bool TRunDriver::Enter(TStage stage)
+{
+    if (isStopped())
+        return false;
+    stage_ = stage;
+    return true;
+}
+
+void TRunDriver::ReadKest(TStage stage)
+{
+    if (!Enter(stage))
         return;
     engine_->AddCmd(cmd_.CreateCmdReadDeviceStatusAndAllParameters());
     SendNext();
@@ -436,7 +489,7 @@ void TRunDriver::ReadKest()
 
 void TRunDriver::ProcessPoint()
 {
-    if (isStopped)
+    if (isStopped())
         return;
     const TRunPoint &point = Point();
     pt_ = TPointRun();
@@ -508,36 +561,31 @@ void TRunDriver::SetUpPoint()
         Fail(QString::fromUtf8(e.what()));
         return;
     }
-    inSetUp_ = true;
+    Enter(TStage::SettingUp);
     SendNext();
 }
 
 void TRunDriver::AfterSettle()
 {
-    if (isStopped)
+    if (isStopped())
         return;
     if (!pt_.analogPlan.empty()) {
         pt_.analogIndex = 0;
         SelectAnalogInput(pt_.analogPlan[0].first);
     } else {
-        ReadKest();
+        ReadKest(TStage::ReadingStatus);
     }
 }
 
 void TRunDriver::SelectAnalogInput(int input)
 {
-    awaitingInputSelect_ = true;
+    Enter(TStage::SelectingInput);
     engine_->AddCmd(cmd_.CreateCmdSetAnalogInputNumber(uint8_t(input)));
     SendNext();
 }
 
 void TRunDriver::OnStatus(const TFrame &answer)
 {
-    if (awaitingFirstStatus_) {
-        awaitingFirstStatus_ = false;
-        ProcessPoint();
-        return;
-    }
     const TParametersAndStatusPtr status = cmd_.ParseParameters_ConfigurationQX4(answer);
     lastRecievedParams_ = status;
     const bool connected = !status->isDeviceDisconnected;
@@ -550,6 +598,7 @@ void TRunDriver::OnStatus(const TFrame &answer)
         // The reading is stored once the transducer's identity is known.
         isDeviceRsConnected_ = true;
         oldInfoRetried_ = false;
+        Enter(TStage::ReadingIdentity);
         engine_->AddCmd(cmd_.CreateCmdReadDeviceInfo());
         SendNext();
         return;
@@ -601,6 +650,7 @@ void TRunDriver::StoreReading(const TParametersAndStatus &status)
         CompletePoint(false);
         return;
     }
+    Enter(TStage::ReadingTransducer);
     engine_->AddCmd(cmd_.CreateCmdReadAllParametersRS());
     SendNext();
 }
@@ -657,7 +707,7 @@ void TRunDriver::CompletePoint(bool reused)
 
 void TRunDriver::NextPoint()
 {
-    if (isStopped)
+    if (isStopped())
         return;
     const int tab = Point().tab;
     ++index_;
@@ -671,10 +721,10 @@ void TRunDriver::NextPoint()
     ProcessPoint();
 }
 
-void TRunDriver::OnDeviceInfo(const TFrame &answer, bool inRun)
+bool TRunDriver::TakeDeviceInfo(const TFrame &answer, TDeviceInfo &info)
 {
     const TDeviceInfoPtr parsed = ctx_.type.isQx4 ? cmd_.ParseDeviceInfo(answer) : cmd_.ParseDeviceInfoNotQx4(answer);
-    TDeviceInfo info = *parsed;
+    info = *parsed;
     const TTransfCoefs &c = info.transfCoefs;
     const bool deviceCoefs = ctx_.type.isQx4 && c.U1 > 0 && c.U2 > 0 && c.I1 > 0 && c.I2 > 0;
     if (ctx_.selections.autoMode && deviceCoefs) {
@@ -695,38 +745,53 @@ void TRunDriver::OnDeviceInfo(const TFrame &answer, bool inRun)
         ctx_.analogOut = info.AnalogOut;
         ctx_.DoesDevInfoContainAnalogOuts = true;
     }
-    const std::shared_ptr<bool> alive = alive_;
     if (info.deviceType == 0) {
         ctx_.devInfo.reset();
         host_.DeviceInfoTaken();
-        if (inRun) {
-            BeginSwitchOff(TRunOutcome::Failed, QStringLiteral("Прибор не определён"));
-            if (*alive)
-                ctx_.view->ShowMessage(QStringLiteral("Прибор не определён"));
-        } else {
-            ctx_.view->ShowMessage(QStringLiteral("Прибор не определён"));
-            if (*alive) {
-                SendNext();
-                FinishTaskIfDone();
-            }
-        }
-        return;
+        return false;
     }
     ctx_.devInfo = info;
     host_.DeviceInfoTaken();
-    if (!*alive)
-        return;
-    if (!inRun) {
-        host_.DeviceSettingsRead(info);
+    return true;
+}
+
+void TRunDriver::OnDeviceInfoBetweenRuns(const TFrame &answer)
+{
+    const std::shared_ptr<bool> alive = alive_;
+    TDeviceInfo info;
+    if (!TakeDeviceInfo(answer, info)) {
+        ctx_.view->ShowMessage(QStringLiteral("Прибор не определён"));
         if (*alive) {
             SendNext();
             FinishTaskIfDone();
         }
         return;
     }
+    if (!*alive)
+        return;
+    host_.DeviceSettingsRead(info);
+    if (*alive) {
+        SendNext();
+        FinishTaskIfDone();
+    }
+}
+
+void TRunDriver::OnDeviceInfoInRun(const TFrame &answer)
+{
+    const std::shared_ptr<bool> alive = alive_;
+    TDeviceInfo info;
+    if (!TakeDeviceInfo(answer, info)) {
+        BeginSwitchOff(TRunOutcome::Failed, QStringLiteral("Прибор не определён"));
+        if (*alive)
+            ctx_.view->ShowMessage(QStringLiteral("Прибор не определён"));
+        return;
+    }
+    if (!*alive)
+        return;
     for (IRunObserver *o : observers_)
         o->DeviceIdentified(info);
     if (Point().IsRs() && !ctx_.selections.aru) {
+        Enter(TStage::ReadingStatus);
         engine_->AddCmd(cmd_.CreateCmdSetDeviceSpeedIndex(ctx_.selections.rsSpeedIndex));
         engine_->AddCmd(cmd_.CreateCmdReadDeviceStatusAndAllParameters());
         SendNext();
@@ -735,36 +800,32 @@ void TRunDriver::OnDeviceInfo(const TFrame &answer, bool inRun)
     if (lastRecievedParams_)
         StoreReading(*lastRecievedParams_);
     else
-        ReadKest();
+        ReadKest(TStage::ReadingStatus);
 }
 
 // ---- ending ----
 
 void TRunDriver::Stop()
 {
-    if (phase_ == TPhase::DeviceTask) {
+    if (stage_ == TStage::DeviceTask) {
         waiter_.Cancel();
         engine_->CleaerQueue();
         ClosePort();
-        phase_ = TPhase::Idle;
+        stage_ = TStage::Idle;
         return;
     }
-    if (phase_ == TPhase::Starting || phase_ == TPhase::Running)
+    if (IsRunning() && stage_ != TStage::SwitchingOff)
         BeginSwitchOff(TRunOutcome::Stopped, QString());
 }
 
 void TRunDriver::BeginSwitchOff(TRunOutcome outcome, const QString &error)
 {
-    if (phase_ == TPhase::SwitchingOff || phase_ == TPhase::Idle || phase_ == TPhase::DeviceTask)
+    if (!IsRunning() || stage_ == TStage::SwitchingOff)
         return;
     outcome_ = outcome;
     error_ = error;
-    isStopped = true;
-    inSetUp_ = false;
-    awaitingInputSelect_ = false;
-    awaitingFirstStatus_ = false;
     waiter_.Cancel();
-    phase_ = TPhase::SwitchingOff;
+    stage_ = TStage::SwitchingOff;
     ShowProgress();
     if (switchOff_->IsActive())
         return; // an owed switch-off is under way; its end ends the run
@@ -777,7 +838,7 @@ void TRunDriver::Finish(bool outputsOff, const QString &offError)
     waiter_.Cancel();
     engine_->CleaerQueue();
     ClosePort();
-    phase_ = TPhase::Idle;
+    stage_ = TStage::Idle;
     // The ledger keeps an unconfirmed switch-off owed: the next to take this port pays it first.
     if (outputsOff)
         TOutputsLedger::MarkOff(ctx_.Port());
@@ -805,7 +866,7 @@ void TRunDriver::Finish(bool outputsOff, const QString &offError)
 
 void TRunDriver::Shutdown(int maxMs)
 {
-    if (phase_ == TPhase::DeviceTask || phase_ == TPhase::Idle) {
+    if (!IsRunning()) {
         Stop();
         ClosePort();
         return;
@@ -815,10 +876,10 @@ void TRunDriver::Shutdown(int maxMs)
     elapsed.start();
     const std::shared_ptr<bool> alive = alive_;
     TWaiter wait;
-    while (*alive && phase_ != TPhase::Idle && elapsed.elapsed() < maxMs)
+    while (*alive && stage_ != TStage::Idle && elapsed.elapsed() < maxMs)
         if (!wait.Wait(20, kWaitShutdown))
             break;
-    if (*alive && phase_ != TPhase::Idle) {
+    if (*alive && stage_ != TStage::Idle) {
         switchOff_->Abort();
         Finish(false, QStringLiteral("нет ответа за %1 мс").arg(maxMs));
     }
@@ -927,7 +988,7 @@ QString TRunDriver::ProgressText() const
 {
     if (!IsRunning() || points_.empty())
         return QString();
-    if (phase_ == TPhase::SwitchingOff)
+    if (stage_ == TStage::SwitchingOff)
         return QStringLiteral("Выключение выходов установки…");
     const TRunPoint &point = points_[index_];
     const QString tabName

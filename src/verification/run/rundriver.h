@@ -97,11 +97,8 @@ public:
     // Failures of this one are not shown (the window sends it on opening).
     bool SendRsParamNum(int value);
 
-    bool IsRunning() const
-    {
-        return phase_ == TPhase::Starting || phase_ == TPhase::Running || phase_ == TPhase::SwitchingOff;
-    }
-    bool IsBusy() const { return phase_ != TPhase::Idle; }
+    bool IsRunning() const { return stage_ != TStage::Idle && stage_ != TStage::DeviceTask; }
+    bool IsBusy() const { return stage_ != TStage::Idle; }
     // The point being measured (index into the run's points), -1 outside a run.
     int CurrentPoint() const { return IsRunning() ? int(index_) : -1; }
     int PointCount() const { return int(points_.size()); }
@@ -118,7 +115,24 @@ public:
     QString ProgressText() const;
 
 private:
-    enum class TPhase { Idle, DeviceTask, Starting, Running, SwitchingOff };
+    // Where the driver stands. Each answer (and each failure of the link) is taken by the stage it
+    // belongs to; a stage names the requests it waits for.
+    enum class TStage {
+        Idle, // the port is closed
+        DeviceTask, // between runs: the transducer's identity read, its address or mode sent
+        // A run, in its order:
+        PayingOwedSwitchOff, // a switch-off owed from before; it holds the link until it ends
+        TakingControl, // remote control with the configuration: its echo
+        FirstStatus, // the run's first status read
+        SettingUp, // the point's voltage, angle, frequency and current
+        Settling, // the measuring time ("WaitingTime"): nothing is asked
+        SelectingInput, // an analog input selected
+        InputSettling, // the 2000 ms after the selection: nothing is asked
+        ReadingStatus, // the installation's status and readings
+        ReadingIdentity, // the transducer's identity, once it shows up behind the installation
+        ReadingTransducer, // the transducer's readings relayed by the installation
+        SwitchingOff, // the run's end: outputs off; the switch-off holds the link
+    };
 
     struct TPointRun {
         TInputData sent;
@@ -144,11 +158,18 @@ private:
     void ClosePort();
     bool BeginDeviceTask();
     void FinishTaskIfDone();
-    void OnDeviceTaskAnswer(const TFrame &answer, const TFrame &last);
+    void OnBetweenRunsAnswer(const TFrame &answer, const TFrame &last);
 
     // The run.
     void OnRunAnswer(const TFrame &answer, const TFrame &last);
-    void ReadKest();
+    bool FitsStage(const TFrame &answer, const TFrame &last) const;
+    void OnUnfitAnswer(const TFrame &answer);
+    void OnControlEcho(const TFrame &answer, const TFrame &last);
+    // Moves the run on; a run stopped meanwhile (an observer, a message box) stays stopped.
+    bool Enter(TStage stage);
+    // The run is over or being switched off: nothing more is asked for its points.
+    bool isStopped() const { return stage_ == TStage::SwitchingOff || stage_ == TStage::Idle; }
+    void ReadKest(TStage stage);
     void ProcessPoint();
     bool TryReuse();
     void SetUpPoint();
@@ -160,7 +181,10 @@ private:
     void OnRsReading(const TFrame &answer);
     void CompletePoint(bool reused);
     void NextPoint();
-    void OnDeviceInfo(const TFrame &answer, bool inRun);
+    // The identity block taken into the context; false (and nothing kept) for a transducer of type 0.
+    bool TakeDeviceInfo(const TFrame &answer, TDeviceInfo &info);
+    void OnDeviceInfoBetweenRuns(const TFrame &answer);
+    void OnDeviceInfoInRun(const TFrame &answer);
     void Fail(const QString &text);
     void TakeRemoteControl();
 
@@ -190,7 +214,7 @@ private:
     TWaiter waiter_;
     std::vector<IRunObserver *> observers_;
 
-    TPhase phase_ = TPhase::Idle;
+    TStage stage_ = TStage::Idle;
     bool quietTask_ = false; // a device task whose failures are not shown
     bool oldInfoRetried_ = false;
 
@@ -203,10 +227,6 @@ private:
     int measured_ = 0;
     TRunSettings settings_;
     TPointRun pt_;
-    bool isStopped = false;
-    bool awaitingFirstStatus_ = false;
-    bool inSetUp_ = false;
-    bool awaitingInputSelect_ = false;
     bool isDeviceRsConnected_ = false;
     TParametersAndStatusPtr lastRecievedParams_;
     QElapsedTimer runClock_;
