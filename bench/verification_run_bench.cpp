@@ -3,7 +3,8 @@
 // prescribes (the measuring time, 2000 ms per analog input, the 46 ms of line silence that ends every
 // answer), the answers' time on the wire at the line's bit rate and the simulated installation's
 // turnaround — the heap in use after each round of both tabs (what one round leaves behind shows as growth
-// from round to round), and the resident memory at the start and the end.
+// from round to round; kest-sim runs in this process and its request log is part of it, about a hundred
+// kilobytes a round), and the resident memory at the start and the end.
 //
 //   verification_run_bench [--rate BPS] [--rounds N] [--requests]   (--rounds: how many times both tabs are
 //   run, default 2; --requests: the requests by function and register) (build in a release folder for
