@@ -2,10 +2,13 @@
 // tab reading two analog inputs. Prints each run's duration against its floor — the waits the program
 // prescribes (the measuring time, 2000 ms per analog input, the 46 ms of line silence that ends every
 // answer), the answers' time on the wire at the line's bit rate and the simulated installation's
-// turnaround — and the resident memory at the start and the end.
+// turnaround — the heap in use after each round of both tabs (what one round leaves behind shows as growth
+// from round to round; kest-sim runs in this process and its request log is part of it, about a hundred
+// kilobytes a round), and the resident memory at the start and the end.
 //
-//   verification_run_bench [--rate BPS] [--requests]   (--requests: the requests by function and register)     (build
-//   in a release folder for figures worth quoting)
+//   verification_run_bench [--rate BPS] [--rounds N] [--requests]   (--rounds: how many times both tabs are
+//   run, default 2; --requests: the requests by function and register) (build in a release folder for
+//   figures worth quoting)
 
 #include "config/configcontroller.h"
 #include "kestsimulator.h"
@@ -18,11 +21,35 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <sstream>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define KEST_BENCH_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KEST_BENCH_ASAN 1
+#endif
+#endif
+#ifdef KEST_BENCH_ASAN
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#else
+#include <malloc.h>
+#endif
+
 namespace {
+
+// Bytes the program holds on the heap now (the sanitizer's count in a sanitized build).
+size_t HeapInUse()
+{
+#ifdef KEST_BENCH_ASAN
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
+}
 
 long RssKb()
 {
@@ -106,9 +133,12 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     int rate = 115200;
     bool verbose = false;
+    int rounds = 2;
     for (int i = 1; i < argc; ++i) {
         if (QByteArray(argv[i]) == "--rate" && i + 1 < argc)
             rate = QByteArray(argv[i + 1]).toInt();
+        if (QByteArray(argv[i]) == "--rounds" && i + 1 < argc)
+            rounds = std::max(1, QByteArray(argv[i + 1]).toInt());
         if (QByteArray(argv[i]) == "--requests")
             verbose = true;
     }
@@ -168,37 +198,47 @@ int main(int argc, char **argv)
         int analogInputs;
     } tabs[] = {{"RS, 4 columns", 0, 20, 0}, {"analog, inputs 1 and 3", 1, 10, 2}};
     bool ok = true;
-    for (const auto &t : tabs) {
-        logic.TabSelected(t.tab);
-        const size_t logFrom = sim.Log().size();
-        timing.endedAt = -1;
-        timing.clock.start();
-        if (!logic.StartCurrentTab()) {
-            std::fprintf(stderr, "the run did not start\n");
-            return 1;
+    size_t heapBefore = 0;
+    for (int round = 1; round <= rounds; ++round) {
+        for (const auto &t : tabs) {
+            logic.TabSelected(t.tab);
+            const size_t logFrom = sim.Log().size();
+            timing.endedAt = -1;
+            timing.clock.start();
+            if (!logic.StartCurrentTab()) {
+                std::fprintf(stderr, "the run did not start\n");
+                return 1;
+            }
+            while (logic.Driver().IsBusy())
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            const qint64 run = timing.endedAt;
+            const TWire w = Count(sim.Log(), logFrom);
+            // The measuring time per point, 2000 ms per analog input, 46 ms of silence after every answer.
+            const double waits = t.points * (1000.0 + 2000.0 * t.analogInputs)
+                + double(w.answers) * TComInterfaceWithCallback::kByteTimeout;
+            const double wire = double(w.answerBytes) * 10.0 * 1000.0 / rate;
+            const double turn = 5.0 * w.answers;
+            const double floor = waits + wire + turn;
+            const double over = (double(run) - floor) / floor * 100.0;
+            std::printf("%-22s %8d %8d %9.0f %9.1f %9.0f %9.0f %9lld %+7.2f%%\n", t.name, t.points, w.answers, waits,
+                wire, turn, floor, static_cast<long long>(run), over);
+            std::printf("%-22s requests %d, %ld bytes (on a pty they take no line time; %.1f ms at the bit rate)\n", "",
+                w.requests, w.requestBytes, double(w.requestBytes) * 10.0 * 1000.0 / rate);
+            if (verbose) {
+                std::printf("%-22s", "");
+                for (const auto &[key, n] : w.perRegister)
+                    std::printf(" %d:%d×%d", key / 100000, key % 100000, n);
+                std::printf("\n");
+            }
+            ok = ok && run > 0;
         }
-        while (logic.Driver().IsBusy())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        const qint64 run = timing.endedAt;
-        const TWire w = Count(sim.Log(), logFrom);
-        // The measuring time per point, 2000 ms per analog input, 46 ms of silence after every answer.
-        const double waits = t.points * (1000.0 + 2000.0 * t.analogInputs)
-            + double(w.answers) * TComInterfaceWithCallback::kByteTimeout;
-        const double wire = double(w.answerBytes) * 10.0 * 1000.0 / rate;
-        const double turn = 5.0 * w.answers;
-        const double floor = waits + wire + turn;
-        const double over = (double(run) - floor) / floor * 100.0;
-        std::printf("%-22s %8d %8d %9.0f %9.1f %9.0f %9.0f %9lld %+7.2f%%\n", t.name, t.points, w.answers, waits, wire,
-            turn, floor, static_cast<long long>(run), over);
-        std::printf("%-22s requests %d, %ld bytes (on a pty they take no line time; %.1f ms at the bit rate)\n", "",
-            w.requests, w.requestBytes, double(w.requestBytes) * 10.0 * 1000.0 / rate);
-        if (verbose) {
-            std::printf("%-22s", "");
-            for (const auto &[key, n] : w.perRegister)
-                std::printf(" %d:%d×%d", key / 100000, key % 100000, n);
-            std::printf("\n");
-        }
-        ok = ok && run > 0;
+        QCoreApplication::processEvents();
+        const size_t heap = HeapInUse();
+        std::printf("heap in use after round %d: %zu bytes", round, heap);
+        if (round > 1)
+            std::printf(" (%+ld since round %d)", long(heap) - long(heapBefore), round - 1);
+        std::printf("\n");
+        heapBefore = heap;
     }
     const long rssEnd = RssKb();
     std::printf("resident memory: %ld kB at the start, %ld kB at the end\n", rssStart, rssEnd);

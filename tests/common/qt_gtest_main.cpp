@@ -1,4 +1,5 @@
-// GoogleTest main for tests that need a Qt application object (event loop, timers, widgets offscreen).
+// GoogleTest main for tests that need a Qt application object (event loop, timers, widgets offscreen); its
+// exit code tells CTest about skips (testexit.h).
 #include <QCoreApplication>
 #ifdef KEST_TEST_WIDGETS
 #include <QApplication>
@@ -10,6 +11,8 @@
 #include <cstring>
 #include <memory>
 
+#include "testexit.h"
+
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
@@ -20,5 +23,5 @@ int main(int argc, char **argv)
 #else
     QCoreApplication app(argc, argv);
 #endif
-    return RUN_ALL_TESTS();
+    return KestTestExitCode(RUN_ALL_TESTS());
 }

@@ -80,6 +80,13 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return requests_.size();
     }
+    // When each burst so far began to be written, oldest first: no byte of it can have reached the
+    // program earlier, so a time measured from here is never too long.
+    std::vector<std::chrono::steady_clock::time_point> BurstTimes()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return burstTimes_;
+    }
 
 private:
     void Run()
@@ -123,6 +130,10 @@ private:
             }
             for (const Burst &b : reply) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(b.delayMs));
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    burstTimes_.push_back(std::chrono::steady_clock::now());
+                }
                 pty_.Send(b.bytes);
             }
         }
@@ -134,6 +145,7 @@ private:
     Reply always_;
     std::function<Reply(const Bytes &)> responder_;
     std::vector<Bytes> requests_;
+    std::vector<std::chrono::steady_clock::time_point> burstTimes_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> hangUp_{false};
     std::thread thread_;

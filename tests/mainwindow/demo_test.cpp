@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest/QTest>
 
 #include <cmath>
@@ -109,7 +110,13 @@ TEST(Demo, FirstReadoutShowsPlausibleErrorsAndTheInjectedOnes)
         };
         ASSERT_TRUE(PumpUntil(delivered, kWaitMs))
             << "U " << window.Readout(1)->Value() << " I " << window.Readout(6)->Value();
-        PumpFor(4500); // two more polling cycles: readings and errors from the same cycle
+        // Two more polling cycles, counted by the poll timer's ticks rather than timed: readings and errors
+        // from the same cycle.
+        int ticks = 0;
+        const QMetaObject::Connection counting
+            = QObject::connect(&window.Logic().PollTimer(), &QTimer::timeout, [&] { ++ticks; });
+        ASSERT_TRUE(PumpUntil([&] { return ticks >= 3; }, kWaitMs));
+        QObject::disconnect(counting);
 
         const double permissible = StrToFloatDef(global.ReadError(), 0.2);
         EXPECT_EQ(permissible, 0.2) << "a fresh start has the default permissible error";

@@ -222,11 +222,13 @@ TEST_F(MainLogic, ActionsQueueWhatTheConfigurationNeeds)
     logic->URangeChosen(4); // "0..500": the higher ranges, phases A and C in series
     logic->ConnectClicked();
     ASSERT_TRUE(PumpUntil([&] { return logic->IsDistantControlEnabled(); }, 5000));
+    // Each step waits for the line to fall idle, not for a time: a loaded machine only makes it later.
+    auto idle = [&] { return !logic->DevInterface()->IsWaiting() && logic->DevInterface()->IsQueueEmpty(); };
     logic->PollTimer().stop();
-    PumpFor(500);
+    ASSERT_TRUE(PumpUntil(idle, 5000));
     logic->ActionU(400);
     logic->DevInterface()->SendNextCmd();
-    PumpFor(600);
+    ASSERT_TRUE(PumpUntil(idle, 10000));
     // The over-300 V switch first, then half the voltage on A and C.
     const std::string state = sim->Command("state");
     EXPECT_NE(state.find("set-u=200,0,200"), std::string::npos) << state;

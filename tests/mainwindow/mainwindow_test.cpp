@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -130,6 +131,37 @@ protected:
         return PumpUntil([&] { return window->Logic().DevInfo().has_value(); }, ms);
     }
 
+    // Status reads (the poll) the simulated installation has received so far.
+    size_t Polls()
+    {
+        size_t n = 0;
+        for (const Request &r : InstallationRequests(*sim))
+            n += r.function == 0x03 && r.reg == 994 ? 1 : 0;
+        return n;
+    }
+
+    // Runs the event loop until n more polls have reached the installation. Counted, not timed: a loaded
+    // machine makes the wait longer, never the number of polls smaller.
+    bool PumpPolls(size_t n, int limitMs = 60000)
+    {
+        const size_t target = Polls() + n;
+        QElapsedTimer clock;
+        clock.start();
+        while (Polls() < target && clock.elapsed() < limitMs)
+            PumpFor(50);
+        return Polls() >= target;
+    }
+
+    // Runs the event loop until the installation's line has nothing in flight and nothing queued.
+    bool WaitIdle(int ms = 10000)
+    {
+        return PumpUntil(
+            [&] {
+                return !window->Logic().DevInterface()->IsWaiting() && window->Logic().DevInterface()->IsQueueEmpty();
+            },
+            ms);
+    }
+
     QString RsText(int param) { return window->Readout(param)->ValueRsField()->text(); }
     QString ErrorText(int param) { return window->Readout(param)->ErrorField()->text(); }
 
@@ -194,8 +226,9 @@ TEST_F(MainWindow, ConnectingInPQSendsTheFramesInOrderThenPolls)
     ASSERT_TRUE(Connect()) << (messages.empty() ? "" : messages[0].toStdString());
     EXPECT_EQ(window->ConnectButton()->text(), "Откл.");
     ASSERT_TRUE(WaitIdentified());
-    // Let a few polls with their transducer reads go by.
-    PumpFor(1500);
+    // Let a few polls with their transducer reads go by (the last one's read may still be on the line).
+    ASSERT_TRUE(PumpPolls(4));
+    PumpUntil([&] { return !window->Logic().DevInterface()->IsWaiting(); }, 5000);
     const auto requests = InstallationRequests(*sim);
     ASSERT_GE(requests.size(), 12u);
     struct Expected {
@@ -263,7 +296,7 @@ TEST_F(MainWindow, QX4ReadoutErrorsAndCoefficients)
     window->Logic().ActionI(5);
     window->Logic().DevInterface()->SendNextCmd();
     ASSERT_TRUE(PumpUntil([&] { return RsText(4) != "---" && window->Readout(4)->Value() > 4.9; }, 8000));
-    PumpFor(1200);
+    ASSERT_TRUE(PumpPolls(3)); // readings and errors from one cycle at the new output
     bool ok = false;
     const double errorIa = ErrorText(4).replace(',', '.').toDouble(&ok);
     ASSERT_TRUE(ok) << ErrorText(4).toStdString();
@@ -327,7 +360,7 @@ TEST_F(MainWindow, PrimaryUnitsAndTheCoefficientWindow)
     window->Logic().ActionU(100);
     window->Logic().DevInterface()->SendNextCmd();
     ASSERT_TRUE(PumpUntil([&] { return window->Readout(7)->Value() > 150; }, 8000));
-    PumpFor(700);
+    ASSERT_TRUE(PumpPolls(2));
     // A line voltage of 173,2 V secondary shows as 1732 primary; the stored value stays secondary.
     EXPECT_NEAR(window->Readout(7)->Value(), 173.2, 0.2);
     bool ok = false;
@@ -404,11 +437,11 @@ TEST_F(MainWindow, AmplifierFailureIsReportedOncePerEpisode)
     ASSERT_TRUE(Connect());
     sim->Command("amplifier 3");
     ASSERT_TRUE(PumpUntil([&] { return !messages.empty(); }, 5000));
-    PumpFor(1500); // several more polls with the failure
+    ASSERT_TRUE(PumpPolls(4)); // several more polls with the failure
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], "Усилитель не отвечает: 3");
     sim->Command("amplifier 0");
-    PumpFor(900);
+    ASSERT_TRUE(PumpPolls(2)); // the episode ends with a poll that finds the amplifiers well
     sim->Command("amplifier 5");
     ASSERT_TRUE(PumpUntil([&] { return messages.size() >= 2; }, 5000));
     EXPECT_EQ(messages[1], "Усилитель не отвечает: 5");
@@ -473,12 +506,12 @@ TEST_F(MainWindow, VoltageKeepsTheSchemeTogglesFollowRequestsClosingSwitchesOff)
     ASSERT_TRUE(Connect());
     EXPECT_FALSE(window->TuningAction()->isEnabled()); // the port is this window's now
     window->Logic().PollTimer().stop();
-    PumpFor(500);
+    ASSERT_TRUE(WaitIdle());
     TToggle *ia = window->CurrentControl()->GetToggle("Ia");
     ASSERT_NE(ia, nullptr);
     window->Logic().ToggleRequested("Ia", false);
     window->Logic().ToggleRequested("Ia", false);
-    PumpFor(1000);
+    ASSERT_TRUE(WaitIdle());
     EXPECT_FALSE(ia->State());
     EXPECT_FALSE(window->Logic().ToggleState("Ia"));
 
@@ -502,7 +535,7 @@ TEST_F(MainWindow, TogglesShowOnlyConfirmedStates)
     SelectConfiguration("QX4");
     ASSERT_TRUE(Connect());
     window->Logic().PollTimer().stop();
-    PumpFor(500);
+    ASSERT_TRUE(WaitIdle());
     TToggle *ia = window->CurrentControl()->GetToggle("Ia");
     ASSERT_NE(ia, nullptr);
     ASSERT_TRUE(ia->State());
@@ -536,12 +569,13 @@ TEST_F(MainWindow, AruCountsCyclesAndConverges)
     window->Logic().ActionU(57.735);
     window->Logic().ActionI(5);
     window->Logic().DevInterface()->SendNextCmd();
-    PumpFor(1000);
     auto reading = [&](const char *name) {
         const std::string readings = sim->Command("readings");
         const size_t at = readings.find(std::string(" ") + name + "=");
         return at == std::string::npos ? -1.0 : std::stod(readings.substr(at + std::strlen(name) + 2));
     };
+    // Waited for by what the transducer reads, not by time: a loaded machine only makes it later.
+    ASSERT_TRUE(PumpUntil([&] { return reading("Ua") > 5000; }, 10000)) << sim->Command("state");
     // Primary units (10000/100): 57,735 V asked is 5773,5 V read; 2 % high before the correction.
     EXPECT_NEAR(reading("Ua"), 5773.5 * 1.02, 5);
 
@@ -631,7 +665,7 @@ TEST_F(MainWindow, SettingsDialogOpensModelessAndReadSettingsAppliesTheTransduce
     ASSERT_TRUE(WaitIdentified());
     EXPECT_TRUE(window->ReadSettingsButton()->isEnabled());
     window->Logic().PollTimer().stop();
-    PumpFor(400);
+    ASSERT_TRUE(WaitIdle());
     TConfigController config;
     TDeviceSettingsConfig device(&config);
     device.WriteKI2("1");
@@ -639,7 +673,17 @@ TEST_F(MainWindow, SettingsDialogOpensModelessAndReadSettingsAppliesTheTransduce
     window->Logic().ApplyStoredCoefficients();
     const size_t before = InstallationRequests(*sim).size();
     window->ReadSettingsButton()->click();
-    PumpFor(800);
+    // Done when the ranges have been taken from the identity and the set-up has been sent again, however
+    // long a loaded machine takes.
+    auto setUpAgain = [&] {
+        const auto sent = InstallationRequests(*sim);
+        for (size_t i = before; i < sent.size(); ++i)
+            if (sent[i].function == 0x10 && sent[i].reg == 0)
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(PumpUntil([&] { return window->Logic().Selections().currentRange == TCurrentRange::A1 && setUpAgain(); }, 10000));
+    ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(window->Logic().Selections().currentRange, TCurrentRange::A1);
     EXPECT_EQ(window->Logic().Selections().voltage, TVoltageRange::V100);
     const auto requests = InstallationRequests(*sim);

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "kestsimulator.h"
+#include "procsignals.h"
 
 namespace {
 
@@ -234,7 +235,7 @@ TEST_F(KestctlVerify, EveryEndingOfTheProcessLeavesTheInstallationOff)
             return done();
         };
         if (cell.end == End::SigintAtOnce) {
-            QThread::msleep(500);
+            ASSERT_TRUE(WaitUntilCatching(p.processId(), SIGINT));
             ::kill(pid_t(p.processId()), SIGINT);
         } else {
             // Once the first point is on the installation.

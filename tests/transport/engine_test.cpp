@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -104,12 +105,16 @@ TEST(EngineValidation, TextsOfTheValidationTable)
 
 TEST_F(Engine, AnswerInTwoBurstsCloseTogetherIsOneFrame)
 {
-    // 15 ms and (below) 250 ms gaps: well inside and well beyond the 46 ms of silence that ends an answer,
-    // so that a loaded machine's late timers cannot blur the two cases.
+    // A 15 ms gap inside an answer. "Close" is relative to the silence that ends an answer, and a thread
+    // of the device or of the port descheduled on a loaded machine can stretch 15 ms past the usual
+    // 46 ms; with a silence of 400 ms here (the response time-out above it) only the reassembly is
+    // judged. The 46 ms themselves are checked from below in the next case.
+    engine.SetResponseTimeOut(3000);
+    engine.SetByteTimeout(400);
     device.Script(
         {Reply{{5, Bytes(kAnswer.begin(), kAnswer.begin() + 4)}, {15, Bytes(kAnswer.begin() + 4, kAnswer.end())}}});
     Send(Request());
-    ASSERT_TRUE(PumpUntil([&] { return !answers.empty() || !errors.empty(); }, 3000));
+    ASSERT_TRUE(PumpUntil([&] { return !answers.empty() || !errors.empty(); }, 5000));
     ASSERT_EQ(answers.size(), 1u);
     EXPECT_EQ(answers[0], kAnswer);
     EXPECT_TRUE(errors.empty());
@@ -119,14 +124,29 @@ TEST_F(Engine, AnswerInTwoBurstsCloseTogetherIsOneFrame)
 
 TEST_F(Engine, SecondBurstAfterLongSilenceIsAnotherAnswer)
 {
+    // The default silence: each answer is handed over no sooner than 46 ms after it was written (a
+    // shorter or missing silence would cut answers apart), and a burst a second later is an
+    // answer of its own. Only lower bounds on time: a loaded machine makes them later, never earlier, and
+    // a gap of a whole second cannot be bridged by a late timer.
+    using std::chrono::steady_clock;
+    std::vector<steady_clock::time_point> deliveredAt;
+    onAnswer = [&](const TFramePtr &) { deliveredAt.push_back(steady_clock::now()); };
     const Bytes second = WithCrc({0x77, 0x03, 0x02, 0x12, 0x34});
-    device.Script({Reply{{5, kAnswer}, {250, second}}});
+    device.Script({Reply{{5, kAnswer}, {1000, second}}});
     Send(Request());
-    ASSERT_TRUE(PumpUntil([&] { return answers.size() >= 2 || !errors.empty(); }, 3000));
+    ASSERT_TRUE(PumpUntil([&] { return answers.size() >= 2 || !errors.empty(); }, 5000));
     ASSERT_EQ(answers.size(), 2u);
     EXPECT_EQ(answers[0], kAnswer);
     EXPECT_EQ(answers[1], second);
     EXPECT_EQ(device.RequestCount(), 1u);
+    const auto written = device.BurstTimes();
+    ASSERT_EQ(written.size(), 2u);
+    ASSERT_EQ(deliveredAt.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        const auto silence = std::chrono::duration_cast<std::chrono::milliseconds>(deliveredAt[i] - written[i]);
+        // Qt's timers round to whole milliseconds.
+        EXPECT_GE(silence.count(), TComInterfaceWithCallback::kByteTimeout - 2) << "answer " << i;
+    }
 }
 
 TEST_F(Engine, NoAnswerMeansFourWritesThenNoAnswerWithTheQueueKept)

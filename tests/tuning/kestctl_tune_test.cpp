@@ -5,11 +5,11 @@
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <csignal>
 
 #include "journal/journal.h"
+#include "procsignals.h"
 
 using namespace tuningtest;
 
@@ -117,7 +117,7 @@ TEST_F(KestctlTune, SignalsAndKillLeaveTheOutputsOff)
         Start(p, Ports());
         QString out;
         if (end == End::SigintAtOnce) {
-            QThread::msleep(500);
+            ASSERT_TRUE(WaitUntilCatching(p.processId(), SIGINT));
             ::kill(pid_t(p.processId()), SIGINT);
         } else {
             ASSERT_TRUE(PumpUntil(

@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -670,8 +671,10 @@ TEST_F(VerificationRun, ClosingDuringARunSwitchesOffFirst)
     EXPECT_EQ(TConfigQX4(b.store.get()).ReadAvtopoverkaWindowCoordY(), 123);
 }
 
-// A hundred points (two tabs of fifty) twice against kest-sim in a process of its own: the second run leaves
-// this process's heap as the first left it.
+// A hundred points (two tabs of fifty) three times against kest-sim in a process of its own: a run leaves
+// this process's heap as the run before left it. What a run keeps grows the heap by the same amount every
+// time; what a busy machine leaves in flight at one measurement (a late timer, a re-send) does not come
+// back at the next, so the smaller of the two changes is judged.
 TEST_F(VerificationRun, HundredPointRunsDoNotGrowTheHeap)
 {
     TScopedWaitScale shorter(0.005);
@@ -709,8 +712,8 @@ TEST_F(VerificationRun, HundredPointRunsDoNotGrowTheHeap)
             for (int k = 0; k < 50; ++k)
                 logic.AddRowClicked({0.1 * (k + 1) + tab * 0.05, 57.74 - k * 0.3, double(k % 4) * 10, 50, 1});
         }
-        size_t heap[2] = {0, 0};
-        for (int run = 0; run < 2; ++run) {
+        size_t heap[3] = {0, 0, 0};
+        for (int run = 0; run < 3; ++run) {
             ASSERT_TRUE(logic.StartAllTabs()) << view.errors.join(" | ").toStdString();
             ASSERT_TRUE(PumpUntil([&] { return !logic.Driver().IsBusy(); }, 300000));
             ASSERT_EQ(observer.points.size(), 100u);
@@ -726,9 +729,10 @@ TEST_F(VerificationRun, HundredPointRunsDoNotGrowTheHeap)
             PumpFor(100);
             heap[run] = HeapInUse();
         }
-        const long growth = long(heap[1]) - long(heap[0]);
-        std::printf("heap after run 1: %zu, after run 2: %zu bytes (%+ld)\n", heap[0], heap[1], growth);
-        EXPECT_LT(std::labs(growth), 64 * 1024);
+        const long growth[2] = {long(heap[1]) - long(heap[0]), long(heap[2]) - long(heap[1])};
+        std::printf("heap after runs 1, 2, 3: %zu, %zu, %zu bytes (%+ld, %+ld)\n", heap[0], heap[1], heap[2], growth[0],
+            growth[1]);
+        EXPECT_LT(std::min(std::labs(growth[0]), std::labs(growth[1])), 64 * 1024);
     }
     sim.terminate();
     sim.waitForFinished(5000);
