@@ -123,9 +123,10 @@ void TJournal::SetMessageHandler(std::function<void(const QString &)> handler)
         messageHandler_(m);
 }
 
-void TJournal::SetStateHandler(std::function<void(const TJournalState &)> handler)
+TListeners<const TJournalState &>::TSubscription TJournal::AddStateListener(
+    std::function<void(const TJournalState &)> listener)
 {
-    stateHandler_ = std::move(handler);
+    return stateListeners_.Add(std::move(listener));
 }
 
 void TJournal::Tell(const QString &message)
@@ -447,8 +448,7 @@ void TJournal::UpdateState()
     if (s == state_)
         return;
     state_ = s;
-    if (stateHandler_)
-        stateHandler_(state_);
+    stateListeners_.Notify(state_);
 }
 
 TJournalRunId TJournal::BeginRun(TJournalRunHeader header)

@@ -25,6 +25,7 @@
 #include "journal/journalconfig.h"
 #include "journal/journalrecords.h"
 #include "journal/journalstore.h"
+#include "protocol/listeners.h"
 
 #include <QString>
 #include <QStringList>
@@ -78,8 +79,10 @@ public:
     // Told once per problem (damaged file moved aside, newer schema refused, writing stopped, server
     // away). Messages that come before a handler is set are kept and given to it when it is set.
     void SetMessageHandler(std::function<void(const QString &)> handler);
-    // Told at every change of State().
-    void SetStateHandler(std::function<void(const TJournalState &)> handler);
+    // Told at every change of State(), each listener while its subscription lives (the main window,
+    // the archive window, every verification window).
+    [[nodiscard]] TListeners<const TJournalState &>::TSubscription AddStateListener(
+        std::function<void(const TJournalState &)> listener);
 
     // ---- verification runs ----
     // Fills in id, start time, program version and bench when empty; returns the run's id (also when
@@ -172,5 +175,5 @@ private:
     QString readError_;
     QStringList pendingMessages_;
     std::function<void(const QString &)> messageHandler_;
-    std::function<void(const TJournalState &)> stateHandler_;
+    TListeners<const TJournalState &> stateListeners_;
 };

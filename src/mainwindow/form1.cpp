@@ -110,7 +110,7 @@ TForm1::~TForm1()
     // The journal outlives this window: it must not call into it afterwards.
     if (journal_) {
         journal_->SetMessageHandler(nullptr);
-        journal_->SetStateHandler(nullptr);
+        journalState_.Reset();
     }
     // The logic disposes of the engines; widgets go with the window.
     logic.reset();
@@ -135,7 +135,7 @@ void TForm1::BuildMenu()
         // The journal's problems (a damaged file moved aside, a server away, a full disk) are told
         // once each, whichever window is writing; its state goes to the archive window while open.
         journal_->SetMessageHandler([this](const QString &text) { TMessageService::Information(this, text); });
-        journal_->SetStateHandler([this](const TJournalState &) {
+        journalState_ = journal_->AddStateListener([this](const TJournalState &) {
             if (journalWindow)
                 journalWindow->JournalStateChanged();
         });

@@ -170,6 +170,7 @@ private:
     std::unique_ptr<TMainLogic> logic;
     std::function<QWidget *(TConfigController *, TConfigurationCode, QWidget *)> verificationWindow_;
     TJournal *journal_ = nullptr;
+    TListeners<const TJournalState &>::TSubscription journalState_;
     std::function<QWidget *(TConfigController *, const TJournalRun &, bool, QWidget *)> journalledRunWindow_;
     std::function<void(TConfigController *, const TJournalRun &, QWidget *)> journalReport_;
     QPointer<TJournalWindow> journalWindow;

@@ -30,14 +30,11 @@ TAvtopoverkaGridView::TAvtopoverkaGridView(TStringGridWithData *model, QWidget *
     QPalette pal = viewport()->palette();
     pal.setColor(QPalette::Window, Qt::white);
     viewport()->setPalette(pal);
-    model_->SetChangeHandler([this] { ModelChanged(); });
+    modelChanged_ = model_->AddChangeListener([this] { ModelChanged(); });
     UpdateScrollBars();
 }
 
-TAvtopoverkaGridView::~TAvtopoverkaGridView()
-{
-    model_->SetChangeHandler(nullptr);
-}
+TAvtopoverkaGridView::~TAvtopoverkaGridView() = default;
 
 QSize TAvtopoverkaGridView::sizeHint() const
 {

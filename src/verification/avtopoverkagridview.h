@@ -7,6 +7,7 @@
 // their top and bottom edges and just right of their right edge; other cells white bands at top
 // and bottom and a black line right of the cell.
 
+#include "protocol/listeners.h"
 #include <QAbstractScrollArea>
 
 class QLineEdit;
@@ -50,6 +51,7 @@ private:
     int ContentWidth() const;
 
     TStringGridWithData *model_;
+    TListeners<>::TSubscription modelChanged_;
     QLineEdit *editor_ = nullptr;
     int editCol_ = -1;
     int editRow_ = -1;

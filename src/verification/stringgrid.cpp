@@ -91,8 +91,7 @@ void TStringGrid::EndUpdate()
 {
     if (updateDepth_ > 0 && --updateDepth_ == 0 && pendingChange_) {
         pendingChange_ = false;
-        if (changeHandler_)
-            changeHandler_();
+        changeListeners_.Notify();
     }
 }
 
@@ -103,8 +102,7 @@ void TStringGrid::Changed()
         pendingChange_ = true;
         return;
     }
-    if (changeHandler_)
-        changeHandler_();
+    changeListeners_.Notify();
 }
 
 void TStringGrid::ShowMessage(const QString &text)

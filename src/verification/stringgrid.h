@@ -7,6 +7,7 @@
 // are bounded (1000 data rows, 21 columns): operations that would go beyond refuse and change
 // nothing. Marks travel with their cells when rows or columns move.
 
+#include "protocol/listeners.h"
 #include <QString>
 
 #include <bitset>
@@ -59,9 +60,13 @@ public:
     int VisibleRowCount() const { return visibleRows_; }
     void SetVisibleRowCount(int rows);
 
-    // Called after every change (a widget repaints); within BeginUpdate/EndUpdate once at the end.
-    void SetChangeHandler(std::function<void()> handler) { changeHandler_ = std::move(handler); }
-    // Counts the changes, so that a second observer (the error chart) can tell whether to look again.
+    // Told after every change (the table's widget, the error chart); within BeginUpdate/EndUpdate once
+    // at the end. A listener stays while its subscription lives.
+    [[nodiscard]] TListeners<>::TSubscription AddChangeListener(std::function<void()> listener)
+    {
+        return changeListeners_.Add(std::move(listener));
+    }
+    // Counts the changes, so that an observer can tell whether the table it showed last has changed.
     uint64_t Revision() const { return revision_; }
     void BeginUpdate() { ++updateDepth_; }
     void EndUpdate();
@@ -101,7 +106,7 @@ private:
     int visibleRows_ = 10;
     int updateDepth_ = 0;
     bool pendingChange_ = false;
-    std::function<void()> changeHandler_;
+    TListeners<> changeListeners_;
     uint64_t revision_ = 0;
     std::function<void(const QString &)> messageHandler_;
     QString lastMessage_;

@@ -74,7 +74,7 @@ int main(int argc, char **argv)
     const TJournalOptions options = OptionsOf(args);
     TJournal journal(options);
     journal.SetMessageHandler([](const QString &m) { Say("message: " + m); });
-    journal.SetStateHandler(
+    const auto stateSaid = journal.AddStateListener(
         [](const TJournalState &s) { Say(QString("state: %1 %2").arg(int(s.journalling)).arg(s.Text())); });
     journal.Open();
     const TJournalRunHeader header = KestJournalTest::SampleHeader(2, (points + 1) / 2 + 1);

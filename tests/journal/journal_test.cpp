@@ -602,7 +602,7 @@ TEST_F(JournalServerTest, ServerStoppedMidRunPointsBufferedThenAllOnTheServer)
     QStringList messages;
     std::vector<TJournalState> states;
     journal.SetMessageHandler([&](const QString &m) { messages << m; });
-    journal.SetStateHandler([&](const TJournalState &s) { states.push_back(s); });
+    const auto stateSaid = journal.AddStateListener([&](const TJournalState &s) { states.push_back(s); });
     ASSERT_TRUE(journal.Open());
     ASSERT_EQ(journal.State().backend, TJournalBackend::Server);
 

@@ -723,7 +723,8 @@ void TRunDriver::NextPoint()
 
 bool TRunDriver::TakeDeviceInfo(const TFrame &answer, TDeviceInfo &info)
 {
-    const TDeviceInfoPtr parsed = ctx_.type.isQx4 ? cmd_.ParseDeviceInfo(answer) : cmd_.ParseDeviceInfoNotQx4(answer);
+    const TDeviceInfoPtr parsed = ctx_.type.identity == TIdentityLayout::Qx4 ? cmd_.ParseDeviceInfo(answer)
+                                                                             : cmd_.ParseDeviceInfoNotQx4(answer);
     info = *parsed;
     const TTransfCoefs &c = info.transfCoefs;
     const bool deviceCoefs = ctx_.type.isQx4 && c.U1 > 0 && c.U2 > 0 && c.I1 > 0 && c.I2 > 0;

@@ -138,6 +138,9 @@ TForm2::~TForm2()
 {
     // The table views go before the tables they show; the logic's destructor closes the port without
     // waiting (closeEvent has switched the installation off already).
+    // Nothing told to a window being taken apart.
+    tableChanged_.clear();
+    journalChanged_.Reset();
     views_.clear();
     delete takeCentralWidget();
     logic_.reset();
@@ -362,12 +365,12 @@ void TForm2::Init(TConfigController *_config, const QString &_configurationName)
             UpdateErrorChart();
     });
     fit(height() + 264);
+    // Changes of the tables come in bursts (a point fills a row, a paste many): the chart is drawn once
+    // the burst is over.
     chartTimer_ = new QTimer(this);
+    chartTimer_->setSingleShot(true);
+    chartTimer_->setInterval(50);
     connect(chartTimer_, &QTimer::timeout, this, [this] { UpdateErrorChart(false); });
-    chartTimer_->start(500);
-    // Which journal the points go to, and a red line when they are not being journalled: the journal
-    // tells its state to one window only, so each window looks at it on the same timer as its chart.
-    connect(chartTimer_, &QTimer::timeout, this, &TForm2::UpdateJournalState);
     UpdateErrorChart();
 }
 
@@ -554,6 +557,12 @@ void TForm2::ProduceReport(TReportFormat format)
 void TForm2::UpdateJournalState()
 {
     TJournal *journal = logic_ ? logic_->Journal() : nullptr;
+    if (journal != watchedJournal_) {
+        watchedJournal_ = journal;
+        journalChanged_.Reset();
+        if (journal)
+            journalChanged_ = journal->AddStateListener([this](const TJournalState &) { UpdateJournalState(); });
+    }
     journalState_->setVisible(journal != nullptr);
     if (!journal)
         return;
@@ -561,7 +570,7 @@ void TForm2::UpdateJournalState()
     const QString text = state.Text();
     if (journalState_->text() != text)
         journalState_->setText(text);
-    // Twice a second: restyling the label each time would repolish it for nothing.
+    // Restyled only when the style changes: each restyling repolishes the label.
     const QString style = state.journalling ? QString() : QStringLiteral("color: #c00000;");
     if (journalState_->styleSheet() != style)
         journalState_->setStyleSheet(style);
@@ -690,6 +699,10 @@ void TForm2::AddTabPage(int tab, TKestAvtopoverkaGrid *grid)
     view->setObjectName(QStringLiteral("Grid%1").arg(tab + 1));
     layout->addWidget(view);
     views_[tab] = view;
+    tableChanged_.push_back(grid->AddChangeListener([this] {
+        if (chartTimer_ && !chartTimer_->isActive())
+            chartTimer_->start();
+    }));
     connect(view, &TAvtopoverkaGridView::CellClicked, this, [this](int, int row) { logic_->RowClicked(row); });
     const QSignalBlocker block(tabs_);
     tabs_->insertTab(tab, page, QString::number(tab + 1));

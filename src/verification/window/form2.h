@@ -172,7 +172,10 @@ private:
     QMenu *tabMenu_ = nullptr;
     QVBoxLayout *tablesLayout_ = nullptr;
     TErrorChartWidget *errorChart_ = nullptr;
-    QTimer *chartTimer_ = nullptr;
+    QTimer *chartTimer_ = nullptr; // draws the chart once a burst of table changes is over
+    std::vector<TListeners<>::TSubscription> tableChanged_;
+    TJournal *watchedJournal_ = nullptr;
+    TListeners<const TJournalState &>::TSubscription journalChanged_;
     int chartTab_ = -1;
     uint64_t chartRevision_ = 0;
     QLabel *status_ = nullptr;
