@@ -23,6 +23,7 @@
 #include "mainwindow/form1.h"
 #include "protocol/switchoff.h"
 #include "transport/frametrace.h"
+#include "tuning/form14.h"
 #include "verification/window/form2.h"
 
 namespace {
@@ -132,6 +133,9 @@ int main(int argc, char **argv)
     options.verificationWindow
         = [&journal](TConfigController *store, TConfigurationCode code, QWidget *parent) -> QWidget * {
         return CreateVerificationWindow(store, code, parent, &journal);
+    };
+    options.tuningWindow = [&journal](TConfigController *store, QWidget *parent) -> QWidget * {
+        return CreateTuningWindow(store, &journal, parent);
     };
     options.journalledRunWindow
         = [&journal](TConfigController *store, const TJournalRun &run, bool readOnly, QWidget *parent) -> QWidget * {

@@ -33,7 +33,6 @@
 #include "presentation/controls/windowscolor.h"
 #include "presentation/errorcalculator.h"
 #include "transport/waitservice.h"
-#include "tuning/form14.h"
 #include "update/update.h"
 
 namespace {
@@ -68,8 +67,9 @@ template<typename E> void Check(QButtonGroup *group, E range)
 } // namespace
 
 TForm1::TForm1(const TOptions &options, QWidget *parent)
-    : QMainWindow(parent), verificationWindow_(options.verificationWindow), journal_(options.journal),
-      journalledRunWindow_(options.journalledRunWindow), journalReport_(options.journalReport)
+    : QMainWindow(parent), verificationWindow_(options.verificationWindow), tuningWindow_(options.tuningWindow),
+      journal_(options.journal), journalledRunWindow_(options.journalledRunWindow),
+      journalReport_(options.journalReport)
 {
     // Step 2: the notice window of the update check, and the caption.
     updateForm = new TUpdate(this);
@@ -126,6 +126,7 @@ void TForm1::BuildMenu()
     journalAction->setEnabled(journal_ != nullptr);
     menuBar()->addAction(QStringLiteral("?"));
     verificationAction->setEnabled(bool(verificationWindow_));
+    tuningAction->setEnabled(bool(tuningWindow_));
     connect(settingsAction, &QAction::triggered, this, &TForm1::OpenSettings);
     connect(verificationAction, &QAction::triggered, this, &TForm1::OpenVerification);
     connect(tuningAction, &QAction::triggered, this, &TForm1::OpenTuning);
@@ -403,7 +404,7 @@ void TForm1::ShowConnection(bool connected)
     // "Автоповерка" belongs to the disconnected state: its window drives the installation itself.
     verificationAction->setEnabled(!connected && verificationWindow_);
     // The tuning window takes the installation's port for itself: only while this window has let it go.
-    tuningAction->setEnabled(!connected);
+    tuningAction->setEnabled(!connected && tuningWindow_);
 }
 
 void TForm1::SetConnectButtonEnabled(bool enabled)
@@ -697,13 +698,14 @@ void TForm1::OpenSettings()
 
 void TForm1::OpenTuning()
 {
+    if (!tuningWindow_)
+        return;
     if (!tuningForm) {
         // Owned by this window and gone when it is closed; closing it, or this window, switches the
         // installation off first.
-        tuningForm = new TForm14(this);
-        tuningForm->InitKestCommunication(config.get());
-        tuningForm->InitDeviceCommunication();
-        tuningForm->SetJournal(journal_);
+        tuningForm = tuningWindow_(config.get(), this);
+        if (!tuningForm)
+            return;
     }
     tuningForm->show();
     tuningForm->raise();
@@ -724,7 +726,7 @@ TVectorDiagramForm *TForm1::VectorDiagram() const
     return vectorDiagram;
 }
 
-TForm14 *TForm1::TuningForm() const
+QWidget *TForm1::TuningForm() const
 {
     return tuningForm.data();
 }

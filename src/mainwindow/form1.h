@@ -30,7 +30,6 @@ class TLabelAndError;
 class TNumericUpDown;
 class TNumericUpDownWithToggles;
 class TParameterGroupComponent;
-class TForm14;
 class TJournalWindow;
 class TVectorDiagramForm;
 class TSettingsForm;
@@ -49,6 +48,8 @@ public:
         // Opens the verification window of a configuration (modeless, owned by the main window, deleted
         // when closed); the program gives it. Without it "Автоповерка" stays disabled.
         std::function<QWidget *(TConfigController *, TConfigurationCode, QWidget *parent)> verificationWindow;
+        // The tuning window over the settings store, made by the program (none: "Автонастройка" stays off).
+        std::function<QWidget *(TConfigController *, QWidget *parent)> tuningWindow;
         // The results journal every window writes to (not owned; outlives the window); null: none, and
         // "Журнал" stays disabled.
         TJournal *journal = nullptr;
@@ -99,7 +100,7 @@ public:
     QAction *VectorDiagramAction() const { return vectorDiagramAction; }
     // "Автонастройка": the tuning window, modeless, one at a time.
     void OpenTuning();
-    TForm14 *TuningForm() const;
+    QWidget *TuningForm() const;
     // "Журнал": the archive window, modeless, one at a time.
     void OpenJournal();
     TJournalWindow *JournalWindow() const;
@@ -169,6 +170,7 @@ private:
     std::unique_ptr<TConfigController> config;
     std::unique_ptr<TMainLogic> logic;
     std::function<QWidget *(TConfigController *, TConfigurationCode, QWidget *)> verificationWindow_;
+    std::function<QWidget *(TConfigController *, QWidget *)> tuningWindow_;
     TJournal *journal_ = nullptr;
     TListeners<const TJournalState &>::TSubscription journalState_;
     std::function<QWidget *(TConfigController *, const TJournalRun &, bool, QWidget *)> journalledRunWindow_;
@@ -176,7 +178,7 @@ private:
     QPointer<TJournalWindow> journalWindow;
     TUpdate *updateForm = nullptr;
     TSettingsForm *settingsForm = nullptr;
-    QPointer<TForm14> tuningForm; // deletes itself when closed
+    QPointer<QWidget> tuningForm; // deletes itself when closed
     TVectorDiagramForm *vectorDiagram = nullptr; // a child window, kept while this window lives
 
     QAction *settingsAction = nullptr;

@@ -294,3 +294,12 @@ void TForm14::closeEvent(QCloseEvent *event)
         QTimer::singleShot(0, this, &QWidget::close);
     });
 }
+
+TForm14 *CreateTuningWindow(TConfigController *store, TJournal *journal, QWidget *parent)
+{
+    auto *window = new TForm14(parent);
+    window->InitKestCommunication(store);
+    window->InitDeviceCommunication();
+    window->SetJournal(journal);
+    return window;
+}

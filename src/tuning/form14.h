@@ -24,6 +24,7 @@ class QPushButton;
 class QSpinBox;
 class TForm15;
 class TJournal;
+class TConfigController;
 class TTuningJournalRecorder;
 
 class TForm14 : public QWidget, public ITuningView {
@@ -92,3 +93,7 @@ private:
     QPushButton *stop_ = nullptr;
     QPlainTextEdit *log_ = nullptr;
 };
+
+// The tuning window as the main window opens it: over the settings store, its ports opened, its runs
+// journalled (journal may be null).
+TForm14 *CreateTuningWindow(TConfigController *store, TJournal *journal, QWidget *parent);

@@ -109,6 +109,9 @@ protected:
         TForm1::TOptions options;
         options.port1 = port1.isEmpty() && sim ? QString::fromStdString(sim->InstallationPath()) : port1;
         options.checkForUpdates = false;
+        options.tuningWindow = [](TConfigController *store, QWidget *parent) -> QWidget * {
+            return CreateTuningWindow(store, nullptr, parent);
+        };
         window = std::make_unique<TForm1>(options);
         window->Logic().PollTimer().setInterval(300);
         window->show();
@@ -192,7 +195,8 @@ TEST_F(MainWindow, FreshStartShowsTheDefaults)
     ASSERT_TRUE(window->TuningAction()->isEnabled());
     window->TuningAction()->trigger();
     ASSERT_NE(window->TuningForm(), nullptr);
-    TForm14 *tuning = window->TuningForm();
+    auto *tuning = qobject_cast<TForm14 *>(window->TuningForm());
+    ASSERT_NE(tuning, nullptr);
     EXPECT_TRUE(tuning->isVisible());
     EXPECT_EQ(tuning->windowTitle(), "Автонастройка");
     window->TuningAction()->trigger();
@@ -682,7 +686,8 @@ TEST_F(MainWindow, SettingsDialogOpensModelessAndReadSettingsAppliesTheTransduce
                 return true;
         return false;
     };
-    ASSERT_TRUE(PumpUntil([&] { return window->Logic().Selections().currentRange == TCurrentRange::A1 && setUpAgain(); }, 10000));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return window->Logic().Selections().currentRange == TCurrentRange::A1 && setUpAgain(); }, 10000));
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(window->Logic().Selections().currentRange, TCurrentRange::A1);
     EXPECT_EQ(window->Logic().Selections().voltage, TVoltageRange::V100);
