@@ -644,20 +644,23 @@ std::vector<TJournalRunSummary> TJournal::UnfinishedRuns()
     return out;
 }
 
-std::optional<TJournalRun> TJournal::LoadRun(const TJournalRunId &run)
+template<typename TRun>
+std::optional<TRun> TJournal::Load(
+    std::optional<TRun> (TJournalStore::*read)(const TJournalRunId &), const TJournalRunId &run)
 {
     readError_.clear();
+    // The server first (what is buffered for it goes first), then the local file.
     if (serverMode_ && serverUp_) {
         FlushBuffer();
         if (serverUp_) {
-            if (auto found = server_->LoadRun(run))
+            if (auto found = (server_.get()->*read)(run))
                 return found;
             if (server_->LastFailure() != TJournalFailure::None && !server_->Ping())
                 ServerLost(server_->LastError());
         }
     }
     if (localUsable_) {
-        if (auto found = local_->LoadRun(run))
+        if (auto found = (local_.get()->*read)(run))
             return found;
         readError_ = local_->LastFailure() == TJournalFailure::None ? QStringLiteral("запуск не найден в журнале")
                                                                     : local_->LastError();
@@ -668,26 +671,14 @@ std::optional<TJournalRun> TJournal::LoadRun(const TJournalRunId &run)
     return std::nullopt;
 }
 
+std::optional<TJournalRun> TJournal::LoadRun(const TJournalRunId &run)
+{
+    return Load(&TJournalStore::LoadRun, run);
+}
+
 std::optional<TJournalTuningRun> TJournal::LoadTuning(const TJournalRunId &run)
 {
-    readError_.clear();
-    if (serverMode_ && serverUp_) {
-        FlushBuffer();
-        if (serverUp_) {
-            if (auto found = server_->LoadTuning(run))
-                return found;
-            if (server_->LastFailure() != TJournalFailure::None && !server_->Ping())
-                ServerLost(server_->LastError());
-        }
-    }
-    if (localUsable_) {
-        if (auto found = local_->LoadTuning(run))
-            return found;
-        readError_ = local_->LastFailure() == TJournalFailure::None ? QStringLiteral("запуск не найден в журнале")
-                                                                    : local_->LastError();
-    }
-    UpdateState();
-    return std::nullopt;
+    return Load(&TJournalStore::LoadTuning, run);
 }
 
 std::vector<TJournalRunSummary> TJournal::ListRuns(const TJournalFilter &filter)

@@ -124,6 +124,10 @@ public:
     static QString BenchName();
 
 private:
+    // A run of either kind by id: the one reader both kinds go through.
+    template<typename TRun>
+    std::optional<TRun> Load(
+        std::optional<TRun> (TJournalStore::*read)(const TJournalRunId &), const TJournalRunId &run);
     enum class TTarget { Local, Buffer, Server };
     struct TOpenRun {
         TJournalRunKind kind = TJournalRunKind::Verification;
