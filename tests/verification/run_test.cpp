@@ -414,9 +414,12 @@ TEST_F(VerificationRun, AnalogInputsOneAndThreeEachSelectedAndWaitedFor)
         const int reg = Register(frames[k]);
         if (reg == 6 && frames[k][1] == 0x06)
             seen.push_back("input " + std::to_string(frames[k][5]));
-        else if (reg == 994)
-            seen.push_back("status");
-        else if (reg == 124 && frames[k][1] == 0x10)
+        else if (reg == 994) {
+            // A status read the engine sent again (its answer came garbled or late on a loaded machine)
+            // is still one read.
+            if (seen.empty() || seen.back() != "status")
+                seen.push_back("status");
+        } else if (reg == 124 && frames[k][1] == 0x10)
             seen.push_back("current");
     }
     const std::vector<std::string> pattern{"current", "input 1", "status", "input 3", "status"};
