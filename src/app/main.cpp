@@ -130,18 +130,19 @@ int main(int argc, char **argv)
     TJournal journal(TJournalOptions::FromSettings(&settings));
     journal.Open();
     options.journal = &journal;
-    options.verificationWindow
-        = [&journal](TConfigController *store, TConfigurationCode code, QWidget *parent) -> QWidget * {
-        return CreateVerificationWindow(store, code, parent, &journal);
+    // Every window of this run talks over its ports (given, or the demo's), never the settings' alone.
+    options.verificationWindow = [&journal](TConfigController *store, TConfigurationCode code, QWidget *parent,
+                                     const TRunPorts &ports) -> QWidget * {
+        return CreateVerificationWindow(store, code, parent, &journal, ports.port1);
     };
-    options.tuningWindow = [&journal](TConfigController *store, QWidget *parent) -> QWidget * {
-        return CreateTuningWindow(store, &journal, parent);
+    options.tuningWindow = [&journal](TConfigController *store, QWidget *parent, const TRunPorts &ports) -> QWidget * {
+        return CreateTuningWindow(store, &journal, parent, ports.port1, ports.port2);
     };
-    options.journalledRunWindow
-        = [&journal](TConfigController *store, const TJournalRun &run, bool readOnly, QWidget *parent) -> QWidget * {
+    options.journalledRunWindow = [&journal](TConfigController *store, const TJournalRun &run, bool readOnly,
+                                      QWidget *parent, const TRunPorts &ports) -> QWidget * {
         if (readOnly)
-            return CreateJournalledRunWindow(store, &journal, run, true, parent);
-        return RestoreJournalledRun(store, &journal, run, parent);
+            return CreateJournalledRunWindow(store, &journal, run, true, parent, ports.port1);
+        return RestoreJournalledRun(store, &journal, run, parent, ports.port1);
     };
     options.journalReport = [](TConfigController *store, const TJournalRun &run, QWidget *parent) {
         ReportJournalledRun(store, run, parent);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+#include "config/runports.h"
 #include "journal/journal.h"
 #include "mainwindow/mainlogic.h"
 #include "mainwindow/mainview.h"
@@ -47,15 +48,19 @@ public:
         std::optional<TVoltageRange> voltage; // the voltage range to start on, this run only (none: the preset)
         // Opens the verification window of a configuration (modeless, owned by the main window, deleted
         // when closed); the program gives it. Without it "Автоповерка" stays disabled.
-        std::function<QWidget *(TConfigController *, TConfigurationCode, QWidget *parent)> verificationWindow;
-        // The tuning window over the settings store, made by the program (none: "Автонастройка" stays off).
-        std::function<QWidget *(TConfigController *, QWidget *parent)> tuningWindow;
+        // It talks over the ports of this run (port1, port2 above).
+        std::function<QWidget *(TConfigController *, TConfigurationCode, QWidget *parent, const TRunPorts &)>
+            verificationWindow;
+        // The tuning window over the settings store and the ports of this run, made by the program (none:
+        // "Автонастройка" stays off).
+        std::function<QWidget *(TConfigController *, QWidget *parent, const TRunPorts &)> tuningWindow;
         // The results journal every window writes to (not owned; outlives the window); null: none, and
         // "Журнал" stays disabled.
         TJournal *journal = nullptr;
         // A journalled verification run in a verification window: read-only from the archive, or
         // restored (and perhaps continued) after the program ended in the middle of it.
-        std::function<QWidget *(TConfigController *, const TJournalRun &, bool readOnly, QWidget *parent)>
+        std::function<QWidget *(
+            TConfigController *, const TJournalRun &, bool readOnly, QWidget *parent, const TRunPorts &)>
             journalledRunWindow;
         // "Отчёт" of the archive.
         std::function<void(TConfigController *, const TJournalRun &, QWidget *parent)> journalReport;
@@ -169,11 +174,13 @@ private:
 
     std::unique_ptr<TConfigController> config;
     std::unique_ptr<TMainLogic> logic;
-    std::function<QWidget *(TConfigController *, TConfigurationCode, QWidget *)> verificationWindow_;
-    std::function<QWidget *(TConfigController *, QWidget *)> tuningWindow_;
+    TRunPorts runPorts_;
+    std::function<QWidget *(TConfigController *, TConfigurationCode, QWidget *, const TRunPorts &)> verificationWindow_;
+    std::function<QWidget *(TConfigController *, QWidget *, const TRunPorts &)> tuningWindow_;
     TJournal *journal_ = nullptr;
     TListeners<const TJournalState &>::TSubscription journalState_;
-    std::function<QWidget *(TConfigController *, const TJournalRun &, bool, QWidget *)> journalledRunWindow_;
+    std::function<QWidget *(TConfigController *, const TJournalRun &, bool, QWidget *, const TRunPorts &)>
+        journalledRunWindow_;
     std::function<void(TConfigController *, const TJournalRun &, QWidget *)> journalReport_;
     QPointer<TJournalWindow> journalWindow;
     TUpdate *updateForm = nullptr;

@@ -295,9 +295,11 @@ void TForm14::closeEvent(QCloseEvent *event)
     });
 }
 
-TForm14 *CreateTuningWindow(TConfigController *store, TJournal *journal, QWidget *parent)
+TForm14 *CreateTuningWindow(
+    TConfigController *store, TJournal *journal, QWidget *parent, const QString &port1, const QString &port2)
 {
     auto *window = new TForm14(parent);
+    window->Logic().SetPortOverride(port1, port2);
     window->InitKestCommunication(store);
     window->InitDeviceCommunication();
     window->SetJournal(journal);

@@ -94,6 +94,7 @@ private:
     QPlainTextEdit *log_ = nullptr;
 };
 
-// The tuning window as the main window opens it: over the settings store, its ports opened, its runs
-// journalled (journal may be null).
-TForm14 *CreateTuningWindow(TConfigController *store, TJournal *journal, QWidget *parent);
+// The tuning window as the main window opens it: over the settings store and the ports of this run (empty:
+// the settings' "Port1"/"Port2"), its runs journalled (journal may be null).
+TForm14 *CreateTuningWindow(TConfigController *store, TJournal *journal, QWidget *parent,
+    const QString &port1 = QString(), const QString &port2 = QString());

@@ -59,8 +59,9 @@ TEST(VerificationWindow, MainWindowOpensEachConfigurationsFormModeless)
     TMessages messages;
     TForm1::TOptions options;
     options.checkForUpdates = false;
-    options.verificationWindow = [](TConfigController *store, TConfigurationCode code, QWidget *parent) -> QWidget * {
-        return CreateVerificationWindow(store, code, parent);
+    options.verificationWindow
+        = [](TConfigController *store, TConfigurationCode code, QWidget *parent, const TRunPorts &ports) -> QWidget * {
+        return CreateVerificationWindow(store, code, parent, nullptr, ports.port1);
     };
     TForm1 main(options);
     main.Config().WritePort(QStringLiteral("Port1"), QStringLiteral("/dev/kest-test-no-port"));
@@ -269,13 +270,14 @@ TEST(VerificationWindow, StartUpOffersUnfinishedRunsAndTheJournalOpensThemReadOn
     TForm1::TOptions options;
     options.checkForUpdates = false;
     options.journal = &journal;
-    options.verificationWindow = [&](TConfigController *store, TConfigurationCode code, QWidget *parent) -> QWidget * {
-        return CreateVerificationWindow(store, code, parent, &journal);
+    options.verificationWindow
+        = [&](TConfigController *store, TConfigurationCode code, QWidget *parent, const TRunPorts &ports) -> QWidget * {
+        return CreateVerificationWindow(store, code, parent, &journal, ports.port1);
     };
-    options.journalledRunWindow
-        = [&](TConfigController *store, const TJournalRun &run, bool readOnly, QWidget *parent) -> QWidget * {
-        return readOnly ? CreateJournalledRunWindow(store, &journal, run, true, parent)
-                        : RestoreJournalledRun(store, &journal, run, parent);
+    options.journalledRunWindow = [&](TConfigController *store, const TJournalRun &run, bool readOnly, QWidget *parent,
+                                      const TRunPorts &ports) -> QWidget * {
+        return readOnly ? CreateJournalledRunWindow(store, &journal, run, true, parent, ports.port1)
+                        : RestoreJournalledRun(store, &journal, run, parent, ports.port1);
     };
     TForm1 main(options);
     main.Config().WritePort(QStringLiteral("Port1"), QStringLiteral("/dev/kest-test-no-port"));
@@ -366,11 +368,14 @@ TEST(VerificationWindow, MainWindowClosedDuringARunLeavesTheInstallationOff)
     ASSERT_TRUE(sim.Start(&error)) << error;
     TForm1::TOptions options;
     options.checkForUpdates = false;
-    options.verificationWindow = [](TConfigController *store, TConfigurationCode code, QWidget *parent) -> QWidget * {
-        return CreateVerificationWindow(store, code, parent);
+    options.verificationWindow
+        = [](TConfigController *store, TConfigurationCode code, QWidget *parent, const TRunPorts &ports) -> QWidget * {
+        return CreateVerificationWindow(store, code, parent, nullptr, ports.port1);
     };
+    // The port of this run, as --port1 or the demo gives it; the settings name another.
+    options.port1 = QString::fromStdString(sim.InstallationPath());
     auto main = std::make_unique<TForm1>(options);
-    main->Config().WritePort(QStringLiteral("Port1"), QString::fromStdString(sim.InstallationPath()));
+    main->Config().WritePort(QStringLiteral("Port1"), QStringLiteral("/dev/kest-test-no-port"));
     main->Config().WriteRate(QStringLiteral("Port1"), QStringLiteral("115200"));
     TGlobalConfig(&main->Config()).WriteWaitingTime(QStringLiteral("200")); // 10 s at this scale: closed mid-wait
     main->show();

@@ -330,6 +330,9 @@ void TForm2::Init(TConfigController *_config, const QString &_configurationName)
     if (const auto named = ConfigurationFromName(_configurationName))
         code_ = *named;
     logic_ = std::make_unique<TAvtopoverkaLogic>(this, config_, code_);
+    // Before anything is sent, the opening's parameter number included.
+    if (!portOfThisRun_.isEmpty())
+        logic_->SetPortOverride(portOfThisRun_);
     setObjectName(QString::fromLatin1(logic_->Type().windowName));
     for (auto &[entry, control] : entries_)
         control->InitAppConfigAndStepSetter(config_);
@@ -891,10 +894,11 @@ TForm2 *NewVerificationWindow(TConfigurationCode code, QWidget *parent)
     return window;
 }
 
-TForm2 *InitVerificationWindow(
-    TForm2 *window, TConfigController *store, TConfigurationCode code, TJournal *journal, bool readOnly)
+TForm2 *InitVerificationWindow(TForm2 *window, TConfigController *store, TConfigurationCode code, TJournal *journal,
+    bool readOnly, const QString &port)
 {
     window->SetReadOnlyFromStart(readOnly);
+    window->SetPortOfThisRun(port);
     window->Init(store, ConfigurationName(code));
     window->Logic().SetJournal(journal);
     window->UpdateJournalState();
@@ -903,25 +907,28 @@ TForm2 *InitVerificationWindow(
 
 } // namespace
 
-TForm2 *CreateVerificationWindow(TConfigController *store, TConfigurationCode code, QWidget *parent, TJournal *journal)
+TForm2 *CreateVerificationWindow(
+    TConfigController *store, TConfigurationCode code, QWidget *parent, TJournal *journal, const QString &port)
 {
-    return InitVerificationWindow(NewVerificationWindow(code, parent), store, code, journal, false);
+    return InitVerificationWindow(NewVerificationWindow(code, parent), store, code, journal, false, port);
 }
 
-TForm2 *CreateJournalledRunWindow(
-    TConfigController *store, TJournal *journal, const TJournalRun &run, bool readOnly, QWidget *parent)
+TForm2 *CreateJournalledRunWindow(TConfigController *store, TJournal *journal, const TJournalRun &run, bool readOnly,
+    QWidget *parent, const QString &port)
 {
     const std::optional<TConfigurationCode> code = ConfigurationFromName(run.header.configuration);
     if (!code)
         return nullptr;
-    TForm2 *window = InitVerificationWindow(NewVerificationWindow(*code, parent), store, *code, journal, readOnly);
+    TForm2 *window
+        = InitVerificationWindow(NewVerificationWindow(*code, parent), store, *code, journal, readOnly, port);
     window->ShowJournalledRun(run, readOnly);
     return window;
 }
 
-TForm2 *RestoreJournalledRun(TConfigController *store, TJournal *journal, const TJournalRun &run, QWidget *parent)
+TForm2 *RestoreJournalledRun(
+    TConfigController *store, TJournal *journal, const TJournalRun &run, QWidget *parent, const QString &port)
 {
-    TForm2 *window = CreateJournalledRunWindow(store, journal, run, false, parent);
+    TForm2 *window = CreateJournalledRunWindow(store, journal, run, false, parent, port);
     if (!window) {
         if (journal)
             journal->EndRun(run.header.id, TJournalRunEnd::Interrupted());
