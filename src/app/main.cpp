@@ -132,17 +132,18 @@ int main(int argc, char **argv)
     options.journal = &journal;
     // Every window of this run talks over its ports (given, or the demo's), never the settings' alone.
     options.verificationWindow = [&journal](TConfigController *store, TConfigurationCode code, QWidget *parent,
-                                     const TRunPorts &ports) -> QWidget * {
-        return CreateVerificationWindow(store, code, parent, &journal, ports.port1);
+                                     const TStartOptions &thisRun) -> QWidget * {
+        return CreateVerificationWindow(store, code, parent, &journal, thisRun);
     };
-    options.tuningWindow = [&journal](TConfigController *store, QWidget *parent, const TRunPorts &ports) -> QWidget * {
-        return CreateTuningWindow(store, &journal, parent, ports.port1, ports.port2);
+    options.tuningWindow
+        = [&journal](TConfigController *store, QWidget *parent, const TStartOptions &thisRun) -> QWidget * {
+        return CreateTuningWindow(store, &journal, parent, thisRun.port1, thisRun.port2);
     };
     options.journalledRunWindow = [&journal](TConfigController *store, const TJournalRun &run, bool readOnly,
-                                      QWidget *parent, const TRunPorts &ports) -> QWidget * {
+                                      QWidget *parent, const TStartOptions &thisRun) -> QWidget * {
         if (readOnly)
-            return CreateJournalledRunWindow(store, &journal, run, true, parent, ports.port1);
-        return RestoreJournalledRun(store, &journal, run, parent, ports.port1);
+            return CreateJournalledRunWindow(store, &journal, run, true, parent, thisRun);
+        return RestoreJournalledRun(store, &journal, run, parent, thisRun);
     };
     options.journalReport = [](TConfigController *store, const TJournalRun &run, QWidget *parent) {
         ReportJournalledRun(store, run, parent);

@@ -67,9 +67,9 @@ template<typename E> void Check(QButtonGroup *group, E range)
 } // namespace
 
 TForm1::TForm1(const TOptions &options, QWidget *parent)
-    : QMainWindow(parent), runPorts_{options.port1, options.port2}, verificationWindow_(options.verificationWindow),
-      tuningWindow_(options.tuningWindow), journal_(options.journal), journalledRunWindow_(options.journalledRunWindow),
-      journalReport_(options.journalReport)
+    : QMainWindow(parent), thisRun_{options.port1, options.port2, options.voltage},
+      verificationWindow_(options.verificationWindow), tuningWindow_(options.tuningWindow), journal_(options.journal),
+      journalledRunWindow_(options.journalledRunWindow), journalReport_(options.journalReport)
 {
     // Step 2: the notice window of the update check, and the caption.
     updateForm = new TUpdate(this);
@@ -703,7 +703,7 @@ void TForm1::OpenTuning()
     if (!tuningForm) {
         // Owned by this window and gone when it is closed; closing it, or this window, switches the
         // installation off first.
-        tuningForm = tuningWindow_(config.get(), this, runPorts_);
+        tuningForm = tuningWindow_(config.get(), this, thisRun_);
         if (!tuningForm)
             return;
     }
@@ -743,7 +743,7 @@ void TForm1::OpenJournal()
         if (journalledRunWindow_) {
             archive.SetOpenHandler([this](const TJournalRunId &id) {
                 if (const std::optional<TJournalRun> run = LoadJournalledRun(id))
-                    if (QWidget *window = journalledRunWindow_(config.get(), *run, true, this, runPorts_))
+                    if (QWidget *window = journalledRunWindow_(config.get(), *run, true, this, thisRun_))
                         window->show();
             });
         }
@@ -814,7 +814,7 @@ void TForm1::OfferUnfinishedRuns()
         const std::optional<TJournalRun> loaded = LoadJournalledRun(run.id);
         if (!loaded)
             continue;
-        if (QWidget *window = journalledRunWindow_(config.get(), *loaded, false, this, runPorts_))
+        if (QWidget *window = journalledRunWindow_(config.get(), *loaded, false, this, thisRun_))
             window->show();
     }
 }
@@ -824,7 +824,7 @@ void TForm1::OpenVerification()
     const auto code = logic->Selections().configuration;
     if (!verificationWindow_ || !code || !verificationAction->isEnabled())
         return;
-    if (QWidget *window = verificationWindow_(config.get(), *code, this, runPorts_))
+    if (QWidget *window = verificationWindow_(config.get(), *code, this, thisRun_))
         window->show();
 }
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 
-#include "config/runports.h"
+#include "config/startoptions.h"
 #include "journal/journal.h"
 #include "mainwindow/mainlogic.h"
 #include "mainwindow/mainview.h"
@@ -49,18 +49,18 @@ public:
         // Opens the verification window of a configuration (modeless, owned by the main window, deleted
         // when closed); the program gives it. Without it "Автоповерка" stays disabled.
         // It talks over the ports of this run (port1, port2 above).
-        std::function<QWidget *(TConfigController *, TConfigurationCode, QWidget *parent, const TRunPorts &)>
+        std::function<QWidget *(TConfigController *, TConfigurationCode, QWidget *parent, const TStartOptions &)>
             verificationWindow;
         // The tuning window over the settings store and the ports of this run, made by the program (none:
         // "Автонастройка" stays off).
-        std::function<QWidget *(TConfigController *, QWidget *parent, const TRunPorts &)> tuningWindow;
+        std::function<QWidget *(TConfigController *, QWidget *parent, const TStartOptions &)> tuningWindow;
         // The results journal every window writes to (not owned; outlives the window); null: none, and
         // "Журнал" stays disabled.
         TJournal *journal = nullptr;
         // A journalled verification run in a verification window: read-only from the archive, or
         // restored (and perhaps continued) after the program ended in the middle of it.
         std::function<QWidget *(
-            TConfigController *, const TJournalRun &, bool readOnly, QWidget *parent, const TRunPorts &)>
+            TConfigController *, const TJournalRun &, bool readOnly, QWidget *parent, const TStartOptions &)>
             journalledRunWindow;
         // "Отчёт" of the archive.
         std::function<void(TConfigController *, const TJournalRun &, QWidget *parent)> journalReport;
@@ -174,12 +174,13 @@ private:
 
     std::unique_ptr<TConfigController> config;
     std::unique_ptr<TMainLogic> logic;
-    TRunPorts runPorts_;
-    std::function<QWidget *(TConfigController *, TConfigurationCode, QWidget *, const TRunPorts &)> verificationWindow_;
-    std::function<QWidget *(TConfigController *, QWidget *, const TRunPorts &)> tuningWindow_;
+    TStartOptions thisRun_;
+    std::function<QWidget *(TConfigController *, TConfigurationCode, QWidget *, const TStartOptions &)>
+        verificationWindow_;
+    std::function<QWidget *(TConfigController *, QWidget *, const TStartOptions &)> tuningWindow_;
     TJournal *journal_ = nullptr;
     TListeners<const TJournalState &>::TSubscription journalState_;
-    std::function<QWidget *(TConfigController *, const TJournalRun &, bool, QWidget *, const TRunPorts &)>
+    std::function<QWidget *(TConfigController *, const TJournalRun &, bool, QWidget *, const TStartOptions &)>
         journalledRunWindow_;
     std::function<void(TConfigController *, const TJournalRun &, QWidget *)> journalReport_;
     QPointer<TJournalWindow> journalWindow;

@@ -109,8 +109,9 @@ protected:
         TForm1::TOptions options;
         options.port1 = port1.isEmpty() && sim ? QString::fromStdString(sim->InstallationPath()) : port1;
         options.checkForUpdates = false;
-        options.tuningWindow = [](TConfigController *store, QWidget *parent, const TRunPorts &ports) -> QWidget * {
-            return CreateTuningWindow(store, nullptr, parent, ports.port1, ports.port2);
+        options.tuningWindow
+            = [](TConfigController *store, QWidget *parent, const TStartOptions &thisRun) -> QWidget * {
+            return CreateTuningWindow(store, nullptr, parent, thisRun.port1, thisRun.port2);
         };
         window = std::make_unique<TForm1>(options);
         window->Logic().PollTimer().setInterval(300);

@@ -59,9 +59,9 @@ TEST(VerificationWindow, MainWindowOpensEachConfigurationsFormModeless)
     TMessages messages;
     TForm1::TOptions options;
     options.checkForUpdates = false;
-    options.verificationWindow
-        = [](TConfigController *store, TConfigurationCode code, QWidget *parent, const TRunPorts &ports) -> QWidget * {
-        return CreateVerificationWindow(store, code, parent, nullptr, ports.port1);
+    options.verificationWindow = [](TConfigController *store, TConfigurationCode code, QWidget *parent,
+                                     const TStartOptions &thisRun) -> QWidget * {
+        return CreateVerificationWindow(store, code, parent, nullptr, thisRun);
     };
     TForm1 main(options);
     main.Config().WritePort(QStringLiteral("Port1"), QStringLiteral("/dev/kest-test-no-port"));
@@ -270,14 +270,14 @@ TEST(VerificationWindow, StartUpOffersUnfinishedRunsAndTheJournalOpensThemReadOn
     TForm1::TOptions options;
     options.checkForUpdates = false;
     options.journal = &journal;
-    options.verificationWindow
-        = [&](TConfigController *store, TConfigurationCode code, QWidget *parent, const TRunPorts &ports) -> QWidget * {
-        return CreateVerificationWindow(store, code, parent, &journal, ports.port1);
+    options.verificationWindow = [&](TConfigController *store, TConfigurationCode code, QWidget *parent,
+                                     const TStartOptions &thisRun) -> QWidget * {
+        return CreateVerificationWindow(store, code, parent, &journal, thisRun);
     };
     options.journalledRunWindow = [&](TConfigController *store, const TJournalRun &run, bool readOnly, QWidget *parent,
-                                      const TRunPorts &ports) -> QWidget * {
-        return readOnly ? CreateJournalledRunWindow(store, &journal, run, true, parent, ports.port1)
-                        : RestoreJournalledRun(store, &journal, run, parent, ports.port1);
+                                      const TStartOptions &thisRun) -> QWidget * {
+        return readOnly ? CreateJournalledRunWindow(store, &journal, run, true, parent, thisRun)
+                        : RestoreJournalledRun(store, &journal, run, parent, thisRun);
     };
     TForm1 main(options);
     main.Config().WritePort(QStringLiteral("Port1"), QStringLiteral("/dev/kest-test-no-port"));
@@ -368,12 +368,14 @@ TEST(VerificationWindow, MainWindowClosedDuringARunLeavesTheInstallationOff)
     ASSERT_TRUE(sim.Start(&error)) << error;
     TForm1::TOptions options;
     options.checkForUpdates = false;
-    options.verificationWindow
-        = [](TConfigController *store, TConfigurationCode code, QWidget *parent, const TRunPorts &ports) -> QWidget * {
-        return CreateVerificationWindow(store, code, parent, nullptr, ports.port1);
+    options.verificationWindow = [](TConfigController *store, TConfigurationCode code, QWidget *parent,
+                                     const TStartOptions &thisRun) -> QWidget * {
+        return CreateVerificationWindow(store, code, parent, nullptr, thisRun);
     };
-    // The port of this run, as --port1 or the demo gives it; the settings name another.
+    // The port and voltage range of this run, as --port1 or the demo gives them; the settings name another
+    // port and keep their 380 V.
     options.port1 = QString::fromStdString(sim.InstallationPath());
+    options.voltage = TVoltageRange::V100;
     auto main = std::make_unique<TForm1>(options);
     main->Config().WritePort(QStringLiteral("Port1"), QStringLiteral("/dev/kest-test-no-port"));
     main->Config().WriteRate(QStringLiteral("Port1"), QStringLiteral("115200"));
@@ -383,7 +385,8 @@ TEST(VerificationWindow, MainWindowClosedDuringARunLeavesTheInstallationOff)
     main->VerificationAction()->trigger();
     QPointer<TForm2> window = main->findChild<TForm2 *>();
     ASSERT_TRUE(window);
-    window->Logic().VoltageChosen(TVoltageRange::V100);
+    EXPECT_EQ(window->Logic().Selections().voltage, TVoltageRange::V100);
+    EXPECT_DOUBLE_EQ(window->Entry(TEntry::Voltage)->Value(), 57.74);
     TEntryValues v;
     v.current = 5;
     v.voltage = 57.74;

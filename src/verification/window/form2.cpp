@@ -331,8 +331,8 @@ void TForm2::Init(TConfigController *_config, const QString &_configurationName)
         code_ = *named;
     logic_ = std::make_unique<TAvtopoverkaLogic>(this, config_, code_);
     // Before anything is sent, the opening's parameter number included.
-    if (!portOfThisRun_.isEmpty())
-        logic_->SetPortOverride(portOfThisRun_);
+    if (!thisRun_.port1.isEmpty())
+        logic_->SetPortOverride(thisRun_.port1);
     setObjectName(QString::fromLatin1(logic_->Type().windowName));
     for (auto &[entry, control] : entries_)
         control->InitAppConfigAndStepSetter(config_);
@@ -342,6 +342,9 @@ void TForm2::Init(TConfigController *_config, const QString &_configurationName)
     if (readOnlyFromStart_)
         logic_->SetReadOnly(true);
     logic_->Init();
+    // The range this run started on (the demo's transducer is a 100 V one); an archived run keeps its own.
+    if (thisRun_.voltage && !readOnlyFromStart_)
+        logic_->VoltageChosen(*thisRun_.voltage);
     move(logic_->WindowX(), logic_->WindowY());
     PlacePlus();
 
@@ -895,10 +898,10 @@ TForm2 *NewVerificationWindow(TConfigurationCode code, QWidget *parent)
 }
 
 TForm2 *InitVerificationWindow(TForm2 *window, TConfigController *store, TConfigurationCode code, TJournal *journal,
-    bool readOnly, const QString &port)
+    bool readOnly, const TStartOptions &thisRun)
 {
     window->SetReadOnlyFromStart(readOnly);
-    window->SetPortOfThisRun(port);
+    window->SetThisRun(thisRun);
     window->Init(store, ConfigurationName(code));
     window->Logic().SetJournal(journal);
     window->UpdateJournalState();
@@ -908,27 +911,27 @@ TForm2 *InitVerificationWindow(TForm2 *window, TConfigController *store, TConfig
 } // namespace
 
 TForm2 *CreateVerificationWindow(
-    TConfigController *store, TConfigurationCode code, QWidget *parent, TJournal *journal, const QString &port)
+    TConfigController *store, TConfigurationCode code, QWidget *parent, TJournal *journal, const TStartOptions &thisRun)
 {
-    return InitVerificationWindow(NewVerificationWindow(code, parent), store, code, journal, false, port);
+    return InitVerificationWindow(NewVerificationWindow(code, parent), store, code, journal, false, thisRun);
 }
 
 TForm2 *CreateJournalledRunWindow(TConfigController *store, TJournal *journal, const TJournalRun &run, bool readOnly,
-    QWidget *parent, const QString &port)
+    QWidget *parent, const TStartOptions &thisRun)
 {
     const std::optional<TConfigurationCode> code = ConfigurationFromName(run.header.configuration);
     if (!code)
         return nullptr;
     TForm2 *window
-        = InitVerificationWindow(NewVerificationWindow(*code, parent), store, *code, journal, readOnly, port);
+        = InitVerificationWindow(NewVerificationWindow(*code, parent), store, *code, journal, readOnly, thisRun);
     window->ShowJournalledRun(run, readOnly);
     return window;
 }
 
 TForm2 *RestoreJournalledRun(
-    TConfigController *store, TJournal *journal, const TJournalRun &run, QWidget *parent, const QString &port)
+    TConfigController *store, TJournal *journal, const TJournalRun &run, QWidget *parent, const TStartOptions &thisRun)
 {
-    TForm2 *window = CreateJournalledRunWindow(store, journal, run, false, parent, port);
+    TForm2 *window = CreateJournalledRunWindow(store, journal, run, false, parent, thisRun);
     if (!window) {
         if (journal)
             journal->EndRun(run.header.id, TJournalRunEnd::Interrupted());

@@ -11,6 +11,7 @@
 // when closed, after the installation has been switched off, and never touches the settings store in its
 // destructor (the store may be gone by then).
 
+#include "config/startoptions.h"
 #include "protocol/configuration.h"
 #include "verification/report/reportproducer.h"
 #include "verification/run/avtopoverkalogic.h"
@@ -60,8 +61,9 @@ public:
     void ShowJournalledRun(const TJournalRun &run, bool readOnly);
     // Before Init: the window opens read-only (an archived run), sending nothing on opening either.
     void SetReadOnlyFromStart(bool readOnly) { readOnlyFromStart_ = readOnly; }
-    // The installation's port of this run (empty: the settings' "Port1"); set before Init.
-    void SetPortOfThisRun(const QString &port) { portOfThisRun_ = port; }
+    // What this run of the program was started with (its installation port, its voltage range); set
+    // before Init.
+    void SetThisRun(const TStartOptions &run) { thisRun_ = run; }
     // The status bar's journal line ("Журнал: …"); empty without a journal. Follows the journal's state.
     QString JournalStateText() const;
     void UpdateJournalState();
@@ -189,7 +191,7 @@ private:
     QAction *copyForEditing_ = nullptr;
     QLabel *journalState_ = nullptr;
     bool readOnlyFromStart_ = false;
-    QString portOfThisRun_;
+    TStartOptions thisRun_;
 };
 
 class TAvtopoverkaWithKestInterface : public TForm2 {
@@ -236,17 +238,17 @@ public:
 // The window of a configuration, initialised over the store, a window of its own owned by `parent` and
 // deleted when closed; the caller shows it. "F", "P", "Q" get TAvtopoverkaPQ.
 // Every run of the window is journalled in `journal` when one is given (not owned; outlives the window).
-// It talks over the installation's port of this run (`port`; empty: the settings' "Port1").
+// It talks over the installation's port of this run and starts on its voltage range (see TStartOptions).
 TForm2 *CreateVerificationWindow(TConfigController *store, TConfigurationCode code, QWidget *parent,
-    TJournal *journal = nullptr, const QString &port = QString());
+    TJournal *journal = nullptr, const TStartOptions &thisRun = {});
 // The window of a journalled run's configuration with the run in it (see TForm2::ShowJournalledRun);
 // null when the run's configuration is unknown.
 TForm2 *CreateJournalledRunWindow(TConfigController *store, TJournal *journal, const TJournalRun &run, bool readOnly,
-    QWidget *parent, const QString &port = QString());
+    QWidget *parent, const TStartOptions &thisRun = {});
 // A run the program did not end, back in its window (shown): the user is asked whether it goes on from
 // its next point; when it does not (or cannot), the journal records it as interrupted.
 TForm2 *RestoreJournalledRun(TConfigController *store, TJournal *journal, const TJournalRun &run, QWidget *parent,
-    const QString &port = QString());
+    const TStartOptions &thisRun = {});
 // "Отчёт" of the archive: the run's report from a template the user picks (the settings' Word template
 // offered first, the shipped one unless it was changed), opened when done. The report's path, or empty.
 QString ReportJournalledRun(TConfigController *store, const TJournalRun &run, QWidget *parent);
