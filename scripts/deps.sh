@@ -19,10 +19,12 @@ kest_install_packages() {
 }
 
 # What the program needs to build and run (the Qt SQL driver plugins of the results journal are
-# runtime pieces of their own: SQLite for the journal file, PostgreSQL for a lab's server).
+# runtime pieces of their own: SQLite for the journal file, PostgreSQL for a lab's server; Qt's own
+# Russian texts for its standard buttons and dialogs come with the translations package).
 KEST_BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl-dev
                      libjpeg62-turbo-dev libzip-dev libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
-                     libasound2-dev qt6-charts-dev libqt6opengl6-dev libqt6sql6-sqlite libqt6sql6-psql)
+                     libasound2-dev qt6-charts-dev libqt6opengl6-dev libqt6sql6-sqlite libqt6sql6-psql
+                     qt6-translations-l10n)
 # What the tests need besides: clang and its libFuzzer runtime for the fuzz targets (llvm for the
 # symbolizer that names the lines of a crash), independent Modbus peers with every module they
 # import (python3-pymodbus only recommends the serial ones, and installs here skip recommendations),

@@ -21,6 +21,7 @@
 #include "config/configcontroller.h"
 #include "journal/journal.h"
 #include "mainwindow/form1.h"
+#include "presentation/controls/translations.h"
 #include "protocol/switchoff.h"
 #include "transport/frametrace.h"
 #include "tuning/form14.h"
@@ -99,6 +100,10 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KestManager"));
     QApplication::setOrganizationName(QStringLiteral("Valtrix"));
+    if (!KestTranslations::Install(app))
+        std::fprintf(stderr,
+            "Переводы Qt не найдены (пакет qt6-translations-l10n): стандартные кнопки и диалоги "
+            "будут на английском.\n");
     QuitOnSignals(app);
 
     QCommandLineParser parser;

@@ -38,7 +38,9 @@
 namespace {
 
 constexpr int kGroupHeight = 98;
-constexpr int kRightColumn = 1075;
+constexpr int kRightColumn = 1090;
+// Wide enough for "Реактивная энергия" in the desktop's font.
+constexpr int kEnergyGroupWidth = 150;
 
 QRadioButton *Radio(QWidget *parent, QButtonGroup *group, const QString &text, int x, int y)
 {
@@ -226,10 +228,10 @@ void TForm1::BuildControls()
     y += 28;
 
     auto *speedLabel = new QLabel(QStringLiteral("Скорость RS-485"), central);
-    speedLabel->setGeometry(kRightColumn, y, 100, 20);
+    speedLabel->setGeometry(kRightColumn, y, 110, 20);
     speedList = new QComboBox(central);
     speedList->setObjectName(QStringLiteral("SpeedList"));
-    speedList->setGeometry(kRightColumn + 100, y, 90, 22);
+    speedList->setGeometry(kRightColumn + 110, y, 80, 22);
     y += 28;
 
     addressBox = new QGroupBox(QStringLiteral("Адрес"), central);
@@ -459,7 +461,7 @@ void TForm1::ApplyLayout(const TMainLayout &layout)
         }
     }
     outputGroup->resize(layout.outputGroupWidth, 70);
-    rsParamLabel->setGeometry(outputGroup->x() + layout.outputGroupWidth + 5, 14, 140, 20);
+    rsParamLabel->setGeometry(outputGroup->x() + layout.outputGroupWidth + 5, 14, 160, 20);
     rsParamNumber->setGeometry(outputGroup->x() + layout.outputGroupWidth + 5, 38, 60, 22);
     rsParamLabel->setVisible(layout.rsParamNumber);
     rsParamNumber->setVisible(layout.rsParamNumber);
@@ -493,8 +495,8 @@ void TForm1::ApplyLayout(const TMainLayout &layout)
         }
         box->show();
     }
-    energyGroupA->setGeometry(layout.energyActiveLeft, layout.energyActiveTop, 130, 80);
-    energyGroupR->setGeometry(layout.energyReactiveLeft, layout.energyReactiveTop, 130, 80);
+    energyGroupA->setGeometry(layout.energyActiveLeft, layout.energyActiveTop, kEnergyGroupWidth, 80);
+    energyGroupR->setGeometry(layout.energyReactiveLeft, layout.energyReactiveTop, kEnergyGroupWidth, 80);
     energyGroupA->setVisible(layout.energyGroups);
     energyGroupR->setVisible(layout.energyGroups);
 }

@@ -12,31 +12,31 @@ const QString kApparent = QStringLiteral("Полная мощность");
 const QString kFactors = QStringLiteral("Коэффициенты мощности");
 const QString kFrequency = QStringLiteral("Частота");
 
-constexpr int kOne = 130; // a group showing one value
-constexpr int kFour = 441; // three phases and a total
-constexpr int kFive = 557; // the currents group with five values
+constexpr int kOne = 160; // a group showing one value: wide enough for "Реактивная мощность"
+constexpr int kFour = 456; // three phases and a total
+constexpr int kFive = 565; // the currents group with five values
 
 using TGroups = std::vector<TMainLayout::TGroup>;
 
 const TGroups kQx4Four = {
     {kCurrents, {piIa, piIb, piIc, piI, piI0}, 8, 177, kFive},
-    {kZeroU, {piU0}, 571, 177, kOne},
-    {kFrequency, {piFreq}, 701, 177, kOne},
+    {kZeroU, {piU0}, 580, 177, kOne},
+    {kFrequency, {piFreq}, 750, 177, kOne},
     {kPhaseU, {piUa, piUb, piUc, piU}, 8, 279, kFour},
-    {kLineU, {piULa, piULb, piULc, piUL}, 465, 279, kFour},
+    {kLineU, {piULa, piULb, piULc, piUL}, 472, 279, kFour},
     {kActive, {piP, piPa, piPb, piPc}, 8, 383, kFour},
-    {kReactive, {piQ, piQa, piQb, piQc}, 465, 383, kFour},
+    {kReactive, {piQ, piQa, piQb, piQc}, 472, 383, kFour},
     {kApparent, {piS, piSa, piSb, piSc}, 8, 487, kFour},
-    {kFactors, {piK, piKa, piKb, piKc}, 465, 487, kFour},
+    {kFactors, {piK, piKa, piKb, piKc}, 472, 487, kFour},
 };
 const TGroups kQx4Three = {
     {kCurrents, {piIa, piIb, piIc, piI, piI0}, 8, 177, kFive},
-    {kZeroU, {piU0}, 571, 177, kOne},
-    {kFrequency, {piFreq}, 701, 177, kOne},
+    {kZeroU, {piU0}, 580, 177, kOne},
+    {kFrequency, {piFreq}, 750, 177, kOne},
     {kLineU, {piULa, piULb, piULc, piUL}, 8, 279, kFour},
     {kActive, {piP}, 8, 383, kOne},
-    {kReactive, {piQ}, 145, 383, kOne},
-    {kApparent, {piS}, 285, 383, kOne},
+    {kReactive, {piQ}, 178, 383, kOne},
+    {kApparent, {piS}, 348, 383, kOne},
     {kFactors, {piK}, 8, 487, kOne},
 };
 
@@ -78,7 +78,7 @@ std::vector<R> MakeRows()
     rows.push_back(power(Single(TConfigurationCode::P, true, kAll, {{kActive, {piP}, 8, 177, kOne}}, QString())));
     rows.push_back(power(Single(TConfigurationCode::Q, true, kAll, {{kReactive, {piQ}, 8, 177, kOne}}, QString())));
     R pq = power(Single(TConfigurationCode::PQ, true, kAll,
-        {{kActive, {piP}, 8, 177, kOne}, {kReactive, {piQ}, 145, 177, kOne}}, QString()));
+        {{kActive, {piP}, 8, 177, kOne}, {kReactive, {piQ}, 178, 177, kOne}}, QString()));
     pq.protocolList = true;
     pq.analog = A::PQ;
     rows.push_back(pq);
@@ -163,9 +163,9 @@ TMainLayout MainLayout(const TMainConfigurationRow *row, bool scheme4)
     l.outputGroupWidth = l.outputControls.size() <= 2 ? 290 : 580;
     // The energy groups sit right of the power groups in the four-wire layout and below the single
     // totals in the three-wire one.
-    l.energyActiveLeft = scheme4 ? 922 : 422;
+    l.energyActiveLeft = scheme4 ? 936 : 422;
     l.energyActiveTop = scheme4 ? 383 : 487;
-    l.energyReactiveLeft = scheme4 ? 922 : 559;
+    l.energyReactiveLeft = scheme4 ? 936 : 582;
     l.energyReactiveTop = 487;
     return l;
 }

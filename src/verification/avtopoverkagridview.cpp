@@ -10,10 +10,13 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
 constexpr int kBand = 2;
+// The text starts 2 pixels into its cell and stops 1 pixel short of the grid line, which takes one more.
+constexpr int kTextPadding = 4;
 const QColor kBlue(0, 0, 255);
 const QColor kHeaderFill(240, 240, 240);
 const QColor kHeaderLine(160, 160, 160);
@@ -31,7 +34,32 @@ TAvtopoverkaGridView::TAvtopoverkaGridView(TStringGridWithData *model, QWidget *
     pal.setColor(QPalette::Window, Qt::white);
     viewport()->setPalette(pal);
     modelChanged_ = model_->AddChangeListener([this] { ModelChanged(); });
+    FitColumnsToContent();
     UpdateScrollBars();
+}
+
+QFont TAvtopoverkaGridView::CellFont() const
+{
+    const TGridFont &gf = model_->Font();
+    QFont font(gf.family);
+    font.setPointSize(gf.pointSize);
+    font.setBold(gf.bold);
+    return font;
+}
+
+void TAvtopoverkaGridView::FitColumnsToContent()
+{
+    // A cell must show its whole text: the user reads the installation's value first, and a clipped
+    // error reads as another number. Columns only grow, so a table being filled does not jitter.
+    const QFontMetricsF fm(CellFont(), this);
+    for (int col = 0; col < model_->ColCount(); ++col) {
+        double widest = 0;
+        for (int row = 0; row < model_->RowCount(); ++row)
+            widest = std::max(widest, fm.horizontalAdvance(model_->Cells(col, row)));
+        const int needed = int(std::ceil(widest)) + kTextPadding;
+        if (needed > model_->ColWidths(col))
+            model_->SetColWidths(col, needed);
+    }
 }
 
 TAvtopoverkaGridView::~TAvtopoverkaGridView() = default;
@@ -97,6 +125,7 @@ void TAvtopoverkaGridView::ModelChanged()
             this,
             [this] {
                 scrollBarsPending_ = false;
+                FitColumnsToContent();
                 UpdateScrollBars();
             },
             Qt::QueuedConnection);
@@ -137,11 +166,7 @@ void TAvtopoverkaGridView::resizeEvent(QResizeEvent *event)
 void TAvtopoverkaGridView::paintEvent(QPaintEvent *)
 {
     QPainter p(viewport());
-    const TGridFont &gf = model_->Font();
-    QFont font(gf.family);
-    font.setPointSize(gf.pointSize);
-    font.setBold(gf.bold);
-    p.setFont(font);
+    p.setFont(CellFont());
 
     const int h = model_->DefaultRowHeight();
     const int lastRow = std::min(model_->RowCount() - 1, model_->TopRow() + viewport()->height() / h);

@@ -9,6 +9,7 @@
 
 #include "protocol/listeners.h"
 #include <QAbstractScrollArea>
+#include <QFont>
 
 class QLineEdit;
 class TStringGridWithData;
@@ -45,6 +46,8 @@ protected:
 private:
     void ModelChanged();
     void UpdateScrollBars();
+    void FitColumnsToContent();
+    QFont CellFont() const;
     void StartEditing(int col, int row);
     void FinishEditing(bool commit);
     int ColumnLeft(int col) const; // in content coordinates

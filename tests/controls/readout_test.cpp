@@ -62,7 +62,7 @@ TEST(ParameterGroup, ErrorFieldIsRedOnlyAboveThePermissibleError)
 TEST(ParameterGroup, ReferenceRowRoundsAndShowsFourDigits)
 {
     TParameterGroupComponent group;
-    EXPECT_EQ(group.size(), QSize(100, 71));
+    EXPECT_EQ(group.size(), QSize(TParameterGroupComponent::kWidth, 71));
     struct Case {
         int round;
         double v;

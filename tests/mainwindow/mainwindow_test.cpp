@@ -316,7 +316,7 @@ TEST_F(MainWindow, QX4ReadoutErrorsAndCoefficients)
     for (int p : {1, 2, 3, 7, 8, 9, 10, 13, 16, 19, 22, 23, 24, 25, 26, 30, 31})
         EXPECT_NE(RsText(p), "---") << "parameter " << p;
     EXPECT_TRUE(window->ReadoutGroup("Фазные напряжения")->isVisible());
-    EXPECT_EQ(window->ReadoutGroup("Токи")->geometry(), QRect(8, 177, 557, 98));
+    EXPECT_EQ(window->ReadoutGroup("Токи")->geometry(), QRect(8, 177, 565, 98));
     EXPECT_TRUE(messages.empty());
 
     // Screenshot for a person to look at.

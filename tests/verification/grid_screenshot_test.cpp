@@ -65,12 +65,36 @@ TEST(VerificationGridScreenshot, FilledTableWithRedCellsAndTheSelectedRow)
         grid.AddOutputDataRS(rs, r);
     }
 
+    // A power cell with a long value widens its column; the other columns keep their width.
+    {
+        TParametersForGridRow kest, rs;
+        TParameter p = *names.GetParameterByIndex(22);
+        p.value = 21930;
+        TParameter device = p;
+        device.value = 21961.3;
+        TParameterForGrid item(p, "k", -0.1413, device);
+        kest.AddParameter(item);
+        rs.AddParameter(item);
+        grid.AddOutputData(kest, 21);
+        grid.AddOutputDataRS(rs, 21);
+    }
+
     TAvtopoverkaGridView view(&grid);
     view.resize(1120, 420);
     view.show();
     grid.SetTopRow(1);
     grid.SetSelectedRow(6);
     QTest::qWait(20);
+    QFont font(grid.Font().family);
+    font.setPointSize(grid.Font().pointSize);
+    font.setBold(grid.Font().bold);
+    const QFontMetricsF fm(font, &view);
+    for (int col = 0; col < grid.ColCount(); ++col)
+        for (int row = 0; row < grid.RowCount(); ++row)
+            EXPECT_LE(fm.horizontalAdvance(grid.Cells(col, row)) + 3, grid.ColWidths(col))
+                << "column " << col << " row " << row << ": " << grid.Cells(col, row).toStdString();
+    EXPECT_GT(grid.ColWidths(grid.OutputColumnOf(piP)), TKestAvtopoverkaGrid::kOutputColumnWidth);
+    EXPECT_EQ(grid.ColWidths(grid.OutputColumnOf(piFreq)), TKestAvtopoverkaGrid::kOutputColumnWidth);
     const QImage image = view.grab().toImage();
     const QString path = OutputFolder() + "/verification_grid.png";
     ASSERT_TRUE(image.save(path));

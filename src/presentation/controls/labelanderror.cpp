@@ -14,7 +14,7 @@ TLabelAndError::TLabelAndError(QWidget *parent) : QFrame(parent)
     QFont bold = nameLabel->font();
     bold.setBold(true);
     nameLabel->setFont(bold);
-    NewReadoutLabel(this, QStringLiteral("ErrorCaption"), QStringLiteral("Погр."), 1, 24, 34, 18);
+    NewReadoutLabel(this, QStringLiteral("ErrorCaption"), QStringLiteral("Погр."), 0, 24, 35, 18);
     errorField = NewReadoutField(this, QStringLiteral("ErrorField"), 35, 24, 44, 18);
     NewReadoutLabel(this, QStringLiteral("ErrorUnit"), QStringLiteral("%"), 81, 24, 19, 18);
 }

@@ -20,16 +20,16 @@ TParameterGroupComponent::TParameterGroupComponent(QWidget *parent) : QFrame(par
     bold.setBold(true);
     parameterLabel->setFont(bold);
 
-    valueField = NewReadoutField(this, QStringLiteral("ValueField"), 35, 15, 44, 18);
-    measure1Label = NewReadoutLabel(this, QStringLiteral("Measure1"), QString(), 81, 15, 19, 18);
+    valueField = NewReadoutField(this, QStringLiteral("ValueField"), 35, 15, 41, 18);
+    measure1Label = NewReadoutLabel(this, QStringLiteral("Measure1"), QString(), 77, 15, 31, 18);
 
-    interfaceLabel = NewReadoutLabel(this, QStringLiteral("InterfaceCaption"), QStringLiteral("Rs"), 1, 34, 34, 18);
-    valueRsField = NewReadoutField(this, QStringLiteral("ValueRsField"), 35, 34, 44, 18);
-    measure2Label = NewReadoutLabel(this, QStringLiteral("Measure2"), QString(), 81, 34, 19, 18);
+    interfaceLabel = NewReadoutLabel(this, QStringLiteral("InterfaceCaption"), QStringLiteral("Rs"), 0, 34, 35, 18);
+    valueRsField = NewReadoutField(this, QStringLiteral("ValueRsField"), 35, 34, 41, 18);
+    measure2Label = NewReadoutLabel(this, QStringLiteral("Measure2"), QString(), 77, 34, 31, 18);
 
-    NewReadoutLabel(this, QStringLiteral("ErrorCaption"), QStringLiteral("Погр."), 1, 53, 34, 18);
-    errorField = NewReadoutField(this, QStringLiteral("ErrorField"), 35, 53, 44, 18);
-    NewReadoutLabel(this, QStringLiteral("ErrorUnit"), QStringLiteral("%"), 81, 53, 19, 18);
+    NewReadoutLabel(this, QStringLiteral("ErrorCaption"), QStringLiteral("Погр."), 0, 53, 35, 18);
+    errorField = NewReadoutField(this, QStringLiteral("ErrorField"), 35, 53, 41, 18);
+    NewReadoutLabel(this, QStringLiteral("ErrorUnit"), QStringLiteral("%"), 77, 53, 31, 18);
     SetErrorColor(false);
 }
 

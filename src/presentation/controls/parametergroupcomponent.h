@@ -12,7 +12,7 @@ struct TDeviceInfo;
 class TParameterGroupComponent : public QFrame {
     Q_OBJECT
 public:
-    static constexpr int kWidth = 100;
+    static constexpr int kWidth = 108; // the unit column holds "MV·A" in the desktop's font
     static constexpr int kHeight = 71;
     static inline const QString kDashes = QStringLiteral("---");
 

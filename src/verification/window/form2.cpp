@@ -210,12 +210,13 @@ void TForm2::BuildSetupPanel(QWidget *parent)
     setupPanel_->setObjectName(QStringLiteral("SetupPanel"));
     setupPanel_->setGeometry(408, 0, 456, 160);
     schemeBox_ = new QGroupBox(QStringLiteral("Схема подключения"), setupPanel_);
-    schemeBox_->setGeometry(0, 0, 130, 74);
+    // Wide enough for its title in the desktop's font; the range boxes' captions are short.
+    schemeBox_->setGeometry(0, 0, 146, 74);
     scheme_ = new QButtonGroup(schemeBox_);
     Radio(schemeBox_, scheme_, QStringLiteral("3-x провод."), 8, 22);
     Radio(schemeBox_, scheme_, QStringLiteral("4-x провод."), 8, 46);
     currentBox_ = new QGroupBox(QStringLiteral("Ток"), setupPanel_);
-    currentBox_->setGeometry(134, 0, 100, 118);
+    currentBox_->setGeometry(150, 0, 92, 118);
     current_ = new QButtonGroup(currentBox_);
     int y = 22;
     for (const TCurrentRangeRow &r : CurrentRanges()) {
@@ -223,7 +224,7 @@ void TForm2::BuildSetupPanel(QWidget *parent)
         y += 23;
     }
     voltageBox_ = new QGroupBox(QStringLiteral("Напряжение"), setupPanel_);
-    voltageBox_->setGeometry(238, 0, 100, 96);
+    voltageBox_->setGeometry(246, 0, 92, 96);
     voltage_ = new QButtonGroup(voltageBox_);
     y = 22;
     for (const TVoltageRangeRow &r : VoltageRanges()) {
@@ -265,7 +266,7 @@ void TForm2::BuildExtraPanel(QWidget *parent)
     speed_->setCurrentIndex(TKestCmdManager::GetDefaultDeviceSpeedIndex());
     readSettings_ = new QPushButton(QStringLiteral("Прочитать настройки"), extraPanel_);
     readSettings_->setObjectName(QStringLiteral("Прочитать настройки"));
-    readSettings_->setGeometry(86, 97, 160, 26);
+    readSettings_->setGeometry(86, 98, 160, 24);
     auto *address = new TNumericUpDown(extraPanel_, QStringLiteral("Адр."));
     address->setObjectName(QStringLiteral("Адр."));
     address->move(0, 126);
