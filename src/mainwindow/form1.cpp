@@ -403,15 +403,24 @@ void TForm1::ShowMessage(const QString &text)
 void TForm1::ShowConnection(bool connected)
 {
     connectButton->setText(connected ? QStringLiteral("Откл.") : QStringLiteral("Подкл."));
-    // "Автоповерка" belongs to the disconnected state: its window drives the installation itself.
-    verificationAction->setEnabled(!connected && verificationWindow_);
-    // The tuning window takes the installation's port for itself: only while this window has let it go.
-    tuningAction->setEnabled(!connected && tuningWindow_);
+    connected_ = connected;
+    UpdateWindowMenus();
 }
 
 void TForm1::SetConnectButtonEnabled(bool enabled)
 {
     connectButton->setEnabled(enabled);
+    UpdateWindowMenus();
+}
+
+void TForm1::UpdateWindowMenus()
+{
+    // "Автоповерка" and "Автонастройка" open windows that take the installation's port for themselves:
+    // only once this window has let it go. "Подкл." shows at once when disconnecting, but the port is
+    // held until the switch-off has ended, and the connect button stays disabled until then.
+    const bool portFree = !connected_ && connectButton->isEnabled();
+    verificationAction->setEnabled(portFree && verificationWindow_);
+    tuningAction->setEnabled(portFree && tuningWindow_);
 }
 
 void TForm1::SetPause(bool running, bool enabled)

@@ -163,6 +163,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void UpdateWindowMenus();
+    bool connected_ = false;
     void OpenVerification();
     // The run from the journal; when it cannot be read, the user is told why.
     std::optional<TJournalRun> LoadJournalledRun(const TJournalRunId &id);

@@ -5,6 +5,8 @@
 // permissible one, and the user's stored coefficients are left alone.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,6 +29,8 @@
 #include "presentation/controls/parametergroupcomponent.h"
 #include "protocol/numberformat.h"
 #include "pty.h"
+#include "verification/scenariosettings.h"
+#include "verification/window/form2.h"
 
 #ifndef KEST_SIM_EXECUTABLE
 #error KEST_SIM_EXECUTABLE must name the kest-sim program
@@ -67,6 +71,10 @@ TEST(Demo, FirstReadoutShowsPlausibleErrorsAndTheInjectedOnes)
 
     {
         TForm1::TOptions options;
+        options.verificationWindow = [](TConfigController *store, TConfigurationCode code, QWidget *parent,
+                                         const TStartOptions &thisRun) -> QWidget * {
+            return CreateVerificationWindow(store, code, parent, nullptr, thisRun);
+        };
         options.port1 = installation;
         options.port2 = device;
         options.checkForUpdates = false;
@@ -151,7 +159,47 @@ TEST(Demo, FirstReadoutShowsPlausibleErrorsAndTheInjectedOnes)
             EXPECT_TRUE(window.grab().save(QString::fromUtf8(folder) + "/demo_qx4.png"));
         }
         window.ConnectButton()->click(); // disconnect: outputs to zero, as a user would leave it
-        PumpUntil([&] { return window.ConnectButton()->text() == "Подкл."; }, kWaitMs);
+        ASSERT_TRUE(PumpUntil([&] { return window.ConnectButton()->text() == "Подкл."; }, kWaitMs));
+
+        // "Автоповерка" as README walks it: the scenario's output columns ticked, points added, "Запуск":
+        // the same plausible errors over the demo's ports and on its 100 V range.
+        // The menu opens once the port is let go (the switch-off of the disconnection has ended).
+        ASSERT_TRUE(PumpUntil([&] { return window.VerificationAction()->isEnabled(); }, kWaitMs));
+        window.VerificationAction()->trigger();
+        TForm2 *verification = window.findChild<TForm2 *>();
+        ASSERT_TRUE(verification);
+        EXPECT_EQ(verification->Logic().Selections().voltage, TVoltageRange::V100);
+        QTimer::singleShot(0, [] {
+            auto *scenario = qobject_cast<TSuperScenarioSettings *>(QApplication::activeModalWidget());
+            if (!scenario)
+                return;
+            for (int param : {piUa, piIa, piIc, piFreq})
+                if (QCheckBox *box = scenario->CheckBoxesParams[size_t(param - 1)]; !box->isChecked())
+                    box->click();
+            scenario->OkButton->click();
+        });
+        verification->MenuAction(QStringLiteral("Настройка сценария"))->trigger();
+        const TKestAvtopoverkaGrid &grid = verification->Logic().Tabs().Grid(0);
+        ASSERT_EQ(grid.ColCount(), grid.InputColumnCount() + 4);
+        verification->findChild<QCheckBox *>(QStringLiteral("АвтоИнкр."))->setChecked(false);
+        verification->Button(QStringLiteral("Добавить строку"))->click();
+        verification->Button(QStringLiteral("Запуск (тек. вкладка)"))->click();
+        ASSERT_TRUE(PumpUntil([&] { return messages.contains(QStringLiteral("Измерение закончено")); }, 4 * kWaitMs))
+            << messages.join(" | ").toStdString();
+        EXPECT_EQ(messages, QStringList{QStringLiteral("Измерение закончено")});
+        for (const KestDemo::TInjectedError &injected : KestDemo::InjectedErrors()) {
+            const int col = grid.OutputColumnOf(injected.param);
+            if (col < 0)
+                continue;
+            SCOPED_TRACE(injected.quantity);
+            const QStringList parts = grid.Cells(col, 1).split(TSuperAvtopoverkaGrid::kGap);
+            ASSERT_EQ(parts.size(), 3) << grid.Cells(col, 1).toStdString();
+            double e = 0;
+            ASSERT_TRUE(TryStrToFloat(QString(parts[2]).remove('%'), e)) << parts[2].toStdString();
+            EXPECT_NEAR(e, injected.gainPercent, 0.05);
+            EXPECT_EQ(grid.IsRedCell(col, 1), std::fabs(e) > permissible);
+        }
+        verification->close();
 
         // Nothing of the demo went into the user's settings.
         for (const char *key : {"KU1", "KU2", "KI1", "KI2"})

@@ -26,6 +26,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace runtest;
 
@@ -380,6 +381,7 @@ TEST(VerificationWindow, MainWindowClosedDuringARunLeavesTheInstallationOff)
     main->Config().WritePort(QStringLiteral("Port1"), QStringLiteral("/dev/kest-test-no-port"));
     main->Config().WriteRate(QStringLiteral("Port1"), QStringLiteral("115200"));
     TGlobalConfig(&main->Config()).WriteWaitingTime(QStringLiteral("200")); // 10 s at this scale: closed mid-wait
+    TConfigQX4(&main->Config()).WriteTabOutputSet(0, {"1", "4"});
     main->show();
     main->ConfigurationList()->setCurrentIndex(main->ConfigurationList()->findText(QStringLiteral("QX4")));
     main->VerificationAction()->trigger();
@@ -400,4 +402,47 @@ TEST(VerificationWindow, MainWindowClosedDuringARunLeavesTheInstallationOff)
     main.reset();
     DeleteClosed();
     EXPECT_FALSE(window);
+}
+
+// A fresh window's tab names no output column: "Запуск" says that nothing would be measured and offers
+// "Настройка сценария" (opened on that tab when the user agrees); nothing is sent either way.
+TEST(VerificationWindow, StartWithoutOutputColumnsOffersTheScenarioWindow)
+{
+    TBench b("QX4", TConfigurationCode::QX4);
+    ASSERT_TRUE(b.started) << b.startError;
+    b.store->WritePort(QStringLiteral("Port1"), QString::fromStdString(b.sim->InstallationPath()));
+    QPointer<TForm2> window = CreateVerificationWindow(b.store.get(), TConfigurationCode::QX4, nullptr);
+    window->show();
+    TKestAvtopoverkaGrid &grid = window->Logic().Tabs().Grid(0);
+    ASSERT_EQ(grid.ColCount(), grid.InputColumnCount());
+    window->Button(QStringLiteral("Добавить строку"))->click();
+    ASSERT_TRUE(grid.isFirstRowFilled);
+    const size_t framesBefore = b.sim->Log().size();
+
+    for (const bool agree : {false, true}) {
+        SCOPED_TRACE(agree);
+        QStringList questions, opened;
+        TScopedMessageHandler handler([&](QWidget *, const TMessageService::TMessage &m) {
+            questions << m.text;
+            if (agree)
+                QTimer::singleShot(0, [&] {
+                    if (QWidget *modal = QApplication::activeModalWidget()) {
+                        opened << QString::fromLatin1(modal->metaObject()->className());
+                        modal->close();
+                    }
+                });
+            return agree ? QMessageBox::Yes : QMessageBox::No;
+        });
+        window->Button(QStringLiteral("Запуск (тек. вкладка)"))->click();
+        QTest::qWait(50);
+        ASSERT_EQ(questions.size(), 1);
+        EXPECT_TRUE(questions[0].contains(QStringLiteral("нет ни одного выходного столбца")))
+            << questions[0].toStdString();
+        EXPECT_EQ(opened, agree ? QStringList{QStringLiteral("TScenarioSettingsQX4")} : QStringList());
+        EXPECT_FALSE(window->Logic().Driver().IsBusy());
+        EXPECT_TRUE(window->Button(QStringLiteral("Добавить строку"))->isEnabled());
+    }
+    EXPECT_EQ(b.sim->Log().size(), framesBefore) << "nothing sent";
+    window->close();
+    DeleteClosed();
 }

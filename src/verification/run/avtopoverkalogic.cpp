@@ -516,6 +516,29 @@ QString TAvtopoverkaLogic::PlanProblem(const std::vector<TRunPoint> &points, int
     return QString();
 }
 
+bool TAvtopoverkaLogic::OfferOutputColumns(const std::vector<TRunPoint> &plan)
+{
+    // A tab without an output column would run every point and show nothing: a fresh window's first
+    // tab until the scenario names what to read.
+    for (const TRunPoint &p : plan) {
+        const TKestAvtopoverkaGrid &grid = tabs_.Grid(p.tab);
+        if (grid.ColCount() > grid.InputColumnCount())
+            continue;
+        const QString text = QStringLiteral("На вкладке «%1» нет ни одного выходного столбца: измерять нечего.\n"
+                                            "Выберите выходные параметры в «Настройка сценария». Открыть её?")
+                                 .arg(TabName(p.tab));
+        if (ctx_.view->Confirm(QStringLiteral("Автоповерка"), text)) {
+            if (tabs_.Active() != p.tab) {
+                tabs_.SelectTab(p.tab);
+                ctx_.view->SetActiveTab(p.tab);
+            }
+            ctx_.view->OpenScenarioSettings();
+        }
+        return false;
+    }
+    return true;
+}
+
 bool TAvtopoverkaLogic::StartFrom(TRunScope scope, int firstPoint)
 {
     if (readOnly_)
@@ -524,6 +547,8 @@ bool TAvtopoverkaLogic::StartFrom(TRunScope scope, int firstPoint)
         return false;
     std::vector<TRunPoint> plan = PlanOf(scope);
     if (plan.empty() || firstPoint < 0 || size_t(firstPoint) >= plan.size())
+        return false;
+    if (!OfferOutputColumns(plan))
         return false;
     TRunSettings settings;
     if (!ReadRunSettings(settings))

@@ -169,6 +169,8 @@ private:
     TInputData NewRowInput(const TEntryValues &values);
     bool ReadRunSettings(TRunSettings &settings);
     // Empty when every point from `first` on may be sent; otherwise why not.
+    // False, after saying so and offering the scenario window, when a tab of the plan has no output column.
+    bool OfferOutputColumns(const std::vector<TRunPoint> &plan);
     QString PlanProblem(const std::vector<TRunPoint> &points, int first) const;
     QString TabName(int tab) const;
 

@@ -47,6 +47,8 @@ public:
     virtual void ShowMessage(const QString &text) = 0;
     // A yes/no question; true for yes.
     virtual bool Confirm(const QString &title, const QString &text) = 0;
+    // "Настройка сценария" as if the user chose it (nothing where there is no window to open).
+    virtual void OpenScenarioSettings() { }
 
     // Shows the selections as the logic holds them, without calling any handler back.
     virtual void ShowSelections(const TAvtopoverkaSelections &selections) = 0;

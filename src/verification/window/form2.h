@@ -97,6 +97,7 @@ public:
     void ShowError(const QString &text) override;
     void ShowMessage(const QString &text) override;
     bool Confirm(const QString &title, const QString &text) override;
+    void OpenScenarioSettings() override { OpenScenarioWindow(); }
     void ShowSelections(const TAvtopoverkaSelections &selections) override;
     void SetEntryLimits(TEntry entry, double min, double max) override;
     void SetEntryValue(TEntry entry, double value) override;
