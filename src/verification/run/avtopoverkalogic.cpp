@@ -525,7 +525,7 @@ QString TAvtopoverkaLogic::PlanProblem(const std::vector<TRunPoint> &points, int
                 + QStringLiteral("напряжение %1 V вне пределов 0…%2 V").arg(FloatToQStr(d.Ua.value), FloatToQStr(maxU));
         if (uRange && d.Ua.value > range.deliverable)
             return where
-                + QStringLiteral("напряжение %1 V установка не может выдать на диапазоне «%2»: не более %3 V")
+                + QStringLiteral("установка не может выдать напряжение %1 V на диапазоне «%2»: не более %3 V")
                       .arg(FloatToQStr(d.Ua.value), Caption(range.range), FloatToQStr(range.deliverable));
         if (d.Angle.value < 0 || d.Angle.value > 360)
             return where + QStringLiteral("угол %1° вне пределов 0…360°").arg(FloatToQStr(d.Angle.value));
