@@ -40,9 +40,13 @@ uint16_t TypeCode(DeviceType type)
     }
 }
 
-double Setpoint(float v)
+// The most an amplifier gives: a phase voltage amplifier 300 V (hence the series connection of A and C
+// above that), the 650 V amplifier 650 V, a current amplifier as much as it is asked (within reason).
+constexpr double kPhaseVoltageTop = 300.0, kU650Top = 650.0, kCurrentTop = 1000.0;
+
+double Setpoint(float v, double top = kCurrentTop)
 {
-    return std::isfinite(v) && v > 0 ? std::min<double>(v, 1000.0) : 0.0;
+    return std::isfinite(v) && v > 0 ? std::min<double>(v, top) : 0.0;
 }
 } // namespace
 
@@ -73,9 +77,9 @@ Outputs Installation::CurrentOutputs() const
     // amplifier there (its setpoint shares registers 100/136, its switch is 218).
     const bool u650 = control[kVoltageFlag] == 0;
     const bool aOn = on(u650 ? 9 : 0);
-    o.u[0] = aOn ? Setpoint(OutputFloat(reg::kUa)) : 0.0;
-    o.u[1] = on(1) ? Setpoint(OutputFloat(reg::kUb)) : 0.0;
-    o.u[2] = on(2) ? Setpoint(OutputFloat(reg::kUc)) : 0.0;
+    o.u[0] = aOn ? Setpoint(OutputFloat(reg::kUa), u650 ? kU650Top : kPhaseVoltageTop) : 0.0;
+    o.u[1] = on(1) ? Setpoint(OutputFloat(reg::kUb), kPhaseVoltageTop) : 0.0;
+    o.u[2] = on(2) ? Setpoint(OutputFloat(reg::kUc), kPhaseVoltageTop) : 0.0;
     if (control[kSpeedOver300] == 1) {
         // Over 300 V the amplifiers of A and C are put in series on terminal A; a switched-off
         // phase-A amplifier opens the chain.

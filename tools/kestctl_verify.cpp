@@ -33,11 +33,12 @@ const char *const kKestctlVerifyHelp =
   verify --config QX4|I|U|PQ|QX4E|F|P|Q --scenario FILE.csv [--tab N] [--out RESULTS.csv]
          [--report OUT.docx|OUT.xlsx|OUT.pdf [--template FILE]]
          [--range 0,5|1|2,5|5] [--voltage 100|380|400] [--scheme 3|4] [--signal 0..4] [--aru]
-         [--no-journal]
+         [--u-range 0..125|75..125|0..250|0..400|0..500] [--no-journal]
                              поверка по точкам сценария (блоки "Table" — вкладки, или одна таблица)
                              с настройками программы, как в окне "Автоповерка"; строка на точку:
                              вкладка, строка, входы и для каждого столбца: установка, прибор, погрешность
-                             ("!" — сверх допуска); --out — заполненные таблицы в CSV, --report — протокол;
+                             ("!" — сверх допуска); --u-range — "Диапазон" преобразователя напряжения
+                             (--config U или F); --out — заполненные таблицы в CSV, --report — протокол;
                              каждая точка записывается в журнал результатов, как из окна ("Журнал"),
                              кроме --no-journal
 )";
@@ -174,6 +175,7 @@ struct TVerifyOptions {
     std::optional<TVoltageRange> voltage;
     std::optional<bool> scheme4;
     std::optional<int> signal;
+    std::optional<TURange> uRange;
     bool aru = false;
     bool journal = true;
 };
@@ -233,6 +235,10 @@ TVerifyOptions Parse(const QStringList &argv)
             if (s != QStringLiteral("3") && s != QStringLiteral("4"))
                 throw TUsage("--scheme: 3 или 4");
             o.scheme4 = s == QStringLiteral("4");
+        } else if (a == QStringLiteral("--u-range")) {
+            o.uRange = URangeFromCaption(next());
+            if (!o.uRange)
+                throw TUsage("--u-range: 0..125, 75..125, 0..250, 0..400 или 0..500");
         } else if (a == QStringLiteral("--signal"))
             o.signal = int(number(0, 4));
         else if (a == QStringLiteral("--aru"))
@@ -246,6 +252,8 @@ TVerifyOptions Parse(const QStringList &argv)
         throw TUsage("--config: одна из QX4, I, U, PQ, QX4E, F, P, Q");
     if (o.scenario.isEmpty())
         throw TUsage("нужен --scenario FILE.csv");
+    if (o.uRange && o.config != QStringLiteral("U") && o.config != QStringLiteral("F"))
+        throw TUsage("--u-range: только для --config U или F");
     if (!o.templ.isEmpty() && o.report.isEmpty())
         throw TUsage("--template без --report");
     if (!o.report.isEmpty()) {
@@ -293,6 +301,8 @@ int Verify(const TVerifyOptions &o)
         logic.SchemeChosen(*o.scheme4);
     if (o.signal)
         logic.OutputSignalChosen(*o.signal);
+    if (o.uRange)
+        logic.RangeIndexChosen(URangeIndex(*o.uRange));
     logic.AruChosen(o.aru);
 
     const bool loaded = IsScenarioFile(o.scenario) ? logic.LoadScenario(o.scenario) : logic.LoadTable(o.scenario);

@@ -1,6 +1,7 @@
 #include "presentation/errorcalculator.h"
 
 #include "presentation/parameterscaling.h"
+#include "protocol/ranges.h"
 
 #include <cmath>
 #include <limits>
@@ -23,6 +24,15 @@ const TErrorCalculator::TAnalogRange kRanges[TErrorCalculator::kAnalogRangeCount
 bool IsFrequency(int paramNum)
 {
     return paramNum == piFreq;
+}
+
+// The voltage transducer is measured on the range of "Диапазон": its top is the installation's full
+// scale, as the transducer's own scale is its top. The voltage selection is hidden in that window and
+// says nothing about the transducer.
+double VoltageTransducerScale(const TKestConfiguration &k)
+{
+    const std::optional<TURange> range = URangeFromIndex(k.URangeIndex);
+    return range ? RangeRow(*range).top : double(k.VoltageMax);
 }
 
 } // namespace
@@ -109,13 +119,13 @@ double TErrorCalculatorI::CalculateErrorAnalog(int paramNum, int FreqLimitIndex,
 double TErrorCalculatorU::CalculateError(
     int, const TDeviceInfo &devinfo, const TKestConfiguration &k, double value, double valueRs) const
 {
-    return DigitalError(value, k.VoltageMax, valueRs, devinfo.Scale);
+    return DigitalError(value, VoltageTransducerScale(k), valueRs, devinfo.Scale);
 }
 
 double TErrorCalculatorU::CalculateErrorAnalog(int paramNum, int FreqLimitIndex, const TDeviceInfo &,
     const TKestConfiguration &k, double &value, double valueAnalog) const
 {
-    return AnalogError(paramNum, FreqLimitIndex, k, value / k.VoltageMax, value, valueAnalog);
+    return AnalogError(paramNum, FreqLimitIndex, k, value / VoltageTransducerScale(k), value, valueAnalog);
 }
 
 // --- F ---

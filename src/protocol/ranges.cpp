@@ -26,11 +26,36 @@ const std::vector<TVoltageRangeRow> &VoltageRanges()
 const std::vector<TURangeRow> &URanges()
 {
     static const std::vector<TURangeRow> rows = {
-        {.range = TURange::R0_125, .caption = "0..125", .low = 0, .top = 125, .high = false},
-        {.range = TURange::R75_125, .caption = "75..125", .low = 75, .top = 125, .high = false},
-        {.range = TURange::R0_250, .caption = "0..250", .low = 0, .top = 250, .high = false},
-        {.range = TURange::R0_400, .caption = "0..400", .low = 0, .top = 400, .high = false},
-        {.range = TURange::R0_500, .caption = "0..500", .low = 0, .top = 500, .high = true},
+        {.range = TURange::R0_125,
+            .caption = "0..125",
+            .low = 0,
+            .top = 125,
+            .high = false,
+            .deliverable = kU650TopVolts},
+        {.range = TURange::R75_125,
+            .caption = "75..125",
+            .low = 75,
+            .top = 125,
+            .high = false,
+            .deliverable = kU650TopVolts},
+        {.range = TURange::R0_250,
+            .caption = "0..250",
+            .low = 0,
+            .top = 250,
+            .high = false,
+            .deliverable = kU650TopVolts},
+        {.range = TURange::R0_400,
+            .caption = "0..400",
+            .low = 0,
+            .top = 400,
+            .high = false,
+            .deliverable = kU650TopVolts},
+        {.range = TURange::R0_500,
+            .caption = "0..500",
+            .low = 0,
+            .top = 500,
+            .high = true,
+            .deliverable = 2 * kPhaseAmplifierTopVolts},
     };
     return rows;
 }
@@ -68,6 +93,12 @@ const TVoltageRangeRow &RangeRow(TVoltageRange range)
 const TURangeRow &RangeRow(TURange range)
 {
     return Find(URanges(), range);
+}
+
+double UpperVoltageLimit(TURange range)
+{
+    const TURangeRow &r = RangeRow(range);
+    return std::min(1.25 * r.top, r.deliverable);
 }
 
 QString Caption(TCurrentRange range)
@@ -113,6 +144,11 @@ std::optional<TCurrentRange> CurrentRangeFromCaption(const QString &caption)
 std::optional<TVoltageRange> VoltageRangeFromCaption(const QString &caption)
 {
     return FromCaption(VoltageRanges(), caption);
+}
+
+std::optional<TURange> URangeFromCaption(const QString &caption)
+{
+    return FromCaption(URanges(), caption);
 }
 
 std::optional<TURange> URangeFromIndex(int index)

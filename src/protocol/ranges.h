@@ -35,7 +35,15 @@ struct TURangeRow {
     const char *caption;
     double low, top; // volts; the top is the transducer's nominal voltage on this range
     bool high; // the upper range: the high-voltage flag, phases A and C in series
+    double deliverable; // volts: the most the installation gives in this range's form
 };
+
+// A phase voltage amplifier gives at most this much; above it the upper range puts phases A and C in series.
+inline constexpr double kPhaseAmplifierTopVolts = 300;
+// The 650 V amplifier, which drives phase A on the lower ranges.
+inline constexpr double kU650TopVolts = 650;
+// A point may go 25 % beyond the top of its range, as far as the installation can follow.
+double UpperVoltageLimit(TURange range);
 
 const std::vector<TCurrentRangeRow> &CurrentRanges(); // in button order
 const std::vector<TVoltageRangeRow> &VoltageRanges();
@@ -56,6 +64,7 @@ std::optional<TVoltageRange> VoltageRangeHolding(double volts);
 // A range by its caption, as texts stored before or typed on a command line give it.
 std::optional<TCurrentRange> CurrentRangeFromCaption(const QString &caption);
 std::optional<TVoltageRange> VoltageRangeFromCaption(const QString &caption);
+std::optional<TURange> URangeFromCaption(const QString &caption);
 // A list position (the installation's range index); none outside the list.
 std::optional<TURange> URangeFromIndex(int index);
 constexpr int URangeIndex(TURange range)

@@ -20,6 +20,15 @@ TKestConfiguration Kest(double amperageMax, int voltageMax, int rangeNum)
     return k;
 }
 
+// The voltage transducer's window: the range of "Диапазон" in force, the hidden voltage selection at 380 V.
+TKestConfiguration KestU(int uRange, int rangeNum = 1)
+{
+    TKestConfiguration k = Kest(5, 380, rangeNum);
+    k.ConfigurationName = QStringLiteral("U");
+    k.URangeIndex = uint8_t(uRange);
+    return k;
+}
+
 TDeviceInfo Device(double scale, double I1 = 5, double I2 = 5, double U1 = 100, double U2 = 100)
 {
     TDeviceInfo d;
@@ -77,8 +86,13 @@ TEST(ErrorCalculator, DigitalErrors)
         // I: transducer full scale Scale, installation full scale AmperageMax.
         {"I", &i, 4, Device(5), Kest(5, 100, 0), 2.5, 2.51, 0.2},
         {"I other ranges", &i, 4, Device(1), Kest(0.5, 100, 0), 0.25, 0.5, 0.0},
-        // U: against VoltageMax.
-        {"U", &u, 1, Device(400), Kest(1, 400, 0), 200, 199.2, -0.2},
+        // U: against the top of the range in force, whatever the hidden voltage selection says.
+        {"U 0..125", &u, 1, Device(125), KestU(0), 100, 100, 0},
+        {"U 75..125", &u, 1, Device(125), KestU(1), 120, 119.75, -0.2},
+        {"U 0..250", &u, 1, Device(250), KestU(2), 250, 250.5, 0.2},
+        {"U 0..400", &u, 1, Device(400), KestU(3), 200, 199.2, -0.2},
+        {"U 0..500", &u, 1, Device(500), KestU(4), 300, 300, 0},
+        {"U 0..500 near the top", &u, 1, Device(500), KestU(4), 600, 601, 0.2},
         // PQ: against AmperageMax · VoltageMax · √3.
         {"PQ", &pq, 22, Device(1000), Kest(5, 100, 0), 5 * 100 * r3 / 2, 501, 0.1},
         {"PQ signed", &pq, 22, Device(1000), Kest(5, 100, 0), -5 * 100 * r3 / 2, -499, 0.1},
@@ -120,7 +134,10 @@ TEST(ErrorCalculator, AnalogErrors)
         {"I worked example", &i, 4, Kest(5, 100, 1), 2.5, 12.04, 12, 0.2},
         {"I range 0", &i, 4, Kest(5, 100, 0), 5, 5, 5, 0},
         {"I range 2", &i, 4, Kest(1, 100, 2), 0, 2.4, 2.5, -2},
-        {"U", &u, 1, Kest(1, 400, 1), 200, 12, 12, 0},
+        {"U 0..125", &u, 1, KestU(0), 62.5, 12, 12, 0},
+        {"U 0..250", &u, 1, KestU(2), 250, 20.08, 20, 0.4},
+        {"U 0..400", &u, 1, KestU(3), 200, 12, 12, 0},
+        {"U 0..500", &u, 1, KestU(4), 300, 13.6, 13.6, 0},
         {"F divides by VoltageMax", &f, 1, Kest(1, 100, 0), 50, 2.5, 2.5, 0},
         // A signed power of -0,5 of full scale on range 1: 12 + (-0,5) · 8 = 8 mA.
         {"PQ signed", &pq, 22, Kest(5, 100, 1), -0.5 * 5 * 100 * r3, 8, 8, 0},

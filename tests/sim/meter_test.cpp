@@ -110,6 +110,40 @@ TEST(SimMeter, VoltageChannelOver300)
     EXPECT_NEAR(Bench::Quantity(st, kUc), 200.0, 1e-3);
 }
 
+// A phase amplifier gives at most 300 V (hence the series connection above that), the 650 V amplifier
+// 650 V; asked for more, each stops at its top. Register 14 is one word: whatever wrote it last decides.
+TEST(SimMeter, AmplifierTopsAndTheSharedRegister14)
+{
+    const struct {
+        const char *name;
+        uint16_t flag; // register 4: 1 the phase-A amplifier, 0 the 650 V one
+        uint16_t reg14;
+        std::array<float, 3> u;
+        double ua, ub, uc;
+    } cells[] = {
+        {"phase amplifiers up to their top", 1, 3, {300, 250, 299}, 300, 250, 299},
+        {"phase amplifiers stop at 300 V", 1, 3, {500, 301, 1000}, 300, 300, 300},
+        {"650 V amplifier on A", 0, 3, {500, 0, 0}, 500, 0, 0},
+        {"650 V amplifier stops at 650 V", 0, 3, {700, 0, 0}, 650, 0, 0},
+        {"series: 300 V on A and C make 600 V", 1, 1, {300, 0, 300}, 600, 0, 0},
+        {"series: each half still stops at 300 V", 1, 1, {312.5, 0, 312.5}, 600, 0, 0},
+        {"series undone by speed index 3", 1, 3, {150, 0, 150}, 150, 0, 150},
+        {"speed index 1 (2400 bit/s) is the switch", 1, 1, {150, 0, 150}, 300, 0, 0},
+    };
+    for (const auto &c : cells) {
+        SCOPED_TRACE(c.name);
+        Bench b;
+        b.Enable();
+        ASSERT_TRUE(ValidAnswer(b.Installation(WriteOne(0x77, 4, c.flag))));
+        ASSERT_TRUE(ValidAnswer(b.Installation(WriteOne(0x77, 14, c.reg14))));
+        ASSERT_TRUE(ValidAnswer(b.Installation(WriteFloats(0x77, 100, {c.u[0], c.u[1], c.u[2]}))));
+        const Bytes st = b.Status();
+        EXPECT_NEAR(Bench::Quantity(st, kUa), c.ua, 1e-3);
+        EXPECT_NEAR(Bench::Quantity(st, kUb), c.ub, 1e-3);
+        EXPECT_NEAR(Bench::Quantity(st, kUc), c.uc, 1e-3);
+    }
+}
+
 TEST(SimMeter, AmplifierFailureAndEnergy)
 {
     Bench b;

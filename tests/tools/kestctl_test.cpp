@@ -157,6 +157,7 @@ TEST_F(Kestctl, FailuresPrintTheProgramsTextAndExitNonZero)
     Result help = Run({"--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_TRUE(help.out.contains("monitor"));
+    EXPECT_TRUE(help.out.contains("[--u-range 0..125|75..125|0..250|0..400|0..500]")) << help.out.toStdString();
 }
 
 TEST_F(Kestctl, InfoAndMonitor)

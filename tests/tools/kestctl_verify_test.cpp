@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <sstream>
@@ -163,6 +164,9 @@ TEST_F(KestctlVerify, ExitCodesForCommandLinePortAndLink)
         {{"verify", "--config", "QX4", "--scenario", scenario, "--report", "a.odt"}, 2, "--report"},
         {{"verify", "--config", "QX4", "--scenario", scenario, "--tab", "11"}, 2, "--tab"},
         {{"verify", "--config", "QX4", "--scenario", scenario, "--frobnicate"}, 2, "--frobnicate"},
+        {{"verify", "--config", "U", "--scenario", scenario, "--u-range", "0..600"}, 2, "--u-range: 0..125, 75..125"},
+        {{"verify", "--config", "QX4", "--scenario", scenario, "--u-range", "0..125"}, 2,
+            "--u-range: только для --config U или F"},
         {{"--port", home.path() + "/no-such-port", "verify", "--config", "QX4", "--scenario", scenario}, 1,
             "Порт не найден"},
         {{"verify", "--config", "QX4", "--scenario", home.path() + "/none.csv"}, 1, "none.csv"},
@@ -296,5 +300,75 @@ TEST_F(KestctlVerify, EveryEndingOfTheProcessLeavesTheInstallationOff)
                 (std::vector<std::string>{"124:16", "100:16", "0:6", "0:16"}));
         }
         EXPECT_TRUE(OutputsOff(*sim)) << sim->Command("state");
+    }
+}
+
+// Every configuration once against a kest-sim transducer of its own type with one gain error injected, a
+// point at the full scale of the ranges chosen, so that the error printed is the injected gain: the run
+// ends with 0 and each injected quantity's column shows its error.
+TEST_F(KestctlVerify, EveryConfigurationPrintsTheInjectedErrors)
+{
+    const struct {
+        const char *config;
+        QStringList options; // ranges of the run
+        const char *coefs; // kest-sim's U1 U2 I1 I2, the same in the settings
+        QByteArray outputs; // the settings' output columns of the first tab ("" : the window's own)
+        const char *point; // current; voltage; angle; frequency
+        std::vector<std::pair<const char *, double>> errors; // quantity (column), gain %
+    } cells[] = {
+        {"I", {"--range", "5", "--voltage", "380"}, "380 380 5 5", "", "5;219,39;0;50", {{"Ia", 0.4}}},
+        {"U", {"--u-range", "0..125"}, "125 125 5 5", "", "5;125;0;50", {{"Ua", -0.3}}},
+        {"F", {"--range", "5", "--voltage", "380"}, "380 380 5 5", "[ScenarioOutputColNumsPQ]\r\n0=26\r\n",
+            "5;219,39;0;50", {{"F", 0.1}}},
+        {"P", {"--range", "5", "--voltage", "380"}, "380 380 5 5", "[ScenarioOutputColNumsPQ]\r\n0=22\r\n",
+            "5;219,39;0;50", {{"P", 0.5}}},
+        {"Q", {"--range", "5", "--voltage", "380"}, "380 380 5 5", "[ScenarioOutputColNumsPQ]\r\n0=23\r\n",
+            "5;219,39;90;50", {{"Q", -0.5}}},
+        {"PQ", {"--range", "5", "--voltage", "380"}, "380 380 5 5", "[ScenarioOutputColNumsPQ]\r\n0=22,23\r\n",
+            "5;219,39;0;50", {{"P", 0.3}}},
+        {"QX4", {"--range", "5", "--voltage", "100"}, "10000 100 100 5", "[ScenarioOutputColNumsQX4]\r\n0=4,26\r\n",
+            "5;57,74;0;50", {{"Ia", -0.4}, {"F", 0.1}}},
+        {"QX4E", {"--range", "5", "--voltage", "100"}, "10000 100 100 5", "[ScenarioOutputColNumsQX4E]\r\n0=4\r\n",
+            "5;57,74;0;50", {{"Ia", 0.3}}},
+    };
+    const QString table = home.path() + "/point.csv";
+    const QString folder = home.path() + "/Documents/Valtrix/KestManager";
+    for (const auto &c : cells) {
+        SCOPED_TRACE(c.config);
+        kestsim::SimOptions options;
+        options.deviceType = c.config;
+        options.announce = false;
+        options.commands = {std::string("coefs ") + c.coefs};
+        for (const auto &[quantity, gain] : c.errors)
+            options.commands.push_back(std::string("error ") + quantity + " " + std::to_string(gain));
+        kestsim::KestSimulator own(options);
+        std::string error;
+        ASSERT_TRUE(own.Start(&error)) << error;
+        const QStringList k = QString::fromLatin1(c.coefs).split(' ');
+        Write(folder + "/Settings.txt",
+            "[Launch]\r\nWaitingTime=1\r\n[Parameters]\r\nKU1=" + k[0].toLatin1() + "\r\nKU2=" + k[1].toLatin1()
+                + "\r\nKI1=" + k[2].toLatin1() + "\r\nKI2=" + k[3].toLatin1() + "\r\n" + c.outputs);
+        Write(table, QByteArray("\xEF\xBB\xBFТок, A;Напр., V;Угол, °;Частота, Hz\r\n") + c.point + "\r\n");
+        const TResult r = Run(QStringList{"--port", QString::fromStdString(own.InstallationPath()), "verify",
+                                  "--config", c.config, "--scenario", table, "--no-journal"}
+            + c.options);
+        EXPECT_EQ(r.code, 0) << r.err.toStdString();
+        const QStringList parts = r.out.trimmed().split('\t');
+        for (const auto &[quantity, gain] : c.errors) {
+            SCOPED_TRACE(quantity);
+            const QString name = QString::fromLatin1(quantity) + ": ";
+            const auto cell
+                = std::find_if(parts.begin(), parts.end(), [&](const QString &p) { return p.startsWith(name); });
+            ASSERT_NE(cell, parts.end()) << r.out.toStdString() << r.err.toStdString();
+            const QStringList pieces = cell->mid(name.size()).split(' ');
+            ASSERT_EQ(pieces.size(), 3) << cell->toStdString();
+            QString text = pieces[2];
+            text.remove('!').remove('%').replace(',', '.');
+            bool ok = false;
+            const double printed = text.toDouble(&ok);
+            ASSERT_TRUE(ok) << cell->toStdString();
+            EXPECT_NEAR(printed, gain, 0.03) << cell->toStdString();
+        }
+        EXPECT_TRUE(OutputsOff(own)) << own.Command("state");
     }
 }

@@ -67,6 +67,7 @@ struct TTypeCase {
     std::vector<std::array<double, 2>> analogErrors; // per analog output 1–3: gain %, offset mA
     std::vector<std::array<double, 4>> rsPoints; // current, voltage, angle, frequency
     std::vector<std::array<double, 4>> analogPoints;
+    int uRange = -1; // "Диапазон" chosen (-1: as the window opens)
 };
 
 // The full scale the window's error calculator divides by.
@@ -76,7 +77,7 @@ double CalculatorScale(TConfigurationCode code, int k, const TTransfCoefs &c, co
     case TConfigurationCode::I:
         return kc.AmperageMax;
     case TConfigurationCode::U:
-        return kc.VoltageMax;
+        return RangeRow(*URangeFromIndex(kc.URangeIndex)).top; // the range in force, not the hidden selection
     case TConfigurationCode::PQ:
         return kc.AmperageMax * kc.VoltageMax * kSqrt3;
     default:
@@ -103,6 +104,17 @@ double ExpectedAnalogError(
     const double low = TErrorCalculator::IsSignedPower(k) ? 12 : 4;
     const double b = low + p * (20 - low);
     return ((b - 12) * err[0] / 100 + err[1]) / 20 * 100;
+}
+
+// The reference measured what the point asked for: the voltage transducer's voltage whole on phase A, the
+// other windows' phase voltage (the line voltage over √3 in the three-wire scheme), and the current.
+void ExpectMeasuredAsAsked(TConfigurationCode code, const TMeasuredPoint &m, const TKestConfiguration &kc)
+{
+    const TInputData &in = m.point.input;
+    const double u = code == TConfigurationCode::U || kc.SchemeFlag ? in.Ua.value : in.Ua.value / kSqrt3;
+    EXPECT_NEAR(m.installation->GetParameterByIndex(piUa)->value, u, 1e-4 * u + 1e-3) << "row " << m.point.row;
+    EXPECT_NEAR(m.installation->GetParameterByIndex(piIa)->value, in.Ia.value, 1e-4 * in.Ia.value + 1e-4)
+        << "row " << m.point.row;
 }
 
 QString PrimaryText(int k, double secondary, const TTransfCoefs &c)
@@ -135,9 +147,23 @@ const std::vector<TTypeCase> &TypeCases()
         {"I", TConfigurationCode::I, "I", {5, 5, 380, 380}, QStringLiteral("380"), 0, {}, {{"Ia", piIa, 0.4, 0.05}}, {},
             {piIa}, {{-2, 0.05}, {0, 0}, {0, 0}}, {{5, 219.39, 0, 50}, {2.5, 219.39, 0, 50}, {0.5, 219.39, 0, 50}},
             {{5, 219.39, 0, 50}, {2.5, 219.39, 0, 50}, {1, 219.39, 0, 50}}},
-        {"U", TConfigurationCode::U, "U", {5, 5, 380, 380}, QStringLiteral("380"), 0, {}, {{"Ua", piUa, 0.5, 0.1}}, {},
-            {piUa}, {{1.5, -0.04}, {0, 0}, {0, 0}}, {{5, 219.39, 0, 50}, {5, 150, 0, 50}, {5, 50, 0, 50}},
-            {{5, 219.39, 0, 50}, {5, 100, 0, 50}, {5, 20, 0, 50}}},
+        {"U", TConfigurationCode::U, "U", {5, 5, 400, 400}, QStringLiteral("380"), 0, {}, {{"Ua", piUa, 0.5, 0.1}}, {},
+            {piUa}, {{1.5, -0.04}, {0, 0}, {0, 0}}, {{5, 219.39, 0, 50}, {5, 150, 0, 50}, {5, 500, 0, 50}},
+            {{5, 219.39, 0, 50}, {5, 100, 0, 50}, {5, 480, 0, 50}}, 3},
+        {"U 0..125", TConfigurationCode::U, "U", {5, 5, 125, 125}, QStringLiteral("380"), 0, {},
+            {{"Ua", piUa, 0.5, 0.1}}, {}, {piUa}, {{1.5, -0.04}, {0, 0}, {0, 0}},
+            {{5, 100, 0, 50}, {5, 125, 0, 50}, {5, 156, 0, 50}}, {{5, 125, 0, 50}, {5, 62.5, 0, 50}, {5, 150, 0, 50}},
+            0},
+        {"U 75..125", TConfigurationCode::U, "U", {5, 5, 125, 125}, QStringLiteral("100"), 0, {},
+            {{"Ua", piUa, -0.4, 0}}, {}, {piUa}, {{0, 0.12}, {0, 0}, {0, 0}},
+            {{5, 75, 0, 50}, {5, 110, 0, 50}, {5, 155, 0, 50}}, {{5, 75, 0, 50}, {5, 125, 0, 50}, {5, 150, 0, 50}}, 1},
+        {"U 0..250", TConfigurationCode::U, "U", {5, 5, 250, 250}, QStringLiteral("400"), 0, {},
+            {{"Ua", piUa, 0.3, -0.05}}, {}, {piUa}, {{-1, 0}, {0, 0}, {0, 0}},
+            {{5, 250, 0, 50}, {5, 180, 0, 50}, {5, 310, 0, 50}}, {{5, 250, 0, 50}, {5, 125, 0, 50}, {5, 300, 0, 50}},
+            2},
+        {"U 0..500", TConfigurationCode::U, "U", {5, 5, 500, 500}, QStringLiteral("100"), 0, {}, {{"Ua", piUa, 0.5, 0}},
+            {}, {piUa}, {{1.5, 0}, {0, 0}, {0, 0}}, {{5, 300, 0, 50}, {5, 500, 0, 50}, {5, 600, 0, 50}},
+            {{5, 300, 0, 50}, {5, 100, 0, 50}, {5, 590, 0, 50}}, 4},
         {"PQ", TConfigurationCode::PQ, "PQ", {5, 5, 380, 380}, QStringLiteral("380"), 30, {"22", "23"},
             {{"P", piP, 0.5, 0}, {"Q", piQ, 0, -0.1}}, {"1", "2"}, {piP, piQ}, {{2, 0}, {0, 0.06}, {0, 0}},
             {{5, 219.39, 30, 50}, {2.5, 219.39, 30, 50}, {1, 219.39, 30, 50}},
@@ -182,6 +208,8 @@ TEST_F(VerificationRun, EveryWindowTypeFillsRsAndAnalogCellsWithTheInjectedError
 
         TAvtopoverkaLogic &logic = b.Open();
         logic.VoltageChosen(*VoltageRangeFromCaption(tc.voltage));
+        if (tc.uRange >= 0)
+            logic.RangeIndexChosen(tc.uRange);
         logic.OutputSignalChosen(1);
         logic.PlusClicked();
         ASSERT_EQ(logic.Tabs().Count(), 2);
@@ -208,6 +236,7 @@ TEST_F(VerificationRun, EveryWindowTypeFillsRsAndAnalogCellsWithTheInjectedError
         int red = 0;
         for (const TMeasuredPoint &m : b.observer.points) {
             ASSERT_TRUE(m.installation && m.transducer);
+            ExpectMeasuredAsAsked(tc.code, m, kc);
             for (const TInjected &e : tc.rsErrors) {
                 SCOPED_TRACE(e.quantity);
                 const int col = rsGrid.OutputColumnOf(e.param);
@@ -251,6 +280,8 @@ TEST_F(VerificationRun, EveryWindowTypeFillsRsAndAnalogCellsWithTheInjectedError
         red = 0;
         const QStringList inputs = logic.Context().AnalogInputs(1);
         for (const TMeasuredPoint &m : b.observer.points) {
+            ASSERT_TRUE(m.installation);
+            ExpectMeasuredAsAsked(tc.code, m, kc);
             for (size_t n = 0; n < tc.analogParams.size(); ++n) {
                 const int k = tc.analogParams[n];
                 SCOPED_TRACE(k);
@@ -275,6 +306,44 @@ TEST_F(VerificationRun, EveryWindowTypeFillsRsAndAnalogCellsWithTheInjectedError
             }
         }
         EXPECT_GT(red, 0);
+    }
+}
+
+// The voltage transducer's window takes its voltage limits from "Диапазон", whatever the hidden voltage
+// selection: "Напр." goes from 0 to 1,25 × the range's top (on "0..500" to the 600 V the installation gives
+// in series), and a point beyond is refused at the start with the reason, before anything is sent.
+TEST_F(VerificationRun, VoltageTransducerLimitsComeFromTheRange)
+{
+    const struct {
+        int range;
+        double top, entryMax, refused;
+        const char *says;
+    } cells[] = {
+        {0, 125, 156.25, 156.5, "напряжение 156,5 V вне пределов 0…156,25 V"},
+        {1, 125, 156.25, 157, "напряжение 157 V вне пределов 0…156,25 V"},
+        {2, 250, 312.5, 313, "напряжение 313 V вне пределов 0…312,5 V"},
+        {3, 400, 500, 501, "напряжение 501 V вне пределов 0…500 V"},
+        {4, 500, 600, 610, "установка не может выдать напряжение 610 V на диапазоне «0..500»: не более 600 V"},
+        {4, 500, 600, 626, "напряжение 626 V вне пределов 0…625 V"},
+    };
+    TBench b("U", TConfigurationCode::U);
+    ASSERT_TRUE(b.started) << b.startError;
+    TAvtopoverkaLogic &logic = b.Open();
+    logic.VoltageChosen(TVoltageRange::V100); // hidden in this window: it changes nothing
+    for (const auto &c : cells) {
+        SCOPED_TRACE(c.refused);
+        logic.RangeIndexChosen(c.range);
+        EXPECT_EQ(b.view.limits[TEntry::Voltage], std::make_pair(0.0, c.entryMax));
+        EXPECT_EQ(b.view.values[TEntry::Voltage], c.top);
+        EXPECT_EQ(logic.NominalU(), c.top);
+        logic.ClearAllClicked();
+        b.AddPoints(0, {{5, c.entryMax, 0, 50}, {5, c.refused, 0, 50}});
+        b.view.errors.clear();
+        const int before = RequestCount(*b.sim);
+        EXPECT_FALSE(logic.StartCurrentTab());
+        EXPECT_EQ(b.view.errors, QStringList(QStringLiteral("Вкладка «1», строка 2: ") + QString::fromUtf8(c.says)));
+        EXPECT_EQ(RequestCount(*b.sim), before);
+        EXPECT_FALSE(logic.IsRunning());
     }
 }
 

@@ -14,6 +14,13 @@ double Clamp(double value, double low, double high)
     return std::max(low, std::min(value, high));
 }
 
+// The most a point's voltage may be: with "Диапазон" the range's own limit (as far as the installation
+// can follow), otherwise 1,55 × the nominal voltage of the selection.
+double VoltageMaximum(const TAvtopoverkaContext &ctx)
+{
+    return ctx.type.entry.rangeList ? UpperVoltageLimit(ctx.selections.range) : 1.55 * ctx.nominalU;
+}
+
 } // namespace
 
 TAvtopoverkaLogic::TAvtopoverkaLogic(IAvtopoverkaView *view, TConfigController *store, TConfigurationCode code)
@@ -67,7 +74,8 @@ TKestConfiguration TAvtopoverkaLogic::BuildKestConfiguration() const
     const TAvtopoverkaSelections &s = ctx_.selections;
     TKestConfiguration c;
     // The configuration's name and the voltage range index let the voltage transducer's higher ranges
-    // be driven as the main window drives them (half the voltage on A and C in series).
+    // be driven as the main window drives them (half the voltage on A and C in series), and give its
+    // error the range's top as the installation's full scale.
     c.ConfigurationName = ConfigurationName(ctx_.code);
     c.AmperageMax = RangeRow(s.currentRange).amperes;
     c.VoltageFlag = IsHighVoltageRange();
@@ -98,16 +106,20 @@ void TAvtopoverkaLogic::UpdateNominalCurrent()
 void TAvtopoverkaLogic::UpdateNominalVoltage()
 {
     const TAvtopoverkaSelections &s = ctx_.selections;
-    const TGlobalConfig &g = ctx_.globalConfig;
-    const QString text = g.ReadNominalVoltage(s.voltage, s.scheme4);
     double value = 0;
-    if (!TryStrToFloat(text, value) || value < 0) {
-        ctx_.view->ShowError(QString::fromStdString(ConversionErrorText(text.toStdString())));
-        return;
+    if (ctx_.type.entry.rangeList) {
+        // The voltage transducer's nominal is the top of its range; the hidden selection plays no part.
+        value = RangeRow(s.range).top;
+    } else {
+        const QString text = ctx_.globalConfig.ReadNominalVoltage(s.voltage, s.scheme4);
+        if (!TryStrToFloat(text, value) || value < 0) {
+            ctx_.view->ShowError(QString::fromStdString(ConversionErrorText(text.toStdString())));
+            return;
+        }
     }
     ctx_.nominalU = value;
     ctx_.entries.voltage = value;
-    ctx_.view->SetEntryLimits(TEntry::Voltage, 0, 1.55 * value);
+    ctx_.view->SetEntryLimits(TEntry::Voltage, 0, VoltageMaximum(ctx_));
     ctx_.view->SetEntryValue(TEntry::Voltage, value);
 }
 
@@ -154,6 +166,7 @@ void TAvtopoverkaLogic::RangeIndexChosen(int index)
     if (readOnly_)
         return;
     ctx_.selections.range = *URangeFromIndex(std::clamp(index, 0, URangeIndex(TURange::R0_500)));
+    UpdateNominalVoltage();
 }
 
 void TAvtopoverkaLogic::OutputSignalChosen(int index)
@@ -302,7 +315,7 @@ void TAvtopoverkaLogic::FillPointsClicked(const TEntryValues &values)
     for (const double pct : kFillPercents) {
         TEntryValues v = values;
         if (voltageWindow)
-            v.voltage = Clamp(ctx_.nominalU * pct / 100.0, 0, 1.55 * ctx_.nominalU);
+            v.voltage = Clamp(ctx_.nominalU * pct / 100.0, 0, VoltageMaximum(ctx_));
         else
             v.current = Clamp(ctx_.nominalI * pct / 100.0, 0, 1.25 * ctx_.nominalI);
         if (!grid.AddRow(InputFromValues(v)))
@@ -494,7 +507,9 @@ QString TAvtopoverkaLogic::PlanProblem(const std::vector<TRunPoint> &points, int
 {
     // A point is sent as its row shows it, and never beyond what the entries would let the user set.
     const double maxI = 1.25 * ctx_.nominalI;
-    const double maxU = 1.55 * ctx_.nominalU;
+    const bool uRange = ctx_.type.entry.rangeList;
+    const TURangeRow &range = RangeRow(ctx_.selections.range);
+    const double maxU = uRange ? 1.25 * range.top : 1.55 * ctx_.nominalU;
     for (size_t k = size_t(first); k < points.size(); ++k) {
         const TRunPoint &p = points[k];
         const QString where = QStringLiteral("Вкладка «%1», строка %2: ").arg(TabName(p.tab)).arg(p.row);
@@ -508,6 +523,10 @@ QString TAvtopoverkaLogic::PlanProblem(const std::vector<TRunPoint> &points, int
         if (d.Ua.value < 0 || d.Ua.value > maxU)
             return where
                 + QStringLiteral("напряжение %1 V вне пределов 0…%2 V").arg(FloatToQStr(d.Ua.value), FloatToQStr(maxU));
+        if (uRange && d.Ua.value > range.deliverable)
+            return where
+                + QStringLiteral("установка не может выдать напряжение %1 V на диапазоне «%2»: не более %3 V")
+                      .arg(FloatToQStr(d.Ua.value), Caption(range.range), FloatToQStr(range.deliverable));
         if (d.Angle.value < 0 || d.Angle.value > 360)
             return where + QStringLiteral("угол %1° вне пределов 0…360°").arg(FloatToQStr(d.Angle.value));
         if (d.Freq.value < 45 || d.Freq.value > 55)

@@ -495,7 +495,9 @@ void TRunDriver::ProcessPoint()
     pt_ = TPointRun();
     // The correction stays within the entry limits of the range in use (those of the current and voltage entries).
     pt_.aru = std::make_unique<TARU_Manager>(point.input, ctx_.transfCoefs, settings_.aruError, settings_.optionIb,
-        ctx_.selections.scheme4, TAruLimits{1.25 * ctx_.nominalI, 1.55 * ctx_.nominalU});
+        ctx_.selections.scheme4,
+        TAruLimits{1.25 * ctx_.nominalI,
+            ctx_.type.entry.rangeList ? UpperVoltageLimit(ctx_.selections.range) : 1.55 * ctx_.nominalU});
     ShowProgress();
     if (TryReuse())
         return;
@@ -794,6 +796,12 @@ void TRunDriver::OnDeviceInfoInRun(const TFrame &answer)
     if (Point().IsRs() && !ctx_.selections.aru) {
         Enter(TStage::ReadingStatus);
         engine_->AddCmd(cmd_.CreateCmdSetDeviceSpeedIndex(ctx_.selections.rsSpeedIndex));
+        // The speed shares its register with the over-300 V switch: a point sent with phases A and C in
+        // series gets the switch back before it is read, or half its voltage would be measured.
+        TKestInputParamCmdController form(&settings_.kestConfiguration, &cmd_);
+        form.CreateCmdSendVoltageAccordingToConfiguration(pt_.sent.Ua.value, pt_.sent.Ub.value, pt_.sent.Uc.value);
+        if (form.UOver300Flag)
+            engine_->AddCmd(cmd_.CreateCmdSetUOver300(true));
         engine_->AddCmd(cmd_.CreateCmdReadDeviceStatusAndAllParameters());
         SendNext();
         return;
