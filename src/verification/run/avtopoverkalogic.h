@@ -171,6 +171,12 @@ private:
     // Empty when every point from `first` on may be sent; otherwise why not.
     QString PlanProblem(const std::vector<TRunPoint> &points, int first) const;
     QString TabName(int tab) const;
+    // True when nothing else holds the installation's link; otherwise tells the user why not (nothing
+    // during a run, whose controls are locked).
+    bool LinkFree();
+    // The analog tabs of the points from `first` on show what the device's assignment puts on their
+    // inputs, or the user had their columns rebuilt; false: the user declined.
+    bool AnalogColumnsAgreed(const std::vector<TRunPoint> &points, int first);
 
     TAvtopoverkaContext ctx_;
     TVerificationTabs tabs_;
