@@ -628,6 +628,7 @@ TEST_F(VerificationRun, ASilentIdentityReadOrOpeningCommandHoldsOnlyWhereItHappe
     EXPECT_FALSE(logic.StartCurrentTab());
     logic.AutoClicked(true, 1);
     logic.ReadSettingsClicked();
+    b.view.values[TEntry::Address] = 5; // as the user typed it
     logic.EntryAction(TEntry::Address, 5);
     ASSERT_EQ(b.view.messages.size(), 4) << b.view.messages.join(" | ").toStdString();
     for (const QString &m : b.view.messages)
@@ -635,6 +636,7 @@ TEST_F(VerificationRun, ASilentIdentityReadOrOpeningCommandHoldsOnlyWhereItHappe
     EXPECT_FALSE(logic.Selections().autoMode);
     EXPECT_FALSE(b.view.selections.autoMode);
     EXPECT_TRUE(b.view.addressEnabled);
+    EXPECT_EQ(b.view.values[TEntry::Address], 1);
     EXPECT_FALSE(b.view.Locked());
     EXPECT_EQ(RequestCount(*b.sim), requests);
     ASSERT_TRUE(PumpUntil([&] { return !logic.Driver().IsBusy(); }, 20000));

@@ -216,8 +216,10 @@ void TAvtopoverkaLogic::EntryAction(TEntry entry, double value)
         grid.SetAngleToSelectedRow(value);
         break;
     case TEntry::Address:
-        if (!LinkFree())
+        if (!LinkFree()) {
+            ctx_.view->SetEntryValue(TEntry::Address, ctx_.entries.address); // the address last sent
             return;
+        }
         ctx_.entries.address = value;
         driver_.SendAddress(int(std::lround(value)), ctx_.selections.rsSpeedIndex);
         break;
