@@ -14,10 +14,12 @@ using C = TConfigurationCode;
 
 constexpr TEntryPanel kFullPanel{.current = true, .schemeAndVoltage = true, .voltage = true, .rangeList = false};
 
-// "F", "P", "Q" and "PQ" share the PQ windows and sections; only the decoding, the calculator and the
-// quantity on the analog output are their own.
+// "F", "P", "Q" and "PQ" share the PQ windows and sections; the decoding, the calculator and the
+// quantities on the analog outputs are their own. The calculator is the configuration's own even where
+// the window is the PQ one: the frequency transducer's errors are taken against the frequency's full
+// scale (50 Hz, and the 45–55 Hz band on the analog output), not against the power's √3·U·I.
 TConfigurationRow PqKind(C code, std::unique_ptr<TErrorCalculator> (*calculator)(), TConfigurationRow::TRsParser parser,
-    std::array<int, 3> analog)
+    std::array<int, 3> analog, QStringList analogInputs)
 {
     return {.code = code,
         .makeCalculator = calculator,
@@ -25,7 +27,7 @@ TConfigurationRow PqKind(C code, std::unique_ptr<TErrorCalculator> (*calculator)
         .isQx4 = false,
         .aru = TAruKind::Qx4,
         .fixedAnalogParams = analog,
-        .fixedAnalogInputs = {},
+        .fixedAnalogInputs = std::move(analogInputs),
         .settingsCode = C::PQ,
         .scenarioWindow = C::PQ,
         .verificationWindow = C::PQ,
@@ -61,10 +63,11 @@ const TConfigurationRow kRows[] = {
         .entry = {.current = false, .schemeAndVoltage = false, .voltage = true, .rangeList = true},
         .highVoltage = THighVoltageRule::RangeList,
         .identity = TIdentityLayout::Single},
-    PqKind(C::F, Make<TErrorCalculatorF>, &K::ParseParametersRS_ConfigurationF, {piFreq, 0, 0}),
-    PqKind(C::P, Make<TErrorCalculatorPQ>, &K::ParseParametersRS_ConfigurationP, {piP, 0, 0}),
-    PqKind(C::Q, Make<TErrorCalculatorPQ>, &K::ParseParametersRS_ConfigurationQ, {piQ, 0, 0}),
-    PqKind(C::PQ, Make<TErrorCalculatorPQ>, &K::ParseParametersRS_ConfigurationPQ, {piP, piQ, 0}),
+    // The single-quantity transducers have one analog output: it is the one read.
+    PqKind(C::F, Make<TErrorCalculatorF>, &K::ParseParametersRS_ConfigurationF, {piFreq, 0, 0}, {QStringLiteral("1")}),
+    PqKind(C::P, Make<TErrorCalculatorPQ>, &K::ParseParametersRS_ConfigurationP, {piP, 0, 0}, {QStringLiteral("1")}),
+    PqKind(C::Q, Make<TErrorCalculatorPQ>, &K::ParseParametersRS_ConfigurationQ, {piQ, 0, 0}, {QStringLiteral("1")}),
+    PqKind(C::PQ, Make<TErrorCalculatorPQ>, &K::ParseParametersRS_ConfigurationPQ, {piP, piQ, 0}, {}),
     {.code = C::QX4,
         .makeCalculator = Make<TErrorCalculatorQX4>,
         .rsParser = &K::ParseParametersRS_ConfigurationQX4,

@@ -6,7 +6,7 @@
 //
 // "F", "P" and "Q" have no verification or scenario window of their own: they open the PQ ones and keep
 // their settings in the PQ sections, but decode and judge the transducer's readings as their own kind,
-// and their single analog output carries their own quantity.
+// their single analog output carries their own quantity, and their tabs show that quantity alone.
 
 #include "protocol/configuration.h"
 #include "protocol/kestcmdmanager.h"

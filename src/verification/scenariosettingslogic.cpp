@@ -36,6 +36,34 @@ const TScenarioSetup kSetups[] = {
         .analogEnabled = {true, true, false},
         .limitLabelVisible = false,
         .savesOutputAndAnalogSets = true},
+    // The single-quantity transducers open the PQ window but offer their one quantity, as I and U do.
+    {.window = TConfigurationCode::F,
+        .parameterCount = 31,
+        .fixedOutput = piFreq,
+        .fixedRemovedInput = 0,
+        .onlyOutputs = {piNone, piNone},
+        .forcedAnalog = {0, 0, 0},
+        .analogEnabled = {false, false, false},
+        .limitLabelVisible = false,
+        .savesOutputAndAnalogSets = false},
+    {.window = TConfigurationCode::P,
+        .parameterCount = 31,
+        .fixedOutput = piP,
+        .fixedRemovedInput = 0,
+        .onlyOutputs = {piNone, piNone},
+        .forcedAnalog = {0, 0, 0},
+        .analogEnabled = {false, false, false},
+        .limitLabelVisible = false,
+        .savesOutputAndAnalogSets = false},
+    {.window = TConfigurationCode::Q,
+        .parameterCount = 31,
+        .fixedOutput = piQ,
+        .fixedRemovedInput = 0,
+        .onlyOutputs = {piNone, piNone},
+        .forcedAnalog = {0, 0, 0},
+        .analogEnabled = {false, false, false},
+        .limitLabelVisible = false,
+        .savesOutputAndAnalogSets = false},
     {.window = TConfigurationCode::QX4,
         .parameterCount = 31,
         .fixedOutput = piNone,
@@ -108,6 +136,10 @@ const QStringList &TScenarioSettingsLogic::ParameterCaptions()
 
 const TScenarioSetup &TScenarioSettingsLogic::Setup(TConfigurationCode code)
 {
+    // A configuration's own row first (the single-quantity ones), else its scenario window's.
+    for (const TScenarioSetup &row : kSetups)
+        if (row.window == code)
+            return row;
     const TConfigurationCode window = ConfigurationRow(code).scenarioWindow;
     for (const TScenarioSetup &row : kSetups)
         if (row.window == window)

@@ -5,7 +5,8 @@
 // kept here and passes every click on as an argument; messages go through the view.
 //
 // What differs per scenario window is one row of its table; the configurations without a window of their
-// own ("F", "P", "Q") use the PQ one, as their configuration row says.
+// own ("F", "P", "Q") use the PQ one, as their configuration row says, with a row of their own that
+// offers their one quantity.
 
 #include "protocol/parameters.h"
 #include "verification/avtopoverkaconfig.h"
@@ -22,7 +23,7 @@ class TConfigController;
 
 // One row per scenario window.
 struct TScenarioSetup {
-    TConfigurationCode window; // the key: "I", "U", "PQ", "QX4", "QX4E"
+    TConfigurationCode window; // the key: "I", "U", "PQ", "QX4", "QX4E", or "F", "P", "Q" (their own)
     int parameterCount; // 31, or 33 with the energies Wa and Wr
     TParamIndex fixedOutput; // the one output of the I and U windows: checked, nothing else usable
     int fixedRemovedInput; // input number always left out (I: 101 voltage, U: 100 current), or 0

@@ -78,6 +78,8 @@ double CalculatorScale(TConfigurationCode code, int k, const TTransfCoefs &c, co
         return kc.AmperageMax;
     case TConfigurationCode::U:
         return RangeRow(*URangeFromIndex(kc.URangeIndex)).top; // the range in force, not the hidden selection
+    case TConfigurationCode::P:
+    case TConfigurationCode::Q:
     case TConfigurationCode::PQ:
         return kc.AmperageMax * kc.VoltageMax * kSqrt3;
     default:
@@ -101,9 +103,11 @@ double ExpectedAnalogError(
     double p = installation / CalculatorScale(tc.code, k, tc.coefs, kc);
     if ((tc.code == TConfigurationCode::QX4 || tc.code == TConfigurationCode::QX4E) && IsVoltageParam(k))
         p /= 1.25;
+    if (k == piFreq)
+        p = (installation - 45) / 10; // the 45–55 Hz band
     const double low = TErrorCalculator::IsSignedPower(k) ? 12 : 4;
     const double b = low + p * (20 - low);
-    return ((b - 12) * err[0] / 100 + err[1]) / 20 * 100;
+    return ((b - 12) * err[0] / 100 + err[1]) / 20 * 100 / (k == piFreq ? 4 : 1);
 }
 
 // The reference measured what the point asked for: the voltage transducer's voltage whole on phase A, the
@@ -122,6 +126,28 @@ QString PrimaryText(int k, double secondary, const TTransfCoefs &c)
     const double ratio = TParameterScaling::GetScale(k, c.I1, c.U1) / TParameterScaling::GetScale(k, c.I2, c.U2);
     const QString prefix = TParameterScaling::GetPrefixName(TParameterScaling::GetPrefixNum(k, c));
     return TSuperAvtopoverkaGrid::FormatWithPrefix(secondary * ratio, prefix);
+}
+
+// The set-up writes of the installation requests from `from` on, one letter per run of writes to the same
+// quantity: U voltage, A angle, F frequency, I current.
+QString SetUpOrder(kestsim::KestSimulator &sim, size_t from)
+{
+    QString order;
+    const std::vector<std::vector<uint8_t>> frames = InstallationRequests(sim);
+    for (size_t k = from; k < frames.size(); ++k) {
+        const std::vector<uint8_t> &f = frames[k];
+        if (f.size() < 4 || (f[1] != 6 && f[1] != 16))
+            continue;
+        const int r = Register(f);
+        const QChar c = (r >= 100 && r <= 105) || r == 136     ? QLatin1Char('U')
+            : r == 140                                         ? QLatin1Char('A')
+            : r == 142                                         ? QLatin1Char('F')
+            : (r >= 112 && r <= 117) || (r >= 124 && r <= 129) ? QLatin1Char('I')
+                                                               : QChar();
+        if (!c.isNull() && (order.isEmpty() || order.back() != c))
+            order += c;
+    }
+    return order;
 }
 
 void WriteCoefficients(TConfigController *store, const TTransfCoefs &c)
@@ -168,6 +194,15 @@ const std::vector<TTypeCase> &TypeCases()
             {{"P", piP, 0.5, 0}, {"Q", piQ, 0, -0.1}}, {"1", "2"}, {piP, piQ}, {{2, 0}, {0, 0.06}, {0, 0}},
             {{5, 219.39, 30, 50}, {2.5, 219.39, 30, 50}, {1, 219.39, 30, 50}},
             {{5, 219.39, 30, 50}, {2, 219.39, 30, 50}, {0.5, 219.39, 30, 50}}},
+        {"F", TConfigurationCode::F, "F", {5, 5, 380, 380}, QStringLiteral("380"), 0, {}, {{"F", piFreq, 0.2, -0.14}},
+            {}, {piFreq}, {{10, 0.3}, {0, 0}, {0, 0}}, {{5, 219.39, 0, 45}, {5, 219.39, 0, 50}, {5, 219.39, 0, 55}},
+            {{5, 219.39, 0, 45}, {5, 219.39, 0, 50}, {5, 219.39, 0, 55}}},
+        {"P", TConfigurationCode::P, "P", {5, 5, 380, 380}, QStringLiteral("380"), 30, {}, {{"P", piP, 0.5, 0}}, {},
+            {piP}, {{2, 0}, {0, 0}, {0, 0}}, {{5, 219.39, 30, 50}, {2.5, 219.39, 30, 50}, {1, 219.39, 30, 50}},
+            {{5, 219.39, 30, 50}, {2, 219.39, 30, 50}, {0.5, 219.39, 30, 50}}},
+        {"Q", TConfigurationCode::Q, "Q", {5, 5, 380, 380}, QStringLiteral("380"), 30, {}, {{"Q", piQ, 1, -0.1}}, {},
+            {piQ}, {{3, 0.05}, {0, 0}, {0, 0}}, {{5, 219.39, 30, 50}, {2.5, 219.39, 30, 50}, {1, 219.39, 30, 50}},
+            {{5, 219.39, 30, 50}, {1, 219.39, 30, 50}, {0.5, 219.39, 30, 50}}},
     };
     return cases;
 }
@@ -221,6 +256,7 @@ TEST_F(VerificationRun, EveryWindowTypeFillsRsAndAnalogCellsWithTheInjectedError
 
         // The RS tab.
         logic.TabSelected(0);
+        size_t requestsBefore = InstallationRequests(*b.sim).size();
         ASSERT_TRUE(logic.StartCurrentTab()) << b.view.errors.join(" | ").toStdString();
         EXPECT_TRUE(b.view.Locked());
         ASSERT_TRUE(b.RunToEnd());
@@ -232,11 +268,16 @@ TEST_F(VerificationRun, EveryWindowTypeFillsRsAndAnalogCellsWithTheInjectedError
         EXPECT_FALSE(b.view.Locked());
         EXPECT_EQ(b.view.messages.count(QStringLiteral("Измерение закончено")), 1);
         EXPECT_TRUE(OutputsOff(*b.sim));
+        // Every point is set up voltage, angle, frequency, then current.
+        EXPECT_TRUE(
+            SetUpOrder(*b.sim, requestsBefore).startsWith(QStringLiteral("UAFI").repeated(int(tc.rsPoints.size()))))
+            << SetUpOrder(*b.sim, requestsBefore).toStdString();
         const TKestAvtopoverkaGrid &rsGrid = logic.Tabs().Grid(0);
         int red = 0;
         for (const TMeasuredPoint &m : b.observer.points) {
             ASSERT_TRUE(m.installation && m.transducer);
             ExpectMeasuredAsAsked(tc.code, m, kc);
+            EXPECT_NEAR(m.installation->GetParameterByIndex(piFreq)->value, m.point.input.Freq.value, 1e-3);
             for (const TInjected &e : tc.rsErrors) {
                 SCOPED_TRACE(e.quantity);
                 const int col = rsGrid.OutputColumnOf(e.param);
@@ -269,8 +310,12 @@ TEST_F(VerificationRun, EveryWindowTypeFillsRsAndAnalogCellsWithTheInjectedError
                                .toStdString());
         b.observer.points.clear();
         logic.TabSelected(1);
+        requestsBefore = InstallationRequests(*b.sim).size();
         ASSERT_TRUE(logic.StartCurrentTab()) << b.view.errors.join(" | ").toStdString();
         ASSERT_TRUE(b.RunToEnd());
+        EXPECT_TRUE(
+            SetUpOrder(*b.sim, requestsBefore).startsWith(QStringLiteral("UAFI").repeated(int(tc.analogPoints.size()))))
+            << SetUpOrder(*b.sim, requestsBefore).toStdString();
         EXPECT_TRUE(b.view.errors.isEmpty()) << b.view.errors.join(" | ").toStdString();
         ASSERT_EQ(b.observer.points.size(), tc.analogPoints.size());
         EXPECT_TRUE(b.observer.ends.back().outputsOff);
@@ -282,6 +327,7 @@ TEST_F(VerificationRun, EveryWindowTypeFillsRsAndAnalogCellsWithTheInjectedError
         for (const TMeasuredPoint &m : b.observer.points) {
             ASSERT_TRUE(m.installation);
             ExpectMeasuredAsAsked(tc.code, m, kc);
+            EXPECT_NEAR(m.installation->GetParameterByIndex(piFreq)->value, m.point.input.Freq.value, 1e-3);
             for (size_t n = 0; n < tc.analogParams.size(); ++n) {
                 const int k = tc.analogParams[n];
                 SCOPED_TRACE(k);
@@ -507,6 +553,61 @@ TEST_F(VerificationRun, AnalogInputsOneAndThreeEachSelectedAndWaitedFor)
     EXPECT_TRUE(OutputsOff(*b.sim));
 }
 
+// A QX4 whose own analog assignment (Ua, Ub, Uc) is not the tab's stored one (Ia, Ib, Ic): the run that
+// learns it stops, naming both, before a cell pairs one quantity's current with another's value; the next
+// start asks first: declined, nothing is sent; agreed, the columns follow the device and every cell of
+// every row is filled.
+TEST_F(VerificationRun, AnAnalogAssignmentOtherThanTheTabsIsPutToTheUserNotLeftAsEmptyRows)
+{
+    TBench b("QX4", TConfigurationCode::QX4);
+    SetUpQx4(b);
+    TConfigQX4 config(b.store.get());
+    config.WriteInterfaceValues({"-1"});
+    config.WriteTabOutputAnalogPortSet(0, {"1", "3"});
+    config.WriteTabOutputAnalogParamSet(0, {"4", "5", "6"});
+    TAvtopoverkaLogic &logic = b.Open();
+    logic.VoltageChosen(TVoltageRange::V100);
+    logic.OutputSignalChosen(1);
+    b.AddPoints(0, {{5, 57.74, 0, 50}, {4, 50, 0, 50}, {3, 40, 0, 50}});
+    const TKestAvtopoverkaGrid &grid = logic.Tabs().Grid(0);
+    const int inputs = grid.InputColumnCount();
+    EXPECT_EQ(grid.ColumnParamNames().mid(inputs), QStringList({"Ia", "Ic"}));
+
+    ASSERT_TRUE(logic.StartCurrentTab());
+    ASSERT_TRUE(b.RunToEnd());
+    EXPECT_EQ(b.observer.ends.back().outcome, TRunOutcome::Failed);
+    ASSERT_EQ(b.view.errors.size(), 1);
+    EXPECT_TRUE(b.view.errors[0].contains(QStringLiteral("выход 3 — Uc"))
+        && b.view.errors[0].contains(QStringLiteral("выход 3 — Ic")))
+        << b.view.errors[0].toStdString();
+    EXPECT_FALSE(b.view.messages.contains(QStringLiteral("Измерение закончено")));
+    EXPECT_TRUE(b.observer.points.empty());
+    EXPECT_TRUE(OutputsOff(*b.sim));
+
+    const int sent = RequestCount(*b.sim);
+    b.view.confirmAnswer = false;
+    EXPECT_FALSE(logic.StartCurrentTab());
+    ASSERT_EQ(b.view.questions.size(), 1);
+    EXPECT_TRUE(b.view.questions[0].contains(QStringLiteral("выход 1 — Ua"))) << b.view.questions[0].toStdString();
+    EXPECT_EQ(RequestCount(*b.sim), sent);
+    EXPECT_FALSE(b.view.Locked());
+
+    b.view.confirmAnswer = true;
+    b.view.errors.clear();
+    ASSERT_TRUE(logic.StartCurrentTab());
+    ASSERT_TRUE(b.RunToEnd());
+    EXPECT_TRUE(b.view.errors.isEmpty()) << b.view.errors.join(" | ").toStdString();
+    EXPECT_EQ(b.observer.ends.back().outcome, TRunOutcome::Finished);
+    EXPECT_EQ(b.view.messages.count(QStringLiteral("Измерение закончено")), 1);
+    EXPECT_EQ(grid.ColumnParamNames().mid(inputs), QStringList({"Ua", "Uc"}));
+    ASSERT_EQ(b.observer.points.size(), 3u);
+    for (int row = 1; row <= 3; ++row)
+        for (int col = inputs; col < grid.ColCount(); ++col)
+            EXPECT_EQ(grid.Cells(col, row).split(TSuperAvtopoverkaGrid::kGap).size(), 3)
+                << row << " " << grid.Cells(col, row).toStdString();
+    EXPECT_TRUE(OutputsOff(*b.sim));
+}
+
 // Links lost during a run: the transducer unplugged (its row "/---/---", the run goes on and takes it again
 // when it is back), the transducer silent behind the relay (the same), the installation silent (the error
 // shown, the run ended, the controls unlocked, and the user told that the outputs could not be switched
@@ -570,6 +671,83 @@ TEST_F(VerificationRun, LostLinksMarkTheRowOrEndTheRunWithTheError)
     EXPECT_FALSE(b.view.messages.contains(QStringLiteral("Измерение закончено")));
     EXPECT_FALSE(logic.Driver().Engine().IsOpen());
     b.sim->Command("clear-faults");
+}
+
+// An active-power transducer's window: while its opening parameter number goes unanswered, "Запуск",
+// "Авто", "Прочитать настройки" and "Адр." are refused with the reason and change nothing; then the
+// transducer is silent to its identity read for two points: those rows "/---/---" with the reason, the run
+// goes on, and the next point and the next run are judged against the transducer's own full scale.
+TEST_F(VerificationRun, ASilentIdentityReadOrOpeningCommandHoldsOnlyWhereItHappened)
+{
+    TBench b("P", TConfigurationCode::P);
+    ASSERT_TRUE(b.started) << b.startError;
+    ASSERT_EQ(b.sim->Command("coefs 380 380 5 5").rfind("ok", 0), 0u);
+    WriteCoefficients(b.store.get(), {5, 5, 380, 380});
+    b.sim->Command("error P 0.5");
+    b.sim->Command("fault noanswer@16#1");
+    b.logic = std::make_unique<TAvtopoverkaLogic>(&b.view, b.store.get(), b.code);
+    TAvtopoverkaLogic &logic = *b.logic;
+    logic.SetPortOverride(QString::fromStdString(b.sim->InstallationPath()), QStringLiteral("115200"));
+    logic.AddRunObserver(&b.observer);
+    logic.Driver().SetResponseTimeOut(300);
+    logic.Init();
+    b.AddPoints(0, {{5, 219.39, 30, 50}, {2.5, 219.39, 30, 50}, {4, 219.39, 30, 50}});
+    ASSERT_TRUE(logic.Driver().IsSendingOpeningCommand());
+    const int requests = RequestCount(*b.sim);
+    EXPECT_FALSE(logic.StartCurrentTab());
+    logic.AutoClicked(true, 1);
+    logic.ReadSettingsClicked();
+    b.view.values[TEntry::Address] = 5; // as the user typed it
+    logic.EntryAction(TEntry::Address, 5);
+    ASSERT_EQ(b.view.messages.size(), 4) << b.view.messages.join(" | ").toStdString();
+    for (const QString &m : b.view.messages)
+        EXPECT_TRUE(m.contains(QStringLiteral("номер параметра RS"))) << m.toStdString();
+    EXPECT_FALSE(logic.Selections().autoMode);
+    EXPECT_FALSE(b.view.selections.autoMode);
+    EXPECT_TRUE(b.view.addressEnabled);
+    EXPECT_EQ(b.view.values[TEntry::Address], 1);
+    EXPECT_FALSE(b.view.Locked());
+    EXPECT_EQ(RequestCount(*b.sim), requests);
+    ASSERT_TRUE(PumpUntil([&] { return !logic.Driver().IsBusy(); }, 20000));
+    b.view.messages.clear();
+
+    const TKestAvtopoverkaGrid &grid = logic.Tabs().Grid(0);
+    const int col = grid.OutputColumnOf(piP);
+    ASSERT_GE(col, grid.InputColumnCount());
+    const double scale = 5 * 380 * kSqrt3;
+    // Silent to the identity read until the second point is done.
+    b.sim->Command("fault noanswer@700");
+    b.observer.onPoint = [&](const TMeasuredPoint &m) {
+        if (m.point.row == 2)
+            b.sim->Command("clear-faults");
+    };
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        b.observer.points.clear();
+        ASSERT_TRUE(logic.StartCurrentTab()) << b.view.errors.join(" | ").toStdString();
+        ASSERT_TRUE(b.RunToEnd());
+        b.sim->Command("clear-faults");
+        EXPECT_TRUE(b.view.errors.isEmpty()) << b.view.errors.join(" | ").toStdString();
+        b.view.errors.clear();
+        EXPECT_EQ(b.observer.ends.back().outcome, TRunOutcome::Finished);
+        EXPECT_EQ(b.view.messages.count(QStringLiteral("Измерение закончено")), run + 1);
+        EXPECT_TRUE(OutputsOff(*b.sim));
+        EXPECT_EQ(b.observer.points.size(), 3u); // the next run is judged all the same
+        for (const TMeasuredPoint &m : b.observer.points) {
+            const bool silent = run == 0 && m.point.row <= 2;
+            SCOPED_TRACE(m.point.row);
+            EXPECT_EQ(grid.Cells(col, m.point.row).endsWith(TSuperAvtopoverkaGrid::kNoValue), silent)
+                << grid.Cells(col, m.point.row).toStdString();
+            EXPECT_EQ(m.note.contains(QStringLiteral("паспорт")), silent) << m.note.toStdString();
+            if (silent)
+                continue;
+            const auto *item = m.results.rs->GetParameterByIndex(piP);
+            ASSERT_TRUE(item);
+            const double expected = m.installation->GetParameterByIndex(piP)->value * 0.005 / scale * 100;
+            EXPECT_NEAR(item->Error, expected, 0.01);
+            EXPECT_EQ(grid.IsRedCell(col, m.point.row), std::fabs(expected) > 0.2);
+        }
+    }
 }
 
 // "Стоп" during the measuring time, during an analog input's 2000 ms, and in the middle of a point's
@@ -894,6 +1072,31 @@ TEST_F(VerificationRun, EditingTabsAndRefusedStarts)
     li.PlusClicked();
     EXPECT_EQ(li.Tabs().HiddenCount(), 1);
     EXPECT_FALSE(li.StartAllTabs()); // nothing to run
+
+    // A fractional angle is refused where it is entered, and at the start for a row loaded from a file:
+    // the installation would be sent the whole degrees.
+    const int rowsBefore = tabs.Current().RowCount();
+    logic.AddRowClicked({1, 50, 30.5, 50, 1});
+    EXPECT_EQ(tabs.Current().RowCount(), rowsBefore);
+    EXPECT_TRUE(b.view.errors.last().contains(QStringLiteral("30,5"))) << b.view.errors.last().toStdString();
+    logic.RowClicked(1);
+    const QString angleCell = tabs.Current().Cells(2, 1);
+    b.view.errors.clear();
+    logic.EntryAction(TEntry::Angle, 30.5);
+    EXPECT_EQ(tabs.Current().Cells(2, 1), angleCell);
+    EXPECT_EQ(b.view.errors.size(), 1);
+    const QString table = KestTestHome::NewFolder() + QStringLiteral("/angle.csv");
+    QFile t(table);
+    ASSERT_TRUE(t.open(QIODevice::WriteOnly));
+    t.write(QStringLiteral("Ток, A;Напр., V;Угол, °;Частота, Hz\r\n1;50;30;50\r\n1;50;30,5;50\r\n").toUtf8());
+    t.close();
+    ASSERT_TRUE(logic.LoadTable(table));
+    const int sent = RequestCount(*b.sim);
+    EXPECT_FALSE(logic.StartCurrentTab());
+    EXPECT_TRUE(b.view.errors.last().contains(QStringLiteral("строка 2"))
+        && b.view.errors.last().contains(QStringLiteral("30,5")))
+        << b.view.errors.last().toStdString();
+    EXPECT_EQ(RequestCount(*b.sim), sent);
 
     // A port that is not there.
     logic.SetPortOverride(QStringLiteral("/dev/kest-no-such-port"));

@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <memory>
 
 namespace {
@@ -236,7 +238,16 @@ TEST(ScenarioSettingsLogic, PqForcedAssignmentAndBadStoredEntries)
     TConfigPQ pq(&bench.store);
     pq.WriteTabOutputAnalogParamSet(0, {"4", "5", "6"});
     pq.WriteTabOutputAnalogParamSet(1, {"1", "2", "3"});
-    for (const char *code : {"PQ", "F"}) {
+    // The single-quantity transducers open the same window but offer their own quantity alone.
+    for (const auto &[code, param, caption] : {std::tuple{"F", 26, "F"}, {"P", 22, "P"}, {"Q", 23, "Q"}}) {
+        SCOPED_TRACE(code);
+        auto logic = bench.Open(code);
+        EXPECT_EQ(Checked(*logic), std::vector<int>{param});
+        EXPECT_EQ(EnabledCount(*logic), 0);
+        EXPECT_EQ(logic->AnalogBoxes()[0].caption, caption);
+        EXPECT_EQ(logic->AnalogOut.OutArray[0], param);
+    }
+    for (const char *code : {"PQ"}) {
         auto logic = bench.Open(code);
         EXPECT_EQ(logic->AnalogOut.OutArray, (std::array<uint8_t, 3>{22, 23, 6}));
         EXPECT_EQ(logic->AnalogBoxes()[1].caption, "Q");

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -19,6 +20,15 @@ double Clamp(double value, double low, double high)
 double VoltageMaximum(const TAvtopoverkaContext &ctx)
 {
     return ctx.type.entry.rangeList ? UpperVoltageLimit(ctx.selections.range) : 1.55 * ctx.nominalU;
+}
+
+// The installation takes the angle in whole degrees: a fractional one would be sent as another value
+// than the one shown.
+QString AngleProblem(double angle)
+{
+    if (!std::isfinite(angle) || angle == std::nearbyint(angle))
+        return QString();
+    return QStringLiteral("Угол %1° не целый: установка задаёт угол только в целых градусах").arg(FloatToQStr(angle));
 }
 
 } // namespace
@@ -211,10 +221,18 @@ void TAvtopoverkaLogic::EntryAction(TEntry entry, double value)
         grid.SetFreqToSelectedRow(value);
         break;
     case TEntry::Angle:
+        if (const QString problem = AngleProblem(value); !problem.isEmpty()) {
+            ctx_.view->ShowError(problem);
+            return;
+        }
         ctx_.entries.angle = value;
         grid.SetAngleToSelectedRow(value);
         break;
     case TEntry::Address:
+        if (!LinkFree()) {
+            ctx_.view->SetEntryValue(TEntry::Address, ctx_.entries.address); // the address last sent
+            return;
+        }
         ctx_.entries.address = value;
         driver_.SendAddress(int(std::lround(value)), ctx_.selections.rsSpeedIndex);
         break;
@@ -253,6 +271,10 @@ void TAvtopoverkaLogic::AddRowClicked(const TEntryValues &values)
 {
     if (readOnly_)
         return;
+    if (const QString problem = AngleProblem(values.angle); !problem.isEmpty()) {
+        ctx_.view->ShowError(problem);
+        return;
+    }
     tabs_.Current().AddRow(NewRowInput(values));
 }
 
@@ -260,6 +282,10 @@ void TAvtopoverkaLogic::InsertRowClicked(const TEntryValues &values)
 {
     if (readOnly_)
         return;
+    if (const QString problem = AngleProblem(values.angle); !problem.isEmpty()) {
+        ctx_.view->ShowError(problem);
+        return;
+    }
     tabs_.Current().InsertRow(NewRowInput(values));
 }
 
@@ -309,6 +335,10 @@ void TAvtopoverkaLogic::FillPointsClicked(const TEntryValues &values)
 {
     if (readOnly_)
         return;
+    if (const QString problem = AngleProblem(values.angle); !problem.isEmpty()) {
+        ctx_.view->ShowError(problem);
+        return;
+    }
     TKestAvtopoverkaGrid &grid = tabs_.Current();
     TGridUpdate update(grid);
     const bool voltageWindow = ctx_.code == TConfigurationCode::U;
@@ -529,6 +559,8 @@ QString TAvtopoverkaLogic::PlanProblem(const std::vector<TRunPoint> &points, int
                       .arg(FloatToQStr(d.Ua.value), Caption(range.range), FloatToQStr(range.deliverable));
         if (d.Angle.value < 0 || d.Angle.value > 360)
             return where + QStringLiteral("угол %1° вне пределов 0…360°").arg(FloatToQStr(d.Angle.value));
+        if (const QString angle = AngleProblem(d.Angle.value); !angle.isEmpty())
+            return where + angle;
         if (d.Freq.value < 45 || d.Freq.value > 55)
             return where + QStringLiteral("частота %1 Hz вне пределов 45…55 Hz").arg(FloatToQStr(d.Freq.value));
     }
@@ -562,7 +594,7 @@ bool TAvtopoverkaLogic::StartFrom(TRunScope scope, int firstPoint)
 {
     if (readOnly_)
         return false;
-    if (driver_.IsBusy())
+    if (!LinkFree())
         return false;
     std::vector<TRunPoint> plan = PlanOf(scope);
     if (plan.empty() || firstPoint < 0 || size_t(firstPoint) >= plan.size())
@@ -576,6 +608,8 @@ bool TAvtopoverkaLogic::StartFrom(TRunScope scope, int firstPoint)
         ctx_.view->ShowError(problem);
         return false;
     }
+    if (!AnalogColumnsAgreed(plan, firstPoint))
+        return false;
     const int tab = plan[size_t(firstPoint)].tab;
     if (tab != tabs_.Active()) {
         tabs_.SelectTab(tab);
@@ -593,7 +627,7 @@ bool TAvtopoverkaLogic::StartCurrentTab()
 {
     if (readOnly_)
         return false;
-    if (driver_.IsBusy() || !tabs_.Current().isFirstRowFilled)
+    if (!tabs_.Current().isFirstRowFilled || !LinkFree())
         return false;
     tabs_.Current().ClearOutputData();
     return StartFrom(TRunScope::CurrentTab, 0);
@@ -603,7 +637,7 @@ bool TAvtopoverkaLogic::StartAllTabs()
 {
     if (readOnly_)
         return false;
-    if (driver_.IsBusy() || PlanOf(TRunScope::AllTabs).empty())
+    if (PlanOf(TRunScope::AllTabs).empty() || !LinkFree())
         return false;
     for (int tab = 0; tab < tabs_.Count(); ++tab)
         tabs_.Grid(tab).ClearOutputData();
@@ -614,7 +648,7 @@ bool TAvtopoverkaLogic::StartSelectedRow()
 {
     if (readOnly_)
         return false;
-    if (driver_.IsBusy() || !tabs_.Current().isFirstRowFilled)
+    if (!tabs_.Current().isFirstRowFilled || !LinkFree())
         return false;
     return StartFrom(TRunScope::SelectedRow, 0);
 }
@@ -663,10 +697,14 @@ void TAvtopoverkaLogic::AutoClicked(bool on, double address)
 {
     if (readOnly_)
         return;
+    // The box shows the mode the transducer was sent, never one that could not go.
+    if (!LinkFree() || !driver_.SendAutoMode(on)) {
+        ctx_.view->ShowSelections(ctx_.selections);
+        return;
+    }
     ctx_.selections.autoMode = on;
     if (std::isfinite(address))
         ctx_.entries.address = address;
-    driver_.SendAutoMode(on);
     ctx_.view->SetAddressEnabled(!on);
     ctx_.view->SetReadSettingsEnabled(on && ctx_.type.isQx4);
 }
@@ -675,7 +713,41 @@ void TAvtopoverkaLogic::ReadSettingsClicked()
 {
     if (readOnly_)
         return;
-    driver_.ReadSettings();
+    if (LinkFree())
+        driver_.ReadSettings();
+}
+
+bool TAvtopoverkaLogic::LinkFree()
+{
+    // The link carries one exchange at a time: what cannot go now is refused aloud, not dropped.
+    if (!driver_.IsBusy())
+        return true;
+    if (driver_.IsSendingOpeningCommand())
+        ctx_.view->ShowMessage(QStringLiteral("Установка ещё не ответила на номер параметра RS, отправленный при "
+                                              "открытии окна. Повторите, когда она ответит."));
+    else if (!driver_.IsRunning())
+        ctx_.view->ShowMessage(QStringLiteral("Установка ещё выполняет предыдущую команду. Повторите, когда она её "
+                                              "закончит."));
+    return false;
+}
+
+bool TAvtopoverkaLogic::AnalogColumnsAgreed(const std::vector<TRunPoint> &points, int first)
+{
+    std::set<int> asked;
+    for (size_t k = size_t(first); k < points.size(); ++k) {
+        const int tab = points[k].tab;
+        if (points[k].IsRs() || !asked.insert(tab).second)
+            continue;
+        const QString mismatch = tabs_.AnalogMismatch(tab);
+        if (mismatch.isEmpty())
+            continue;
+        if (!ctx_.view->Confirm(QStringLiteral("Аналоговые выходы"),
+                mismatch + QStringLiteral("\nПерестроить столбцы вкладок по назначению прибора и начать измерение?")))
+            return false;
+        // The columns follow the device; the rows' points stay.
+        tabs_.AfterScenarioChanged();
+    }
+    return true;
 }
 
 void TAvtopoverkaLogic::CoefficientsChanged()

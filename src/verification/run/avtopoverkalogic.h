@@ -173,6 +173,12 @@ private:
     bool OfferOutputColumns(const std::vector<TRunPoint> &plan);
     QString PlanProblem(const std::vector<TRunPoint> &points, int first) const;
     QString TabName(int tab) const;
+    // True when nothing else holds the installation's link; otherwise tells the user why not (nothing
+    // during a run, whose controls are locked).
+    bool LinkFree();
+    // The analog tabs of the points from `first` on show what the device's assignment puts on their
+    // inputs, or the user had their columns rebuilt; false: the user declined.
+    bool AnalogColumnsAgreed(const std::vector<TRunPoint> &points, int first);
 
     TAvtopoverkaContext ctx_;
     TVerificationTabs tabs_;

@@ -144,11 +144,15 @@ void TRunDriver::OnError(const QString &text)
     const TFramePtr last = engine_->GetLastCmd();
     if (stage_ == TStage::Idle)
         return;
-    if (last && K::IsCmdReadDeviceInfo(*last) && !oldInfoRetried_ && stage_ != TStage::SwitchingOff) {
-        // Older installations keep a shorter identity block: ask again with its length.
+    if (last && K::IsCmdReadDeviceInfo(*last) && !oldInfoRetried_ && stage_ != TStage::SwitchingOff
+        && ctx_.type.identity == TIdentityLayout::Qx4) {
+        // Older installations keep a shorter identity block: ask once more with its length. Only this
+        // read is shortened; the next one asks for the whole block again. The other layouts keep their
+        // full scale beyond the short block, so a short block would leave them without one.
         oldInfoRetried_ = true;
-        cmd_.SetOldDevInfoLength();
-        engine_->AddCmd(cmd_.CreateCmdReadDeviceInfo());
+        TKestCmdManager shorter;
+        shorter.SetOldDevInfoLength();
+        engine_->AddCmd(shorter.CreateCmdReadDeviceInfo());
         SendNext();
         return;
     }
@@ -170,8 +174,24 @@ void TRunDriver::OnError(const QString &text)
         if (last && K::IsCmdAllParametersRS(*last)) {
             // The transducer stopped answering through the installation: its cells say so and the
             // run goes on.
+            pt_.note = QStringLiteral("Прибор не ответил на чтение показаний через установку: ") + text;
             PointGrid().SetDefaultRsAndErrorToRow(Point().row);
             CompletePoint(false);
+            return;
+        }
+        Fail(text);
+        return;
+    case TStage::ReadingIdentity:
+        if (last && K::IsCmdReadDeviceInfo(*last)) {
+            // Silent to its identity read as to a reading: this point goes without the transducer's
+            // values and the run goes on; the next point asks for the identity again.
+            pt_.note = QStringLiteral("Прибор не ответил на чтение паспорта через установку: ") + text;
+            isDeviceRsConnected_ = false;
+            ctx_.devInfo.reset();
+            if (lastRecievedParams_)
+                StoreReading(*lastRecievedParams_);
+            else
+                ReadKest(TStage::ReadingStatus);
             return;
         }
         Fail(text);
@@ -649,6 +669,8 @@ void TRunDriver::StoreReading(const TParametersAndStatus &status)
         return;
     }
     if (!isDeviceRsConnected_ || !ctx_.devInfo) {
+        if (!pt_.note.isEmpty())
+            grid.SetDefaultRsAndErrorToRow(point.row);
         CompletePoint(false);
         return;
     }
@@ -694,6 +716,7 @@ void TRunDriver::CompletePoint(bool reused)
         m.installation = pt_.installation;
         m.transducer = pt_.transducer;
         m.analogCurrents = pt_.analog;
+        m.note = pt_.note;
         if (const auto *results = grid.RowResults(point.row))
             m.results = *results;
         for (int col = 0; col < grid.ColCount(); ++col) {
@@ -793,6 +816,16 @@ void TRunDriver::OnDeviceInfoInRun(const TFrame &answer)
         return;
     for (IRunObserver *o : observers_)
         o->DeviceIdentified(info);
+    // The device's own analog assignment may not be what the analog tabs of this run show: their cells
+    // would pair one quantity's current with another's value.
+    for (size_t k = index_; k < points_.size(); ++k) {
+        if (points_[k].IsRs())
+            continue;
+        if (const QString mismatch = tabs_.AnalogMismatch(points_[k].tab); !mismatch.isEmpty()) {
+            Fail(mismatch + QStringLiteral(" Измерение остановлено."));
+            return;
+        }
+    }
     if (Point().IsRs() && !ctx_.selections.aru) {
         Enter(TStage::ReadingStatus);
         engine_->AddCmd(cmd_.CreateCmdSetDeviceSpeedIndex(ctx_.selections.rsSpeedIndex));
@@ -969,16 +1002,13 @@ TParameterForGrid TRunDriver::AnalogCell(int param, const TParametersAndStatus &
 
 std::vector<std::pair<int, int>> TRunDriver::AnalogPlanFor(int tab) const
 {
+    // The inputs and parameters the tab's columns were built from: every column gets its cell. A device
+    // assignment that differs is put to the user before the run, or stops it when it shows up in one.
     std::vector<std::pair<int, int>> plan;
-    const std::array<int, 3> params = ctx_.AnalogParams(tab);
     const TKestAvtopoverkaGrid &grid = tabs_.Grid(tab);
-    for (const QString &text : ctx_.AnalogInputs(tab)) {
-        const int input = text.toInt();
-        const int param = params[size_t(input - 1)];
-        // An input without a parameter, or whose parameter has no column, has nothing to show.
-        if (param != 0 && grid.OutputColumnOf(param) >= 0)
+    for (const auto &[input, param] : tabs_.ShownAnalogPlan(tab))
+        if (grid.OutputColumnOf(param) >= 0)
             plan.emplace_back(input, param);
-    }
     return plan;
 }
 

@@ -13,8 +13,8 @@
 // the window — sends zero current, zero voltage and the release of remote control, each confirmed by
 // the installation's echo, before the port is closed; how that went is part of the end observers see.
 // "Стоп" during any wait ends the wait at once; nothing more is sent for the point. A link that stops
-// answering ends the run with its error; the transducer that stops answering over the relay leaves
-// "/---/---" in its row and the run goes on.
+// answering ends the run with its error; the transducer that stops answering over the relay (to its
+// identity read or to a reading) leaves "/---/---" in its row, the point says why, and the run goes on.
 //
 // Outside a run the same link reads the transducer's settings ("Прочитать настройки"), sends its
 // address and mode; the port is open only while such a task or a run goes on.
@@ -99,6 +99,8 @@ public:
 
     bool IsRunning() const { return stage_ != TStage::Idle && stage_ != TStage::DeviceTask; }
     bool IsBusy() const { return stage_ != TStage::Idle; }
+    // The parameter number the window sends on opening is still awaited.
+    bool IsSendingOpeningCommand() const { return stage_ == TStage::DeviceTask && quietTask_; }
     // The point being measured (index into the run's points), -1 outside a run.
     int CurrentPoint() const { return IsRunning() ? int(index_) : -1; }
     int PointCount() const { return int(points_.size()); }
@@ -143,6 +145,7 @@ private:
         std::array<double, 3> analog{};
         std::vector<std::pair<int, int>> analogPlan; // (input 1–3, parameter)
         size_t analogIndex = 0;
+        QString note; // why the transducer's cells hold no reading
     };
     struct TKept { // what the run read for a point, for the points that reuse it
         TParametersPtr installation;

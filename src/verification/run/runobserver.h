@@ -59,6 +59,7 @@ struct TMeasuredPoint {
     TParametersPtr installation; // the installation's 33 readings (the last reading of the point)
     TParametersPtr transducer; // the transducer's relayed readings; null for analog tabs or when none came
     std::array<double, 3> analogCurrents{}; // mA measured on analog inputs 1–3 (analog tabs)
+    QString note; // why the transducer's cells hold no reading (it did not answer through the installation)
     TSuperAvtopoverkaGrid::TRowResults results; // per parameter: values, errors, over-limit flags
     QStringList cells; // the row's cell texts, column 0 first
     std::vector<bool> marks; // the row's error marks, per column

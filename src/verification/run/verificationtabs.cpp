@@ -57,7 +57,18 @@ void TVerificationTabs::AddTab()
 void TVerificationTabs::AfterTabAdded(int tab)
 {
     UpdateTabInterface();
-    Grid(tab).SetOutputColumns(OutputColumns(tab));
+    SetColumns(tab, false);
+}
+
+void TVerificationTabs::SetColumns(int tab, bool update)
+{
+    if (shownPlans_.size() < size_t(Count()))
+        shownPlans_.resize(size_t(Count()));
+    shownPlans_[size_t(tab)] = AnalogPlan(tab);
+    if (update)
+        Grid(tab).UpdateOutputColumns(OutputColumns(tab));
+    else
+        Grid(tab).SetOutputColumns(OutputColumns(tab));
 }
 
 void TVerificationTabs::CloseTab()
@@ -94,12 +105,8 @@ QStringList TVerificationTabs::OutputColumns(int tab) const
 {
     QStringList columns;
     if (IsAnalog(tab)) {
-        const std::array<int, 3> params = ctx_.AnalogParams(tab);
-        for (const QString &input : ctx_.AnalogInputs(tab)) {
-            const int param = params[size_t(input.toInt() - 1)];
-            if (param != 0)
-                columns << QString::number(param);
-        }
+        for (const auto &[input, param] : AnalogPlan(tab))
+            columns << QString::number(param);
         return columns;
     }
     if (!ctx_.type.fixedOutputs.empty()) {
@@ -110,13 +117,53 @@ QStringList TVerificationTabs::OutputColumns(int tab) const
     return ctx_.avtopoverkaConfig->ReadTabOutputSet(tab);
 }
 
+std::vector<std::pair<int, int>> TVerificationTabs::AnalogPlan(int tab) const
+{
+    std::vector<std::pair<int, int>> plan;
+    if (!IsAnalog(tab))
+        return plan;
+    const std::array<int, 3> params = ctx_.AnalogParams(tab);
+    for (const QString &text : ctx_.AnalogInputs(tab)) {
+        const int input = text.toInt();
+        if (input >= 1 && input <= 3 && params[size_t(input - 1)] != 0)
+            plan.emplace_back(input, params[size_t(input - 1)]);
+    }
+    return plan;
+}
+
+std::vector<std::pair<int, int>> TVerificationTabs::ShownAnalogPlan(int tab) const
+{
+    return size_t(tab) < shownPlans_.size() ? shownPlans_[size_t(tab)] : std::vector<std::pair<int, int>>();
+}
+
+QString TVerificationTabs::AnalogMismatch(int tab) const
+{
+    const std::vector<std::pair<int, int>> now = AnalogPlan(tab);
+    const std::vector<std::pair<int, int>> shown = ShownAnalogPlan(tab);
+    if (now == shown)
+        return QString();
+    static const TParameters names;
+    auto text = [](const std::vector<std::pair<int, int>> &plan) {
+        QStringList items;
+        for (const auto &[input, param] : plan) {
+            const TParameter *p = names.GetParameterByIndex(param);
+            items << QStringLiteral("выход %1 — %2").arg(input).arg(p ? p->name : QString::number(param));
+        }
+        return items.isEmpty() ? QStringLiteral("нет") : items.join(QStringLiteral(", "));
+    };
+    const QString &title = Grid(tab).Title;
+    return QStringLiteral("Аналоговые выходы прибора назначены не так, как показывают столбцы вкладки «%1»: "
+                          "прибор — %2; вкладка — %3.")
+        .arg(title.isEmpty() ? QString::number(tab + 1) : title, text(now), text(shown));
+}
+
 void TVerificationTabs::AfterScenarioChanged()
 {
     UpdateTabInterface();
     const QStringList names = ctx_.avtopoverkaConfig->ReadTabNames();
     for (int tab = 0; tab < Count(); ++tab) {
+        SetColumns(tab, true);
         TKestAvtopoverkaGrid &grid = Grid(tab);
-        grid.UpdateOutputColumns(OutputColumns(tab));
         grid.Title = names.value(tab);
         grid.RepopulateGrid();
     }

@@ -9,6 +9,7 @@
 #include "verification/run/runobserver.h"
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 class TVerificationTabs {
@@ -40,6 +41,14 @@ public:
 
     // The output columns a tab's table should have: parameter numbers as text.
     QStringList OutputColumns(int tab) const;
+    // An analog tab's (input 1–3, parameter) pairs by the assignment in force now (the device's, the
+    // window's fixed one or the stored one), in the order of the tab's inputs; empty for an RS tab.
+    std::vector<std::pair<int, int>> AnalogPlan(int tab) const;
+    // The pairs the tab's columns were built from: what a run fills, cell by cell.
+    std::vector<std::pair<int, int>> ShownAnalogPlan(int tab) const;
+    // Empty when the tab's columns show what the assignment in force puts on its inputs; otherwise the
+    // two assignments, for the user.
+    QString AnalogMismatch(int tab) const;
 
     // Rows 1 and up of a tab that has data, as points of a run.
     std::vector<TRunPoint> RowsOf(int tab) const;
@@ -54,6 +63,7 @@ public:
 private:
     void AfterTabAdded(int tab);
     void UpdatePlus();
+    void SetColumns(int tab, bool update);
 
     TAvtopoverkaContext &ctx_;
     std::vector<std::unique_ptr<TKestAvtopoverkaGrid>> grids_;
@@ -61,4 +71,5 @@ private:
     int active_ = 0;
     QStringList interfaces_; // one per tab, as stored ("0" RS, "-1" analog)
     std::vector<TInputData> rowBuffer_;
+    std::vector<std::vector<std::pair<int, int>>> shownPlans_; // per tab, as its columns were built
 };

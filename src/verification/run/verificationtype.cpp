@@ -29,6 +29,29 @@ const TVerificationWindowRow kWindows[] = {
         .initialRsParamNum = 2,
         .scenarioAlwaysFixedAnalog = true,
         .scenarioTakesAnalogOut = true},
+    // The single-quantity transducers open the PQ window; their tabs are bound to the one quantity
+    // they measure, whatever the PQ sections store, as the current and voltage windows are.
+    {.window = C::F,
+        .windowName = "TAvtopoverkaPQ",
+        .fixedOutputs = {piFreq},
+        .reshowHiddenTabs = true,
+        .initialRsParamNum = 2,
+        .scenarioAlwaysFixedAnalog = true,
+        .scenarioTakesAnalogOut = false},
+    {.window = C::P,
+        .windowName = "TAvtopoverkaPQ",
+        .fixedOutputs = {piP},
+        .reshowHiddenTabs = true,
+        .initialRsParamNum = 2,
+        .scenarioAlwaysFixedAnalog = true,
+        .scenarioTakesAnalogOut = false},
+    {.window = C::Q,
+        .windowName = "TAvtopoverkaPQ",
+        .fixedOutputs = {piQ},
+        .reshowHiddenTabs = true,
+        .initialRsParamNum = 2,
+        .scenarioAlwaysFixedAnalog = true,
+        .scenarioTakesAnalogOut = false},
     {.window = C::QX4,
         .windowName = "TForm3",
         .fixedOutputs = {},
@@ -45,8 +68,12 @@ const TVerificationWindowRow kWindows[] = {
         .scenarioTakesAnalogOut = false},
 };
 
-const TVerificationWindowRow &WindowRow(C window)
+// The row of the configuration's own kind where it has one, else that of the window it opens.
+const TVerificationWindowRow &WindowRow(C code, C window)
 {
+    for (const TVerificationWindowRow &row : kWindows)
+        if (row.window == code)
+            return row;
     for (const TVerificationWindowRow &row : kWindows)
         if (row.window == window)
             return row;
@@ -59,7 +86,7 @@ std::array<TVerificationTypeRow, kConfigurationCount> MakeRows()
     std::array<TVerificationTypeRow, kConfigurationCount> rows;
     for (int i = 0; i < kConfigurationCount; ++i) {
         const TConfigurationRow &config = ConfigurationRow(static_cast<C>(i));
-        rows[size_t(i)] = TVerificationTypeRow{config, WindowRow(config.verificationWindow)};
+        rows[size_t(i)] = TVerificationTypeRow{config, WindowRow(config.code, config.verificationWindow)};
     }
     return rows;
 }
