@@ -24,9 +24,42 @@ bool InjectedFault(TIniFile::TWriteStage stage)
     return FaultHook() && FaultHook()(stage);
 }
 
-[[noreturn]] void Fail(const QString &what, int err)
+// The system's reason in the user's words; the temporary file is ours and never named.
+QString Reason(int err, const QString &dir)
 {
-    throw EIniFileError(what.toStdString() + ": " + std::strerror(err));
+    switch (err) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("нет прав на запись в папку «%1»").arg(dir);
+    case EROFS:
+        return QStringLiteral("папка «%1» открыта только для чтения").arg(dir);
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("папки «%1» нет").arg(dir);
+    case ENOSPC:
+        return QStringLiteral("на диске нет места");
+    case EDQUOT:
+        return QStringLiteral("исчерпана дисковая квота");
+    case EFBIG:
+        return QStringLiteral("файл больше, чем позволяет система");
+    case EISDIR:
+        return QStringLiteral("под этим именем есть папка");
+    case ENAMETOOLONG:
+        return QStringLiteral("слишком длинное имя файла");
+    case EIO:
+        return QStringLiteral("ошибка ввода-вывода");
+    case EMFILE:
+    case ENFILE:
+        return QStringLiteral("открыто слишком много файлов");
+    default:
+        return QStringLiteral("системная ошибка %1").arg(err);
+    }
+}
+
+[[noreturn]] void Fail(const QString &target, const QString &dir, int err)
+{
+    throw EIniFileError(
+        QStringLiteral("Не удалось записать файл «%1»: %2.").arg(target, Reason(err, dir)).toStdString());
 }
 
 // Parses the profile services' integer forms: optional sign, then decimal digits or "0x" and hex
@@ -132,17 +165,17 @@ void TIniFile::WriteFileAtomically(const QString &path, const QByteArray &bytes)
     // A hidden name in the same folder, so that the rename cannot cross file systems.
     QByteArray tmpl = QFile::encodeName(dir + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
     if (InjectedFault(TWriteStage::CreateTemp))
-        Fail(QStringLiteral("cannot create a temporary file in ") + dir, ENOSPC);
+        Fail(target, dir, ENOSPC);
     int fd = ::mkstemp(tmpl.data());
     if (fd < 0)
-        Fail(QStringLiteral("cannot create a temporary file in ") + dir, errno);
+        Fail(target, dir, errno);
     const QByteArray tmpName = tmpl;
 
-    auto abandon = [&](const char *what, int err) {
+    auto abandon = [&](int err) {
         if (fd >= 0)
             ::close(fd);
         ::unlink(tmpName.constData());
-        Fail(QString::fromUtf8(what) + QStringLiteral(" ") + QFile::decodeName(tmpName), err);
+        Fail(target, dir, err);
     };
 
     // Keep the permissions of the file being replaced; a new file gets the usual 0644.
@@ -151,7 +184,7 @@ void TIniFile::WriteFileAtomically(const QString &path, const QByteArray &bytes)
     ::fchmod(fd, mode);
 
     if (InjectedFault(TWriteStage::WriteTemp))
-        abandon("cannot write", ENOSPC);
+        abandon(ENOSPC);
     const char *p = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
@@ -159,24 +192,24 @@ void TIniFile::WriteFileAtomically(const QString &path, const QByteArray &bytes)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            abandon("cannot write", errno);
+            abandon(errno);
         }
         p += n;
         left -= n;
     }
     if (InjectedFault(TWriteStage::SyncTemp))
-        abandon("cannot flush", EIO);
+        abandon(EIO);
     if (::fsync(fd) != 0)
-        abandon("cannot flush", errno);
+        abandon(errno);
     if (::close(fd) != 0) {
         fd = -1;
-        abandon("cannot close", errno);
+        abandon(errno);
     }
     fd = -1;
     if (InjectedFault(TWriteStage::Rename))
-        abandon("cannot rename", EIO);
+        abandon(EIO);
     if (::rename(tmpName.constData(), QFile::encodeName(target).constData()) != 0)
-        abandon("cannot rename", errno);
+        abandon(errno);
 
     // The folder is not synced: on a power loss the rename may be undone, which leaves the old
     // file, complete. Syncing it would double the time of every settings write.

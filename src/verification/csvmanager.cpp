@@ -60,7 +60,113 @@ QString DecodeUtf16(QByteArrayView bytes, bool littleEndian)
     return out;
 }
 
+// Walks the lines of a text (ending in CR LF, LF or CR) without copying them: a file of millions of
+// short lines costs no more than its text.
+class TLines {
+public:
+    explicit TLines(QStringView text) : text_(text) { }
+    bool Next(QStringView &line)
+    {
+        const qsizetype n = text_.size();
+        if (pos_ >= n)
+            return false;
+        qsizetype i = pos_;
+        while (i < n && text_[i] != u'\r' && text_[i] != u'\n')
+            ++i;
+        line = text_.sliced(pos_, i - pos_);
+        if (i + 1 < n && text_[i] == u'\r' && text_[i + 1] == u'\n')
+            ++i;
+        pos_ = i + 1;
+        return true;
+    }
+    qsizetype Position() const { return std::min(pos_, text_.size()); }
+
+private:
+    QStringView text_;
+    qsizetype pos_ = 0;
+};
+
+bool RestEmpty(const QStringList &fields)
+{
+    return std::all_of(fields.begin() + 1, fields.end(), [](const QString &f) { return f.isEmpty(); });
+}
+
+// A header field that names a column: its header ("Частота, Hz"), its name ("Частота") or its name
+// with another unit ("Частота, Гц"), in any letter case.
+bool NamesColumn(QStringView field, const QString &name, const QString &header)
+{
+    if (field.startsWith(QChar(0xFEFF)))
+        field = field.sliced(1);
+    field = field.trimmed();
+    if (name.isEmpty() || field.isEmpty())
+        return false;
+    if (field.compare(header, Qt::CaseInsensitive) == 0 || field.compare(name, Qt::CaseInsensitive) == 0)
+        return true;
+    return field.size() > name.size() && field.startsWith(name, Qt::CaseInsensitive) && field[name.size()] == u',';
+}
+
+// Where the fields of the file's lines go.
+class TColumnMap {
+public:
+    // By header when the header names at least one of the table's named columns; then a field
+    // under an unknown header keeps its position if no named field went there.
+    TColumnMap(const QStringList &header, const TStringGridWithData &grid)
+    {
+        const QStringList &names = grid.ColumnParamNames();
+        const int cols = grid.ColCount();
+        taken_.assign(size_t(cols), false);
+        std::vector<bool> matched(size_t(cols), false);
+        target_.assign(size_t(header.size()), -1);
+        for (qsizetype j = 0; j < header.size(); ++j)
+            for (int col = 0; col < cols; ++col)
+                if (!taken_[size_t(col)] && NamesColumn(header[j], names.value(col), grid.Cells(col, 0))) {
+                    target_[size_t(j)] = col;
+                    taken_[size_t(col)] = matched[size_t(col)] = true;
+                    byHeader_ = true;
+                    break;
+                }
+        if (!byHeader_)
+            return;
+        for (qsizetype j = 0; j < header.size(); ++j)
+            if (target_[size_t(j)] < 0 && (j >= cols || !taken_[size_t(j)])) {
+                target_[size_t(j)] = int(j);
+                if (j < cols)
+                    taken_[size_t(j)] = true;
+            }
+        for (int col = 0; col < cols; ++col)
+            if (matched[size_t(col)])
+                found_ << names.value(col);
+    }
+    // The column of field j; -1: the field is not loaded.
+    int Column(int j) const
+    {
+        if (!byHeader_)
+            return j;
+        if (j < int(target_.size()))
+            return target_[size_t(j)];
+        return j >= int(taken_.size()) || !taken_[size_t(j)] ? j : -1;
+    }
+    bool ByHeader() const { return byHeader_; }
+    bool Found(const QString &name) const { return found_.contains(name); }
+
+private:
+    std::vector<int> target_;
+    std::vector<bool> taken_;
+    QStringList found_;
+    bool byHeader_ = false;
+};
+
 } // namespace
+
+QString TCsvLoadResult::Problem(const QString &filename) const
+{
+    if (!read)
+        return error;
+    if (!missingColumns.isEmpty())
+        return QStringLiteral("В файле «%1» нет столбца %2: точки не загружены.")
+            .arg(filename, missingColumns.join(QStringLiteral(", ")));
+    return {};
+}
 
 QString TCsvLoadResult::Message() const
 {
@@ -127,8 +233,7 @@ bool TCsvManager::GridColumnsToCsv(
         return true;
     } catch (const std::exception &e) {
         if (error)
-            *error = QStringLiteral("Не удалось записать файл «%1»: %2")
-                         .arg(CorrectFileName(filename), QString::fromUtf8(e.what()));
+            *error = QString::fromUtf8(e.what());
         return false;
     }
 }
@@ -140,8 +245,7 @@ bool TCsvManager::GridsToCsv(
     try {
         TIniFile::WriteFileAtomically(name, ScenarioText(grids, colCount));
     } catch (const std::exception &e) {
-        throw ECsvFileError(
-            QStringLiteral("Не удалось записать файл «%1»: %2").arg(name, QString::fromUtf8(e.what())).toStdString());
+        throw ECsvFileError(e.what());
     }
     return true;
 }
@@ -281,16 +385,25 @@ QStringList TCsvManager::SplitFields(QStringView line, int maxFields, int *moreF
 }
 
 void TCsvManager::FillGrid(
-    const QStringList &lines, qsizetype begin, qsizetype end, TStringGridWithData &grid, TCsvLoadResult &result)
+    QStringView text, TStringGridWithData &grid, TCsvLoadResult &result, const QStringList &required)
 {
     TGridUpdate update(grid);
     grid.ReduceToHeader();
-    end = std::min(end, lines.size());
-    // The first line is the file's header: columns are matched by position.
-    for (qsizetype k = begin + 1; k < end; ++k) {
-        const QString &line = lines[k];
+    TLines lines(text);
+    QStringView line;
+    if (!lines.Next(line)) {
+        grid.SetSelectedRow(1);
+        return;
+    }
+    const TColumnMap map(SplitFields(line, TStringGrid::kMaxColumns), grid);
+    // A file read by position says nothing of its columns; one read by header must have them all.
+    for (const QString &name : required)
+        if (grid.ColumnOf(name) >= 0 && map.ByHeader() && !map.Found(name))
+            result.missingColumns << QStringLiteral("«%1»").arg(name);
+    while (lines.Next(line)) {
         if (line.isEmpty())
             continue;
+        // Beyond the limit the lines are only counted.
         if (grid.RowCount() >= TStringGrid::kMaxRows || !grid.AppendDataRow()) {
             ++result.droppedRows;
             continue;
@@ -300,47 +413,105 @@ void TCsvManager::FillGrid(
         const QStringList fields = SplitFields(line, TStringGrid::kMaxColumns, &more);
         result.droppedColumns = std::max(result.droppedColumns, more);
         for (int j = 0; j < fields.size(); ++j) {
-            while (j >= grid.ColCount() && grid.AddBareColumn()) { }
-            if (j >= grid.ColCount())
+            const int col = map.Column(j);
+            if (col < 0)
+                continue;
+            while (col >= grid.ColCount() && grid.AddBareColumn()) { }
+            if (col >= grid.ColCount())
                 break;
             QString text = fields[j];
             if (text.size() > kMaxCellLength) {
                 text.truncate(kMaxCellLength);
                 ++result.cutCells;
             }
-            grid.SetCells(j, row, text);
+            grid.SetCells(col, row, text);
         }
     }
     grid.SetSelectedRow(1);
 }
 
+bool TCsvManager::IsTableLine(QStringView line)
+{
+    if (line == kTable)
+        return true;
+    if (!line.startsWith(kTable) && !line.startsWith(QStringLiteral("\"Table\"")))
+        return false;
+    int more = 0;
+    const QStringList fields = SplitFields(line, TStringGrid::kMaxColumns, &more);
+    return more == 0 && !fields.isEmpty() && fields[0] == kTable && RestEmpty(fields);
+}
+
+std::unique_ptr<TStringGridWithData> TCsvManager::TableLike(const TStringGridWithData *layout)
+{
+    auto table = std::make_unique<TStringGridWithData>();
+    if (!layout)
+        return table;
+    const TInputData names;
+    for (int col = 0; col < layout->InputColumnCount(); ++col) {
+        const QString name = layout->ColumnParamNames().value(col);
+        if (name == names.Ia.name)
+            table->AddColumnI();
+        else if (name == names.Ua.name)
+            table->AddColumnU();
+        else if (name == names.Angle.name)
+            table->AddColumnAngle();
+        else if (name == names.Freq.name)
+            table->AddColumnFreq();
+    }
+    return table;
+}
+
 std::vector<std::unique_ptr<TStringGridWithData>> TCsvManager::ParseScenario(
-    const QStringList &lines, TCsvLoadResult &result)
+    QStringView text, TCsvLoadResult &result, const TStringGridWithData *layout, const QStringList &required)
 {
     std::vector<std::unique_ptr<TStringGridWithData>> tables;
-    const qsizetype n = lines.size();
-    qsizetype i = lines.indexOf(kTable);
-    while (i >= 0 && i < n) {
-        const QString title = i + 1 < n ? lines[i + 1] : QString();
-        const qsizetype first = std::min(i + 2, n);
-        qsizetype next = lines.indexOf(kTable, first);
-        if (next < 0)
-            next = n;
-        if (int(tables.size()) < kMaxTables) {
-            auto table = std::make_unique<TStringGridWithData>();
-            table->Title = title.left(kMaxCellLength);
-            FillGrid(lines, first, next, *table, result);
-            tables.push_back(std::move(table));
-        } else {
-            ++result.droppedTables;
+    TLines lines(text);
+    QStringView line;
+    bool atTable = false;
+    while (!atTable && lines.Next(line))
+        atTable = IsTableLine(line);
+    while (atTable) {
+        atTable = false;
+        QStringView titleLine;
+        const bool hasTitle = lines.Next(titleLine);
+        const qsizetype first = lines.Position();
+        qsizetype next = first;
+        while (hasTitle) {
+            const qsizetype before = lines.Position();
+            if (!lines.Next(line)) {
+                next = text.size();
+                break;
+            }
+            if (IsTableLine(line)) {
+                next = before;
+                atTable = true;
+                break;
+            }
         }
-        i = next;
+        if (int(tables.size()) >= kMaxTables) {
+            ++result.droppedTables;
+            continue;
+        }
+        // A spreadsheet saves the title as a row of its own: quoted, with empty fields after it.
+        QString title = titleLine.toString();
+        int more = 0;
+        const QStringList fields = SplitFields(titleLine, TStringGrid::kMaxColumns, &more);
+        if (fields.size() > 1 && more == 0 && RestEmpty(fields))
+            title = fields[0];
+        auto table = TableLike(layout);
+        table->Title = title.left(kMaxCellLength);
+        const qsizetype missingBefore = result.missingColumns.size();
+        FillGrid(text.sliced(first, next - first), *table, result, required);
+        for (qsizetype k = missingBefore; k < result.missingColumns.size(); ++k)
+            result.missingColumns[k] = QStringLiteral("%1 (таблица «%2»)").arg(result.missingColumns[k], table->Title);
+        tables.push_back(std::move(table));
     }
     result.tables = int(tables.size());
     return tables;
 }
 
-TCsvLoadResult TCsvManager::CsvToGrid(const QString &filename, TStringGridWithData &grid) const
+TCsvLoadResult TCsvManager::CsvToGrid(
+    const QString &filename, TStringGridWithData &grid, const QStringList &required) const
 {
     TCsvLoadResult result;
     bool ok = false;
@@ -348,14 +519,13 @@ TCsvLoadResult TCsvManager::CsvToGrid(const QString &filename, TStringGridWithDa
     if (!ok)
         return result;
     result.read = true;
-    const QStringList lines = SplitLines(DecodeText(bytes));
-    FillGrid(lines, 0, lines.size(), grid, result);
+    FillGrid(DecodeText(bytes), grid, result, required);
     result.tables = 1;
     return result;
 }
 
-std::vector<std::unique_ptr<TStringGridWithData>> TCsvManager::CsvToGrids(
-    const QString &filename, TCsvLoadResult *result) const
+std::vector<std::unique_ptr<TStringGridWithData>> TCsvManager::CsvToGrids(const QString &filename,
+    TCsvLoadResult *result, const TStringGridWithData *layout, const QStringList &required) const
 {
     TCsvLoadResult local;
     TCsvLoadResult &r = result ? *result : local;
@@ -365,5 +535,5 @@ std::vector<std::unique_ptr<TStringGridWithData>> TCsvManager::CsvToGrids(
     if (!ok)
         throw ECsvFileError(r.error.toStdString());
     r.read = true;
-    return ParseScenario(SplitLines(DecodeText(bytes)), r);
+    return ParseScenario(DecodeText(bytes), r, layout, required);
 }

@@ -10,9 +10,12 @@
 // Read: UTF-8 or UTF-16 (by the byte-order mark, or UTF-16 without one recognised by its zero
 // bytes), UTF-8 without a mark, and Windows-1251 from older installations; lines end in CR LF, LF
 // or CR; fields are split at ";" with double quotes around a field removed (a doubled quote inside
-// stands for one). Columns are matched by position; fields beyond the last column add columns.
-// At most 1000 rows and 21 columns per table, 100 tables per scenario and 1000 characters per cell
-// are taken; what was left out is counted in the result.
+// stands for one). A "Table" line may come quoted and with empty fields after it, as a spreadsheet
+// saves it. Columns are matched by their header with the table's named columns ("Частота" or
+// "Частота, Hz"), so that a file may leave out or reorder columns; a file whose header names none of
+// them is read by position. Fields beyond the last column add columns. At most 1000 rows and 21
+// columns per table, 100 tables per scenario and 1000 characters per cell are taken; what was left
+// out is counted in the result, and the lines beyond are only counted, never kept.
 
 #include "verification/stringgridwithdata.h"
 
@@ -36,6 +39,14 @@ struct TCsvLoadResult {
     int droppedColumns = 0; // most fields of one line beyond column 21
     int droppedTables = 0; // "Table" blocks beyond 100
     int cutCells = 0; // cells cut to 1000 characters
+    // Columns asked for that the file's header does not have, as "«Частота»" (with the table's
+    // title for a scenario); the file is not to be used then.
+    QStringList missingColumns;
+
+    // The file was read and holds every column asked for.
+    bool Usable() const { return read && missingColumns.isEmpty(); }
+    // Why the file cannot be used; empty when it can.
+    QString Problem(const QString &filename) const;
 
     // What was left out, for the user; empty when everything was loaded.
     QString Message() const;
@@ -60,25 +71,34 @@ public:
     bool GridsToCsv(const std::vector<const TStringGridWithData *> &grids, int colCount, const QString &filename) const;
 
     // Fills the table from a single-table file. Never raises: a file that cannot be read leaves
-    // the table as it was and says so in the result.
-    TCsvLoadResult CsvToGrid(const QString &filename, TStringGridWithData &grid) const;
-    // One new table per "Table" block, in file order. Raises ECsvFileError when the file cannot
-    // be read.
-    std::vector<std::unique_ptr<TStringGridWithData>> CsvToGrids(
-        const QString &filename, TCsvLoadResult *result = nullptr) const;
+    // the table as it was and says so in the result. `required` names columns of the table the
+    // file's header must have (when the file is read by header).
+    TCsvLoadResult CsvToGrid(
+        const QString &filename, TStringGridWithData &grid, const QStringList &required = {}) const;
+    // One new table per "Table" block, in file order, each with the input columns of `layout` when
+    // given (so that its columns are read by header). Raises ECsvFileError when the file cannot be
+    // read.
+    std::vector<std::unique_ptr<TStringGridWithData>> CsvToGrids(const QString &filename,
+        TCsvLoadResult *result = nullptr, const TStringGridWithData *layout = nullptr,
+        const QStringList &required = {}) const;
+
+    // A new table with the input columns of `layout` (names and headers), no data.
+    static std::unique_ptr<TStringGridWithData> TableLike(const TStringGridWithData *layout);
 
     // The pieces, for the readers above and their fuzz test.
     static QByteArray TableText(const TStringGridWithData &grid, int colCount);
     static QByteArray ScenarioText(const std::vector<const TStringGridWithData *> &grids, int colCount);
     static QString DecodeText(const QByteArray &bytes);
     static QStringList SplitLines(const QString &text);
+    // The line that starts a scenario block: "Table", also quoted and followed by empty fields.
+    static bool IsTableLine(QStringView line);
     // Up to `maxFields` fields of a line; how many more it has goes to `moreFields`.
     static QStringList SplitFields(QStringView line, int maxFields, int *moreFields = nullptr);
-    // Fills `grid` from lines [begin, end) of `lines`, the first of them the header line.
+    // Fills `grid` from the lines of `text`, the first of them the header line.
     static void FillGrid(
-        const QStringList &lines, qsizetype begin, qsizetype end, TStringGridWithData &grid, TCsvLoadResult &result);
-    static std::vector<std::unique_ptr<TStringGridWithData>> ParseScenario(
-        const QStringList &lines, TCsvLoadResult &result);
+        QStringView text, TStringGridWithData &grid, TCsvLoadResult &result, const QStringList &required = {});
+    static std::vector<std::unique_ptr<TStringGridWithData>> ParseScenario(QStringView text, TCsvLoadResult &result,
+        const TStringGridWithData *layout = nullptr, const QStringList &required = {});
 
 private:
     static QByteArray ReadFile(const QString &filename, QString &error, bool &ok);

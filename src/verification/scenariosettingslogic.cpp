@@ -202,8 +202,11 @@ void TScenarioSettingsLogic::Init(TConfigController *ini, int currentTabNum)
     currentComboBoxIndex = std::clamp(currentTabNum, 0, kTabCount - 1);
     LoadTab();
     if (setup_.onlyOutputs[0] != piNone) {
-        for (const TParamIndex p : setup_.onlyOutputs)
-            params_[size_t(p - 1)].checked = true;
+        // Both outputs for a tab never saved; a saved choice (P alone, say) stays as it was.
+        if (config->ReadTabOutputSet(currentComboBoxIndex).isEmpty())
+            for (const TParamIndex p : setup_.onlyOutputs)
+                params_[size_t(p - 1)].checked = true;
+        ApplyLimit();
         for (int k = 1; k <= 3; ++k)
             if (setup_.forcedAnalog[size_t(k - 1)] != 0)
                 SetAnalogOutput(k, setup_.forcedAnalog[size_t(k - 1)]);
@@ -320,9 +323,9 @@ bool TScenarioSettingsLogic::ApplyAnalogParamIndexes(const QStringList &list)
 
 void TScenarioSettingsLogic::LoadTab()
 {
+    // The inputs, interfaces and analog boxes of the tab shown before go first, whatever is
+    // stored: a bad entry below stops the loading, and leaving the tab writes what it shows.
     const bool fixedSetup = setup_.fixedOutput != piNone;
-    if (!fixedSetup && !LoadOutputSet())
-        return;
     if (fixedSetup)
         for (TCheckState &box : inputs_)
             box.checked = false;
@@ -331,6 +334,8 @@ void TScenarioSettingsLogic::LoadTab()
     if (fixedSetup)
         return;
     ResetAnalog();
+    if (!LoadOutputSet())
+        return;
     if (!LoadAnalogPorts())
         return;
     if (!doesHaveFixedAnalogSet)

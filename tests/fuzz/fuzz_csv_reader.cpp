@@ -44,18 +44,19 @@ std::unique_ptr<TKestAvtopoverkaGrid> NewTable()
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
-    const QStringList lines = TCsvManager::SplitLines(TCsvManager::DecodeText(bytes));
+    const QString text = TCsvManager::DecodeText(bytes);
 
     TCsvLoadResult result;
     auto grid = NewTable();
-    TCsvManager::FillGrid(lines, 0, lines.size(), *grid, result);
+    TCsvManager::FillGrid(text, *grid, result, {QStringLiteral("Ток"), QStringLiteral("Напр.")});
     CheckLimits(*grid);
     (void)grid->GetRowInputData(1);
     (void)grid->RowInputProblem(1);
     (void)result.Message();
 
     TCsvLoadResult scenario;
-    const auto tables = TCsvManager::ParseScenario(lines, scenario);
+    const auto layout = NewTable();
+    const auto tables = TCsvManager::ParseScenario(text, scenario, layout.get());
     if (tables.size() > size_t(TCsvManager::kMaxTables))
         std::abort();
     for (const auto &table : tables)
@@ -68,11 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             plain = Plain(grid->Cells(col, row));
     if (plain) {
         grid->isFirstRowFilled = true;
-        const QByteArray text = TCsvManager::TableText(*grid, grid->ColCount());
-        const QStringList again = TCsvManager::SplitLines(TCsvManager::DecodeText(text));
+        const QString again = TCsvManager::DecodeText(TCsvManager::TableText(*grid, grid->ColCount()));
         auto copy = NewTable();
         TCsvLoadResult r;
-        TCsvManager::FillGrid(again, 0, again.size(), *copy, r);
+        TCsvManager::FillGrid(again, *copy, r);
         // A row of one empty cell is an empty line, which the reader skips.
         const bool blankRows = grid->ColCount() == 1;
         if (!blankRows) {

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -219,6 +220,74 @@ TEST(CsvManager, ScenarioBlocks)
     EXPECT_EQ(keep.Cells(0, 1), "7") << "a file that cannot be read changes nothing";
 }
 
+// Columns by their header: the window's own files, files that leave out or reorder columns, and a
+// file that lacks a column the window needs, which names it. Spreadsheet re-saves of a scenario.
+TEST(CsvManager, ColumnsByHeaderAndSpreadsheetScenarios)
+{
+    QTemporaryDir dir;
+    TCsvManager csv;
+    const QStringList all{"Ток", "Напр.", "Угол", "Частота"};
+    const QStringList u{"Напр.", "Угол", "Частота"};
+    struct TCase {
+        const char *what;
+        QByteArray bytes;
+        QStringList required;
+        QStringList row1; // the four input cells of row 1
+        QStringList missing;
+    };
+    const TCase cases[] = {
+        {"own file", "Ток, A;Напр., V;Угол, °;Частота, Hz\r\n1,5;57,74;0;50\r\n", all, {"1,5", "57,74", "0", "50"}, {}},
+        {"voltage window's columns", "Напр.;Угол;Частота\r\n100;0;50\r\n", u, {"", "100", "0", "50"}, {}},
+        {"reordered, other units, case", "\"частота, Гц\";УГОЛ;Напр., В\r\n49;30;220\r\n", u, {"", "220", "30", "49"},
+            {}},
+        {"frequency missing", "Напр.;Угол\r\n100;0\r\n", u, {"", "100", "0", ""}, {"«Частота»"}},
+        {"two missing", "Угол\r\n0\r\n", all, {"", "", "0", ""}, {"«Ток»", "«Напр.»", "«Частота»"}},
+        {"unknown header: by position", "a;b;c;d\r\n1;2;3;4\r\n", all, {"1", "2", "3", "4"}, {}},
+        {"unknown caption over its own column", "Ток, A;x;Угол, °;Частота, Hz\r\n1;2;3;4\r\n", all,
+            {"1", "2", "3", "4"}, {"«Напр.»"}},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        auto grid = Table("t", true);
+        const TCsvLoadResult r = csv.CsvToGrid(Write(dir, "h.csv", c.bytes), *grid, c.required);
+        EXPECT_TRUE(r.read);
+        EXPECT_EQ(Row(*grid, 1).mid(0, 4), c.row1);
+        EXPECT_EQ(r.missingColumns, c.missing);
+        EXPECT_EQ(r.Usable(), c.missing.isEmpty());
+        if (!c.missing.isEmpty()) {
+            EXPECT_TRUE(r.Problem("h.csv").contains(c.missing.join(", "))) << r.Problem("h.csv").toStdString();
+        }
+    }
+
+    // A scenario saved again by a spreadsheet: quoted "Table" and title, empty fields after them.
+    const QByteArray saved
+        = "\"Table\";;;\r\n\"Вкладка; 1\";;;\r\n\"Ток, A\";\"Напр., V\";\"Угол, °\";\"Частота, Hz\"\r\n"
+          "1,5;57,74;0;50\r\nTable;;;\r\n;;;\r\nНапр.;Частота;;\r\n100;51;;\r\n";
+    auto layout = Table("t", true);
+    TCsvLoadResult r;
+    const auto tables = csv.CsvToGrids(Write(dir, "s.csv", saved), &r, layout.get(), u);
+    ASSERT_EQ(tables.size(), 2u);
+    EXPECT_EQ(tables[0]->Title, "Вкладка; 1");
+    EXPECT_EQ(Row(*tables[0], 1), QStringList({"1,5", "57,74", "0", "50"}));
+    EXPECT_EQ(tables[1]->Title, "");
+    EXPECT_EQ(Row(*tables[1], 1).mid(0, 4), QStringList({"", "100", "", "51"}));
+    EXPECT_EQ(r.missingColumns, QStringList({"«Угол» (таблица «»)"}));
+    for (const char *line : {"Table", "\"Table\"", "Table;;;", "\"Table\";;;"})
+        EXPECT_TRUE(TCsvManager::IsTableLine(QString::fromUtf8(line))) << line;
+    for (const char *line : {"Table;1", "Tables", " Table", "\"Table\";;x", ""})
+        EXPECT_FALSE(TCsvManager::IsTableLine(QString::fromUtf8(line))) << line;
+
+    // Many short lines: a thousand rows taken, the rest only counted.
+    QByteArray many = "Ток, A;Напр., V\r\n";
+    for (int i = 0; i < 300000; ++i)
+        many += "1;2\n";
+    TCsvLoadResult big;
+    auto grid = Table("t", true);
+    big = csv.CsvToGrid(Write(dir, "many.csv", many), *grid);
+    EXPECT_EQ(grid->GetItemsCount(), 1001);
+    EXPECT_EQ(big.droppedRows, 300000 - 1000);
+}
+
 TEST(CsvManager, LimitsAndFilesThatAreNotTables)
 {
     QTemporaryDir dir;
@@ -258,12 +327,17 @@ TEST(CsvManager, LimitsAndFilesThatAreNotTables)
     ASSERT_TRUE(csv.GridColumnsToCsv(*table, 4, path));
     const QByteArray before = ReadAll(path);
     table->AddRow(Point(5, 6, 7, 8));
-    for (const auto stage : {TIniFile::TWriteStage::WriteTemp, TIniFile::TWriteStage::Rename}) {
+    for (const auto stage : {TIniFile::TWriteStage::CreateTemp, TIniFile::TWriteStage::WriteTemp,
+             TIniFile::TWriteStage::SyncTemp, TIniFile::TWriteStage::Rename}) {
         THookGuard guard;
         TIniFile::SetWriteFaultHookForTesting([stage](TIniFile::TWriteStage s) { return s == stage; });
         QString error;
         EXPECT_FALSE(csv.GridColumnsToCsv(*table, 4, path, &error));
-        EXPECT_TRUE(error.contains("keep.csv"));
+        EXPECT_TRUE(error.contains("«" + path + "»")) << error.toStdString();
+        // In the user's words: no system text in English, no name of the hidden temporary file.
+        QString words = error;
+        words.remove(path).remove(dir.path());
+        EXPECT_FALSE(words.contains(QRegularExpression("[A-Za-z]"))) << error.toStdString();
         EXPECT_THROW(csv.GridsToCsv({table.get()}, 4, path), ECsvFileError);
     }
     EXPECT_EQ(ReadAll(path), before);

@@ -252,7 +252,8 @@ TEST(ScenarioSettingsLogic, PqForcedAssignmentAndBadStoredEntries)
         EXPECT_EQ(logic->AnalogOut.OutArray, (std::array<uint8_t, 3>{22, 23, 6}));
         EXPECT_EQ(logic->AnalogBoxes()[1].caption, "Q");
         EXPECT_FALSE(logic->AnalogBoxes()[2].enabled);
-        EXPECT_EQ(Checked(*logic), std::vector<int>({22, 23}));
+        // Both at first; the second opening finds Q alone, as the first one left tab 1.
+        EXPECT_EQ(Checked(*logic), QString(code) == "PQ" ? std::vector<int>({22, 23}) : std::vector<int>({23}));
         EXPECT_EQ(EnabledCount(*logic), 2);
         EXPECT_FALSE(logic->setup().limitLabelVisible);
         logic->ParameterClicked(22, false);
@@ -293,6 +294,49 @@ TEST(ScenarioSettingsLogic, PqForcedAssignmentAndBadStoredEntries)
         for (int k = 0; k < 3; ++k)
             EXPECT_EQ(logic->AnalogBoxes()[size_t(k)].checked, c.ports[size_t(k)]);
         EXPECT_EQ(logic->AnalogOut.OutArray, c.analog);
+    }
+
+    // A PQ tab saved with P alone opens with P alone, and OK keeps it so; a never-saved one gets both.
+    for (const QStringList &stored : {QStringList{"22"}, QStringList{"23"}, QStringList{}}) {
+        SCOPED_TRACE(stored.join(",").toStdString());
+        TBench b;
+        TConfigPQ(&b.store).WriteTabOutputSet(0, stored);
+        auto logic = b.Open("PQ");
+        const std::vector<int> expected
+            = stored.isEmpty() ? std::vector<int>{22, 23} : std::vector<int>{stored[0].toInt()};
+        EXPECT_EQ(Checked(*logic), expected);
+        logic->OkClicked();
+        EXPECT_EQ(TConfigPQ(&b.store).ReadTabOutputSet(0).size(), qsizetype(expected.size()));
+    }
+
+    // A bad output entry stops the tab's loading, yet nothing of the tab shown before stays on it:
+    // leaving it (or OK) writes nothing of the other tab into it.
+    for (const bool ok : {false, true}) {
+        SCOPED_TRACE(ok ? "OK" : "tab change");
+        TBench b;
+        b.store.ini.WriteString("ScenarioOutputColNumsQX4", "1", "4,x");
+        auto logic = b.Open("QX4", 0);
+        logic->InputClicked(2, false); // "Частота" left out on tab 1
+        logic->InterfaceChosen(true);
+        logic->AnalogClicked(2, true);
+        logic->AnalogRightClicked(2);
+        logic->AnalogParameterChosen(22);
+        logic->TabSelected(1);
+        ASSERT_EQ(b.view.errors.size(), 1);
+        for (const TCheckState &box : logic->Inputs())
+            EXPECT_TRUE(box.checked) << box.caption.toStdString();
+        for (const TCheckState &box : logic->AnalogBoxes())
+            EXPECT_FALSE(box.checked) << box.caption.toStdString();
+        EXPECT_EQ(logic->AnalogOut.OutArray, (std::array<uint8_t, 3>{0, 0, 0}));
+        EXPECT_FALSE(logic->IsAnalog()) << "interfaces as stored";
+        if (ok)
+            logic->OkClicked();
+        else
+            logic->TabSelected(0);
+        TConfigQX4 qx4(&b.store);
+        EXPECT_TRUE(qx4.ReadRemovedTabInputSet(1).isEmpty());
+        EXPECT_TRUE(qx4.ReadTabOutputAnalogPortSet(1).isEmpty());
+        EXPECT_NE(qx4.ReadTabOutputAnalogParamSet(1).value(1), "22");
     }
 }
 

@@ -10,7 +10,9 @@
 #include "presentation/controls/messageservice.h"
 #include "presentation/controls/numericupdown.h"
 #include "runtesthelpers.h"
+#include "verification/avtopoverkaconfig.h"
 #include "verification/avtopoverkagridview.h"
+#include "verification/csvmanager.h"
 #include "verification/window/form2.h"
 
 #include <QAction>
@@ -18,8 +20,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
@@ -445,4 +449,177 @@ TEST(VerificationWindow, StartWithoutOutputColumnsOffersTheScenarioWindow)
     EXPECT_EQ(b.sim->Log().size(), framesBefore) << "nothing sent";
     window->close();
     DeleteClosed();
+}
+
+namespace {
+
+QStringList Cells(const TStringGrid &grid, int row)
+{
+    QStringList cells;
+    for (int col = 0; col < grid.ColCount(); ++col)
+        cells << grid.Cells(col, row);
+    return cells;
+}
+
+QString WriteFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    QFile f(dir.filePath(name));
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    return f.fileName();
+}
+
+} // namespace
+
+// "Загрузить" and "Загрузить сценарий" in the voltage transducer's window, one after another: a file
+// that cannot be used says why and leaves the tab, its results included, as it was; files with the
+// window's own columns, in any order, and a scenario saved again by a spreadsheet load.
+TEST(VerificationWindow, FilesReplaceATabOnlyWhenTheyCanBeUsed)
+{
+    QTemporaryDir dir;
+    TBench b("U", TConfigurationCode::U);
+    ASSERT_TRUE(b.started) << b.startError;
+    TAvtopoverkaLogic &logic = b.Open();
+    b.AddPoints(0, {{5, 100, 0, 50}, {5, 57.74, 0, 50}});
+    TKestAvtopoverkaGrid &grid = logic.Tabs().Current();
+    TParametersForGridRow result;
+    TParameter ua;
+    ua.index = piUa;
+    ua.name = "Ua";
+    ua.value = 100;
+    result.AddParameter(TParameterForGrid(ua, "", 0.1, ua));
+    ASSERT_TRUE(grid.AddOutputData(result, 1));
+    const QStringList before = Cells(grid, 1);
+    QFile big(dir.filePath("big.csv"));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly) && big.resize(TCsvManager::kMaxFileSize + 1));
+    big.close();
+
+    struct TStep {
+        const char *what;
+        bool scenario;
+        QString file;
+        const char *error; // in the message when the file is refused; null: it loads
+        QStringList row1; // the input cells of row 1 after a load
+        QString title;
+    };
+    const TStep steps[] = {
+        {"no table in a scenario", true, WriteFile(dir, "t.csv", "Напр.;Угол;Частота\r\n100;0;50\r\n"),
+            "нет ни одной таблицы", {}, {}},
+        {"a folder", false, dir.path(), "не является файлом", {}, {}},
+        {"a folder as a scenario", true, dir.path(), "не является файлом", {}, {}},
+        {"absent", false, dir.filePath("absent.csv"), "не найден", {}, {}},
+        {"too large", false, big.fileName(), "слишком большой", {}, {}},
+        {"a column missing", false, WriteFile(dir, "m.csv", "Напр.;Угол\r\n100;0\r\n"), "«Частота»", {}, {}},
+        {"the window's columns", false, WriteFile(dir, "u.csv", "Напр.;Угол;Частота\r\n220;0;50\r\n57,74;0;45\r\n"),
+            nullptr, {"0", "220", "0", "50"}, "1"},
+        {"a spreadsheet's scenario", true,
+            WriteFile(dir, "s.csv",
+                "\"Table\";;;\r\n\"Т1\";;;\r\n\"Частота, Hz\";\"Напр., V\";\"Угол, °\";\r\n55;230;0;\r\n"),
+            nullptr, {"0", "230", "0", "55"}, "Т1"},
+    };
+    for (const TStep &s : steps) {
+        SCOPED_TRACE(s.what);
+        const qsizetype errors = b.view.errors.size();
+        const bool loaded = s.scenario ? logic.LoadScenario(s.file) : logic.LoadTable(s.file);
+        EXPECT_EQ(loaded, s.error == nullptr);
+        if (s.error) {
+            EXPECT_EQ(b.view.errors.size(), errors + 1);
+            const QString said = b.view.errors.size() > errors ? b.view.errors.last() : QString();
+            EXPECT_TRUE(said.contains(QString::fromUtf8(s.error))) << said.toStdString();
+            EXPECT_EQ(grid.RowCount(), 3);
+            EXPECT_EQ(Cells(grid, 1), before);
+            EXPECT_NE(grid.RowResults(1), nullptr);
+            continue;
+        }
+        EXPECT_EQ(b.view.errors.size(), errors);
+        EXPECT_EQ(Cells(grid, 1).mid(0, 4), s.row1);
+        EXPECT_EQ(grid.RowResults(1), nullptr);
+        EXPECT_EQ(grid.Title, s.title);
+        EXPECT_TRUE(grid.RowInputProblem(1).isEmpty()) << grid.RowInputProblem(1).toStdString();
+    }
+}
+
+// "Заполнить точки": the sets each configuration offers, and the points of one set of each, in the
+// order they are appended (current, voltage, angle, frequency).
+TEST(VerificationWindow, PointSetsOfEachConfiguration)
+{
+    struct TCase {
+        const char *sim;
+        TConfigurationCode code;
+        QStringList outputs; // stored output columns of tab 1
+        int signal; // "Выходной сигнал, мА" index; -1 as the window starts
+        int sets; // how many the menu offers
+        int set; // the one filled
+        std::vector<double> pct; // percent of the nominal current (or voltage in the U window)
+        std::vector<double> angles; // each value at each angle, in this order
+        std::vector<double> freqs; // for the frequency set
+    };
+    const std::vector<double> pct{0, 25, 50, 75, 100, 120};
+    const TCase cases[] = {
+        {"I", TConfigurationCode::I, {}, -1, 1, 0, pct, {30}, {}},
+        {"U", TConfigurationCode::U, {}, -1, 1, 0, pct, {30}, {}},
+        {"F", TConfigurationCode::F, {}, -1, 1, 0, {}, {30}, {45, 47.5, 50, 52.5, 55}},
+        {"P", TConfigurationCode::P, {}, 0, 5, 2, pct, {60}, {}},
+        {"P", TConfigurationCode::P, {}, 0, 5, 4, pct, {0, 180}, {}},
+        {"Q", TConfigurationCode::Q, {}, 1, 5, 3, pct, {300}, {}},
+        {"Q", TConfigurationCode::Q, {}, 1, 5, 4, pct, {90, 270}, {}},
+        {"PQ", TConfigurationCode::PQ, {}, 2, 4, 1, pct, {0}, {}},
+        {"PQ", TConfigurationCode::PQ, {}, 0, 6, 5, pct, {90, 270}, {}},
+        {"QX4", TConfigurationCode::QX4, {"1", "4"}, 0, 1, 0, pct, {30}, {}},
+        {"QX4", TConfigurationCode::QX4, {"4", "22"}, 4, 4, 3, pct, {300}, {}},
+        {"QX4E", TConfigurationCode::QX4E, {"23"}, 1, 6, 4, pct, {0, 180}, {}},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(std::string(c.sim) + " set " + std::to_string(c.set));
+        TBench b(c.sim, c.code);
+        ASSERT_TRUE(b.started) << b.startError;
+        if (!c.outputs.isEmpty())
+            CreateAvtopoverkaConfig(c.code, b.store.get())->WriteTabOutputSet(0, c.outputs);
+        TAvtopoverkaLogic &logic = b.Open();
+        if (c.signal >= 0)
+            logic.OutputSignalChosen(c.signal);
+        ASSERT_EQ(logic.PointSetCaptions().size(), c.sets) << logic.PointSetCaptions().join(" | ").toStdString();
+        const TEntryValues entered{1, 57.74, 30, 51, 1};
+        logic.FillPointsClicked(entered, c.set);
+        std::vector<std::array<double, 4>> expected;
+        for (const double angle : c.angles) {
+            for (const double p : c.pct) {
+                const bool u = c.code == TConfigurationCode::U;
+                expected.push_back({u ? entered.current : logic.NominalI() * p / 100,
+                    u ? logic.NominalU() * p / 100 : entered.voltage, angle, entered.frequency});
+            }
+            for (const double f : c.freqs)
+                expected.push_back({entered.current, entered.voltage, angle, f});
+        }
+        std::vector<std::array<double, 4>> sent; // the points a run of the tab sends, as the rows hold them
+        for (const TRunPoint &p : logic.PlanOf(TRunScope::CurrentTab))
+            sent.push_back({p.input.Ia.value, p.input.Ua.value, p.input.Angle.value, p.input.Freq.value});
+        ASSERT_EQ(sent.size(), expected.size());
+        for (size_t k = 0; k < sent.size(); ++k)
+            for (size_t j = 0; j < 4; ++j)
+                EXPECT_NEAR(sent[k][j], expected[k][j], 1e-9) << "point " << k << ", input " << j;
+    }
+
+    // The window's submenu offers the logic's sets and fills with the one chosen.
+    TMessages messages;
+    TBench b("QX4", TConfigurationCode::QX4);
+    CreateAvtopoverkaConfig(TConfigurationCode::QX4, b.store.get())->WriteTabOutputSet(0, {"22"});
+    QPointer<TForm2> window = CreateVerificationWindow(b.store.get(), TConfigurationCode::QX4, nullptr);
+    ASSERT_TRUE(window);
+    QMenu *fill = window->MenuAction(QStringLiteral("Заполнить точки"))->menu();
+    ASSERT_NE(fill, nullptr);
+    emit fill->aboutToShow();
+    QStringList captions;
+    for (QAction *a : fill->actions())
+        captions << a->text();
+    EXPECT_EQ(captions, window->Logic().PointSetCaptions());
+    ASSERT_EQ(captions.size(), 6);
+    fill->actions()[2]->trigger();
+    const auto plan = window->Logic().PlanOf(TRunScope::CurrentTab);
+    ASSERT_EQ(plan.size(), 6u);
+    EXPECT_EQ(plan[1].input.Angle.value, 60);
+    EXPECT_NEAR(plan[5].input.Ia.value, 1.2 * window->Logic().NominalI(), 1e-9);
+    window->close();
+    DeleteClosed();
+    EXPECT_FALSE(window);
 }

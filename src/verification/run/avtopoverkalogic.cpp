@@ -331,26 +331,87 @@ void TAvtopoverkaLogic::ClearResultsClicked()
         tabs_.Grid(tab).ClearOutputData();
 }
 
-void TAvtopoverkaLogic::FillPointsClicked(const TEntryValues &values)
+std::vector<TAvtopoverkaLogic::TPointSet> TAvtopoverkaLogic::PointSets() const
+{
+    // The points verification methods ask of each kind of transducer. The installation sets the
+    // current lagging its voltage by the angle: 60° is the inductive load of cos φ = 0,5 (Q > 0),
+    // 300° the capacitive one (Q < 0). Frequency goes out as the float the row shows, so the half
+    // hertz points are sent as shown.
+    const std::vector<double> currentPct(std::begin(kFillPercents), std::end(kFillPercents));
+    std::vector<TPointSet> sets;
+    if (ctx_.code == TConfigurationCode::U) {
+        sets.push_back({QStringLiteral("Напряжение 0–120 % Uном"), TPointSet::Voltage, currentPct, {}});
+        return sets;
+    }
+    if (ctx_.code == TConfigurationCode::F) {
+        sets.push_back({QStringLiteral("Частота 45–55 Hz"), TPointSet::Frequency, {45, 47.5, 50, 52.5, 55}, {}});
+        return sets;
+    }
+    sets.push_back({QStringLiteral("Ток 0–120 % Iном"), TPointSet::Current, currentPct, {}});
+    bool power = ctx_.code == TConfigurationCode::P || ctx_.code == TConfigurationCode::Q
+        || ctx_.code == TConfigurationCode::PQ;
+    if (ctx_.code == TConfigurationCode::QX4 || ctx_.code == TConfigurationCode::QX4E) {
+        const TKestAvtopoverkaGrid &grid = tabs_.Grid(tabs_.Active());
+        for (int col = 0; col < grid.ColCount() && !power; ++col)
+            power = grid.ParamOfColumn(col) >= piPa && grid.ParamOfColumn(col) <= piK;
+    }
+    if (!power)
+        return sets;
+    sets.push_back({QStringLiteral("cos φ = 1 (0°), ток 0–120 % Iном"), TPointSet::Current, currentPct, {0}});
+    sets.push_back({QStringLiteral("cos φ = 0,5 инд. (60°), ток 0–120 % Iном"), TPointSet::Current, currentPct, {60}});
+    sets.push_back(
+        {QStringLiteral("cos φ = 0,5 емк. (300°), ток 0–120 % Iном"), TPointSet::Current, currentPct, {300}});
+    // A bipolar output shows the sign of the power: both halves of its range.
+    if (ctx_.selections.outputSignalIndex == 0 || ctx_.selections.outputSignalIndex == 1) {
+        if (ctx_.code != TConfigurationCode::Q)
+            sets.push_back({QStringLiteral("P > 0 и P < 0 (0° и 180°), ток 0–120 % Iном"), TPointSet::Current,
+                currentPct, {0, 180}});
+        if (ctx_.code != TConfigurationCode::P)
+            sets.push_back({QStringLiteral("Q > 0 и Q < 0 (90° и 270°), ток 0–120 % Iном"), TPointSet::Current,
+                currentPct, {90, 270}});
+    }
+    return sets;
+}
+
+QStringList TAvtopoverkaLogic::PointSetCaptions() const
+{
+    QStringList captions;
+    for (const TPointSet &set : PointSets())
+        captions << set.caption;
+    return captions;
+}
+
+void TAvtopoverkaLogic::FillPointsClicked(const TEntryValues &values, int set)
 {
     if (readOnly_)
         return;
-    if (const QString problem = AngleProblem(values.angle); !problem.isEmpty()) {
-        ctx_.view->ShowError(problem);
+    const std::vector<TPointSet> sets = PointSets();
+    if (set < 0 || set >= int(sets.size()))
         return;
+    const TPointSet &points = sets[size_t(set)];
+    if (points.angles.empty()) {
+        if (const QString problem = AngleProblem(values.angle); !problem.isEmpty()) {
+            ctx_.view->ShowError(problem);
+            return;
+        }
     }
+    const std::vector<double> angles = points.angles.empty() ? std::vector<double>{values.angle} : points.angles;
     TKestAvtopoverkaGrid &grid = tabs_.Current();
     TGridUpdate update(grid);
-    const bool voltageWindow = ctx_.code == TConfigurationCode::U;
-    for (const double pct : kFillPercents) {
-        TEntryValues v = values;
-        if (voltageWindow)
-            v.voltage = Clamp(ctx_.nominalU * pct / 100.0, 0, VoltageMaximum(ctx_));
-        else
-            v.current = Clamp(ctx_.nominalI * pct / 100.0, 0, 1.25 * ctx_.nominalI);
-        if (!grid.AddRow(InputFromValues(v)))
-            break;
-    }
+    for (const double angle : angles)
+        for (const double x : points.values) {
+            TEntryValues v = values;
+            v.angle = angle;
+            if (points.what == TPointSet::Voltage)
+                v.voltage = Clamp(ctx_.nominalU * x / 100.0, 0, VoltageMaximum(ctx_));
+            else if (points.what == TPointSet::Current)
+                v.current = Clamp(ctx_.nominalI * x / 100.0, 0, 1.25 * ctx_.nominalI);
+            TInputData d = InputFromValues(v);
+            if (points.what == TPointSet::Frequency)
+                d.Freq.value = x; // as shown: 47,5 stays 47,5
+            if (!grid.AddRow(d))
+                return;
+        }
 }
 
 bool TAvtopoverkaLogic::SaveTable(const QString &file)
@@ -363,19 +424,53 @@ bool TAvtopoverkaLogic::SaveTable(const QString &file)
     return false;
 }
 
+QStringList TAvtopoverkaLogic::InputColumnsUsed() const
+{
+    const TInputData names;
+    QStringList used;
+    if (ctx_.type.entry.current)
+        used << names.Ia.name;
+    if (ctx_.type.entry.voltage)
+        used << names.Ua.name;
+    used << names.Angle.name << names.Freq.name;
+    return used;
+}
+
+void TAvtopoverkaLogic::TakePoints(TKestAvtopoverkaGrid &grid, const TStringGridWithData &points)
+{
+    if (points.RowCount() < 2) {
+        const QString title = grid.Title;
+        grid.Clear();
+        grid.Title = title;
+        return;
+    }
+    grid.CopyPointsFrom(points);
+    // An input the window does not use and the file does not give is not set: 0, shown as such.
+    const QStringList used = InputColumnsUsed();
+    for (int col = 0; col < grid.InputColumnCount(); ++col) {
+        if (used.contains(grid.ColumnParamNames().value(col)))
+            continue;
+        for (int row = 1; row < grid.RowCount(); ++row)
+            if (grid.Cells(col, row).trimmed().isEmpty())
+                grid.SetCells(col, row, QStringLiteral("0"));
+    }
+}
+
 bool TAvtopoverkaLogic::LoadTable(const QString &file)
 {
     if (readOnly_)
         return false;
     TKestAvtopoverkaGrid &grid = tabs_.Current();
-    grid.Clear();
-    const TCsvLoadResult result = TCsvManager().CsvToGrid(file, grid);
-    grid.isFirstRowFilled = grid.RowCount() > 1;
-    tabs_.RefreshCaptions();
-    if (!result.read) {
-        ctx_.view->ShowError(result.error);
+    // Read first: a file that cannot be used leaves the tab, its results included, as it was.
+    const std::unique_ptr<TStringGridWithData> points = TCsvManager::TableLike(&grid);
+    const TCsvLoadResult result = TCsvManager().CsvToGrid(file, *points, InputColumnsUsed());
+    if (!result.Usable()) {
+        ctx_.view->ShowError(result.Problem(file));
         return false;
     }
+    points->Title = grid.Title;
+    TakePoints(grid, *points);
+    tabs_.RefreshCaptions();
     if (!result.Message().isEmpty())
         ctx_.view->ShowMessage(result.Message());
     return true;
@@ -402,9 +497,19 @@ bool TAvtopoverkaLogic::LoadScenario(const QString &file)
     TCsvLoadResult result;
     std::vector<std::unique_ptr<TStringGridWithData>> tables;
     try {
-        tables = TCsvManager().CsvToGrids(file, &result);
+        tables = TCsvManager().CsvToGrids(file, &result, &tabs_.Current(), InputColumnsUsed());
     } catch (const std::exception &e) {
         ctx_.view->ShowError(QString::fromUtf8(e.what()));
+        return false;
+    }
+    if (!result.Usable()) {
+        ctx_.view->ShowError(result.Problem(file));
+        return false;
+    }
+    if (tables.empty()) {
+        ctx_.view->ShowError(
+            QStringLiteral("В файле «%1» нет ни одной таблицы сценария (строки «Table»): ничего не загружено.")
+                .arg(file));
         return false;
     }
     tabs_.Current().Clear();
@@ -416,8 +521,10 @@ bool TAvtopoverkaLogic::LoadScenario(const QString &file)
             if (tabs_.Count() == before)
                 break;
         }
-        if (k < tabs_.Count())
-            tabs_.Grid(k).CopyPointsFrom(*tables[size_t(k)]);
+        if (k < tabs_.Count()) {
+            TakePoints(tabs_.Grid(k), *tables[size_t(k)]);
+            tabs_.Grid(k).Title = tables[size_t(k)]->Title;
+        }
     }
     tabs_.RefreshCaptions();
     QString notice = result.Message();

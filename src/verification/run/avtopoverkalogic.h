@@ -73,9 +73,20 @@ public:
     void ClearRowClicked();
     void ClearAllClicked();
     void ClearResultsClicked();
-    // "Заполнить точки": 0 … 120 % of the nominal current (voltage in the voltage window) appended to the
-    // active tab, the other inputs as entered.
-    void FillPointsClicked(const TEntryValues &values);
+    // "Заполнить точки": the sets of points this configuration's transducers are verified at, for the
+    // active tab's columns and the chosen output signal; the first one is 0 … 120 % of the nominal
+    // current (voltage in the voltage window). Each row of a set is appended to the active tab, the
+    // inputs the set does not give as entered.
+    struct TPointSet {
+        enum TWhat { Current, Voltage, Frequency };
+        QString caption;
+        TWhat what;
+        std::vector<double> values; // percent of the nominal, or hertz
+        std::vector<double> angles; // each value at each angle; none: the entered angle
+    };
+    std::vector<TPointSet> PointSets() const;
+    QStringList PointSetCaptions() const;
+    void FillPointsClicked(const TEntryValues &values, int set = 0);
     bool SaveTable(const QString &file);
     bool LoadTable(const QString &file);
     bool SaveScenario(const QString &file);
@@ -179,6 +190,10 @@ private:
     // The analog tabs of the points from `first` on show what the device's assignment puts on their
     // inputs, or the user had their columns rebuilt; false: the user declined.
     bool AnalogColumnsAgreed(const std::vector<TRunPoint> &points, int first);
+    // The input columns this window's points need (the others are not set by it).
+    QStringList InputColumnsUsed() const;
+    // The points of a table read from a file into a tab, in place of its own.
+    void TakePoints(TKestAvtopoverkaGrid &grid, const TStringGridWithData &points);
 
     TAvtopoverkaContext ctx_;
     TVerificationTabs tabs_;

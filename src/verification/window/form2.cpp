@@ -323,6 +323,11 @@ void TForm2::BuildTabs(QWidget *parent)
         actions_[QString::fromUtf8(c)] = a;
     }
     actions_[QStringLiteral("Вставить")]->setEnabled(false);
+    // The sets of points depend on the configuration, the active tab's columns and the output signal:
+    // the submenu is made when it opens.
+    auto *fill = new QMenu(tabMenu_);
+    fill->setObjectName(QStringLiteral("Заполнить точки"));
+    actions_.at(QStringLiteral("Заполнить точки"))->setMenu(fill);
 }
 
 void TForm2::Init(TConfigController *_config, const QString &_configurationName)
@@ -493,6 +498,14 @@ void TForm2::BindActions()
     connect(actions_.at(QStringLiteral("Вставить")), &QAction::triggered, this, [l] { l->PasteClicked(); });
     connect(actions_.at(QStringLiteral("Заполнить точки")), &QAction::triggered, this,
         [this] { logic_->FillPointsClicked(EntryValues()); });
+    QMenu *fill = actions_.at(QStringLiteral("Заполнить точки"))->menu();
+    connect(fill, &QMenu::aboutToShow, this, [this, fill] {
+        fill->clear();
+        const QStringList captions = logic_->PointSetCaptions();
+        for (int set = 0; set < captions.size(); ++set)
+            connect(fill->addAction(captions[set]), &QAction::triggered, this,
+                [this, set] { logic_->FillPointsClicked(EntryValues(), set); });
+    });
 
     connect(actions_.at(QStringLiteral("Настройка сценария")), &QAction::triggered, this, &TForm2::OpenScenarioWindow);
     connect(actions_.at(QStringLiteral("Настройка отчёта")), &QAction::triggered, this, [this] {
