@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -138,8 +139,10 @@ bool IsScenarioFile(const QString &file)
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
         return false;
+    // A spreadsheet's re-save marks its tables as "Table";;; — the window reads those too.
     const QStringList lines = TCsvManager::SplitLines(TCsvManager::DecodeText(f.read(TCsvManager::kMaxFileSize)));
-    return lines.contains(QStringLiteral("Table"));
+    return std::any_of(
+        lines.cbegin(), lines.cend(), [](const QString &line) { return TCsvManager::IsTableLine(line); });
 }
 
 bool WriteResults(TAvtopoverkaLogic &logic, const QString &file, QString &error)

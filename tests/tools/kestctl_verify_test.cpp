@@ -64,10 +64,11 @@ protected:
         Write(folder + "/Settings.txt",
             "[Launch]\r\nWaitingTime=1\r\n[Parameters]\r\nKU1=10000\r\nKU2=100\r\nKI1=100\r\nKI2=5\r\n"
             "[ScenarioOutputColNumsQX4]\r\n0=1,4,26\r\n1=4,22\r\n");
+        // As a spreadsheet saves it again: every line with the table's field count.
         scenario = home.path() + "/scenario.csv";
         Write(scenario,
-            "\xEF\xBB\xBFTable\r\nЛевая\r\nТок, A;Напр., V;Угол, °;Частота, Hz\r\n5;57,74;0;50\r\n2;50;0;50\r\n"
-            "Table\r\nПравая\r\nТок, A;Напр., V;Угол, °;Частота, Hz\r\n1;40;30;51\r\n");
+            "\xEF\xBB\xBF\"Table\";;;\r\nЛевая;;;\r\nТок, A;Напр., V;Угол, °;Частота, Hz\r\n5;57,74;0;50\r\n"
+            "2;50;0;50\r\n\"Table\";;;\r\nПравая;;;\r\nТок, A;Напр., V;Угол, °;Частота, Hz\r\n1;40;30;51\r\n");
     }
     static void Write(const QString &file, const QByteArray &text)
     {
