@@ -111,6 +111,8 @@ public:
 
     void PointMeasured(const TMeasuredPoint &m) override
     {
+        if (!m.note.isEmpty())
+            Err(QStringLiteral("Вкладка %1, строка %2: %3").arg(m.point.tab + 1).arg(m.point.row).arg(m.note));
         const TKestAvtopoverkaGrid &grid = tabs_.Grid(m.point.tab);
         const TInputData &in = m.point.input;
         QStringList parts;

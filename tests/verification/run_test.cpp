@@ -724,9 +724,14 @@ TEST_F(VerificationRun, ASilentIdentityReadOrOpeningCommandHoldsOnlyWhereItHappe
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE(run);
         b.observer.points.clear();
+        b.view.progress.clear();
         ASSERT_TRUE(logic.StartCurrentTab()) << b.view.errors.join(" | ").toStdString();
         ASSERT_TRUE(b.RunToEnd());
         b.sim->Command("clear-faults");
+        // The progress line says why the silent points' cells are empty.
+        EXPECT_EQ(b.view.progress.join('\n').contains(QStringLiteral("строка 1: Прибор не ответил на чтение паспорта")),
+            run == 0)
+            << b.view.progress.join('\n').toStdString();
         EXPECT_TRUE(b.view.errors.isEmpty()) << b.view.errors.join(" | ").toStdString();
         b.view.errors.clear();
         EXPECT_EQ(b.observer.ends.back().outcome, TRunOutcome::Finished);

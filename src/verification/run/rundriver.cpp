@@ -327,6 +327,7 @@ bool TRunDriver::Start(TRunScope scope, std::vector<TRunPoint> points, int first
     index_ = size_t(firstPoint);
     firstPoint_ = firstPoint;
     measured_ = 0;
+    lastNote_.clear();
     settings_ = settings;
     oldInfoRetried_ = false;
     lastRecievedParams_.reset();
@@ -707,6 +708,8 @@ void TRunDriver::CompletePoint(bool reused)
     if (!reused)
         kept_[index_] = TKept{pt_.installation, pt_.transducer, pt_.analog};
     ++measured_;
+    // Why the transducer's cells of this point stayed empty, on the progress line until a point is read.
+    lastNote_ = pt_.note.isEmpty() ? QString() : QStringLiteral("строка %1: %2").arg(point.row).arg(pt_.note);
     if (!observers_.empty()) {
         TMeasuredPoint m;
         m.index = int(index_);
@@ -1043,12 +1046,13 @@ QString TRunDriver::ProgressText() const
     const qint64 waited = qint64(double(waitedMs_) * TWaitService::Scale());
     const qint64 overhead = done > 0 ? std::max<qint64>(0, runClock_.elapsed() - waited) / done : 400;
     left = qint64(double(left) * TWaitService::Scale()) + overhead * qint64(points_.size() - index_);
-    return QStringLiteral("Точка %1 из %2 · вкладка «%3» · строка %4 · осталось %5")
-        .arg(index_ + 1)
-        .arg(points_.size())
-        .arg(tabName)
-        .arg(point.row)
-        .arg(Clock(left));
+    const QString text = QStringLiteral("Точка %1 из %2 · вкладка «%3» · строка %4 · осталось %5")
+                             .arg(index_ + 1)
+                             .arg(points_.size())
+                             .arg(tabName)
+                             .arg(point.row)
+                             .arg(Clock(left));
+    return lastNote_.isEmpty() ? text : text + QStringLiteral(" · ") + lastNote_;
 }
 
 void TRunDriver::ShowProgress()

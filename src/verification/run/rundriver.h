@@ -228,6 +228,7 @@ private:
     size_t index_ = 0;
     int firstPoint_ = 0;
     int measured_ = 0;
+    QString lastNote_; // why the last point's transducer cells are empty (empty: they are not)
     TRunSettings settings_;
     TPointRun pt_;
     bool isDeviceRsConnected_ = false;
