@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
@@ -24,6 +25,8 @@
 #include <functional>
 #include <memory>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -135,6 +138,7 @@ int main(int argc, char **argv)
     TFigure loadTable{"load a 1000-row table", {}};
     TFigure saveScenario{"save a scenario of ten 1000-row tables", {}};
     TFigure loadScenario{"load it and copy it into ten tables", {}};
+    TFigure loadShortLines{"load a 60 MB file of short lines (1000-row cap)", {}};
 
     std::unique_ptr<TKestAvtopoverkaGrid> table;
     std::vector<std::unique_ptr<TKestAvtopoverkaGrid>> tables;
@@ -148,6 +152,20 @@ int main(int argc, char **argv)
         scenario.push_back(t.get());
     const QString one = folder + "/table.csv";
     const QString all = folder + "/scenario.csv";
+    // Just under the size limit, in lines of a few bytes: everything past the row cap is only counted.
+    const QString shortLines = folder + "/short-lines.csv";
+    {
+        QFile f(shortLines);
+        if (!f.open(QIODevice::WriteOnly))
+            return 1;
+        f.write("Ток, A;Напр., V;Угол, °;Частота, Hz\r\n");
+        const QByteArray line("1;2;0;50\r\n");
+        QByteArray block;
+        for (int i = 0; i < 10000; ++i)
+            block += line;
+        while (f.size() + block.size() < 60 * 1024 * 1024)
+            f.write(block);
+    }
 
     for (int r = 0; r < rounds; ++r) {
         fillPoints.ms.push_back(Measure([&] { table = EmptyTable(); }, [&] { FillPoints(*table); }));
@@ -206,6 +224,8 @@ int main(int argc, char **argv)
                 for (size_t i = 0; i < loaded.size() && i < targets.size(); ++i)
                     targets[i]->CopyPointsFrom(*loaded[i]);
             }));
+        std::unique_ptr<TKestAvtopoverkaGrid> capped = EmptyTable();
+        loadShortLines.ms.push_back(Measure([] {}, [&] { csv.CsvToGrid(shortLines, *capped); }));
         if (r == 0) {
             int rows = 0;
             for (const auto &t : targets)
@@ -224,5 +244,9 @@ int main(int argc, char **argv)
     Print(loadTable, 50);
     Print(saveScenario, 300);
     Print(loadScenario, 300);
+    Print(loadShortLines, 2000);
+    struct rusage usage { };
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("peak resident memory of the whole run: %ld MB\n", usage.ru_maxrss / 1024);
     return 0;
 }

@@ -10,6 +10,7 @@
 #include "protocol/listeners.h"
 #include <QAbstractScrollArea>
 #include <QFont>
+#include <QHash>
 
 class QLineEdit;
 class TStringGridWithData;
@@ -48,6 +49,8 @@ private:
     void UpdateScrollBars();
     void FitColumnsToContent();
     QFont CellFont() const;
+    QFont advanceFont_; // the font `advances_` were measured in
+    QHash<QChar, qreal> advances_;
     void StartEditing(int col, int row);
     void FinishEditing(bool commit);
     int ColumnLeft(int col) const; // in content coordinates
