@@ -56,24 +56,40 @@ void TIdentityLogic::ReadClicked()
 void TIdentityLogic::WriteClicked(
     const QString &factoryNumber, const QString &modification, const QString &relays, const QString &interfaces)
 {
-    // Characters 3 to 7 are the serial, 1 and 2 the year of manufacture.
-    const std::optional<int> serial = ToInteger(factoryNumber.mid(2, 5));
-    const std::optional<int> year = ToInteger(factoryNumber.left(2));
-    const std::optional<int> mod = ToInteger(modification);
-    const std::optional<int> relayCount = ToInteger(relays);
-    const std::optional<int> interfaceCount = ToInteger(interfaces);
-    if (!serial || !year || !mod || !relayCount || !interfaceCount) {
-        view_->ShowMessage(QStringLiteral("Неверный формат данных"));
-        return;
-    }
     if (!deviceInterface || !cmdManager) {
         view_->ShowMessage(QStringLiteral("Нет связи с устройством"));
         return;
     }
-    deviceInterface->AddCmd(cmdManager->CreateCmdWriteFactoryNumber(*serial, *year));
-    deviceInterface->AddCmd(cmdManager->CreateCmdWriteModificationNumber(*mod + kModificationBase));
-    deviceInterface->AddCmd(cmdManager->CreateCmdWriteRelayCount(*relayCount));
-    deviceInterface->AddCmd(cmdManager->CreateCmdWriteInterfaceCount(*interfaceCount));
+    // Each value is queued as soon as it reads as a number; the first that does not is reported and ends
+    // the queueing, and what was queued before it is written all the same: the user sees which field was
+    // wrong, and the fields before it went out as shown.
+    auto badFormat = [this]() -> bool {
+        view_->ShowMessage(QStringLiteral("Неверный формат данных"));
+        return false;
+    };
+    [&] {
+        // Characters 3 to 7 are the serial, 1 and 2 the year of manufacture.
+        const std::optional<int> serial = ToInteger(factoryNumber.mid(2, 5));
+        const std::optional<int> year = ToInteger(factoryNumber.left(2));
+        if (!serial || !year)
+            return badFormat();
+        deviceInterface->AddCmd(cmdManager->CreateCmdWriteFactoryNumber(*serial, *year));
+        const std::optional<int> mod = ToInteger(modification);
+        if (!mod)
+            return badFormat();
+        deviceInterface->AddCmd(cmdManager->CreateCmdWriteModificationNumber(*mod + kModificationBase));
+        const std::optional<int> relayCount = ToInteger(relays);
+        if (!relayCount)
+            return badFormat();
+        deviceInterface->AddCmd(cmdManager->CreateCmdWriteRelayCount(*relayCount));
+        const std::optional<int> interfaceCount = ToInteger(interfaces);
+        if (!interfaceCount)
+            return badFormat();
+        deviceInterface->AddCmd(cmdManager->CreateCmdWriteInterfaceCount(*interfaceCount));
+        return true;
+    }();
+    if (deviceInterface->IsQueueEmpty())
+        return;
     if (!Send())
         deviceInterface->CleaerQueue();
 }

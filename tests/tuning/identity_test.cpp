@@ -21,7 +21,8 @@ struct TIdentityRecorder : IIdentityView {
 } // namespace
 
 // Written as shown, read back as written (serial 1234 and year 15 from 151234, modification 5 as 705);
-// a modification register of 700 or less is shown as it is; a text that is not a number writes nothing.
+// a modification register of 700 or less is shown as it is; a text that is not a number is reported, and
+// the values before it are written, those after it not.
 TEST_F(TuningTest, IdentityWindowWritesAndReads)
 {
     TIdentityRecorder view;
@@ -61,11 +62,25 @@ TEST_F(TuningTest, IdentityWindowWritesAndReads)
         PumpFor(100);
         EXPECT_EQ(RequestCount(*sim), before) << bad.toStdString();
     }
-    const size_t before = RequestCount(*sim);
-    identity.WriteClicked("151234", "пять", "3", "2"); // nothing half-written either
-    PumpFor(100);
-    EXPECT_EQ(RequestCount(*sim), before);
-    EXPECT_EQ(view.messages, QStringList(4, "Неверный формат данных"));
+    // A bad text further on: what was queued before it goes out, nothing after it.
+    struct TPartial {
+        const char *modification, *relays, *interfaces, *writes;
+    };
+    for (const TPartial &p : {TPartial{"пять", "3", "2", "D:wserial "}, TPartial{"6", "три", "2", "D:wserial D:wmod "},
+             TPartial{"7", "1", "", "D:wserial D:wmod D:wrelays "}}) {
+        SCOPED_TRACE(p.writes);
+        const size_t before = RequestCount(*sim);
+        identity.WriteClicked("163456", p.modification, p.relays, p.interfaces);
+        ASSERT_TRUE(settle());
+        EXPECT_EQ(Requests(*sim, before), p.writes);
+        memory = Fields(sim->Command("memory"));
+        EXPECT_EQ(memory.at("serial"), 3456);
+        EXPECT_EQ(memory.at("year"), 16);
+    }
+    EXPECT_EQ(memory.at("modification"), 707);
+    EXPECT_EQ(memory.at("relays"), 1);
+    EXPECT_EQ(memory.at("interfaces"), 2);
+    EXPECT_EQ(view.messages, QStringList(6, "Неверный формат данных"));
 
     tuning->CloseDevicePort();
     identity.WriteClicked("151234", "5", "3", "2");
