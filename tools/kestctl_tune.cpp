@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QSocketNotifier>
 
+#include <array>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -31,8 +32,8 @@ const char *const kTuneHelp = R"(kestctl tune — автонастройка п�
 
 Использование:
   kestctl tune --port1 PATH --port2 PATH [--voltage 100|380|400] [--current 0,5|1|2,5|5] [--scheme 3|4]
-               [--address N] [--new-address N] [--analog -5..5|4..20] [--rs1 BPS] [--log FILE]
-               [--no-journal]
+               [--address N] [--new-address N] [--analog -5..5|4..20] [--rs1 BPS] [--rs2 BPS]
+               [--rs2-config info|mb] [--outputs P1,P2,P3] [--read-settings] [--log FILE] [--no-journal]
 
   --port1 PATH       порт установки KEST
   --port2 PATH       порт преобразователя
@@ -43,6 +44,12 @@ const char *const kTuneHelp = R"(kestctl tune — автонастройка п�
   --new-address N    сетевой адрес, записываемый в конце (по умолчанию текущий)
   --analog TYPE      настроить аналоговые выходы: -5..5 или 4..20 мА
   --rs1 BPS          скорость RS 1, записываемая в конце (по умолчанию 9600)
+  --rs2 BPS          скорость RS 2, записываемая в конце (без неё RS 2 не записывается)
+  --rs2-config info|mb  конфигурация RS 2: "Информ. канал" или "MB / IEC / CRC_RB" (по умолчанию info)
+  --outputs P1,P2,P3 величины аналоговых выходов 1–3 ("Вых/Инд"), например Pa,Pb,Pc (по умолчанию Ua,Ub,Uc)
+  --read-settings    сначала прочитать настройки преобразователя, как кнопкой "Прочитать параметры":
+                     схема, коэффициенты трансформации, скорости и конфигурация RS, выходы и их тип
+                     берутся из преобразователя; заданные в командной строке значения важнее
   --log FILE         записывать строки журнала и в FILE
   --no-journal       не записывать настройку в журнал результатов (по умолчанию она записывается
                      в журнал из файла настроек, как в окне "Автонастройка"; сообщения журнала
@@ -78,12 +85,26 @@ int Address(const std::string &text, const char *option)
     return static_cast<int>(v);
 }
 
+// Values not given stay as the window starts them, or as the transducer has them with --read-settings.
 struct TTuneOptions {
     QString port1, port2, logFile;
-    int voltageIndex = 1, currentIndex = 3, schemeIndex = 1, rs1Index = 3;
+    std::optional<int> voltageIndex, currentIndex, schemeIndex, rs1Index, rs2Index, rs2ConfigIndex;
+    std::optional<std::array<int, 3>> outputs;
     std::optional<int> address, newAddress, analogType;
     bool journal = true;
+    bool readSettings = false;
 };
+
+std::array<int, 3> Outputs(const QString &text)
+{
+    const QStringList names = text.split(QLatin1Char(','));
+    if (names.size() != 3)
+        throw TUsage("--outputs: три величины через запятую, например Ua,Ub,Uc");
+    std::array<int, 3> positions{};
+    for (int n = 0; n < 3; ++n)
+        positions[size_t(n)] = IndexOf(TAutoTuning::ParameterCaptions(), names[n].trimmed(), "--outputs");
+    return positions;
+}
 
 TTuneOptions Parse(const std::vector<std::string> &args)
 {
@@ -92,6 +113,10 @@ TTuneOptions Parse(const std::vector<std::string> &args)
         const std::string &a = args[i];
         if (a == "--no-journal") {
             o.journal = false;
+            continue;
+        }
+        if (a == "--read-settings") {
+            o.readSettings = true;
             continue;
         }
         if (i + 1 >= args.size())
@@ -113,6 +138,12 @@ TTuneOptions Parse(const std::vector<std::string> &args)
             o.analogType = IndexOf({"-5..5", "4..20"}, v, "--analog");
         else if (a == "--rs1")
             o.rs1Index = IndexOf(TAutoTuning::SpeedCaptions(), v, "--rs1");
+        else if (a == "--rs2")
+            o.rs2Index = IndexOf(TAutoTuning::SpeedCaptions(), v, "--rs2");
+        else if (a == "--rs2-config")
+            o.rs2ConfigIndex = IndexOf({"info", "mb"}, v, "--rs2-config");
+        else if (a == "--outputs")
+            o.outputs = Outputs(v);
         else if (a == "--address")
             o.address = Address(v.toStdString(), "--address");
         else if (a == "--new-address")
@@ -192,14 +223,31 @@ int RunTune(const std::vector<std::string> &args)
     tuning.InitKestCommunication(&config);
     tuning.InitDeviceCommunication();
     tuning.SetPortOverride(o.port1, o.port2);
-    tuning.VoltageChosen(o.voltageIndex);
-    tuning.CurrentChosen(o.currentIndex);
-    tuning.SchemeChosen(o.schemeIndex);
-    tuning.Rs1Chosen(o.rs1Index);
-    if (o.analogType) {
-        tuning.AnalogToggled(true);
-        tuning.AnalogTypeChosen(*o.analogType);
-    }
+    // What the command line gives, after what was read from the transducer.
+    auto applyOptions = [&] {
+        if (o.voltageIndex)
+            tuning.VoltageChosen(*o.voltageIndex);
+        if (o.currentIndex)
+            tuning.CurrentChosen(*o.currentIndex);
+        if (o.schemeIndex)
+            tuning.SchemeChosen(*o.schemeIndex);
+        if (o.rs1Index)
+            tuning.Rs1Chosen(*o.rs1Index);
+        if (o.rs2Index) {
+            tuning.Rs2Toggled(true);
+            tuning.Rs2Chosen(*o.rs2Index);
+        }
+        if (o.rs2ConfigIndex)
+            tuning.Rs2ConfigChosen(*o.rs2ConfigIndex);
+        if (o.outputs)
+            for (int n = 0; n < 3; ++n)
+                tuning.OutputChosen(n + 1, (*o.outputs)[size_t(n)]);
+        if (o.analogType) {
+            tuning.AnalogToggled(true);
+            tuning.AnalogTypeChosen(*o.analogType);
+        }
+    };
+    applyOptions();
 
     bool interrupted = KestctlSignals::Received();
     if (interrupted) {
@@ -220,12 +268,26 @@ int RunTune(const std::vector<std::string> &args)
         while (!done())
             loop.processEvents(QEventLoop::WaitForMoreEvents);
     };
-    if (o.address) {
+    if (o.address && !o.readSettings) {
         tuning.NetAdrChanged(*o.address);
         tuning.NewAdrChanged(*o.address);
     } else {
-        tuning.FindClicked();
-        runUntil([&] { return !tuning.IsSearching() || interrupted; });
+        if (o.address)
+            tuning.NetAdrChanged(*o.address);
+        if (o.readSettings) {
+            // The search, then the settings' reads on the transducer's line, as "Прочитать параметры".
+            tuning.ReadSettingsClicked();
+            runUntil([&] { return !tuning.IsSearching() || interrupted; });
+            TDeviceInterface *device = tuning.DeviceInterface();
+            runUntil([&] {
+                return interrupted || view.errorShown_ || !device->IsOpen()
+                    || (device->IsQueueEmpty() && !device->IsWaiting());
+            });
+            applyOptions();
+        } else {
+            tuning.FindClicked();
+            runUntil([&] { return !tuning.IsSearching() || interrupted; });
+        }
         tuning.CloseDevicePort();
         if (interrupted)
             Print(stderr,
@@ -234,6 +296,17 @@ int RunTune(const std::vector<std::string> &args)
         if (interrupted || view.errorShown_)
             return 1;
         Print(stdout, QStringLiteral("Сетевой адрес: ") + QString::number(tuning.Choices().netAdr));
+        if (o.readSettings) {
+            const TTuningChoices &c = tuning.Choices();
+            const QStringList speeds = TAutoTuning::SpeedCaptions();
+            const QStringList names = TAutoTuning::ParameterCaptions();
+            Print(stdout,
+                QStringLiteral("Настройки: схема %1, RS 1 %2, RS 2 %3 (%4)%5, выходы %6, %7, %8")
+                    .arg(TAutoTuning::kSchemeCaptions.value(c.schemeIndex), speeds.value(c.rs1Index),
+                        speeds.value(c.rs2Index), TAutoTuning::kRs2ConfigCaptions.value(c.rs2ConfigIndex),
+                        c.rs2Enabled ? QString() : QStringLiteral(" не записывается"), names.value(c.outputs[0]),
+                        names.value(c.outputs[1]), names.value(c.outputs[2])));
+        }
     }
     if (o.newAddress)
         tuning.NewAdrChanged(*o.newAddress);

@@ -104,6 +104,50 @@ TEST_F(KestctlTune, TunesAndFails)
     EXPECT_TRUE(OutputsZero(*sim));
 }
 
+// The window's interface settings from the command line (RS 2, its configuration, the scheme), and
+// "--read-settings": a later run keeps what the transducer has instead of writing the window's defaults
+// (9600, four-wire) over it; an explicit option still wins over what was read.
+TEST_F(KestctlTune, InterfaceSettingsAndReadingThemFirst)
+{
+    QString out, err;
+    ASSERT_EQ(Run(Ports() << "--new-address"
+                          << "4"
+                          << "--rs1"
+                          << "19200"
+                          << "--rs2"
+                          << "38400"
+                          << "--rs2-config"
+                          << "mb"
+                          << "--scheme"
+                          << "3",
+                  &out, &err),
+        0)
+        << err.toStdString();
+    auto memory = Fields(sim->Command("memory"));
+    const std::map<std::string, double> written{{"rs1", 4}, {"rs2", 5}, {"rs2-config", 1}, {"scheme", 0}};
+    for (const auto &[field, value] : written)
+        EXPECT_EQ(memory.at(field), value) << field;
+
+    ASSERT_EQ(Run(Ports() << "--read-settings", &out, &err), 0) << err.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral(
+        "Настройки: схема 3-х, RS 1 19200, RS 2 38400 (MB / IEC / CRC_RB) не записывается, выходы Ua, Ub, Uc\n")))
+        << out.toStdString();
+    memory = Fields(sim->Command("memory"));
+    for (const auto &[field, value] : written)
+        EXPECT_EQ(memory.at(field), value) << field;
+
+    ASSERT_EQ(Run(Ports() << "--read-settings"
+                          << "--scheme"
+                          << "4",
+                  &out, &err),
+        0)
+        << err.toStdString();
+    memory = Fields(sim->Command("memory"));
+    EXPECT_EQ(memory.at("scheme"), 1);
+    EXPECT_EQ(memory.at("rs1"), 4);
+    EXPECT_TRUE(OutputsZero(*sim));
+}
+
 // Every way a kestctl tune process can end leaves the installation off: SIGTERM mid-run stops it as "Стоп"
 // does (exit 1, the zero output and the release confirmed first); SIGINT as it starts ends it before
 // anything is sent; killed outright, the next run sends the switch-off before anything else.
@@ -183,6 +227,14 @@ TEST_F(KestctlTune, WrongCommandLinesExitTwo)
                 << "0..5",
         Ports() << "--rs1"
                 << "300",
+        Ports() << "--rs2"
+                << "300",
+        Ports() << "--rs2-config"
+                << "rtu",
+        Ports() << "--outputs"
+                << "Ua,Ub",
+        Ports() << "--outputs"
+                << "Ua,Ub,Xx",
         Ports() << "--bogus"
                 << "1",
         Ports() << "--log",
