@@ -984,6 +984,47 @@ const ControlCommand kControlCommands[] = {
             d.inst.energyA = d.inst.energyR = 0;
             return "ok";
         }},
+    {"device-noise", 1, 1, "device-noise LEVEL (0 … 0.01, relative to full scale)",
+        [](Impl &d, const Words &w) -> std::optional<std::string> {
+            double dv;
+            if (!ToDouble(w[1], dv) || dv < 0 || dv > 0.01)
+                return std::nullopt;
+            d.dev.realism.noise = dv;
+            return "ok";
+        }},
+    {"device-lag", 1, 1, "device-lag MS (0 … 60000)",
+        [](Impl &d, const Words &w) -> std::optional<std::string> {
+            double dv;
+            if (!ToDouble(w[1], dv) || dv < 0 || dv > 60000)
+                return std::nullopt;
+            d.dev.Settle(); // a new time constant applies to the changes written from now on
+            d.dev.realism.lagMs = dv;
+            return "ok";
+        }},
+    {"device-steps", 2, 2, "device-steps NONLINEARITY(0 … 1) DEADBAND(0 … 1000)",
+        [](Impl &d, const Words &w) -> std::optional<std::string> {
+            double nl;
+            long band;
+            if (!ToDouble(w[1], nl) || nl < 0 || nl > 1 || !ToLong(w[2], 0, 1000, band))
+                return std::nullopt;
+            d.dev.realism.nonlinearity = nl;
+            d.dev.realism.deadband = int(band);
+            return "ok";
+        }},
+    {"device-settle", 0, kAny, nullptr,
+        [](Impl &d, const Words &) -> std::optional<std::string> {
+            d.dev.Settle();
+            return "ok";
+        }},
+    {"modification", 1, 1, "modification 0..99",
+        [](Impl &d, const Words &w) -> std::optional<std::string> {
+            long lv;
+            if (!ToLong(w[1], 0, 99, lv))
+                return std::nullopt;
+            d.dev.mem.modificationWord = uint16_t(700 + lv);
+            d.dev.saved.modificationWord = d.dev.mem.modificationWord;
+            return "ok";
+        }},
     {"reference-response", 1, 1, "reference-response 0..1",
         [](Impl &d, const Words &w) -> std::optional<std::string> {
             double dv;
@@ -1093,6 +1134,7 @@ bool KestSimulator::Start(std::string *errorOut)
     d.turnaroundMs = d.opt.turnaroundMs;
     d.rng.seed(d.opt.seed);
     d.inst.Seed(d.opt.seed);
+    d.dev.Seed(d.opt.seed ^ 0x9E3779B97F4A7C15ull); // its own sequence, not the meter's
     d.stopping = false;
     for (Port &p : d.ports) {
         p.down = false;

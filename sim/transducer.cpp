@@ -236,22 +236,25 @@ Quantities Transducer::Readings(const Outputs &out, double energyA, double energ
     };
     Outputs seen = out;
     for (int p = 0; p < 3; ++p) {
-        seen.u[p] = distort(kUa + p, truth[kUa - 1 + p]) * mem.cal[p];
-        seen.i[p] = distort(kIa + p, truth[kIa - 1 + p]) * mem.cal[6 + p];
+        seen.u[p] = distort(kUa + p, truth[kUa - 1 + p]) * EffectiveCal(p);
+        seen.i[p] = distort(kIa + p, truth[kIa - 1 + p]) * EffectiveCal(6 + p);
     }
     std::array<double, 3> shift{};
     for (int p = 0; p < 3; ++p)
-        shift[p] = errors.phaseDeg[p] * kPi / 180.0 + mem.angleSteps[p] * kAngleStepRad;
+        shift[p] = errors.phaseDeg[p] * kPi / 180.0 + EffectiveAngle(p);
     Quantities r = Measure(seen, shift);
     for (int j = 0; j < 3; ++j)
-        r[kUab - 1 + j] = distort(kUab + j, truth[kUab - 1 + j]) * mem.cal[3 + j];
-    r[kF - 1] = distort(kF, truth[kF - 1]) * mem.cal[9];
+        r[kUab - 1 + j] = distort(kUab + j, truth[kUab - 1 + j]) * EffectiveCal(3 + j);
+    r[kF - 1] = distort(kF, truth[kF - 1]) * EffectiveCal(9);
     r[kUL - 1] = (r[kUab - 1] + r[kUbc - 1] + r[kUac - 1]) / 3.0;
     for (int k = kPa; k <= kI0; ++k)
         if (k != kF)
             r[k - 1] = distort(k, r[k - 1]);
     r[kWa - 1] = distort(kWa, energyA);
     r[kWr - 1] = distort(kWr, energyR);
+    if (realism.noise > 0)
+        for (int k = 1; k <= kI0; ++k)
+            r[k - 1] += Noise(realism.noise * FullScale(k, in, un));
     if (mem.noiseZeroing) {
         for (int k = 1; k <= kI0; ++k)
             if (k != kF && (k < kKa || k > kKc) && k != kK && std::fabs(r[k - 1]) < 0.001 * FullScale(k, in, un))
@@ -379,9 +382,10 @@ double Transducer::AnalogCurrent(int output, const Quantities &secondary) const
     double bottom, middle, top;
     AnalogRangeBounds(mem.analogRange, bottom, middle, top);
     const double target = ReferenceTarget(output, secondary);
-    const double gain = (1.0 + errors.analogGainPct[output] / 100.0) * mem.analogGainCorr[output];
-    const double offset = errors.analogOffsetMa[output] + mem.analogOffsetSteps[output] * kAnalogStepMa;
-    return std::clamp(middle + (target - middle) * gain + offset, -24.0, 24.0);
+    const double gain = (1.0 + errors.analogGainPct[output] / 100.0) * EffectiveGain(output);
+    const double offset = errors.analogOffsetMa[output] + EffectiveOffset(output);
+    const double noise = Noise(realism.noise * (top - bottom));
+    return std::clamp(middle + (target - middle) * gain + offset + noise, -24.0, 24.0);
 }
 
 Quantities Transducer::PrimaryBlock(const Outputs &out, double energyA, double energyR) const
@@ -537,8 +541,9 @@ uint8_t Transducer::WriteWord(uint16_t off, uint16_t v, bool single)
     case kAngleDown: {
         if (v > 5)
             return 3;
-        const int steps = v < 3 ? 1 : 10;
-        mem.angleSteps[v % 3] += off == kAngleUp ? steps : -steps;
+        const int phase = v % 3;
+        BeginMove(angleLag_[phase], EffectiveAngle(phase));
+        mem.angleSteps[phase] += (v < 3 ? 1 : 10) * (off == kAngleUp ? 1 : -1);
         return 0;
     }
     case kAnalogUp:
@@ -555,6 +560,7 @@ uint8_t Transducer::WriteWord(uint16_t off, uint16_t v, bool single)
             steps = 100;
         } else
             return 3;
+        BeginMove(offsetLag_[output], EffectiveOffset(output));
         mem.analogOffsetSteps[output] += off == kAnalogUp ? steps : -steps;
         return 0;
     }
@@ -644,12 +650,18 @@ std::optional<Bytes> Transducer::Handle(const Request &rq, const Outputs &out, d
         const int modeBefore = analogMode;
         const auto refsBefore = references;
         const auto analogRefsBefore = analogReferences;
+        const auto calLagBefore = calLag_;
+        const auto gainLagBefore = gainLag_, angleLagBefore = angleLag_, offsetLagBefore = offsetLag_;
         auto refuse = [&](uint8_t code) {
             mem = memBefore;
             saved = savedBefore;
             analogMode = modeBefore;
             references = refsBefore;
             analogReferences = analogRefsBefore;
+            calLag_ = calLagBefore;
+            gainLag_ = gainLagBefore;
+            angleLag_ = angleLagBefore;
+            offsetLag_ = offsetLagBefore;
             return BuildException(addr, rq.function, code);
         };
         for (unsigned n = 0; n < rq.count; ++n) {
@@ -677,11 +689,13 @@ std::optional<Bytes> Transducer::Handle(const Request &rq, const Outputs &out, d
                 analogReferences[o] = value;
                 double bottom, middle, top;
                 AnalogRangeBounds(mem.analogRange, bottom, middle, top);
-                const double offset = errors.analogOffsetMa[o] + mem.analogOffsetSteps[o] * kAnalogStepMa;
+                const double offset = errors.analogOffsetMa[o] + EffectiveOffset(o);
                 const double target = ReferenceTarget(o, secondary);
                 const double measuredSpan = value - middle - offset;
-                if (std::isfinite(value) && std::fabs(measuredSpan) > 1e-6 && std::fabs(target - middle) > 1e-6)
+                if (std::isfinite(value) && std::fabs(measuredSpan) > 1e-6 && std::fabs(target - middle) > 1e-6) {
+                    BeginMove(gainLag_[o], EffectiveGain(o));
                     mem.analogGainCorr[o] *= (target - middle - offset) / measuredSpan;
+                }
             } else {
                 if (!(std::isfinite(value) && value > 0))
                     return refuse(3);
@@ -711,13 +725,68 @@ void Transducer::Recalibrate(int channel, float reference, const Outputs &out, d
     // Modifications up to 9 take their references in primary units.
     if (ModificationNumber(mem.modificationWord) <= 9 && k != kF)
         ref = ref * FullScale(k, mem.i2, mem.u2) / FullScale(k, mem.i1, mem.u1);
+    // The device's own reading at this moment, without the calibration it is about to replace.
+    const double now = EffectiveCal(channel);
+    const double raw = Readings(out, energyA, energyR)[k - 1] / now;
+    if (!(std::fabs(raw) > 1e-6 * FullScale(k, mem.i2, mem.u2)))
+        return; // nothing on the input to calibrate against
+    BeginMove(calLag_[channel], now);
     const double keep = mem.cal[channel];
-    mem.cal[channel] = 1.0;
-    const double raw = Readings(out, energyA, energyR)[k - 1];
-    if (std::fabs(raw) > 1e-6 * FullScale(k, mem.i2, mem.u2))
-        mem.cal[channel] = keep + referenceResponse * (ref / raw - keep);
-    else
-        mem.cal[channel] = keep; // nothing on the input to calibrate against
+    mem.cal[channel] = keep + referenceResponse * (ref / raw - keep);
+}
+
+double Transducer::Settled(const Lag &lag, double written) const
+{
+    if (!lag.moving || realism.lagMs <= 0)
+        return written;
+    const double ms = std::chrono::duration<double, std::milli>(clock() - lag.at).count();
+    return written + (lag.from - written) * std::exp(-std::max(ms, 0.0) / realism.lagMs);
+}
+
+void Transducer::BeginMove(Lag &lag, double now) const
+{
+    lag.from = now;
+    lag.at = clock();
+    lag.moving = realism.lagMs > 0;
+}
+
+double Transducer::StepEffect(int position) const
+{
+    const int beyond = std::max(std::abs(position) - realism.deadband, 0);
+    return (position < 0 ? -beyond : beyond) * (1.0 + realism.nonlinearity * std::abs(position) / 100.0);
+}
+
+double Transducer::EffectiveCal(int channel) const
+{
+    return Settled(calLag_[size_t(channel)], mem.cal[size_t(channel)]);
+}
+
+double Transducer::EffectiveAngle(int phase) const
+{
+    return Settled(angleLag_[size_t(phase)], StepEffect(mem.angleSteps[size_t(phase)]) * kAngleStepRad);
+}
+
+double Transducer::EffectiveOffset(int output) const
+{
+    return Settled(offsetLag_[size_t(output)], StepEffect(mem.analogOffsetSteps[size_t(output)]) * kAnalogStepMa);
+}
+
+double Transducer::EffectiveGain(int output) const
+{
+    return Settled(gainLag_[size_t(output)], mem.analogGainCorr[size_t(output)]);
+}
+
+double Transducer::Noise(double sd) const
+{
+    return sd > 0 ? sd * normal_(rng_) : 0.0;
+}
+
+void Transducer::ResetMotion()
+{
+    calLag_ = {};
+    angleLag_ = {};
+    offsetLag_ = {};
+    gainLag_ = {};
 }
 
 } // namespace kestsim

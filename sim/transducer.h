@@ -4,8 +4,11 @@
 // whatever tuning changes is what the installation reports afterwards.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <random>
 #include <string>
 
 #include "modbusslave.h"
@@ -44,6 +47,21 @@ struct TransducerMemory {
     bool noiseZeroing = false;
 };
 
+// How far the device is from an ideal one; all of it off by default.
+struct TransducerRealism {
+    // Standard deviation of every reading, relative to the quantity's full scale; of an analog output,
+    // the same share of its range's span (top − bottom).
+    double noise = 0;
+    // First-order time constant of every change the tuning writes (a channel's calibration, an angle
+    // or offset step, an analog gain correction): a reading taken early shows mostly the old value.
+    double lagMs = 0;
+    // A step's effect grows by this share per 100 steps away from zero (angle and analog offset).
+    double nonlinearity = 0;
+    // Steps around the as-delivered position that act on nothing: the first DEADBAND steps away from
+    // it change nothing, so a correction's first steps act weakly.
+    int deadband = 0;
+};
+
 // Errors built into the simulated device (not visible through any register).
 struct TransducerErrors {
     std::array<double, 33> gainPct{}; // relative error of quantity k, percent of the value
@@ -55,6 +73,8 @@ struct TransducerErrors {
 
 class Transducer {
 public:
+    using Clock = std::chrono::steady_clock;
+
     static constexpr double kAngleStepRad = 0.003; // one step ≈ 0.3 % of full scale of P at 90°
     static constexpr double kAnalogStepMa = 0.001;
 
@@ -73,6 +93,9 @@ public:
     // takes the write and keeps its calibration), in between a device that needs several rounds.
     double referenceResponse = 1.0;
     std::array<float, 3> analogReferences{};
+    TransducerRealism realism;
+    std::function<Clock::time_point()> clock = [] { return Clock::now(); };
+    void Seed(uint64_t seed) { rng_.seed(seed); }
 
     // Readings in secondary units (quantities 1..31; 32, 33 from the installation's energies).
     Quantities Readings(const Outputs &out, double energyA, double energyR) const;
@@ -93,7 +116,10 @@ public:
         mem = saved;
         analogMode = 0;
         plugged = true;
+        ResetMotion();
     }
+    // What the device shows once every change has settled (for checks made after a run).
+    void Settle() { ResetMotion(); }
 
 private:
     bool ReadWord(uint16_t offset, const Quantities &primary, uint16_t &word) const;
@@ -101,6 +127,27 @@ private:
     void Recalibrate(int channel, float reference, const Outputs &out, double energyA, double energyR);
     Quantities PrimaryBlock(const Outputs &out, double energyA, double energyR) const;
     double ReferenceTarget(int output, const Quantities &secondary) const;
+
+    // A value on its way from `from` (at `at`) to the one written.
+    struct Lag {
+        double from = 0;
+        Clock::time_point at{};
+        bool moving = false;
+    };
+    double Settled(const Lag &lag, double written) const;
+    void BeginMove(Lag &lag, double now) const;
+    double StepEffect(int position) const;
+    double EffectiveCal(int channel) const;
+    double EffectiveAngle(int phase) const;
+    double EffectiveOffset(int output) const;
+    double EffectiveGain(int output) const;
+    double Noise(double sd) const;
+    void ResetMotion();
+
+    std::array<Lag, 10> calLag_{};
+    std::array<Lag, 3> angleLag_{}, offsetLag_{}, gainLag_{};
+    mutable std::mt19937_64 rng_{1};
+    mutable std::normal_distribution<double> normal_{0.0, 1.0};
 };
 
 // The analog current rule of the error calculators: b = low + p·(up − low).

@@ -255,9 +255,9 @@ QString TAutoTuning::FormatError(double value)
     return text.replace(QLatin1Char('.'), QLatin1Char(','));
 }
 
-int TAutoTuning::EstimateSteps(double error, double previousError, int previousCount)
+int TAutoTuning::EstimateSteps(double error, double previousError, int previousCount, double floorPerStep)
 {
-    const double perStep = std::fabs(error - previousError) / std::max(previousCount, 1);
+    const double perStep = std::max(std::fabs(error - previousError) / std::max(previousCount, 1), floorPerStep);
     if (!(perStep > 0) || !std::isfinite(perStep))
         return 1; // two equal errors tell nothing about a step: take one
     const double steps = std::fabs(std::trunc(error / perStep));
@@ -495,6 +495,9 @@ void TAutoTuning::StartClicked()
     hasTheFirstShiftBeenSent = false;
     attemptsToAdjustDone = 0;
     angleSettling_ = angleAnswered_ = false;
+    firstStepEffect_ = 0;
+    analogSum_ = 0;
+    analogReads_ = 0;
     readbacks_ = 0;
     lastReadback_.reset();
     waiter_.Cancel();
@@ -723,7 +726,16 @@ void TAutoTuning::OnKestAnswerAnalogOutputs(const TFrame &cmd, const TFrame &ans
         return;
     }
     if (TKestCmdManager::IsCmdAllParameters(cmd) && currentAnalogOutNum >= 1 && currentAnalogOutNum <= 3) {
-        AnalogOutStep(currentAnalogOutNum, kestCmdManager->ParseParameters_ConfigurationQX4(answer)->AnalogOut);
+        analogSum_ += kestCmdManager->ParseParameters_ConfigurationQX4(answer)->AnalogOut;
+        if (++analogReads_ < kAnalogReadings) {
+            kestDeviceInterface->AddCmd(kestCmdManager->CreateCmdReadDeviceStatusAndAllParameters());
+            kestDeviceInterface->SendNextCmd();
+            return;
+        }
+        const double x = analogSum_ / analogReads_;
+        analogSum_ = 0;
+        analogReads_ = 0;
+        AnalogOutStep(currentAnalogOutNum, x);
         return;
     }
     kestDeviceInterface->SendNextCmd();
@@ -1098,10 +1110,11 @@ void TAutoTuning::PhaseReading(int phase, const TFrame &answer)
         return;
     }
     if (hasTheFirstShiftBeenSent) {
-        const int n = EstimateSteps(error, previousError, previousCountOfOnePercentShifts);
+        const int n = EstimateSteps(error, previousError, previousCountOfOnePercentShifts, StepFloor(error));
         previousCountOfOnePercentShifts = n;
         ShiftAngle(n, set, error);
     } else {
+        firstStepEffect_ = -1;
         deviceInterface->AddCmd(error > 0 ? set.cmdShiftDown10 : set.cmdShiftUp10);
         Log(QStringLiteral("Сдвиг на ") + QString::number(10)
             + (error > 0 ? QStringLiteral(" вниз") : QStringLiteral(" вверх")));
@@ -1111,6 +1124,13 @@ void TAutoTuning::PhaseReading(int phase, const TFrame &answer)
     cmdDeviceReadP = set.cmdReadNextP;
     previousError = error;
     deviceInterface->SendNextCmd();
+}
+
+double TAutoTuning::StepFloor(double error)
+{
+    if (firstStepEffect_ < 0) // this reading is the first after the first shift: it measures a step
+        firstStepEffect_ = std::fabs(error - previousError) / std::max(previousCountOfOnePercentShifts, 1);
+    return firstStepEffect_ / 2;
 }
 
 void TAutoTuning::ShiftAngle(int n, const TShiftAngleCmdSet &set, double x)
@@ -1208,10 +1228,11 @@ void TAutoTuning::AnalogOutStep(int n, double x)
             return;
         }
         if (hasTheFirstShiftBeenSent) {
-            const int steps = EstimateSteps(error, previousError, previousCountOfOnePercentShifts);
+            const int steps = EstimateSteps(error, previousError, previousCountOfOnePercentShifts, StepFloor(error));
             previousCountOfOnePercentShifts = steps;
             ShiftAnalogCoef(steps, set, error);
         } else {
+            firstStepEffect_ = -1;
             deviceInterface->AddCmd(error > 0 ? set.cmdShiftDown100 : set.cmdShiftUp100);
             Log(QStringLiteral("Сдвиг на ") + QString::number(100)
                 + (error > 0 ? QStringLiteral(" вниз") : QStringLiteral(" вверх")));

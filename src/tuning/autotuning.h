@@ -134,6 +134,10 @@ public:
     // A correction estimated from two almost equal errors could ask for millions of steps; no real
     // correction needs more than this.
     static constexpr int kMaxSteps = 1000;
+    // Readings of the analog input averaged for each decision of the analog stage. One step is
+    // 0,001 mA and a transducer's output noise is of that order; a single reading made the middle
+    // point's "the last step did not help" flap until the attempts ran out. Four halve the noise.
+    static constexpr int kAnalogReadings = 4;
     static const QString kSearchAnswerWrong; // the search was answered with something else
     static const QString kSearchNotAnswered; // the search's own limit ran out
 
@@ -182,8 +186,14 @@ public:
     void OnQx4Error(const std::string &text);
 
     // The step count of a later correction from the last two errors and the steps between them; one
-    // step when the errors are equal, at least one, at most kMaxSteps.
-    static int EstimateSteps(double error, double previousError, int previousCount);
+    // step when the errors are equal, at least one, at most kMaxSteps. A step is taken to do at least
+    // `floorPerStep` (half of what the first shift of the same phase or output did per step): a
+    // transducer whose last step hardly acted, in its dead band or in the noise, would otherwise be
+    // sent a hundred steps for a tenth of a percent.
+    static int EstimateSteps(double error, double previousError, int previousCount, double floorPerStep = 0);
+    // The floor of EstimateSteps for a correction of the current phase or output (measured by the first
+    // reading after its first shift).
+    double StepFloor(double error);
     // "0.000" with the decimal comma.
     static QString FormatError(double value);
 
@@ -304,7 +314,12 @@ private:
     float previousError = kNoPreviousError;
     int previousCountOfOnePercentShifts = 0;
     bool hasTheFirstShiftBeenSent = false;
+    // What one step did in the first shift of the phase or output being corrected: -1 until the
+    // reading after that shift measures it, 0 when no shift has been made yet.
+    double firstStepEffect_ = 0;
     int attemptsToAdjustDone = 0;
+    double analogSum_ = 0; // the analog input's readings of the decision being made
+    int analogReads_ = 0;
     TTuningStage stage_ = TTuningStage::Idle;
     bool isAnalogInMiddleMode = false;
     int currentAnalogOutNum = 0;

@@ -20,8 +20,10 @@ QString FramePattern(bool analog, bool rs2)
     QString p = QStringLiteral("^K:cfg D:noise D:ext1 D:coefW K:U K:F K:ang K:I (K:read (D:ref ){9}D:refF D:par )+"
                                "K:ang K:read (D:Pa (D:sh )+)+(D:Pb (D:sh )+)+(D:Pc (D:sh )+)+");
     if (analog) {
-        const QString output = QStringLiteral("K:ain (K:read (D:ash )+)*K:read (D:ash )?D:mode1 K:read "
-                                              "(D:aref\\d K:read )*D:mode2 ");
+        // Each decision of the analog stage averages the analog input over kAnalogReadings reads.
+        const QString read = QStringLiteral("(K:read ){%1}").arg(TAutoTuning::kAnalogReadings);
+        const QString output = QStringLiteral("K:ain (R(D:ash )+)*R(D:ash )?D:mode1 R(D:aref\\d R)*D:mode2 ")
+                                   .replace(QLatin1Char('R'), read);
         p += QStringLiteral("D:aouts D:atype D:mode2 (") + output
             + QStringLiteral("){3}D:aouts D:noise D:save D:mode0 ");
     } else {
@@ -238,6 +240,7 @@ TEST(TuningSteps, EstimateFromTheLastTwoErrors)
     struct Row {
         double error, previous;
         int count, steps;
+        double floor = 0; // per step, from the first shift
     } rows[] = {
         {0.4, 3.2, 10, 1}, // 0,4 / (2,8 / 10) = 1,43
         {-3.0, 0.0, 10, 10}, // overshoot by the first ten steps
@@ -245,9 +248,15 @@ TEST(TuningSteps, EstimateFromTheLastTwoErrors)
         {0.5, 0.5, 1, 1}, // equal errors: one step, not a division by zero
         {2.0, 2.0000001, 1, TAutoTuning::kMaxSteps}, // almost equal: bounded
         {-0.043f, 0.057f, 100, 43}, // the errors as the procedure keeps them (32-bit)
+        // A step that hardly acted (dead band, noise) is taken to do half of what the first shift's
+        // steps did: one step for 0,2 %, not 200.
+        {0.2, 0.201, 1, 1, 0.122},
+        {-1.5, -1.5, 1, 12, 0.122}, // equal errors, but the first shift told what a step does
+        {0.4, 3.2, 10, 1, 0.122}, // a step that acted as expected is not floored
     };
     for (const Row &r : rows)
-        EXPECT_EQ(TAutoTuning::EstimateSteps(r.error, r.previous, r.count), r.steps) << r.error << " " << r.previous;
+        EXPECT_EQ(TAutoTuning::EstimateSteps(r.error, r.previous, r.count, r.floor), r.steps)
+            << r.error << " " << r.previous;
     EXPECT_EQ(TAutoTuning::FormatError(3.2), "3,200");
     EXPECT_EQ(TAutoTuning::FormatError(-0.0004), "0,000");
     EXPECT_EQ(TAutoTuning::FormatError(-1.2346), "-1,235");
