@@ -268,6 +268,7 @@ int TAutoTuning::EstimateSteps(double error, double previousError, int previousC
 
 void TAutoTuning::StartWait(int ms, const char *purpose, std::function<void()> then)
 {
+    waitedMs_ += ms * TWaitService::Scale();
     waiter_.After(ms, std::move(then), QString::fromLatin1(purpose));
 }
 
@@ -496,6 +497,7 @@ void TAutoTuning::StartClicked()
     attemptsToAdjustDone = 0;
     angleSettling_ = angleAnswered_ = false;
     firstStepEffect_ = 0;
+    waitedMs_ = 0;
     analogSum_ = 0;
     analogReads_ = 0;
     readbacks_ = 0;
@@ -1347,6 +1349,7 @@ void TAutoTuning::EndRun(TTuningEnd end, const QString &reason)
     outcome.end = end;
     outcome.reason = reason;
     outcome.outputsOff = lastZeroConfirmed_;
+    outcome.waitedMs = waitedMs_;
     if (view_)
         view_->SetRunning(false);
     const std::vector<ITuningObserver *> observers = observers_;

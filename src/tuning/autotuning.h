@@ -58,6 +58,7 @@ struct TTuningOutcome {
     TTuningEnd end = TTuningEnd::Stopped;
     QString reason; // the log line or link error that ended a failed run; empty otherwise
     bool outputsOff = false; // the installation confirmed the zero output before its port closed
+    double waitedMs = 0; // the settling waits the run asked for, as long as they were made to last
 };
 
 // What the window shows. Messages are shown with the caption "Ошибка" (ShowError) or as information.
@@ -333,6 +334,7 @@ private:
     bool angleSettling_ = false; // the 5000 ms after 90° are running
     bool angleAnswered_ = false; // ... and the installation has answered the 90° meanwhile
     int readbacks_ = 0;
+    double waitedMs_ = 0;
     std::optional<std::pair<TParameters, TParameters>> lastReadback_;
 
     bool zeroing_ = false; // the zero output is on its way
