@@ -97,7 +97,7 @@ TEST(TuningConvergence, RealisticTransducerEveryCoefficientModificationRangeAndS
         EXPECT_TRUE(run->rec.outcome->outputsOff);
         EXPECT_TRUE(run->rec.errors.isEmpty()) << run->rec.errors.join('|').toStdString();
         EXPECT_TRUE(OutputsZero(*run->sim));
-        EXPECT_EQ(tuningtest::Fields(run->sim->Command("memory")).at("modification"), 700 + run->c.modification);
+        EXPECT_EQ(Fields(run->sim->Command("memory")).at("modification"), 700 + run->c.modification);
         EXPECT_EQ(MeasureAtSimulator(*run->sim, run->c).Faults(), "") << run->Trace();
     }
 }

@@ -89,6 +89,7 @@ inline void WriteCoefficients(TConfigController &config, const TuningCase &c)
     coefs.WriteKI2(FloatToQStr(c.current));
 }
 
+// "ok a=1 b=2" → {a: 1, b: 2} for the numeric fields of a kest-sim answer.
 inline std::map<std::string, double> Fields(const std::string &answer)
 {
     std::map<std::string, double> out;

@@ -18,6 +18,7 @@
 #include "config/configcontroller.h"
 #include "kestsimulator.h"
 #include "pty.h"
+#include "realtransducer.h"
 #include "syncexchange.h"
 #include "testhome.h"
 #include "transducer.h"
@@ -116,22 +117,7 @@ inline size_t RequestCount(kestsim::KestSimulator &sim)
     return n;
 }
 
-// "ok a=1 b=2" → {a: 1, b: 2} for the numeric fields.
-inline std::map<std::string, double> Fields(const std::string &answer)
-{
-    std::map<std::string, double> out;
-    std::istringstream in(answer);
-    for (std::string w; in >> w;) {
-        const size_t eq = w.find('=');
-        if (eq == std::string::npos)
-            continue;
-        char *end = nullptr;
-        const double v = std::strtod(w.c_str() + eq + 1, &end);
-        if (end && *end == '\0')
-            out[w.substr(0, eq)] = v;
-    }
-    return out;
-}
+using realtransducer::Fields; // "ok a=1 b=2" → {a: 1, b: 2} for the numeric fields
 
 // The requests end with the installation's zero output (voltage, frequency, angle, current).
 inline bool EndsWithZeroOutput(const std::string &frames, const std::string &tail = "K:U K:F K:ang K:I K:6@0 ")
