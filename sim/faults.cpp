@@ -135,6 +135,16 @@ std::optional<Fault> ParseFault(const std::string &faultText, std::string &error
         f.kind = FaultKind::WrongEcho;
         if (!want(0, 0))
             return std::nullopt;
+    } else if (kind == "remoteoff") {
+        // Only the installation has remote control to keep off.
+        f.kind = FaultKind::RemoteOff;
+        if (lineGiven && f.line != Line::Installation) {
+            error = "remoteoff is a fault of the installation line in '" + faultText + "'";
+            return std::nullopt;
+        }
+        f.line = Line::Installation;
+        if (!want(0, 0))
+            return std::nullopt;
     } else if (kind == "searchwrong") {
         // Only the transducer's own port hears the search frame; the installation ignores it.
         f.kind = FaultKind::SearchWrong;
@@ -183,6 +193,8 @@ bool Matches(const Fault &f, Line line, uint8_t function, uint16_t reg)
         return false;
     if (f.kind == FaultKind::WrongEcho)
         return function == kFnWriteOne || function == kFnWriteMany;
+    if (f.kind == FaultKind::RemoteOff)
+        return reg == 0 && (function == kFnWriteOne || function == kFnWriteMany);
     if (f.kind == FaultKind::SearchWrong)
         return function == kFnSearch;
     return true;
@@ -233,6 +245,9 @@ AnswerPlan FaultTable::PlanFor(Line line, uint8_t function, uint16_t reg)
             break;
         case FaultKind::WrongEcho:
             plan.wrongEcho = true;
+            break;
+        case FaultKind::RemoteOff:
+            plan.remoteOff = true;
             break;
         case FaultKind::SearchWrong:
             plan.searchWrong = true;

@@ -16,6 +16,9 @@
 //   babble:N            N random bytes (default 5000) instead of the answer
 //   wrongecho           a write (functions 6, 16; only they match) is answered with a well-formed frame
 //                       that is not its echo (the value, or the block's count, XOR 1), nothing done
+//   remoteoff           the installation keeps its remote control off (its panel has control): a write
+//                       to register 0 (functions 6, 16; only they match) is answered with the echo of
+//                       a write of 0 there, "77 06 00 00 00 00", nothing done; installation line only
 //   searchwrong         the transducer answers the search frame (function 0x77, the only match) with a
 //                       read answer "ADDR 03 02 00 00" instead; device line only, and its default
 //   silent:MS           the line goes deaf for MS ms from this request on: every request is lost and
@@ -47,6 +50,7 @@ enum class FaultKind {
     Garbage,
     Babble,
     WrongEcho,
+    RemoteOff,
     SearchWrong,
     Silent,
     Unplug,
@@ -86,6 +90,7 @@ struct AnswerPlan {
     int garbage = 0;
     int babble = 0;
     bool wrongEcho = false;
+    bool remoteOff = false;
     bool searchWrong = false;
     int silentMs = 0; // 0: none; otherwise this request opens a deaf window
     std::vector<Fault> stateFaults; // waiting state faults whose request this is: apply them first

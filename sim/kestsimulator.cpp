@@ -407,6 +407,15 @@ struct KestSimulator::Impl {
         return b;
     }
 
+    // What the installation answers while its panel keeps remote control: the echo of register 0
+    // written 0, whatever the write asked for.
+    static Bytes RemoteOffEcho(const Request &rq)
+    {
+        Bytes b{rq.address, kFnWriteOne, 0x00, 0x00, 0x00, 0x00};
+        AppendCrc(b);
+        return b;
+    }
+
     bool WouldAnswer(const Port &p, const Request &rq) const
     {
         if (p.line == Line::Installation)
@@ -458,6 +467,9 @@ struct KestSimulator::Impl {
         } else if (plan.wrongEcho) {
             if (WouldAnswer(p, rq))
                 answer = WrongEcho(rq);
+        } else if (plan.remoteOff) {
+            if (WouldAnswer(p, rq))
+                answer = RemoteOffEcho(rq);
         } else if (p.line == Line::Installation) {
             faked = false;
             answer = inst.Handle(rq, dev);

@@ -109,6 +109,15 @@ TForm1::~TForm1()
 {
     if (updateForm)
         updateForm->StopCheck();
+    // Destroyed without a close (the program quitting on a signal): the windows opened from here end
+    // their runs, outputs off, while the settings and ports they were given still exist, not later
+    // among this window's children.
+    QList<QPointer<QWidget>> windows;
+    for (QWidget *w : findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+        if (w->isWindow())
+            windows << w;
+    for (const QPointer<QWidget> &w : windows)
+        delete w.data();
     // The journal outlives this window: it must not call into it afterwards.
     if (journal_) {
         journal_->SetMessageHandler(nullptr);

@@ -20,6 +20,9 @@ namespace {
 const QString kPort1 = QStringLiteral("Port1");
 const QString kPort2 = QStringLiteral("Port2");
 const QString kPortNotFound = QStringLiteral("Порт не найден");
+// The start of a run the installation would not let go on: the technician learns why nothing happened.
+const QString kRemoteControlRefused
+    = QStringLiteral("Установка не приняла дистанционное управление, настройка не начата: ");
 constexpr double kOutputFrequency = 51; // Hz, of the nominal and of the zero output alike
 
 // The shortest decimal that reads back to the same 32-bit float.
@@ -650,15 +653,15 @@ void TAutoTuning::OnKestAnswerStarting(const TFrame &cmd, const TFrame &answer)
         deviceInterface->SendNextCmd();
         return;
     }
-    // The installation did not take remote control. Refused outright it is a silent stop; answered
-    // with something that is not the echo, its state is unknown: said, and switched off all the same.
-    if (TSwitchOff::IsEchoOf(answer, cmd)) {
-        Fail(QString());
-        return;
-    }
-    const QString reason
-        = QStringLiteral("Установка не подтвердила дистанционное управление: вместо подтверждения пришло «%1»")
-              .arg(QString::fromStdString(answer.ToHex()));
+    // The installation did not take remote control. Refused outright (register 0 echoed as written 0:
+    // its own panel keeps control) or answered with something that is not the echo (its state
+    // unknown), the run ends either way, switched off all the same, and the technician is told which.
+    const QString hex = QString::fromStdString(answer.ToHex());
+    const QString reason = TKestCmdManager::IsCmdConfiguration(answer) && TKestCmdManager::IsCmdDisableControl(answer)
+        ? kRemoteControlRefused
+            + QStringLiteral("на установке дистанционное управление выключено (ответ «%1»)").arg(hex)
+        : QStringLiteral("Установка не подтвердила дистанционное управление: вместо подтверждения пришло «%1»")
+              .arg(hex);
     Fail(reason);
     ShowError(reason);
 }
@@ -1396,7 +1399,12 @@ void TAutoTuning::FinishZeroing(bool confirmed, const QString &why)
 
 void TAutoTuning::OnKestError(const std::string &text)
 {
-    const QString message = QString::fromUtf8(text.c_str());
+    // The remote-control write failing (refused with an exception, or never answered) is the run not
+    // started at all: said so, not as a bare link error.
+    const TFramePtr last = kestDeviceInterface ? kestDeviceInterface->GetLastCmd() : nullptr;
+    const bool atTheStart = stage_ == TTuningStage::Starting && !zeroing_ && last
+        && TKestCmdManager::IsCmdConfiguration(*last) && TKestCmdManager::IsDistantControlEnabled(*last);
+    const QString message = (atTheStart ? kRemoteControlRefused : QString()) + QString::fromUtf8(text.c_str());
     // The outputs go off before anyone is asked to read a message.
     if (IsRunning())
         Fail(message);

@@ -92,6 +92,7 @@ TEST(SimLine, ControlCommands)
         {"fault wrongecho:1", "error"},
         {"fault searchwrong", "ok"},
         {"fault installation:searchwrong", "error"},
+        {"fault device:remoteoff", "error"},
         {"faults",
             "ok delay:10#2 (2 left) device:babble:6000@0 crc#2@0x3E2 (2 left) noanswer@1996+3#1 (3 to pass, "
             "1 left) unplug+2 (2 to pass) silent:500 (1 left) searchwrong"},
@@ -306,6 +307,10 @@ TEST(SimLine, FaultsThatStrikeLater)
         {"wrong echo of the remote-control block after one write", "wrongecho@0+1#1", false,
             {{WriteOne(0x77, 0, 0), 'a'}, {remoteOn, 'w'}, {Read(0x77, 0, 1), '=', remoteIsOff}, {remoteOn, 'a'}},
             "done faked done done", {}, "remote=1"},
+        {"remote control kept off: every write to 0 echoed as 0 written", "remoteoff", false,
+            {{remoteOn, '=', Frame({0x77, 0x06, 0x00, 0x00, 0x00, 0x00})}, {Read(0x77, 0, 1), '=', remoteIsOff},
+                {WriteOne(0x77, 0, 1), '=', Frame({0x77, 0x06, 0x00, 0x00, 0x00, 0x00})}, {WriteOne(0x77, 2, 1), 'a'}},
+            "faked done faked done", {"installation faked " + ToHex(remoteOn) + " (remoteoff)"}, "remote=0"},
         {"silent window after one status read, then back", "silent:1500@994+1", false,
             {{StatusRead(), 'a'}, {StatusRead(), '-'}, {WriteOne(0x77, 0, 1), '-'},
                 {WriteOne(0x77, 2, 1), 'a', {}, 2000}, {StatusRead(), 'a'}, {Read(0x77, 0, 1), '=', remoteIsOff}},

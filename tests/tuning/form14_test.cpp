@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include "journal/journal.h"
+#include "mainwindow/form1.h"
 #include "presentation/controls/floatspinedit.h"
 #include "presentation/controls/form13.h"
 #include "presentation/controls/messageservice.h"
@@ -227,4 +228,63 @@ TEST_F(Form14JournalTest, RunEndedByTheWindowGoingIsJournalled)
         lines << l.text;
     EXPECT_EQ(lines, logged);
     EXPECT_TRUE(run->asFound.has_value());
+}
+
+// The main window goes while the tuning window it opened is in the middle of a run: closed by the user,
+// or destroyed without a close (the program quitting on a signal). Either way the installation's
+// outputs are off (the zero output confirmed) by the time the main window is gone, the tuning window
+// goes with it, and the run is journalled as stopped with every line it logged.
+TEST(TuningWindowOwner, MainWindowGoingDuringARunLeavesTheInstallationOff)
+{
+    for (const bool closed : {true, false}) {
+        SCOPED_TRACE(closed ? "main window closed" : "main window destroyed");
+        TScopedWaitScale scale{0.01};
+        TScopedMessageHandler messages{[](QWidget *, const TMessageService::TMessage &) { return QMessageBox::Ok; }};
+        kestsim::SimOptions o;
+        o.announce = false;
+        o.turnaroundMs = 1;
+        kestsim::KestSimulator sim(o);
+        std::string error;
+        ASSERT_TRUE(sim.Start(&error)) << error;
+        QTemporaryDir dir;
+        TJournal journal{TJournalOptions::Local(dir.path())};
+        ASSERT_TRUE(journal.Open());
+        TForm1::TOptions options;
+        options.checkForUpdates = false;
+        options.port1 = QString::fromStdString(sim.InstallationPath());
+        options.port2 = QString::fromStdString(sim.DevicePath());
+        options.tuningWindow
+            = [&journal](TConfigController *store, QWidget *parent, const TStartOptions &thisRun) -> QWidget * {
+            return CreateTuningWindow(store, &journal, parent, thisRun.port1, thisRun.port2);
+        };
+        auto main = std::make_unique<TForm1>(options);
+        main->show();
+        main->TuningAction()->trigger();
+        QPointer<TForm14> window = qobject_cast<TForm14 *>(main->TuningForm());
+        ASSERT_TRUE(window);
+        window->Logic().SetBeep(nullptr);
+        window->findChild<QPushButton *>(QStringLiteral("Настроить"))->click();
+        const QString phaseB = QString::fromUtf16(u"Настройка угла по фазе \u0412...");
+        ASSERT_TRUE(PumpUntil([&] { return window && window->Logic().Log().contains(phaseB); }, 60000));
+        ASSERT_FALSE(OutputsZero(sim));
+        const QStringList logged = window->Logic().Log(); // ending it this way logs nothing more
+        if (closed) {
+            main->close();
+            EXPECT_TRUE(OutputsZero(sim)); // within the close
+        }
+        main.reset();
+        EXPECT_FALSE(window);
+        EXPECT_TRUE(OutputsZero(sim)) << sim.Command("state");
+        const std::string frames = Requests(sim);
+        EXPECT_TRUE(EndsWithZeroOutput(frames)) << frames;
+        const std::vector<TJournalRunSummary> runs = journal.ListRuns();
+        ASSERT_EQ(runs.size(), 1u);
+        EXPECT_EQ(runs[0].outcome, TJournalOutcome::Stopped);
+        const std::optional<TJournalTuningRun> run = journal.LoadTuning(runs[0].id);
+        ASSERT_TRUE(run.has_value());
+        QStringList lines;
+        for (const TJournalLogLine &l : run->lines)
+            lines << l.text;
+        EXPECT_EQ(lines, logged);
+    }
 }

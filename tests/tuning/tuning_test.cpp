@@ -262,19 +262,22 @@ TEST(TuningSteps, EstimateFromTheLastTwoErrors)
     EXPECT_EQ(TAutoTuning::FormatError(-1.2346), "-1,235");
 }
 
-// Every way a run can fail ends the same way: the message or log line, nothing more sent for the
-// procedure, "Настроить" enabled again, and the installation's outputs at zero (confirmed).
+// Every way a run can fail ends the same way: the message or log line, the reason kept with the run,
+// nothing more sent for the procedure, "Настроить" enabled again, and the installation's outputs at
+// zero (confirmed). A refused start sends the transducer nothing at all.
 TEST_F(TuningTest, FailurePathsEndWithTheOutputsOff)
 {
+    const QString refused = QStringLiteral("Установка не приняла дистанционное управление, настройка не начата: ");
     struct Row {
         const char *name;
         std::vector<std::string> setup;
         bool analog;
-        QString trigger; // when this log line appears, the `later` commands are given
+        QString trigger; // the moment this log line is logged, the `later` commands are given
         std::vector<std::string> later;
         QString line; // the log line, or the message box text, that reports it
         bool outputsOff;
         int readbacks = -1; // transducer readbacks before the end, when it matters
+        const char *frames = nullptr; // every request of the run, when it matters
     } rows[] = {
         {"coefficients never converge", {"reference-response 0", "error Ua 0.8"}, false, {}, {},
             "Ошибка при настройке погрешностей по коэффициентам", true, 10},
@@ -285,9 +288,20 @@ TEST_F(TuningTest, FailurePathsEndWithTheOutputsOff)
         {"installation silent for a while", {"fault noanswer@994#4"}, false, {}, {}, "Нет ответа", true},
         {"remote control answered with something else", {"fault wrongecho@0#1"}, false, {}, {},
             "Установка не подтвердила дистанционное управление: вместо подтверждения пришло «77 10 00 00 00 06 4B 5D»",
-            true},
+            true, 0, "K:cfg K:U K:F K:ang K:I K:6@0 "},
+        {"remote control refused, re-sends and all", {"fault exception:4@0#4"}, false, {}, {},
+            refused
+                + "Невосстанавливаемая ошибка имела место, пока устройство пыталось выполнить затребованное действие.",
+            true, 0, "K:cfg K:cfg K:cfg K:cfg K:U K:F K:ang K:I K:6@0 "},
+        {"remote control kept off by the installation", {"fault remoteoff#1"}, false, {}, {},
+            refused + "на установке дистанционное управление выключено (ответ «77 06 00 00 00 00 82 9C»)", true, 0,
+            "K:cfg K:U K:F K:ang K:I K:6@0 "},
         {"installation silent for good", {}, false, "Чтение параметров с QX4...", {"fault noanswer"},
             "Выключение выходов KEST не подтверждено: «напряжение 0»: Нет ответа", false},
+        // The transducer's adapter gone (its line hung up, back later under another name) just before
+        // its port is opened again at the new speed for the final writes.
+        {"transducer's port gone before the final writes", {}, false, "Углы настроены. Сохранение изменений...",
+            {"hangup device 300"}, "Порт не найден", true},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
@@ -298,18 +312,26 @@ TEST_F(TuningTest, FailurePathsEndWithTheOutputsOff)
         tuning->DeviceInterface()->SetResponseTimeOut(400);
         rec.outcome.reset();
         rec.errors.clear();
+        bool triggered = false;
+        rec.onLog = [&](const QString &line) {
+            if (triggered || r.trigger.isEmpty() || line != r.trigger)
+                return;
+            triggered = true;
+            for (const std::string &c : r.later)
+                Sim(c);
+        };
         const size_t from = RequestCount(*sim);
         tuning->AnalogToggled(r.analog);
         tuning->StartClicked();
-        if (!r.trigger.isEmpty()) {
-            ASSERT_TRUE(PumpUntil([&] { return LogHas(r.trigger); }, 60000));
-            for (const std::string &c : r.later)
-                Sim(c);
-        }
         ASSERT_TRUE(RunToEnd());
+        rec.onLog = nullptr;
+        EXPECT_EQ(triggered, !r.trigger.isEmpty());
         EXPECT_EQ(rec.outcome->end, TTuningEnd::Failed);
+        EXPECT_FALSE(rec.outcome->reason.isEmpty()); // what the journal keeps of why
         EXPECT_EQ(rec.outcome->outputsOff, r.outputsOff);
-        EXPECT_TRUE(LogHas(r.line) || rec.errors.contains(r.line)) << JoinedLog().toStdString();
+        EXPECT_TRUE(LogHas(r.line) || rec.errors.contains(r.line))
+            << JoinedLog().toStdString() << rec.errors.join('|').toStdString();
+        EXPECT_LE(rec.errors.size(), 1) << rec.errors.join('|').toStdString(); // one message, not a cascade
         EXPECT_FALSE(rec.running);
         // Nothing for the procedure after its end; the last frames are the zero output.
         const size_t end = RequestCount(*sim);
@@ -321,12 +343,19 @@ TEST_F(TuningTest, FailurePathsEndWithTheOutputsOff)
         if (r.readbacks >= 0) {
             EXPECT_EQ(QString::fromStdString(frames).count("D:par "), r.readbacks);
         }
+        if (r.frames) {
+            EXPECT_EQ(frames, r.frames);
+        }
         if (r.outputsOff) {
             EXPECT_TRUE(OutputsZero(*sim));
         }
         Sim("clear-faults");
         for (const char *c : {"reference-response 1", "error Ua 0", "phase-error B 0", "analog-error 2 0 0"})
             Sim(c);
+        // A line hung up comes back under another name, which the settings then give.
+        ASSERT_TRUE(
+            PumpUntil([&] { return sim->Command("state").find("device-line=down") == std::string::npos; }, 10000));
+        config->WritePort("Port2", QString::fromStdString(sim->DevicePath()));
     }
 }
 

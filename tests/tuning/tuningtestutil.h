@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -35,13 +36,20 @@ struct TRecorder : ITuningView, ITuningObserver {
     QString label;
     std::optional<TTuningOutcome> outcome;
     std::vector<TParameters> asFound, asLeft;
+    // Called as each line is logged, before the procedure takes its next step.
+    std::function<void(const QString &)> onLog;
 
     void ClearLog() override
     {
         ++clears;
         log.clear();
     }
-    void AddLog(const QString &line) override { log << line; }
+    void AddLog(const QString &line) override
+    {
+        log << line;
+        if (onLog)
+            onLog(line);
+    }
     void ShowChoices(const TTuningChoices &c) override { shown = c; }
     void SetCoefficientLabel(const QString &text) override { label = text; }
     void SetRunning(bool r) override { running = r; }
