@@ -3,6 +3,7 @@
 // Rows and columns are counted as the verification grid counts them: row 0 is the header row, data
 // rows are 1 and up, column 0 is the first column.
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -43,6 +44,8 @@ struct TReportTable {
     TReportMarks marks;
     QString fontName; // empty: the document's own
     int fontSize = 0; // points; 0: the document's own
+    QString permissible; // the permissible error as written beside the table ("±0,2 %"); empty: not written
+    QByteArray chartPng; // the tab's error chart at print resolution, put where "#график" stands; empty: none
 
     int RowCount() const { return int(rows.size()) + 1; } // the header row included
     int ColumnCount() const { return int(columns.size()); }
