@@ -51,4 +51,13 @@ struct TReportTable {
     int ColumnCount() const { return int(columns.size()); }
     // Row 0 is the header; an absent cell is empty.
     QString Cell(int row, int col) const;
+    // The lines a cell is printed in: an output cell's parts (the installation's value, the device's or
+    // the analog current, the error; seven blanks apart in the grid) one per line, each with its number
+    // bound to its prefix, unit and sign (BindNumber); any other cell is one line.
+    QStringList CellLines(int row, int col) const;
 };
+
+// A value's text that no line break may split: the blanks between a number and its prefix or unit become
+// no-break spaces, and a word joiner binds the minus and the percent sign to the digits ("-0,004%",
+// "57,735 k"), so that a writer can let the text wrap only between a cell's lines.
+QString BindNumber(const QString &text);
