@@ -310,14 +310,17 @@ TEST(ExcelReport, RowsBelowMoveWithWhatNamesThemAndPlaceholderRowsGo)
     // Every worksheet's header placeholders, whatever their letter case.
     EXPECT_EQ(text("A1"), "Протокол № 7, QX4");
     EXPECT_EQ(QString::fromUtf8(other.select_node("//c[@r='A2']/is/t").node().text().get()), "QX4");
-    // Caption in row 3, the table in rows 4-7 (header and three rows), the placeholder rows of the
-    // unused pair gone, "Итог" moved from 8 to 8 + 3 - 2.
+    // Caption in row 3, the table in rows 4-7 (header and three rows), its note on the marks in row 8,
+    // the placeholder rows of the unused pair gone, "Итог" moved from 8 to 8 + 3 + 1 - 2. An output
+    // cell holds its three parts as lines.
     EXPECT_EQ(text("A3"), "Таблица 1. Т");
     EXPECT_EQ(text("B4"), "Напр., V");
-    EXPECT_EQ(text("E7"), table.rows[2][4]);
+    EXPECT_EQ(text("E7"), table.CellLines(3, 4).join('\n'));
+    EXPECT_EQ(text("E7").count('\n'), 2);
     EXPECT_EQ(text("K4"), "справа");
-    EXPECT_EQ(text("A9"), "Итог");
-    EXPECT_EQ(rows, (std::vector<int>{1, 3, 4, 5, 6, 7, 9, 10, 11}));
+    EXPECT_EQ(text("A8"), "* — погрешность превышает допускаемую");
+    EXPECT_EQ(text("A10"), "Итог");
+    EXPECT_EQ(rows, (std::vector<int>{1, 3, 4, 5, 6, 7, 8, 10, 11, 12}));
     // Rows tall enough for the three lines of an output cell (11-point text).
     for (const char *r : {"5", "6", "7"}) {
         const pugi::xml_node row = doc.select_node((std::string("//row[@r='") + r + "']").c_str()).node();
@@ -325,20 +328,29 @@ TEST(ExcelReport, RowsBelowMoveWithWhatNamesThemAndPlaceholderRowsGo)
         EXPECT_STREQ(row.attribute("customHeight").value(), "1");
     }
     // Formulas, the other sheet's reference, merges, formats and the print area moved along.
-    EXPECT_STREQ(cells["B9"].child("f").text().get(), "SUM(B10:B11)+A4");
-    EXPECT_STREQ(other.select_node("//c[@r='B2']/f").node().text().get(), "'Лист 1'!B10*2");
-    EXPECT_STREQ(doc.select_node("//mergeCell").node().attribute("ref").value(), "A9:E9");
+    // The print area grows to the table's columns (A to I).
+    EXPECT_STREQ(cells["B10"].child("f").text().get(), "SUM(B11:B12)+A4");
+    EXPECT_STREQ(other.select_node("//c[@r='B2']/f").node().text().get(), "'Лист 1'!B11*2");
+    EXPECT_STREQ(doc.select_node("//mergeCell").node().attribute("ref").value(), "A10:E10");
     EXPECT_EQ(doc.select_nodes("//mergeCell").size(), 1u); // the one over the table's cells is gone
-    EXPECT_STREQ(doc.select_node("//conditionalFormatting").node().attribute("sqref").value(), "B10:B11");
-    EXPECT_STREQ(book.select_node("//definedName").node().text().get(), "'Лист 1'!$A$1:$E$11");
+    EXPECT_STREQ(doc.select_node("//conditionalFormatting").node().attribute("sqref").value(), "B11:B12");
+    EXPECT_STREQ(book.select_node("//definedName").node().text().get(), "'Лист 1'!$A$1:$I$12");
     EXPECT_STREQ(book.select_node("//calcPr").node().attribute("fullCalcOnLoad").value(), "1");
-    EXPECT_STREQ(doc.select_node("//dimension").node().attribute("ref").value(), "A1:K11");
-    // Marked cells: the placeholder's style with the red fill; the others keep its style.
+    EXPECT_STREQ(doc.select_node("//dimension").node().attribute("ref").value(), "A1:K12");
+    // Marked cells: the placeholder's style with the red fill and its error bold and starred; the
+    // others the placeholder's style, unshaded; all of them wrap their lines.
     const int marked = cells["A4"].attribute("s").as_int();
     EXPECT_EQ(cells["I7"].attribute("s").as_int(), marked);
-    EXPECT_EQ(cells["B4"].attribute("s").as_int(), 1);
+    const pugi::xml_node errorRun = cells["I7"].child("is").last_child();
+    EXPECT_TRUE(errorRun.child("rPr").child("b"));
+    EXPECT_EQ(QString::fromUtf8(errorRun.child("t").text().get()), table.CellLines(3, 8).last() + "*");
+    const pugi::xml_node plain = styles.select_nodes("//cellXfs/xf")[cells["B4"].attribute("s").as_uint()].node();
     const pugi::xml_node xf = styles.select_nodes("//cellXfs/xf")[size_t(marked)].node();
-    EXPECT_STREQ(xf.attribute("borderId").value(), "1");
+    for (const pugi::xml_node &format : {plain, xf}) {
+        EXPECT_STREQ(format.attribute("borderId").value(), "1");
+        EXPECT_STREQ(format.child("alignment").attribute("wrapText").value(), "1");
+    }
+    EXPECT_STRNE(plain.attribute("fillId").value(), xf.attribute("fillId").value());
     const pugi::xml_node fill = styles.select_nodes("//fills/fill")[xf.attribute("fillId").as_uint()].node();
     EXPECT_STREQ(fill.child("patternFill").child("fgColor").attribute("rgb").value(), "FFFA8072");
 }

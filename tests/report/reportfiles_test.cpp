@@ -8,6 +8,8 @@
 #include "config/configcontroller.h"
 #include "config/devicesettingsconfig.h"
 #include "verification/report/avtopoverkareportconfig.h"
+#include "verification/report/cellref.h"
+#include "verification/report/excelreportmanager.h"
 #include "verification/report/reportproducer.h"
 #include "verification/report/reporttemplates.h"
 
@@ -19,6 +21,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -234,8 +237,9 @@ TEST(ReportFiles, WordAndExcelProtocolsAsIndependentReadersSeeThem)
     const int caption1 = captionRows.begin()->first, caption3 = captionRows.rbegin()->first;
     EXPECT_EQ(captionRows.begin()->second, "Таблица 1. Нагрузка 100 %");
     EXPECT_EQ(captionRows.rbegin()->second, "Таблица 3. Углы");
-    EXPECT_EQ(caption3, caption1 + first.RowCount() + 1);
-    EXPECT_EQ(conclusionRow, caption3 + third.RowCount() + 1);
+    // Each table has marks: a row under it says what the star means.
+    EXPECT_EQ(caption3, caption1 + first.RowCount() + 2);
+    EXPECT_EQ(conclusionRow, caption3 + third.RowCount() + 2);
     for (int t = 0; t < 2; ++t) {
         const TReportTable &table = *expected[t];
         const int top = (t == 0 ? caption1 : caption3) + 1;
@@ -243,7 +247,8 @@ TEST(ReportFiles, WordAndExcelProtocolsAsIndependentReadersSeeThem)
         for (int r = 0; r < table.RowCount(); ++r)
             for (int c = 0; c < table.ColumnCount(); ++c) {
                 const QString ref = QString(QChar('A' + c)) + QString::number(top + r);
-                EXPECT_EQ(value(ref), table.Cell(r, c)) << ref.toStdString();
+                EXPECT_EQ(value(ref), table.CellLines(r, c).join('\n') + (table.marks.IsSet(r, c) ? "*" : ""))
+                    << ref.toStdString();
                 if (cells[ref].toObject()["fill"].toString() == "FFFA8072")
                     filled.insert({r, c});
             }
@@ -255,8 +260,8 @@ TEST(ReportFiles, WordAndExcelProtocolsAsIndependentReadersSeeThem)
     for (const QString &range :
         {QString("A1:L1"), QString("A9:E9"), QString("F9:L9"), QString("A%1:L%1").arg(conclusionRow + 1)})
         EXPECT_TRUE(merged.contains(range)) << range.toStdString();
-    EXPECT_TRUE(sheet["print_area"].toString().endsWith(QString("$L$%1").arg(sheet["max_row"].toInt())))
-        << sheet["print_area"].toString().toStdString();
+    // The shipped template sets no print area (it cut the columns after L): the whole sheet prints.
+    EXPECT_TRUE(sheet["print_area"].isNull()) << sheet["print_area"].toString().toStdString();
     EXPECT_EQ(sheet["footer"].toString(), "Страница &P из &N");
 
     // The next reports are numbered, nothing is overwritten, no working copy stays.
@@ -319,4 +324,267 @@ TEST(ReportFiles, PdfAndLegacyTemplatesThroughLibreOffice)
     QStringList expected{QFileInfo(doc).fileName(), "protocol.pdf"};
     expected.sort();
     EXPECT_EQ(left, expected);
+}
+
+// Excel layout
+
+namespace {
+
+// openpyxl makes the template (its workbook binds the relationship prefix on each <sheet>, not on the
+// root); a calculation chain and an x14 rule whose prefix is bound on its own element are added.
+const char *kMakeExcelTemplate = R"PY(
+import sys, zipfile
+import openpyxl
+from openpyxl.comments import Comment
+from openpyxl.formatting.rule import FormulaRule
+from openpyxl.styles import Border, Font, PatternFill, Side
+from openpyxl.worksheet.datavalidation import DataValidation
+out = sys.argv[1]
+book = openpyxl.Workbook()
+ws = book.active
+ws.title = 'Протокол'
+ws['A1'] = 'Протокол № ProtocolNum'
+thin = Side(style='thin')
+for ref in ('A3', 'A5'):
+    ws[ref] = '#заголовок'
+for ref in ('A4', 'A6'):
+    ws[ref] = '#таблица'
+    ws[ref].font = Font(name='Liberation Sans', size=9)
+    ws[ref].border = Border(left=thin, right=thin, top=thin, bottom=thin)
+ws['A8'] = 'Итог'
+ws['B8'] = '=SUM(B9:B10)'
+ws['B9'] = 1
+ws['B10'] = 2
+ws['A12'] = 'Поверитель: Verifier, протокол ProtocolNum'
+ws['A8'].comment = Comment('Проверил: Verifier', 'Поверитель')
+ws.conditional_formatting.add('B9:B10', FormulaRule(formula=['B9>1'], fill=PatternFill('solid', fgColor='FFFF00')))
+validation = DataValidation(type='custom', formula1='B9>=0')
+validation.add('B9:B10')
+ws.add_data_validation(validation)
+ws.print_area = 'A1:L12'
+ws.oddHeader.center.text = 'протокол № ProtocolNum'
+ws.oddFooter.left.text = 'Поверитель: Verifier'
+ws.oddFooter.right.text = 'Дата: Date, стр. &P из &N'
+book.save(out + '.tmp')
+x14 = ('<extLst><ext uri="{78C0D931-6437-407d-A8EE-F0AAD8B7D5AC}" '
+       'xmlns:x14="http://schemas.microsoft.com/office/spreadsheetml/2009/9/main"><x14:conditionalFormattings>'
+       '<x14:conditionalFormatting xmlns:xm="http://schemas.microsoft.com/office/excel/2006/main">'
+       '<x14:cfRule type="expression" priority="2" id="{00000000-0000-0000-0000-000000000001}">'
+       '<xm:f>B10&gt;B9</xm:f><x14:dxf/></x14:cfRule><xm:sqref>B9:B10</xm:sqref>'
+       '</x14:conditionalFormatting></x14:conditionalFormattings></ext></extLst>')
+with zipfile.ZipFile(out + '.tmp') as src, zipfile.ZipFile(out, 'w', zipfile.ZIP_DEFLATED) as dst:
+    for item in src.infolist():
+        data = src.read(item.filename)
+        if item.filename == 'xl/worksheets/sheet1.xml':
+            data = data.replace(b'</worksheet>', x14.encode() + b'</worksheet>')
+        elif item.filename == 'xl/_rels/workbook.xml.rels':
+            data = data.replace(b'</Relationships>', b'<Relationship Id="rIdChain" Type="http://schemas.openxmlformats'
+                                b'.org/officeDocument/2006/relationships/calcChain" Target="calcChain.xml"/></Relationships>')
+        elif item.filename == '[Content_Types].xml':
+            data = data.replace(b'</Types>', b'<Override PartName="/xl/calcChain.xml" ContentType="application/vnd.'
+                                b'openxmlformats-officedocument.spreadsheetml.calcChain+xml"/></Types>')
+        dst.writestr(item, data)
+    dst.writestr('xl/calcChain.xml', '<?xml version="1.0" encoding="UTF-8" standalone="yes"?><calcChain xmlns="'
+                 'http://schemas.openxmlformats.org/spreadsheetml/2006/main"><c r="B8" i="1"/></calcChain>')
+)PY";
+
+const char *kReadExcelLayout = R"PY(
+import json, re, sys, warnings, zipfile
+import openpyxl
+warnings.simplefilter('ignore')  # the x14 rules openpyxl does not know
+path = sys.argv[1]
+ws = openpyxl.load_workbook(path).worksheets[0]
+out = {'cells': {}, 'heights': {}, 'widths': {}}
+for row in ws.iter_rows():
+    for c in row:
+        if c.value is None:
+            continue
+        solid = c.fill is not None and c.fill.fill_type == 'solid'
+        out['cells'][c.coordinate] = {'v': str(c.value), 'fill': c.fill.fgColor.rgb if solid else None,
+                                      'wrap': bool(c.alignment.wrap_text)}
+for k, d in ws.row_dimensions.items():
+    if d.height:
+        out['heights'][str(k)] = d.height
+for k, d in ws.column_dimensions.items():
+    for i in range(d.min or 0, (d.max or 0) + 1):
+        out['widths'][openpyxl.utils.get_column_letter(i)] = d.width
+setup = ws.page_setup
+out['print_area'] = ws.print_area if isinstance(ws.print_area, str) else ','.join(ws.print_area or [])
+out['print_titles'] = ws.print_title_rows
+out['page'] = [bool(ws.sheet_properties.pageSetUpPr and ws.sheet_properties.pageSetUpPr.fitToPage),
+               setup.fitToWidth, setup.fitToHeight, setup.orientation]
+out['header'] = ws.oddHeader.center.text
+out['footer'] = [ws.oddFooter.left.text, ws.oddFooter.right.text]
+out['cf'] = [[str(r.sqref), [f for rule in r.rules for f in rule.formula]] for r in ws.conditional_formatting]
+out['dv'] = [[str(d.sqref), d.formula1] for d in ws.data_validations.dataValidation]
+out['notes'] = [c.coordinate for row in ws.iter_rows() for c in row if c.comment]
+with zipfile.ZipFile(path) as z:
+    names = z.namelist()
+    out['chain'] = ['xl/calcChain.xml' in names, 'calcChain' in z.read('xl/_rels/workbook.xml.rels').decode(),
+                    'calcChain' in z.read('[Content_Types].xml').decode()]
+    sheet = z.read('xl/worksheets/sheet1.xml').decode()
+    out['x14'] = [list(m) for m in re.findall(r'<xm:f>(.*?)</xm:f>.*?<xm:sqref>(.*?)</xm:sqref>', sheet)]
+    out['vml_rows'] = [int(x) for n in names if n.endswith('.vml')
+                       for x in re.findall(r'<\w+:Row>\s*(\d+)\s*</\w+:Row>', z.read(n).decode())]
+print(json.dumps(out, ensure_ascii=False))
+)PY";
+
+// A table as the verification window makes it: four input columns, `outputs` output columns whose
+// cells hold three parts (values with prefixes, errors with minus signs), marks beyond row 50 and in
+// the last column.
+TReportTable LayoutTable(const QString &title, int outputs, int rows)
+{
+    TReportTable table;
+    table.title = title;
+    table.fontName = QStringLiteral("Liberation Sans");
+    table.fontSize = 9;
+    table.permissible = QStringLiteral("±0,2 %");
+    for (const QString &header : {"Ток, A", "Напр., V", "Угол, °", "Частота, Hz"})
+        table.columns.append({header, header, 64});
+    for (int o = 0; o < outputs; ++o)
+        table.columns.append(
+            {QStringLiteral("K%1").arg(o), o + 1 == outputs ? "K сум." : QStringLiteral("K%1, %").arg(o), 64});
+    for (int r = 1; r <= rows; ++r) {
+        QStringList cells{QString::number(r % 6) + ",0", "57,735", QString::number(r % 360), "50"};
+        for (int o = 0; o < outputs; ++o)
+            cells << QStringLiteral("%1,%2k       %1,%3k       %4%5%")
+                         .arg(57 + o)
+                         .arg(700 + r, 3, 10, QChar('0'))
+                         .arg(600 + r, 3, 10, QChar('0'))
+                         .arg((r + o) % 2 ? "-" : "")
+                         .arg(QStringLiteral("0,%1").arg(r % 1000, 3, 10, QChar('0')));
+        table.rows.append(cells);
+    }
+    for (const auto &[r, c] : {std::pair{1, 4}, {55, outputs + 3}, {rows, outputs + 3}, {77, 6}})
+        table.marks.Set(r, c);
+    return table;
+}
+
+} // namespace
+
+TEST(ReportFiles, ExcelLayoutFitsThePageAndMovesWhatNamesRows)
+{
+    QTemporaryDir work;
+    const QString templatePath = work.path() + "/openpyxl.xlsx", script = work.path() + "/make.py";
+    const QString reader = work.path() + "/read.py";
+    for (const auto &[file, text] : {std::pair{script, kMakeExcelTemplate}, {reader, kReadExcelLayout}}) {
+        QFile out(file);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(text);
+    }
+    const TRun made = RunProgram("/usr/bin/python3", {script, templatePath});
+    ASSERT_EQ(made.code, 0) << made.output.toStdString();
+
+    const int rows = 120;
+    const QList<TReportTable> tables{LayoutTable("Нагрузка 100 %", 13, rows), LayoutTable("Все выходы", 21, rows)};
+    TExcelReportManager excel;
+    const QString copy = excel.CopyTemplate(templatePath, work.path() + "/Отчёт");
+    excel.OpenDoc(copy);
+    excel.ReplaceTagWithValue("ProtocolNum", "П-17 & Ко", TReportManager::kReplaceOne);
+    excel.ReplaceTagWithValue("Verifier", "Петров П. П.", TReportManager::kReplaceOne);
+    excel.ReplaceTagWithValue("Date", "05.03.2024", TReportManager::kReplaceOne);
+    for (int t = 0; t < tables.size(); ++t)
+        excel.AddTableAndHeader(tables[t], tables[t].title, tables[t].marks, t + 1);
+    excel.RemoveTableTagsFromReport();
+    EXPECT_EQ(excel.UnfilledPlaceholders(), QStringList{"Verifier"}); // in the note on A8
+    excel.SaveAndCloseDoc(copy);
+    const QString report = excel.ReportPath();
+    ASSERT_TRUE(QFileInfo::exists(report));
+
+    const TRun read = RunProgram("/usr/bin/python3", {reader, report});
+    ASSERT_EQ(read.code, 0) << read.output.toStdString();
+    const QJsonObject got = QJsonDocument::fromJson(read.output).object();
+    const QJsonObject cells = got["cells"].toObject();
+    // Each table: caption, header and rows, then the permissible error and the note on the stars.
+    const int extra = 2, shift = rows + extra;
+    const int tops[] = {4, 4 + shift + 2}, total = 8 + 2 * shift;
+    for (int t = 0; t < tables.size(); ++t) {
+        SCOPED_TRACE(t);
+        const TReportTable &table = tables[t];
+        std::set<std::pair<int, int>> filled;
+        for (int r = 0; r < table.RowCount(); ++r) {
+            int lines = 1;
+            for (int c = 0; c < table.ColumnCount(); ++c) {
+                const QString ref = QString::fromStdString(CellRef::Format(c + 1, tops[t] + r));
+                const QJsonObject cell = cells[ref].toObject();
+                const QStringList expected = table.CellLines(r, c);
+                lines = std::max<int>(lines, int(expected.size()));
+                EXPECT_EQ(cell["v"].toString(), expected.join('\n') + (table.marks.IsSet(r, c) ? "*" : ""))
+                    << ref.toStdString();
+                EXPECT_TRUE(cell["wrap"].toBool()) << ref.toStdString();
+                if (cell["fill"].toString() == "FFFA8072")
+                    filled.insert({r, c});
+            }
+            EXPECT_GE(got["heights"].toObject()[QString::number(tops[t] + r)].toDouble(), lines * 9.0) << r;
+        }
+        EXPECT_EQ(filled, Marks(table));
+        EXPECT_EQ(cells[QString("A%1").arg(tops[t] + rows + 1)].toObject()["v"].toString(),
+            "Пределы допускаемой основной погрешности: ±0,2 %");
+        EXPECT_EQ(cells[QString("A%1").arg(tops[t] + rows + 2)].toObject()["v"].toString(),
+            "* — погрешность превышает допускаемую");
+        EXPECT_EQ(cells[QString("A%1").arg(tops[t] - 1)].toObject()["v"].toString(),
+            QString("Таблица %1. %2").arg(t + 1).arg(table.title));
+    }
+    // Printing: every column of the wider table, the header row on every page, fitted and landscape.
+    EXPECT_EQ(got["print_area"].toString(), QString("$A$1:$Y$%1").arg(12 + 2 * shift));
+    EXPECT_EQ(got["print_titles"].toString(), "$4:$4");
+    EXPECT_EQ(got["page"].toArray(), (QJsonArray{true, 1, 0, "landscape"}));
+    EXPECT_GT(got["widths"].toObject()["Y"].toDouble(), 6.0);
+    // Headers and footers filled, their codes kept; every cell holding a header placeholder filled.
+    EXPECT_EQ(got["header"].toString(), "протокол № П-17 && Ко");
+    EXPECT_EQ(got["footer"].toArray(), (QJsonArray{"Поверитель: Петров П. П.", "Дата: 05.03.2024, стр. &P из &N"}));
+    EXPECT_EQ(cells["A1"].toObject()["v"].toString(), "Протокол № П-17 & Ко");
+    EXPECT_EQ(cells[QString("A%1").arg(total + 4)].toObject()["v"].toString(),
+        "Поверитель: Петров П. П., протокол П-17 & Ко");
+    // What names rows below the tables moved with them: formula, formats, validation, x14 rule, note;
+    // the calculation chain naming the moved formula gone with its relationship and content type.
+    const QString a = QString::number(total + 1), b = QString::number(total + 2);
+    EXPECT_EQ(cells["B" + QString::number(total)].toObject()["v"].toString(), QString("=SUM(B%1:B%2)").arg(a, b));
+    EXPECT_EQ(got["cf"].toArray(), (QJsonArray{QJsonArray{QString("B%1:B%2").arg(a, b), QJsonArray{"B" + a + ">1"}}}));
+    EXPECT_EQ(got["dv"].toArray(), (QJsonArray{QJsonArray{QString("B%1:B%2").arg(a, b), "B" + a + ">=0"}}));
+    EXPECT_EQ(got["x14"].toArray(), (QJsonArray{QJsonArray{"B" + b + "&gt;B" + a, QString("B%1:B%2").arg(a, b)}}));
+    EXPECT_EQ(got["notes"].toArray(), (QJsonArray{QString("A%1").arg(total)}));
+    EXPECT_EQ(got["vml_rows"].toArray(), (QJsonArray{total - 1}));
+    EXPECT_EQ(got["chain"].toArray(), (QJsonArray{false, false, false}));
+
+    // LibreOffice prints it: no word beyond the page's right edge, every value whole on one line (its
+    // minus and unit with it), every marked error starred.
+    OpenWithLibreOffice(report, "excel_layout_page1", {"П-17 & Ко", "Таблица 2. Все выходы"});
+    const TRun boxes = RunProgram("pdftotext", {"-bbox-layout", OutputFolder() + "/excel_layout_page1.pdf", "-"});
+    ASSERT_EQ(boxes.code, 0);
+    static const QRegularExpression kPage(R"re(<page width="([\d.]+)")re");
+    static const QRegularExpression kWord(
+        R"re(<word xMin="([\d.]+)" yMin="[\d.]+" xMax="([\d.]+)"[^>]*>([^<]*)</word>)re");
+    const QString html = QString::fromUtf8(boxes.output);
+    const double pageWidth = kPage.match(html).captured(1).toDouble();
+    ASSERT_GT(pageWidth, 0);
+    QSet<QString> words;
+    int beyond = 0, stars = 0;
+    for (auto it = kWord.globalMatch(html); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        QString word = m.captured(3);
+        word.remove(QChar(0x2060));
+        beyond += m.captured(2).toDouble() > pageWidth ? 1 : 0;
+        stars += word.endsWith('*') ? 1 : 0;
+        words.insert(word);
+    }
+    EXPECT_EQ(beyond, 0);
+    int marks = 0;
+    for (const TReportTable &table : tables) {
+        marks += table.marks.Count();
+        for (int r = 1; r < table.RowCount(); r += 13)
+            for (int c = 4; c < table.ColumnCount(); ++c)
+                for (QString line : table.CellLines(r, c)) {
+                    line.remove(QChar(0x2060));
+                    EXPECT_TRUE(words.contains(
+                        line + (table.marks.IsSet(r, c) && line == table.CellLines(r, c).last() ? "*" : "")))
+                        << line.toStdString() << " row " << r << " column " << c;
+                }
+        for (const auto &[r, c] : table.marks.Cells()) {
+            QString error = table.CellLines(r, c).last() + "*";
+            error.remove(QChar(0x2060));
+            EXPECT_TRUE(words.contains(error)) << error.toStdString();
+        }
+    }
+    EXPECT_EQ(stars, marks + 2); // the marked errors and the two notes' stars
 }

@@ -4,9 +4,15 @@
 #include "verification/report/ooxmlpackage.h"
 #include "verification/report/reporterror.h"
 
+#include <QCoreApplication>
+#include <QFont>
+#include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -55,6 +61,101 @@ int CountChildren(pugi::xml_node node, const std::string &name)
     return count;
 }
 
+const char *LocalName(const char *name)
+{
+    const char *colon = std::strchr(name, ':');
+    return colon ? colon + 1 : name;
+}
+
+// The order in which a worksheet and a workbook must hold their parts.
+const std::vector<const char *> kSheetOrder{"sheetPr", "dimension", "sheetViews", "sheetFormatPr", "cols", "sheetData",
+    "sheetCalcPr", "sheetProtection", "protectedRanges", "scenarios", "autoFilter", "sortState", "dataConsolidate",
+    "customSheetViews", "mergeCells", "phoneticPr", "conditionalFormatting", "dataValidations", "hyperlinks",
+    "printOptions", "pageMargins", "pageSetup", "headerFooter", "rowBreaks", "colBreaks", "customProperties",
+    "cellWatches", "ignoredErrors", "smartTags", "drawing", "legacyDrawing", "legacyDrawingHF", "drawingHF", "picture",
+    "oleObjects", "controls", "webPublishItems", "tableParts", "extLst"};
+const std::vector<const char *> kWorkbookOrder{"fileVersion", "fileSharing", "workbookPr", "workbookProtection",
+    "bookViews", "sheets", "functionGroups", "externalReferences", "definedNames", "calcPr", "oleSize",
+    "customWorkbookViews", "pivotCaches", "smartTagPr", "smartTagTypes", "webPublishing", "fileRecoveryPr",
+    "webPublishObjects", "extLst"};
+
+// The child `local` of `root`, made where the order puts it when there is none.
+pugi::xml_node ChildInOrder(
+    pugi::xml_node root, const TXmlNames &n, const char *local, const std::vector<const char *> &order)
+{
+    if (pugi::xml_node existing = root.child(n.Name(local).c_str()))
+        return existing;
+    const auto rank = [&order](const char *name) {
+        for (size_t i = 0; i < order.size(); ++i)
+            if (std::strcmp(order[i], name) == 0)
+                return int(i);
+        return -1;
+    };
+    const int mine = rank(local);
+    for (pugi::xml_node child : root.children())
+        if (child.type() == pugi::node_element && rank(LocalName(child.name())) > mine)
+            return root.insert_child_before(n.Name(local).c_str(), child);
+    return root.append_child(n.Name(local).c_str());
+}
+
+struct TCellFont {
+    QString name = QStringLiteral("Calibri");
+    double size = 11;
+    bool bold = false;
+};
+
+// Text widths in pixels at 96 dpi, measured in a font by its metrics when a font database is at hand
+// (the program's windows); a console program (kestctl) has none and estimates by character classes,
+// generously, so that a column is never narrower than its text.
+class TMeasure {
+public:
+    explicit TMeasure(const TCellFont &font) : size_(font.size), bold_(font.bold)
+    {
+        if (qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+            QFont qfont(font.name);
+            qfont.setPointSizeF(font.size);
+            qfont.setBold(font.bold);
+            metrics_.emplace(qfont);
+            scale_ = 96.0 / metrics_->fontDpi();
+        }
+    }
+    double Width(const QString &text) const
+    {
+        if (metrics_)
+            return metrics_->horizontalAdvance(text) * scale_;
+        double em = 0;
+        for (const QChar c : text)
+            em += Em(c);
+        return em * size_ * 96 / 72 * (bold_ ? 1.1 : 1.0);
+    }
+
+private:
+    static double Em(QChar c)
+    {
+        const ushort u = c.unicode();
+        if (u == 0x2060 || u == 0x200B)
+            return 0;
+        if (c.isSpace() || QStringLiteral(".,:;'|!il()[]").contains(c))
+            return 0.32;
+        if (c.isDigit())
+            return 0.58;
+        if (QStringLiteral("mwMWшщжыюфШЩЖЫЮФМ%").contains(c))
+            return 0.9;
+        return c.isUpper() ? 0.72 : 0.6;
+    }
+    std::optional<QFontMetricsF> metrics_;
+    double size_ = 11, scale_ = 1;
+    bool bold_ = false;
+};
+
+std::string QuotedSheet(const std::string &name)
+{
+    std::string quoted = "'";
+    for (char c : name)
+        quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    return quoted + "'";
+}
+
 } // namespace
 
 struct TExcelReportManager::TImpl {
@@ -67,6 +168,14 @@ struct TExcelReportManager::TImpl {
         std::string row, c, v, f, is, t, r, rPh;
         bool changed = false;
         bool hasFormulas = false;
+        int localId = 0; // its position among the workbook's sheets, as names count it
+        // The tables written on it (their first and last rows, their columns) and the widths given.
+        struct TPlaced {
+            pugi::xml_node header, last;
+            int left = 1, right = 1;
+        };
+        std::vector<TPlaced> placed;
+        std::map<int, double> widths;
     };
     struct TFound {
         int sheet = -1;
@@ -83,7 +192,6 @@ struct TExcelReportManager::TImpl {
     std::string sharedPart;
     std::string stylesPart;
     bool workbookChanged = false, stylesChanged = false, formulasMoved = false, open = false;
-    std::map<int, int> markedStyles;
     int markFill = -1;
     QString pendingCaption;
     // Rows this writer filled with a table: their cells are data, never searched for placeholders.
@@ -98,8 +206,18 @@ struct TExcelReportManager::TImpl {
     void ShiftParts(TSheet &sheet, const CellRef::TRowShift &shift);
     pugi::xml_node InsertRowsAfter(TSheet &sheet, pugi::xml_node after, int first, int count, pugi::xml_node model);
     pugi::xml_node CellAt(TSheet &sheet, pugi::xml_node row, int rowNumber, int column) const;
-    int MarkedStyle(int base);
-    double FontSize(int style);
+    int TableStyle(int base, bool marked);
+    TCellFont FontById(int id);
+    TCellFont CellFont(int style);
+    void SetRichText(const TSheet &sheet, pugi::xml_node cell, const QString &plain, const QString &bold,
+        const TCellFont &font) const;
+    void SetColumnWidth(TSheet &sheet, int column, double width);
+    void PrintSetup(TSheet &sheet);
+    void ReplaceInHeaders(TSheet &sheet, const QString &tag, const QString &value);
+    QStringList Unfilled();
+    std::map<int, int> tableStyles;
+    std::map<int, TCellFont> fonts;
+    std::vector<QString> tagsSeen;
     pugi::xml_node Styles();
     void DropMergesIn(TSheet &sheet, int firstRow, int lastRow, int firstColumn, int lastColumn);
     void Save();
@@ -115,7 +233,9 @@ void TExcelReportManager::TImpl::Open()
     open = false;
     sheets.clear();
     shared.clear();
-    markedStyles.clear();
+    tableStyles.clear();
+    fonts.clear();
+    tagsSeen.clear();
     markFill = -1;
     pendingCaption.clear();
     tableRows.clear();
@@ -146,13 +266,16 @@ void TExcelReportManager::TImpl::Open()
             stylesPart = rel.target;
     }
     const std::string sheetName = wb.Name("sheet");
+    int localId = -1;
     for (pugi::xml_node sheet : workbook.child(wb.Name("sheets").c_str()).children(sheetName.c_str())) {
+        ++localId;
         const auto rel = relations.find(sheet.attribute(rels.Name("id").c_str()).value());
         if (rel == relations.end() || rel->second.external || !EndsWith(rel->second.type, "/worksheet"))
             continue; // chart sheets and the like hold no cells
         TSheet entry;
         entry.name = sheet.attribute("name").value();
         entry.part = rel->second.target;
+        entry.localId = localId;
         LoadSheet(entry);
         sheets.push_back(std::move(entry));
     }
@@ -293,10 +416,15 @@ void TExcelReportManager::TImpl::ShiftParts(TSheet &sheet, const CellRef::TRowSh
     for (pugi::xml_node format = sheet.root.child(n.Name("conditionalFormatting").c_str()); format;) {
         pugi::xml_node next = format.next_sibling(n.Name("conditionalFormatting").c_str());
         const std::string moved = CellRef::ShiftRangeList(format.attribute("sqref").value(), shift);
-        if (moved.empty())
+        if (moved.empty()) {
             sheet.root.remove_child(format);
-        else
+        } else {
             SetAttribute(format, "sqref", moved);
+            const std::string ruleName = n.Name("cfRule"), formulaName = n.Name("formula");
+            for (pugi::xml_node rule : format.children(ruleName.c_str()))
+                for (pugi::xml_node formula : rule.children(formulaName.c_str()))
+                    SetXmlText(formula, CellRef::ShiftFormula(XmlText(formula), sheet.name, true, shift));
+        }
         format = next;
     }
     if (pugi::xml_node validations = sheet.root.child(n.Name("dataValidations").c_str())) {
@@ -304,10 +432,14 @@ void TExcelReportManager::TImpl::ShiftParts(TSheet &sheet, const CellRef::TRowSh
             pugi::xml_node next = item.next_sibling();
             if (item.attribute("sqref")) {
                 const std::string moved = CellRef::ShiftRangeList(item.attribute("sqref").value(), shift);
-                if (moved.empty())
+                if (moved.empty()) {
                     validations.remove_child(item);
-                else
+                } else {
                     SetAttribute(item, "sqref", moved);
+                    for (const char *name : {"formula1", "formula2"})
+                        if (pugi::xml_node formula = item.child(n.Name(name).c_str()))
+                            SetXmlText(formula, CellRef::ShiftFormula(XmlText(formula), sheet.name, true, shift));
+                }
             }
             item = next;
         }
@@ -339,6 +471,35 @@ void TExcelReportManager::TImpl::ShiftParts(TSheet &sheet, const CellRef::TRowSh
     if (pugi::xml_node filter = sheet.root.child(n.Name("autoFilter").c_str()))
         if (const auto moved = CellRef::ShiftRange(filter.attribute("ref").value(), shift))
             SetAttribute(filter, "ref", *moved);
+
+    // Rules of later spreadsheet versions kept in the extension list (x14 conditional formats and
+    // validations): their ranges (sqref) and formulas (f) name rows like the ones above.
+    if (pugi::xml_node extensions = sheet.root.child(n.Name("extLst").c_str())) {
+        std::vector<pugi::xml_node> gone;
+        std::vector<pugi::xml_node> stack{extensions};
+        while (!stack.empty()) {
+            pugi::xml_node node = stack.back();
+            stack.pop_back();
+            for (pugi::xml_node child : node.children()) {
+                if (child.type() != pugi::node_element)
+                    continue;
+                const char *local = LocalName(child.name());
+                if (std::strcmp(local, "sqref") == 0) {
+                    const std::string moved = CellRef::ShiftRangeList(XmlText(child), shift);
+                    if (moved.empty())
+                        gone.push_back(node); // the rule or validation this range belongs to
+                    else
+                        SetXmlText(child, moved);
+                } else if (std::strcmp(local, "f") == 0) {
+                    SetXmlText(child, CellRef::ShiftFormula(XmlText(child), sheet.name, true, shift));
+                } else {
+                    stack.push_back(child);
+                }
+            }
+        }
+        for (pugi::xml_node node : gone)
+            node.parent().remove_child(node);
+    }
 
     // Pictures, tables and notes anchored to rows of this sheet.
     for (const auto &[id, rel] : package.Relations(sheet.part)) {
@@ -388,6 +549,53 @@ void TExcelReportManager::TImpl::ShiftParts(TSheet &sheet, const CellRef::TRowSh
                         if (const auto moved = CellRef::ShiftRange(comment.attribute("ref").value(), shift))
                             SetAttribute(comment, "ref", *moved);
             package.Touch(rel.target);
+        } else if (EndsWith(rel.type, "/vmlDrawing")) {
+            // The notes' boxes: x:Row (zero-based) names the note's cell, x:Anchor the box's corners.
+            pugi::xml_document *vml = nullptr;
+            try {
+                vml = package.XmlIfPresent(rel.target);
+            } catch (const EReportError &) {
+                continue; // drawn in a dialect that is not XML: the boxes stay, the notes' cells move
+            }
+            if (!vml)
+                continue;
+            const auto moveRow = [&shift](int zeroBased) {
+                const auto moved = shift.Row(zeroBased + 1);
+                return moved ? *moved - 1 : shift.at - 1;
+            };
+            bool moved = false;
+            std::vector<pugi::xml_node> stack{vml->document_element()};
+            while (!stack.empty()) {
+                pugi::xml_node node = stack.back();
+                stack.pop_back();
+                for (pugi::xml_node child : node.children()) {
+                    if (child.type() != pugi::node_element)
+                        continue;
+                    const char *local = LocalName(child.name());
+                    if (std::strcmp(local, "Row") == 0) {
+                        const int row = std::atoi(XmlText(child).c_str());
+                        if (moveRow(row) != row) {
+                            SetXmlText(child, std::to_string(moveRow(row)));
+                            moved = true;
+                        }
+                    } else if (std::strcmp(local, "Anchor") == 0) {
+                        QStringList corners = QString::fromStdString(XmlText(child)).split(',');
+                        if (corners.size() != 8)
+                            continue;
+                        for (int i : {2, 6})
+                            corners[i] = QString::number(moveRow(corners[i].trimmed().toInt()));
+                        const std::string text = corners.join(QStringLiteral(", ")).toStdString();
+                        if (text != XmlText(child)) {
+                            SetXmlText(child, text);
+                            moved = true;
+                        }
+                    } else {
+                        stack.push_back(child);
+                    }
+                }
+            }
+            if (moved)
+                package.Touch(rel.target);
         }
     }
 }
@@ -406,9 +614,13 @@ void TExcelReportManager::TImpl::Shift(int sheetIndex, const CellRef::TRowShift 
                     sheet.sheetData.remove_child(row);
                 } else {
                     SetAttribute(row, "r", std::to_string(*moved));
-                    for (pugi::xml_node cell : row.children(sheet.c.c_str()))
+                    for (pugi::xml_node cell : row.children(sheet.c.c_str())) {
                         if (const auto ref = CellRef::Parse(cell.attribute("r").value()))
                             SetAttribute(cell, "r", CellRef::Format(ref->first, *moved));
+                        // The calculation chain names formula cells by address: a moved one outdates it.
+                        if (sheet.hasFormulas && cell.child(sheet.f.c_str()))
+                            formulasMoved = true;
+                    }
                 }
             }
         }
@@ -529,14 +741,16 @@ pugi::xml_node TExcelReportManager::TImpl::Styles()
     return package.Xml(stylesPart).document_element();
 }
 
-int TExcelReportManager::TImpl::MarkedStyle(int base)
+// A table cell's format: the placeholder's, wrapping its lines, shaded when marked.
+int TExcelReportManager::TImpl::TableStyle(int base, bool marked)
 {
-    const auto known = markedStyles.find(base);
-    if (known != markedStyles.end())
+    const int key = base * 2 + (marked ? 1 : 0);
+    const auto known = tableStyles.find(key);
+    if (known != tableStyles.end())
         return known->second;
     pugi::xml_node root = Styles();
     const TXmlNames n(root, kSheetUri, kSheetStrictUri);
-    if (markFill < 0) {
+    if (marked && markFill < 0) {
         pugi::xml_node fills = root.child(n.Name("fills").c_str());
         if (!fills) {
             pugi::xml_node after = root.child(n.Name("fonts").c_str());
@@ -585,34 +799,127 @@ int TExcelReportManager::TImpl::MarkedStyle(int base)
         for (const char *attribute : {"numFmtId", "fontId", "borderId", "xfId"})
             copy.append_attribute(attribute) = 0;
     }
-    SetAttribute(copy, "fillId", std::to_string(markFill));
-    SetAttribute(copy, "applyFill", "1");
+    if (marked) {
+        SetAttribute(copy, "fillId", std::to_string(markFill));
+        SetAttribute(copy, "applyFill", "1");
+    }
+    pugi::xml_node alignment = copy.child(n.Name("alignment").c_str());
+    if (!alignment)
+        alignment = copy.prepend_child(n.Name("alignment").c_str());
+    SetAttribute(alignment, "wrapText", "1");
+    if (!alignment.attribute("vertical"))
+        SetAttribute(alignment, "vertical", "top");
+    SetAttribute(copy, "applyAlignment", "1");
     const int created = CountChildren(formats, n.Name("xf")) - 1;
     SetAttribute(formats, "count", std::to_string(created + 1));
-    markedStyles[base] = created;
+    tableStyles[key] = created;
     return created;
 }
 
-double TExcelReportManager::TImpl::FontSize(int style)
+TCellFont TExcelReportManager::TImpl::FontById(int id)
 {
+    TCellFont result;
     if (stylesPart.empty() || !package.HasPart(stylesPart))
-        return 11;
+        return result;
     pugi::xml_node root = package.Xml(stylesPart).document_element();
     const TXmlNames n(root, kSheetUri, kSheetStrictUri);
-    const std::string xfName = n.Name("xf"), fontName = n.Name("font");
-    int fontId = 0, index = 0;
-    for (pugi::xml_node xf : root.child(n.Name("cellXfs").c_str()).children(xfName.c_str()))
-        if (index++ == style) {
-            fontId = xf.attribute("fontId").as_int();
+    const std::string fontName = n.Name("font");
+    int index = 0;
+    for (pugi::xml_node font : root.child(n.Name("fonts").c_str()).children(fontName.c_str()))
+        if (index++ == id) {
+            const double size = font.child(n.Name("sz").c_str()).attribute("val").as_double(11);
+            result.size = size > 1 && size < 400 ? size : 11;
+            const QString name = QString::fromUtf8(font.child(n.Name("name").c_str()).attribute("val").value());
+            if (!name.isEmpty())
+                result.name = name;
+            if (pugi::xml_node bold = font.child(n.Name("b").c_str()))
+                result.bold = bold.attribute("val").as_bool(true);
             break;
         }
-    index = 0;
-    for (pugi::xml_node font : root.child(n.Name("fonts").c_str()).children(fontName.c_str()))
-        if (index++ == fontId) {
-            const double size = font.child(n.Name("sz").c_str()).attribute("val").as_double(11);
-            return size > 1 && size < 400 ? size : 11;
+    return result;
+}
+
+TCellFont TExcelReportManager::TImpl::CellFont(int style)
+{
+    const auto known = fonts.find(style);
+    if (known != fonts.end())
+        return known->second;
+    int fontId = 0;
+    if (!stylesPart.empty() && package.HasPart(stylesPart)) {
+        pugi::xml_node root = package.Xml(stylesPart).document_element();
+        const TXmlNames n(root, kSheetUri, kSheetStrictUri);
+        const std::string xfName = n.Name("xf");
+        int index = 0;
+        for (pugi::xml_node xf : root.child(n.Name("cellXfs").c_str()).children(xfName.c_str()))
+            if (index++ == style) {
+                fontId = xf.attribute("fontId").as_int();
+                break;
+            }
+    }
+    return fonts[style] = FontById(fontId);
+}
+
+void TExcelReportManager::TImpl::SetRichText(
+    const TSheet &sheet, pugi::xml_node cell, const QString &plain, const QString &bold, const TCellFont &font) const
+{
+    SetCellText(sheet, cell, QString());
+    pugi::xml_node is = cell.child(sheet.is.c_str());
+    is.remove_child(is.first_child());
+    // A run's properties are all it has: the cell's font is repeated in them.
+    for (const auto &[text, strong] : {std::pair<QString, bool>{plain, false}, {bold, true}}) {
+        if (text.isEmpty())
+            continue;
+        pugi::xml_node run = is.append_child(sheet.r.c_str());
+        pugi::xml_node properties = run.append_child(sheet.n.Name("rPr").c_str());
+        properties.append_child(sheet.n.Name("rFont").c_str()).append_attribute("val")
+            = font.name.toStdString().c_str();
+        if (strong || font.bold)
+            properties.append_child(sheet.n.Name("b").c_str());
+        properties.append_child(sheet.n.Name("sz").c_str()).append_attribute("val") = font.size;
+        pugi::xml_node t = run.append_child(sheet.t.c_str());
+        t.append_attribute("xml:space") = "preserve";
+        t.append_child(pugi::node_pcdata).set_value(XmlSafe(text).toStdString().c_str());
+    }
+}
+
+void TExcelReportManager::TImpl::SetColumnWidth(TSheet &sheet, int column, double width)
+{
+    double &given = sheet.widths[column];
+    if (given >= width)
+        return; // an earlier table on the sheet needed more
+    given = width;
+    const std::string value = QString::number(width, 'f', 2).toStdString();
+    pugi::xml_node cols = ChildInOrder(sheet.root, sheet.n, "cols", kSheetOrder);
+    const std::string colName = sheet.n.Name("col");
+    for (pugi::xml_node col : cols.children(colName.c_str())) {
+        const int min = IntAttribute(col, "min", 1), max = IntAttribute(col, "max", min);
+        if (min > column) {
+            pugi::xml_node made = cols.insert_child_before(colName.c_str(), col);
+            made.append_attribute("min") = column;
+            made.append_attribute("max") = column;
+            made.append_attribute("width") = value.c_str();
+            made.append_attribute("customWidth") = 1;
+            return;
         }
-    return 11;
+        if (max < column)
+            continue;
+        // A span of columns is cut around this one, the others keep what they had.
+        if (min < column)
+            SetAttribute(cols.insert_copy_before(col, col), "max", std::to_string(column - 1));
+        if (max > column)
+            SetAttribute(cols.insert_copy_after(col, col), "min", std::to_string(column + 1));
+        SetAttribute(col, "min", std::to_string(column));
+        SetAttribute(col, "max", std::to_string(column));
+        SetAttribute(col, "width", value);
+        SetAttribute(col, "customWidth", "1");
+        col.remove_attribute("hidden");
+        return;
+    }
+    pugi::xml_node made = cols.append_child(colName.c_str());
+    made.append_attribute("min") = column;
+    made.append_attribute("max") = column;
+    made.append_attribute("width") = value.c_str();
+    made.append_attribute("customWidth") = 1;
 }
 
 void TExcelReportManager::TImpl::DropMergesIn(TSheet &sheet, int firstRow, int lastRow, int firstColumn, int lastColumn)
@@ -636,9 +943,116 @@ void TExcelReportManager::TImpl::DropMergesIn(TSheet &sheet, int firstRow, int l
         sheet.root.remove_child(merges);
 }
 
+void TExcelReportManager::TImpl::PrintSetup(TSheet &sheet)
+{
+    int top = INT_MAX, bottom = 0, left = INT_MAX, right = 0, header = 0;
+    for (const TSheet::TPlaced &placed : sheet.placed) {
+        if (!placed.header.parent() || !placed.last.parent())
+            continue; // deleted with a placeholder's row
+        const int first = IntAttribute(placed.header, "r"), last = IntAttribute(placed.last, "r");
+        if (!header || first < header)
+            header = first;
+        top = std::min(top, first), bottom = std::max(bottom, last);
+        left = std::min(left, placed.left), right = std::max(right, placed.right);
+    }
+    if (!header)
+        return;
+
+    // The print area (where the template sets one) takes in the tables' rows and columns; the
+    // header row of the first table repeats on every page.
+    pugi::xml_node names = workbook.child(wb.Name("definedNames").c_str());
+    const auto findName = [&](const char *name) {
+        for (pugi::xml_node item : names.children())
+            if (std::strcmp(item.attribute("name").value(), name) == 0
+                && IntAttribute(item, "localSheetId", -1) == sheet.localId)
+                return item;
+        return pugi::xml_node();
+    };
+    int areaLeft = 1, areaRight = right;
+    if (pugi::xml_node area = findName("_xlnm.Print_Area")) {
+        static const QRegularExpression kRange(
+            QStringLiteral("^(.*)!\\$?([A-Za-z]+)\\$?(\\d+):\\$?([A-Za-z]+)\\$?(\\d+)$"));
+        const QStringList parts = QString::fromStdString(XmlText(area)).split(QLatin1Char(','));
+        QStringList grown;
+        for (const QString &part : parts) {
+            const QRegularExpressionMatch m = kRange.match(part.trimmed());
+            const auto a = m.hasMatch() ? CellRef::Parse((m.captured(2) + m.captured(3)).toStdString()) : std::nullopt;
+            const auto b = m.hasMatch() ? CellRef::Parse((m.captured(4) + m.captured(5)).toStdString()) : std::nullopt;
+            if (!a || !b || (parts.size() > 1 && (b->second < top || a->second > bottom))) {
+                grown << part;
+                continue;
+            }
+            const int c1 = std::min(a->first, left), r1 = std::min(a->second, top);
+            const int c2 = std::max(b->first, right), r2 = std::max(b->second, bottom);
+            areaLeft = c1, areaRight = c2;
+            grown << QStringLiteral("%1!$%2$%3:$%4$%5")
+                         .arg(m.captured(1), QString::fromStdString(CellRef::ColumnName(c1)))
+                         .arg(r1)
+                         .arg(QString::fromStdString(CellRef::ColumnName(c2)))
+                         .arg(r2);
+        }
+        const std::string text = grown.join(QLatin1Char(',')).toStdString();
+        if (text != XmlText(area)) {
+            SetXmlText(area, text);
+            workbookChanged = true;
+        }
+    }
+    if (!findName("_xlnm.Print_Titles")) {
+        if (!names)
+            names = ChildInOrder(workbook, wb, "definedNames", kWorkbookOrder);
+        pugi::xml_node titles = names.append_child(wb.Name("definedName").c_str());
+        titles.append_attribute("name") = "_xlnm.Print_Titles";
+        titles.append_attribute("localSheetId") = sheet.localId;
+        SetXmlText(titles, QuotedSheet(sheet.name) + "!$" + std::to_string(header) + ":$" + std::to_string(header));
+        workbookChanged = true;
+    }
+
+    // Fitted to the page's width, turned landscape when the printed columns are wider than a
+    // portrait page holds.
+    const TXmlNames &n = sheet.n;
+    pugi::xml_node properties = ChildInOrder(sheet.root, n, "sheetPr", kSheetOrder);
+    pugi::xml_node fit = properties.child(n.Name("pageSetUpPr").c_str());
+    if (!fit)
+        fit = properties.append_child(n.Name("pageSetUpPr").c_str());
+    SetAttribute(fit, "fitToPage", "1");
+    pugi::xml_node setup = ChildInOrder(sheet.root, n, "pageSetup", kSheetOrder);
+    SetAttribute(setup, "fitToWidth", "1");
+    SetAttribute(setup, "fitToHeight", "0");
+    pugi::xml_node format = sheet.root.child(n.Name("sheetFormatPr").c_str());
+    const double defaultWidth = format.attribute("defaultColWidth")
+        ? format.attribute("defaultColWidth").as_double(8.43)
+        : format.attribute("baseColWidth").as_double(8) + 0.71;
+    const double digit = std::max(1.0, TMeasure(FontById(0)).Width(QStringLiteral("0")));
+    double points = 0;
+    const std::string colName = n.Name("col");
+    for (int column = areaLeft; column <= areaRight; ++column) {
+        double width = defaultWidth;
+        bool hidden = false;
+        for (pugi::xml_node col : sheet.root.child(n.Name("cols").c_str()).children(colName.c_str()))
+            if (IntAttribute(col, "min") <= column && column <= IntAttribute(col, "max")) {
+                width = col.attribute("width").as_double(defaultWidth);
+                hidden = col.attribute("hidden").as_bool();
+                break;
+            }
+        if (!hidden)
+            points += (width * digit + 5) * 0.75;
+    }
+    const double paper = IntAttribute(setup, "paperSize", 9) == 1 ? 612 : 595; // Letter, else A4
+    pugi::xml_node margins = sheet.root.child(n.Name("pageMargins").c_str());
+    const double printable
+        = paper - 72 * (margins.attribute("left").as_double(0.7) + margins.attribute("right").as_double(0.7));
+    if (points > printable)
+        SetAttribute(setup, "orientation", "landscape");
+}
+
 void TExcelReportManager::TImpl::Save()
 {
     int sharedCount = 0;
+    for (TSheet &sheet : sheets)
+        if (!sheet.placed.empty()) {
+            PrintSetup(sheet);
+            sheet.placed.clear();
+        }
     for (TSheet &sheet : sheets) {
         int minRow = 0, maxRow = 0, minColumn = 0, maxColumn = 0;
         for (pugi::xml_node row : sheet.sheetData.children(sheet.row.c_str()))
@@ -741,21 +1155,89 @@ void TExcelReportManager::ReplaceTagWithValue(const QString &tag, const QString 
         return;
     const QString clean = CleanValue(value);
     const bool caption = tag.compare(QStringLiteral("#заголовок"), Qt::CaseInsensitive) == 0;
-    bool any = false;
-    for (int s = 0; s < int(d_->sheets.size()); ++s) {
-        const auto found = d_->Find(tag, caption ? -1 : s);
-        if (!found)
-            continue;
-        TImpl::TSheet &sheet = d_->sheets[size_t(found->sheet)];
-        QString text = d_->CellText(sheet, found->cell);
-        d_->SetCellText(sheet, found->cell, text.replace(tag, clean, Qt::CaseInsensitive));
-        sheet.changed = true;
-        any = true;
-        if (caption)
-            break;
+    if (caption) {
+        if (const auto found = d_->Find(tag)) {
+            TImpl::TSheet &sheet = d_->sheets[size_t(found->sheet)];
+            QString text = d_->CellText(sheet, found->cell);
+            d_->SetCellText(sheet, found->cell, text.replace(tag, clean, Qt::CaseInsensitive));
+            sheet.changed = true;
+        } else {
+            d_->pendingCaption = clean;
+        }
+        return;
     }
-    if (caption && !any)
-        d_->pendingCaption = clean;
+    // A header value goes into every cell that names it (the protocol number at the top and at the
+    // signature), tables excepted.
+    for (TImpl::TSheet &sheet : d_->sheets)
+        for (pugi::xml_node row : sheet.sheetData.children(sheet.row.c_str())) {
+            if (d_->tableRows.count(row))
+                continue;
+            for (pugi::xml_node cell : row.children(sheet.c.c_str())) {
+                QString text = d_->CellText(sheet, cell);
+                if (!text.contains(tag, Qt::CaseInsensitive))
+                    continue;
+                d_->SetCellText(sheet, cell, text.replace(tag, clean, Qt::CaseInsensitive));
+                sheet.changed = true;
+            }
+        }
+    if (std::find(d_->tagsSeen.begin(), d_->tagsSeen.end(), tag) == d_->tagsSeen.end())
+        d_->tagsSeen.push_back(tag);
+    for (TImpl::TSheet &sheet : d_->sheets)
+        d_->ReplaceInHeaders(sheet, tag, clean);
+}
+
+QStringList TExcelReportManager::UnfilledPlaceholders()
+{
+    return d_->Unfilled();
+}
+
+// Page headers and footers: every occurrence, the value's ampersands doubled so that they print
+// rather than start a code (&P, &N, &D keep working).
+void TExcelReportManager::TImpl::ReplaceInHeaders(TSheet &sheet, const QString &tag, const QString &value)
+{
+    pugi::xml_node headers = sheet.root.child(sheet.n.Name("headerFooter").c_str());
+    QString escaped = value;
+    escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    for (pugi::xml_node text : headers.children()) {
+        if (text.type() != pugi::node_element)
+            continue;
+        QString content = QString::fromStdString(XmlText(text));
+        if (!content.contains(tag, Qt::CaseInsensitive))
+            continue;
+        SetXmlText(text, XmlSafe(content.replace(tag, escaped, Qt::CaseInsensitive)).toStdString());
+        sheet.changed = true;
+    }
+}
+
+// Cells and page headers are filled; notes and drawn text (text boxes, shapes, charts' titles) are
+// not: a placeholder there stays as the template wrote it and is named to the user.
+QStringList TExcelReportManager::TImpl::Unfilled()
+{
+    QString text;
+    for (const TSheet &sheet : sheets)
+        for (const auto &[id, rel] : package.Relations(sheet.part)) {
+            if (rel.external || !(EndsWith(rel.type, "/comments") || EndsWith(rel.type, "/drawing")))
+                continue;
+            pugi::xml_document *part = package.XmlIfPresent(rel.target);
+            if (!part)
+                continue;
+            std::vector<pugi::xml_node> stack{part->document_element()};
+            while (!stack.empty()) {
+                pugi::xml_node node = stack.back();
+                stack.pop_back();
+                for (pugi::xml_node child : node.children()) {
+                    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
+                        text += QString::fromUtf8(child.value());
+                    else if (child.type() == pugi::node_element)
+                        stack.push_back(child);
+                }
+            }
+        }
+    QStringList left;
+    for (const QString &tag : tagsSeen)
+        if (text.contains(tag, Qt::CaseInsensitive))
+            left << tag;
+    return left;
 }
 
 void TExcelReportManager::AddTable(const TReportTable &table, const TReportMarks &redCells)
@@ -809,33 +1291,77 @@ void TExcelReportManager::AddTable(const TReportTable &table, const TReportMarks
     TImpl::TSheet &sheet = d_->sheets[size_t(sheetIndex)];
     sheet.changed = true;
     d_->DropMergesIn(sheet, top, top + rows - 1, left, left + columns - 1);
-    // Spreadsheet programs do not size rows to wrapped text when they open a file: a row is given
-    // the height of its most parts (an output cell's three, separated by runs of blanks).
-    const double lineHeight = d_->FontSize(style) * 1.35;
-    static const QRegularExpression kPartGap(QStringLiteral("\\s{2,}"));
-    pugi::xml_node row = topRow;
+    // Spreadsheet programs do not size rows to wrapped text when they open a file: a row is given the
+    // height of its most lines (an output cell's three), and a column the width of its widest line.
+    const TCellFont font = d_->CellFont(style);
+    TCellFont boldFont = font;
+    boldFont.bold = true;
+    const TMeasure measure(font), boldMeasure(boldFont);
+    const double lineHeight = font.size * 1.3;
+    std::vector<double> widths(size_t(columns), 0.0);
+    std::vector<int> longest(size_t(columns), 0);
+    pugi::xml_node row = topRow, lastRow = topRow;
     for (int i = 0; i < rows && row; ++i) {
         row.remove_attribute("spans"); // a hint only, and no longer true
         d_->tableRows.insert(row);
-        int lines = i == 0 ? 2 : 1;
-        for (int o = 0; o < columns; ++o)
-            lines = std::max<int>(lines, int(table.Cell(i, o).trimmed().split(kPartGap).size()));
-        const double height = lines * lineHeight + 2;
+        int lines = 1;
+        for (int o = 0; o < columns; ++o) {
+            const QStringList cellLines = table.CellLines(i, o);
+            const bool marked = redCells.IsSet(i, o);
+            lines = std::max<int>(lines, int(cellLines.size()));
+            pugi::xml_node cell = d_->CellAt(sheet, row, top + i, left + o);
+            if (marked) {
+                // Shading vanishes on a black-and-white printout: the error is bold and starred too.
+                const QString error = cellLines.last() + QLatin1Char('*');
+                d_->SetRichText(sheet, cell,
+                    cellLines.mid(0, cellLines.size() - 1).join(QLatin1Char('\n'))
+                        + (cellLines.size() > 1 ? QStringLiteral("\n") : QString()),
+                    error, font);
+                widths[size_t(o)] = std::max(widths[size_t(o)], boldMeasure.Width(error));
+            } else {
+                d_->SetCellText(sheet, cell, cellLines.join(QLatin1Char('\n')));
+            }
+            // Measuring every line costs more than the rest of the table: only the lines within a
+            // few characters of the longest seen can be the widest.
+            for (const QString &line : cellLines) {
+                if (line.size() + 3 < longest[size_t(o)])
+                    continue;
+                longest[size_t(o)] = std::max<int>(longest[size_t(o)], int(line.size()));
+                widths[size_t(o)] = std::max(widths[size_t(o)], measure.Width(line));
+            }
+            SetAttribute(cell, "s", std::to_string(d_->TableStyle(style, marked)));
+        }
+        const double height = lines * lineHeight + 3;
         if (height > row.attribute("ht").as_double(0)) {
             SetAttribute(row, "ht", QString::number(height, 'f', 1).toStdString());
             SetAttribute(row, "customHeight", "1");
         }
-        for (int o = 0; o < columns; ++o) {
-            pugi::xml_node cell = d_->CellAt(sheet, row, top + i, left + o);
-            d_->SetCellText(sheet, cell, table.Cell(i, o));
-            const int cellStyle = redCells.IsSet(i, o) ? d_->MarkedStyle(style) : style;
-            if (cellStyle)
-                SetAttribute(cell, "s", std::to_string(cellStyle));
-            else
-                cell.remove_attribute("s");
-        }
+        lastRow = row;
         row = row.next_sibling(sheet.row.c_str());
     }
+    // Excel's column width counts the widths of the default font's digit, with a few pixels of margin.
+    const double digit = std::max(1.0, TMeasure(d_->FontById(0)).Width(QStringLiteral("0")));
+    for (int o = 0; o < columns; ++o)
+        d_->SetColumnWidth(sheet, left + o, std::ceil((widths[size_t(o)] + 10) / digit * 100) / 100);
+
+    // Under the table: its permissible error and what a star means.
+    QStringList notes;
+    if (!table.permissible.isEmpty())
+        notes << QStringLiteral("Пределы допускаемой основной погрешности: ") + table.permissible;
+    if (!redCells.IsEmpty())
+        notes << QStringLiteral("* — погрешность превышает допускаемую");
+    if (!notes.isEmpty()) {
+        const int below = top + rows;
+        d_->Shift(sheetIndex, CellRef::TRowShift{below, int(notes.size())});
+        pugi::xml_node noteRow = lastRow;
+        for (int k = 0; k < notes.size(); ++k) {
+            noteRow = d_->InsertRowsAfter(sheet, noteRow, below + k, 1, pugi::xml_node());
+            d_->tableRows.insert(noteRow);
+            pugi::xml_node cell = d_->CellAt(sheet, noteRow, below + k, left);
+            d_->SetCellText(sheet, cell, notes[k]);
+        }
+    }
+    sheet.placed.push_back({topRow, lastRow, left, left + columns - 1});
 }
 
 void TExcelReportManager::RemoveTableTagsFromReport()

@@ -8,6 +8,7 @@
 #include "verification/report/reportmanager.h"
 
 #include <QByteArray>
+#include <QStringList>
 
 #include <map>
 #include <memory>
@@ -19,10 +20,13 @@ public:
     ~TExcelReportManager() override;
 
     void AddTable(const TReportTable &table, const TReportMarks &redCells) override;
-    // A header placeholder is replaced in the first cell that holds it on each worksheet (every
-    // occurrence inside that cell); a caption placeholder in the first cell of the workbook. The
-    // replace mode makes no difference here.
+    // A header placeholder is replaced in every cell that holds it (tables excepted) and in every page
+    // header and footer; a caption placeholder in the first cell of the workbook. The replace mode
+    // makes no difference here.
     void ReplaceTagWithValue(const QString &tag, const QString &value, int replaceMode) override;
+    // The placeholders given to ReplaceTagWithValue that stand where no value goes (notes, drawn text),
+    // each once, for "Не заполнены поля шаблона: …".
+    QStringList UnfilledPlaceholders();
     void OpenDoc(const QString &path) override;
     void SaveAndCloseDoc(const QString &path) override;
     // Deletes every row that still holds a caption or a table placeholder.

@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <vector>
 
 namespace {
@@ -59,6 +60,139 @@ std::string FolderOf(const std::string &partName)
 bool EqualNoCase(const std::string &a, const std::string &b)
 {
     return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+bool IsDeclaration(const char *name, std::string *prefix)
+{
+    if (std::strcmp(name, "xmlns") == 0) {
+        prefix->clear();
+        return true;
+    }
+    if (std::strncmp(name, "xmlns:", 6) == 0) {
+        *prefix = name + 6;
+        return true;
+    }
+    return false;
+}
+
+std::string PrefixOf(const char *name)
+{
+    const char *colon = std::strchr(name, ':');
+    return colon ? std::string(name, size_t(colon - name)) : std::string();
+}
+
+const char *LocalOf(const char *name)
+{
+    const char *colon = std::strchr(name, ':');
+    return colon ? colon + 1 : name;
+}
+
+// Generators bind namespaces wherever they like (openpyxl on every <sheet> of a workbook, others on
+// the first element that needs one); the writers look names up by the prefixes the root binds. Every
+// declaration below the root moves up to it (under its own prefix when the root leaves that free, else
+// under the root's prefix for the namespace or a new one), and every name is renamed to that prefix,
+// so that a prefix means one namespace throughout the part.
+void HoistNamespaces(pugi::xml_node root)
+{
+    struct TBinding {
+        std::string prefix, uri;
+    };
+    std::vector<TBinding> hoisted;
+    std::map<std::string, std::string> rootUri; // prefix → namespace, as the root binds them
+    std::string prefix;
+    for (pugi::xml_attribute attribute : root.attributes())
+        if (IsDeclaration(attribute.name(), &prefix))
+            rootUri[prefix] = attribute.value();
+    std::vector<pugi::xml_node> stack;
+    for (pugi::xml_node child : root.children())
+        if (child.type() == pugi::node_element)
+            stack.push_back(child);
+    while (!stack.empty()) {
+        pugi::xml_node node = stack.back();
+        stack.pop_back();
+        for (pugi::xml_attribute attribute : node.attributes())
+            if (IsDeclaration(attribute.name(), &prefix)) {
+                if (prefix.empty() && !*attribute.value() && rootUri.count(""))
+                    return; // names taken out of the root's default namespace: no prefix can say that
+                hoisted.push_back({prefix, attribute.value()});
+            }
+        for (pugi::xml_node child : node.children())
+            if (child.type() == pugi::node_element)
+                stack.push_back(child);
+    }
+    if (hoisted.empty())
+        return;
+    std::map<std::string, std::string> rootPrefix; // namespace → the prefix the root binds it to
+    for (const auto &[p, uri] : rootUri)
+        rootPrefix.emplace(uri, p);
+    for (const TBinding &binding : hoisted) {
+        if (binding.uri.empty() || rootPrefix.count(binding.uri))
+            continue;
+        std::string chosen = binding.prefix; // never the default: unprefixed names elsewhere keep theirs
+        for (int k = 1; chosen.empty() || rootUri.count(chosen); ++k)
+            chosen = "ns" + std::to_string(k);
+        rootUri[chosen] = binding.uri;
+        rootPrefix[binding.uri] = chosen;
+        root.append_attribute(chosen.empty() ? "xmlns" : ("xmlns:" + chosen).c_str()) = binding.uri.c_str();
+    }
+
+    // Renaming: each element's and attribute's prefix resolved in its own scope.
+    struct TFrame {
+        pugi::xml_node node;
+        size_t scopeSize;
+    };
+    std::vector<TBinding> scope;
+    for (const auto &[p, uri] : rootUri)
+        scope.push_back({p, uri});
+    const auto resolve = [&scope](const std::string &p) -> const std::string * {
+        for (auto it = scope.rbegin(); it != scope.rend(); ++it)
+            if (it->prefix == p)
+                return &it->uri;
+        return nullptr;
+    };
+    const auto renamed = [&](const char *name, bool attribute) -> std::string {
+        const std::string p = PrefixOf(name);
+        if (attribute && p.empty())
+            return std::string(); // an unprefixed attribute is in no namespace
+        const std::string *uri = resolve(p);
+        if (!uri || uri->empty())
+            return std::string();
+        const auto target = rootPrefix.find(*uri);
+        if (target == rootPrefix.end() || target->second == p)
+            return std::string();
+        return target->second.empty() ? std::string(LocalOf(name)) : target->second + ":" + LocalOf(name);
+    };
+    std::vector<TFrame> frames;
+    for (pugi::xml_node child = root.last_child(); child; child = child.previous_sibling())
+        if (child.type() == pugi::node_element)
+            frames.push_back({child, scope.size()});
+    while (!frames.empty()) {
+        const TFrame frame = frames.back();
+        frames.pop_back();
+        scope.resize(frame.scopeSize);
+        pugi::xml_node node = frame.node;
+        for (pugi::xml_attribute attribute = node.first_attribute(); attribute;) {
+            pugi::xml_attribute next = attribute.next_attribute();
+            if (IsDeclaration(attribute.name(), &prefix)) {
+                scope.push_back({prefix, attribute.value()});
+                node.remove_attribute(attribute);
+            }
+            attribute = next;
+        }
+        const std::string name = renamed(node.name(), false);
+        if (!name.empty())
+            node.set_name(name.c_str());
+        for (pugi::xml_attribute attribute : node.attributes()) {
+            if (std::strncmp(attribute.name(), "xml:", 4) == 0)
+                continue;
+            const std::string attributeName = renamed(attribute.name(), true);
+            if (!attributeName.empty())
+                attribute.set_name(attributeName.c_str());
+        }
+        for (pugi::xml_node child = node.last_child(); child; child = child.previous_sibling())
+            if (child.type() == pugi::node_element)
+                frames.push_back({child, scope.size()});
+    }
 }
 
 } // namespace
@@ -215,6 +349,7 @@ pugi::xml_document *TOoxmlPackage::XmlIfPresent(const std::string &rawName)
         Fail(QStringLiteral("%1: часть «%2» содержит ошибку XML (%3, позиция %4)")
                  .arg(what_, QString::fromStdString(name), QString::fromUtf8(result.description()))
                  .arg(qlonglong(result.offset)));
+    HoistNamespaces(doc->document_element());
     pugi::xml_document *raw = doc.get();
     parts_[name] = TPart{std::move(doc), false};
     return raw;
@@ -228,6 +363,7 @@ pugi::xml_document &TOoxmlPackage::CreateXml(const std::string &rawName)
     decl.append_attribute("version") = "1.0";
     decl.append_attribute("encoding") = "UTF-8";
     decl.append_attribute("standalone") = "yes";
+    HoistNamespaces(doc->document_element());
     pugi::xml_document *raw = doc.get();
     parts_[name] = TPart{std::move(doc), true};
     return *raw;
