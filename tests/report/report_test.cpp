@@ -355,6 +355,59 @@ TEST(ExcelReport, RowsBelowMoveWithWhatNamesThemAndPlaceholderRowsGo)
     EXPECT_STREQ(fill.child("patternFill").child("fgColor").attribute("rgb").value(), "FFFA8072");
 }
 
+// The calculation chain names formula cells by address: it goes (with its relationship and content
+// type) whenever a formula cell moves, even one whose text stays; a workbook whose formulas stay
+// keeps it. Namespace prefixes bound on an element below the root (a rule's own xm) resolve.
+TEST(ExcelReport, CalculationChainGoesWhenAFormulaMoves)
+{
+    const QString x14
+        = "<extLst><ext uri=\"{78C0D931-6437-407d-A8EE-F0AAD8B7D5AC}\" "
+          "xmlns:x14=\"http://schemas.microsoft.com/office/spreadsheetml/2009/9/main\">"
+          "<x14:conditionalFormattings><x14:conditionalFormatting "
+          "xmlns:xm=\"http://schemas.microsoft.com/office/excel/2006/main\"><x14:cfRule type=\"expression\" "
+          "priority=\"1\"><xm:f>$A$1&gt;C9</xm:f></x14:cfRule><xm:sqref>C9 A2</xm:sqref>"
+          "</x14:conditionalFormatting></x14:conditionalFormattings></ext></extLst>";
+    const struct {
+        const char *before, *after;
+        bool chainKept;
+    } cases[] = {
+        {"", "<row r=\"9\"><c r=\"C9\"><f>$A$1*2</f><v>0</v></c></row>", false},
+        {"<row r=\"2\"><c r=\"A2\"><f>$A$1*2</f><v>0</v></c></row>", "", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.chainKept);
+        const QString rows = "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>" + QString(c.before)
+            + "<row r=\"4\"><c r=\"A4\" t=\"inlineStr\"><is><t>#таблица</t></is></c></row>" + QString(c.after);
+        TParts parts = ExcelParts({{"Лист", rows, x14}});
+        parts["xl/calcChain.xml"] = "<calcChain xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+                                    "<c r=\"C9\" i=\"1\"/></calcChain>";
+        parts["xl/_rels/workbook.xml.rels"].replace("</Relationships>",
+            "<Relationship Id=\"rIdC\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+            "calcChain\" Target=\"calcChain.xml\"/></Relationships>");
+        parts["[Content_Types].xml"].replace("</Types>",
+            "<Override PartName=\"/xl/calcChain.xml\" ContentType=\"application/"
+            "vnd.openxmlformats-officedocument.spreadsheetml.calcChain+xml\"/></Types>");
+        TExcelReportManager excel;
+        excel.OpenParts(parts);
+        excel.AddTable(SampleTable("Т", 2), TReportMarks());
+        const auto changed = excel.ChangedParts();
+        const auto rels = changed.find("xl/_rels/workbook.xml.rels");
+        const std::string relsText
+            = rels == changed.end() ? parts["xl/_rels/workbook.xml.rels"].toStdString() : rels->second;
+        const auto types = changed.find("[Content_Types].xml");
+        const std::string typesText
+            = types == changed.end() ? parts["[Content_Types].xml"].toStdString() : types->second;
+        EXPECT_EQ(relsText.find("calcChain") != std::string::npos, c.chainKept);
+        EXPECT_EQ(typesText.find("calcChain") != std::string::npos, c.chainKept);
+        pugi::xml_document sheet;
+        ASSERT_TRUE(sheet.load_string(changed.at("xl/worksheets/sheet1.xml").c_str()));
+        EXPECT_STREQ(
+            sheet.select_node("//*[local-name()='f' and ancestor::*[local-name()='cfRule']]").node().text().get(),
+            "$A$1>C11");
+        EXPECT_STREQ(sheet.select_node("//*[local-name()='sqref']").node().text().get(), "C11 A2");
+    }
+}
+
 TEST(ReportProducer, FailuresLeaveNoReportAndRestoreTheWindow)
 {
     TConfigController settings(KestTestHome::NewFolder(), "/Valtrix", "KestManager", "/Settings.txt");
