@@ -17,6 +17,7 @@
 #include <cstring>
 #include <optional>
 #include <set>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -119,14 +120,21 @@ public:
             scale_ = 96.0 / metrics_->fontDpi();
         }
     }
-    double Width(const QString &text) const
+    // The sum of the characters' advances: shaping every cell's text costs more than the rest of the
+    // table, and numbers and units are not kerned.
+    double Width(const QString &text)
     {
-        if (metrics_)
-            return metrics_->horizontalAdvance(text) * scale_;
-        double em = 0;
-        for (const QChar c : text)
-            em += Em(c);
-        return em * size_ * 96 / 72 * (bold_ ? 1.1 : 1.0);
+        double width = 0;
+        for (const QChar c : text) {
+            auto known = advances_.find(c.unicode());
+            if (known == advances_.end()) {
+                const double advance = metrics_ ? metrics_->horizontalAdvance(c) * scale_
+                                                : Em(c) * size_ * 96 / 72 * (bold_ ? 1.1 : 1.0);
+                known = advances_.emplace(c.unicode(), advance).first;
+            }
+            width += known->second;
+        }
+        return width;
     }
 
 private:
@@ -144,6 +152,7 @@ private:
         return c.isUpper() ? 0.72 : 0.6;
     }
     std::optional<QFontMetricsF> metrics_;
+    std::unordered_map<char16_t, double> advances_;
     double size_ = 11, scale_ = 1;
     bool bold_ = false;
 };
@@ -679,6 +688,16 @@ pugi::xml_node TExcelReportManager::TImpl::InsertRowsAfter(
 
 pugi::xml_node TExcelReportManager::TImpl::CellAt(TSheet &sheet, pugi::xml_node row, int rowNumber, int column) const
 {
+    // A table fills its new rows left to right: the cell goes after the last one.
+    const pugi::xml_node lastCell = row.last_child();
+    if (!lastCell || (sheet.c == lastCell.name() && [&] {
+            const auto ref = CellRef::Parse(lastCell.attribute("r").value());
+            return ref && ref->first < column;
+        }())) {
+        pugi::xml_node cell = row.append_child(sheet.c.c_str());
+        cell.append_attribute("r") = CellRef::Format(column, rowNumber).c_str();
+        return cell;
+    }
     pugi::xml_node before;
     for (pugi::xml_node cell : row.children(sheet.c.c_str())) {
         const auto ref = CellRef::Parse(cell.attribute("r").value());
@@ -1296,10 +1315,9 @@ void TExcelReportManager::AddTable(const TReportTable &table, const TReportMarks
     const TCellFont font = d_->CellFont(style);
     TCellFont boldFont = font;
     boldFont.bold = true;
-    const TMeasure measure(font), boldMeasure(boldFont);
+    TMeasure measure(font), boldMeasure(boldFont);
     const double lineHeight = font.size * 1.3;
     std::vector<double> widths(size_t(columns), 0.0);
-    std::vector<int> longest(size_t(columns), 0);
     pugi::xml_node row = topRow, lastRow = topRow;
     for (int i = 0; i < rows && row; ++i) {
         row.remove_attribute("spans"); // a hint only, and no longer true
@@ -1321,14 +1339,8 @@ void TExcelReportManager::AddTable(const TReportTable &table, const TReportMarks
             } else {
                 d_->SetCellText(sheet, cell, cellLines.join(QLatin1Char('\n')));
             }
-            // Measuring every line costs more than the rest of the table: only the lines within a
-            // few characters of the longest seen can be the widest.
-            for (const QString &line : cellLines) {
-                if (line.size() + 3 < longest[size_t(o)])
-                    continue;
-                longest[size_t(o)] = std::max<int>(longest[size_t(o)], int(line.size()));
+            for (const QString &line : cellLines)
                 widths[size_t(o)] = std::max(widths[size_t(o)], measure.Width(line));
-            }
             SetAttribute(cell, "s", std::to_string(d_->TableStyle(style, marked)));
         }
         const double height = lines * lineHeight + 3;
