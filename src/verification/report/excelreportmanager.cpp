@@ -929,7 +929,10 @@ void TExcelReportManager::TImpl::SetColumnWidth(TSheet &sheet, int column, doubl
             SetAttribute(cols.insert_copy_after(col, col), "min", std::to_string(column + 1));
         SetAttribute(col, "min", std::to_string(column));
         SetAttribute(col, "max", std::to_string(column));
-        SetAttribute(col, "width", value);
+        // Never narrower than the template made it: its other rows (labels in merged cells) were laid
+        // out for that width.
+        if (col.attribute("width").as_double(0) < width)
+            SetAttribute(col, "width", value);
         SetAttribute(col, "customWidth", "1");
         col.remove_attribute("hidden");
         return;
@@ -987,7 +990,6 @@ void TExcelReportManager::TImpl::PrintSetup(TSheet &sheet)
                 return item;
         return pugi::xml_node();
     };
-    int areaLeft = 1, areaRight = right;
     if (pugi::xml_node area = findName("_xlnm.Print_Area")) {
         static const QRegularExpression kRange(
             QStringLiteral("^(.*)!\\$?([A-Za-z]+)\\$?(\\d+):\\$?([A-Za-z]+)\\$?(\\d+)$"));
@@ -1003,7 +1005,6 @@ void TExcelReportManager::TImpl::PrintSetup(TSheet &sheet)
             }
             const int c1 = std::min(a->first, left), r1 = std::min(a->second, top);
             const int c2 = std::max(b->first, right), r2 = std::max(b->second, bottom);
-            areaLeft = c1, areaRight = c2;
             grown << QStringLiteral("%1!$%2$%3:$%4$%5")
                          .arg(m.captured(1), QString::fromStdString(CellRef::ColumnName(c1)))
                          .arg(r1)
@@ -1044,7 +1045,12 @@ void TExcelReportManager::TImpl::PrintSetup(TSheet &sheet)
     const double digit = std::max(1.0, TMeasure(FontById(0)).Width(QStringLiteral("0")));
     double points = 0;
     const std::string colName = n.Name("col");
-    for (int column = areaLeft; column <= areaRight; ++column) {
+    // The tables' own columns as wide as their content needs decide; the rest of the page scales.
+    for (int column = left; column <= right; ++column) {
+        if (const auto content = sheet.widths.find(column); content != sheet.widths.end()) {
+            points += (content->second * digit + 5) * 0.75;
+            continue;
+        }
         double width = defaultWidth;
         bool hidden = false;
         for (pugi::xml_node col : sheet.root.child(n.Name("cols").c_str()).children(colName.c_str()))
