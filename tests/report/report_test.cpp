@@ -335,6 +335,10 @@ TEST(ExcelReport, RowsBelowMoveWithWhatNamesThemAndPlaceholderRowsGo)
     EXPECT_EQ(doc.select_nodes("//mergeCell").size(), 1u); // the one over the table's cells is gone
     EXPECT_STREQ(doc.select_node("//conditionalFormatting").node().attribute("sqref").value(), "B11:B12");
     EXPECT_STREQ(book.select_node("//definedName").node().text().get(), "'Лист 1'!$A$1:$I$12");
+    // One table on the sheet: its header row repeats on every page, fitted to the page's width.
+    EXPECT_STREQ(book.select_node("//definedName[@name='_xlnm.Print_Titles']").node().text().get(), "'Лист 1'!$4:$4");
+    EXPECT_STREQ(doc.select_node("//sheetPr/pageSetUpPr").node().attribute("fitToPage").value(), "1");
+    EXPECT_STREQ(doc.select_node("//pageSetup").node().attribute("fitToHeight").value(), "0");
     EXPECT_STREQ(book.select_node("//calcPr").node().attribute("fullCalcOnLoad").value(), "1");
     EXPECT_STREQ(doc.select_node("//dimension").node().attribute("ref").value(), "A1:K12");
     // Marked cells: the placeholder's style with the red fill and its error bold and starred; the

@@ -525,9 +525,10 @@ TEST(ReportFiles, ExcelLayoutFitsThePageAndMovesWhatNamesRows)
         EXPECT_EQ(cells[QString("A%1").arg(tops[t] - 1)].toObject()["v"].toString(),
             QString("Таблица %1. %2").arg(t + 1).arg(table.title));
     }
-    // Printing: every column of the wider table, the header row on every page, fitted and landscape.
+    // Printing: every column of the wider table, fitted and landscape; the two tables' headers differ,
+    // so neither repeats over the other's pages.
     EXPECT_EQ(got["print_area"].toString(), QString("$A$1:$Y$%1").arg(12 + 2 * shift));
-    EXPECT_EQ(got["print_titles"].toString(), "$4:$4");
+    EXPECT_TRUE(got["print_titles"].isNull()) << got["print_titles"].toString().toStdString();
     EXPECT_EQ(got["page"].toArray(), (QJsonArray{true, 1, 0, "landscape"}));
     EXPECT_GT(got["widths"].toObject()["Y"].toDouble(), 6.0);
     // Headers and footers filled, their codes kept; every cell holding a header placeholder filled.

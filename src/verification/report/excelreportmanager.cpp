@@ -182,6 +182,7 @@ struct TExcelReportManager::TImpl {
         struct TPlaced {
             pugi::xml_node header, last;
             int left = 1, right = 1;
+            QStringList headers;
         };
         std::vector<TPlaced> placed;
         std::map<int, double> widths;
@@ -968,7 +969,12 @@ void TExcelReportManager::TImpl::DropMergesIn(TSheet &sheet, int firstRow, int l
 void TExcelReportManager::TImpl::PrintSetup(TSheet &sheet)
 {
     int top = INT_MAX, bottom = 0, left = INT_MAX, right = 0, header = 0;
+    // A sheet has one row repeated on its pages: only tables with the same header share it, another
+    // table's header over a table would name its columns wrongly.
+    bool sameHeaders = true;
     for (const TSheet::TPlaced &placed : sheet.placed) {
+        sameHeaders
+            = sameHeaders && placed.left == sheet.placed.front().left && placed.headers == sheet.placed.front().headers;
         if (!placed.header.parent() || !placed.last.parent())
             continue; // deleted with a placeholder's row
         const int first = IntAttribute(placed.header, "r"), last = IntAttribute(placed.last, "r");
@@ -981,7 +987,7 @@ void TExcelReportManager::TImpl::PrintSetup(TSheet &sheet)
         return;
 
     // The print area (where the template sets one) takes in the tables' rows and columns; the
-    // header row of the first table repeats on every page.
+    // header row of the first table repeats on every page when the tables share it.
     pugi::xml_node names = workbook.child(wb.Name("definedNames").c_str());
     const auto findName = [&](const char *name) {
         for (pugi::xml_node item : names.children())
@@ -1017,7 +1023,7 @@ void TExcelReportManager::TImpl::PrintSetup(TSheet &sheet)
             workbookChanged = true;
         }
     }
-    if (!findName("_xlnm.Print_Titles")) {
+    if (sameHeaders && !findName("_xlnm.Print_Titles")) {
         if (!names)
             names = ChildInOrder(workbook, wb, "definedNames", kWorkbookOrder);
         pugi::xml_node titles = names.append_child(wb.Name("definedName").c_str());
@@ -1379,7 +1385,10 @@ void TExcelReportManager::AddTable(const TReportTable &table, const TReportMarks
             d_->SetCellText(sheet, cell, notes[k]);
         }
     }
-    sheet.placed.push_back({topRow, lastRow, left, left + columns - 1});
+    QStringList headers;
+    for (int o = 0; o < columns; ++o)
+        headers << table.Cell(0, o);
+    sheet.placed.push_back({topRow, lastRow, left, left + columns - 1, headers});
 }
 
 void TExcelReportManager::RemoveTableTagsFromReport()
