@@ -12,9 +12,11 @@
 #include "verification/report/reporttemplates.h"
 #include "verification/report/wordreportmanager.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -331,7 +333,9 @@ import json, sys
 import docx
 from docx.oxml.ns import qn
 document = docx.Document(sys.argv[1])
-out = {'tables': [], 'sections': [], 'margins': [], 'paragraphs': [p.text for p in document.paragraphs]}
+out = {'tables': [], 'sections': [], 'margins': [], 'paragraphs': [p.text for p in document.paragraphs],
+       'pictures': [[s.width, s.height, s.type] for s in document.inline_shapes],
+       'pictureParts': [p.content_type for p in document.part.package.parts if p.partname.endswith('.png')]}
 for table in document.tables:
     rows = []
     for row in table.rows:
@@ -365,6 +369,7 @@ section.footer.paragraphs[0].text = 'Поверитель: Verifier Дата: Da
 document.add_paragraph('Протокол поверки № ProtocolNum')
 document.add_paragraph('#заголовок')
 document.add_paragraph('#таблица')
+document.add_paragraph('#график')
 document.add_paragraph('Заключение: Conclusion. Поверитель: Verifier')
 document.save(sys.argv[1])
 )";
@@ -559,6 +564,8 @@ TEST(ReportFiles, WordTablesFitThePageAndKeepEveryValueWhole)
         for (const QJsonValue &p : docx["paragraphs"].toArray())
             paragraphs << p.toString();
         EXPECT_TRUE(paragraphs.contains("* — погрешность превышает допускаемую"));
+        EXPECT_TRUE(paragraphs.filter("#").isEmpty()) << paragraphs.filter("#").join("|").toStdString();
+        EXPECT_TRUE(docx["pictures"].toArray().isEmpty()); // the tab has no chart: its placeholder goes
         QStringList orientations;
         for (const QJsonValue &s : docx["sections"].toArray())
             orientations << s.toString();
@@ -617,20 +624,34 @@ TEST(ReportFiles, WordTablesFitThePageAndKeepEveryValueWhole)
 
     // The writer itself: the permissible error beside the table; fields left empty whose placeholders the
     // template holds (the body's or a page footer's) listed once, in one message.
-    const QString direct = work.path() + "/direct.docx";
-    ASSERT_TRUE(QFile::copy(made, direct));
     TWordReportManager manager;
+    const QString direct = manager.CopyTemplate(made, work.path() + "/direct");
     manager.OpenDoc(direct);
     manager.ReplaceTagWithValue("ProtocolNum", "17", TReportManager::kReplaceOne);
     manager.ReplaceTagWithValue("Date", " ", TReportManager::kReplaceOne);
     manager.ReplaceTagWithValue("Verifier", "", TReportManager::kReplaceOne);
     manager.ReplaceTagWithValue("Verifier", "", TReportManager::kReplaceOne);
     manager.ReplaceTagWithValue("KU1", "", TReportManager::kReplaceOne); // not in this template
-    manager.AddTable(tables[0], tables[0].marks);
+    // With its chart, drawn where the template has "#график".
+    TReportTable charted = tables[0];
+    QImage chart(600, 300, QImage::Format_RGB32);
+    chart.fill(Qt::white);
+    QBuffer png(&charted.chartPng);
+    png.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(chart.save(&png, "PNG"));
+    manager.AddTable(charted, charted.marks);
     const QString xml = QString::fromStdString(manager.DocumentXml());
     EXPECT_TRUE(xml.contains("Пределы допускаемой основной погрешности: ±0,2 %"));
+    EXPECT_FALSE(xml.contains("#график"));
     EXPECT_EQ(manager.UnfilledPlaceholders(), (QStringList{"Date", "Verifier"}));
     EXPECT_EQ(TWordReportManager::UnfilledMessage(manager.UnfilledPlaceholders()),
         "Не заполнены поля шаблона: Date, Verifier");
     EXPECT_TRUE(TWordReportManager::UnfilledMessage({}).isEmpty());
+    manager.RemoveTableTagsFromReport();
+    manager.SaveAndCloseDoc(direct);
+    const QJsonObject written = RunPython(kReadWordLayout, {manager.ReportPath()});
+    const QJsonArray pictures = written["pictures"].toArray();
+    ASSERT_EQ(pictures.size(), 1);
+    EXPECT_NEAR(pictures[0].toArray()[0].toDouble() / pictures[0].toArray()[1].toDouble(), 2.0, 0.01);
+    EXPECT_EQ(written["pictureParts"].toArray(), QJsonArray{"image/png"});
 }

@@ -112,6 +112,9 @@ struct TWordReportManager::TImpl {
     pugi::xml_node SectionOf(pugi::xml_node top) const;
     TWordPageSpace PageSpace(pugi::xml_node section, bool canTurn) const;
     void JoinLandscapeSections();
+    pugi::xml_node PlaceChart(pugi::xml_node after, const QByteArray &png, int textWidth);
+    std::string AddPicture(const QByteArray &png);
+    int pictures = 0;
     void ReadDefaultFont(pugi::xml_node styles);
     pugi::xml_node InsertParagraph(pugi::xml_node parent, pugi::xml_node before, const QString &text) const;
     void RequireOpen() const
@@ -160,6 +163,7 @@ void TWordReportManager::TImpl::Open()
     landscapeBreaks.clear();
     defaultFont = QStringLiteral("Times New Roman");
     defaultPoints = 10;
+    pictures = 0;
     // The table style of the template: "Table Grid" by its built-in name, or by its Russian one.
     for (const auto &[id, rel] : package.Relations(mainPart)) {
         if (!rel.external && (EndsWith(rel.type, "/header") || EndsWith(rel.type, "/footer"))
@@ -544,6 +548,8 @@ pugi::xml_node TWordReportManager::TImpl::PlaceTable(pugi::xml_node first, const
     if (!table.marks.IsEmpty())
         note(QStringLiteral("* — погрешность превышает допускаемую"));
 
+    after = PlaceChart(after, table.chartPng, layout.landscape ? space.landscape : space.portrait);
+
     if (layout.landscape && section) {
         // The table gets a section of its own with the page turned: the section before it ends
         // with the template's page, the table's one with the same page turned. Its caption goes
@@ -572,6 +578,108 @@ pugi::xml_node TWordReportManager::TImpl::PlaceTable(pugi::xml_node first, const
         landscapeBreaks.emplace_back(before, end);
     }
     return lastTable;
+}
+
+// The picture part and its relationship from the document; returns the relationship's id.
+std::string TWordReportManager::TImpl::AddPicture(const QByteArray &png)
+{
+    ++pictures;
+    const std::string name = "word/media/kest_chart" + std::to_string(pictures) + ".png";
+    package.PutBinary(name, png);
+    const std::string relsName = TOoxmlPackage::RelsPartName(mainPart);
+    pugi::xml_document *rels = package.XmlIfPresent(relsName);
+    if (!rels) {
+        rels = &package.CreateXml(relsName);
+        rels->append_child("Relationships").append_attribute("xmlns")
+            = "http://schemas.openxmlformats.org/package/2006/relationships";
+    }
+    package.Touch(relsName);
+    std::set<std::string> ids;
+    for (pugi::xml_node rel : rels->document_element().children("Relationship"))
+        ids.insert(rel.attribute("Id").value());
+    std::string id;
+    for (int k = pictures; id.empty() || ids.count(id); ++k)
+        id = "rIdKestChart" + std::to_string(k);
+    pugi::xml_node rel = rels->document_element().append_child("Relationship");
+    rel.append_attribute("Id") = id.c_str();
+    rel.append_attribute("Type") = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/image";
+    rel.append_attribute("Target") = name.substr(name.find('/') + 1).c_str();
+    // Pictures are found by their extension.
+    pugi::xml_node types = package.Xml("[Content_Types].xml").document_element();
+    bool registered = false;
+    for (pugi::xml_node item : types.children("Default"))
+        registered = registered || QString::fromUtf8(item.attribute("Extension").value()).toLower() == "png";
+    if (!registered) {
+        package.Touch("[Content_Types].xml");
+        pugi::xml_node item = types.prepend_child("Default");
+        item.append_attribute("Extension") = "png";
+        item.append_attribute("ContentType") = "image/png";
+    }
+    return id;
+}
+
+// The tab's chart where the template has "#график" for this table (after the table, before the
+// next table's placeholder): the picture in its place, or, with no chart, the placeholder gone.
+pugi::xml_node TWordReportManager::TImpl::PlaceChart(pugi::xml_node after, const QByteArray &png, int textWidth)
+{
+    const QString tag = QStringLiteral("#график");
+    pugi::xml_node paragraph;
+    int at = -1;
+    for (pugi::xml_node node = NextElement(after); node; node = NextElement(node)) {
+        if (!Is(node, p))
+            continue;
+        const QString text = Collect(node).text;
+        if ((at = text.indexOf(tag, 0, Qt::CaseInsensitive)) >= 0) {
+            paragraph = node;
+            break;
+        }
+        if (text.contains(QStringLiteral("#таблица"), Qt::CaseInsensitive))
+            break;
+    }
+    if (!paragraph)
+        return after;
+    Replace(paragraph, at, int(tag.size()), QString());
+    pugi::xml_node parent = paragraph.parent();
+    if (png.size() < 24 || !png.startsWith("\x89PNG")) {
+        if (IsBlankAndPlain(paragraph) && Is(NextElement(paragraph), p))
+            parent.remove_child(paragraph);
+        return after;
+    }
+    // The picture as wide as the text at most, never wider than it is at 150 dots an inch.
+    auto big = [&](int offset) {
+        return (quint32(quint8(png[offset])) << 24) | (quint32(quint8(png[offset + 1])) << 16)
+            | (quint32(quint8(png[offset + 2])) << 8) | quint32(quint8(png[offset + 3]));
+    };
+    const double pixelsWide = std::max<quint32>(1, big(16)), pixelsHigh = std::max<quint32>(1, big(20));
+    const double emuWide = std::min(double(textWidth) * 635, pixelsWide * 914400 / 150);
+    const long long cx = std::llround(emuWide), cy = std::llround(emuWide * pixelsHigh / pixelsWide);
+    const std::string id = AddPicture(png);
+    const std::string number = std::to_string(pictures);
+    const std::string xml
+        = "<wp:inline xmlns:wp=\"http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing\" "
+          "distT=\"0\" distB=\"0\" distL=\"0\" distR=\"0\"><wp:extent cx=\""
+        + std::to_string(cx) + "\" cy=\"" + std::to_string(cy) + "\"/><wp:docPr id=\"" + std::to_string(9000 + pictures)
+        + "\" name=\"График " + number
+        + "\"/><a:graphic xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\"><a:graphicData "
+          "uri=\"http://schemas.openxmlformats.org/drawingml/2006/picture\"><pic:pic "
+          "xmlns:pic=\"http://schemas.openxmlformats.org/drawingml/2006/picture\"><pic:nvPicPr><pic:cNvPr id=\"0\" "
+          "name=\"kest_chart"
+        + number
+        + ".png\"/><pic:cNvPicPr/></pic:nvPicPr><pic:blipFill><a:blip "
+          "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" r:embed=\""
+        + id
+        + "\"/><a:stretch><a:fillRect/></a:stretch></pic:blipFill><pic:spPr><a:xfrm><a:off x=\"0\" y=\"0\"/><a:ext "
+          "cx=\""
+        + std::to_string(cx) + "\" cy=\"" + std::to_string(cy)
+        + "\"/></a:xfrm><a:prstGeom "
+          "prst=\"rect\"><a:avLst/></a:prstGeom></pic:spPr></pic:pic></a:graphicData></a:graphic></wp:inline>";
+    pugi::xml_document fragment;
+    fragment.load_buffer(xml.data(), xml.size(), kXmlParseFlags, pugi::encoding_utf8);
+    pugi::xml_node drawing = paragraph.append_child(r.c_str()).append_child(w.Name("drawing").c_str());
+    drawing.append_copy(fragment.first_child());
+    if (parent == after.parent())
+        parent.insert_move_after(paragraph, after);
+    return paragraph.parent() == after.parent() ? paragraph : after;
 }
 
 // Two landscape tables with nothing between them share one turned section: no portrait page
