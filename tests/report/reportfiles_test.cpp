@@ -345,7 +345,7 @@ for table in document.tables:
             shading = props.find(qn('w:shd')) if props is not None else None
             runs = cell.paragraphs[-1].runs
             cells.append({'text': cell.text, 'fill': shading.get(qn('w:fill')) if shading is not None else None,
-                          'bold': bool(runs) and all(r.bold for r in runs)})
+                          'bold': bool(runs) and bool(runs[-1].bold)})
         rows.append(cells)
     repeats = [tr.trPr is not None and tr.trPr.find(qn('w:tblHeader')) is not None for tr in table._tbl.tr_lst]
     out['tables'].append({'rows': rows, 'headerRepeats': repeats[0] if repeats else False})

@@ -68,6 +68,9 @@ struct TWordReportManager::TImpl {
     TXmlNames w;
     std::string fallback; // mc:Fallback: content a reader of the choice never shows
     std::string tableStyleId;
+    // A paragraph style of the table cells' layout (no spacing, no indent), added to the template's
+    // styles so that a long table does not repeat it in every cell; empty: written in each cell.
+    std::string cellStyleId;
     // The names used in the text walk, resolved once.
     std::string p, r, t, tab, ptab, br, cr, noBreakHyphen, sym, del, moveFrom, pPr, rPr, txbxContent, tbl, sectPr,
         proofErr, lastRenderedPageBreak, smartTag, smartTagPr;
@@ -116,6 +119,7 @@ struct TWordReportManager::TImpl {
     std::string AddPicture(const QByteArray &png);
     int pictures = 0;
     void ReadDefaultFont(pugi::xml_node styles);
+    void AddCellStyle(const std::string &part, pugi::xml_node styles);
     pugi::xml_node InsertParagraph(pugi::xml_node parent, pugi::xml_node before, const QString &text) const;
     void RequireOpen() const
     {
@@ -164,6 +168,7 @@ void TWordReportManager::TImpl::Open()
     defaultFont = QStringLiteral("Times New Roman");
     defaultPoints = 10;
     pictures = 0;
+    cellStyleId.clear();
     // The table style of the template: "Table Grid" by its built-in name, or by its Russian one.
     for (const auto &[id, rel] : package.Relations(mainPart)) {
         if (!rel.external && (EndsWith(rel.type, "/header") || EndsWith(rel.type, "/footer"))
@@ -175,6 +180,8 @@ void TWordReportManager::TImpl::Open()
         if (!styles)
             continue;
         ReadDefaultFont(styles->document_element());
+        if (TXmlNames(styles->document_element(), kWordUri, kWordStrictUri).Prefix() == w.Prefix())
+            AddCellStyle(rel.target, styles->document_element());
         const std::string style = w.Name("style"), name = w.Name("name"), type = w.Name("type"), val = w.Name("val"),
                           styleId = w.Name("styleId");
         for (pugi::xml_node s : styles->document_element().children(style.c_str())) {
@@ -190,6 +197,34 @@ void TWordReportManager::TImpl::Open()
     }
     std::sort(marginalParts.begin(), marginalParts.end());
     marginalParts.erase(std::unique(marginalParts.begin(), marginalParts.end()), marginalParts.end());
+}
+
+void TWordReportManager::TImpl::AddCellStyle(const std::string &part, pugi::xml_node styles)
+{
+    const std::string style = w.Name("style"), styleId = w.Name("styleId"), val = w.Name("val");
+    std::set<std::string> ids;
+    for (pugi::xml_node s : styles.children(style.c_str()))
+        ids.insert(s.attribute(styleId.c_str()).value());
+    std::string id = "KestTableCell";
+    for (int k = 2; ids.count(id); ++k)
+        id = "KestTableCell" + std::to_string(k);
+    pugi::xml_node added = styles.append_child(style.c_str());
+    added.append_attribute(w.Name("type").c_str()) = "paragraph";
+    added.append_attribute(w.Name("customStyle").c_str()) = "1";
+    added.append_attribute(styleId.c_str()) = id.c_str();
+    added.append_child(w.Name("name").c_str()).append_attribute(val.c_str()) = "Kest Table Cell";
+    pugi::xml_node props = added.append_child(pPr.c_str());
+    pugi::xml_node space = props.append_child(w.Name("spacing").c_str());
+    space.append_attribute(w.Name("before").c_str()) = 0;
+    space.append_attribute(w.Name("after").c_str()) = 0;
+    space.append_attribute(w.Name("line").c_str()) = 240;
+    space.append_attribute(w.Name("lineRule").c_str()) = "auto";
+    pugi::xml_node indent = props.append_child(w.Name("ind").c_str());
+    indent.append_attribute(w.Name("left").c_str()) = 0;
+    indent.append_attribute(w.Name("right").c_str()) = 0;
+    indent.append_attribute(w.Name("firstLine").c_str()) = 0;
+    package.Touch(part);
+    cellStyleId = id;
 }
 
 void TWordReportManager::TImpl::ReadDefaultFont(pugi::xml_node styles)
@@ -380,7 +415,7 @@ void TWordReportManager::TImpl::BuildTable(pugi::xml_node table, const TReportTa
     const std::string val = w.Name("val"), wAttr = w.Name("w"), typeAttr = w.Name("type"), tc = w.Name("tc"),
                       tr = w.Name("tr"), tcPr = w.Name("tcPr"), tcW = w.Name("tcW"), shd = w.Name("shd"),
                       spacing = w.Name("spacing"), ind = w.Name("ind"), rFonts = w.Name("rFonts"), sz = w.Name("sz"),
-                      szCs = w.Name("szCs"), b = w.Name("b"), bCs = w.Name("bCs"), noWrap = w.Name("noWrap");
+                      szCs = w.Name("szCs"), b = w.Name("b"), bCs = w.Name("bCs");
     const int columns = source.ColumnCount();
     int total = 0;
     for (const auto &column : group)
@@ -435,6 +470,19 @@ void TWordReportManager::TImpl::BuildTable(pugi::xml_node table, const TReportTa
         }
     };
 
+    // A cell's paragraph: no spacing, no indent, whatever the template's paragraphs have.
+    pugi::xml_document layoutDoc;
+    pugi::xml_node paragraphLayout = layoutDoc.append_child("layout");
+    pugi::xml_node space = paragraphLayout.append_child(spacing.c_str());
+    space.append_attribute(w.Name("before").c_str()) = 0;
+    space.append_attribute(w.Name("after").c_str()) = 0;
+    space.append_attribute(w.Name("line").c_str()) = 240;
+    space.append_attribute(w.Name("lineRule").c_str()) = "auto";
+    pugi::xml_node indent = paragraphLayout.append_child(ind.c_str());
+    indent.append_attribute(w.Name("left").c_str()) = 0;
+    indent.append_attribute(w.Name("right").c_str()) = 0;
+    indent.append_attribute(w.Name("firstLine").c_str()) = 0;
+
     for (int row = 0; row < source.RowCount(); ++row) {
         pugi::xml_node rowNode = table.append_child(tr.c_str());
         // A row stays on one page; the header row repeats on every page of a long table.
@@ -455,30 +503,36 @@ void TWordReportManager::TImpl::BuildTable(pugi::xml_node table, const TReportTa
                 shading.append_attribute(w.Name("color").c_str()) = "auto";
                 shading.append_attribute(w.Name("fill").c_str()) = kMarkFill;
             }
-            // An output cell's parts are the lines of the cell; a marked cell's error (its last line)
-            // also prints bold with a star, so that the mark survives a black-and-white printer.
+            // An output cell's parts are the lines of the cell, one paragraph with line breaks (the
+            // document stays small for long tables); a marked cell's error (its last line) also prints
+            // bold with a star, so that the mark survives a black-and-white printer.
             const QStringList &cellLines = lines[size_t(row) * size_t(columns) + size_t(c)];
+            pugi::xml_node paragraph = cell.append_child(p.c_str());
+            pugi::xml_node paraProps = paragraph.append_child(pPr.c_str());
+            if (cellStyleId.empty()) {
+                paraProps.append_copy(paragraphLayout.first_child());
+                paraProps.append_copy(paragraphLayout.last_child());
+                runProperties(paraProps, false);
+            } else {
+                paraProps.append_child(w.Name("pStyle").c_str()).append_attribute(val.c_str()) = cellStyleId.c_str();
+            }
+            pugi::xml_node run;
             for (qsizetype line = 0; line < cellLines.size(); ++line) {
-                pugi::xml_node paragraph = cell.append_child(p.c_str());
-                pugi::xml_node paraProps = paragraph.append_child(pPr.c_str());
-                pugi::xml_node space = paraProps.append_child(spacing.c_str());
-                space.append_attribute(w.Name("before").c_str()) = 0;
-                space.append_attribute(w.Name("after").c_str()) = 0;
-                space.append_attribute(w.Name("line").c_str()) = 240;
-                space.append_attribute(w.Name("lineRule").c_str()) = "auto";
-                pugi::xml_node indent = paraProps.append_child(ind.c_str());
-                indent.append_attribute(w.Name("left").c_str()) = 0;
-                indent.append_attribute(w.Name("right").c_str()) = 0;
-                indent.append_attribute(w.Name("firstLine").c_str()) = 0;
                 const bool bold = marked && line + 1 == cellLines.size();
-                runProperties(paraProps, bold);
+                if (!run || bold) {
+                    run = paragraph.append_child(r.c_str());
+                    runProperties(run, bold);
+                }
+                if (line > 0)
+                    run.append_child(br.c_str());
                 const QString text = XmlSafe(cellLines[line]) + (bold ? QStringLiteral("*") : QString());
                 if (text.isEmpty())
                     continue;
-                pugi::xml_node run = paragraph.append_child(r.c_str());
-                runProperties(run, bold);
                 pugi::xml_node textNode = run.append_child(t.c_str());
-                textNode.append_attribute("xml:space") = "preserve";
+                // Blanks at the ends of a text are kept only when it says so; a value rarely has them, and
+                // a long table is smaller without the attribute.
+                if (text.front().isSpace() || text.back().isSpace())
+                    textNode.append_attribute("xml:space") = "preserve";
                 textNode.append_child(pugi::node_pcdata).set_value(text.toStdString().c_str());
             }
         }
