@@ -609,7 +609,9 @@ pugi::xml_node TWordReportManager::TImpl::PlaceTable(pugi::xml_node first, const
         // with the template's page, the table's one with the same page turned. Its caption goes
         // with it.
         pugi::xml_node start = first;
-        const pugi::xml_node previous = first.previous_sibling();
+        pugi::xml_node previous = first.previous_sibling();
+        while (previous && previous.type() != pugi::node_element)
+            previous = previous.previous_sibling();
         if (Is(previous, p) && !previous.child(pPr.c_str()).child(sectPr.c_str())
             && !Collect(previous).text.trimmed().isEmpty())
             start = previous;
