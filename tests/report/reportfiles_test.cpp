@@ -12,10 +12,13 @@
 #include "verification/report/excelreportmanager.h"
 #include "verification/report/reportproducer.h"
 #include "verification/report/reporttemplates.h"
+#include "verification/report/wordreportmanager.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -188,8 +191,7 @@ TEST(ReportFiles, WordAndExcelProtocolsAsIndependentReadersSeeThem)
         EXPECT_EQ(got["style"].toString(), "Table Grid");
         EXPECT_EQ(got["font"].toString(), "Liberation Sans");
         EXPECT_EQ(got["size"].toDouble(), 8.0);
-        for (const QJsonValue &width : got["widths"].toArray())
-            EXPECT_EQ(width.toInt(), (40 + 5) * 20);
+        EXPECT_EQ(got["widths"].toArray().size(), table.ColumnCount());
         const QJsonArray rows = got["rows"].toArray();
         ASSERT_EQ(rows.size(), table.RowCount());
         std::set<std::pair<int, int>> shaded;
@@ -198,8 +200,8 @@ TEST(ReportFiles, WordAndExcelProtocolsAsIndependentReadersSeeThem)
             ASSERT_EQ(cells.size(), table.ColumnCount());
             for (int c = 0; c < cells.size(); ++c) {
                 const QJsonObject cell = cells[c].toObject();
-                const QString source = table.Cell(r, c);
-                EXPECT_EQ(cell["text"].toString(), r == 0 ? source : source.split(' ', Qt::SkipEmptyParts).join('\n'));
+                EXPECT_EQ(cell["text"].toString().toStdString(),
+                    (table.CellLines(r, c).join('\n') + (r > 0 && table.marks.IsSet(r, c) ? "*" : "")).toStdString());
                 if (cell["fill"].toString() == "FA8072")
                     shaded.insert({r, c});
             }
@@ -588,4 +590,344 @@ TEST(ReportFiles, ExcelLayoutFitsThePageAndMovesWhatNamesRows)
         }
     }
     EXPECT_EQ(stars, marks + 2); // the marked errors and the two notes' stars
+}
+
+// Word layout
+namespace {
+
+// What python-docx sees in a Word report: every table cell with its shading and the boldness of its
+// last line, the sections' orientation, the page headers' and footers' text.
+const char *kReadWordLayout = R"(
+import json, sys
+import docx
+from docx.oxml.ns import qn
+document = docx.Document(sys.argv[1])
+out = {'tables': [], 'sections': [], 'margins': [], 'paragraphs': [p.text for p in document.paragraphs],
+       'pictures': [[s.width, s.height, s.type] for s in document.inline_shapes],
+       'pictureParts': [p.content_type for p in document.part.package.parts if p.partname.endswith('.png')]}
+for table in document.tables:
+    rows = []
+    for row in table.rows:
+        cells = []
+        for cell in row.cells:
+            props = cell._tc.tcPr
+            shading = props.find(qn('w:shd')) if props is not None else None
+            runs = cell.paragraphs[-1].runs
+            cells.append({'text': cell.text, 'fill': shading.get(qn('w:fill')) if shading is not None else None,
+                          'bold': bool(runs) and bool(runs[-1].bold)})
+        rows.append(cells)
+    repeats = [tr.trPr is not None and tr.trPr.find(qn('w:tblHeader')) is not None for tr in table._tbl.tr_lst]
+    out['tables'].append({'rows': rows, 'headerRepeats': repeats[0] if repeats else False})
+for section in document.sections:
+    out['sections'].append('landscape' if section.page_width > section.page_height else 'portrait')
+    for part in (section.header, section.footer):
+        out['margins'] += [p.text for p in part.paragraphs]
+print(json.dumps(out, ensure_ascii=False))
+)";
+
+const char *kMakeWordTemplate = R"(
+import sys
+import docx
+from docx.shared import Mm
+document = docx.Document()
+section = document.sections[0]
+section.page_width, section.page_height = Mm(210), Mm(297)
+section.left_margin, section.right_margin = Mm(30), Mm(15)
+section.header.paragraphs[0].text = 'протокол № ProtocolNum, лист для DeviceName'
+section.footer.paragraphs[0].text = 'Поверитель: Verifier Дата: Date'
+document.add_paragraph('Протокол поверки № ProtocolNum')
+document.add_paragraph('#заголовок')
+document.add_paragraph('#таблица')
+document.add_paragraph('#график')
+document.add_paragraph('Заключение: Conclusion. Поверитель: Verifier')
+document.save(sys.argv[1])
+)";
+
+QJsonObject RunPython(const char *script, const QStringList &arguments)
+{
+    const TRun run = RunProgram("/usr/bin/python3", QStringList{"-c", QString::fromUtf8(script)} + arguments);
+    EXPECT_EQ(run.code, 0) << run.output.toStdString();
+    return QJsonDocument::fromJson(run.output).object();
+}
+
+// A table as the verification window gives it: the four input columns and `outputs` output
+// columns, each output cell "value       device value       error".
+TReportTable WindowTable(int outputs, int rows, const QString &font, int size)
+{
+    TReportTable table;
+    table.title = QString("Выходы: %1").arg(outputs);
+    table.fontName = font;
+    table.fontSize = size;
+    table.permissible = QStringLiteral("±0,2 %");
+    const QStringList inputs{"Ток", "Напр.", "Угол", "Частота"};
+    const QStringList inputHeaders{"Ток, A", "Напр., V", "Угол, °", "Частота, Hz"};
+    for (int i = 0; i < inputs.size(); ++i)
+        table.columns.append({inputs[i], inputHeaders[i], 64});
+    const QStringList names{"Ua", "Ia", "P", "Q", "S", "Kp", "F"};
+    const QStringList units{"V", "A", "W", "var", "VA", "", "Hz"};
+    for (int o = 0; o < outputs; ++o) {
+        const QString name = names[o % names.size()] + QString::number(o / names.size() + 1);
+        const QString unit = units[o % units.size()];
+        table.columns.append({name, unit.isEmpty() ? name : name + ", " + unit, 170});
+    }
+    for (int r = 1; r <= rows; ++r) {
+        QStringList cells{QString("%1,5").arg(r % 6), "57,735", QString::number(-(r % 3) * 120), "50,000"};
+        for (int o = 0; o < outputs; ++o)
+            cells << QString("%1,735k       %1,733k       -0,%2%")
+                         .arg(50 + (r + o) % 50)
+                         .arg((r * 7 + o) % 1000, 3, 10, QLatin1Char('0'));
+        table.rows.append(cells);
+    }
+    return table;
+}
+
+// The text pdftotext gives a cell line: no joiners, blanks of any kind as one blank.
+QString Plain(QString text)
+{
+    text.remove(QChar(0x2060));
+    text.replace(QChar(0x00A0), QLatin1Char(' '));
+    return text;
+}
+
+struct TPdfPage {
+    double width = 0;
+    QString lines; // every line of the page, one a line
+};
+
+// pdftotext -bbox-layout: the pages with their lines; `outside` counts words whose box leaves the page.
+QList<TPdfPage> PdfPages(const QString &pdf, int *outside)
+{
+    const TRun run = RunProgram("pdftotext", {"-bbox-layout", pdf, "-"});
+    EXPECT_EQ(run.code, 0);
+    const QString html = QString::fromUtf8(run.output);
+    static const QRegularExpression page(QStringLiteral(R"re(<page width="([\d.]+)" height="[\d.]+">)re"));
+    static const QRegularExpression line(
+        QStringLiteral(R"re(<line [^>]*>(.*?)</line>)re"), QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression word(
+        QStringLiteral(R"re(<word xMin="([\d.-]+)" yMin="[\d.-]+" xMax="([\d.-]+)" yMax="[\d.-]+">([^<]*)</word>)re"));
+    QList<TPdfPage> pages;
+    *outside = 0;
+    const QStringList chunks = html.split(QStringLiteral("</page>"));
+    for (const QString &chunk : chunks) {
+        const auto found = page.match(chunk);
+        if (!found.hasMatch())
+            continue;
+        TPdfPage result;
+        result.width = found.captured(1).toDouble();
+        for (auto l = line.globalMatch(chunk); l.hasNext();) {
+            QStringList words;
+            for (auto w = word.globalMatch(l.next().captured(1)); w.hasNext();) {
+                const auto m = w.next();
+                if (m.captured(1).toDouble() < -0.5 || m.captured(2).toDouble() > result.width + 0.5)
+                    ++*outside;
+                words << Plain(m.captured(3).replace("&amp;", "&").replace("&lt;", "<").replace("&gt;", ">"));
+            }
+            result.lines += words.join(' ') + '\n';
+        }
+        pages << result;
+    }
+    return pages;
+}
+
+} // namespace
+
+TEST(ReportFiles, WordTablesFitThePageAndKeepEveryValueWhole)
+{
+    TBench bench;
+    const QString folder = bench.config.ReportsFolder();
+    QTemporaryDir work;
+    const QString made = work.path() + "/python-docx.docx";
+    RunPython(kMakeWordTemplate, {made});
+    ASSERT_TRUE(QFileInfo::exists(made));
+    const QString shipped = folder + "/" + TReportTemplates::kWordTemplate;
+
+    struct TCase {
+        const char *name;
+        int outputs, rows;
+        QString font;
+        int size;
+        bool shippedTemplate;
+        QList<QPair<int, int>> marks; // row, output column (-1: the last)
+        const char *orientation; // of the table's section
+        int split; // 1: split into column groups, 0: one table, -1: either
+    };
+    const QList<TCase> cases{
+        {"3x1", 3, 1, "DejaVu Sans", 9, false, {{1, -1}}, "portrait", 0},
+        {"10x120", 10, 120, "DejaVu Sans", 9, false, {{51, -1}, {120, 4}}, "landscape", -1},
+        {"13x120", 13, 120, "DejaVu Sans", 9, false, {{60, -1}, {2, 0}}, "landscape", -1},
+        {"21x120", 21, 120, "DejaVu Sans", 9, false, {{119, -1}, {70, 10}}, "landscape", 1},
+        {"13x1 template font", 13, 1, "", 0, true, {{1, -1}}, "landscape", -1},
+    };
+    QStringList reports;
+    QList<TReportTable> tables;
+    TRecordingView view;
+    TReportProducer producer(&bench.settings, &view);
+    for (const TCase &c : cases) {
+        TReportTable table = WindowTable(c.outputs, c.rows, c.font, c.size);
+        for (const auto &[row, output] : c.marks)
+            table.marks.Set(row, 4 + (output < 0 ? c.outputs - 1 : output));
+        // The shipped template gets the table twice, tabs 1 and 3: the two turned tables share one section
+        // across the placeholders of tab 2 that go.
+        QList<TReportTab> tabs{{table, true, {}}};
+        if (c.shippedTemplate)
+            tabs << TReportTab{WindowTable(1, 1, c.font, c.size), false, {}} << TReportTab{table, true, {}};
+        const QString report = producer.Produce({TReportFormat::Word, c.shippedTemplate ? shipped : made}, tabs);
+        ASSERT_FALSE(report.isEmpty()) << c.name << view.errors.join("\n").toStdString();
+        reports << report;
+        tables << table;
+    }
+
+    // LibreOffice turns all of them into PDF at once.
+    QTemporaryDir profile;
+    const QString out = OutputFolder();
+    const TRun convert = RunProgram("soffice",
+        QStringList{"--headless", "--norestore", "--nolockcheck",
+            "-env:UserInstallation=" + QUrl::fromLocalFile(profile.path()).toString(), "--convert-to", "pdf",
+            "--outdir", work.path()}
+            + reports);
+    ASSERT_EQ(convert.code, 0) << convert.output.toStdString();
+
+    for (int k = 0; k < cases.size(); ++k) {
+        const TCase &c = cases[k];
+        const TReportTable &table = tables[k];
+        SCOPED_TRACE(c.name);
+        const QJsonObject docx = RunPython(kReadWordLayout, {reports[k]});
+
+        // python-docx: every cell somewhere, as its print lines; input columns repeated in every group.
+        const QJsonArray got = docx["tables"].toArray();
+        ASSERT_FALSE(got.isEmpty());
+        if (c.split >= 0) {
+            EXPECT_EQ(got.size() > 1, c.split == 1) << got.size();
+        }
+        std::map<QString, int> columnOf;
+        for (int col = 0; col < table.ColumnCount(); ++col)
+            columnOf[table.columns[col].header] = col;
+        std::set<int> seen;
+        std::set<std::pair<int, int>> shaded, bold;
+        for (const QJsonValue &t : got) {
+            const QJsonArray rows = t.toObject()["rows"].toArray();
+            EXPECT_TRUE(t.toObject()["headerRepeats"].toBool());
+            ASSERT_EQ(rows.size(), table.RowCount());
+            const QJsonArray header = rows[0].toArray();
+            ASSERT_GE(header.size(), 5);
+            for (int i = 0; i < 4; ++i)
+                EXPECT_EQ(header[i].toObject()["text"].toString(), table.columns[i].header);
+            for (int i = 0; i < header.size(); ++i) {
+                const auto found = columnOf.find(header[i].toObject()["text"].toString());
+                ASSERT_NE(found, columnOf.end());
+                const int col = found->second;
+                seen.insert(col);
+                for (int r = 1; r < rows.size(); ++r) {
+                    const QJsonObject cell = rows[r].toArray()[i].toObject();
+                    const bool marked = table.marks.IsSet(r, col);
+                    EXPECT_EQ(cell["text"].toString().toStdString(),
+                        (table.CellLines(r, col).join('\n') + (marked ? "*" : "")).toStdString())
+                        << r << " " << col;
+                    if (cell["fill"].toString() == "FA8072")
+                        shaded.insert({r, col});
+                    if (cell["bold"].toBool())
+                        bold.insert({r, col});
+                }
+            }
+        }
+        EXPECT_EQ(int(seen.size()), table.ColumnCount());
+        EXPECT_EQ(shaded, Marks(table));
+        EXPECT_EQ(bold, Marks(table));
+        QStringList paragraphs;
+        for (const QJsonValue &p : docx["paragraphs"].toArray())
+            paragraphs << p.toString();
+        EXPECT_TRUE(paragraphs.contains("* — погрешность превышает допускаемую"));
+        EXPECT_TRUE(paragraphs.filter("#").isEmpty()) << paragraphs.filter("#").join("|").toStdString();
+        EXPECT_TRUE(docx["pictures"].toArray().isEmpty()); // the tab has no chart: its placeholder goes
+        QStringList orientations;
+        for (const QJsonValue &s : docx["sections"].toArray())
+            orientations << s.toString();
+        EXPECT_EQ(orientations.contains("landscape"), QString(c.orientation) == "landscape")
+            << orientations.join(",").toStdString();
+        if (c.shippedTemplate) {
+            EXPECT_EQ(orientations, (QStringList{"portrait", "landscape", "portrait"}));
+        }
+
+        // Page headers and footers filled wherever their placeholders stand.
+        if (!c.shippedTemplate) {
+            QString margins;
+            for (const QJsonValue &m : docx["margins"].toArray())
+                margins += m.toString() + "\n";
+            for (const char *placeholder : {"ProtocolNum", "Verifier", "Date", "DeviceName"})
+                EXPECT_FALSE(margins.contains(placeholder)) << placeholder << margins.toStdString();
+            EXPECT_TRUE(margins.contains("протокол № П-2024/017, лист для QX4-Тест")) << margins.toStdString();
+            EXPECT_TRUE(margins.contains("Поверитель: Петров П. П. Дата: 05.03.2024")) << margins.toStdString();
+        }
+
+        // The PDF: nothing beyond the paper's edge, every value whole on one line, every mark
+        // present, the header row on every page with the table.
+        const QString pdf = work.path() + "/" + QFileInfo(reports[k]).completeBaseName() + ".pdf";
+        int outside = 0;
+        const QList<TPdfPage> pages = PdfPages(pdf, &outside);
+        ASSERT_FALSE(pages.isEmpty());
+        EXPECT_EQ(outside, 0);
+        QString all;
+        for (const TPdfPage &page : pages)
+            all += page.lines;
+        std::set<QString> missing;
+        for (int r = 1; r < table.RowCount(); ++r)
+            for (int col = 4; col < table.ColumnCount(); ++col) {
+                const QStringList lines = table.CellLines(r, col);
+                for (int i = 0; i < lines.size(); ++i) {
+                    const QString expected
+                        = Plain(lines[i]) + (table.marks.IsSet(r, col) && i + 1 == lines.size() ? "*" : "");
+                    if (!all.contains(expected))
+                        missing.insert(expected);
+                }
+            }
+        EXPECT_TRUE(missing.empty()) << missing.size()
+                                     << " first: " << (missing.empty() ? "" : missing.begin()->toStdString());
+        for (int p = 0; p < pages.size(); ++p) {
+            const bool holdsRows = pages[p].lines.contains("735k");
+            EXPECT_TRUE(!holdsRows || pages[p].lines.contains("Частота, Hz")) << "page " << p + 1;
+        }
+        if (k == 2) {
+            // Page 1 (the template's portrait page) and page 2, where the turned section with the table starts.
+            for (const QString &number : {QString("1"), QString("2")}) {
+                const TRun draw = RunProgram("pdftoppm",
+                    {"-png", "-r", "70", "-f", number, "-l", number, "-singlefile", pdf,
+                        out + "/report_docx_13_columns_page" + number});
+                EXPECT_EQ(draw.code, 0);
+            }
+        }
+    }
+    EXPECT_TRUE(view.errors.isEmpty()) << view.errors.join("\n").toStdString();
+
+    // The writer itself: the permissible error beside the table; fields left empty whose placeholders the
+    // template holds (the body's or a page footer's) listed once, in one message.
+    TWordReportManager manager;
+    const QString direct = manager.CopyTemplate(made, work.path() + "/direct");
+    manager.OpenDoc(direct);
+    manager.ReplaceTagWithValue("ProtocolNum", "17", TReportManager::kReplaceOne);
+    manager.ReplaceTagWithValue("Date", " ", TReportManager::kReplaceOne);
+    manager.ReplaceTagWithValue("Verifier", "", TReportManager::kReplaceOne);
+    manager.ReplaceTagWithValue("Verifier", "", TReportManager::kReplaceOne);
+    manager.ReplaceTagWithValue("KU1", "", TReportManager::kReplaceOne); // not in this template
+    // With its chart, drawn where the template has "#график".
+    TReportTable charted = tables[0];
+    QImage chart(600, 300, QImage::Format_RGB32);
+    chart.fill(Qt::white);
+    QBuffer png(&charted.chartPng);
+    png.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(chart.save(&png, "PNG"));
+    manager.AddTable(charted, charted.marks);
+    const QString xml = QString::fromStdString(manager.DocumentXml());
+    EXPECT_TRUE(xml.contains("Пределы допускаемой основной погрешности: ±0,2 %"));
+    EXPECT_FALSE(xml.contains("#график"));
+    EXPECT_EQ(manager.UnfilledPlaceholders(), (QStringList{"Date", "Verifier"}));
+    EXPECT_EQ(TWordReportManager::UnfilledMessage(manager.UnfilledPlaceholders()),
+        "Не заполнены поля шаблона: Date, Verifier");
+    EXPECT_TRUE(TWordReportManager::UnfilledMessage({}).isEmpty());
+    manager.RemoveTableTagsFromReport();
+    manager.SaveAndCloseDoc(direct);
+    const QJsonObject written = RunPython(kReadWordLayout, {manager.ReportPath()});
+    const QJsonArray pictures = written["pictures"].toArray();
+    ASSERT_EQ(pictures.size(), 1);
+    EXPECT_NEAR(pictures[0].toArray()[0].toDouble() / pictures[0].toArray()[1].toDouble(), 2.0, 0.01);
+    EXPECT_EQ(written["pictureParts"].toArray(), QJsonArray{"image/png"});
 }

@@ -259,6 +259,7 @@ void TOoxmlPackage::Close()
         zip_discard(archive_);
     archive_ = nullptr;
     parts_.clear();
+    binary_.clear();
     bytes_.clear();
     path_.clear();
     memory_.clear();
@@ -266,6 +267,8 @@ void TOoxmlPackage::Close()
 
 bool TOoxmlPackage::HasPart(const std::string &name) const
 {
+    if (binary_.count(StripSlash(name)))
+        return true;
     const auto it = parts_.find(StripSlash(name));
     if (it != parts_.end())
         return it->second.doc != nullptr;
@@ -374,6 +377,11 @@ void TOoxmlPackage::Touch(const std::string &rawName)
     auto it = parts_.find(StripSlash(rawName));
     if (it != parts_.end())
         it->second.changed = true;
+}
+
+void TOoxmlPackage::PutBinary(const std::string &rawName, const QByteArray &bytes)
+{
+    binary_[StripSlash(rawName)] = bytes;
 }
 
 void TOoxmlPackage::RemovePart(const std::string &rawName)
@@ -505,6 +513,27 @@ void TOoxmlPackage::Commit()
         }
         zip_set_file_compression(archive_, zip_uint64_t(added), ZIP_CM_DEFLATE, large ? 1 : 6);
     }
+    for (const auto &[name, bytes] : binary_) {
+        void *copy = std::malloc(bytes.size() ? size_t(bytes.size()) : 1);
+        if (!copy)
+            Fail(QStringLiteral("Недостаточно памяти для записи отчёта"));
+        std::memcpy(copy, bytes.constData(), size_t(bytes.size()));
+        zip_source_t *source = zip_source_buffer(archive_, copy, zip_uint64_t(bytes.size()), 1);
+        if (!source) {
+            std::free(copy);
+            Fail(QStringLiteral("Недостаточно памяти для записи отчёта"));
+        }
+        const zip_int64_t index = zip_name_locate(archive_, name.c_str(), ZIP_FL_NOCASE);
+        const zip_int64_t added = index >= 0
+            ? (zip_file_replace(archive_, zip_uint64_t(index), source, 0) == 0 ? index : -1)
+            : zip_file_add(archive_, name.c_str(), source, ZIP_FL_ENC_UTF_8);
+        if (added < 0) {
+            zip_source_free(source);
+            Fail(QStringLiteral("%1: не удалось записать часть «%2»").arg(what_, QString::fromStdString(name)));
+        }
+        zip_set_file_compression(archive_, zip_uint64_t(added), ZIP_CM_STORE, 0); // a picture is compressed already
+    }
+    binary_.clear();
     // zip_close writes a temporary file in the same folder and renames it over the original.
     if (zip_close(archive_) != 0) {
         const QString reason = QString::fromLocal8Bit(zip_error_strerror(zip_get_error(archive_)));

@@ -49,6 +49,8 @@ public:
     // Marks a parsed part as changed: it is serialised and written back on Commit.
     void Touch(const std::string &name);
     void RemovePart(const std::string &name);
+    // A part that is not XML (a picture), written as it is on Commit.
+    void PutBinary(const std::string &name, const QByteArray &bytes);
 
     // The relationship targets of a part, resolved to part names ("word/document.xml").
     // `rels` maps relationship id to target part.
@@ -85,6 +87,7 @@ private:
     std::map<std::string, QByteArray> memory_;
     QString what_;
     std::map<std::string, TPart> parts_;
+    std::map<std::string, QByteArray> binary_;
 };
 
 // The qualified name of an element of a namespace, with whatever prefix the document binds it to.
