@@ -227,9 +227,9 @@ TEST(ReportFiles, WordAndExcelProtocolsAsIndependentReadersSeeThem)
         if (v == "7. Заключение по результатам поверки")
             conclusionRow = row;
     }
-    EXPECT_EQ(value("A1"), "Протокол поверки № П-2024/017");
-    EXPECT_EQ(value("A2"), "поверки устройства QX4-Тест № А-0042");
-    EXPECT_EQ(value("F9"), "по напряжению 6000 / 100, по току 600 / 5");
+    EXPECT_EQ(value("A2"), "Протокол поверки № П-2024/017");
+    EXPECT_EQ(value("A3"), "поверки устройства QX4-Тест № А-0042");
+    EXPECT_EQ(value("F12"), "по напряжению 6000 / 100, по току 600 / 5");
     ASSERT_EQ(captionRows.size(), 2u);
     const int caption1 = captionRows.begin()->first, caption3 = captionRows.rbegin()->first;
     EXPECT_EQ(captionRows.begin()->second, "Таблица 1. Нагрузка 100 %");
