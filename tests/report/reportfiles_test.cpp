@@ -33,7 +33,8 @@ namespace {
 
 const QStringList kPlaceholders{"ProtocolNum", "DeviceName", "DeviceNum", "Date", "FactoryNum", "Conditions",
     "EquipmentName", "PoverkaDoc", "Inspection", "ElectricityStrength", "Pulsation", "Conclusion", "Verifier", "KU1",
-    "KU2", "KI1", "KI2", "#заголовок", "#таблица"};
+    "KU2", "KI1", "KI2", "LabName", "LabAccreditation", "DeviceOwner", "DeviceType", "RegistryNum", "PoverkaMethod",
+    "Checker", "#заголовок", "#таблица"};
 
 struct TRun {
     int code = -1;
@@ -103,7 +104,8 @@ struct TBench {
     TAvtopoverkaReportConfig config{&settings};
     TReportData data{"П-2024/017", "QX4-Тест", "А-0042", "05.03.2024", "ЗН 12345, 2023 г.", "t = 21 °C, влажность 55 %",
         "KEST-01 № 77", "МП 17-2024", "соответствует", "выдерживает 2 кВ", "не превышает 0,1 %", "годен к применению",
-        "Петров П. П.", "", "", "", ""};
+        "Петров П. П.", "", "", "", "", "ООО «Метролог»", "RA.RU.312345", "АО «Энергосеть»", "ЭНИП-2", "12345-21",
+        "МП 2203-0123-2021", "Сидоров С. С."};
     QList<TReportTab> tabs;
     TBench()
     {
@@ -161,7 +163,8 @@ TEST(ReportFiles, WordAndExcelProtocolsAsIndependentReadersSeeThem)
         EXPECT_FALSE(text.contains(placeholder, Qt::CaseInsensitive)) << placeholder.toStdString();
     const TReportData &d = bench.data;
     for (const QString *value : {&d.ProtocolNum, &d.Date, &d.FactoryNum, &d.Conditions, &d.EquipmentName, &d.PoverkaDoc,
-             &d.Inspection, &d.ElectricityStrength, &d.Pulsation, &d.Conclusion, &d.Verifier})
+             &d.Inspection, &d.ElectricityStrength, &d.Pulsation, &d.Conclusion, &d.Verifier, &d.LabName,
+             &d.LabAccreditation, &d.DeviceOwner, &d.DeviceType, &d.RegistryNum, &d.PoverkaMethod, &d.Checker})
         EXPECT_EQ(text.count(*value), 1) << value->toStdString();
     EXPECT_EQ(text.count(d.DeviceName), 2);
     EXPECT_EQ(text.count(d.DeviceNum), 2);
