@@ -39,6 +39,22 @@ TEST(Form6, LoadsEchoesChoosesTemplatesAndStoresTheHeader)
     stored.Date = "07.08.2023";
     config.WriteReportData(stored);
     config.WriteExcelTemplatePath("/нет/такой/папки/шаблон.xlsx");
+    // The laboratory's fields: each under its caption, shown as stored, stored again as edited.
+    const struct {
+        const char *key;
+        const char *caption;
+        QString TReportData::*member;
+    } lab[] = {
+        {"LabName", "Поверяющая организация", &TReportData::LabName},
+        {"LabAccreditation", "Номер аттестата аккредитации", &TReportData::LabAccreditation},
+        {"DeviceOwner", "Владелец СИ", &TReportData::DeviceOwner},
+        {"DeviceType", "Тип СИ", &TReportData::DeviceType},
+        {"RegistryNum", "Регистрационный номер типа СИ (ГРСИ)", &TReportData::RegistryNum},
+        {"PoverkaMethod", "Методика поверки (МП)", &TReportData::PoverkaMethod},
+        {"Checker", "Проверил", &TReportData::Checker},
+    };
+    for (const auto &f : lab)
+        settings.ini.WriteString("Report", f.key, QStringLiteral("было %1").arg(f.key));
 
     QStringList messages;
     TScopedMessageHandler handler([&](QWidget *, const TMessageService::TMessage &m) {
@@ -65,6 +81,12 @@ TEST(Form6, LoadsEchoesChoosesTemplatesAndStoresTheHeader)
             "6.2 Электрическая прочность изоляции", "6.3 Определение пульсации выходного аналогового значения",
             "7. Заключение по результатам поверки", "Поверитель", "Устройство"})
         EXPECT_TRUE(labels.contains(QString::fromUtf8(label))) << label;
+    for (const auto &f : lab) {
+        EXPECT_TRUE(labels.contains(QString::fromUtf8(f.caption))) << f.caption;
+        ASSERT_TRUE(field(f.key)) << f.key;
+        EXPECT_EQ(field(f.key)->text(), QStringLiteral("было %1").arg(f.key));
+        field(f.key)->setText(QStringLiteral("стало %1").arg(f.key));
+    }
 
     // The device name and number echo as typed; dashes while empty.
     QLabel *nameEcho = form->findChild<QLabel *>("DeviceNameEcho");
@@ -100,6 +122,10 @@ TEST(Form6, LoadsEchoesChoosesTemplatesAndStoresTheHeader)
     EXPECT_EQ(settings.ini.ReadString("Report", "Date", ""), "31.01.2024");
     EXPECT_EQ(config.ReadWordTemplatePath(), "/шаблоны/протокол.docx");
     EXPECT_EQ(config.ReadExcelTemplatePath(), "/нет/такой/папки/шаблон.xlsx");
+    for (const auto &f : lab) {
+        EXPECT_EQ(settings.ini.ReadString("Report", f.key, ""), QStringLiteral("стало %1").arg(f.key));
+        EXPECT_EQ(saved.*f.member, QStringLiteral("стало %1").arg(f.key));
+    }
     EXPECT_TRUE(messages.isEmpty());
 
     // A stored date that does not convert: the window opens on today's date and says why.

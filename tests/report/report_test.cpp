@@ -9,6 +9,7 @@
 #include "verification/report/avtopoverkareportconfig.h"
 #include "verification/report/cellref.h"
 #include "verification/report/excelreportmanager.h"
+#include "verification/report/ooxmlpackage.h"
 #include "verification/report/reporterror.h"
 #include "verification/report/reportproducer.h"
 #include "verification/report/reporttemplates.h"
@@ -26,6 +27,7 @@
 #include <pugixml.hpp>
 
 #include <set>
+#include <sys/stat.h>
 
 using namespace ReportTest;
 
@@ -451,10 +453,8 @@ TEST(ReportProducer, FailuresLeaveNoReportAndRestoreTheWindow)
     struct TCase {
         TReportFormat format;
         QString path;
-        QString error; // a part of the message; empty: the message "Шаблон не указан"
+        QString error; // a part of the message
     } cases[] = {
-        {TReportFormat::Word, "", ""},
-        {TReportFormat::Excel, "", ""},
         {TReportFormat::Word, bad + "/missing.docx", "Шаблон не найден"},
         {TReportFormat::Word, bad + "/plain.docx", "plain.docx» не является документом"},
         {TReportFormat::Word, bad + "/text.docx", "zip"},
@@ -475,13 +475,8 @@ TEST(ReportProducer, FailuresLeaveNoReportAndRestoreTheWindow)
         TReportProducer producer(&settings, &view);
         EXPECT_TRUE(producer.Produce(Request(c.format), tabs).isEmpty());
         EXPECT_TRUE(view.Restored()) << view.calls.join(",").toStdString();
-        if (c.error.isEmpty()) {
-            EXPECT_EQ(view.messages, QStringList{"Шаблон не указан"});
-            EXPECT_TRUE(view.errors.isEmpty());
-        } else {
-            ASSERT_EQ(view.errors.size(), 1);
-            EXPECT_TRUE(view.errors[0].contains(c.error)) << view.errors[0].toStdString();
-        }
+        ASSERT_EQ(view.errors.size(), 1);
+        EXPECT_TRUE(view.errors[0].contains(c.error)) << view.errors[0].toStdString();
         EXPECT_TRUE(view.opened.isEmpty());
         EXPECT_EQ(FilesIn(folder), shipped); // no report, no working copy
     }
@@ -498,6 +493,125 @@ TEST(ReportProducer, FailuresLeaveNoReportAndRestoreTheWindow)
     EXPECT_TRUE(view.Restored());
 }
 
+// The text a reader sees in a report's body: a document's paragraphs, or a workbook's first sheet cell by cell
+// (shared strings looked up: the table keeps strings no cell uses any more).
+QString BodyText(const QString &path)
+{
+    TOoxmlPackage package;
+    package.OpenFile(path, "report");
+    auto parse = [&](const char *part, pugi::xml_document &doc) {
+        const QByteArray xml = package.ReadPart(part);
+        EXPECT_TRUE(doc.load_buffer(xml.constData(), size_t(xml.size()), pugi::parse_default | pugi::parse_ws_pcdata));
+    };
+    auto texts = [](pugi::xml_node node) {
+        QString text;
+        for (pugi::xpath_node t : node.select_nodes(".//*[local-name()='t']"))
+            text += QString::fromUtf8(t.node().text().get());
+        return text;
+    };
+    pugi::xml_document doc;
+    if (package.HasPart("word/document.xml")) {
+        parse("word/document.xml", doc);
+        return texts(doc);
+    }
+    pugi::xml_document strings;
+    parse("xl/sharedStrings.xml", strings);
+    std::vector<pugi::xml_node> shared;
+    for (pugi::xml_node si : strings.document_element().children("si"))
+        shared.push_back(si);
+    parse("xl/worksheets/sheet1.xml", doc);
+    QString text;
+    for (pugi::xpath_node c : doc.select_nodes("//*[local-name()='c']")) {
+        const pugi::xml_node cell = c.node();
+        if (std::string(cell.attribute("t").value()) == "s")
+            text += texts(shared.at(cell.child("v").text().as_uint())) + "\n";
+        else
+            text += texts(cell) + "\n";
+    }
+    return text;
+}
+
+const std::pair<const char *, QString TReportData::*> kHeaderFields[] = {{"ProtocolNum", &TReportData::ProtocolNum},
+    {"DeviceName", &TReportData::DeviceName}, {"DeviceNum", &TReportData::DeviceNum}, {"Date", &TReportData::Date},
+    {"FactoryNum", &TReportData::FactoryNum}, {"Conditions", &TReportData::Conditions},
+    {"EquipmentName", &TReportData::EquipmentName}, {"PoverkaDoc", &TReportData::PoverkaDoc},
+    {"Inspection", &TReportData::Inspection}, {"ElectricityStrength", &TReportData::ElectricityStrength},
+    {"Pulsation", &TReportData::Pulsation}, {"Conclusion", &TReportData::Conclusion},
+    {"Verifier", &TReportData::Verifier}, {"KU1", &TReportData::KU1}, {"KU2", &TReportData::KU2},
+    {"KI1", &TReportData::KI1}, {"KI2", &TReportData::KI2}, {"LabName", &TReportData::LabName},
+    {"LabAccreditation", &TReportData::LabAccreditation}, {"DeviceOwner", &TReportData::DeviceOwner},
+    {"DeviceType", &TReportData::DeviceType}, {"RegistryNum", &TReportData::RegistryNum},
+    {"PoverkaMethod", &TReportData::PoverkaMethod}, {"Checker", &TReportData::Checker}};
+
+TEST(ReportProducer, NoTemplateSetTakesTheShippedOneWithEveryHeaderFieldAndModeFromTheUmask)
+{
+    TConfigController settings(KestTestHome::NewFolder(), "/Valtrix", "KestManager", "/Settings.txt");
+    TAvtopoverkaReportConfig config(&settings);
+    // The copies in the reports folder are the user's to edit; a report without a template never reads them.
+    for (const QString &name : TReportTemplates::Names()) {
+        QFile copy(config.ReportsFolder() + "/" + name);
+        ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
+        copy.write("испорчен");
+    }
+    TReportData data;
+    int n = 0;
+    for (const auto &[key, member] : kHeaderFields)
+        data.*member = QStringLiteral("«знач%1»").arg(++n);
+    const QList<TReportTab> tabs{{SampleTable("Т", 2), true, {}}};
+    const QString out = KestTestHome::NewFolder();
+    struct TCase {
+        TReportFormat format;
+        mode_t umask;
+        bool named; // an exact output path; else the numbered name in the reports folder
+        mode_t mode;
+    } cases[] = {
+        {TReportFormat::Word, 022, true, 0644},
+        {TReportFormat::Word, 027, false, 0640},
+        {TReportFormat::Excel, 027, true, 0640},
+        {TReportFormat::Excel, 022, false, 0644},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(int(c.format) * 1000 + int(c.umask));
+        TReportRequest request = Request(c.format);
+        request.headerData = data;
+        request.openWhenDone = false;
+        if (c.named)
+            request.outputPath = out + QStringLiteral("/протокол%1").arg(int(c.umask))
+                + (c.format == TReportFormat::Word ? ".docx" : ".xlsx");
+        TRecordingView view;
+        const mode_t before = ::umask(c.umask);
+        const QString report = TReportProducer(&settings, &view).Produce(request, tabs);
+        ::umask(before);
+        ASSERT_FALSE(report.isEmpty()) << view.errors.join(";").toStdString() << view.messages.join(";").toStdString();
+        EXPECT_TRUE(view.errors.isEmpty() && view.messages.isEmpty());
+        if (c.named) {
+            EXPECT_EQ(report, request.outputPath);
+        }
+        struct stat status { };
+        ASSERT_EQ(::stat(QFile::encodeName(report).constData(), &status), 0);
+        EXPECT_EQ(status.st_mode & 0777, c.mode) << std::oct << status.st_mode;
+        const QString text = BodyText(report);
+        for (const auto &[key, member] : kHeaderFields) {
+            EXPECT_TRUE(text.contains(data.*member)) << key;
+            EXPECT_FALSE(text.contains(QString::fromLatin1(key), Qt::CaseInsensitive)) << key;
+        }
+    }
+}
+
+TEST(ReportProducer, PermissibleErrorTextAndItsPlaceInTheReportTable)
+{
+    const std::pair<double, const char *> cases[]
+        = {{0.2, "±0,2 %"}, {0.05, "±0,05 %"}, {1, "±1 %"}, {1.5, "±1,5 %"}, {0, ""}, {-0.2, ""}};
+    for (const auto &[percent, text] : cases)
+        EXPECT_EQ(TReportProducer::PermissibleText(percent), QString::fromUtf8(text)) << percent;
+    TReportTab tab{SampleTable("Т", 2), true, {"100"}};
+    tab.table.permissible = "±0,5 %";
+    tab.table.chartPng = QByteArray("\x89PNG", 4);
+    const TReportTable report = TReportProducer::ReportTable(tab);
+    EXPECT_EQ(report.permissible, tab.table.permissible);
+    EXPECT_EQ(report.chartPng, tab.table.chartPng);
+}
+
 TEST(ReportConfig, KeysDefaultsDatesAndShippedTemplates)
 {
     TConfigController settings(KestTestHome::NewFolder(), "/Valtrix", "KestManager", "/Settings.txt");
@@ -509,23 +623,18 @@ TEST(ReportConfig, KeysDefaultsDatesAndShippedTemplates)
     EXPECT_TRUE(data.ProtocolNum.isEmpty() && data.Verifier.isEmpty() && data.Conclusion.isEmpty());
     EXPECT_EQ(QStringList({data.KU1, data.KU2, data.KI1, data.KI2}), QStringList({"6000", "100", "5", "5"}));
 
-    const char *keys[] = {"ProtocolNum", "DeviceName", "DeviceNum", "Date", "FactoryNum", "Conditions", "EquipmentName",
-        "PoverkaDoc", "Inspection", "ElectricityStrength", "Pulsation", "Conclusion", "Verifier"};
     TReportData written{"П-1", "Имя", "№5", "31.12.2023", "ЗН", "Усл.", "Обор.", "Док.", "Годен", "Выдержала", "Нет",
-        "Годен к применению", "Иванов", "1", "2", "3", "4"};
+        "Годен к применению", "Иванов", "1", "2", "3", "4", "Лаборатория", "RA.RU.1", "Владелец", "Тип", "123-45",
+        "МП-1", "Петров"};
     config.WriteReportData(written);
     config.WriteWordTemplatePath("/a/b.docx");
     config.WriteExcelTemplatePath("/a/b.xlsx");
     data = config.ReadReportData();
-    const QString *fields[] = {&data.ProtocolNum, &data.DeviceName, &data.DeviceNum, &data.Date, &data.FactoryNum,
-        &data.Conditions, &data.EquipmentName, &data.PoverkaDoc, &data.Inspection, &data.ElectricityStrength,
-        &data.Pulsation, &data.Conclusion, &data.Verifier};
-    const QString *expected[] = {&written.ProtocolNum, &written.DeviceName, &written.DeviceNum, &written.Date,
-        &written.FactoryNum, &written.Conditions, &written.EquipmentName, &written.PoverkaDoc, &written.Inspection,
-        &written.ElectricityStrength, &written.Pulsation, &written.Conclusion, &written.Verifier};
-    for (size_t i = 0; i < std::size(keys); ++i) {
-        EXPECT_EQ(*fields[i], *expected[i]) << keys[i];
-        EXPECT_EQ(settings.ini.ReadString("Report", keys[i], "?"), *expected[i]) << keys[i];
+    for (const auto &[key, member] : kHeaderFields) {
+        if (QByteArray(key).startsWith("K"))
+            continue; // the coefficients: below
+        EXPECT_EQ(data.*member, written.*member) << key;
+        EXPECT_EQ(settings.ini.ReadString("Report", key, "?"), written.*member) << key;
     }
     EXPECT_EQ(data.KU1, "6000"); // never stored with the report data
     EXPECT_FALSE(settings.ini.ValueExists("Report", "KU1"));

@@ -39,7 +39,8 @@ namespace {
 
 const QStringList kPlaceholders{"ProtocolNum", "DeviceName", "DeviceNum", "Date", "FactoryNum", "Conditions",
     "EquipmentName", "PoverkaDoc", "Inspection", "ElectricityStrength", "Pulsation", "Conclusion", "Verifier", "KU1",
-    "KU2", "KI1", "KI2", "#заголовок", "#таблица"};
+    "KU2", "KI1", "KI2", "LabName", "LabAccreditation", "DeviceOwner", "DeviceType", "RegistryNum", "PoverkaMethod",
+    "Checker", "#заголовок", "#таблица"};
 
 struct TRun {
     int code = -1;
@@ -109,7 +110,8 @@ struct TBench {
     TAvtopoverkaReportConfig config{&settings};
     TReportData data{"П-2024/017", "QX4-Тест", "А-0042", "05.03.2024", "ЗН 12345, 2023 г.", "t = 21 °C, влажность 55 %",
         "KEST-01 № 77", "МП 17-2024", "соответствует", "выдерживает 2 кВ", "не превышает 0,1 %", "годен к применению",
-        "Петров П. П.", "", "", "", ""};
+        "Петров П. П.", "", "", "", "", "ООО «Метролог»", "RA.RU.312345", "АО «Энергосеть»", "ЭНИП-2", "12345-21",
+        "МП 2203-0123-2021", "Сидоров С. С."};
     QList<TReportTab> tabs;
     TBench()
     {
@@ -167,7 +169,8 @@ TEST(ReportFiles, WordAndExcelProtocolsAsIndependentReadersSeeThem)
         EXPECT_FALSE(text.contains(placeholder, Qt::CaseInsensitive)) << placeholder.toStdString();
     const TReportData &d = bench.data;
     for (const QString *value : {&d.ProtocolNum, &d.Date, &d.FactoryNum, &d.Conditions, &d.EquipmentName, &d.PoverkaDoc,
-             &d.Inspection, &d.ElectricityStrength, &d.Pulsation, &d.Conclusion, &d.Verifier})
+             &d.Inspection, &d.ElectricityStrength, &d.Pulsation, &d.Conclusion, &d.Verifier, &d.LabName,
+             &d.LabAccreditation, &d.DeviceOwner, &d.DeviceType, &d.RegistryNum, &d.PoverkaMethod, &d.Checker})
         EXPECT_EQ(text.count(*value), 1) << value->toStdString();
     EXPECT_EQ(text.count(d.DeviceName), 2);
     EXPECT_EQ(text.count(d.DeviceNum), 2);
@@ -232,9 +235,9 @@ TEST(ReportFiles, WordAndExcelProtocolsAsIndependentReadersSeeThem)
         if (v == "7. Заключение по результатам поверки")
             conclusionRow = row;
     }
-    EXPECT_EQ(value("A1"), "Протокол поверки № П-2024/017");
-    EXPECT_EQ(value("A2"), "поверки устройства QX4-Тест № А-0042");
-    EXPECT_EQ(value("F9"), "по напряжению 6000 / 100, по току 600 / 5");
+    EXPECT_EQ(value("A2"), "Протокол поверки № П-2024/017");
+    EXPECT_EQ(value("A3"), "поверки устройства QX4-Тест № А-0042");
+    EXPECT_EQ(value("F12"), "по напряжению 6000 / 100, по току 600 / 5");
     ASSERT_EQ(captionRows.size(), 2u);
     const int caption1 = captionRows.begin()->first, caption3 = captionRows.rbegin()->first;
     EXPECT_EQ(captionRows.begin()->second, "Таблица 1. Нагрузка 100 %");

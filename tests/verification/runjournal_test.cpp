@@ -198,14 +198,22 @@ TEST_F(VerificationJournal, RunJournalledShownAgainCellForCellReportedAndReadOnl
     }
     EXPECT_EQ(view2.selections.voltage, TVoltageRange::V100);
 
-    // The report tabs from the journal are the window's own.
+    // The report tabs from the journal are the window's own, the permissible error of the run's time
+    // included; a run journalled without it takes the settings'.
     const QList<TReportTab> fromWindow = logic.ReportTabs();
-    const QList<TReportTab> fromJournal = KestRunJournal::ReportTabsOf(*run);
+    const QList<TReportTab> fromJournal = KestRunJournal::ReportTabsOf(*run, TJournalLimits{0.7, 0, 0.9, 0});
+    TJournalRun limitless = *run;
+    limitless.header.limits = TJournalLimits();
+    const QList<TReportTab> fromOlder = KestRunJournal::ReportTabsOf(limitless, TJournalLimits{0.7, 0, 0.9, 0});
     ASSERT_EQ(fromJournal.size(), fromWindow.size());
+    ASSERT_EQ(fromOlder.size(), fromWindow.size());
     for (int t = 0; t < fromWindow.size(); ++t) {
         SCOPED_TRACE(t);
         const TReportTable a = TReportProducer::ReportTable(fromWindow[t]);
         const TReportTable j = TReportProducer::ReportTable(fromJournal[t]);
+        EXPECT_EQ(a.permissible, QStringLiteral("±0,2 %"));
+        EXPECT_EQ(j.permissible, a.permissible);
+        EXPECT_EQ(TReportProducer::ReportTable(fromOlder[t]).permissible, QStringLiteral("±0,7 %"));
         EXPECT_EQ(j.title, a.title);
         EXPECT_EQ(j.rows, a.rows);
         ASSERT_EQ(j.ColumnCount(), a.ColumnCount());

@@ -19,8 +19,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -35,6 +37,15 @@
 using namespace runtest;
 
 namespace {
+
+// The files the window hands to the desktop to open.
+class TOpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public Q_SLOTS:
+    void Open(const QUrl &url) { urls << url; }
+};
 
 QString OutputFolder()
 {
@@ -213,9 +224,16 @@ TEST(VerificationWindow, Qx4WindowRunThroughItsButtonsAndClosedMidRun)
     window->MenuAction(QStringLiteral("График погрешностей"))->trigger();
     EXPECT_TRUE(window->ErrorChart()->isVisible());
 
-    // "Doc" without a template: said so, nothing written, the report commands back.
+    // "Doc" before any template was chosen: the shipped one serves, the report is written and handed to
+    // the desktop to open, the report commands back.
+    TOpenedUrls opened;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &opened, "Open");
     window->MenuAction(QStringLiteral("Doc"))->trigger();
-    EXPECT_TRUE(messages.notices.contains(QStringLiteral("Шаблон не указан")));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    EXPECT_TRUE(messages.errors.isEmpty()) << messages.errors.join(" | ").toStdString();
+    ASSERT_EQ(opened.urls.size(), 1);
+    EXPECT_TRUE(opened.urls[0].toLocalFile().endsWith(QStringLiteral(".docx")));
+    EXPECT_GT(QFileInfo(opened.urls[0].toLocalFile()).size(), 0);
     EXPECT_TRUE(window->MenuAction(QStringLiteral("Отчёт"))->isEnabled());
     EXPECT_TRUE(window->MenuAction(QStringLiteral("Настройка отчёта"))->isEnabled());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -623,3 +641,5 @@ TEST(VerificationWindow, PointSetsOfEachConfiguration)
     DeleteClosed();
     EXPECT_FALSE(window);
 }
+
+#include "window_test.moc"

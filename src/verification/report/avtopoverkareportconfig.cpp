@@ -65,6 +65,13 @@ TReportData TAvtopoverkaReportConfig::ReadReportData() const
     data.Pulsation = Read("Pulsation");
     data.Conclusion = Read("Conclusion");
     data.Verifier = Read("Verifier");
+    data.LabName = Read("LabName");
+    data.LabAccreditation = Read("LabAccreditation");
+    data.DeviceOwner = Read("DeviceOwner");
+    data.DeviceType = Read("DeviceType");
+    data.RegistryNum = Read("RegistryNum");
+    data.PoverkaMethod = Read("PoverkaMethod");
+    data.Checker = Read("Checker");
     const TDeviceSettingsConfig device(appConfig);
     data.KU1 = device.ReadKU1();
     data.KU2 = device.ReadKU2();
@@ -94,6 +101,13 @@ void TAvtopoverkaReportConfig::WriteReportData(const TReportData &value)
     Write("Pulsation", value.Pulsation);
     Write("Conclusion", value.Conclusion);
     Write("Verifier", value.Verifier);
+    Write("LabName", value.LabName);
+    Write("LabAccreditation", value.LabAccreditation);
+    Write("DeviceOwner", value.DeviceOwner);
+    Write("DeviceType", value.DeviceType);
+    Write("RegistryNum", value.RegistryNum);
+    Write("PoverkaMethod", value.PoverkaMethod);
+    Write("Checker", value.Checker);
     try {
         if (batch)
             batch->Commit();

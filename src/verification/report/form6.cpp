@@ -30,6 +30,16 @@ const TFieldRow kNumberedFields[] = {
     {"Conclusion", "7. Заключение по результатам поверки"},
 };
 
+// Who verifies and what is verified, as a laboratory's protocol names them; above the numbered fields.
+const TFieldRow kLabFields[] = {
+    {"LabName", "Поверяющая организация"},
+    {"LabAccreditation", "Номер аттестата аккредитации"},
+    {"DeviceType", "Тип СИ"},
+    {"RegistryNum", "Регистрационный номер типа СИ (ГРСИ)"},
+    {"DeviceOwner", "Владелец СИ"},
+    {"PoverkaMethod", "Методика поверки (МП)"},
+};
+
 } // namespace
 
 TForm6::TForm6(TConfigController *settings, QWidget *parent) : QWidget(parent, Qt::Window), logic_(settings, this)
@@ -76,6 +86,13 @@ TForm6::TForm6(TConfigController *settings, QWidget *parent) : QWidget(parent, Q
         numberEcho_->setText(TReportHeaderLogic::Echo(text, QString::fromLatin1(TReportHeaderLogic::kNumberDashes)));
     });
 
+    for (const TFieldRow &field : kLabFields) {
+        auto *label = new QLabel(QString::fromUtf8(field.label), this);
+        label->setWordWrap(true);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(makeField(field.name), row++, 1, 1, 3);
+    }
+
     grid->addWidget(new QLabel(QStringLiteral("1. Дата поверки"), this), row, 0);
     date_ = new QDateEdit(this);
     date_->setObjectName(QStringLiteral("Date"));
@@ -90,6 +107,8 @@ TForm6::TForm6(TConfigController *settings, QWidget *parent) : QWidget(parent, Q
     }
     grid->addWidget(new QLabel(QStringLiteral("Поверитель"), this), row, 0);
     grid->addWidget(makeField("Verifier"), row++, 1, 1, 3);
+    grid->addWidget(new QLabel(QStringLiteral("Проверил"), this), row, 0);
+    grid->addWidget(makeField("Checker"), row++, 1, 1, 3);
 
     auto templateRow = [&](const char *name, const QString &caption) {
         auto *path = new QLineEdit(this);
@@ -139,6 +158,13 @@ void TForm6::ShowFields(
         {"Pulsation", &data.Pulsation},
         {"Conclusion", &data.Conclusion},
         {"Verifier", &data.Verifier},
+        {"LabName", &data.LabName},
+        {"LabAccreditation", &data.LabAccreditation},
+        {"DeviceOwner", &data.DeviceOwner},
+        {"DeviceType", &data.DeviceType},
+        {"RegistryNum", &data.RegistryNum},
+        {"PoverkaMethod", &data.PoverkaMethod},
+        {"Checker", &data.Checker},
     };
     for (const auto &[name, value] : values)
         Field(name)->setText(*value);
@@ -179,5 +205,12 @@ void TForm6::Confirm()
     fields.Pulsation = Field("Pulsation")->text();
     fields.Conclusion = Field("Conclusion")->text();
     fields.Verifier = Field("Verifier")->text();
+    fields.LabName = Field("LabName")->text();
+    fields.LabAccreditation = Field("LabAccreditation")->text();
+    fields.DeviceOwner = Field("DeviceOwner")->text();
+    fields.DeviceType = Field("DeviceType")->text();
+    fields.RegistryNum = Field("RegistryNum")->text();
+    fields.PoverkaMethod = Field("PoverkaMethod")->text();
+    fields.Checker = Field("Checker")->text();
     logic_.Confirm(fields, date_->date(), wordTemplate_->text(), excelTemplate_->text());
 }

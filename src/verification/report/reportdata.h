@@ -22,4 +22,13 @@ struct TReportData {
     QString KU2;
     QString KI1;
     QString KI2;
+    // Who verified and what, as a laboratory's protocol names them (after the coefficients so that
+    // the older fields keep their places).
+    QString LabName;
+    QString LabAccreditation; // the accreditation number
+    QString DeviceOwner;
+    QString DeviceType;
+    QString RegistryNum; // the state register number of the type
+    QString PoverkaMethod; // the verification method
+    QString Checker; // the second signature
 };

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -51,6 +52,16 @@ TMove MoveNoReplace(const QString &from, const QString &to, int *error)
         return TMove::Done;
     *error = errno;
     return TMove::Failed;
+}
+
+// The mode a file created in the ordinary way gets (0666 less the umask): a temporary file is made
+// 0600, and the report published by renaming it would keep that, closed to the rest of a shared folder.
+// The umask can only be read by setting it; it is put back at once.
+mode_t CreationMode()
+{
+    const mode_t mask = ::umask(0077);
+    ::umask(mask);
+    return 0666 & ~mask;
 }
 
 } // namespace
@@ -115,6 +126,8 @@ QString TReportManager::CopyTemplate(const QString &sourcePath, const QString &t
             QStringLiteral("Не удалось создать файл отчёта в папке «%1»: %2").arg(folder, copy.errorString()));
     const QString copyPath = copy.fileName();
     workingCopy_ = copyPath;
+    // The writers replace the file keeping its mode, so the report is published with this one.
+    ::fchmod(copy.handle(), CreationMode());
     if (copy.write(content) != content.size() || !copy.flush()) {
         const QString reason = copy.errorString();
         copy.close();

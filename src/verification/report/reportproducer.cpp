@@ -6,6 +6,7 @@
 #include "verification/report/excelreportmanager.h"
 #include "verification/report/officeconverter.h"
 #include "verification/report/reporterror.h"
+#include "verification/report/reporttemplates.h"
 #include "verification/report/wordreportmanager.h"
 
 #include <QDir>
@@ -88,6 +89,8 @@ TReportTable TReportProducer::ReportTable(const TReportTab &tab)
     result.title = source.title;
     result.fontName = source.fontName;
     result.fontSize = source.fontSize;
+    result.permissible = source.permissible;
+    result.chartPng = source.chartPng;
     QList<int> kept;
     for (int c = 0; c < source.ColumnCount(); ++c) {
         if (removed.contains(source.columns[c].name))
@@ -150,6 +153,13 @@ void TReportProducer::FillReportHeader(const TReportData &data, TReportManager &
     manager.ReplaceTagWithValue(QStringLiteral("KU2"), data.KU2, one);
     manager.ReplaceTagWithValue(QStringLiteral("KI1"), data.KI1, one);
     manager.ReplaceTagWithValue(QStringLiteral("KI2"), data.KI2, one);
+    manager.ReplaceTagWithValue(QStringLiteral("LabName"), data.LabName, one);
+    manager.ReplaceTagWithValue(QStringLiteral("LabAccreditation"), data.LabAccreditation, one);
+    manager.ReplaceTagWithValue(QStringLiteral("DeviceOwner"), data.DeviceOwner, one);
+    manager.ReplaceTagWithValue(QStringLiteral("DeviceType"), data.DeviceType, one);
+    manager.ReplaceTagWithValue(QStringLiteral("RegistryNum"), data.RegistryNum, one);
+    manager.ReplaceTagWithValue(QStringLiteral("PoverkaMethod"), data.PoverkaMethod, one);
+    manager.ReplaceTagWithValue(QStringLiteral("Checker"), data.Checker, one);
 }
 
 void TReportProducer::AddTablesToReport(const QList<TReportTab> &tabs, TReportManager &manager)
@@ -161,6 +171,14 @@ void TReportProducer::AddTablesToReport(const QList<TReportTab> &tabs, TReportMa
         const TReportTable table = ReportTable(tabs[k]);
         manager.AddTableAndHeader(table, table.title, table.marks, k + 1);
     }
+}
+
+QString TReportProducer::PermissibleText(double percent)
+{
+    if (!(percent > 0))
+        return QString();
+    return QStringLiteral("±") + QString::number(percent, 'g', 6).replace(QLatin1Char('.'), QLatin1Char(','))
+        + QStringLiteral(" %");
 }
 
 QString TReportProducer::PdfUnavailableReason()
@@ -187,10 +205,9 @@ QString TReportProducer::Produce(const TReportRequest &request, const QList<TRep
         QString templatePath = request.templatePath;
         if (templatePath.isEmpty())
             templatePath = excel ? config.ReadExcelTemplatePath() : config.ReadWordTemplatePath();
-        if (templatePath.isEmpty()) {
-            view_->ShowMessage(QStringLiteral("Шаблон не указан"));
-            return QString();
-        }
+        // Until the user picks one (a new installation, the command line) the shipped template serves.
+        if (templatePath.isEmpty())
+            templatePath = TReportTemplates::ShippedPath(excel);
         if (request.format == TReportFormat::Pdf && !PdfUnavailableReason().isEmpty()) {
             view_->ShowError(PdfUnavailableReason());
             return QString();

@@ -47,7 +47,7 @@ struct TReportRequest {
     {
     }
     TReportFormat format = TReportFormat::Word;
-    QString templatePath; // empty: the template of the settings
+    QString templatePath; // empty: the template of the settings, else the shipped one
     QString outputPath; // empty: "Отчёт", "Отчёт1" … in the reports folder; else exactly this file
     bool openWhenDone = true;
     // The header data to write instead of the settings' (a journalled run's, as they were when it ran).
@@ -68,6 +68,9 @@ public:
     static TReportMarks ReportMarks(const TReportTab &tab);
     static void FillReportHeader(const TReportData &data, TReportManager &manager);
     static void AddTablesToReport(const QList<TReportTab> &tabs, TReportManager &manager);
+
+    // The permissible error as written beside a table: "±0,2 %" for 0.2; empty for none (0).
+    static QString PermissibleText(double percent);
 
     // Empty when PDF can be written; otherwise what to install.
     static QString PdfUnavailableReason();

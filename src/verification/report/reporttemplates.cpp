@@ -15,6 +15,11 @@ QStringList Names()
     return {QString::fromUtf8(kWordTemplate), QString::fromUtf8(kExcelTemplate)};
 }
 
+QString ShippedPath(bool excel)
+{
+    return QStringLiteral(":/kest/templates/") + QString::fromUtf8(excel ? kExcelTemplate : kWordTemplate);
+}
+
 QByteArray Content(const QString &name)
 {
     if (!Names().contains(name))

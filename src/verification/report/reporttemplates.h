@@ -10,6 +10,9 @@ namespace TReportTemplates {
 
 // File names of the shipped templates.
 QStringList Names();
+// Where the shipped template of a format is read from when no template is set (a path Qt's files
+// open: the copy built into the program).
+QString ShippedPath(bool excel);
 // The content of a shipped template (empty for an unknown name).
 QByteArray Content(const QString &name);
 // Copies every shipped template that `folder` lacks into it; never replaces a file. Failures are

@@ -916,6 +916,7 @@ QList<TReportTab> TAvtopoverkaLogic::ReportTabs() const
         table.title = grid.Title;
         table.fontName = grid.Font().family;
         table.fontSize = grid.Font().pointSize;
+        table.permissible = TReportProducer::PermissibleText(ErrorLimit(tabs_.IsAnalog(tab)));
         for (int col = 0; col < grid.ColCount(); ++col)
             table.columns.append(
                 TReportColumn{grid.ColumnParamNames().value(col), grid.Cells(col, 0), grid.ColWidths(col)});

@@ -1,5 +1,7 @@
 #include "verification/run/runjournal.h"
 
+#include "config/globalconfig.h"
+#include "protocol/numberformat.h"
 #include "verification/report/avtopoverkareportconfig.h"
 #include "verification/run/avtopoverkalogic.h"
 
@@ -236,7 +238,11 @@ const TField kFields[] = {{"ProtocolNum", &TReportData::ProtocolNum}, {"DeviceNa
     {"PoverkaDoc", &TReportData::PoverkaDoc}, {"Inspection", &TReportData::Inspection},
     {"ElectricityStrength", &TReportData::ElectricityStrength}, {"Pulsation", &TReportData::Pulsation},
     {"Conclusion", &TReportData::Conclusion}, {"Verifier", &TReportData::Verifier}, {"KU1", &TReportData::KU1},
-    {"KU2", &TReportData::KU2}, {"KI1", &TReportData::KI1}, {"KI2", &TReportData::KI2}};
+    {"KU2", &TReportData::KU2}, {"KI1", &TReportData::KI1}, {"KI2", &TReportData::KI2},
+    {"LabName", &TReportData::LabName}, {"LabAccreditation", &TReportData::LabAccreditation},
+    {"DeviceOwner", &TReportData::DeviceOwner}, {"DeviceType", &TReportData::DeviceType},
+    {"RegistryNum", &TReportData::RegistryNum}, {"PoverkaMethod", &TReportData::PoverkaMethod},
+    {"Checker", &TReportData::Checker}};
 
 } // namespace
 
@@ -256,7 +262,7 @@ TReportData ReportDataOf(const TJournalKeyValues &values)
     return data;
 }
 
-QList<TReportTab> ReportTabsOf(const TJournalRun &run)
+QList<TReportTab> ReportTabsOf(const TJournalRun &run, const TJournalLimits &settings)
 {
     QList<TReportTab> tabs;
     for (const TJournalShownTable &shown : run.ShownTables()) {
@@ -268,6 +274,11 @@ QList<TReportTab> ReportTabsOf(const TJournalRun &run)
             t.removedInputs = removed.split(QLatin1Char(','));
         TReportTable &table = t.table;
         table.title = layout.title;
+        // Runs journalled before the limits were kept read 0: the settings' limit stands in.
+        const TJournalLimits &own = run.header.limits;
+        const double limit = layout.rsInterface ? own.error : own.analogError;
+        table.permissible = TReportProducer::PermissibleText(
+            limit > 0 ? limit : (layout.rsInterface ? settings.error : settings.analogError));
         for (int col = 0; col < layout.headers.size(); ++col)
             table.columns.append(TReportColumn{
                 layout.columnNames.value(col), layout.headers.value(col), layout.columnWidths.value(col)});
@@ -287,7 +298,11 @@ QString ProduceReport(TConfigController *store, const TJournalRun &run, TReportR
 {
     if (!request.headerData)
         request.headerData = ReportDataOf(run.header.reportData);
-    return TReportProducer(store, view).Produce(request, ReportTabsOf(run));
+    const TGlobalConfig global(store);
+    TJournalLimits settings;
+    settings.error = StrToFloatDef(global.ReadError(), 0.2);
+    settings.analogError = StrToFloatDef(global.ReadAnalogError(), 0.5);
+    return TReportProducer(store, view).Produce(request, ReportTabsOf(run, settings));
 }
 
 } // namespace KestRunJournal

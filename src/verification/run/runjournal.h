@@ -68,8 +68,9 @@ TJournalKeyValues KeyValuesOf(const TReportData &data);
 TReportData ReportDataOf(const TJournalKeyValues &values);
 
 // A journalled run's tables as the report takes them: every table of the run with its cells and
-// marks as they were last journalled.
-QList<TReportTab> ReportTabsOf(const TJournalRun &run);
+// marks as they were last journalled, and the permissible error of the run's time (`settings`' for a
+// run that did not keep it).
+QList<TReportTab> ReportTabsOf(const TJournalRun &run, const TJournalLimits &settings = TJournalLimits());
 // The run's report: its tables, and the header data of its time unless the request gives others.
 QString ProduceReport(TConfigController *store, const TJournalRun &run, TReportRequest request, IReportView *view);
 
