@@ -238,6 +238,12 @@ QString TReportProducer::Produce(const TReportRequest &request, const QList<TRep
         AddTablesToReport(tabs, *manager);
         // Leftover placeholders always go, also when all ten tabs exist.
         manager->RemoveTableTagsFromReport();
+        // Placeholders the report could not fill are told once, after it is written, never left unsaid.
+        QStringList unfilled;
+        if (auto *word = dynamic_cast<TWordReportManager *>(manager.get()))
+            unfilled = word->UnfilledPlaceholders();
+        else if (auto *sheet = dynamic_cast<TExcelReportManager *>(manager.get()))
+            unfilled = sheet->UnfilledPlaceholders();
         manager->SaveAndCloseDoc(copy);
         QString result = manager->ReportPath();
 
@@ -260,6 +266,8 @@ QString TReportProducer::Produce(const TReportRequest &request, const QList<TRep
                     report.absolutePath() + QLatin1Char('/') + report.completeBaseName(), QStringLiteral(".pdf"));
             }
         }
+        if (!unfilled.isEmpty())
+            view_->ShowMessage(TWordReportManager::UnfilledMessage(unfilled));
         if (request.openWhenDone)
             view_->OpenDocument(result);
         return result;
