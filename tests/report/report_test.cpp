@@ -596,6 +596,20 @@ TEST(ReportProducer, NoTemplateSetTakesTheShippedOneWithEveryHeaderFieldAndModeF
             EXPECT_FALSE(text.contains(QString::fromLatin1(key), Qt::CaseInsensitive)) << key;
         }
     }
+    // A field left empty is told once, after the Word report is written, by its placeholder's name.
+    TReportData partial = data;
+    partial.Checker.clear();
+    partial.DeviceOwner.clear();
+    TReportRequest request = Request(TReportFormat::Word);
+    request.headerData = partial;
+    request.openWhenDone = false;
+    TRecordingView view;
+    EXPECT_FALSE(TReportProducer(&settings, &view).Produce(request, tabs).isEmpty());
+    EXPECT_TRUE(view.errors.isEmpty());
+    ASSERT_EQ(view.messages.size(), 1);
+    EXPECT_TRUE(view.messages[0].startsWith("Не заполнены поля шаблона: ")) << view.messages[0].toStdString();
+    for (const char *key : {"Checker", "DeviceOwner"})
+        EXPECT_TRUE(view.messages[0].contains(QLatin1String(key))) << view.messages[0].toStdString();
 }
 
 TEST(ReportProducer, PermissibleErrorTextAndItsPlaceInTheReportTable)
