@@ -693,7 +693,15 @@ TEST_F(VerificationRun, ASilentIdentityReadOrOpeningCommandHoldsOnlyWhereItHappe
     logic.Init();
     b.AddPoints(0, {{5, 219.39, 30, 50}, {2.5, 219.39, 30, 50}, {4, 219.39, 30, 50}});
     ASSERT_TRUE(logic.Driver().IsSendingOpeningCommand());
-    const int requests = RequestCount(*b.sim);
+    // The refused commands send nothing. The opening command's own request may reach the simulator's
+    // log at any moment meanwhile (late on a loaded machine), so it is not counted.
+    auto others = [&] {
+        int n = 0;
+        for (const std::vector<uint8_t> &f : InstallationRequests(*b.sim))
+            n += f.size() >= 4 && f[2] * 256 + f[3] == 16 ? 0 : 1;
+        return n;
+    };
+    const int requests = others();
     EXPECT_FALSE(logic.StartCurrentTab());
     logic.AutoClicked(true, 1);
     logic.ReadSettingsClicked();
@@ -707,7 +715,7 @@ TEST_F(VerificationRun, ASilentIdentityReadOrOpeningCommandHoldsOnlyWhereItHappe
     EXPECT_TRUE(b.view.addressEnabled);
     EXPECT_EQ(b.view.values[TEntry::Address], 1);
     EXPECT_FALSE(b.view.Locked());
-    EXPECT_EQ(RequestCount(*b.sim), requests);
+    EXPECT_EQ(others(), requests);
     ASSERT_TRUE(PumpUntil([&] { return !logic.Driver().IsBusy(); }, 20000));
     b.view.messages.clear();
 
