@@ -58,5 +58,6 @@ private:
     TErrorChartData data_;
 };
 
-// The chart of one table as a picture, for a report that asks for one.
-QImage RenderErrorChart(const TErrorTable &table, const QSize &size);
+// The chart of one table as a picture, for a report that asks for one: laid out at `size` and drawn
+// `scale` times as fine, so that a printed chart keeps its lines and labels sharp.
+QImage RenderErrorChart(const TErrorTable &table, const QSize &size, qreal scale = 1);

@@ -13,6 +13,7 @@
 #include "verification/avtopoverkaconfig.h"
 #include "verification/avtopoverkagridview.h"
 #include "verification/csvmanager.h"
+#include "verification/report/ooxmlpackage.h"
 #include "verification/window/form2.h"
 
 #include <QAction>
@@ -233,7 +234,26 @@ TEST(VerificationWindow, Qx4WindowRunThroughItsButtonsAndClosedMidRun)
     EXPECT_TRUE(messages.errors.isEmpty()) << messages.errors.join(" | ").toStdString();
     ASSERT_EQ(opened.urls.size(), 1);
     EXPECT_TRUE(opened.urls[0].toLocalFile().endsWith(QStringLiteral(".docx")));
-    EXPECT_GT(QFileInfo(opened.urls[0].toLocalFile()).size(), 0);
+    // The tab's error chart stands after its table, at print resolution, its red points included.
+    {
+        TOoxmlPackage report;
+        report.OpenFile(opened.urls[0].toLocalFile(), QStringLiteral("Отчёт"));
+        ASSERT_TRUE(report.HasPart("word/media/kest_chart1.png"));
+        EXPECT_FALSE(report.HasPart("word/media/kest_chart2.png")); // the one tab with rows
+        const QImage chart = QImage::fromData(report.ReadPart("word/media/kest_chart1.png"), "PNG");
+        EXPECT_GE(chart.width(), 1500);
+        chart.save(OutputFolder() + QStringLiteral("/report_chart_qx4.png")); // for a look
+        int redPixels = 0;
+        for (int y = 0; y < chart.height(); ++y)
+            for (int x = 0; x < chart.width(); ++x) {
+                const QColor c = chart.pixelColor(x, y);
+                redPixels += c.red() > 225 && c.green() < 30 && c.blue() < 30 ? 1 : 0;
+            }
+        EXPECT_GT(redPixels, 3 * 60); // three red points of at least 60 pixels each
+        const QString body = QString::fromUtf8(report.ReadPart("word/document.xml"));
+        EXPECT_FALSE(body.contains(QStringLiteral("#график")));
+        EXPECT_LT(body.indexOf(QStringLiteral("</w:tbl>")), body.indexOf(QStringLiteral("kest_chart1")));
+    }
     EXPECT_TRUE(window->MenuAction(QStringLiteral("Отчёт"))->isEnabled());
     EXPECT_TRUE(window->MenuAction(QStringLiteral("Настройка отчёта"))->isEnabled());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);

@@ -936,7 +936,12 @@ QList<TReportTab> TAvtopoverkaLogic::ReportTabs() const
 
 QString TAvtopoverkaLogic::ProduceReport(const TReportRequest &request, IReportView *view)
 {
-    return TReportProducer(ctx_.store, view).Produce(request, ReportTabs());
+    QList<TReportTab> tabs = ReportTabs();
+    if (chartRenderer_ && request.format != TReportFormat::Excel)
+        for (int tab = 0; tab < tabs.size(); ++tab)
+            if (tabs[tab].hasData)
+                tabs[tab].table.chartPng = chartRenderer_(tab);
+    return TReportProducer(ctx_.store, view).Produce(request, tabs);
 }
 
 // ---- closing ----

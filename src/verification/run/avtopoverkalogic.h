@@ -13,6 +13,7 @@
 
 #include <QList>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -158,6 +159,10 @@ public:
     // Every created tab (closed ones included), in tab order.
     QList<TReportTab> ReportTabs() const;
     QString ProduceReport(const TReportRequest &request, IReportView *view);
+    // The error chart of a tab as a PNG for a Word or PDF report ("#график"); charts need widgets, so
+    // the window supplies them. Unset (kestctl): reports without charts.
+    using TChartRenderer = std::function<QByteArray(int tab)>;
+    void SetChartRenderer(TChartRenderer renderer) { chartRenderer_ = std::move(renderer); }
 
     // ---- closing ----
     // Switches the installation off (waiting for its confirmation) and stores the window's position.
@@ -200,5 +205,6 @@ private:
     TRunDriver driver_;
     TJournal *journal_ = nullptr;
     std::unique_ptr<TRunJournalRecorder> recorder_;
+    TChartRenderer chartRenderer_;
     bool readOnly_ = false;
 };

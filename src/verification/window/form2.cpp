@@ -19,6 +19,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBuffer>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -336,6 +337,7 @@ void TForm2::Init(TConfigController *_config, const QString &_configurationName)
     if (const auto named = ConfigurationFromName(_configurationName))
         code_ = *named;
     logic_ = std::make_unique<TAvtopoverkaLogic>(this, config_, code_);
+    logic_->SetChartRenderer([this](int tab) { return ReportChart(tab); });
     // Before anything is sent, the opening's parameter number included.
     if (!thisRun_.port1.isEmpty())
         logic_->SetPortOverride(thisRun_.port1);
@@ -384,6 +386,23 @@ void TForm2::Init(TConfigController *_config, const QString &_configurationName)
     chartTimer_->setInterval(50);
     connect(chartTimer_, &QTimer::timeout, this, [this] { UpdateErrorChart(false); });
     UpdateErrorChart();
+}
+
+// A tab's chart for a printed report: the same picture as under the table, laid out as wide as a
+// portrait page's text and drawn at 2,5 times the pixels (about 250 dots an inch on 17 cm).
+QByteArray TForm2::ReportChart(int tab) const
+{
+    TVerificationTabs &tabs = logic_->Tabs();
+    if (tab < 0 || tab >= tabs.Count())
+        return {};
+    const bool analog = tabs.IsAnalog(tab);
+    const QImage image = RenderErrorChart(
+        ErrorTableOf(tabs.Grid(tab), analog, code_ == TConfigurationCode::U, logic_->ErrorLimit(analog)),
+        QSize(680, 380), 2.5);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    return image.save(&buffer, "PNG") ? png : QByteArray();
 }
 
 void TForm2::UpdateErrorChart(bool force)

@@ -92,6 +92,7 @@ public:
     TErrorChartWidget *ErrorChart() const { return errorChart_; }
     // Brings the chart up to the active tab's table now (it also follows by itself twice a second).
     void UpdateErrorChart(bool force = true);
+    QByteArray ReportChart(int tab) const;
 
     // IAvtopoverkaView
     void ShowError(const QString &text) override;
