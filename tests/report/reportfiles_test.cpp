@@ -22,6 +22,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMultiMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
@@ -420,6 +421,7 @@ out['page'] = [bool(ws.sheet_properties.pageSetUpPr and ws.sheet_properties.page
                setup.fitToWidth, setup.fitToHeight, setup.orientation]
 out['header'] = ws.oddHeader.center.text
 out['footer'] = [ws.oddFooter.left.text, ws.oddFooter.right.text]
+out['margins'] = [p.text or '' for hf in (ws.oddHeader, ws.oddFooter) for p in (hf.left, hf.center, hf.right)]
 out['cf'] = [[str(r.sqref), [f for rule in r.rules for f in rule.formula]] for r in ws.conditional_formatting]
 out['dv'] = [[str(d.sqref), d.formula1] for d in ws.data_validations.dataValidation]
 out['notes'] = [c.coordinate for row in ws.iter_rows() for c in row if c.comment]
@@ -933,4 +935,94 @@ TEST(ReportFiles, WordTablesFitThePageAndKeepEveryValueWhole)
     ASSERT_EQ(pictures.size(), 1);
     EXPECT_NEAR(pictures[0].toArray()[0].toDouble() / pictures[0].toArray()[1].toDouble(), 2.0, 0.01);
     EXPECT_EQ(written["pictureParts"].toArray(), QJsonArray{"image/png"});
+}
+
+// Templates a lab opened in LibreOffice and saved again (its own markup, runs split its own way, its own
+// header and footer parts) give reports as whole as the shipped ones: a one-row table of three outputs
+// and a ten-output one, in both formats, every placeholder filled, every mark and value in place.
+TEST(ReportFiles, TemplatesResavedByLibreOfficeGiveWholeReports)
+{
+    TBench bench;
+    const QString folder = bench.config.ReportsFolder();
+    QTemporaryDir work, profile;
+    QString resaved[2];
+    const QString templates[2] = {TReportTemplates::kWordTemplate, TReportTemplates::kExcelTemplate};
+    const char *filters[2] = {"docx:MS Word 2007 XML", "xlsx:Calc MS Excel 2007 XML"};
+    for (int f = 0; f < 2; ++f) {
+        const TRun resave = RunProgram("soffice",
+            {"--headless", "--norestore", "--nolockcheck",
+                "-env:UserInstallation=" + QUrl::fromLocalFile(profile.path()).toString(), "--convert-to", filters[f],
+                "--outdir", work.path(), folder + "/" + templates[f]});
+        resaved[f] = work.path() + "/" + QFileInfo(templates[f]).fileName();
+        ASSERT_TRUE(QFileInfo::exists(resaved[f])) << resave.output.toStdString();
+    }
+
+    QList<TReportTab> tabs{{WindowTable(3, 1, "DejaVu Sans", 9), true, {}}, {WindowTable(10, 3, "", 0), true, {}}};
+    tabs[0].table.marks.Set(1, 6);
+    tabs[1].table.marks.Set(3, 13);
+    tabs[1].table.marks.Set(2, 4);
+    // The owner left empty: both formats name it once, the one field the templates hold with no value.
+    TReportData data = bench.data;
+    data.DeviceOwner.clear();
+    bench.config.WriteReportData(data);
+    TRecordingView view;
+    TReportProducer producer(&bench.settings, &view);
+    const QString word = producer.Produce({TReportFormat::Word, resaved[0], {}, false}, tabs);
+    const QString excel = producer.Produce({TReportFormat::Excel, resaved[1], {}, false}, tabs);
+    ASSERT_FALSE(word.isEmpty() || excel.isEmpty()) << view.errors.join("\n").toStdString();
+    EXPECT_EQ(view.messages, QStringList(2, "Не заполнены поля шаблона: DeviceOwner"));
+
+    // Word: each table's cells as the window's lines, the marked ones with their star; no placeholder left in
+    // the body or the page margins; the protocol number in the page header.
+    const QJsonObject docx = RunPython(kReadWordLayout, {word});
+    const QJsonArray wordTables = docx["tables"].toArray();
+    ASSERT_EQ(wordTables.size(), 2);
+    QString margins;
+    for (const QJsonValue &m : docx["margins"].toArray())
+        margins += m.toString() + "\n";
+    EXPECT_TRUE(margins.contains("П-2024/017")) << margins.toStdString();
+    QString body = margins;
+    for (const QJsonValue &p : docx["paragraphs"].toArray())
+        body += p.toString() + "\n";
+    for (const QString &placeholder : kPlaceholders + QStringList{"#график"})
+        EXPECT_FALSE(body.contains(placeholder)) << placeholder.toStdString();
+
+    // Excel: the same cells in the sheet, inside the print area however wide the table.
+    const TRun read = RunProgram("/usr/bin/python3", {"-c", kReadExcelLayout, excel});
+    ASSERT_EQ(read.code, 0) << read.output.toStdString();
+    const QJsonObject xlsx = QJsonDocument::fromJson(read.output).object();
+    QMultiMap<QString, QString> sheet; // text → cell
+    QString sheetText;
+    for (const QJsonValue &m : xlsx["margins"].toArray())
+        sheetText += m.toString() + "\n";
+    EXPECT_TRUE(sheetText.contains("Протокол поверки № П-2024/017")) << sheetText.toStdString(); // page header
+    const QJsonObject cells = xlsx["cells"].toObject();
+    for (auto it = cells.begin(); it != cells.end(); ++it) {
+        sheet.insert(it.value().toObject()["v"].toString(), it.key());
+        sheetText += it.value().toObject()["v"].toString() + "\n";
+    }
+    EXPECT_TRUE(sheetText.contains("П-2024/017"));
+    for (const QString &placeholder : kPlaceholders)
+        EXPECT_FALSE(sheetText.contains(placeholder)) << placeholder.toStdString();
+    // No print area prints every column; one that the template (or LibreOffice) set must reach the widest
+    // table's last column (N: four inputs and ten outputs from A).
+    const QString area = xlsx["print_area"].toString();
+    static const QRegularExpression lastColumn(QStringLiteral(R"(:\$?([A-Z]+)\$?\d+$)"));
+    const QString last = lastColumn.match(area).captured(1);
+    EXPECT_TRUE(area.isEmpty() || last.size() > 1 || last >= "N") << area.toStdString();
+
+    for (int t = 0; t < tabs.size(); ++t) {
+        SCOPED_TRACE(t);
+        const TReportTable &table = tabs[t].table;
+        const QJsonArray rows = wordTables[t].toObject()["rows"].toArray();
+        ASSERT_EQ(rows.size(), table.RowCount());
+        for (int r = 0; r < table.RowCount(); ++r)
+            for (int c = 0; c < table.ColumnCount(); ++c) {
+                const QString expected = table.CellLines(r, c).join('\n') + (table.marks.IsSet(r, c) ? "*" : "");
+                EXPECT_EQ(rows[r].toArray()[c].toObject()["text"].toString(), expected) << r << " " << c;
+                if (r > 0 && c >= 4) {
+                    EXPECT_TRUE(sheet.contains(expected)) << expected.toStdString();
+                }
+            }
+    }
 }

@@ -223,11 +223,12 @@ struct TExcelReportManager::TImpl {
         const TCellFont &font) const;
     void SetColumnWidth(TSheet &sheet, int column, double width);
     void PrintSetup(TSheet &sheet);
-    void ReplaceInHeaders(TSheet &sheet, const QString &tag, const QString &value);
+    bool ReplaceInHeaders(TSheet &sheet, const QString &tag, const QString &value);
     QStringList Unfilled();
     std::map<int, int> tableStyles;
     std::map<int, TCellFont> fonts;
     std::vector<QString> tagsSeen;
+    QStringList emptied; // placeholders the template holds whose value was empty: filled with nothing
     pugi::xml_node Styles();
     void DropMergesIn(TSheet &sheet, int firstRow, int lastRow, int firstColumn, int lastColumn);
     void Save();
@@ -246,6 +247,7 @@ void TExcelReportManager::TImpl::Open()
     tableStyles.clear();
     fonts.clear();
     tagsSeen.clear();
+    emptied.clear();
     markFill = -1;
     pendingCaption.clear();
     tableRows.clear();
@@ -1199,6 +1201,7 @@ void TExcelReportManager::ReplaceTagWithValue(const QString &tag, const QString 
     }
     // A header value goes into every cell that names it (the protocol number at the top and at the
     // signature), tables excepted.
+    bool found = false;
     for (TImpl::TSheet &sheet : d_->sheets)
         for (pugi::xml_node row : sheet.sheetData.children(sheet.row.c_str())) {
             if (d_->tableRows.count(row))
@@ -1209,12 +1212,16 @@ void TExcelReportManager::ReplaceTagWithValue(const QString &tag, const QString 
                     continue;
                 d_->SetCellText(sheet, cell, text.replace(tag, clean, Qt::CaseInsensitive));
                 sheet.changed = true;
+                found = true;
             }
         }
     if (std::find(d_->tagsSeen.begin(), d_->tagsSeen.end(), tag) == d_->tagsSeen.end())
         d_->tagsSeen.push_back(tag);
     for (TImpl::TSheet &sheet : d_->sheets)
-        d_->ReplaceInHeaders(sheet, tag, clean);
+        found = d_->ReplaceInHeaders(sheet, tag, clean) || found;
+    // As in a Word report: a place the template keeps for a value nobody entered is named, not left blank unseen.
+    if (found && clean.trimmed().isEmpty() && !tag.startsWith(QLatin1Char('#')) && !d_->emptied.contains(tag))
+        d_->emptied << tag;
 }
 
 QStringList TExcelReportManager::UnfilledPlaceholders()
@@ -1224,8 +1231,9 @@ QStringList TExcelReportManager::UnfilledPlaceholders()
 
 // Page headers and footers: every occurrence, the value's ampersands doubled so that they print
 // rather than start a code (&P, &N, &D keep working).
-void TExcelReportManager::TImpl::ReplaceInHeaders(TSheet &sheet, const QString &tag, const QString &value)
+bool TExcelReportManager::TImpl::ReplaceInHeaders(TSheet &sheet, const QString &tag, const QString &value)
 {
+    bool found = false;
     pugi::xml_node headers = sheet.root.child(sheet.n.Name("headerFooter").c_str());
     QString escaped = value;
     escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
@@ -1237,11 +1245,14 @@ void TExcelReportManager::TImpl::ReplaceInHeaders(TSheet &sheet, const QString &
             continue;
         SetXmlText(text, XmlSafe(content.replace(tag, escaped, Qt::CaseInsensitive)).toStdString());
         sheet.changed = true;
+        found = true;
     }
+    return found;
 }
 
 // Cells and page headers are filled; notes and drawn text (text boxes, shapes, charts' titles) are
-// not: a placeholder there stays as the template wrote it and is named to the user.
+// not: a placeholder there stays as the template wrote it and is named to the user, as is one filled
+// with an empty value.
 QStringList TExcelReportManager::TImpl::Unfilled()
 {
     QString text;
@@ -1264,9 +1275,9 @@ QStringList TExcelReportManager::TImpl::Unfilled()
                 }
             }
         }
-    QStringList left;
+    QStringList left = emptied;
     for (const QString &tag : tagsSeen)
-        if (text.contains(tag, Qt::CaseInsensitive))
+        if (text.contains(tag, Qt::CaseInsensitive) && !left.contains(tag))
             left << tag;
     return left;
 }
