@@ -132,6 +132,44 @@ struct Accuracy {
     }
 };
 
+// The installation's meter against the device's readings at one point: each quantity's error in % of
+// its full scale, the readings taken back to the installation's side by `ku`, `ki` (primary units
+// over secondary ones). The outputs stay on; SwitchOff ends the point.
+inline std::map<int, double> PercentErrorsAt(
+    kestsim::KestSimulator &sim, TSyncLink &link, double lineVoltage, double current, int angle, double ku, double ki)
+{
+    TKestCmdManager k;
+    TKestConfiguration conf;
+    conf.AmperageMax = current;
+    conf.VoltageMax = int(lineVoltage);
+    conf.VoltageFlag = lineVoltage != 100;
+    conf.SchemeFlag = true;
+    const double u = lineVoltage / std::sqrt(3.0);
+    for (const TFramePtr &f : {k.CreateCmdEnableDistantControl(conf), k.CreateCmdSendUaUbUc(u, u, u),
+             current > 1 ? k.CreateCmdSendIa5Ib5Ic5(current, current, current)
+                         : k.CreateCmdSendIaIbIc(current, current, current),
+             k.CreateCmdSendFrequency(51), k.CreateCmdSendAngle(angle)})
+        link.Exchange(f);
+    const auto meter = Fields(sim.Command("meter"));
+    const auto readings = Fields(sim.Command("readings"));
+    const char *names[] = {"", "Ua", "Ub", "Uc", "Ia", "Ib", "Ic", "Uab", "Ubc", "Uac", "Pa", "Pb", "Pc"};
+    std::map<int, double> errors;
+    for (int q = 1; q <= 12; ++q) {
+        const double ratio = q <= 3 || (q >= 7 && q <= 9) ? ku : q <= 6 ? ki : ku * ki;
+        const double fs = kestsim::FullScale(q, current, lineVoltage);
+        errors[q] = (readings.at(names[q]) / ratio - meter.at(names[q])) / fs * 100;
+    }
+    errors[26] = (readings.at("F") - meter.at("F")) / 50 * 100;
+    return errors;
+}
+
+inline void SwitchOff(TSyncLink &link)
+{
+    TKestCmdManager k;
+    for (const TFramePtr &f : {k.CreateCmdSendUaUbUc(0, 0, 0), k.CreateCmdSendIa5Ib5Ic5(0, 0, 0)})
+        link.Exchange(f);
+}
+
 inline Accuracy MeasureAtSimulator(kestsim::KestSimulator &sim, const TuningCase &c)
 {
     Accuracy a;
@@ -141,37 +179,17 @@ inline Accuracy MeasureAtSimulator(kestsim::KestSimulator &sim, const TuningCase
     link.Engine().SetPort(sim.InstallationPath());
     link.Engine().SetRate("115200");
     link.Engine().OpenPort();
-    TKestCmdManager k;
-    TKestConfiguration conf;
-    conf.AmperageMax = c.current;
-    conf.VoltageMax = int(c.lineVoltage);
-    conf.VoltageFlag = c.lineVoltage != 100;
-    conf.SchemeFlag = true;
-    const double u = c.lineVoltage / std::sqrt(3.0), i = c.current;
-    const bool fiveAmp = i > 1;
-    const char *names[] = {"", "Ua", "Ub", "Uc", "Ia", "Ib", "Ic", "Uab", "Ubc", "Uac", "Pa", "Pb", "Pc"};
+    // Readings come in primary units. Voltages and currents at 0°, powers where the tuning set them (90°).
+    const double ku = c.U1() / c.lineVoltage, ki = c.I1() / c.current;
     for (int angle : {0, 90}) {
-        for (const TFramePtr &f : {k.CreateCmdEnableDistantControl(conf), k.CreateCmdSendUaUbUc(u, u, u),
-                 fiveAmp ? k.CreateCmdSendIa5Ib5Ic5(i, i, i) : k.CreateCmdSendIaIbIc(i, i, i),
-                 k.CreateCmdSendFrequency(51), k.CreateCmdSendAngle(angle)})
-            link.Exchange(f);
-        const auto meter = Fields(sim.Command("meter"));
-        const auto readings = Fields(sim.Command("readings"));
-        for (int q = 1; q <= 12; ++q) {
-            if ((angle == 90) != (q >= 10))
-                continue;
-            // Readings come in primary units.
-            const double ku = c.U1() / c.lineVoltage, ki = c.I1() / c.current;
-            const double ratio = q <= 3 || (q >= 7 && q <= 9) ? ku : q <= 6 ? ki : ku * ki;
-            const double fs = kestsim::FullScale(q, c.current, c.lineVoltage);
-            a.percent[q] = (readings.at(names[q]) / ratio - meter.at(names[q])) / fs * 100;
-        }
+        const std::map<int, double> errors = PercentErrorsAt(sim, link, c.lineVoltage, c.current, angle, ku, ki);
+        for (int q = 1; q <= 12; ++q)
+            if ((angle == 90) == (q >= 10))
+                a.percent[q] = errors.at(q);
         if (angle == 0)
-            a.percent[26] = (readings.at("F") - meter.at("F")) / 50 * 100;
+            a.percent[26] = errors.at(26);
     }
-    for (const TFramePtr &f :
-        {k.CreateCmdSendUaUbUc(0, 0, 0), fiveAmp ? k.CreateCmdSendIa5Ib5Ic5(0, 0, 0) : k.CreateCmdSendIaIbIc(0, 0, 0)})
-        link.Exchange(f);
+    SwitchOff(link);
     if (c.analog) {
         TSyncLink device;
         device.Engine().SetPort(sim.DevicePath());

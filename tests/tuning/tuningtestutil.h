@@ -202,25 +202,8 @@ inline std::map<int, double> ErrorsAfterRun(kestsim::KestSimulator &sim, int ang
     link.Engine().SetPort(sim.InstallationPath());
     link.Engine().SetRate("115200");
     link.Engine().OpenPort();
-    TKestCmdManager k;
-    TKestConfiguration c;
-    c.AmperageMax = 5;
-    c.VoltageFlag = true;
-    c.SchemeFlag = true;
-    for (const TFramePtr &f : {k.CreateCmdEnableDistantControl(c), k.CreateCmdSendUaUbUc(57.735, 57.735, 57.735),
-             k.CreateCmdSendIa5Ib5Ic5(5, 5, 5), k.CreateCmdSendFrequency(51), k.CreateCmdSendAngle(angle)})
-        link.Exchange(f);
-    const auto meter = Fields(sim.Command("meter"));
-    const auto readings = Fields(sim.Command("readings"));
-    const char *names[] = {"", "Ua", "Ub", "Uc", "Ia", "Ib", "Ic", "Uab", "Ubc", "Uac", "Pa", "Pb", "Pc"};
-    std::map<int, double> errors;
-    for (int q = 1; q <= 12; ++q) {
-        const double fs = kestsim::FullScale(q, 5, 100);
-        errors[q] = (readings.at(names[q]) - meter.at(names[q])) / fs * 100;
-    }
-    errors[26] = (readings.at("F") - meter.at("F")) / 50 * 100;
-    for (const TFramePtr &f : {k.CreateCmdSendUaUbUc(0, 0, 0), k.CreateCmdSendIa5Ib5Ic5(0, 0, 0)})
-        link.Exchange(f);
+    const std::map<int, double> errors = realtransducer::PercentErrorsAt(sim, link, 100, 5, angle, 1, 1);
+    realtransducer::SwitchOff(link);
     return errors;
 }
 
