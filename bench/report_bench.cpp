@@ -29,7 +29,15 @@ struct TQuietView : IReportView {
         ++errors;
         std::fprintf(stderr, "error: %s\n", qPrintable(text));
     }
-    void ShowMessage(const QString &text) override { std::fprintf(stderr, "message: %s\n", qPrintable(text)); }
+    // The bench writes with an empty header, so every run names the same unfilled fields: said once.
+    QStringList said;
+    void ShowMessage(const QString &text) override
+    {
+        if (said.contains(text))
+            return;
+        said << text;
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    }
     void OpenDocument(const QString &) override { }
 };
 
