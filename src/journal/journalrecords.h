@@ -8,6 +8,7 @@
 // the analog currents, the errors) and the row of the table exactly as it was shown (every cell's text
 // and mark), so that a run comes back cell for cell and a continued run finds its readings again.
 
+#include "journal/labrecords.h"
 #include "protocol/inputdata.h"
 #include "protocol/parameters.h"
 
@@ -111,6 +112,7 @@ struct TJournalRunHeader {
     std::vector<TJournalTable> tables;
     std::vector<TJournalPointRef> planned; // the run's points in the order they are measured
     TJournalKeyValues reportData; // the report header data at the start ("ProtocolNum" … "KI2")
+    TLabRunRecord lab; // type, owner, conditions and standards of the verification
 
     // Factory number, else the report's device number, else its factory number field.
     QString DeviceNumber() const;
@@ -149,6 +151,7 @@ struct TJournalRunEnd {
     TJournalOutcome outcome = TJournalOutcome::Finished; // Finished, Stopped or Failed
     QString error; // what failed
     QDateTime time; // EndRun sets it when not valid
+    std::optional<TVerdict> verdict; // the conclusion computed at the end (a verification that finished)
 };
 
 // A table as it stood at the end of what was journalled: the rows of the start with the measured
@@ -167,6 +170,8 @@ struct TJournalRun {
     TJournalRunHeader header;
     std::vector<TJournalPoint> points; // in seq order
     std::optional<TJournalRunEnd> end;
+    std::vector<TAmendment> amendments; // changes after the end, in order
+    TRecordIntegrity integrity = TRecordIntegrity::Unchecked;
 
     std::vector<TJournalShownTable> ShownTables() const;
     // Position in header.planned of the first point after the last journalled one (planned.size()
@@ -221,6 +226,13 @@ struct TJournalRunSummary {
     QString error;
     int points = 0;
     int failedPoints = 0; // points with an error beyond its limit
+    QString verdict; // "пригоден", "непригоден" (the amended one when amended), empty: none
+    int amendments = 0;
+    TRecordIntegrity integrity = TRecordIntegrity::Unchecked;
+    // Used a standard found out of tolerance on or before the run's day (the reverse trace's flag).
+    bool suspectStandard = false;
+    // Its end waits in a bench's buffer for the server (not an unfinished run).
+    bool endBuffered = false;
 
     // "Пройдена", "Не пройдена: точек с превышением 3", "Остановлена", "Ошибка: …", "Не завершена",
     // for tuning "Настроен", "Остановлена", …

@@ -15,6 +15,7 @@ LAYERS = [
     ["config"],
     ["presentation"],
     ["update", "journal", "charts"],
+    ["lab"],          # the laboratory's records: verdicts, validity, standards and their windows
     ["verification", "tuning"],
     ["mainwindow"],   # opens the verification and tuning windows
     ["app"],

@@ -1,0 +1,1 @@
+#include "lab/labrules.h"
