@@ -505,8 +505,10 @@ QString BodyText(const QString &path)
     };
     auto texts = [](pugi::xml_node node) {
         QString text;
-        for (pugi::xpath_node t : node.select_nodes(".//*[local-name()='t']"))
-            text += QString::fromUtf8(t.node().text().get());
+        for (pugi::xpath_node t : node.select_nodes(".//*[local-name()='t' or local-name()='br']"))
+            text += QLatin1String(t.node().name()).endsWith(QLatin1String("br"))
+                ? QStringLiteral("\n")
+                : QString::fromUtf8(t.node().text().get());
         return text;
     };
     pugi::xml_document doc;
@@ -557,6 +559,11 @@ TEST(ReportProducer, NoTemplateSetTakesTheShippedOneWithEveryHeaderFieldAndModeF
     int n = 0;
     for (const auto &[key, member] : kHeaderFields)
         data.*member = QStringLiteral("«знач%1»").arg(++n);
+    // The laboratory's records that the shipped templates name, each with a value of its own.
+    const QStringList labShown{"TypeNumber", "Modification", "Owner", "Procedure", "VerificationKind", "Amendments"};
+    QList<QPair<QString, QString>> lab;
+    for (const QString &key : labShown)
+        lab.append({key, QStringLiteral("«лаб%1»").arg(lab.size() + 1)});
     const QList<TReportTab> tabs{{SampleTable("Т", 2), true, {}}};
     const QString out = KestTestHome::NewFolder();
     struct TCase {
@@ -574,6 +581,7 @@ TEST(ReportProducer, NoTemplateSetTakesTheShippedOneWithEveryHeaderFieldAndModeF
         SCOPED_TRACE(int(c.format) * 1000 + int(c.umask));
         TReportRequest request = Request(c.format);
         request.headerData = data;
+        request.labFields = lab;
         request.openWhenDone = false;
         if (c.named)
             request.outputPath = out + QStringLiteral("/протокол%1").arg(int(c.umask))
@@ -591,25 +599,57 @@ TEST(ReportProducer, NoTemplateSetTakesTheShippedOneWithEveryHeaderFieldAndModeF
         ASSERT_EQ(::stat(QFile::encodeName(report).constData(), &status), 0);
         EXPECT_EQ(status.st_mode & 0777, c.mode) << std::oct << status.st_mode;
         const QString text = BodyText(report);
+        // The register number, method and owner show through the records' names, which the templates use.
         for (const auto &[key, member] : kHeaderFields) {
-            EXPECT_TRUE(text.contains(data.*member)) << key;
+            const bool shownByRecords = QStringList{"RegistryNum", "PoverkaMethod", "DeviceOwner"}.contains(key);
+            EXPECT_EQ(text.contains(data.*member), !shownByRecords) << key;
             EXPECT_FALSE(text.contains(QString::fromLatin1(key), Qt::CaseInsensitive)) << key;
         }
+        for (const auto &[key, value] : lab) {
+            EXPECT_TRUE(text.contains(value)) << key.toStdString();
+            EXPECT_FALSE(text.contains(key, Qt::CaseInsensitive)) << key.toStdString();
+        }
     }
-    // A field left empty is told once, after the Word report is written, by its placeholder's name.
+    // A field left empty is told once, after the report is written, by its placeholder's name; the records
+    // stand in for the header's conditions, equipment and conclusion, the standards one a line.
     TReportData partial = data;
     partial.Checker.clear();
     partial.DeviceOwner.clear();
-    TReportRequest request = Request(TReportFormat::Word);
-    request.headerData = partial;
-    request.openWhenDone = false;
-    TRecordingView view;
-    EXPECT_FALSE(TReportProducer(&settings, &view).Produce(request, tabs).isEmpty());
-    EXPECT_TRUE(view.errors.isEmpty());
-    ASSERT_EQ(view.messages.size(), 1);
-    EXPECT_TRUE(view.messages[0].startsWith("Не заполнены поля шаблона: ")) << view.messages[0].toStdString();
-    for (const char *key : {"Checker", "DeviceOwner"})
-        EXPECT_TRUE(view.messages[0].contains(QLatin1String(key))) << view.messages[0].toStdString();
+    partial.Conditions.clear();
+    partial.EquipmentName.clear();
+    partial.Conclusion.clear();
+    for (const TReportFormat format : {TReportFormat::Word, TReportFormat::Excel}) {
+        SCOPED_TRACE(int(format));
+        TReportRequest request = Request(format);
+        request.headerData = partial;
+        request.labFields = {{"Temperature", "21,5 °C"}, {"Pressure", "101,3 кПа"},
+            {"Standards", "Установка KEST-01, зав. № 7\nТермогигрометр ИВА-6, зав. № 12"}, {"Verdict", "пригоден"},
+            {"ValidUntil", "04.03.2025"}, {"Modification", "QX4-1"}};
+        request.openWhenDone = false;
+        TRecordingView view;
+        const QString report = TReportProducer(&settings, &view).Produce(request, tabs);
+        ASSERT_FALSE(report.isEmpty());
+        EXPECT_TRUE(view.errors.isEmpty());
+        EXPECT_EQ(view.messages,
+            QStringList{"Не заполнены поля шаблона: Checker, Owner, VerificationKind"}); // no Amendments: none made
+        const QString text = BodyText(report);
+        for (const char *expected : {"температура 21,5 °C, атмосферное давление 101,3 кПа",
+                 "Установка KEST-01, зав. № 7\nТермогигрометр ИВА-6, зав. № 12",
+                 "пригоден, результаты поверки действительны до 04.03.2025", "QX4-1"})
+            EXPECT_TRUE(text.contains(QString::fromUtf8(expected))) << expected;
+    }
+    // Without records the records' names take the header's register number, method and owner.
+    QList<QPair<QString, QString>> none;
+    const TReportData header = TReportProducer::WithLabFields(data, none);
+    EXPECT_EQ(header.Conditions, data.Conditions);
+    EXPECT_EQ(none.size(), TReportProducer::LabFieldNames().size());
+    for (const auto &[key, value] : none)
+        EXPECT_EQ(value,
+            key == "TypeNumber"      ? data.RegistryNum
+                : key == "Procedure" ? data.PoverkaMethod
+                : key == "Owner"     ? data.DeviceOwner
+                                     : QString())
+            << key.toStdString();
 }
 
 TEST(ReportProducer, PermissibleErrorTextAndItsPlaceInTheReportTable)

@@ -961,7 +961,7 @@ TEST(ReportFiles, TemplatesResavedByLibreOfficeGiveWholeReports)
     tabs[0].table.marks.Set(1, 6);
     tabs[1].table.marks.Set(3, 13);
     tabs[1].table.marks.Set(2, 4);
-    // The owner left empty: both formats name it once, the one field the templates hold with no value.
+    // The owner left empty: both formats name it once, with the other fields the templates hold with no value.
     TReportData data = bench.data;
     data.DeviceOwner.clear();
     bench.config.WriteReportData(data);
@@ -970,7 +970,8 @@ TEST(ReportFiles, TemplatesResavedByLibreOfficeGiveWholeReports)
     const QString word = producer.Produce({TReportFormat::Word, resaved[0], {}, false}, tabs);
     const QString excel = producer.Produce({TReportFormat::Excel, resaved[1], {}, false}, tabs);
     ASSERT_FALSE(word.isEmpty() || excel.isEmpty()) << view.errors.join("\n").toStdString();
-    EXPECT_EQ(view.messages, QStringList(2, "Не заполнены поля шаблона: DeviceOwner"));
+    // Without the laboratory's records the modification and the kind of verification are unknown too.
+    EXPECT_EQ(view.messages, QStringList(2, "Не заполнены поля шаблона: Modification, Owner, VerificationKind"));
 
     // Word: each table's cells as the window's lines, the marked ones with their star; no placeholder left in
     // the body or the page margins; the protocol number in the page header.

@@ -15,6 +15,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -162,6 +163,59 @@ void TReportProducer::FillReportHeader(const TReportData &data, TReportManager &
     manager.ReplaceTagWithValue(QStringLiteral("Checker"), data.Checker, one);
 }
 
+const QStringList &TReportProducer::LabFieldNames()
+{
+    static const QStringList names{"TypeNumber", "Modification", "Owner", "ManufactureYear", "VerificationKind",
+        "Procedure", "Temperature", "Humidity", "Pressure", "Standards", "Verdict", "ValidUntil", "Amendments"};
+    return names;
+}
+
+TReportData TReportProducer::WithLabFields(TReportData data, QList<QPair<QString, QString>> &labFields)
+{
+    // Every name is filled, empty where the run has no record of it: a template that names the records
+    // never shows their placeholders raw (a run journalled before the records, a lab that keeps none).
+    for (const QString &name : LabFieldNames()) {
+        const bool given
+            = std::any_of(labFields.begin(), labFields.end(), [&](const auto &field) { return field.first == name; });
+        if (!given)
+            labFields.append({name, QString()});
+    }
+    auto value = [&](const char *key) {
+        for (const auto &[k, v] : labFields)
+            if (k == QLatin1String(key))
+                return v;
+        return QString();
+    };
+    if (data.Conditions.trimmed().isEmpty()) {
+        QStringList parts;
+        for (const auto &[key, caption] : {std::pair{"Temperature", "температура"},
+                 {"Humidity", "относительная влажность"}, {"Pressure", "атмосферное давление"}})
+            if (!value(key).isEmpty())
+                parts << QStringLiteral("%1 %2").arg(QString::fromUtf8(caption), value(key));
+        data.Conditions = parts.join(QStringLiteral(", "));
+    }
+    if (data.EquipmentName.trimmed().isEmpty())
+        data.EquipmentName = value("Standards");
+    if (data.Conclusion.trimmed().isEmpty() && !value("Verdict").isEmpty()) {
+        data.Conclusion = value("Verdict");
+        if (!value("ValidUntil").isEmpty())
+            data.Conclusion += QStringLiteral(", результаты поверки действительны до ") + value("ValidUntil");
+    }
+    // The records' names for what the header may already hold: a lab that keeps no register still has
+    // its header's register number, method and owner in a template that uses the records' names.
+    for (auto &[key, v] : labFields) {
+        if (!v.isEmpty())
+            continue;
+        if (key == QLatin1String("TypeNumber"))
+            v = data.RegistryNum;
+        else if (key == QLatin1String("Procedure"))
+            v = data.PoverkaMethod;
+        else if (key == QLatin1String("Owner"))
+            v = data.DeviceOwner;
+    }
+    return data;
+}
+
 void TReportProducer::AddTablesToReport(const QList<TReportTab> &tabs, TReportManager &manager)
 {
     // The caption's number is the tab's position: tabs without data leave gaps.
@@ -199,7 +253,9 @@ QString TReportProducer::Produce(const TReportRequest &request, const QList<TRep
         else
             manager = std::make_unique<TWordReportManager>();
         TAvtopoverkaReportConfig config(settings_);
-        const TReportData data = request.headerData ? *request.headerData : config.ReadReportData();
+        QList<QPair<QString, QString>> labFields = request.labFields;
+        const TReportData data
+            = WithLabFields(request.headerData ? *request.headerData : config.ReadReportData(), labFields);
         const QString target = config.ReportsFolder() + QStringLiteral("/Отчёт");
 
         QString templatePath = request.templatePath;
@@ -235,6 +291,8 @@ QString TReportProducer::Produce(const TReportRequest &request, const QList<TRep
         const QString copy = manager->CopyTemplate(templatePath, target);
         manager->OpenDoc(copy);
         FillReportHeader(data, *manager);
+        for (const auto &[key, value] : labFields)
+            manager->ReplaceTagWithValue(key, value, TReportManager::kReplaceOne);
         AddTablesToReport(tabs, *manager);
         // Leftover placeholders always go, also when all ten tabs exist.
         manager->RemoveTableTagsFromReport();
@@ -244,6 +302,9 @@ QString TReportProducer::Produce(const TReportRequest &request, const QList<TRep
             unfilled = word->UnfilledPlaceholders();
         else if (auto *sheet = dynamic_cast<TExcelReportManager *>(manager.get()))
             unfilled = sheet->UnfilledPlaceholders();
+        // Empty by right: a run without amendments, an unfit device's validity.
+        unfilled.removeAll(QStringLiteral("Amendments"));
+        unfilled.removeAll(QStringLiteral("ValidUntil"));
         manager->SaveAndCloseDoc(copy);
         QString result = manager->ReportPath();
 

@@ -52,6 +52,11 @@ struct TReportRequest {
     bool openWhenDone = true;
     // The header data to write instead of the settings' (a journalled run's, as they were when it ran).
     std::optional<TReportData> headerData;
+    // The laboratory's placeholders of the run ("TypeNumber", "Temperature", "Standards", "Verdict" …),
+    // filled after the header's. "Conditions", "EquipmentName" and "Conclusion" of the header are made
+    // from them where the header leaves those empty; "TypeNumber", "Procedure" and "Owner" left empty
+    // by the records take the header's register number, method and owner.
+    QList<QPair<QString, QString>> labFields;
 };
 
 class TReportProducer {
@@ -67,6 +72,11 @@ public:
     static TReportTable ReportTable(const TReportTab &tab);
     static TReportMarks ReportMarks(const TReportTab &tab);
     static void FillReportHeader(const TReportData &data, TReportManager &manager);
+    // The header with the laboratory's records standing in for what it leaves empty, and the records'
+    // placeholders with the header standing in for theirs (see TReportRequest::labFields).
+    static TReportData WithLabFields(TReportData data, QList<QPair<QString, QString>> &labFields);
+    // The laboratory's placeholders, in the order they are filled.
+    static const QStringList &LabFieldNames();
     static void AddTablesToReport(const QList<TReportTab> &tabs, TReportManager &manager);
 
     // The permissible error as written beside a table: "±0,2 %" for 0.2; empty for none (0).

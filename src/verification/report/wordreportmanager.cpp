@@ -310,9 +310,19 @@ void TWordReportManager::TImpl::Replace(pugi::xml_node paragraph, int start, int
         const QString updated = segment.value.left(from) + (placed ? QString() : value) + segment.value.mid(to);
         placed = true;
         pugi::xml_node node = segment.text;
-        SetXmlText(node, updated.toStdString());
+        // A value of several lines (the standards, one a line) breaks where it says so: Word shows a
+        // line feed inside a text as a blank.
+        const QStringList lines = updated.split(QLatin1Char('\n'));
+        SetXmlText(node, lines.front().toStdString());
         if (!node.attribute("xml:space"))
             node.append_attribute("xml:space") = "preserve";
+        pugi::xml_node after = node;
+        for (int k = 1; k < lines.size(); ++k) {
+            after = node.parent().insert_child_after(br.c_str(), after);
+            after = node.parent().insert_child_after(t.c_str(), after);
+            after.append_attribute("xml:space") = "preserve";
+            SetXmlText(after, lines[k].toStdString());
+        }
     }
 }
 
