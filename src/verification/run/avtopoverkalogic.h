@@ -117,6 +117,10 @@ public:
     // ---- the results journal ----
     // Every run of this window journalled from now on (null: none). Not owned; outlives the logic.
     void SetJournal(TJournal *journal);
+    // What the next run records of the laboratory's side: type, owner, conditions, standards. Copied into
+    // the run's journal header at its start.
+    void SetLabRecord(TLabRunRecord record) { lab_ = std::move(record); }
+    const TLabRunRecord &LabRecord() const { return lab_; }
     TJournal *Journal() const { return journal_; }
     TRunJournalRecorder *Recorder() const { return recorder_.get(); }
     // A journalled run back in the window: the setup panel as the run had it, every table with its
@@ -206,5 +210,6 @@ private:
     TJournal *journal_ = nullptr;
     std::unique_ptr<TRunJournalRecorder> recorder_;
     TChartRenderer chartRenderer_;
+    TLabRunRecord lab_;
     bool readOnly_ = false;
 };

@@ -168,6 +168,7 @@ TJournalRunHeader TRunJournalRecorder::HeaderOf(const TRunStart &start, TAvtopov
     for (const TRunPoint &p : start.points)
         h.planned.push_back({p.tab, p.row});
     h.reportData = KestRunJournal::KeyValuesOf(TAvtopoverkaReportConfig(logic.Context().store).ReadReportData());
+    h.lab = logic.LabRecord();
     return h;
 }
 
