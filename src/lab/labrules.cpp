@@ -253,4 +253,23 @@ TJournalKeyValues ReportFields(const TLabRunRecord &record, const std::optional<
     };
 }
 
+QString KindCaption(TQuantityKind kind)
+{
+    switch (kind) {
+    case TQuantityKind::Voltage:
+        return QStringLiteral("напряжение");
+    case TQuantityKind::Current:
+        return QStringLiteral("ток");
+    case TQuantityKind::Power:
+        return QStringLiteral("мощность");
+    case TQuantityKind::Frequency:
+        return QStringLiteral("частота");
+    case TQuantityKind::Angle:
+        return QStringLiteral("угол");
+    case TQuantityKind::AnalogCurrent:
+        return QStringLiteral("аналоговый ток");
+    }
+    return {};
+}
+
 } // namespace LabRules

@@ -39,6 +39,8 @@ QDate ValidUntil(const QDate &date, int months);
 // factors (no installation states a limit for them) and indices outside 1..33. The analog tabs'
 // kind, AnalogCurrent, is the caller's to choose.
 std::optional<TQuantityKind> KindOfParameter(int param);
+// "напряжение", "ток", "мощность", "частота", "угол", "аналоговый ток".
+QString KindCaption(TQuantityKind kind);
 
 // The ratio of the permissible error to the reference's error limit for that kind (e.g. 0,2 / 0,05 =
 // 4), over the installation-kind standards only (with several, the largest limit answers); nullopt

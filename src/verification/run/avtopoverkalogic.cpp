@@ -1,5 +1,7 @@
 #include "verification/run/avtopoverkalogic.h"
 
+#include "lab/labconfig.h"
+#include "lab/labrules.h"
 #include "protocol/numberformat.h"
 #include "verification/csvmanager.h"
 
@@ -717,6 +719,8 @@ bool TAvtopoverkaLogic::StartFrom(TRunScope scope, int firstPoint)
     }
     if (!AnalogColumnsAgreed(plan, firstPoint))
         return false;
+    if (!LabChecksAllowStart(plan))
+        return false;
     const int tab = plan[size_t(firstPoint)].tab;
     if (tab != tabs_.Active()) {
         tabs_.SelectTab(tab);
@@ -792,6 +796,59 @@ void TAvtopoverkaLogic::Lock(bool locked)
     for (int tab = 0; tab < tabs_.Count(); ++tab)
         tabs_.Grid(tab).SetReadOnly(locked);
     ctx_.view->SetLocked(locked);
+}
+
+bool TAvtopoverkaLogic::LabChecksAllowStart(const std::vector<TRunPoint> &plan)
+{
+    lab_.lowestAccuracyRatio = 0;
+    lab_.lowRatioNotes.clear();
+    if (lab_.standards.empty())
+        return true;
+    const TLabConfig lab(ctx_.store);
+    const QStringList problems = LabRules::StandardsNotValid(lab_.standards, QDate::currentDate());
+    if (!problems.isEmpty()) {
+        if (lab.ReadOverdueStandards() == TOverduePolicy::Block) {
+            ctx_.view->ShowError(QStringLiteral("Поверка не начата: ") + problems.join(QStringLiteral("; ")));
+            return false;
+        }
+        ctx_.view->ShowMessage(QStringLiteral("Предупреждение: ") + problems.join(QStringLiteral("; ")));
+    }
+    // The quantities the run measures, each against the limit it is judged by.
+    std::map<TQuantityKind, double> measured;
+    std::set<int> tabsSeen;
+    for (const TRunPoint &p : plan) {
+        if (!tabsSeen.insert(p.tab).second || p.tab >= tabs_.Count())
+            continue;
+        const bool analog = tabs_.IsAnalog(p.tab);
+        const TKestAvtopoverkaGrid &grid = tabs_.Grid(p.tab);
+        for (int col = grid.InputColumnCount(); col < grid.ColCount(); ++col) {
+            const int param = grid.ParamOfColumn(col);
+            const std::optional<TQuantityKind> kind = analog
+                ? std::optional<TQuantityKind>(TQuantityKind::AnalogCurrent)
+                : LabRules::KindOfParameter(param);
+            if (!kind)
+                continue;
+            const double limit = analog ? ErrorLimit(true)
+                : *kind == TQuantityKind::Frequency
+                ? StrToFloatDef(ctx_.globalConfig.ReadFreqError(), ErrorLimit(false))
+                : ErrorLimit(false);
+            const auto found = measured.find(*kind);
+            measured[*kind] = found == measured.end() ? limit : std::min(found->second, limit);
+        }
+    }
+    const double minimum = lab.ReadMinAccuracyRatio();
+    for (const auto &[kind, limit] : measured) {
+        const std::optional<double> ratio = LabRules::AccuracyRatio(lab_.standards, kind, limit);
+        if (!ratio)
+            continue;
+        if (lab_.lowestAccuracyRatio == 0 || *ratio < lab_.lowestAccuracyRatio)
+            lab_.lowestAccuracyRatio = *ratio;
+        if (*ratio < minimum)
+            lab_.lowRatioNotes << QStringLiteral("%1: соотношение точностей %2 меньше %3")
+                                      .arg(LabRules::KindCaption(kind), FloatToQStr(std::round(*ratio * 100) / 100),
+                                          FloatToQStr(minimum));
+    }
+    return true;
 }
 
 double TAvtopoverkaLogic::ErrorLimit(bool analog) const

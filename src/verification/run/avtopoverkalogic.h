@@ -121,6 +121,9 @@ public:
     // the run's journal header at its start.
     void SetLabRecord(TLabRunRecord record) { lab_ = std::move(record); }
     const TLabRunRecord &LabRecord() const { return lab_; }
+    // The conclusion of the last run that finished with its points journalled; none otherwise.
+    const std::optional<TVerdict> &LastVerdict() const { return lastVerdict_; }
+    void SetLastVerdict(std::optional<TVerdict> verdict) { lastVerdict_ = std::move(verdict); }
     TJournal *Journal() const { return journal_; }
     TRunJournalRecorder *Recorder() const { return recorder_.get(); }
     // A journalled run back in the window: the setup panel as the run had it, every table with its
@@ -180,6 +183,11 @@ private:
     void AddressRead(int address) override;
     void RunEnded(const TRunEnd &end) override;
 
+    // The standards of the run checked before anything is sent: out of their verification (or found out
+    // of tolerance) they warn or refuse the start as the laboratory's setting says. Also records the
+    // lowest ratio of accuracies of the quantities the run will measure.
+    bool LabChecksAllowStart(const std::vector<TRunPoint> &plan);
+
     void UpdateNominalCurrent();
     void UpdateNominalVoltage();
     // The tables and the window's editing controls, together.
@@ -211,5 +219,6 @@ private:
     std::unique_ptr<TRunJournalRecorder> recorder_;
     TChartRenderer chartRenderer_;
     TLabRunRecord lab_;
+    std::optional<TVerdict> lastVerdict_;
     bool readOnly_ = false;
 };

@@ -1,6 +1,7 @@
 #include "verification/run/runjournal.h"
 
 #include "config/globalconfig.h"
+#include "lab/labrules.h"
 #include "protocol/numberformat.h"
 #include "verification/report/avtopoverkareportconfig.h"
 #include "verification/run/avtopoverkalogic.h"
@@ -121,7 +122,17 @@ void TRunJournalRecorder::RunEnded(const TRunEnd &end)
     const TJournalOutcome outcome = end.outcome == TRunOutcome::Finished ? TJournalOutcome::Finished
         : end.outcome == TRunOutcome::Stopped                            ? TJournalOutcome::Stopped
                                                                          : TJournalOutcome::Failed;
-    journal_->EndRun(current_, TJournalRunEnd(outcome, error, end.time));
+    TJournalRunEnd ended(outcome, error, end.time);
+    // The conclusion of a verification that finished, judged from what the journal holds of it (a
+    // continued run's earlier points included).
+    logic_.SetLastVerdict(std::nullopt);
+    if (outcome == TJournalOutcome::Finished)
+        if (std::optional<TJournalRun> run = journal_->LoadRun(current_)) {
+            run->end = ended;
+            ended.verdict = LabRules::Verdict(*run);
+            logic_.SetLastVerdict(ended.verdict);
+        }
+    journal_->EndRun(current_, ended);
     last_ = current_;
     current_.clear();
 }
