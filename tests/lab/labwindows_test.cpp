@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -162,7 +163,7 @@ TEST(LabWindows, InstrumentTypesAddEditRefuseRetire)
     Child<QCheckBox>(&window, "showRetired")->setChecked(false);
 
     Click(&window, "addButton");
-    auto *dialog = OpenDialog<TInstrumentTypeDialog>(&window);
+    QPointer<TInstrumentTypeDialog> dialog = OpenDialog<TInstrumentTypeDialog>(&window);
     ASSERT_TRUE(dialog);
     // Each refusal keeps the dialog open with every field as typed.
     struct TRefusal {
@@ -190,7 +191,7 @@ TEST(LabWindows, InstrumentTypesAddEditRefuseRetire)
         Type(dialog, "permissibleError", QString::fromUtf8(r.error));
         Click(dialog, "okButton");
         EXPECT_TRUE(boxes.TakeOne().contains(QString::fromUtf8(r.says))) << r.name << " " << r.typeNumber;
-        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_TRUE(dialog && dialog->isVisible());
         EXPECT_EQ(Child<QLineEdit>(dialog, "typeNumber")->text(), QString::fromUtf8(r.typeNumber));
     }
     Type(dialog, "name", " Преобразователь QX4 ");
@@ -201,13 +202,14 @@ TEST(LabWindows, InstrumentTypesAddEditRefuseRetire)
     Type(dialog, "permissibleError", "0,25");
     Child<QComboBox>(dialog, "kind")->setCurrentText("первичная");
     Type(dialog, "pointsSet", "Полный");
+    Screenshot(dialog, "lab_type_dialog.png");
     // A write that fails keeps everything typed; the next "ОК" saves it.
     registry.failures = 1;
     Click(dialog, "okButton");
     EXPECT_EQ(boxes.TakeOne(), QString("Тип СИ не сохранён: нет связи с сервером"));
-    ASSERT_TRUE(dialog->isVisible());
+    ASSERT_TRUE(dialog && dialog->isVisible());
     Click(dialog, "okButton");
-    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_FALSE(dialog && dialog->isVisible());
     const auto types = *registry.Types(false);
     ASSERT_EQ(types.size(), 2u);
     const TInstrumentType added = types[1];
@@ -318,17 +320,18 @@ TEST(LabWindows, StandardsRegisterValidityAndReverseTrace)
     // Out of tolerance from 10.05: that day's run and later ones are flagged, earlier ones not.
     table->selectRow(1);
     Click(&window, "toleranceButton");
-    auto *ask = OpenDialog<QDialog>(&window, "toleranceDialog");
+    QPointer<QDialog> ask = OpenDialog<QDialog>(&window, "toleranceDialog");
     ASSERT_TRUE(ask);
     Child<QDateEdit>(ask, "sinceDate")->setDate(QDate(2026, 5, 10));
     Click(ask, "okButton");
-    EXPECT_FALSE(ask->isVisible());
+    EXPECT_FALSE(ask && ask->isVisible());
     EXPECT_EQ(registry.Standard(installation.id)->outOfToleranceSince, QDate(2026, 5, 10));
     EXPECT_EQ(window.Selected()->id, installation.id);
     EXPECT_EQ(Column(runs, 4), (QStringList{"да", "да", ""}));
     EXPECT_EQ(runs->item(1, 0)->background().color(), ColorFromWindows(7504122));
     EXPECT_TRUE(Child<QLabel>(&window, "runsLabel")->text().endsWith("после выхода из допуска: 2"));
     EXPECT_EQ(table->item(1, 7)->text(), QString("10.05.2026"));
+    Screenshot(&window, "lab_standards_window.png");
     // Unmarking clears the flags.
     Click(&window, "toleranceButton");
     ask = OpenDialog<QDialog>(&window, "toleranceDialog");
@@ -339,7 +342,7 @@ TEST(LabWindows, StandardsRegisterValidityAndReverseTrace)
 
     // A new standard: refusals keep the dialog; limits belong to an installation only.
     Click(&window, "addButton");
-    auto *dialog = OpenDialog<TStandardDialog>(&window);
+    QPointer<TStandardDialog> dialog = OpenDialog<TStandardDialog>(&window);
     ASSERT_TRUE(dialog);
     auto *limits = Child<QGroupBox>(dialog, "limits");
     EXPECT_FALSE(limits->isHidden());
@@ -355,7 +358,7 @@ TEST(LabWindows, StandardsRegisterValidityAndReverseTrace)
     Type(dialog, "fundNumber", "57500.20.1Р.00099");
     Click(dialog, "okButton");
     EXPECT_TRUE(boxes.TakeOne().contains("ГРСИ"));
-    ASSERT_TRUE(dialog->isVisible());
+    ASSERT_TRUE(dialog && dialog->isVisible());
     Type(dialog, "typeNumber", "12345-26");
     Type(dialog, "type", "KEST-01");
     Child<QDateEdit>(dialog, "validUntil")->setDate(QDate(2027, 3, 31));
@@ -367,6 +370,7 @@ TEST(LabWindows, StandardsRegisterValidityAndReverseTrace)
         QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClicks(edit, QString::fromUtf8(text));
     }
+    Screenshot(dialog, "lab_standard_dialog.png");
     // An auxiliary one hides the limits and keeps none; back to the installation they count again.
     auto *kind = Child<QComboBox>(dialog, "kind");
     kind->setCurrentText("вспомогательный");
@@ -375,7 +379,7 @@ TEST(LabWindows, StandardsRegisterValidityAndReverseTrace)
     EXPECT_FALSE(limits->isHidden());
     Click(dialog, "okButton");
     EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join(" | ").toStdString();
-    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_FALSE(dialog && dialog->isVisible());
     const TStandard added = *window.Selected();
     EXPECT_EQ(added,
         (TStandard{added.id, "Установка KEST-02", "KEST-01", "12345-26", "002", "57500.20.1Р.00099", "С-9/26",
@@ -393,7 +397,6 @@ TEST(LabWindows, StandardsRegisterValidityAndReverseTrace)
     Click(dialog, "okButton");
     EXPECT_TRUE(registry.Standard(added.id)->errorLimits.empty());
     EXPECT_EQ(registry.Standard(added.id)->role, QString("барометр"));
-    Screenshot(&window, "lab_standards_window.png");
 
     table->selectRow(RowOf(table, "Установка KEST-02"));
     Click(&window, "retireButton");
@@ -492,7 +495,6 @@ TEST(LabWindows, VerdictKeptOrReplacedWithReason)
         {fit, false, "трещина корпуса", false, true, false},
         {fit, false, "трещина корпуса", true, false, std::nullopt},
     };
-    int shot = 0;
     for (const TCase &c : cases) {
         TBoxes boxes;
         TVerdictDialog dialog(c.computed, "Петров П. П.");
@@ -510,7 +512,7 @@ TEST(LabWindows, VerdictKeptOrReplacedWithReason)
         }
         if (Child<QPlainTextEdit>(&dialog, "overrideReason")->isEnabled())
             KeyIn(Child<QPlainTextEdit>(&dialog, "overrideReason"), QString::fromUtf8(c.reason));
-        if (shot++ == 3)
+        if (&c == &cases[2])
             Screenshot(&dialog, "lab_verdict_dialog.png");
         Click(&dialog, c.cancel ? "cancelButton" : "okButton");
         EXPECT_TRUE(boxes.texts.isEmpty());
