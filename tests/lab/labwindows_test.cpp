@@ -386,6 +386,8 @@ TEST(LabWindows, StandardsRegisterValidityAndReverseTrace)
             QDate(2027, 3, 31), TStandardKind::Installation, "",
             {{TQuantityKind::Voltage, 0.05}, {TQuantityKind::Current, 0.1}}, false, QDate()}));
     EXPECT_EQ(*registry.Standard(added.id), added);
+    EXPECT_EQ(table->item(RowOf(table, "Установка KEST-02"), 6)->toolTip(),
+        QString("Пределы погрешности: напряжение 0,05 %, ток 0,1 %"));
 
     // Editing an installation into an auxiliary one drops its limits.
     Click(&window, "editButton");

@@ -3,6 +3,7 @@
 #include "lab/window/standarddialog.h"
 #include "presentation/controls/messageservice.h"
 #include "presentation/controls/windowscolor.h"
+#include "protocol/numberformat.h"
 
 #include <QCheckBox>
 #include <QDateEdit>
@@ -30,6 +31,16 @@ QString KindText(const TStandard &standard)
     if (standard.kind == TStandardKind::Installation)
         return QStringLiteral("установка");
     return standard.role.isEmpty() ? QStringLiteral("вспомогательный") : standard.role;
+}
+
+// "напряжение 0,05 %, ток 0,1 %": the limits an installation states, in the order of the kinds.
+QString LimitsText(const TStandard &standard)
+{
+    static const char *const kNames[] = {"напряжение", "ток", "мощность", "частота", "угол", "аналоговый ток"};
+    QStringList parts;
+    for (const auto &[kind, limit] : standard.errorLimits)
+        parts << QStringLiteral("%1 %2 %").arg(QString::fromUtf8(kNames[static_cast<int>(kind)]), FloatToQStr(limit));
+    return parts.join(QStringLiteral(", "));
 }
 
 QTableWidget *Table(const char *name, const QStringList &headers, QWidget *parent)
@@ -153,6 +164,9 @@ void TStandardsWindow::Reload()
             table_->item(r, 5)->setForeground(ColorFromWindows(kWindowsRed));
             table_->item(r, 5)->setToolTip(QStringLiteral("Срок поверки эталона истёк"));
         }
+        if (s.kind == TStandardKind::Installation)
+            table_->item(r, 6)->setToolTip(QStringLiteral("Пределы погрешности: ")
+                + (s.errorLimits.empty() ? QStringLiteral("не указаны") : LimitsText(s)));
         if (s.outOfToleranceSince.isValid())
             table_->item(r, 7)->setForeground(ColorFromWindows(kWindowsRed));
     }
