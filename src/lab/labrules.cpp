@@ -272,4 +272,62 @@ QString KindCaption(TQuantityKind kind)
     return {};
 }
 
+TJournalRun Amended(const TJournalRun &run)
+{
+    TJournalRun result = run;
+    TLabRunRecord &lab = result.header.lab;
+    for (const TAmendment &a : run.amendments) {
+        const QString field = a.field.trimmed();
+        if (field.startsWith(QLatin1String("Report/"))) {
+            const QString key = field.mid(7);
+            bool replaced = false;
+            for (auto &[k, v] : result.header.reportData)
+                if (k == key) {
+                    v = a.newValue;
+                    replaced = true;
+                }
+            if (!replaced)
+                result.header.reportData.append({key, a.newValue});
+        } else if (field.startsWith(QLatin1String("conditions/"))) {
+            std::optional<double> value;
+            double number = 0;
+            if (TryStrToFloat(QString(a.newValue).replace(QLatin1Char(','), QLatin1Char('.')).trimmed(), number))
+                value = number;
+            const QString which = field.mid(11);
+            if (which == QLatin1String("temperature"))
+                lab.conditions.temperature = value;
+            else if (which == QLatin1String("humidity"))
+                lab.conditions.humidity = value;
+            else if (which == QLatin1String("pressure"))
+                lab.conditions.pressure = value;
+            else if (which == QLatin1String("supplyVoltage"))
+                lab.conditions.supplyVoltage = value;
+            else if (which == QLatin1String("supplyFrequency"))
+                lab.conditions.supplyFrequency = value;
+        } else if (field == QLatin1String("owner")) {
+            lab.owner = a.newValue;
+        } else if (field == QLatin1String("modification")) {
+            lab.modification = a.newValue;
+        } else if (field == QLatin1String("manufactureYear")) {
+            lab.manufactureYear = a.newValue;
+        } else if (field == QLatin1String("verdict") && result.end) {
+            const QString value = a.newValue.trimmed();
+            if (value != QLatin1String("пригоден") && value != QLatin1String("непригоден"))
+                continue;
+            TVerdict v = result.end->verdict.value_or(TVerdict());
+            v.fit = value == QLatin1String("пригоден");
+            if (v.fit)
+                v.reasons.clear();
+            else if (v.reasons.isEmpty() && !a.reason.isEmpty())
+                v.reasons << a.reason;
+            v.overridden = true;
+            v.overriddenBy = a.who;
+            v.overriddenAt = a.time;
+            v.overrideReason = a.reason;
+            result.end->verdict = v;
+        }
+    }
+    return result;
+}
+
 } // namespace LabRules

@@ -71,4 +71,11 @@ QStringList StandardsNotValid(const std::vector<TStandard> &standards, const QDa
 TJournalKeyValues ReportFields(const TLabRunRecord &record, const std::optional<TVerdict> &verdict,
     const QDate &verificationDate, const std::vector<TAmendment> &amendments);
 
+// The run as its amendments leave it: each amendment, in order, replaces its field's value in a copy —
+// "Report/<Key>" a report header field, "conditions/<temperature|humidity|pressure|supplyVoltage|
+// supplyFrequency>" a condition (a number with either decimal separator; empty: not entered), "owner",
+// "modification", "manufactureYear", and "verdict" ("пригоден"/"непригоден": the verdict overridden
+// by the amendment's author, at its time, for its reason). Other fields change nothing here.
+TJournalRun Amended(const TJournalRun &run);
+
 } // namespace LabRules

@@ -998,7 +998,10 @@ QString TAvtopoverkaLogic::ProduceReport(const TReportRequest &request, IReportV
         for (int tab = 0; tab < tabs.size(); ++tab)
             if (tabs[tab].hasData)
                 tabs[tab].table.chartPng = chartRenderer_(tab);
-    return TReportProducer(ctx_.store, view).Produce(request, tabs);
+    TReportRequest withLab = request;
+    if (withLab.labFields.isEmpty() && !readOnly_)
+        withLab.labFields = LabRules::ReportFields(lab_, lastVerdict_, QDate::currentDate(), {});
+    return TReportProducer(ctx_.store, view).Produce(withLab, tabs);
 }
 
 // ---- closing ----

@@ -306,10 +306,20 @@ QList<TReportTab> ReportTabsOf(const TJournalRun &run, const TJournalLimits &set
     return tabs;
 }
 
+TJournalKeyValues LabFieldsOf(const TJournalRun &run)
+{
+    const TJournalRun amended = LabRules::Amended(run);
+    return LabRules::ReportFields(amended.header.lab, amended.end ? amended.end->verdict : std::nullopt,
+        amended.header.started.date(), run.amendments);
+}
+
 QString ProduceReport(TConfigController *store, const TJournalRun &run, TReportRequest request, IReportView *view)
 {
+    // The header, conditions and conclusion as amended after the run, the amendments themselves listed.
     if (!request.headerData)
-        request.headerData = ReportDataOf(run.header.reportData);
+        request.headerData = ReportDataOf(LabRules::Amended(run).header.reportData);
+    if (request.labFields.isEmpty())
+        request.labFields = LabFieldsOf(run);
     const TGlobalConfig global(store);
     TJournalLimits settings;
     settings.error = StrToFloatDef(global.ReadError(), 0.2);

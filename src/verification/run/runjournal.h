@@ -71,6 +71,8 @@ TReportData ReportDataOf(const TJournalKeyValues &values);
 // marks as they were last journalled, and the permissible error of the run's time (`settings`' for a
 // run that did not keep it).
 QList<TReportTab> ReportTabsOf(const TJournalRun &run, const TJournalLimits &settings = TJournalLimits());
+// The laboratory's placeholders of a journalled run (its records as amended, its amendments).
+TJournalKeyValues LabFieldsOf(const TJournalRun &run);
 // The run's report: its tables, and the header data of its time unless the request gives others.
 QString ProduceReport(TConfigController *store, const TJournalRun &run, TReportRequest request, IReportView *view);
 

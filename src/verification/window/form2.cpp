@@ -3,6 +3,7 @@
 #include "charts/errorchartwidget.h"
 #include "config/configcontroller.h"
 #include "config/globalconfig.h"
+#include "lab/labrules.h"
 #include "presentation/controls/floatspinedit.h"
 #include "presentation/controls/form13.h"
 #include "presentation/controls/messageservice.h"
@@ -588,8 +589,10 @@ void TForm2::OpenCoefficientWindow(const QPoint &pos)
 void TForm2::ProduceReport(TReportFormat format)
 {
     TReportRequest request(format);
-    if (logic_->IsReadOnly())
+    if (logic_->IsReadOnly()) {
         request.headerData = journalHeaderData_;
+        request.labFields = journalLabFields_;
+    }
     logic_->ProduceReport(request, this);
 }
 
@@ -626,7 +629,8 @@ void TForm2::ShowJournalledRun(const TJournalRun &run, bool readOnly)
     logic_->ShowJournalledRun(run);
     if (!readOnly)
         return;
-    journalHeaderData_ = KestRunJournal::ReportDataOf(run.header.reportData);
+    journalHeaderData_ = KestRunJournal::ReportDataOf(LabRules::Amended(run).header.reportData);
+    journalLabFields_ = KestRunJournal::LabFieldsOf(run);
     const QString number = run.header.DeviceNumber();
     setWindowTitle(QStringLiteral("Автоповерка — журнал: %1%2 (только просмотр)")
                        .arg(run.header.started.toString(QStringLiteral("dd.MM.yyyy HH:mm")),
@@ -639,6 +643,7 @@ void TForm2::ShowJournalledRun(const TJournalRun &run, bool readOnly)
             // From here on the tables are the user's own: a run started now is a new journal run.
             logic_->SetReadOnly(false);
             journalHeaderData_.reset();
+            journalLabFields_.clear();
             setWindowTitle(QStringLiteral("Автоповерка"));
             copyForEditing_->setVisible(false);
         });

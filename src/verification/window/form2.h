@@ -190,6 +190,7 @@ private:
     bool busy_ = false;
     bool locked_ = false;
     std::optional<TReportData> journalHeaderData_; // while an archived run is looked at
+    QList<QPair<QString, QString>> journalLabFields_;
     QAction *copyForEditing_ = nullptr;
     QLabel *journalState_ = nullptr;
     bool readOnlyFromStart_ = false;
