@@ -312,10 +312,10 @@ TJournalRun Amended(const TJournalRun &run)
             lab.manufactureYear = a.newValue;
         } else if (field == QLatin1String("verdict") && result.end) {
             const QString value = a.newValue.trimmed();
-            if (value != QLatin1String("пригоден") && value != QLatin1String("непригоден"))
+            if (value != QStringLiteral("пригоден") && value != QStringLiteral("непригоден"))
                 continue;
             TVerdict v = result.end->verdict.value_or(TVerdict());
-            v.fit = value == QLatin1String("пригоден");
+            v.fit = value == QStringLiteral("пригоден");
             if (v.fit)
                 v.reasons.clear();
             else if (v.reasons.isEmpty() && !a.reason.isEmpty())

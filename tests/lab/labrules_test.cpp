@@ -260,4 +260,50 @@ TEST(LabConfig, DefaultsRoundTripAndWhatAHandEditedFileHolds)
     EXPECT_EQ(lab.ReadSignCipher() + lab.ReadSignPass() + lab.ReadSignMi(), QStringLiteral("cpm"));
 }
 
+// Amendments change a copy, in order, each field where it lives; the stored run stays as it was.
+TEST(LabRules, AmendedRunCarriesEachAmendmentInOrder)
+{
+    TJournalRun run;
+    run.header.started = QDateTime(D("05.03.2024"), QTime(10, 0));
+    run.header.reportData = {{"ProtocolNum", "П-1"}, {"Verifier", "Петров"}};
+    run.header.lab.owner = "АО «Сеть»";
+    run.header.lab.conditions.temperature = 21.5;
+    run.end = TJournalRunEnd(TJournalOutcome::Finished);
+    run.end->verdict = TVerdict{true, {}};
+    const QDateTime when(D("06.03.2024"), QTime(9, 30));
+    auto amend = [&](const char *field, const char *value, const char *why) {
+        run.amendments.push_back({int(run.amendments.size()) + 1, when, "Сидоров", field, "", value, why});
+    };
+    amend("Report/ProtocolNum", "П-2", "опечатка");
+    amend("Report/Checker", "Иванов", "не был указан");
+    amend("conditions/temperature", "22,5", "термометр");
+    amend("conditions/humidity", "", "не измерялась");
+    amend("owner", "ООО «Свет»", "смена владельца");
+    amend("verdict", "непригоден", "повреждён корпус");
+    amend("verdict", "годен", "не слово заключения: ничего не меняет");
+    amend("unknown", "x", "");
+
+    const TJournalRun amended = LabRules::Amended(run);
+    EXPECT_EQ(amended.header.reportData,
+        (TJournalKeyValues{{"ProtocolNum", "П-2"}, {"Verifier", "Петров"}, {"Checker", "Иванов"}}));
+    EXPECT_EQ(amended.header.lab.conditions.temperature, 22.5);
+    EXPECT_FALSE(amended.header.lab.conditions.humidity.has_value());
+    EXPECT_EQ(amended.header.lab.owner, "ООО «Свет»");
+    ASSERT_TRUE(amended.end && amended.end->verdict);
+    const TVerdict &v = *amended.end->verdict;
+    EXPECT_FALSE(v.fit);
+    EXPECT_EQ(v.reasons, QStringList{"повреждён корпус"});
+    EXPECT_TRUE(v.overridden);
+    EXPECT_EQ(v.overriddenBy, "Сидоров");
+    EXPECT_EQ(v.overriddenAt, when);
+    EXPECT_EQ(run.header.lab.owner, "АО «Сеть»"); // the record itself is untouched
+    EXPECT_TRUE(run.end->verdict->fit);
+    // The report lists them.
+    const TJournalKeyValues fields = LabRules::ReportFields(amended.header.lab, v, D("05.03.2024"), run.amendments);
+    EXPECT_TRUE(JournalValueOf(fields, "Amendments").startsWith("Изменения после поверки: 06.03.2024 09:30, Сидоров"))
+        << JournalValueOf(fields, "Amendments").toStdString();
+    EXPECT_TRUE(JournalValueOf(fields, "Verdict").startsWith("непригоден"));
+    EXPECT_EQ(JournalValueOf(fields, "ValidUntil"), "");
+}
+
 } // namespace
