@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QStringList>
+#include <QTextStream>
 #include <QThread>
 
 #include <cmath>
@@ -13,6 +14,8 @@
 #include <vector>
 
 #include "config/configcontroller.h"
+#include "journal/journal.h"
+#include "kestctl_lab.h"
 #include "kestctl_verify.h"
 #include "protocol/kestcmdmanager.h"
 #include "protocol/kestparametercontroller.h"
@@ -375,7 +378,21 @@ int Run(const QStringList &argv)
     if (argv.size() < 2 || argv.contains("--help") || argv.contains("-h")) {
         std::fputs(kHelp, stdout);
         std::fputs(kKestctlVerifyHelp, stdout);
+        std::fputs(kKestctlLabHelp, stdout);
         return argv.size() < 2 ? 2 : 0;
+    }
+    if (argv[1] == QStringLiteral("standards") || argv[1] == QStringLiteral("types")) {
+        KestctlSignals::Release();
+        // The registers live in the results journal, shared by the benches of a server journal.
+        TConfigController store;
+        TJournal journal(TJournalOptions::FromSettings(&store));
+        QTextStream out(stdout), err(stderr);
+        journal.SetMessageHandler([&err](const QString &text) { err << QStringLiteral("Журнал: ") << text << '\n'; });
+        journal.Open();
+        const int code = KestctlLab(argv.mid(1), journal.Registry(), out, err);
+        out.flush();
+        err.flush();
+        return code;
     }
     Options o = ParseOptions(argv);
     // Only verify and tune stop their run on a signal; the rest end as any command-line tool does.

@@ -212,8 +212,9 @@ int Standards(const QStringList &words, ILabRegistry &registry, QTextStream &out
             if (const auto runs = registry.RunsUsingStandard(s->id))
                 for (const TJournalRunSummary &run : *runs)
                     if (run.started.date() >= s->outOfToleranceSince)
-                        out << Text("  поверка после этой даты: ") << run.started.toString(QStringLiteral("dd.MM.yyyy hh:mm"))
-                            << '\t' << run.deviceNumber << '\t' << run.id << '\n';
+                        out << Text("  поверка после этой даты: ")
+                            << run.started.toString(QStringLiteral("dd.MM.yyyy hh:mm")) << '\t' << run.deviceNumber
+                            << '\t' << run.id << '\n';
         }
         return 0;
     }
@@ -225,8 +226,8 @@ int Types(const QStringList &words, ILabRegistry &registry, QTextStream &out, QT
     const QString sub = words.value(0);
     const QStringList rest = words.mid(1);
     if (sub == QLatin1String("add")) {
-        const TLabOptions o
-            = Parse(rest, {"--name", "--type-number", "--procedure", "--interval", "--error", "--modifications", "--kind"}, {});
+        const TLabOptions o = Parse(
+            rest, {"--name", "--type-number", "--procedure", "--interval", "--error", "--modifications", "--kind"}, {});
         TInstrumentType t;
         t.name = o.Required("--name");
         t.typeNumber = o.Required("--type-number");
@@ -283,7 +284,8 @@ int KestctlLab(const QStringList &args, ILabRegistry &registry, QTextStream &out
             return Types(args.mid(1), registry, out, err);
         throw TLabUsage("нужна команда standards или types");
     } catch (const TLabUsage &e) {
-        err << QStringLiteral("kestctl %1: %2\nСправка: kestctl --help\n").arg(args.value(0), QString::fromUtf8(e.what()));
+        err << QStringLiteral("kestctl %1: %2\nСправка: kestctl --help\n")
+                   .arg(args.value(0), QString::fromUtf8(e.what()));
         return 2;
     }
 }

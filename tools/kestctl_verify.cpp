@@ -6,10 +6,13 @@
 
 #include "config/configcontroller.h"
 #include "config/inifile.h"
+#include "lab/labconfig.h"
+#include "lab/labrules.h"
 #include "protocol/configuration.h"
 #include "protocol/numberformat.h"
 #include "transport/frametrace.h"
 #include "verification/csvmanager.h"
+#include "verification/report/avtopoverkareportconfig.h"
 #include "verification/run/avtopoverkalogic.h"
 
 #include <QCoreApplication>
@@ -35,13 +38,20 @@ const char *const kKestctlVerifyHelp =
          [--report OUT.docx|OUT.xlsx|OUT.pdf [--template FILE]]
          [--range 0,5|1|2,5|5] [--voltage 100|380|400] [--scheme 3|4] [--signal 0..4] [--aru]
          [--u-range 0..125|75..125|0..250|0..400|0..500] [--no-journal]
+         [--type ID] [--owner TEXT] [--modification TEXT] [--kind primary|periodic]
+         [--condition temperature=21,5] [--condition humidity=55] [--condition pressure=101,3]
+         [--condition supply-voltage=230] [--condition supply-frequency=50] [--standards ID,ID]
                              поверка по точкам сценария (блоки "Table" — вкладки, или одна таблица)
                              с настройками программы, как в окне "Автоповерка"; строка на точку:
                              вкладка, строка, входы и для каждого столбца: установка, прибор, погрешность
                              ("!" — сверх допуска); --u-range — "Диапазон" преобразователя напряжения
                              (--config U или F); --out — заполненные таблицы в CSV, --report — протокол;
                              каждая точка записывается в журнал результатов, как из окна ("Журнал"),
-                             кроме --no-journal
+                             кроме --no-journal; --type, --owner, --modification, --kind, --condition,
+                             --standards — сведения лаборатории для протокола и журнала (тип СИ и эталоны —
+                             по ID из kestctl types list / standards list; без --standards — эталоны стенда,
+                             [Lab] BenchStandards); эталон с истёкшей поверкой — предупреждение или отказ до
+                             начала поверки ([Lab] OverdueStandards=warn|block); в конце — "Заключение: …"
 )";
 
 namespace {
@@ -183,6 +193,16 @@ struct TVerifyOptions {
     std::optional<TURange> uRange;
     bool aru = false;
     bool journal = true;
+    // The laboratory's side of the run.
+    QString typeId, owner, modification;
+    std::optional<TVerificationKind> kind;
+    TRunConditions conditions;
+    QStringList standards;
+    bool HasLab() const
+    {
+        return !typeId.isEmpty() || !owner.isEmpty() || !modification.isEmpty() || kind || !conditions.IsEmpty()
+            || !standards.isEmpty();
+    }
 };
 
 TVerifyOptions Parse(const QStringList &argv)
@@ -250,9 +270,49 @@ TVerifyOptions Parse(const QStringList &argv)
             o.aru = true;
         else if (a == QStringLiteral("--no-journal"))
             o.journal = false;
-        else
+        else if (a == QStringLiteral("--type"))
+            o.typeId = next().trimmed();
+        else if (a == QStringLiteral("--owner"))
+            o.owner = next().trimmed();
+        else if (a == QStringLiteral("--modification"))
+            o.modification = next().trimmed();
+        else if (a == QStringLiteral("--kind")) {
+            const QString k = next();
+            if (k == QStringLiteral("primary"))
+                o.kind = TVerificationKind::Primary;
+            else if (k == QStringLiteral("periodic"))
+                o.kind = TVerificationKind::Periodic;
+            else
+                throw TUsage("--kind: primary или periodic");
+        } else if (a == QStringLiteral("--condition")) {
+            const QString c = next();
+            const int eq = c.indexOf(QLatin1Char('='));
+            double v = 0;
+            if (eq < 0 || !TryStrToFloat(c.mid(eq + 1).trimmed(), v))
+                throw TUsage("--condition: ВЕЛИЧИНА=ЧИСЛО, например temperature=21,5");
+            const QString key = c.left(eq).trimmed();
+            if (key == QStringLiteral("temperature") && v > -60 && v < 80)
+                o.conditions.temperature = v;
+            else if (key == QStringLiteral("humidity") && v >= 0 && v <= 100)
+                o.conditions.humidity = v;
+            else if (key == QStringLiteral("pressure") && v > 50 && v < 150)
+                o.conditions.pressure = v;
+            else if (key == QStringLiteral("supply-voltage") && v > 0 && v < 1000)
+                o.conditions.supplyVoltage = v;
+            else if (key == QStringLiteral("supply-frequency") && v > 0 && v < 1000)
+                o.conditions.supplyFrequency = v;
+            else
+                throw TUsage("--condition: temperature (°C), humidity (%), pressure (кПа), supply-voltage (В) или "
+                             "supply-frequency (Гц) в разумных пределах, а не «"
+                    + c.toStdString() + "»");
+        } else if (a == QStringLiteral("--standards")) {
+            for (const QString &id : next().split(QLatin1Char(','), Qt::SkipEmptyParts))
+                o.standards << id.trimmed();
+        } else
             throw TUsage("неизвестный параметр " + a.toStdString());
     }
+    if (!o.journal && o.HasLab())
+        throw TUsage("сведения лаборатории (--type, --standards …) хранятся в журнале: без --no-journal");
     if (o.config.isEmpty() || !ConfigurationFromName(o.config))
         throw TUsage("--config: одна из QX4, I, U, PQ, QX4E, F, P, Q");
     if (o.scenario.isEmpty())
@@ -267,6 +327,61 @@ TVerifyOptions Parse(const QStringList &argv)
             throw TUsage("--report: файл .docx, .xlsx или .pdf");
     }
     return o;
+}
+
+// The run's laboratory record from the command line and the registers: the type and the standards by
+// their ids (the bench's standards when none are given), the owner from the report header when not
+// given. 0, or the exit code when an id is unknown or the register cannot be read.
+int SetLabRecord(const TVerifyOptions &o, TConfigController &store, TJournal &journal, TAvtopoverkaLogic &logic)
+{
+    ILabRegistry &registry = journal.Registry();
+    TLabRunRecord lab;
+    if (!o.typeId.isEmpty()) {
+        lab.type = registry.Type(o.typeId);
+        if (!lab.type) {
+            Err(QStringLiteral("Ошибка: тип СИ %1 не найден%2")
+                    .arg(o.typeId,
+                        registry.LastError().isEmpty() ? QString() : QStringLiteral(": ") + registry.LastError()));
+            return registry.LastError().isEmpty() ? 2 : 1;
+        }
+        lab.kind = lab.type->defaultKind;
+    }
+    if (o.kind)
+        lab.kind = *o.kind;
+    lab.owner = o.owner.isEmpty() ? TAvtopoverkaReportConfig(&store).ReadReportData().DeviceOwner : o.owner;
+    lab.modification = o.modification;
+    lab.conditions = o.conditions;
+    const std::optional<std::vector<TStandard>> registered = registry.Standards(true);
+    if (!registered) {
+        if (!o.standards.isEmpty()) {
+            Err(QStringLiteral("Ошибка: реестр эталонов не прочитан: ") + registry.LastError());
+            return 1;
+        }
+    } else if (!o.standards.isEmpty()) {
+        for (const QString &id : o.standards) {
+            const auto found
+                = std::find_if(registered->begin(), registered->end(), [&](const TStandard &s) { return s.id == id; });
+            if (found == registered->end() || found->retired) {
+                Err(QStringLiteral("Ошибка: эталон %1 %2")
+                        .arg(id,
+                            found == registered->end() ? QStringLiteral("не найден")
+                                                       : QStringLiteral("выведен из обращения")));
+                return 2;
+            }
+            lab.standards.push_back(*found);
+        }
+    } else {
+        QStringList missing;
+        lab.standards = TLabConfig(&store).BenchStandardsOf(*registered, &missing);
+        if (!missing.isEmpty())
+            Err(QStringLiteral("Предупреждение: эталоны стенда не найдены в реестре: ")
+                + missing.join(QStringLiteral(", ")));
+    }
+    const QStringList outside = LabRules::ConditionsOutside(lab.conditions, TLabConfig(&store).ReadNormalConditions());
+    if (!outside.isEmpty())
+        Err(QStringLiteral("Предупреждение: условия вне нормальных: ") + outside.join(QStringLiteral("; ")));
+    logic.SetLabRecord(lab);
+    return 0;
 }
 
 int Verify(const TVerifyOptions &o)
@@ -293,6 +408,8 @@ int Verify(const TVerifyOptions &o)
         journal->SetMessageHandler([](const QString &text) { Err(QStringLiteral("Журнал: ") + text); });
         journal->Open();
         logic.SetJournal(journal.get());
+        if (const int code = SetLabRecord(o, store, *journal, logic); code != 0)
+            return code;
     }
     logic.Init();
     auto idle = [&] { return !logic.Driver().IsBusy(); };
@@ -349,10 +466,19 @@ int Verify(const TVerifyOptions &o)
     signal(SIGTERM, SIG_DFL);
 
     if (journal) {
-        journal->Flush();
+        // A command-line run is shorter than the journal's retry time: the server is tried once more now,
+        // and what stays in this bench's buffer is said, not left to be found.
+        if (const int waiting = journal->FlushBeforeExit(5000); waiting > 0)
+            Err(QStringLiteral("Журнал: сервер недоступен, в буфере стенда остаются поверок: %1; они будут "
+                               "отправлены при следующем запуске")
+                    .arg(waiting));
         if (const TRunJournalRecorder *r = logic.Recorder(); r && !r->Last().isEmpty())
             Err(QStringLiteral("Журнал: поверка %1").arg(r->Last()));
     }
+    if (const std::optional<TVerdict> &verdict = logic.LastVerdict())
+        Out(QStringLiteral("Заключение: ") + verdict->Text()
+            + (verdict->reasons.isEmpty() ? QString()
+                                          : QStringLiteral(": ") + verdict->reasons.join(QStringLiteral("; "))));
     int code = 0;
     if (!printer.end || printer.end->outcome != TRunOutcome::Finished || interrupted) {
         if (interrupted)
