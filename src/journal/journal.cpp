@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSysInfo>
@@ -74,6 +75,57 @@ QString TJournalState::Text() const
     }
     return QStringLiteral("Журнал не открыт");
 }
+
+// The registers over the journal's database: reads and writes both go to RegistryStore().
+class TJournal::TRegistry : public ILabRegistry {
+public:
+    explicit TRegistry(TJournal &journal) : journal_(journal) { }
+
+    std::optional<std::vector<TInstrumentType>> Types(bool withRetired) override
+    {
+        return Read([withRetired](TJournalStore &store) { return store.Types(withRetired); });
+    }
+    bool SaveType(TInstrumentType &type) override { return Save(type, &TJournalStore::SaveType); }
+    std::optional<std::vector<TStandard>> Standards(bool withRetired) override
+    {
+        return Read([withRetired](TJournalStore &store) { return store.Standards(withRetired); });
+    }
+    bool SaveStandard(TStandard &standard) override { return Save(standard, &TJournalStore::SaveStandard); }
+    std::optional<std::vector<TJournalRunSummary>> RunsUsingStandard(const QString &standardId) override
+    {
+        return Read([&standardId](TJournalStore &store) { return store.RunsUsingStandard(standardId); });
+    }
+    QString LastError() const override { return journal_.error_; }
+
+private:
+    template<class TRead> auto Read(TRead read) -> decltype(read(std::declval<TJournalStore &>()))
+    {
+        TJournalStore *store = journal_.RegistryStore();
+        if (!store)
+            return std::nullopt;
+        auto result = read(*store);
+        if (!result)
+            journal_.RegistryFailed(*store);
+        return result;
+    }
+    template<class TEntry> bool Save(TEntry &entry, bool (TJournalStore::*save)(const TEntry &))
+    {
+        TJournalStore *store = journal_.RegistryStore();
+        if (!store)
+            return false;
+        TEntry saved = entry;
+        if (saved.id.isEmpty())
+            saved.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        if (!(store->*save)(saved)) {
+            journal_.RegistryFailed(*store);
+            return false;
+        }
+        entry.id = saved.id; // written back only once it is stored
+        return true;
+    }
+
+    TJournal &journal_;
+};
 
 TJournal::TJournal(TJournalOptions options) : options_(std::move(options)) { }
 
@@ -381,7 +433,7 @@ bool TJournal::Write(const TJournalRunId &run, TOp op)
     return ok && held_.empty();
 }
 
-bool TJournal::FlushBuffer()
+bool TJournal::FlushBuffer(qint64 deadline)
 {
     if (!serverMode_ || !serverUp_ || !localUsable_)
         return serverUp_;
@@ -390,6 +442,8 @@ bool TJournal::FlushBuffer()
         return false;
     bool all = true;
     for (const TJournalRunId &id : *pending) {
+        if (deadline > 0 && QDateTime::currentMSecsSinceEpoch() >= deadline)
+            return false;
         if (!local_->CopyRunTo(id, *server_)) {
             if (!server_->Ping()) {
                 ServerLost(server_->LastError());
@@ -473,6 +527,10 @@ TJournalRunId TJournal::BeginRun(TJournalRunHeader header)
     r.row.bench = header.bench;
     r.row.owner = Owner();
     r.row.header = KestJournalCodec::EncodeRunHeader(header);
+    for (const TStandard &standard : header.lab.standards) {
+        if (!standard.id.isEmpty() && !r.row.standards.contains(standard.id))
+            r.row.standards << standard.id;
+    }
     runs_[header.id] = std::move(r);
     // The header itself is written by the write's first step (EnsureHeader).
     Write(header.id, [](TJournalStore &, bool) { return true; });
@@ -609,6 +667,154 @@ bool TJournal::ResumeRun(const TJournalRunId &run)
     return true;
 }
 
+ILabRegistry &TJournal::Registry()
+{
+    if (!registry_)
+        registry_ = std::make_unique<TRegistry>(*this);
+    return *registry_;
+}
+
+TJournalStore *TJournal::RegistryStore()
+{
+    error_.clear();
+    if (serverMode_) {
+        if (!serverUp_ && !serverRefused_ && ConnectServer(false))
+            FlushBuffer();
+        UpdateState();
+        if (!serverUp_) {
+            // A register kept in the buffer would part from the server's: refused instead.
+            error_ = QStringLiteral("Сервер журнала недоступен: %1")
+                         .arg(serverProblem_.isEmpty() ? QStringLiteral("нет связи") : serverProblem_);
+            return nullptr;
+        }
+        return server_.get();
+    }
+    if (!localUsable_) {
+        error_ = QStringLiteral("Журнал не открыт: %1")
+                     .arg(localProblem_.isEmpty() ? QStringLiteral("нет файла журнала") : localProblem_);
+        return nullptr;
+    }
+    return local_.get();
+}
+
+void TJournal::RegistryFailed(TJournalStore &store)
+{
+    const QString why = store.LastError().trimmed();
+    if (&store == server_.get() && !server_->Ping()) {
+        ServerLost(why);
+        UpdateState();
+        error_ = QStringLiteral("Сервер журнала недоступен: %1").arg(why);
+        return;
+    }
+    error_ = why.isEmpty() ? QStringLiteral("запись в журнал не удалась") : why;
+}
+
+bool TJournal::AddAmendment(const TJournalRunId &run, TAmendment amendment)
+{
+    error_.clear();
+    RetryIfDue();
+    bool found = false, ended = false, verification = true, readFailed = false;
+    int last = 0;
+    auto look = [&](TJournalStore *store) {
+        if (!store || !store->IsOpen())
+            return;
+        const auto row = store->RunRow(run);
+        const auto outcome = row ? store->Outcome(run) : std::nullopt;
+        if (!outcome) {
+            readFailed = readFailed || store->LastFailure() != TJournalFailure::None;
+            return;
+        }
+        found = true;
+        verification = verification && row->kind == TJournalRunKind::Verification;
+        ended = ended || *outcome != TJournalOutcome::Open;
+        last = std::max(last, store->MaxAmendmentSeq(run).value_or(0));
+    };
+    if (serverMode_ && serverUp_)
+        look(server_.get());
+    if (localUsable_)
+        look(local_.get());
+    // With the server away a run ended there may be missing from the buffer, or be there open (its
+    // header only): the change waits in the buffer and joins the run when the server takes it
+    // (sealed there once the run is ended).
+    const bool serverAway = serverMode_ && !serverUp_ && !serverRefused_;
+    if (found && !verification) {
+        error_ = QStringLiteral("Запуск %1 — не поверка: изменения записываются только для поверок").arg(run);
+        return false;
+    }
+    if (!ended && !(serverAway && !readFailed)) {
+        error_ = readFailed ? QStringLiteral("Журнал не читается: изменение не записано")
+            : found
+            ? QStringLiteral("Поверка %1 не завершена: изменения записываются только после её окончания").arg(run)
+            : QStringLiteral("Поверка %1 не найдена в журнале: изменение не записано").arg(run);
+        return false;
+    }
+    amendment.seq = last + 1;
+    if (!amendment.time.isValid())
+        amendment.time = QDateTime::currentDateTime();
+    const bool ok = Write(run, [run, amendment = std::move(amendment)](TJournalStore &store, bool pending) {
+        return store.InsertAmendment(run, amendment, pending);
+    });
+    if (!ok)
+        error_ = QStringLiteral("Изменение пока не записано в журнал (%1); оно будет записано, когда запись станет "
+                                "возможной")
+                     .arg(state_.problem.isEmpty() ? QStringLiteral("ошибка записи") : state_.problem);
+    return ok;
+}
+
+std::optional<std::map<TJournalRunId, TRecordIntegrity>> TJournal::CheckIntegrity()
+{
+    readError_.clear();
+    if (serverMode_ && serverUp_)
+        FlushBuffer();
+    TJournalStore *store = ReadStore();
+    if (!store) {
+        readError_ = QStringLiteral("журнал не открыт");
+        return std::nullopt;
+    }
+    TJournalFilter verifications;
+    verifications.kind = TJournalRunKind::Verification;
+    const auto list = store->List(verifications);
+    std::vector<TJournalRunId> ids;
+    if (list) {
+        for (const TJournalRunSummary &s : *list)
+            ids.push_back(s.id);
+    }
+    auto result = list ? store->Integrity(ids) : std::nullopt;
+    if (!result)
+        readError_ = store->LastError();
+    return result;
+}
+
+int TJournal::FlushBeforeExit(int maxMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 deadline = QDateTime::currentMSecsSinceEpoch() + std::max(0, maxMs);
+    if (serverMode_ && !serverUp_ && !serverRefused_ && maxMs > 0) {
+        // The connection's own time-out may be longer than the caller may wait.
+        const int seconds = std::max(1, maxMs / 1000);
+        if (options_.server->connectTimeoutSeconds > seconds) {
+            TJournalConnection bounded = *options_.server;
+            bounded.connectTimeoutSeconds = seconds;
+            server_ = std::make_unique<TJournalStore>(bounded);
+        }
+        ConnectServer(false);
+    }
+    if (serverMode_ && serverUp_)
+        FlushBuffer(deadline);
+    if (clock.elapsed() < maxMs)
+        FlushHeld();
+    UpdateState();
+    std::set<TJournalRunId> waiting;
+    if (serverMode_ && localUsable_) {
+        if (const auto pending = local_->PendingRuns())
+            waiting.insert(pending->begin(), pending->end());
+    }
+    for (const THeld &held : held_)
+        waiting.insert(held.run);
+    return int(waiting.size());
+}
+
 TJournalStore *TJournal::ReadStore()
 {
     if (serverMode_ && serverUp_)
@@ -685,11 +891,42 @@ std::vector<TJournalRunSummary> TJournal::ListRuns(const TJournalFilter &filter)
 {
     readError_.clear();
     RetryIfDue();
+    // Each run's integrity, from the store the list came from.
+    auto check = [this](TJournalStore &store, std::vector<TJournalRunSummary> &list) {
+        std::vector<TJournalRunId> ids;
+        for (const TJournalRunSummary &s : list) {
+            if (s.kind == TJournalRunKind::Verification)
+                ids.push_back(s.id);
+        }
+        const auto integrity = store.Integrity(ids);
+        if (!integrity) {
+            readError_ = store.LastError();
+            return;
+        }
+        for (TJournalRunSummary &s : list) {
+            if (const auto it = integrity->find(s.id); it != integrity->end())
+                s.integrity = it->second;
+        }
+    };
     if (serverMode_ && serverUp_) {
         FlushBuffer();
         if (serverUp_) {
-            if (auto list = server_->List(filter))
+            if (auto list = server_->List(filter)) {
+                check(*server_, *list);
+                // A run the server still has open whose end waits in this bench's buffer.
+                if (localUsable_) {
+                    std::set<TJournalRunId> ended;
+                    if (const auto buffered = local_->List(TJournalFilter())) {
+                        for (const TJournalRunSummary &s : *buffered) {
+                            if (s.outcome != TJournalOutcome::Open)
+                                ended.insert(s.id);
+                        }
+                    }
+                    for (TJournalRunSummary &s : *list)
+                        s.endBuffered = s.outcome == TJournalOutcome::Open && ended.count(s.id) > 0;
+                }
                 return std::move(*list);
+            }
             if (!server_->Ping())
                 ServerLost(server_->LastError());
         }
@@ -699,8 +936,10 @@ std::vector<TJournalRunSummary> TJournal::ListRuns(const TJournalFilter &filter)
         readError_ = QStringLiteral("журнал не открыт");
         return {};
     }
-    if (auto list = local_->List(filter))
+    if (auto list = local_->List(filter)) {
+        check(*local_, *list);
         return std::move(*list);
+    }
     readError_ = local_->LastError();
     return {};
 }

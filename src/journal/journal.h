@@ -25,6 +25,7 @@
 #include "journal/journalconfig.h"
 #include "journal/journalrecords.h"
 #include "journal/journalstore.h"
+#include "journal/labregistry.h"
 #include "protocol/listeners.h"
 
 #include <QString>
@@ -91,6 +92,11 @@ public:
     // Numbers the point (seq) and stamps its time when empty. True when it is durable.
     bool AddPoint(const TJournalRunId &run, TJournalPoint point);
     bool EndRun(const TJournalRunId &run, TJournalRunEnd end);
+    // Records a change to an ended verification run (its header, conditions or verdict): numbered
+    // after the run's others and stamped now when its time is not valid, in one transaction; while a
+    // server is away it waits in the buffer like a point. An open or unknown run is refused (false,
+    // LastError() says why); the run's own record is never changed.
+    bool AddAmendment(const TJournalRunId &run, TAmendment amendment);
 
     // ---- tuning runs ----
     TJournalRunId BeginTuning(TJournalTuningHeader header);
@@ -113,10 +119,22 @@ public:
     std::vector<TJournalRunSummary> ListRuns(const TJournalFilter &filter = TJournalFilter());
     // Why the last read gave nothing; empty after a read that worked.
     const QString &LastReadError() const { return readError_; }
+    // Why the last amendment or register write was refused.
+    const QString &LastError() const { return error_; }
+
+    // The laboratory's registers, kept where the runs are read from: on the server for a server
+    // journal (refused while it is away, so that two registers never part), in the file otherwise.
+    ILabRegistry &Registry();
+    // Every run's integrity against the ledger (ListRuns and LoadRun give it too); nullopt when the
+    // journal cannot be read.
+    std::optional<std::map<TJournalRunId, TRecordIntegrity>> CheckIntegrity();
 
     // Sends the buffer to the server now (when it can be reached) and writes what is held in memory.
     // True when nothing is left waiting.
     bool Flush();
+    // Before the program ends: one more bounded try to reach the server and send the buffer, for at
+    // most about `maxMs`. Returns how many runs stay buffered (or held in memory) for a later start.
+    int FlushBeforeExit(int maxMs);
 
     // This program's version, as run headers record it.
     static QString ProgramVersion();
@@ -124,6 +142,11 @@ public:
     static QString BenchName();
 
 private:
+    class TRegistry;
+    friend class TRegistry;
+    // The store registers are read from and written to; nullptr with error_ set when none.
+    TJournalStore *RegistryStore();
+    void RegistryFailed(TJournalStore &store);
     // A run of either kind by id: the one reader both kinds go through.
     template<typename TRun>
     std::optional<TRun> Load(
@@ -151,7 +174,8 @@ private:
     bool EnsureHeader(TTarget target, const TJournalRunId &run);
     void ServerLost(const QString &why);
     void WritingFailed(const TJournalStore &store);
-    bool FlushBuffer();
+    // Stops before the next run once `deadline` (ms since the epoch; 0: none) has passed.
+    bool FlushBuffer(qint64 deadline = 0);
     bool FlushHeld();
     void TryServerLater();
     TJournalStore *ReadStore();
@@ -177,6 +201,8 @@ private:
     std::unique_ptr<QTimer> retryTimer_;
     TJournalState state_;
     QString readError_;
+    QString error_;
+    std::unique_ptr<TRegistry> registry_;
     QStringList pendingMessages_;
     std::function<void(const QString &)> messageHandler_;
     TListeners<const TJournalState &> stateListeners_;

@@ -195,6 +195,164 @@ QString Compact(const QJsonObject &o)
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
+QString DateText(const QDate &date)
+{
+    return date.isValid() ? date.toString(Qt::ISODate) : QString();
+}
+
+QDate DateOf(const QJsonValue &v)
+{
+    return QDate::fromString(v.toString(), Qt::ISODate);
+}
+
+QJsonObject TypeJson(const TInstrumentType &t)
+{
+    return QJsonObject{{"id", t.id}, {"name", t.name}, {"typeNumber", t.typeNumber},
+        {"modifications", StringsJson(t.modifications)}, {"procedure", t.procedure}, {"interval", t.intervalMonths},
+        {"error", Num(t.permissibleError)}, {"kind", int(t.defaultKind)}, {"pointsSet", t.pointsSet},
+        {"retired", t.retired}};
+}
+
+TVerificationKind KindOf(const QJsonValue &v)
+{
+    return IntOf(v) == int(TVerificationKind::Primary) ? TVerificationKind::Primary : TVerificationKind::Periodic;
+}
+
+TInstrumentType TypeOf(const QJsonObject &o)
+{
+    TInstrumentType t;
+    t.id = o.value("id").toString();
+    t.name = o.value("name").toString();
+    t.typeNumber = o.value("typeNumber").toString();
+    t.modifications = StringsOf(o.value("modifications"));
+    t.procedure = o.value("procedure").toString();
+    t.intervalMonths = std::clamp(IntOf(o.value("interval")), 0, 1200);
+    t.permissibleError = NumOf(o.value("error"));
+    t.defaultKind = KindOf(o.value("kind"));
+    t.pointsSet = o.value("pointsSet").toString();
+    t.retired = o.value("retired").toBool();
+    return t;
+}
+
+QJsonObject StandardJson(const TStandard &s)
+{
+    QJsonObject limits;
+    for (const auto &[kind, limit] : s.errorLimits)
+        limits.insert(QuantityKindKey(kind), Num(limit));
+    return QJsonObject{{"id", s.id}, {"name", s.name}, {"type", s.type}, {"typeNumber", s.typeNumber},
+        {"serial", s.serial}, {"fundNumber", s.fundNumber}, {"certificate", s.certificate},
+        {"validUntil", DateText(s.validUntil)}, {"kind", int(s.kind)}, {"role", s.role}, {"errorLimits", limits},
+        {"retired", s.retired}, {"outOfToleranceSince", DateText(s.outOfToleranceSince)}};
+}
+
+TStandard StandardOf(const QJsonObject &o)
+{
+    TStandard s;
+    s.id = o.value("id").toString();
+    s.name = o.value("name").toString();
+    s.type = o.value("type").toString();
+    s.typeNumber = o.value("typeNumber").toString();
+    s.serial = o.value("serial").toString();
+    s.fundNumber = o.value("fundNumber").toString();
+    s.certificate = o.value("certificate").toString();
+    s.validUntil = DateOf(o.value("validUntil"));
+    s.kind = IntOf(o.value("kind")) == int(TStandardKind::Auxiliary) ? TStandardKind::Auxiliary
+                                                                     : TStandardKind::Installation;
+    s.role = o.value("role").toString();
+    const QJsonObject limits = o.value("errorLimits").toObject();
+    for (auto it = limits.begin(); it != limits.end(); ++it) {
+        if (const auto kind = QuantityKindFromKey(it.key()))
+            s.errorLimits[*kind] = NumOf(it.value());
+    }
+    s.retired = o.value("retired").toBool();
+    s.outOfToleranceSince = DateOf(o.value("outOfToleranceSince"));
+    return s;
+}
+
+QJsonObject VerdictJson(const TVerdict &v)
+{
+    return QJsonObject{{"fit", v.fit}, {"reasons", StringsJson(v.reasons)}, {"overridden", v.overridden},
+        {"overriddenBy", v.overriddenBy}, {"overriddenAt", QString::number(ToMs(v.overriddenAt))},
+        {"overrideReason", v.overrideReason}};
+}
+
+TVerdict VerdictOf(const QJsonObject &o)
+{
+    TVerdict v;
+    v.fit = o.value("fit").toBool();
+    v.reasons = StringsOf(o.value("reasons"));
+    v.overridden = o.value("overridden").toBool();
+    v.overriddenBy = o.value("overriddenBy").toString();
+    v.overriddenAt = FromMs(o.value("overriddenAt").toString().toLongLong());
+    v.overrideReason = o.value("overrideReason").toString();
+    return v;
+}
+
+// An unset condition is left out, so that it comes back unset rather than as 0.
+QJsonObject ConditionsJson(const TRunConditions &c)
+{
+    QJsonObject o;
+    auto put = [&o](const char *key, const std::optional<double> &v) {
+        if (v)
+            o.insert(QLatin1String(key), Num(*v));
+    };
+    put("temperature", c.temperature);
+    put("humidity", c.humidity);
+    put("pressure", c.pressure);
+    put("supplyVoltage", c.supplyVoltage);
+    put("supplyFrequency", c.supplyFrequency);
+    return o;
+}
+
+TRunConditions ConditionsOf(const QJsonObject &o)
+{
+    TRunConditions c;
+    auto get = [&o](const char *key, std::optional<double> &v) {
+        const QJsonValue value = o.value(QLatin1String(key));
+        if (value.isDouble() || value.isString())
+            v = NumOf(value);
+    };
+    get("temperature", c.temperature);
+    get("humidity", c.humidity);
+    get("pressure", c.pressure);
+    get("supplyVoltage", c.supplyVoltage);
+    get("supplyFrequency", c.supplyFrequency);
+    return c;
+}
+
+QJsonObject LabJson(const TLabRunRecord &lab)
+{
+    QJsonArray standards;
+    for (const TStandard &s : lab.standards)
+        standards.append(StandardJson(s));
+    QJsonObject o{{"modification", lab.modification}, {"owner", lab.owner}, {"manufactureYear", lab.manufactureYear},
+        {"kind", int(lab.kind)}, {"usedAsStandard", lab.usedAsStandard}, {"conditions", ConditionsJson(lab.conditions)},
+        {"standards", standards}, {"lowestAccuracyRatio", Num(lab.lowestAccuracyRatio)},
+        {"lowRatioNotes", StringsJson(lab.lowRatioNotes)}};
+    if (lab.type)
+        o.insert("type", TypeJson(*lab.type));
+    return o;
+}
+
+TLabRunRecord LabOf(const QJsonObject &o)
+{
+    TLabRunRecord lab;
+    if (o.value("type").isObject())
+        lab.type = TypeOf(o.value("type").toObject());
+    lab.modification = o.value("modification").toString();
+    lab.owner = o.value("owner").toString();
+    lab.manufactureYear = o.value("manufactureYear").toString();
+    lab.kind = KindOf(o.value("kind"));
+    lab.usedAsStandard = o.value("usedAsStandard").toBool();
+    lab.conditions = ConditionsOf(o.value("conditions").toObject());
+    for (const QJsonValue &s : o.value("standards").toArray())
+        if (s.isObject())
+            lab.standards.push_back(StandardOf(s.toObject()));
+    lab.lowestAccuracyRatio = NumOf(o.value("lowestAccuracyRatio"));
+    lab.lowRatioNotes = StringsOf(o.value("lowRatioNotes"));
+    return lab;
+}
+
 } // namespace
 
 QByteArray EncodeValues(const TJournalValues &values)
@@ -332,7 +490,8 @@ QString EncodeRunHeader(const TJournalRunHeader &h)
     return Compact(QJsonObject{{"format", 1}, {"id", h.id}, {"started", QString::number(ToMs(h.started))},
         {"configuration", h.configuration}, {"programVersion", h.programVersion}, {"bench", h.bench},
         {"runMode", h.runMode}, {"device", DeviceJson(h.device)}, {"limits", limits}, {"setup", setup},
-        {"tables", tables}, {"planned", planned}, {"reportData", KeyValuesJson(h.reportData)}});
+        {"tables", tables}, {"planned", planned}, {"reportData", KeyValuesJson(h.reportData)},
+        {"lab", LabJson(h.lab)}});
 }
 
 std::optional<TJournalRunHeader> DecodeRunHeader(const QString &json)
@@ -380,7 +539,41 @@ std::optional<TJournalRunHeader> DecodeRunHeader(const QString &json)
             h.planned.push_back({IntOf(p.at(0)), IntOf(p.at(1))});
     }
     h.reportData = KeyValuesOf(o.value("reportData"));
+    h.lab = LabOf(o.value("lab").toObject());
     return h;
+}
+
+QString EncodeType(const TInstrumentType &type)
+{
+    return Compact(TypeJson(type));
+}
+
+std::optional<TInstrumentType> DecodeType(const QString &json)
+{
+    const auto o = ObjectOf(json);
+    return o ? std::optional(TypeOf(*o)) : std::nullopt;
+}
+
+QString EncodeStandard(const TStandard &standard)
+{
+    return Compact(StandardJson(standard));
+}
+
+std::optional<TStandard> DecodeStandard(const QString &json)
+{
+    const auto o = ObjectOf(json);
+    return o ? std::optional(StandardOf(*o)) : std::nullopt;
+}
+
+QString EncodeVerdict(const TVerdict &verdict)
+{
+    return Compact(VerdictJson(verdict));
+}
+
+std::optional<TVerdict> DecodeVerdict(const QString &json)
+{
+    const auto o = ObjectOf(json);
+    return o ? std::optional(VerdictOf(*o)) : std::nullopt;
 }
 
 QString EncodeTuningHeader(const TJournalTuningHeader &h)

@@ -35,6 +35,15 @@ std::vector<bool> DecodeMarks(qint64 mask, int count);
 QString EncodeRunHeader(const TJournalRunHeader &header);
 std::optional<TJournalRunHeader> DecodeRunHeader(const QString &json);
 
+// The laboratory's registers and a run's conclusion. A run header carries its TLabRunRecord under
+// "lab"; a header written before it has none and gives an empty record.
+QString EncodeType(const TInstrumentType &type);
+std::optional<TInstrumentType> DecodeType(const QString &json);
+QString EncodeStandard(const TStandard &standard);
+std::optional<TStandard> DecodeStandard(const QString &json);
+QString EncodeVerdict(const TVerdict &verdict);
+std::optional<TVerdict> DecodeVerdict(const QString &json);
+
 QString EncodeTuningHeader(const TJournalTuningHeader &header);
 std::optional<TJournalTuningHeader> DecodeTuningHeader(const QString &json);
 

@@ -52,6 +52,28 @@ QStringList Step(int n, TJournalDialect dialect)
             "data TEXT NOT NULL, PRIMARY KEY (run, which))",
             "CREATE TABLE journal_pending (run TEXT PRIMARY KEY, since_ms BIGINT NOT NULL)",
         };
+    case 3:
+        // The laboratory's registers, what each run used and concluded, amendments after the end,
+        // and the ledger that seals ended runs. The registers keep each entry as JSON; the columns
+        // beside it are only what the archive sorts and searches by.
+        return {
+            "CREATE TABLE journal_lab_types (id TEXT PRIMARY KEY, name TEXT NOT NULL, "
+            "retired INTEGER NOT NULL DEFAULT 0, data TEXT NOT NULL)",
+            "CREATE TABLE journal_lab_standards (id TEXT PRIMARY KEY, name TEXT NOT NULL, "
+            "retired INTEGER NOT NULL DEFAULT 0, out_of_tolerance_ms BIGINT, data TEXT NOT NULL)",
+            "CREATE TABLE journal_run_standards (run TEXT NOT NULL, standard TEXT NOT NULL, "
+            "PRIMARY KEY (run, standard))",
+            "CREATE INDEX journal_run_standards_standard ON journal_run_standards (standard)",
+            "CREATE TABLE journal_verdicts (run TEXT PRIMARY KEY, fit INTEGER NOT NULL, data TEXT NOT NULL)",
+            "CREATE TABLE journal_amendments (run TEXT NOT NULL, seq INTEGER NOT NULL, time_ms BIGINT NOT NULL, "
+            "who TEXT NOT NULL, field TEXT NOT NULL, old_value TEXT NOT NULL, new_value TEXT NOT NULL, "
+            "reason TEXT NOT NULL, PRIMARY KEY (run, seq))",
+            // kind 0 seals a run (ref 0), kind 1 records its amendment number ref. prev_run names the
+            // run of the entry before, so that a deleted entry still points at its run.
+            "CREATE TABLE journal_ledger (seq BIGINT PRIMARY KEY, run TEXT NOT NULL, kind INTEGER NOT NULL, "
+            "ref INTEGER NOT NULL, prev_run TEXT NOT NULL, content TEXT NOT NULL, digest TEXT NOT NULL, "
+            "UNIQUE (run, kind, ref))",
+        };
     default:
         return {};
     }

@@ -58,6 +58,7 @@ public:
         qint64 startedMs = 0;
         QString configuration, deviceNumber, verifier, programVersion, bench, owner;
         QString header; // the header as JSON
+        QStringList standards; // ids of the reference standards the run used
     };
 
     explicit TJournalStore(TJournalConnection connection);
@@ -84,6 +85,10 @@ public:
     bool SetEnd(const TJournalRunId &run, const TJournalRunEnd &end, bool pending);
     bool InsertLine(const TJournalRunId &run, int seq, const TJournalLogLine &line, bool pending);
     bool SetReadback(const TJournalRunId &run, int which, const TJournalReadback &readback, bool pending);
+    // A change to an ended run. It takes the number after the run's last one here, so that benches
+    // and buffers never overwrite each other's; the same change (time, who, field, values, reason)
+    // written again is not added twice. Not a buffer's write seals it (see Seal).
+    bool InsertAmendment(const TJournalRunId &run, const TAmendment &amendment, bool pending);
     // The process now writing the run (a restored run taken up again).
     bool SetOwner(const TJournalRunId &run, const QString &owner, bool pending);
     // The connection still answers.
@@ -97,9 +102,26 @@ public:
     std::optional<TRunRow> RunRow(const TJournalRunId &run);
     std::optional<TJournalRun> LoadRun(const TJournalRunId &run);
     std::optional<TJournalTuningRun> LoadTuning(const TJournalRunId &run);
-    // The highest point / log line number of a run, 0 when it has none.
+    // The highest point / log line / amendment number of a run, 0 when it has none.
     std::optional<int> MaxPointSeq(const TJournalRunId &run);
     std::optional<int> MaxLineSeq(const TJournalRunId &run);
+    std::optional<int> MaxAmendmentSeq(const TJournalRunId &run);
+    // How the run ended (Open while it has not); nullopt when it is not here (LastFailure() None) or
+    // the read failed.
+    std::optional<TJournalOutcome> Outcome(const TJournalRunId &run);
+
+    // The laboratory's registers, sorted by name.
+    std::optional<std::vector<TInstrumentType>> Types(bool withRetired);
+    bool SaveType(const TInstrumentType &type);
+    std::optional<std::vector<TStandard>> Standards(bool withRetired);
+    bool SaveStandard(const TStandard &standard);
+    // The runs whose recorded standards include this one, newest first.
+    std::optional<std::vector<TJournalRunSummary>> RunsUsingStandard(const QString &standardId);
+
+    // Whether each of `runs` still matches the ledger: the whole chain is walked, and the record of
+    // each run named is digested again. A run never sealed is Unchecked, unless the chain shows an
+    // entry of it removed.
+    std::optional<std::map<TJournalRunId, TRecordIntegrity>> Integrity(const std::vector<TJournalRunId> &runs);
 
     // The buffer's side of sending: the runs waiting, oldest first; everything of one run copied to
     // `target` in one transaction there (ends and readbacks merged, counters recounted); a run
@@ -135,6 +157,16 @@ private:
     bool LoadRest(const TJournalRunId &run, TJournalRun &out);
     bool LoadRest(const TJournalRunId &run, TJournalTuningRun &out);
     std::optional<int> MaxSeq(const char *table, const TJournalRunId &run);
+    std::optional<std::vector<TJournalRunSummary>> ListWhere(
+        const QString &where, const QVariantList &binds, const QString &tail = QString());
+    // Inside a write transaction of a store that holds runs for good (not a buffer): appends to the
+    // ledger what of an ended verification run is not in it yet, its seal first, then its amendments.
+    bool Seal(const TJournalRunId &run);
+    bool PutAmendment(const TJournalRunId &run, const QVariantList &values);
+    bool AppendLedger(const TJournalRunId &run, int kind, int ref, const QByteArray &content);
+    // SHA-256 of everything a run's record holds (nullopt when it cannot be read), and of one amendment.
+    std::optional<QByteArray> RunDigest(const TJournalRunId &run);
+    std::optional<QByteArray> AmendmentDigest(const TJournalRunId &run, int seq);
     TJournalFailure Classify(const QString &nativeCode, const QString &text) const;
 
     TJournalConnection connection_;
