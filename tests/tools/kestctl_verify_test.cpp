@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -372,4 +373,111 @@ TEST_F(KestctlVerify, EveryConfigurationPrintsTheInjectedErrors)
         }
         EXPECT_TRUE(OutputsOff(own)) << own.Command("state");
     }
+}
+
+// The laboratory's side from the command line: a type and standards in the registers, a run that fails one
+// point and one that passes, each concluded and carried into its protocol; a standard out of its verification
+// warns or refuses before anything is sent (one valid through the run's day passes); marking a standard out of
+// tolerance lists exactly the runs that used it from that day.
+TEST_F(KestctlVerify, LaboratoryRecordsFromTheRegistersToTheConclusionAndTheProtocol)
+{
+    const QString date = QStringLiteral("dd.MM.yyyy");
+    const QDate today = QDate::currentDate();
+    auto id = [&](const QStringList &args) {
+        const TResult r = Run(args);
+        EXPECT_EQ(r.code, 0) << r.err.toStdString();
+        return r.out.trimmed();
+    };
+    const QString type = id({"types", "add", "--name", "Преобразователь QX4", "--type-number", "74910-19",
+        "--procedure", "МП 2203-0123-2021", "--interval", "12"});
+    const QString kest = id({"standards", "add", "--name", "Установка KEST-01", "--serial", "77", "--fund-number",
+        "57500.20.1Р.00011", "--certificate", "С-1", "--valid-until", today.addDays(100).toString(date),
+        "--error-limit", "voltage=0,05", "--error-limit", "current=0,05"});
+    const QString hygro = id({"standards", "add", "--name", "Термогигрометр ИВА-6", "--serial", "12", "--fund-number",
+        "57500.20.1Р.00016", "--certificate", "С-6", "--valid-until", today.addDays(100).toString(date), "--kind",
+        "auxiliary", "--role", "термогигрометр"});
+    const QString overdue = id({"standards", "add", "--name", "Установка старая", "--serial", "5", "--fund-number", "1",
+        "--certificate", "С-0", "--valid-until", today.addDays(-1).toString(date)});
+    const QString lastDay = id({"standards", "add", "--name", "Установка на сегодня", "--serial", "6", "--fund-number",
+        "2", "--certificate", "С-2", "--valid-until", today.toString(date)});
+    const TResult list = Run({"standards", "list"});
+    EXPECT_EQ(list.out.trimmed().split('\n').size(), 4) << list.out.toStdString();
+    EXPECT_TRUE(list.out.contains(kest + "\tУстановка KEST-01\tзав. № 77\tрег. № 57500.20.1Р.00011"));
+    EXPECT_EQ(
+        Run({"types", "add", "--name", "x", "--type-number", "7491019", "--procedure", "МП", "--interval", "12"}).code,
+        2);
+
+    auto docText = [](const QString &file) {
+        QProcess read;
+        read.start("/usr/bin/python3",
+            {"-c",
+                "import sys\nif sys.argv[1].endswith('.docx'):\n import docx\n d=docx.Document(sys.argv[1])\n "
+                "print('\\n'.join(p.text for p in d.paragraphs))\nelse:\n import openpyxl\n "
+                "w=openpyxl.load_workbook(sys.argv[1]).active\n print('\\n'.join(str(c.value) for r in w.iter_rows() "
+                "for c in r if c.value is not None))",
+                file});
+        EXPECT_TRUE(read.waitForFinished(60000));
+        return QString::fromUtf8(read.readAllStandardOutput());
+    };
+    const QStringList lab{"--type", type, "--owner", "АО «Сеть»", "--modification", "QX4-1", "--condition",
+        "temperature=21,5", "--condition", "humidity=55", "--condition", "pressure=101,3", "--standards",
+        kest + "," + hygro};
+    // Ia is 0,4 % out: unfit, with the point in the reasons; no validity in the protocol.
+    const QString unfitReport = home.path() + "/unfit.docx";
+    const TResult unfit = Run(Verify() << lab << "--report" << unfitReport);
+    ASSERT_EQ(unfit.code, 0) << unfit.err.toStdString();
+    EXPECT_TRUE(
+        unfit.out.contains(QStringLiteral("Заключение: непригоден: превышение допускаемой основной погрешности: "
+                                          "Ia при 5 A (−0,40 % при пределе ±0,2 %)")))
+        << unfit.out.toStdString();
+    const QString unfitText = docText(unfitReport);
+    for (const char *expected :
+        {"74910-19", "модификация: QX4-1", "Владелец СИ: АО «Сеть»", "Вид поверки: периодическая", "МП 2203-0123-2021",
+            "температура 21,5 °C, относительная влажность 55 %, атмосферное давление 101,3 кПа",
+            "Установка KEST-01, зав. № 77, рег. № 57500.20.1Р.00011", "Термогигрометр ИВА-6", "непригоден"})
+        EXPECT_TRUE(unfitText.contains(QString::fromUtf8(expected))) << expected << "\n" << unfitText.toStdString();
+    EXPECT_FALSE(unfitText.contains(QStringLiteral("действительны до")));
+
+    // Within limits: fit, valid for the type's interval.
+    sim->Command("error Ia 0");
+    sim->Command("error F 0");
+    const QString fitReport = home.path() + "/fit.xlsx";
+    const TResult fit = Run(Verify() << lab << "--kind"
+                                     << "primary"
+                                     << "--report" << fitReport);
+    ASSERT_EQ(fit.code, 0) << fit.err.toStdString();
+    EXPECT_TRUE(fit.out.contains(QStringLiteral("Заключение: пригоден\n"))) << fit.out.toStdString();
+    const QString fitText = docText(fitReport);
+    EXPECT_TRUE(fitText.contains(QStringLiteral("пригоден, результаты поверки действительны до ")
+        + today.addMonths(12).addDays(-1).toString(date)))
+        << fitText.toStdString();
+    EXPECT_TRUE(fitText.contains(QStringLiteral("первичная")));
+
+    // A standard out of its verification: a warning and the run goes on; under "block", refused before anything
+    // is sent. One valid through today is valid.
+    TResult warned = Run(Verify() << "--standards" << overdue);
+    EXPECT_EQ(warned.code, 0) << warned.err.toStdString();
+    EXPECT_TRUE(warned.err.contains(QStringLiteral("Предупреждение: ")) && warned.err.contains("Установка старая"))
+        << warned.err.toStdString();
+    QFile settings(home.path() + "/Documents/Valtrix/KestManager/Settings.txt");
+    ASSERT_TRUE(settings.open(QIODevice::Append));
+    settings.write("\r\n[Lab]\r\nOverdueStandards=block\r\n");
+    settings.close();
+    const size_t before = Requests(*sim).size();
+    const TResult blocked = Run(Verify() << "--standards" << overdue);
+    EXPECT_EQ(blocked.code, 1);
+    EXPECT_TRUE(blocked.err.contains(QStringLiteral("Поверка не начата: "))) << blocked.err.toStdString();
+    const std::vector<std::string> sent = Requests(*sim, before);
+    EXPECT_TRUE(std::none_of(sent.begin(), sent.end(), [](const std::string &r) { return r.rfind("0:", 0) == 0; }))
+        << "the installation was taken under remote control";
+    EXPECT_TRUE(OutputsOff(*sim));
+    const TResult onItsLastDay = Run(Verify() << "--standards" << lastDay);
+    EXPECT_EQ(onItsLastDay.code, 0) << onItsLastDay.err.toStdString();
+    EXPECT_FALSE(onItsLastDay.err.contains(QStringLiteral("Предупреждение")));
+
+    // The reverse trace: the two runs with the installation KEST-01, none of the others.
+    const TResult trace = Run({"standards", "out-of-tolerance", kest, "--since", today.toString(date)});
+    ASSERT_EQ(trace.code, 0) << trace.err.toStdString();
+    EXPECT_EQ(trace.out.count(QStringLiteral("поверка после этой даты")), 2) << trace.out.toStdString();
+    EXPECT_TRUE(trace.out.contains(QStringLiteral("вне допуска с ") + today.toString(date)));
 }
