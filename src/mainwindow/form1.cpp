@@ -1,6 +1,8 @@
 #include "mainwindow/form1.h"
 
 #include "journal/journalwindow.h"
+#include "lab/window/instrumenttypeswindow.h"
+#include "lab/window/standardswindow.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -135,6 +137,12 @@ void TForm1::BuildMenu()
     vectorDiagramAction = menuBar()->addAction(QStringLiteral("Векторная диаграмма"));
     journalAction = menuBar()->addAction(QStringLiteral("Журнал"));
     journalAction->setEnabled(journal_ != nullptr);
+    QMenu *lab = menuBar()->addMenu(QStringLiteral("Лаборатория"));
+    typesAction = lab->addAction(QStringLiteral("Типы СИ"));
+    standardsAction = lab->addAction(QStringLiteral("Эталоны"));
+    lab->setEnabled(journal_ != nullptr);
+    connect(typesAction, &QAction::triggered, this, &TForm1::OpenInstrumentTypes);
+    connect(standardsAction, &QAction::triggered, this, &TForm1::OpenStandards);
     menuBar()->addAction(QStringLiteral("?"));
     verificationAction->setEnabled(bool(verificationWindow_));
     tuningAction->setEnabled(bool(tuningWindow_));
@@ -778,6 +786,34 @@ void TForm1::OpenJournal()
     journalWindow->show();
     journalWindow->raise();
     journalWindow->activateWindow();
+}
+
+namespace {
+
+template<class TWindow> void ShowRegister(QPointer<QWidget> &window, TJournal *journal, QWidget *parent)
+{
+    if (!journal)
+        return;
+    if (!window) {
+        window = new TWindow(&journal->Registry(), parent);
+        window->setWindowFlag(Qt::Window);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+} // namespace
+
+void TForm1::OpenInstrumentTypes()
+{
+    ShowRegister<TInstrumentTypesWindow>(typesWindow_, journal_, this);
+}
+
+void TForm1::OpenStandards()
+{
+    ShowRegister<TStandardsWindow>(standardsWindow_, journal_, this);
 }
 
 std::optional<TJournalRun> TForm1::LoadJournalledRun(const TJournalRunId &id)

@@ -110,6 +110,11 @@ public:
     void OpenJournal();
     TJournalWindow *JournalWindow() const;
     QAction *JournalAction() const { return journalAction; }
+    // "Лаборатория" → "Типы СИ", "Эталоны": the registers the journal keeps, modeless, one of each.
+    void OpenInstrumentTypes();
+    void OpenStandards();
+    QWidget *InstrumentTypesWindow() const { return typesWindow_.data(); }
+    QWidget *StandardsWindow() const { return standardsWindow_.data(); }
     // Runs this bench did not end (the program was killed, the power went): each verification run is
     // offered back in its window, the others are recorded as interrupted. Called once after start-up.
     void OfferUnfinishedRuns();
@@ -186,6 +191,8 @@ private:
         journalledRunWindow_;
     std::function<void(TConfigController *, const TJournalRun &, QWidget *)> journalReport_;
     QPointer<TJournalWindow> journalWindow;
+    QPointer<QWidget> typesWindow_;
+    QPointer<QWidget> standardsWindow_;
     TUpdate *updateForm = nullptr;
     TSettingsForm *settingsForm = nullptr;
     QPointer<QWidget> tuningForm; // deletes itself when closed
@@ -196,6 +203,8 @@ private:
     QAction *tuningAction = nullptr;
     QAction *vectorDiagramAction = nullptr;
     QAction *journalAction = nullptr;
+    QAction *typesAction = nullptr;
+    QAction *standardsAction = nullptr;
 
     QWidget *outputGroup = nullptr;
     TNumericUpDownWithToggles *controlI = nullptr;

@@ -31,6 +31,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -392,6 +393,24 @@ TEST(VerificationWindow, StartUpOffersUnfinishedRunsAndTheJournalOpensThemReadOn
     EXPECT_TRUE(archived->Button(QStringLiteral("Запуск (все вкладки)"))->isEnabled());
     EXPECT_EQ(journal.ListRuns().size(), 2u); // looking and copying wrote nothing
     archived->close();
+
+    // "Лаборатория" → "Эталоны": the register the journal keeps.
+    TStandard standard;
+    standard.name = QStringLiteral("Установка KEST-01");
+    standard.serial = QStringLiteral("77");
+    standard.validUntil = QDate::currentDate().addYears(1);
+    ASSERT_TRUE(journal.Registry().SaveStandard(standard));
+    QAction *standards = nullptr;
+    for (QAction *action : main.findChildren<QAction *>())
+        if (action->text() == QStringLiteral("Эталоны"))
+            standards = action;
+    ASSERT_TRUE(standards && standards->isEnabled());
+    standards->trigger();
+    ASSERT_TRUE(main.StandardsWindow() && main.StandardsWindow()->isVisible());
+    const auto *table = main.StandardsWindow()->findChild<QTableWidget *>(QStringLiteral("standardsTable"));
+    ASSERT_TRUE(table);
+    ASSERT_EQ(table->rowCount(), 1) << journal.Registry().LastError().toStdString();
+    EXPECT_EQ(table->item(0, 0)->text(), standard.name);
     main.close();
     DeleteClosed();
 }
