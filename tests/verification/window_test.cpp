@@ -6,6 +6,7 @@
 
 #include "charts/errorchartwidget.h"
 #include "journal/journalwindow.h"
+#include "lab/labconfig.h"
 #include "mainwindow/form1.h"
 #include "presentation/controls/messageservice.h"
 #include "presentation/controls/numericupdown.h"
@@ -275,6 +276,83 @@ TEST(VerificationWindow, Qx4WindowRunThroughItsButtonsAndClosedMidRun)
     DeleteClosed();
     EXPECT_FALSE(window);
     EXPECT_TRUE(messages.errors.isEmpty()) << messages.errors.join(" | ").toStdString();
+}
+
+// A bench that keeps the laboratory's records (a standard registered in its journal): each start asks the
+// conditions (cancelled: nothing starts), the run records them with the standards, and its end brings the
+// conclusion with the failed point named.
+TEST(VerificationWindow, BenchWithStandardsAsksTheConditionsAndConcludesTheRun)
+{
+    TScopedWaitScale scale(0.05);
+    TMessages messages;
+    TBench b("QX4", TConfigurationCode::QX4);
+    ASSERT_TRUE(b.started) << b.startError;
+    b.store->WritePort(QStringLiteral("Port1"), QString::fromStdString(b.sim->InstallationPath()));
+    b.store->WriteRate(QStringLiteral("Port1"), QStringLiteral("115200"));
+    TDeviceSettingsConfig d(b.store.get());
+    d.WriteKU1(QStringLiteral("10000"));
+    d.WriteKU2(QStringLiteral("100"));
+    d.WriteKI1(QStringLiteral("100"));
+    d.WriteKI2(QStringLiteral("5"));
+    TConfigQX4(b.store.get()).WriteTabOutputSet(0, {"1", "4"});
+    b.sim->Command("error Ia -0.4");
+    QTemporaryDir folder;
+    TJournal journal(TJournalOptions::Local(folder.path()));
+    ASSERT_TRUE(journal.Open());
+    TStandard kest;
+    kest.name = QStringLiteral("Установка KEST-01");
+    kest.serial = QStringLiteral("77");
+    kest.fundNumber = QStringLiteral("57500.20.1Р.00011");
+    kest.validUntil = QDate::currentDate().addYears(1);
+    kest.errorLimits = {{TQuantityKind::Voltage, 0.05}, {TQuantityKind::Current, 0.05}};
+    ASSERT_TRUE(journal.Registry().SaveStandard(kest));
+
+    QPointer<TForm2> window = CreateVerificationWindow(b.store.get(), TConfigurationCode::QX4, nullptr, &journal);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    window->findChild<QAbstractButton *>(QStringLiteral("100 V"))->click();
+    window->Entry(TEntry::Current)->ValueControl()->setText("5");
+    window->Button(QStringLiteral("Добавить строку"))->click();
+
+    // The dialog answered as a user would: cancelled once, then filled in.
+    auto answer = [&](bool accept) {
+        QTimer::singleShot(0, [accept] {
+            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            ASSERT_TRUE(dialog);
+            EXPECT_EQ(dialog->objectName(), QStringLiteral("TConditionsDialog"));
+            for (const auto &[name, value] :
+                {std::pair{"temperature", "21,5"}, {"humidity", "55"}, {"pressure", "101,3"}})
+                dialog->findChild<QLineEdit *>(QString::fromLatin1(name))->setText(QString::fromUtf8(value));
+            dialog->findChild<QAbstractButton *>(accept ? "okButton" : "cancelButton")->click();
+        });
+    };
+    answer(false);
+    window->Button(QStringLiteral("Запуск (тек. вкладка)"))->click();
+    EXPECT_FALSE(window->Logic().Driver().IsBusy());
+    EXPECT_TRUE(journal.ListRuns().empty());
+    answer(true);
+    window->Button(QStringLiteral("Запуск (тек. вкладка)"))->click();
+    ASSERT_TRUE(PumpUntil([&] { return !window->Logic().Driver().IsBusy(); }, 60000));
+    EXPECT_TRUE(OutputsOff(*b.sim));
+    EXPECT_TRUE(messages.errors.isEmpty()) << messages.errors.join(" | ").toStdString();
+    EXPECT_EQ(messages.notices,
+        QStringList{QStringLiteral("Измерение закончено\nЗаключение: непригоден: превышение допускаемой основной "
+                                   "погрешности: Ia при 5 A (−0,40 % при пределе ±0,2 %)")})
+        << messages.notices.join(" | ").toStdString();
+
+    const std::vector<TJournalRunSummary> runs = journal.ListRuns();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].verdict, QStringLiteral("непригоден"));
+    const std::optional<TJournalRun> run = journal.LoadRun(runs[0].id);
+    ASSERT_TRUE(run && run->end && run->end->verdict);
+    EXPECT_EQ(run->header.lab.conditions.temperature, 21.5);
+    EXPECT_EQ(run->header.lab.conditions.pressure, 101.3);
+    ASSERT_EQ(run->header.lab.standards.size(), 1u);
+    EXPECT_EQ(run->header.lab.standards[0].name, kest.name);
+    EXPECT_NEAR(run->header.lab.lowestAccuracyRatio, 4, 1e-9); // 0,2 % against 0,05 %
+    EXPECT_EQ(TLabConfig(b.store.get()).ReadLastConditions().humidity, 55.0); // offered at the next start
+    window->close();
+    DeleteClosed();
 }
 
 // The journal in the main window: at start-up each run a killed program left open is offered back

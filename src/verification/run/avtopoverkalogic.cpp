@@ -1050,6 +1050,14 @@ void TAvtopoverkaLogic::AddressRead(int address)
 void TAvtopoverkaLogic::RunEnded(const TRunEnd &end)
 {
     Lock(false);
-    if (end.outcome == TRunOutcome::Finished)
+    if (end.outcome != TRunOutcome::Finished)
+        return;
+    // Where the bench keeps the laboratory's records the conclusion comes with the end.
+    if (!lab_.IsEmpty() && lastVerdict_)
+        ctx_.view->ShowMessage(QStringLiteral("Измерение закончено\nЗаключение: ") + lastVerdict_->Text()
+            + (lastVerdict_->reasons.isEmpty()
+                    ? QString()
+                    : QStringLiteral(": ") + lastVerdict_->reasons.join(QStringLiteral("; "))));
+    else
         ctx_.view->ShowMessage(QStringLiteral("Измерение закончено"));
 }

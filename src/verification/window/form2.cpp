@@ -3,7 +3,9 @@
 #include "charts/errorchartwidget.h"
 #include "config/configcontroller.h"
 #include "config/globalconfig.h"
+#include "lab/labconfig.h"
 #include "lab/labrules.h"
+#include "lab/window/conditionsdialog.h"
 #include "presentation/controls/floatspinedit.h"
 #include "presentation/controls/form13.h"
 #include "presentation/controls/messageservice.h"
@@ -406,6 +408,39 @@ QByteArray TForm2::ReportChart(int tab) const
     return image.save(&buffer, "PNG") ? png : QByteArray();
 }
 
+bool TForm2::PrepareLabRecord()
+{
+    TJournal *journal = logic_->Journal();
+    TLabConfig lab(config_);
+    std::vector<TStandard> standards;
+    if (journal)
+        if (const auto registered = journal->Registry().Standards(false))
+            standards = lab.BenchStandardsOf(*registered);
+    // A bench without registered standards keeps no laboratory records: nothing is asked.
+    if (standards.empty() || logic_->IsReadOnly()) {
+        logic_->SetLabRecord(TLabRunRecord());
+        return true;
+    }
+    TLabRunRecord record;
+    record.standards = std::move(standards);
+    const TReportData header = TAvtopoverkaReportConfig(config_).ReadReportData();
+    record.owner = header.DeviceOwner;
+    if (const QString typeId = lab.ReadTypeForDevice(header.DeviceNum); !typeId.isEmpty())
+        if ((record.type = journal->Registry().Type(typeId)))
+            record.kind = record.type->defaultKind;
+    TConditionsDialog dialog(
+        lab.ReadLastConditions(),
+        [normal = lab.ReadNormalConditions()](
+            const TRunConditions &c) { return LabRules::ConditionsOutside(c, normal); },
+        this);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    record.conditions = dialog.Conditions();
+    lab.WriteLastConditions(record.conditions);
+    logic_->SetLabRecord(record);
+    return true;
+}
+
 void TForm2::UpdateErrorChart(bool force)
 {
     if (!logic_ || !errorChart_ || errorChart_->isHidden())
@@ -480,9 +515,18 @@ void TForm2::BindActions()
         if (const QString f = ChooseFile(false); !f.isEmpty())
             logic_->LoadScenario(f);
     });
-    click("Запуск (тек. вкладка)", [l] { l->StartCurrentTab(); });
-    click("Запуск (все вкладки)", [l] { l->StartAllTabs(); });
-    click("Запуск (выделенная строка)", [l] { l->StartSelectedRow(); });
+    click("Запуск (тек. вкладка)", [this, l] {
+        if (PrepareLabRecord())
+            l->StartCurrentTab();
+    });
+    click("Запуск (все вкладки)", [this, l] {
+        if (PrepareLabRecord())
+            l->StartAllTabs();
+    });
+    click("Запуск (выделенная строка)", [this, l] {
+        if (PrepareLabRecord())
+            l->StartSelectedRow();
+    });
     click("Стоп", [l] { l->StopClicked(); });
     connect(readSettings_, &QPushButton::clicked, this, [l] { l->ReadSettingsClicked(); });
 

@@ -93,6 +93,9 @@ public:
     // Brings the chart up to the active tab's table now (it also follows by itself twice a second).
     void UpdateErrorChart(bool force = true);
     QByteArray ReportChart(int tab) const;
+    // The laboratory's record of the next run, when the bench keeps one: its standards, the type
+    // remembered for the device, the owner, and the conditions asked now. False: the user cancelled.
+    bool PrepareLabRecord();
 
     // IAvtopoverkaView
     void ShowError(const QString &text) override;
