@@ -4,10 +4,13 @@
 #include "testhome.h"
 
 #include "config/configcontroller.h"
+#include "journal/labregistry.h"
+#include "lab/labconfig.h"
 #include "presentation/controls/messageservice.h"
 #include "verification/report/avtopoverkareportconfig.h"
 #include "verification/report/form6.h"
 
+#include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
@@ -135,4 +138,42 @@ TEST(Form6, LoadsEchoesChoosesTemplatesAndStoresTheHeader)
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains("31/01/2024"));
     delete again;
+}
+
+// With a register of instrument types: choosing one fills the type, its register number and method; the
+// choice is remembered for the device number and offered again for it, and only for it.
+TEST(Form6, InstrumentTypeFromTheRegisterFillsTheHeaderAndIsRememberedPerDevice)
+{
+    TConfigController settings(KestTestHome::NewFolder(), "/Valtrix", "KestManager", "/Settings.txt");
+    TMemoryLabRegistry registry;
+    TInstrumentType qx4{{}, "Преобразователь QX4", "74910-19", {}, "МП 2203-0123-2021", 12};
+    TInstrumentType old{{}, "Преобразователь старый", "11111-01", {}, "МП 1", 24};
+    old.retired = true;
+    ASSERT_TRUE(registry.SaveType(qx4) && registry.SaveType(old));
+
+    QPointer<TForm6> window = new TForm6(&settings, nullptr, &registry);
+    auto *type = window->findChild<QComboBox *>("InstrumentType");
+    ASSERT_TRUE(type);
+    ASSERT_EQ(type->count(), 2); // "—" and the one in use; the retired type is not offered
+    type->setCurrentIndex(1);
+    emit type->activated(1);
+    auto field = [&](const char *name) { return window->findChild<QLineEdit *>(name); };
+    EXPECT_EQ(field("DeviceType")->text(), qx4.name);
+    EXPECT_EQ(field("RegistryNum")->text(), qx4.typeNumber);
+    EXPECT_EQ(field("PoverkaMethod")->text(), qx4.procedure);
+    field("DeviceNum")->setText("A-17");
+    Button(window, "ОК")->click();
+    EXPECT_EQ(TLabConfig(&settings).ReadTypeForDevice("A-17"), qx4.id);
+
+    window = new TForm6(&settings, nullptr, &registry);
+    type = window->findChild<QComboBox *>("InstrumentType");
+    EXPECT_EQ(type->currentData().toString(), qx4.id);
+    QLineEdit *number = window->findChild<QLineEdit *>("DeviceNum");
+    number->selectAll();
+    QTest::keyClicks(number, "B-2");
+    EXPECT_EQ(type->currentIndex(), 0);
+    number->selectAll();
+    QTest::keyClicks(number, "A-17");
+    EXPECT_EQ(type->currentData().toString(), qx4.id);
+    delete window;
 }

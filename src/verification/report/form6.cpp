@@ -1,7 +1,10 @@
 #include "verification/report/form6.h"
 
+#include "journal/labregistry.h"
+#include "lab/labconfig.h"
 #include "presentation/controls/messageservice.h"
 
+#include <QComboBox>
 #include <QDateEdit>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -42,7 +45,8 @@ const TFieldRow kLabFields[] = {
 
 } // namespace
 
-TForm6::TForm6(TConfigController *settings, QWidget *parent) : QWidget(parent, Qt::Window), logic_(settings, this)
+TForm6::TForm6(TConfigController *settings, QWidget *parent, ILabRegistry *registry)
+    : QWidget(parent, Qt::Window), logic_(settings, this), settings_(settings)
 {
     setObjectName(QStringLiteral("TForm6"));
     setWindowTitle(QStringLiteral("Отчёт"));
@@ -86,6 +90,18 @@ TForm6::TForm6(TConfigController *settings, QWidget *parent) : QWidget(parent, Q
         numberEcho_->setText(TReportHeaderLogic::Echo(text, QString::fromLatin1(TReportHeaderLogic::kNumberDashes)));
     });
 
+    if (registry) {
+        if (const auto types = registry->Types(false))
+            types_ = *types;
+        grid->addWidget(new QLabel(QStringLiteral("Тип СИ из реестра"), this), row, 0);
+        type_ = new QComboBox(this);
+        type_->setObjectName(QStringLiteral("InstrumentType"));
+        type_->addItem(QStringLiteral("—"));
+        for (const TInstrumentType &t : types_)
+            type_->addItem(QStringLiteral("%1 (%2)").arg(t.name, t.typeNumber), t.id);
+        grid->addWidget(type_, row++, 1, 1, 3);
+        connect(type_, &QComboBox::activated, this, &TForm6::TypeChosen);
+    }
     for (const TFieldRow &field : kLabFields) {
         auto *label = new QLabel(QString::fromUtf8(field.label), this);
         label->setWordWrap(true);
@@ -133,6 +149,28 @@ TForm6::TForm6(TConfigController *settings, QWidget *parent) : QWidget(parent, Q
     resize(720, sizeHint().height());
 
     logic_.Load();
+    SelectRememberedType();
+    if (type_)
+        connect(Field("DeviceNum"), &QLineEdit::textEdited, this, &TForm6::SelectRememberedType);
+}
+
+// Choosing a type fills what the protocol says of it; the fields stay editable.
+void TForm6::TypeChosen(int index)
+{
+    if (index <= 0 || index > int(types_.size()))
+        return;
+    const TInstrumentType &t = types_[size_t(index - 1)];
+    Field("DeviceType")->setText(t.name);
+    Field("RegistryNum")->setText(t.typeNumber);
+    Field("PoverkaMethod")->setText(t.procedure);
+}
+
+void TForm6::SelectRememberedType()
+{
+    if (!type_)
+        return;
+    const int at = type_->findData(TLabConfig(settings_).ReadTypeForDevice(Field("DeviceNum")->text()));
+    type_->setCurrentIndex(at < 0 ? 0 : at);
 }
 
 TForm6::~TForm6() = default;
@@ -212,5 +250,7 @@ void TForm6::Confirm()
     fields.RegistryNum = Field("RegistryNum")->text();
     fields.PoverkaMethod = Field("PoverkaMethod")->text();
     fields.Checker = Field("Checker")->text();
+    if (type_)
+        TLabConfig(settings_).WriteTypeForDevice(fields.DeviceNum, type_->currentData().toString());
     logic_.Confirm(fields, date_->date(), wordTemplate_->text(), excelTemplate_->text());
 }

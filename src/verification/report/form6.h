@@ -2,13 +2,17 @@
 // The report header window "Отчёт" (modeless): the protocol data, the date picker and the two
 // template paths. Thin: TReportHeaderLogic loads and stores.
 
+#include "journal/labrecords.h"
 #include "verification/report/reportheaderlogic.h"
 
 #include <QWidget>
 
 #include <functional>
 #include <map>
+#include <vector>
 
+class ILabRegistry;
+class QComboBox;
 class QDateEdit;
 class QLabel;
 class QLineEdit;
@@ -16,8 +20,10 @@ class QLineEdit;
 class TForm6 : public QWidget, private IReportHeaderView {
     Q_OBJECT
 public:
-    // Loads the stored data at once; `parent` may be null (the window is top-level either way).
-    explicit TForm6(TConfigController *settings, QWidget *parent = nullptr);
+    // Loads the stored data at once; `parent` may be null (the window is top-level either way). With a
+    // register of instrument types, "Тип СИ из реестра" fills the type, its register number and method,
+    // and the choice is remembered for the device number.
+    explicit TForm6(TConfigController *settings, QWidget *parent = nullptr, ILabRegistry *registry = nullptr);
     ~TForm6() override;
 
     // Chooses a template file starting in a folder; the file dialog unless replaced (tests).
@@ -32,6 +38,8 @@ private:
     void ChooseTemplate(QLineEdit *field);
     void Confirm();
     QLineEdit *Field(const char *name) const;
+    void TypeChosen(int index);
+    void SelectRememberedType();
 
     TReportHeaderLogic logic_;
     std::map<std::string, QLineEdit *> fields_;
@@ -41,4 +49,7 @@ private:
     QLabel *nameEcho_ = nullptr;
     QLabel *numberEcho_ = nullptr;
     TFileChooser chooser_;
+    TConfigController *settings_ = nullptr;
+    QComboBox *type_ = nullptr; // null without a register
+    std::vector<TInstrumentType> types_;
 };

@@ -573,7 +573,8 @@ void TForm2::BindActions()
 
     connect(actions_.at(QStringLiteral("Настройка сценария")), &QAction::triggered, this, &TForm2::OpenScenarioWindow);
     connect(actions_.at(QStringLiteral("Настройка отчёта")), &QAction::triggered, this, [this] {
-        auto *header = new TForm6(config_, this);
+        TJournal *journal = logic_->Journal();
+        auto *header = new TForm6(config_, this, journal ? &journal->Registry() : nullptr);
         header->show();
     });
     connect(
