@@ -296,7 +296,7 @@ TArshinEntry ArshinEntryOf(const TJournalRun &run, const TArshinLab &lab)
     e.modification = record.modification.trimmed().isEmpty() ? QStringLiteral("-") : record.modification.trimmed();
     e.signCipher = lab.signCipher.trimmed();
     e.owner = record.owner.trimmed();
-    e.verificationDate = run.header.started.date();
+    e.verificationDate = run.header.started.toLocalTime().date(); // the lab's own calendar day
     e.kind = static_cast<int>(record.kind);
     const std::optional<TVerdict> verdict = ArshinVerdict(run);
     e.fit = verdict && verdict->fit;
