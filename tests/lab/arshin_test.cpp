@@ -2,10 +2,14 @@
 // independent validator (xmllint) against the shipped schema and read back element by element; what
 // keeps a run out; validity dates and sending deadlines.
 
+#include "config/configcontroller.h"
 #include "lab/arshinexport.h"
+#include "lab/labconfig.h"
+#include "testhome.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
@@ -15,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <ostream>
+#include <tuple>
 
 inline void PrintTo(const QString &s, std::ostream *os)
 {
@@ -210,8 +215,8 @@ TEST(Arshin, FileOfFitUnfitAndIncompleteRunsPassesTheSchemaAndReadsBackAsWritten
     QFile raw(path);
     ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
     const QString content = QString::fromUtf8(raw.readAll());
-    EXPECT_TRUE(content.contains(QStringLiteral("&amp; Ко&quot; &lt;Юг&gt;"))
-        || content.contains(QStringLiteral("&amp; Ко\" &lt;Юг&gt;")));
+    EXPECT_TRUE(
+        content.contains(QStringLiteral("<gost:miOwner>ЗАО &quot;Щит &amp; Ко&quot; &lt;Юг&gt;</gost:miOwner>")));
 
     static const char *const fit[] = {"miInfo/singleMI/mitypeNumber=74910-19", "miInfo/singleMI/manufactureNum=QX-1",
         "miInfo/singleMI/manufactureYear=2021", "miInfo/singleMI/modification=QX4-E", "signCipher=ГЛБ",
@@ -262,6 +267,17 @@ TEST(Arshin, FileOfFitUnfitAndIncompleteRunsPassesTheSchemaAndReadsBackAsWritten
     options.schemaPath = dir.filePath(QStringLiteral("нет.xsd"));
     EXPECT_FALSE(WriteArshinFile(path, runs, Lab(), options, &error));
     EXPECT_FALSE(WriteArshinFile(path, {runs[2]}, Lab(), TArshinOptions(), &error));
+    for (const QString &bad : {dir.filePath(QStringLiteral("протокол.odt")), dir.filePath(QStringLiteral("нет.pdf")),
+             dir.filePath(QString(125, QChar(0x0416)) + QStringLiteral(".pdf"))}) {
+        TArshinOptions withBad;
+        withBad.protocols[QStringLiteral("1")] = bad;
+        QFile(bad).open(QIODevice::WriteOnly);
+        if (bad.endsWith(QStringLiteral("нет.pdf")))
+            QFile::remove(bad);
+        EXPECT_FALSE(WriteArshinFile(path, runs, Lab(), withBad, &error)) << bad.toStdString();
+        EXPECT_TRUE(error.contains(QFileInfo(bad).fileName())) << error.toStdString();
+        QFile::remove(bad);
+    }
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), before);
 }
 
@@ -428,6 +444,49 @@ TEST(Arshin, ValidityDatesVerdictAmendmentsDeadlinesAndHolidays)
     EXPECT_EQ(defaults.size(), 26);
     for (const QDate &day : defaults)
         EXPECT_LT(day.dayOfWeek(), 6) << day.toString().toStdString();
+}
+
+TEST(Arshin, SettingsGiveTheLabsSignsTheSchemaAndTheHolidays)
+{
+    TConfigController store(KestTestHome::NewFolder(), "/Valtrix", "KestManager", "/Settings.txt");
+    TArshinConfig arshin(&store);
+    EXPECT_EQ(ArshinSchemaPath(arshin.ReadSchema()), ArshinShippedSchemaPath());
+    EXPECT_EQ(arshin.ReadHolidays(), ArshinDefaultHolidays());
+    store.ini.WriteString("Arshin", "Schema", " /srv/lab/official.xsd ");
+    store.ini.WriteString("Arshin", "Holidays", "30.12.2026");
+    EXPECT_EQ(ArshinSchemaPath(arshin.ReadSchema()), QStringLiteral("/srv/lab/official.xsd"));
+    EXPECT_EQ(arshin.ReadHolidays(), QSet<QDate>{D("30.12.2026")});
+
+    TLabConfig lab(&store);
+    for (const auto &[cipher, pass, mi, expected] :
+        {std::tuple{" ГЛБ ", "Да", "0", TArshinLab{QStringLiteral("ГЛБ"), true, false}},
+            std::tuple{"", "", "TRUE", TArshinLab{QString(), false, true}},
+            std::tuple{"А", "yes", "нет", TArshinLab{QStringLiteral("А"), true, false}}}) {
+        store.ini.WriteString("Lab", "SignCipher", cipher);
+        store.ini.WriteString("Lab", "SignPass", pass);
+        store.ini.WriteString("Lab", "SignMi", mi);
+        const TArshinLab got = ArshinLabOf(lab);
+        EXPECT_EQ(got.signCipher, expected.signCipher) << cipher;
+        EXPECT_EQ(got.signPass, expected.signPass) << pass;
+        EXPECT_EQ(got.signMi, expected.signMi) << mi;
+    }
+
+    // The shipped schema is found inside the program and checks a file on its own.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.xml"));
+    QString error;
+    ASSERT_TRUE(WriteArshinFile(path, {MakeRun(QStringLiteral("s"))}, Lab(), TArshinOptions(), &error))
+        << error.toStdString();
+    EXPECT_TRUE(ValidateArshinFile(path, ArshinShippedSchemaPath(), &error)) << error.toStdString();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray text = file.readAll().replace("ГЛБ", "GLB");
+    file.resize(0);
+    file.write(text);
+    file.close();
+    EXPECT_FALSE(ValidateArshinFile(path, ArshinShippedSchemaPath(), &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("signCipher")) && error.contains(QStringLiteral("GLB")))
+        << error.toStdString();
 }
 
 } // namespace
