@@ -14,8 +14,10 @@
 #include <libxml/parser.h>
 #include <libxml/xmlschemas.h>
 
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <memory>
@@ -104,6 +106,8 @@ void WriteEntry(QXmlStreamWriter &xml, const TArshinEntry &e)
     flag("calibration", false);
     if (e.fit) {
         xml.writeStartElement(kNamespace, QStringLiteral("applicable"));
+        if (!e.stickerNum.isEmpty())
+            text("stickerNum", e.stickerNum);
         flag("signPass", e.signPass);
         flag("signMi", e.signMi);
         xml.writeEndElement();
@@ -452,7 +456,12 @@ bool WriteArshinFile(const QString &path, const std::vector<TJournalRun> &runs, 
         skipped->clear();
     std::vector<const TJournalRun *> written;
     for (const TJournalRun &run : runs) {
-        const QStringList missing = ArshinMissing(run, lab);
+        QStringList missing = ArshinMissing(run, lab);
+        const auto sticker = options.stickers.find(run.header.id);
+        const std::optional<TVerdict> verdict = ArshinVerdict(run);
+        if (verdict && verdict->fit && sticker != options.stickers.end() && !sticker->second.trimmed().isEmpty()
+            && !QRegularExpression(QStringLiteral("^[0-9]{11}$")).match(sticker->second.trimmed()).hasMatch())
+            missing << QStringLiteral("номер наклейки «%1» не из 11 цифр").arg(sticker->second.trimmed());
         if (missing.isEmpty())
             written.push_back(&run);
         else if (skipped)
@@ -490,7 +499,11 @@ bool WriteArshinFile(const QString &path, const std::vector<TJournalRun> &runs, 
     xml.writeStartElement(kNamespace, QStringLiteral("application"));
     for (const TJournalRun *run : written) {
         xml.writeStartElement(kNamespace, QStringLiteral("result"));
-        WriteEntry(xml, ArshinEntryOf(*run, lab));
+        TArshinEntry entry = ArshinEntryOf(*run, lab);
+        const auto sticker = options.stickers.find(run->header.id);
+        if (sticker != options.stickers.end() && entry.fit)
+            entry.stickerNum = sticker->second.trimmed();
+        WriteEntry(xml, entry);
         const auto protocol = options.protocols.find(run->header.id);
         if (protocol != options.protocols.end() && !WriteProtocol(xml, protocol->second, error))
             return false;

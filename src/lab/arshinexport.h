@@ -50,6 +50,7 @@ struct TArshinEntry {
     int kind = 2; // 1 primary, 2 periodic
     bool fit = false;
     bool signPass = false, signMi = false;
+    QString stickerNum; // fit: the sticker's number when one was entered, else left out
     QString reasons; // unfit: the reasons joined by "; "
     QString procedure; // docTitle
     QString verifier; // metrologist; empty: left out
@@ -75,6 +76,9 @@ QStringList ArshinMissing(const TJournalRun &run, const TArshinLab &lab);
 
 struct TArshinOptions {
     std::map<TJournalRunId, QString> protocols; // run id → protocol file to embed (.pdf, .doc, .zip, .djvu)
+    // Run id → the number of the sticker put on the instrument (11 digits; a run given another text is
+    // left out with the reason); written for fit runs only.
+    std::map<TJournalRunId, QString> stickers;
     QString schemaPath; // empty: the shipped schema
 };
 

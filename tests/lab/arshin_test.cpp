@@ -196,6 +196,8 @@ TEST(Arshin, FileOfFitUnfitAndIncompleteRunsPassesTheSchemaAndReadsBackAsWritten
     }
     TArshinOptions options;
     options.protocols[QStringLiteral("1")] = protocolPath;
+    options.stickers = {{QStringLiteral("1"), QStringLiteral(" 01234567890 ")},
+        {QStringLiteral("2"), QStringLiteral("5")}, {QStringLiteral("3"), QStringLiteral("0123456789")}};
 
     const QString path = dir.filePath(QStringLiteral("выгрузка.xml"));
     QString error;
@@ -203,7 +205,9 @@ TEST(Arshin, FileOfFitUnfitAndIncompleteRunsPassesTheSchemaAndReadsBackAsWritten
     ASSERT_TRUE(WriteArshinFile(path, runs, Lab(), options, &error, &skipped)) << error.toStdString();
     ASSERT_EQ(skipped.size(), 1u);
     EXPECT_EQ(skipped[0].runId, QStringLiteral("3"));
-    EXPECT_EQ(skipped[0].missing, QStringList{QStringLiteral("нет номера типа в реестре")});
+    EXPECT_EQ(skipped[0].missing,
+        (QStringList{
+            QStringLiteral("нет номера типа в реестре"), QStringLiteral("номер наклейки «0123456789» не из 11 цифр")}));
 
     QProcess xmllint;
     xmllint.start(QStringLiteral("xmllint"),
@@ -221,10 +225,11 @@ TEST(Arshin, FileOfFitUnfitAndIncompleteRunsPassesTheSchemaAndReadsBackAsWritten
     static const char *const fit[] = {"miInfo/singleMI/mitypeNumber=74910-19", "miInfo/singleMI/manufactureNum=QX-1",
         "miInfo/singleMI/manufactureYear=2021", "miInfo/singleMI/modification=QX4-E", "signCipher=ГЛБ",
         "miOwner=ЗАО \"Щит & Ко\" <Юг>", "vrfDate=2026-03-15", "validDate=2027-03-14", "type=1", "calibration=false",
-        "applicable/signPass=true", "applicable/signMi=false", "docTitle=МП 206.1-123-2019", "metrologist=Петров П. П.",
-        "means/mieta/number=3.1.ZZT.0123.2019", "means/mis/mi/typeNum=46434-11", "means/mis/mi/manufactureNum=5521",
-        "conditions/temperature=21,5 °C", "conditions/pressure=101,3 кПа", "conditions/hymidity=55 %",
-        "protocol@mimetype=application/pdf", "protocol@filename=протокол 1.pdf", nullptr};
+        "applicable/stickerNum=01234567890", "applicable/signPass=true", "applicable/signMi=false",
+        "docTitle=МП 206.1-123-2019", "metrologist=Петров П. П.", "means/mieta/number=3.1.ZZT.0123.2019",
+        "means/mis/mi/typeNum=46434-11", "means/mis/mi/manufactureNum=5521", "conditions/temperature=21,5 °C",
+        "conditions/pressure=101,3 кПа", "conditions/hymidity=55 %", "protocol@mimetype=application/pdf",
+        "protocol@filename=протокол 1.pdf", nullptr};
     static const char *const unfit[] = {"miInfo/singleMI/mitypeNumber=74910-19", "miInfo/singleMI/manufactureNum=QX-2",
         "miInfo/singleMI/modification=-", "signCipher=ГЛБ", "miOwner=ООО «Энергия»", "vrfDate=2026-01-31", "type=2",
         "calibration=false", "inapplicable/reasons=превышение: Ia при 5 A; поверка не завершена",
@@ -257,7 +262,8 @@ TEST(Arshin, FileOfFitUnfitAndIncompleteRunsPassesTheSchemaAndReadsBackAsWritten
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(xsd);
     }
-    options.schemaPath = strict;
+    options.schemaPath = strict; // requires the sticker, which the fit run now lacks
+    options.stickers.clear();
     const QStringList before = QDir(dir.path()).entryList(QDir::Files);
     EXPECT_FALSE(WriteArshinFile(path, runs, Lab(), options, &error));
     EXPECT_TRUE(error.contains(QStringLiteral("stickerNum")) && error.contains(QStringLiteral("строка")))
