@@ -142,6 +142,8 @@ void WriteEntry(QXmlStreamWriter &xml, const TArshinEntry &e)
     text("pressure", e.pressure);
     text("hymidity", e.humidity);
     xml.writeEndElement();
+    if (!e.additionalInfo.isEmpty())
+        text("additional_info", e.additionalInfo);
 }
 
 // The protocol's content in base64, a chunk at a time: a protocol of any size costs one chunk of
@@ -462,6 +464,9 @@ bool WriteArshinFile(const QString &path, const std::vector<TJournalRun> &runs, 
         if (verdict && verdict->fit && sticker != options.stickers.end() && !sticker->second.trimmed().isEmpty()
             && !QRegularExpression(QStringLiteral("^[0-9]{11}$")).match(sticker->second.trimmed()).hasMatch())
             missing << QStringLiteral("номер наклейки «%1» не из 11 цифр").arg(sticker->second.trimmed());
+        const auto info = options.additionalInfo.find(run.header.id);
+        if (info != options.additionalInfo.end() && Chars(info->second.trimmed()) > 1024)
+            missing << QStringLiteral("дополнительные сведения длиннее 1024 знаков");
         if (missing.isEmpty())
             written.push_back(&run);
         else if (skipped)
@@ -503,6 +508,9 @@ bool WriteArshinFile(const QString &path, const std::vector<TJournalRun> &runs, 
         const auto sticker = options.stickers.find(run->header.id);
         if (sticker != options.stickers.end() && entry.fit)
             entry.stickerNum = sticker->second.trimmed();
+        const auto info = options.additionalInfo.find(run->header.id);
+        if (info != options.additionalInfo.end())
+            entry.additionalInfo = info->second.trimmed();
         WriteEntry(xml, entry);
         const auto protocol = options.protocols.find(run->header.id);
         if (protocol != options.protocols.end() && !WriteProtocol(xml, protocol->second, error))

@@ -57,6 +57,7 @@ struct TArshinEntry {
     QStringList fundNumbers; // means/mieta/number
     std::vector<std::pair<QString, QString>> instruments; // means/mis/mi: type number, serial
     QString temperature, pressure, humidity; // "21,5 °C", "101,3 кПа", "55 %"
+    QString additionalInfo; // empty: left out
 };
 
 // The run's conclusion as it stands: the one of its end, unless an amendment of the field "verdict"
@@ -79,6 +80,8 @@ struct TArshinOptions {
     // Run id → the number of the sticker put on the instrument (11 digits; a run given another text is
     // left out with the reason); written for fit runs only.
     std::map<TJournalRunId, QString> stickers;
+    // Run id → additional_info (1–1024 characters; a longer one keeps its run out).
+    std::map<TJournalRunId, QString> additionalInfo;
     QString schemaPath; // empty: the shipped schema
 };
 

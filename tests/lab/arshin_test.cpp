@@ -196,6 +196,8 @@ TEST(Arshin, FileOfFitUnfitAndIncompleteRunsPassesTheSchemaAndReadsBackAsWritten
     }
     TArshinOptions options;
     options.protocols[QStringLiteral("1")] = protocolPath;
+    options.additionalInfo = {{QStringLiteral("2"), QString(1024, QChar(0x0418))},
+        {QStringLiteral("1"), QStringLiteral(" ")}, {QStringLiteral("3"), QString(1025, QLatin1Char('i'))}};
     options.stickers = {{QStringLiteral("1"), QStringLiteral(" 01234567890 ")},
         {QStringLiteral("2"), QStringLiteral("5")}, {QStringLiteral("3"), QStringLiteral("0123456789")}};
 
@@ -206,8 +208,9 @@ TEST(Arshin, FileOfFitUnfitAndIncompleteRunsPassesTheSchemaAndReadsBackAsWritten
     ASSERT_EQ(skipped.size(), 1u);
     EXPECT_EQ(skipped[0].runId, QStringLiteral("3"));
     EXPECT_EQ(skipped[0].missing,
-        (QStringList{
-            QStringLiteral("нет номера типа в реестре"), QStringLiteral("номер наклейки «0123456789» не из 11 цифр")}));
+        (QStringList{QStringLiteral("нет номера типа в реестре"),
+            QStringLiteral("номер наклейки «0123456789» не из 11 цифр"),
+            QStringLiteral("дополнительные сведения длиннее 1024 знаков")}));
 
     QProcess xmllint;
     xmllint.start(QStringLiteral("xmllint"),
@@ -245,7 +248,7 @@ TEST(Arshin, FileOfFitUnfitAndIncompleteRunsPassesTheSchemaAndReadsBackAsWritten
     const TReadBack back = ReadBack(path);
     ASSERT_EQ(back.results.size(), 3u);
     EXPECT_EQ(back.results[0], Leaves(fit));
-    EXPECT_EQ(back.results[1], Leaves(unfit));
+    EXPECT_EQ(back.results[1], Leaves(unfit) << QStringLiteral("additional_info=") + QString(1024, QChar(0x0418)));
     EXPECT_EQ(back.results[2], Leaves(amended));
     EXPECT_EQ(back.protocols[0], protocol);
     EXPECT_TRUE(back.protocols[1].isEmpty());
