@@ -721,7 +721,13 @@ bool TJournal::AddAmendment(const TJournalRunId &run, TAmendment amendment)
         const auto row = store->RunRow(run);
         const auto outcome = row ? store->Outcome(run) : std::nullopt;
         if (!outcome) {
-            readFailed = readFailed || store->LastFailure() != TJournalFailure::None;
+            if (store->LastFailure() == TJournalFailure::None)
+                return;
+            // A server gone in the meantime: the change goes to the buffer like any other write.
+            if (store == server_.get() && !server_->Ping())
+                ServerLost(server_->LastError());
+            else
+                readFailed = true;
             return;
         }
         found = true;
@@ -737,6 +743,10 @@ bool TJournal::AddAmendment(const TJournalRunId &run, TAmendment amendment)
     // header only): the change waits in the buffer and joins the run when the server takes it
     // (sealed there once the run is ended).
     const bool serverAway = serverMode_ && !serverUp_ && !serverRefused_;
+    if (!(serverMode_ && serverUp_) && !localUsable_) {
+        error_ = QStringLiteral("Журнал не открыт: изменение не записано");
+        return false;
+    }
     if (found && !verification) {
         error_ = QStringLiteral("Запуск %1 — не поверка: изменения записываются только для поверок").arg(run);
         return false;

@@ -369,6 +369,7 @@ bool TJournalStore::Exec(QSqlQuery &query, const QString &sql, const QVariantLis
 
 template<class TBody> bool TJournalStore::Write(const TJournalRunId &run, bool pending, TBody body)
 {
+    digests_.erase(run);
     if (!Begin())
         return false;
     if (!body() || (pending && !MarkPending(run))) {
@@ -1310,6 +1311,15 @@ std::optional<std::map<TJournalRunId, TRecordIntegrity>> TJournalStore::Integrit
     std::set<TJournalRunId> changed;
     QSqlQuery q(Database());
     q.setForwardOnly(true);
+    qint64 version = -1;
+    if (connection_.dialect == TJournalDialect::SQLite) {
+        if (!Exec(q, QStringLiteral("PRAGMA data_version"), {}) || !q.next())
+            return std::nullopt;
+        version = q.value(0).toLongLong();
+    }
+    if (version < 0 || version != dataVersion_)
+        digests_.clear();
+    dataVersion_ = version;
     if (!Exec(q,
             QStringLiteral("SELECT seq, run, kind, ref, prev_run, content, digest FROM journal_ledger ORDER BY seq"),
             {}))
@@ -1362,7 +1372,15 @@ std::optional<std::map<TJournalRunId, TRecordIntegrity>> TJournalStore::Integrit
         for (const TEntry &e : it->second) {
             if (!intact)
                 break;
-            const auto digest = e.kind == 0 ? RunDigest(run) : AmendmentDigest(run, e.ref);
+            std::optional<QByteArray> digest;
+            if (e.kind == 0) {
+                const auto cached = digests_.find(run);
+                digest = cached != digests_.end() ? std::optional(cached->second) : RunDigest(run);
+                if (digest && version >= 0)
+                    digests_[run] = *digest;
+            } else {
+                digest = AmendmentDigest(run, e.ref);
+            }
             if (!digest)
                 return std::nullopt;
             intact = *digest == e.content;

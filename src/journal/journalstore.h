@@ -177,4 +177,9 @@ private:
     TJournalFailure failure_ = TJournalFailure::None;
     QString error_;
     std::map<std::string, std::unique_ptr<QSqlQuery>> prepared_;
+    // Run digests already computed, so that listing the archive again does not read every point
+    // again: dropped for a run this store writes, and all of them when another connection has
+    // written the file since (SQLite's data_version); a server's are not kept.
+    std::map<TJournalRunId, QByteArray> digests_;
+    qint64 dataVersion_ = -1;
 };

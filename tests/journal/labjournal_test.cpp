@@ -329,8 +329,13 @@ TEST(LabJournalTest, ServerSharedByBenchesKeepsTheSameAndTakesAnAmendmentMadeWhi
     ASSERT_EQ(journal.State().backend, TJournalBackend::Server);
     const TRuns r = Essentials(journal);
 
-    // The server stopped: the registers refuse rather than part, an amendment waits in the buffer,
-    // and a run made meanwhile is sealed by the server once it takes it.
+    // The server stopped: the registers refuse rather than part, amendments wait in the buffer (one
+    // to a run this journal wrote, one from another bench's archive that never saw the run), and a
+    // run made meanwhile is sealed by the server once it takes it.
+    TJournalOptions otherBench = options;
+    otherBench.bufferFile = KestTestHome::NewFolder() + "/buffer.sqlite";
+    TJournal archive(otherBench);
+    ASSERT_TRUE(archive.Open());
     ASSERT_TRUE(pg.Pause()) << pg.Error().toStdString();
     TStandard spare;
     spare.name = "Барометр";
@@ -341,14 +346,23 @@ TEST(LabJournalTest, ServerSharedByBenchesKeepsTheSameAndTakesAnAmendmentMadeWhi
     EXPECT_TRUE(journal.AddAmendment(
         r.b, {0, At("2026-06-05T12:00:00"), "Сидоров С. С.", "conditions/temperature", "21,5", "22,5", "описка"}))
         << journal.LastError().toStdString();
+    EXPECT_TRUE(archive.AddAmendment(
+        r.c, {0, At("2026-06-05T12:30:00"), "Сидоров С. С.", "Report/Owner", "", "ООО «Свет»", "не был указан"}))
+        << archive.LastError().toStdString();
     TJournalRunHeader h = SampleHeader(1, 2);
     h.lab.standards = {r.installation};
     const TJournalRunId away = journal.BeginRun(h);
     EXPECT_TRUE(journal.AddPoint(away, SamplePoint(1, h)));
     EXPECT_TRUE(journal.EndRun(away, {TJournalOutcome::Finished}));
     EXPECT_EQ(journal.State().backend, TJournalBackend::ServerBuffered);
+    EXPECT_EQ(journal.FlushBeforeExit(1000), 2) << "B's amendment and the run made meanwhile stay buffered";
     ASSERT_TRUE(pg.Resume()) << pg.Error().toStdString();
     EXPECT_EQ(journal.FlushBeforeExit(5000), 0);
+    EXPECT_EQ(archive.FlushBeforeExit(5000), 0);
+    const auto c = journal.LoadRun(r.c);
+    ASSERT_TRUE(c && c->amendments.size() == 1u);
+    EXPECT_EQ(c->amendments[0].newValue, "ООО «Свет»");
+    EXPECT_EQ(c->integrity, TRecordIntegrity::Intact);
 
     const auto b = journal.LoadRun(r.b);
     ASSERT_TRUE(b) << journal.LastReadError().toStdString();
