@@ -377,6 +377,27 @@ TEST(LabJournalTest, ServerSharedByBenchesKeepsTheSameAndTakesAnAmendmentMadeWhi
     ASSERT_TRUE(trace);
     EXPECT_EQ(trace->size(), 4u);
 
+    // A run whose end waits in this bench's buffer (the server refuses its second point for now) is
+    // shown as such, not as unfinished; once the server takes it, it is an ended run.
+    const TJournalRunId late = journal.BeginRun(h);
+    EXPECT_TRUE(journal.AddPoint(late, SamplePoint(1, h)));
+    ASSERT_TRUE(pg.Pause());
+    EXPECT_TRUE(journal.AddPoint(late, SamplePoint(2, h)));
+    EXPECT_TRUE(journal.EndRun(late, {TJournalOutcome::Finished}));
+    ASSERT_TRUE(pg.Resume());
+    TJournalStore admin(connection);
+    ASSERT_TRUE(admin.Open(false));
+    QSqlQuery alter(admin.Database());
+    ASSERT_TRUE(alter.exec("ALTER TABLE journal_points ADD CONSTRAINT not_yet CHECK (seq < 2) NOT VALID"));
+    list = ById(journal.ListRuns());
+    EXPECT_EQ(std::make_pair(list[late].outcome, list[late].endBuffered), std::make_pair(TJournalOutcome::Open, true));
+    EXPECT_FALSE(list[away].endBuffered);
+    ASSERT_TRUE(alter.exec("ALTER TABLE journal_points DROP CONSTRAINT not_yet"));
+    list = ById(journal.ListRuns());
+    EXPECT_EQ(
+        std::make_pair(list[late].outcome, list[late].endBuffered), std::make_pair(TJournalOutcome::Finished, false));
+    EXPECT_EQ(list[late].integrity, TRecordIntegrity::Intact);
+
     ExpectTamperingSeen(journal, connection, r);
 
     const TJournalConnection fresh = pg.NewDatabase();
