@@ -21,6 +21,7 @@
 #include "config/configcontroller.h"
 #include "journal/journal.h"
 #include "mainwindow/form1.h"
+#include "presentation/controls/messageservice.h"
 #include "presentation/controls/translations.h"
 #include "protocol/switchoff.h"
 #include "transport/frametrace.h"
@@ -171,7 +172,15 @@ int main(int argc, char **argv)
         QTimer::singleShot(0, &window, &TForm1::OfferUnfinishedRuns);
         code = app.exec();
     }
-    journal.Flush();
+    // The server is tried once more before the program goes; what stays in this bench's buffer is said
+    // (it goes to the server at the next start), never left to look like unfinished runs.
+    if (const int waiting = journal.FlushBeforeExit(5000); waiting > 0) {
+        const QString text = QStringLiteral("Журнал: сервер недоступен, в буфере стенда остаются поверок: %1; они "
+                                            "будут отправлены при следующем запуске")
+                                 .arg(waiting);
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+        TMessageService::Information(nullptr, text);
+    }
     if (simulator.state() != QProcess::NotRunning) {
         simulator.terminate();
         if (!simulator.waitForFinished(3000))

@@ -120,7 +120,11 @@ TEST_F(KestctlVerify, RunsTheScenarioPrintsEveryPointWritesTablesAndReport)
     const TResult r = Run(Verify() << "--out" << results << "--report" << report << "--template" << templ);
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     const QStringList lines = r.out.trimmed().split('\n');
-    ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+    // A line per point, then the conclusion.
+    ASSERT_EQ(lines.size(), 4) << r.out.toStdString();
+    EXPECT_TRUE(lines[3].startsWith(QStringLiteral("Заключение: непригоден: превышение допускаемой основной "
+                                                   "погрешности: Ia при 5 A (−0,40 % при пределе ±0,2 %)")))
+        << lines[3].toStdString();
     EXPECT_EQ(lines[0],
         QStringLiteral(
             "1\t1\tI=5 U=57,74 φ=0 F=50\tUa: 5,774k 5,774k 0%\tIa: 100 99,60 -0,40%!\tF: 50,0 50,05 0,10%!"));
