@@ -70,5 +70,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (EncodeReadback(*DecodeReadback(once)) != once)
             std::abort();
     }
+    // The laboratory's registers and a run's conclusion: whatever decodes comes back the same.
+    if (const auto type = DecodeType(text)) {
+        const QString once = EncodeType(*type);
+        const auto again = DecodeType(once);
+        if (!again || EncodeType(*again) != once)
+            std::abort();
+    }
+    if (const auto standard = DecodeStandard(text)) {
+        const QString once = EncodeStandard(*standard);
+        const auto again = DecodeStandard(once);
+        if (!again || EncodeStandard(*again) != once)
+            std::abort();
+    }
+    if (const auto verdict = DecodeVerdict(text)) {
+        const QString once = EncodeVerdict(*verdict);
+        const auto again = DecodeVerdict(once);
+        if (!again || EncodeVerdict(*again) != once)
+            std::abort();
+    }
     return 0;
 }
