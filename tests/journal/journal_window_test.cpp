@@ -386,6 +386,7 @@ TEST(JournalWindow, ShowsAndAmendsTheLaboratorysRecords)
     const auto stored = journal.LoadRun(unfitRun);
     ASSERT_TRUE(stored && stored->amendments.size() == 3u);
     EXPECT_EQ(JournalValueOf(stored->header.reportData, "ProtocolNum"), "17/2") << "the record itself unchanged";
+    EXPECT_EQ(TJournalArchiveLogic::CurrentValue(*stored, "Report/ProtocolNum"), "17/4") << "the last one wins";
     EXPECT_EQ(TJournalArchiveLogic::CurrentValue(*stored, "conditions/pressure"), "") << "not entered";
 
     // The open run: refused before a dialog, and by the journal when asked directly.
