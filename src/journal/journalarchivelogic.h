@@ -2,7 +2,8 @@
 // The archive window's logic ("Журнал"): the runs of the journal newest first, filtered by a date
 // range and a device number, the details of the selected run, and its actions: open it (a
 // verification window, given by the host), export its tables to CSV, make its report (given by the
-// host). No widgets: the window passes every user choice as an argument and shows what it is told.
+// host), record a change to an ended verification (an amendment beside the run, never an edit of it).
+// No widgets: the window passes every user choice as an argument and shows what it is told.
 
 #include "journal/journal.h"
 
@@ -10,6 +11,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 class IJournalArchiveView {
@@ -19,7 +21,9 @@ public:
     virtual void ShowDetails(const QString &text) = 0;
     // Which journal is in use and whether points are being journalled.
     virtual void ShowJournalState(const QString &text, bool journalling) = 0;
-    virtual void SetActionsEnabled(bool open, bool exportCsv, bool report) = 0;
+    virtual void SetActionsEnabled(bool open, bool exportCsv, bool report, bool amend) = 0;
+    // Makes `run` the current row again (after the list was read anew); nothing when it is not listed.
+    virtual void SelectRun(const TJournalRunId &run) = 0;
     virtual void ShowError(const QString &text) = 0;
     virtual void ShowMessage(const QString &text) = 0;
 };
@@ -52,10 +56,37 @@ public:
     // "Поверка <device> <yyyy-MM-dd HH-mm>.csv"
     QString SuggestedFileName(const TJournalRunId &run) const;
 
+    // What "Изменить запись…" offers for an ended verification run: every field that may be amended
+    // with its current value, and the verifier as the proposed author. Nullopt (the view told why) for
+    // a run that is open, not a verification, or cannot be read.
+    struct TAmendmentForm {
+        TJournalRunId run;
+        TJournalKeyValues fields; // field → its value as amended so far
+        QString who;
+    };
+    std::optional<TAmendmentForm> AmendmentForm(const TJournalRunId &run);
+    // Records a change of `field` to `newValue` (the old value is the run's current one), then reads
+    // the list again with the run selected. Refused (the view told why, false) without a reason or an
+    // author, for a field not offered, a verdict other than "пригоден"/"непригоден", a condition that
+    // is not a number, a value equal to the current one, and whatever the journal refuses. True also
+    // when the journal keeps the change in memory until it can write it (the view is told so).
+    bool Amend(const TJournalRunId &run, const QString &field, const QString &newValue, const QString &reason,
+        const QString &who);
+
+    // The fields of a run that may be amended, in the dialog's order: "Report/<Key>" for each key of
+    // its report data, "conditions/temperature", "conditions/humidity", "conditions/pressure",
+    // "owner", "modification", "manufactureYear", "verdict"; each with its current value.
+    static TJournalKeyValues AmendableFields(const TJournalRun &run);
+    // A field's value as the run's amendments leave it: the last amendment of that field wins,
+    // otherwise the value recorded at the run (conditions with a decimal comma, empty when not
+    // entered; the verdict "пригоден"/"непригоден", empty without one).
+    static QString CurrentValue(const TJournalRun &run, const QString &field);
+
     const std::vector<TJournalRunSummary> &Runs() const { return runs_; }
     const TJournalFilter &Filter() const { return filter_; }
 
-    static QString DetailsText(const TJournalRun &run);
+    // `endBuffered`: the run's end waits in a bench's buffer (the run is not unfinished).
+    static QString DetailsText(const TJournalRun &run, bool endBuffered = false);
     static QString DetailsText(const TJournalTuningRun &run);
 
 private:

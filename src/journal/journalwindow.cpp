@@ -4,8 +4,12 @@
 
 #include <QAbstractTableModel>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDateEdit>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -19,7 +23,7 @@
 
 class TJournalRunsModel : public QAbstractTableModel {
 public:
-    enum TColumn { cDate, cKind, cConfiguration, cDevice, cVerifier, cPoints, cResult, cCount };
+    enum TColumn { cDate, cKind, cConfiguration, cDevice, cVerifier, cPoints, cResult, cVerdict, cMarks, cCount };
 
     void SetRuns(std::vector<TJournalRunSummary> runs)
     {
@@ -43,7 +47,7 @@ public:
         if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
             return QVariant();
         static const char *const names[cCount]
-            = {"Дата", "Вид", "Конфигурация", "№ прибора", "Поверитель", "Точек", "Результат"};
+            = {"Дата", "Вид", "Конфигурация", "№ прибора", "Поверитель", "Точек", "Результат", "Заключение", "Отметки"};
         return section >= 0 && section < cCount ? QString::fromUtf8(names[section]) : QVariant();
     }
 
@@ -67,11 +71,40 @@ public:
             case cPoints:
                 return s->kind == TJournalRunKind::Tuning ? QVariant() : QVariant(s->points);
             case cResult:
-                return s->ResultText();
+                return Buffered(*s) ? QStringLiteral("конец в буфере стенда") : s->ResultText();
+            case cVerdict:
+                return s->verdict;
+            case cMarks:
+                return Marks(*s).join(QStringLiteral("; "));
             default:
                 return QVariant();
             }
         }
+        const bool changed = s->integrity == TRecordIntegrity::Changed;
+        if (role == Qt::ForegroundRole && changed)
+            return QColor(200, 0, 0);
+        if (role == Qt::ToolTipRole && index.column() == cMarks) {
+            QStringList tips;
+            if (changed)
+                tips << QStringLiteral("Запись поверки изменена вне программы: она не совпадает с контрольной суммой, "
+                                       "записанной при её сохранении");
+            if (s->suspectStandard)
+                tips << QStringLiteral("При поверке применялся эталон, признанный вне допуска на её день или раньше");
+            if (s->amendments > 0)
+                tips << QStringLiteral("Изменений после поверки: %1").arg(s->amendments);
+            return tips.isEmpty() ? QVariant() : QVariant(tips.join(QLatin1Char('\n')));
+        }
+        if (role == Qt::BackgroundRole && index.column() == cMarks) {
+            if (changed)
+                return QColor(255, 205, 200);
+            if (s->suspectStandard)
+                return QColor(255, 225, 170);
+            return QVariant();
+        }
+        if (role == Qt::BackgroundRole && index.column() == cVerdict && !s->verdict.isEmpty())
+            return s->verdict == QStringLiteral("пригоден") ? QColor(192, 220, 192) : QColor(255, 205, 200);
+        if (role == Qt::BackgroundRole && index.column() == cResult && Buffered(*s))
+            return QColor(205, 225, 245);
         if (role == Qt::BackgroundRole && index.column() == cResult) {
             const bool bad = s->outcome == TJournalOutcome::Failed
                 || (s->outcome == TJournalOutcome::Finished && s->failedPoints > 0);
@@ -87,7 +120,107 @@ public:
     }
 
 private:
+    static bool Buffered(const TJournalRunSummary &s) { return s.outcome == TJournalOutcome::Open && s.endBuffered; }
+    static QStringList Marks(const TJournalRunSummary &s)
+    {
+        QStringList marks;
+        if (s.integrity == TRecordIntegrity::Changed)
+            marks << QStringLiteral("запись изменена вне программы");
+        if (s.suspectStandard)
+            marks << QStringLiteral("эталон вне допуска");
+        if (s.amendments > 0)
+            marks << QStringLiteral("изменено %1").arg(s.amendments);
+        return marks;
+    }
+
     std::vector<TJournalRunSummary> runs_;
+};
+
+// "Изменить запись…": which field, its value now (read-only), the new one, why and who. It only
+// collects; `submit` records (and says why not), and the dialog closes once it has.
+class TJournalAmendDialog : public QDialog {
+public:
+    using TSubmit
+        = std::function<bool(const QString &field, const QString &value, const QString &reason, const QString &who)>;
+
+    TJournalAmendDialog(const TJournalArchiveLogic::TAmendmentForm &form, TSubmit submit, QWidget *parent)
+        : QDialog(parent), form_(form), submit_(std::move(submit))
+    {
+        setObjectName(QStringLiteral("amendDialog"));
+        setWindowTitle(QStringLiteral("Изменить запись"));
+        field_ = new QComboBox(this);
+        field_->setObjectName(QStringLiteral("amendField"));
+        for (const auto &f : form_.fields)
+            field_->addItem(f.first);
+        old_ = new QLineEdit(this);
+        old_->setObjectName(QStringLiteral("amendOldValue"));
+        old_->setReadOnly(true);
+        new_ = new QLineEdit(this);
+        new_->setObjectName(QStringLiteral("amendNewValue"));
+        verdict_ = new QComboBox(this);
+        verdict_->setObjectName(QStringLiteral("amendVerdict"));
+        verdict_->addItems({QStringLiteral("пригоден"), QStringLiteral("непригоден")});
+        reason_ = new QLineEdit(this);
+        reason_->setObjectName(QStringLiteral("amendReason"));
+        who_ = new QLineEdit(form_.who, this);
+        who_->setObjectName(QStringLiteral("amendWho"));
+        auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+        buttons->setObjectName(QStringLiteral("amendButtons"));
+        buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Записать"));
+        buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Отмена"));
+
+        auto *fields = new QFormLayout;
+        fields->addRow(QStringLiteral("Поле"), field_);
+        fields->addRow(QStringLiteral("Прежнее значение"), old_);
+        fields->addRow(QStringLiteral("Новое значение"), new_);
+        fields->addRow(QStringLiteral("Заключение"), verdict_);
+        fields->addRow(QStringLiteral("Причина"), reason_);
+        fields->addRow(QStringLiteral("Кто изменяет"), who_);
+        auto *note = new QLabel(QStringLiteral("Запись поверки не правится: изменение записывается рядом с ней, "
+                                               "с прежним и новым значением, автором, временем и причиной."),
+            this);
+        note->setWordWrap(true);
+        auto *layout = new QVBoxLayout(this);
+        layout->addWidget(note);
+        layout->addLayout(fields);
+        layout->addWidget(buttons);
+        resize(520, sizeHint().height());
+
+        connect(field_, &QComboBox::currentIndexChanged, this, [this, fields] { FieldChanged(fields); });
+        connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+            const bool verdict = IsVerdict();
+            if (submit_(field_->currentText(), verdict ? verdict_->currentText() : new_->text(), reason_->text(),
+                    who_->text()))
+                accept();
+        });
+        connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+        FieldChanged(fields);
+    }
+
+private:
+    bool IsVerdict() const { return field_->currentText() == QStringLiteral("verdict"); }
+    void FieldChanged(QFormLayout *fields)
+    {
+        const int at = field_->currentIndex();
+        const QString value = at >= 0 && at < form_.fields.size() ? form_.fields[at].second : QString();
+        old_->setText(value);
+        // The conclusion is chosen, never typed: only the two words it may be.
+        const bool verdict = IsVerdict();
+        fields->setRowVisible(new_, !verdict);
+        fields->setRowVisible(verdict_, verdict);
+        new_->setText(value);
+        if (verdict)
+            verdict_->setCurrentIndex(value == QStringLiteral("пригоден") ? 1 : 0);
+    }
+
+    TJournalArchiveLogic::TAmendmentForm form_;
+    TSubmit submit_;
+    QComboBox *field_ = nullptr;
+    QLineEdit *old_ = nullptr;
+    QLineEdit *new_ = nullptr;
+    QComboBox *verdict_ = nullptr;
+    QLineEdit *reason_ = nullptr;
+    QLineEdit *who_ = nullptr;
 };
 
 TJournalWindow::TJournalWindow(TJournal *journal, QWidget *parent)
@@ -139,6 +272,8 @@ TJournalWindow::TJournalWindow(TJournal *journal, QWidget *parent)
     table_->setColumnWidth(TJournalRunsModel::cDevice, 110);
     table_->setColumnWidth(TJournalRunsModel::cVerifier, 140);
     table_->setColumnWidth(TJournalRunsModel::cPoints, 60);
+    table_->setColumnWidth(TJournalRunsModel::cResult, 240);
+    table_->setColumnWidth(TJournalRunsModel::cVerdict, 95);
 
     details_ = new QPlainTextEdit(this);
     details_->setObjectName(QStringLiteral("details"));
@@ -155,6 +290,8 @@ TJournalWindow::TJournalWindow(TJournal *journal, QWidget *parent)
     export_->setObjectName(QStringLiteral("exportButton"));
     report_ = new QPushButton(QStringLiteral("Отчёт"), this);
     report_->setObjectName(QStringLiteral("reportButton"));
+    amend_ = new QPushButton(QStringLiteral("Изменить запись…"), this);
+    amend_->setObjectName(QStringLiteral("amendButton"));
     state_ = new QLabel(this);
     state_->setObjectName(QStringLiteral("stateLabel"));
     state_->setWordWrap(true);
@@ -163,12 +300,13 @@ TJournalWindow::TJournalWindow(TJournal *journal, QWidget *parent)
     actions->addWidget(open_);
     actions->addWidget(export_);
     actions->addWidget(report_);
+    actions->addWidget(amend_);
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(filters);
     layout->addWidget(splitter, 1);
     layout->addLayout(actions);
-    resize(900, 560);
+    resize(1100, 560);
 
     connect(dateFilter_, &QCheckBox::toggled, this, [this](bool on) {
         from_->setEnabled(on);
@@ -181,6 +319,7 @@ TJournalWindow::TJournalWindow(TJournal *journal, QWidget *parent)
     connect(open_, &QPushButton::clicked, this, [this] { logic_.Open(SelectedRun()); });
     connect(report_, &QPushButton::clicked, this, [this] { logic_.Report(SelectedRun()); });
     connect(export_, &QPushButton::clicked, this, &TJournalWindow::ExportClicked);
+    connect(amend_, &QPushButton::clicked, this, &TJournalWindow::AmendClicked);
 
     logic_.Start();
 }
@@ -216,6 +355,35 @@ void TJournalWindow::ExportClicked()
     logic_.ExportCsv(run, path);
 }
 
+void TJournalWindow::AmendClicked()
+{
+    const auto form = logic_.AmendmentForm(SelectedRun());
+    if (!form)
+        return;
+    const TJournalRunId run = form->run;
+    auto *dialog = new TJournalAmendDialog(
+        *form,
+        [this, run](const QString &field, const QString &value, const QString &reason, const QString &who) {
+            return logic_.Amend(run, field, value, reason, who);
+        },
+        this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+void TJournalWindow::SelectRun(const TJournalRunId &run)
+{
+    for (int row = 0; row < model_->rowCount(); ++row)
+        if (model_->At(row)->id == run) {
+            // Selecting the row that is already current tells nobody: say it ourselves.
+            if (table_->currentIndex().row() == row)
+                CurrentChanged();
+            else
+                table_->selectRow(row);
+            return;
+        }
+}
+
 void TJournalWindow::ShowRuns(const std::vector<TJournalRunSummary> &runs)
 {
     model_->SetRuns(runs);
@@ -232,11 +400,12 @@ void TJournalWindow::ShowJournalState(const QString &text, bool journalling)
     state_->setStyleSheet(journalling ? QString() : QStringLiteral("color: rgb(200, 0, 0);"));
 }
 
-void TJournalWindow::SetActionsEnabled(bool open, bool exportCsv, bool report)
+void TJournalWindow::SetActionsEnabled(bool open, bool exportCsv, bool report, bool amend)
 {
     open_->setEnabled(open);
     export_->setEnabled(exportCsv);
     report_->setEnabled(report);
+    amend_->setEnabled(amend);
 }
 
 void TJournalWindow::ShowError(const QString &text)

@@ -1,13 +1,18 @@
 #pragma once
 // The archive window "Журнал": the journal's runs newest first (date, kind, configuration, device
-// number, verifier, points, result), a date range and a device number to filter them, the details
-// of the selected run, and "Открыть", "Экспорт в CSV", "Отчёт". A line at the bottom says which
-// journal is in use and whether points are being journalled.
+// number, verifier, points, result, conclusion, marks: amended, a standard out of tolerance, a record
+// changed outside the program), a date range and a device number to filter them, the details of the
+// selected run, and "Открыть", "Экспорт в CSV", "Отчёт", "Изменить запись…" (a dialog that records an
+// amendment to an ended verification). A line at the bottom says which journal is in use and whether
+// points are being journalled.
 //
 // The host connects "Открыть" and "Отчёт" through Logic().SetOpenHandler / SetReportHandler (the
 // buttons stay disabled without them) and calls JournalStateChanged() from the journal's state
 // handler. Object names for tests: "dateFilter", "fromDate", "toDate", "deviceNumber", "findButton",
-// "runsTable", "details", "openButton", "exportButton", "reportButton", "stateLabel".
+// "runsTable", "details", "openButton", "exportButton", "reportButton", "amendButton", "stateLabel";
+// the amendment dialog (a child of the window while open) "amendDialog" with "amendField",
+// "amendOldValue", "amendNewValue", "amendVerdict" (for the conclusion), "amendReason", "amendWho"
+// and "amendButtons".
 
 #include "journal/journalarchivelogic.h"
 
@@ -46,7 +51,8 @@ public:
     void ShowRuns(const std::vector<TJournalRunSummary> &runs) override;
     void ShowDetails(const QString &text) override;
     void ShowJournalState(const QString &text, bool journalling) override;
-    void SetActionsEnabled(bool open, bool exportCsv, bool report) override;
+    void SetActionsEnabled(bool open, bool exportCsv, bool report, bool amend) override;
+    void SelectRun(const TJournalRunId &run) override;
     void ShowError(const QString &text) override;
     void ShowMessage(const QString &text) override;
 
@@ -54,6 +60,7 @@ private:
     void Find();
     void CurrentChanged();
     void ExportClicked();
+    void AmendClicked();
 
     TJournalArchiveLogic logic_;
     std::unique_ptr<TJournalRunsModel> model_;
@@ -66,6 +73,7 @@ private:
     QPushButton *open_ = nullptr;
     QPushButton *export_ = nullptr;
     QPushButton *report_ = nullptr;
+    QPushButton *amend_ = nullptr;
     QLabel *state_ = nullptr;
     std::function<QString(const QString &)> savePath_;
 };

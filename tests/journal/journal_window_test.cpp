@@ -1,6 +1,8 @@
 // The archive window "Журнал" on a journal of a few runs: newest first with the result of each,
 // filters by device number and by dates, details of the selected run, the actions handed to the
-// host, the CSV export read back by the verification tables' own reader, and a screenshot.
+// host, the CSV export read back by the verification tables' own reader, and a screenshot. Then the
+// laboratory's side: conclusions and marks in the list, the record in the details, amendments made
+// through the dialog as a user would, and a record changed behind the program's back.
 
 #include "journaltesthelpers.h"
 #include "testhome.h"
@@ -10,14 +12,20 @@
 #include "verification/csvmanager.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDateEdit>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTableView>
 #include <QTest>
 
@@ -191,6 +199,229 @@ TEST(JournalWindow, ListsFiltersShowsOpensAndExportsRuns)
     };
     EXPECT_EQ(colourOf(3), QColor(255, 240, 190)); // stopped: not selected, neither passed nor failed
     EXPECT_EQ(colourOf(5), QColor(255, 205, 200)); // failed points
+}
+
+TEST(JournalWindow, ShowsAndAmendsTheLaboratorysRecords)
+{
+    const QString folder = KestTestHome::NewFolder();
+    const TJournalOptions options = TJournalOptions::Local(folder);
+    TJournal journal(options);
+    ASSERT_TRUE(journal.Open());
+
+    TStandard installation;
+    installation.name = "Установка поверочная KEST-01";
+    installation.typeNumber = "12345-18";
+    installation.serial = "0042";
+    installation.fundNumber = "77050.19.1Р.00123456";
+    installation.validUntil = QDate(2027, 3, 31);
+    TStandard hygrometer;
+    hygrometer.name = "Гигрометр ИВА-6";
+    hygrometer.kind = TStandardKind::Auxiliary;
+    hygrometer.validUntil = QDate(2026, 12, 1);
+    ASSERT_TRUE(journal.Registry().SaveStandard(installation) && journal.Registry().SaveStandard(hygrometer));
+    TInstrumentType type;
+    type.name = "Преобразователь измерительный QX4";
+    type.typeNumber = "74910-19";
+    type.procedure = "МП 206.1-123-2019";
+
+    // Fit: the ended run with the laboratory's record; Open: still running; Suspect: used the
+    // hygrometer, found out of tolerance from its day on.
+    auto run = [&](const char *start, const char *device, std::vector<TStandard> standards,
+                   std::optional<TVerdict> verdict) {
+        TJournalRunHeader h = SampleHeader(1, 3, QString::fromUtf8(device));
+        h.started = QDateTime::fromString(QString::fromLatin1(start), Qt::ISODate);
+        h.lab.type = type;
+        h.lab.modification = "QX4-7";
+        h.lab.owner = "АО «Энергия»";
+        h.lab.kind = TVerificationKind::Primary;
+        h.lab.conditions.temperature = 21.5;
+        h.lab.conditions.humidity = 55;
+        h.lab.standards = std::move(standards);
+        h.lab.lowestAccuracyRatio = 2.5;
+        h.lab.lowRatioNotes = {"ток: соотношение 2,5 ниже 3"};
+        const TJournalRunId id = journal.BeginRun(h);
+        for (int k = 1; k <= 3; ++k)
+            EXPECT_TRUE(journal.AddPoint(id, SamplePoint(k, h)));
+        if (verdict) {
+            TJournalRunEnd end(TJournalOutcome::Finished);
+            end.verdict = verdict;
+            EXPECT_TRUE(journal.EndRun(id, end));
+        }
+        return id;
+    };
+    TVerdict unfit;
+    unfit.reasons = {"превышение допускаемой основной погрешности: Ia при 5 A (−0,40 % при пределе ±0,2 %)"};
+    TVerdict fit;
+    fit.fit = true;
+    const TJournalRunId unfitRun = run("2026-06-01T10:00:00", "151001", {installation, hygrometer}, unfit);
+    const TJournalRunId openRun = run("2026-06-02T10:00:00", "151002", {installation}, std::nullopt);
+    const TJournalRunId suspectRun = run("2026-06-03T10:00:00", "151003", {hygrometer}, fit);
+    hygrometer.outOfToleranceSince = QDate(2026, 6, 3);
+    ASSERT_TRUE(journal.Registry().SaveStandard(hygrometer));
+
+    QStringList errors, messages;
+    TScopedMessageHandler boxes([&](QWidget *, const TMessageService::TMessage &m) {
+        (m.kind == TMessageService::TKind::Error ? errors : messages) << m.text;
+        return QMessageBox::Ok;
+    });
+    TJournalWindow window(&journal);
+    window.resize(1250, 720);
+    window.show();
+    auto *table = window.findChild<QTableView *>("runsTable");
+    auto *details = window.findChild<QPlainTextEdit *>("details");
+    auto *amendButton = window.findChild<QPushButton *>("amendButton");
+    ASSERT_TRUE(table && details && amendButton);
+    auto rowOf = [&](const TJournalRunId &id) {
+        window.findChild<QPushButton *>("findButton")->click();
+        for (int r = 0; r < table->model()->rowCount(); ++r) {
+            table->selectRow(r);
+            if (window.SelectedRun() == id)
+                return r;
+        }
+        ADD_FAILURE() << "not listed";
+        return 0;
+    };
+    // Each run's result, conclusion and marks, and whether it is shown in red.
+    auto expectListed = [&](const TJournalRunId &id, const char *result, const char *verdict, const char *marks,
+                            bool red, const char *when) {
+        const int r = rowOf(id);
+        const QAbstractItemModel *m = table->model();
+        EXPECT_EQ(m->headerData(7, Qt::Horizontal).toString(), "Заключение");
+        EXPECT_EQ(m->index(r, 6).data().toString(), QString::fromUtf8(result)) << when;
+        EXPECT_EQ(m->index(r, 7).data().toString(), QString::fromUtf8(verdict)) << when;
+        EXPECT_EQ(m->index(r, 8).data().toString(), QString::fromUtf8(marks)) << when;
+        EXPECT_EQ(m->index(r, 3).data(Qt::ForegroundRole).value<QColor>() == QColor(200, 0, 0), red) << when;
+    };
+    const struct {
+        TJournalRunId id;
+        const char *result, *verdict, *marks;
+    } listed[] = {
+        {unfitRun, "Не пройдена: точек с превышением 1", "непригоден", ""},
+        {openRun, "Не завершена", "", ""},
+        {suspectRun, "Не пройдена: точек с превышением 1", "пригоден", "эталон вне допуска"},
+    };
+    for (const auto &l : listed)
+        expectListed(l.id, l.result, l.verdict, l.marks, false, "as journalled");
+
+    // A run whose end still waits in a bench's buffer is not an unfinished one.
+    TJournalRunSummary buffered;
+    buffered.id = "buffered";
+    buffered.endBuffered = true;
+    window.ShowRuns({buffered});
+    EXPECT_EQ(table->model()->index(0, 6).data().toString(), "конец в буфере стенда");
+
+    rowOf(unfitRun);
+    auto expectDetails = [&](std::initializer_list<const char *> parts, const char *when) {
+        const QString text = details->toPlainText();
+        for (const char *part : parts)
+            EXPECT_TRUE(text.contains(QString::fromUtf8(part))) << when << ": " << part << "\n" << text.toStdString();
+    };
+    expectDetails(
+        {"Тип СИ: Преобразователь измерительный QX4, № в ГРСИ 74910-19, методика поверки МП 206.1-123-2019",
+            "Модификация: QX4-7", "Владелец: АО «Энергия»", "Вид поверки: первичная",
+            "Условия: температура 21,5 °C, относительная влажность 55 %", "Эталоны:",
+            "  Установка поверочная KEST-01, № в ГРСИ 12345-18, зав. № 0042, рег. № 77050.19.1Р.00123456, "
+            "действителен до 31.03.2027",
+            "  Гигрометр ИВА-6, действителен до 01.12.2026", "наименьшее 2,5", "  ток: соотношение 2,5 ниже 3",
+            "Заключение: непригоден: превышение допускаемой основной погрешности: Ia при 5 A (−0,40 %",
+            "Запись: не изменялась вне программы"},
+        "as journalled");
+    EXPECT_FALSE(details->toPlainText().contains("Изменения после поверки")) << "none yet";
+
+    // Answers the dialog as a user: the field, the new value, the reason and the author; "Записать".
+    QString shot;
+    auto amend = [&](const char *field, const char *old, const char *value, const char *reason, const char *who) {
+        amendButton->click();
+        QPointer<QDialog> dialog = window.findChild<QDialog *>("amendDialog");
+        if (!dialog)
+            return false;
+        auto *fieldBox = dialog->findChild<QComboBox *>("amendField");
+        fieldBox->setCurrentText(QString::fromUtf8(field));
+        EXPECT_EQ(fieldBox->currentText(), QString::fromUtf8(field));
+        EXPECT_EQ(dialog->findChild<QLineEdit *>("amendOldValue")->text(), QString::fromUtf8(old)) << field;
+        EXPECT_TRUE(dialog->findChild<QLineEdit *>("amendOldValue")->isReadOnly());
+        auto *verdict = dialog->findChild<QComboBox *>("amendVerdict");
+        EXPECT_EQ(verdict->isVisible(), QString(field) == "verdict") << "the conclusion is chosen, not typed";
+        if (verdict->isVisible())
+            verdict->setCurrentText(QString::fromUtf8(value));
+        else
+            dialog->findChild<QLineEdit *>("amendNewValue")->setText(QString::fromUtf8(value));
+        dialog->findChild<QLineEdit *>("amendReason")->setText(QString::fromUtf8(reason));
+        if (who)
+            dialog->findChild<QLineEdit *>("amendWho")->setText(QString::fromUtf8(who));
+        if (shot.isEmpty()) {
+            shot = OutputFolder() + "/journal_amend_dialog.png";
+            EXPECT_TRUE(dialog->grab().save(shot));
+            std::printf("screenshot: %s\n", qPrintable(shot));
+        }
+        QTest::mouseClick(
+            dialog->findChild<QDialogButtonBox *>("amendButtons")->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        const bool closed = !dialog;
+        if (dialog)
+            dialog->reject(), QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return closed;
+    };
+    EXPECT_FALSE(amend("verdict", "непригоден", "пригоден", "  ", nullptr)) << "refused without a reason";
+    EXPECT_EQ(errors, QStringList{"Укажите причину изменения"});
+    EXPECT_TRUE(amend("verdict", "непригоден", "пригоден", "повторное измерение Ia в пределах допуска", nullptr));
+    EXPECT_EQ(window.SelectedRun(), unfitRun) << "the run stays selected";
+    EXPECT_TRUE(amend("Report/ProtocolNum", "17/2", "17/3", "опечатка в номере", "Иванов И. И."));
+    EXPECT_TRUE(amend("Report/ProtocolNum", "17/3", "17/4", "вторая опечатка", "Иванов И. И."))
+        << "the old value is the amended one";
+    EXPECT_FALSE(amend("conditions/temperature", "21,5", "тепло", "ошибка ввода", nullptr));
+    EXPECT_FALSE(amend("owner", "АО «Энергия»", "АО «Энергия»", "без изменения", nullptr));
+    EXPECT_FALSE(amend("modification", "QX4-7", "QX4-1", "без автора", " "));
+    EXPECT_EQ(errors.mid(1),
+        (QStringList{"«тепло» — не число", "Новое значение совпадает с прежним", "Укажите, кто вносит изменение"}));
+    expectListed(unfitRun, "Не пройдена: точек с превышением 1", "пригоден", "изменено 3", false, "amended");
+    rowOf(unfitRun);
+    expectDetails(
+        {"Заключение: пригоден", "  заменено: Петров П. П., ", ", повторное измерение Ia в пределах допуска",
+            "  при поверке: непригоден: превышение допускаемой основной погрешности", "Изменения после поверки:",
+            ", Петров П. П.: verdict «непригоден» → «пригоден» (повторное измерение Ia в пределах допуска)",
+            ", Иванов И. И.: Report/ProtocolNum «17/2» → «17/3» (опечатка в номере)",
+            ", Иванов И. И.: Report/ProtocolNum «17/3» → «17/4» (вторая опечатка)"},
+        "amended");
+    const auto stored = journal.LoadRun(unfitRun);
+    ASSERT_TRUE(stored && stored->amendments.size() == 3u);
+    EXPECT_EQ(JournalValueOf(stored->header.reportData, "ProtocolNum"), "17/2") << "the record itself unchanged";
+    EXPECT_EQ(TJournalArchiveLogic::CurrentValue(*stored, "Report/ProtocolNum"), "17/4") << "the last one wins";
+    EXPECT_EQ(TJournalArchiveLogic::CurrentValue(*stored, "conditions/pressure"), "") << "not entered";
+
+    // The open run: refused before a dialog, and by the journal when asked directly.
+    rowOf(openRun);
+    errors.clear();
+    amendButton->click();
+    EXPECT_EQ(window.findChild<QDialog *>("amendDialog"), nullptr);
+    EXPECT_FALSE(window.Logic().Amend(openRun, "owner", "ООО «Другой»", "проверка", "Петров П. П."));
+    ASSERT_EQ(errors.size(), 2);
+    EXPECT_TRUE(errors[0].startsWith("Поверка не завершена")) << errors[0].toStdString();
+    EXPECT_TRUE(errors[1].startsWith("Изменение не записано: ") && errors[1].contains("не завершена"))
+        << errors[1].toStdString();
+
+    // A point's cells changed in the file behind the program's back.
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "tamper");
+        db.setDatabaseName(options.localFile);
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec(
+            QString("UPDATE journal_points SET cells = '[\"0,1\"]' WHERE run = '%1' AND seq = 2").arg(unfitRun)));
+        EXPECT_EQ(q.numRowsAffected(), 1);
+    }
+    QSqlDatabase::removeDatabase("tamper");
+    expectListed(unfitRun, "Не пройдена: точек с превышением 1", "пригоден",
+        "запись изменена вне программы; изменено 3", true, "changed outside");
+    expectListed(
+        suspectRun, "Не пройдена: точек с превышением 1", "пригоден", "эталон вне допуска", false, "changed outside");
+    rowOf(unfitRun);
+    expectDetails({"Внимание: запись изменена вне программы"}, "changed outside");
+    table->selectRow(0); // the changed run in red, not hidden by the selection
+    QTest::qWait(50);
+    const QString png = OutputFolder() + "/journal_window_lab.png";
+    ASSERT_TRUE(window.grab().save(png));
+    std::printf("screenshot: %s\n", qPrintable(png));
 }
 
 } // namespace
