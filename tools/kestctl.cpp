@@ -379,9 +379,11 @@ int Run(const QStringList &argv)
         std::fputs(kHelp, stdout);
         std::fputs(kKestctlVerifyHelp, stdout);
         std::fputs(kKestctlLabHelp, stdout);
+        std::fputs(kKestctlArshinHelp, stdout);
         return argv.size() < 2 ? 2 : 0;
     }
-    if (argv[1] == QStringLiteral("standards") || argv[1] == QStringLiteral("types")) {
+    if (argv[1] == QStringLiteral("standards") || argv[1] == QStringLiteral("types")
+        || argv[1] == QStringLiteral("arshin-export") || argv[1] == QStringLiteral("arshin-status")) {
         KestctlSignals::Release();
         // The registers live in the results journal, shared by the benches of a server journal.
         TConfigController store;
@@ -389,7 +391,10 @@ int Run(const QStringList &argv)
         QTextStream out(stdout), err(stderr);
         journal.SetMessageHandler([&err](const QString &text) { err << QStringLiteral("Журнал: ") << text << '\n'; });
         journal.Open();
-        const int code = KestctlLab(argv.mid(1), journal.Registry(), out, err);
+        const int code = argv[1].startsWith(QStringLiteral("arshin-"))
+            ? KestctlArshin(argv.mid(1), journal, store, out, err)
+            : KestctlLab(argv.mid(1), journal.Registry(), out, err);
+        journal.FlushBeforeExit(5000);
         out.flush();
         err.flush();
         return code;

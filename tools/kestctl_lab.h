@@ -14,3 +14,10 @@
 int KestctlLab(const QStringList &args, ILabRegistry &registry, QTextStream &out, QTextStream &err);
 
 extern const char *const kKestctlLabHelp;
+
+class TConfigController;
+class TJournal;
+// kestctl arshin-export / arshin-status (kestctl_arshin.cpp): 0 done, 1 not written, 2 a wrong command line.
+int KestctlArshin(
+    const QStringList &args, TJournal &journal, TConfigController &store, QTextStream &out, QTextStream &err);
+extern const char *const kKestctlArshinHelp;

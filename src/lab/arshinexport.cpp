@@ -288,8 +288,10 @@ std::optional<TVerdict> ArshinVerdict(const TJournalRun &run)
     return verdict;
 }
 
-TArshinEntry ArshinEntryOf(const TJournalRun &run, const TArshinLab &lab)
+TArshinEntry ArshinEntryOf(const TJournalRun &stored, const TArshinLab &lab)
 {
+    // The record as amended after the run (owner, conditions, header fields) is what goes to the Fund.
+    const TJournalRun run = LabRules::Amended(stored);
     const TLabRunRecord &record = run.header.lab;
     TArshinEntry e;
     e.runId = run.header.id;
@@ -326,8 +328,10 @@ TArshinEntry ArshinEntryOf(const TJournalRun &run, const TArshinLab &lab)
     return e;
 }
 
-QStringList ArshinMissing(const TJournalRun &run, const TArshinLab &lab)
+QStringList ArshinMissing(const TJournalRun &stored, const TArshinLab &lab)
 {
+    // The record as amended after the run (owner, conditions, header fields) is what goes to the Fund.
+    const TJournalRun run = LabRules::Amended(stored);
     QStringList missing;
     const TArshinEntry e = ArshinEntryOf(run, lab);
     const TLabRunRecord &record = run.header.lab;

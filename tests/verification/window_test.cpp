@@ -28,6 +28,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
@@ -351,6 +352,24 @@ TEST(VerificationWindow, BenchWithStandardsAsksTheConditionsAndConcludesTheRun)
     EXPECT_EQ(run->header.lab.standards[0].name, kest.name);
     EXPECT_NEAR(run->header.lab.lowestAccuracyRatio, 4, 1e-9); // 0,2 % against 0,05 %
     EXPECT_EQ(TLabConfig(b.store.get()).ReadLastConditions().humidity, 55.0); // offered at the next start
+
+    // "Заключение…": the verifier replaces it, with a reason; the run gets an amendment, not a change.
+    QTimer::singleShot(0, [] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        ASSERT_TRUE(dialog);
+        dialog->findChild<QAbstractButton *>("fitButton")->click();
+        dialog->findChild<QPlainTextEdit *>("overrideReason")->setPlainText(QStringLiteral("Ia перемерен: 0,1 %"));
+        dialog->findChild<QAbstractButton *>("okButton")->click();
+    });
+    window->MenuAction(QStringLiteral("Заключение…"))->trigger();
+    const std::optional<TJournalRun> amended = journal.LoadRun(runs[0].id);
+    ASSERT_TRUE(amended && amended->amendments.size() == 1);
+    EXPECT_EQ(amended->amendments[0].field, QStringLiteral("verdict"));
+    EXPECT_EQ(amended->amendments[0].oldValue + " → " + amended->amendments[0].newValue,
+        QStringLiteral("непригоден → пригоден"));
+    EXPECT_EQ(amended->amendments[0].reason, QStringLiteral("Ia перемерен: 0,1 %"));
+    EXPECT_FALSE(amended->end->verdict->fit); // the run's own conclusion stays
+    EXPECT_EQ(journal.ListRuns()[0].verdict, QStringLiteral("пригоден"));
     window->close();
     DeleteClosed();
 }

@@ -974,6 +974,10 @@ QList<TReportTab> TAvtopoverkaLogic::ReportTabs() const
         table.fontName = grid.Font().family;
         table.fontSize = grid.Font().pointSize;
         table.permissible = TReportProducer::PermissibleText(ErrorLimit(tabs_.IsAnalog(tab)));
+        // A reference not accurate enough for the limit is said where the limit is.
+        if (!lab_.lowRatioNotes.isEmpty() && !table.permissible.isEmpty())
+            table.permissible
+                += QStringLiteral(" (") + lab_.lowRatioNotes.join(QStringLiteral("; ")) + QLatin1Char(')');
         for (int col = 0; col < grid.ColCount(); ++col)
             table.columns.append(
                 TReportColumn{grid.ColumnParamNames().value(col), grid.Cells(col, 0), grid.ColWidths(col)});

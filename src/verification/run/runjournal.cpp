@@ -291,6 +291,8 @@ QList<TReportTab> ReportTabsOf(const TJournalRun &run, const TJournalLimits &set
         const double limit = layout.rsInterface ? own.error : own.analogError;
         table.permissible = TReportProducer::PermissibleText(
             limit > 0 ? limit : (layout.rsInterface ? settings.error : settings.analogError));
+        if (const QStringList &notes = run.header.lab.lowRatioNotes; !notes.isEmpty() && !table.permissible.isEmpty())
+            table.permissible += QStringLiteral(" (") + notes.join(QStringLiteral("; ")) + QLatin1Char(')');
         for (int col = 0; col < layout.headers.size(); ++col)
             table.columns.append(TReportColumn{
                 layout.columnNames.value(col), layout.headers.value(col), layout.columnWidths.value(col)});

@@ -6,6 +6,7 @@
 #include "lab/labconfig.h"
 #include "lab/labrules.h"
 #include "lab/window/conditionsdialog.h"
+#include "lab/window/verdictdialog.h"
 #include "presentation/controls/floatspinedit.h"
 #include "presentation/controls/form13.h"
 #include "presentation/controls/messageservice.h"
@@ -165,6 +166,7 @@ void TForm2::BuildMenu()
     add(report, QStringLiteral("Doc"));
     add(report, QStringLiteral("Xls"));
     QAction *pdf = add(report, QStringLiteral("PDF"));
+    connect(add(report, QStringLiteral("Заключение…")), &QAction::triggered, this, &TForm2::OverrideVerdict);
     const QString reason = TReportProducer::PdfUnavailableReason();
     if (!reason.isEmpty()) {
         pdf->setText(QStringLiteral("PDF — ") + reason);
@@ -406,6 +408,35 @@ QByteArray TForm2::ReportChart(int tab) const
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     return image.save(&buffer, "PNG") ? png : QByteArray();
+}
+
+// The verifier replaces the conclusion of the run just made: recorded as an amendment of its journal run,
+// never by changing the run.
+void TForm2::OverrideVerdict()
+{
+    TJournal *journal = logic_->Journal();
+    const TRunJournalRecorder *recorder = logic_->Recorder();
+    const std::optional<TVerdict> computed = logic_->LastVerdict();
+    if (!journal || !recorder || recorder->Last().isEmpty() || !computed || logic_->Driver().IsBusy()) {
+        TMessageService::Information(
+            this, QStringLiteral("Заключение есть у поверки, законченной в этом окне с записью в журнал"));
+        return;
+    }
+    const QString who = TAvtopoverkaReportConfig(config_).ReadReportData().Verifier.trimmed();
+    TVerdictDialog dialog(*computed, who, this);
+    if (dialog.exec() != QDialog::Accepted || !dialog.Result())
+        return;
+    TAmendment amendment;
+    amendment.who = who.isEmpty() ? QStringLiteral("поверитель не указан") : who;
+    amendment.field = QStringLiteral("verdict");
+    amendment.oldValue = computed->Text();
+    amendment.newValue = dialog.Result()->Text();
+    amendment.reason = dialog.Result()->overrideReason;
+    if (!journal->AddAmendment(recorder->Last(), amendment)) {
+        TMessageService::Error(this, QStringLiteral("Заключение не заменено: ") + journal->LastError());
+        return;
+    }
+    logic_->SetLastVerdict(dialog.Result());
 }
 
 bool TForm2::PrepareLabRecord()

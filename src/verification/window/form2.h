@@ -96,6 +96,7 @@ public:
     // The laboratory's record of the next run, when the bench keeps one: its standards, the type
     // remembered for the device, the owner, and the conditions asked now. False: the user cancelled.
     bool PrepareLabRecord();
+    void OverrideVerdict();
 
     // IAvtopoverkaView
     void ShowError(const QString &text) override;
