@@ -121,6 +121,7 @@ int Export(const QStringList &words, TJournal &journal, TConfigController &store
     } else {
         TJournalFilter filter;
         filter.kind = TJournalRunKind::Verification;
+        filter.notExported = unsent;
         if (from.isValid())
             filter.from = QDateTime(from, QTime(0, 0));
         if (to.isValid())

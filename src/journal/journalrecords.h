@@ -233,6 +233,9 @@ struct TJournalRunSummary {
     bool suspectStandard = false;
     // Its end waits in a bench's buffer for the server (not an unfinished run).
     bool endBuffered = false;
+    // Where it stands with the Federal information fund: "выгружено: FILE; dd.MM.yyyy", "принято, № записи …",
+    // "отказ: …"; empty: not exported.
+    QString arshinStatus;
 
     // "Пройдена", "Не пройдена: точек с превышением 3", "Остановлена", "Ошибка: …", "Не завершена",
     // for tuning "Настроен", "Остановлена", …
@@ -244,5 +247,6 @@ struct TJournalFilter {
     QDateTime to; // invalid: no upper bound (exclusive)
     QString deviceNumber; // empty: any; otherwise a part of the number (case-insensitive)
     std::optional<TJournalRunKind> kind;
+    bool notExported = false; // only verification runs not yet in an upload file to the Fund
     int limit = 0; // 0: all
 };

@@ -562,7 +562,9 @@ const char *const kLabColumns
       "ORDER BY a.seq DESC LIMIT 1), "
       "CASE WHEN EXISTS (SELECT 1 FROM journal_run_standards rs JOIN journal_lab_standards s ON s.id = rs.standard "
       "WHERE rs.run = journal_runs.id AND s.out_of_tolerance_ms IS NOT NULL "
-      "AND s.out_of_tolerance_ms <= journal_runs.started_ms) THEN 1 ELSE 0 END";
+      "AND s.out_of_tolerance_ms <= journal_runs.started_ms) THEN 1 ELSE 0 END, "
+      "(SELECT a.field || '\t' || a.new_value FROM journal_amendments a WHERE a.run = journal_runs.id "
+      "AND a.field LIKE 'arshin/%' ORDER BY a.seq DESC LIMIT 1)";
 
 void LabSummaryOf(const QSqlQuery &q, int at, TJournalRunSummary &s)
 {
@@ -573,6 +575,15 @@ void LabSummaryOf(const QSqlQuery &q, int at, TJournalRunSummary &s)
     if (!amended.isEmpty())
         s.verdict = amended;
     s.suspectStandard = q.value(at + 3).toInt() != 0;
+    // Where the run stands with the Federal information fund: its last "arshin/…" amendment.
+    const QString arshin = q.value(at + 4).toString();
+    const QString field = arshin.section(QLatin1Char('\t'), 0, 0), value = arshin.section(QLatin1Char('\t'), 1);
+    if (field == QLatin1String("arshin/exported"))
+        s.arshinStatus = QStringLiteral("выгружено: ") + value;
+    else if (field == QLatin1String("arshin/record"))
+        s.arshinStatus = value;
+    else if (field == QLatin1String("arshin/rejected"))
+        s.arshinStatus = QStringLiteral("отказ: ") + value;
 }
 
 TJournalRunSummary SummaryOf(const QSqlQuery &q)
@@ -627,6 +638,9 @@ std::optional<std::vector<TJournalRunSummary>> TJournalStore::List(const TJourna
         where += QStringLiteral(" AND kind = ?");
         binds << int(*filter.kind);
     }
+    if (filter.notExported)
+        where += QStringLiteral(" AND kind = 0 AND NOT EXISTS (SELECT 1 FROM journal_amendments a WHERE "
+                                "a.run = journal_runs.id AND a.field = 'arshin/exported')");
     return ListWhere(where, binds, filter.limit > 0 ? QStringLiteral(" LIMIT %1").arg(filter.limit) : QString());
 }
 

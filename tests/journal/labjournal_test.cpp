@@ -409,3 +409,41 @@ TEST(LabJournalTest, ServerSharedByBenchesKeepsTheSameAndTakesAnAmendmentMadeWhi
 }
 
 } // namespace
+
+// Where runs stand with the Federal information fund: the last "arshin/…" amendment of each, and the list of
+// verification runs not yet in an upload file (tuning runs never are).
+TEST(LabJournalTest, ArchiveKnowsWhatWasSentToTheFund)
+{
+    TJournal journal(TJournalOptions::Local(KestTestHome::NewFolder()));
+    ASSERT_TRUE(journal.Open());
+    std::vector<TJournalRunId> runs;
+    for (const char *start : {"2026-05-20T10:00:00", "2026-05-21T10:00:00", "2026-05-22T10:00:00"}) {
+        TJournalRunHeader h = SampleHeader(1, 2);
+        h.started = At(start);
+        runs.push_back(journal.BeginRun(h));
+        EXPECT_TRUE(journal.AddPoint(runs.back(), SamplePoint(1, h)));
+        EXPECT_TRUE(journal.EndRun(runs.back(), TJournalRunEnd(TJournalOutcome::Finished)));
+    }
+    const struct {
+        int run;
+        const char *field, *value, *shown;
+    } steps[] = {
+        {0, "arshin/exported", "/tmp/a.xml; 03.06.2026", "выгружено: /tmp/a.xml; 03.06.2026"},
+        {0, "arshin/record", "принято, № записи 1-2", "принято, № записи 1-2"},
+        {1, "arshin/exported", "/tmp/b.xml; 04.06.2026", "выгружено: /tmp/b.xml; 04.06.2026"},
+        {1, "arshin/rejected", "нет типа", "отказ: нет типа"},
+        {1, "Report/Owner", "АО «Энергия-2»", "отказ: нет типа"}, // another field leaves the status
+    };
+    for (const auto &step : steps) {
+        ASSERT_TRUE(journal.AddAmendment(runs[size_t(step.run)], {0, {}, "Иванов", step.field, "", step.value, "—"}));
+        for (const TJournalRunSummary &s : journal.ListRuns())
+            if (s.id == runs[size_t(step.run)])
+                EXPECT_EQ(s.arshinStatus, QString::fromUtf8(step.shown)) << step.field;
+    }
+    TJournalFilter notExported;
+    notExported.notExported = true;
+    std::vector<TJournalRunId> unsent;
+    for (const TJournalRunSummary &s : journal.ListRuns(notExported))
+        unsent.push_back(s.id);
+    EXPECT_EQ(unsent, std::vector<TJournalRunId>{runs[2]});
+}
