@@ -4,7 +4,7 @@
 
 #include "config/configcontroller.h"
 #include "journal/journal.h"
-#include "lab/arshinexport.h"
+#include "lab/arshinjournal.h"
 #include "lab/labconfig.h"
 #include "verification/run/runjournal.h"
 
@@ -145,7 +145,6 @@ int Export(const QStringList &words, TJournal &journal, TConfigController &store
     }
 
     TArshinOptions options;
-    options.schemaPath = TArshinConfig(&store).ReadSchema();
     QTemporaryDir protocols;
     if (withProtocol) {
         if (const QString why = TReportProducer::PdfUnavailableReason(); !why.isEmpty()) {
@@ -165,36 +164,12 @@ int Export(const QStringList &words, TJournal &journal, TConfigController &store
             options.protocols[run.header.id] = pdf;
         }
     }
-    QString error;
-    std::vector<TArshinSkipped> skipped;
-    const QString target = QFileInfo(file).absoluteFilePath();
-    const bool written = WriteArshinFile(target, runs, ArshinLabOf(TLabConfig(&store)), options, &error, &skipped);
-    for (const TArshinSkipped &s : skipped)
-        err << QStringLiteral("Пропущена поверка %1: %2\n").arg(s.runId, s.missing.join(QStringLiteral("; ")));
-    if (!written) {
-        err << QStringLiteral("Файл не записан: ") << error << '\n';
-        return 1;
-    }
-    // Each run in the file is marked as sent there, beside its record; what the cabinet answers follows.
-    int count = 0;
-    const QString mark
-        = QStringLiteral("%1; %2").arg(target, QDate::currentDate().toString(QStringLiteral("dd.MM.yyyy")));
-    for (const TJournalRun &run : runs) {
-        if (std::any_of(
-                skipped.begin(), skipped.end(), [&](const TArshinSkipped &s) { return s.runId == run.header.id; }))
-            continue;
-        ++count;
-        TAmendment a;
-        a.who = Who();
-        a.field = kExported;
-        a.newValue = mark;
-        a.reason = QStringLiteral("выгрузка в ФГИС «Аршин»");
-        if (!journal.AddAmendment(run.header.id, a))
-            err << QStringLiteral("Отметка о выгрузке поверки %1 не записана: %2\n")
-                       .arg(run.header.id, journal.LastError());
-    }
-    out << QStringLiteral("Записано: %1, поверок: %2\n").arg(target).arg(count);
-    return 0;
+    const TArshinExportResult result = ExportRunsToArshin(journal, &store, runs, file, options, Who());
+    const QStringList lines = result.Text(file).split(QLatin1Char('\n'));
+    // What was written on the standard output, what was left out (and why) on the standard error.
+    for (int k = 0; k < lines.size(); ++k)
+        (k == 0 && result.written ? out : err) << lines[k] << '\n';
+    return result.written ? 0 : 1;
 }
 
 int Status(const QStringList &words, TJournal &journal, QTextStream &out, QTextStream &err)

@@ -247,7 +247,9 @@ void TJournalArchiveLogic::JournalStateChanged()
 
 void TJournalArchiveLogic::ApplyFilter(bool byDate, const QDate &from, const QDate &to, const QString &deviceNumber)
 {
+    const bool notExported = filter_.notExported;
     filter_ = TJournalFilter();
+    filter_.notExported = notExported;
     if (byDate) {
         QDate first = from, last = to;
         if (first.isValid() && last.isValid() && last < first)
@@ -258,6 +260,12 @@ void TJournalArchiveLogic::ApplyFilter(bool byDate, const QDate &from, const QDa
             filter_.to = QDateTime(last.addDays(1), QTime(0, 0));
     }
     filter_.deviceNumber = deviceNumber.trimmed();
+    Refresh();
+}
+
+void TJournalArchiveLogic::SetNotExportedOnly(bool on)
+{
+    filter_.notExported = on;
     Refresh();
 }
 

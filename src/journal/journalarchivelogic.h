@@ -45,6 +45,8 @@ public:
     // A date range (both days included) when `byDate`, and a part of the device number.
     void ApplyFilter(bool byDate, const QDate &from, const QDate &to, const QString &deviceNumber);
     void Refresh();
+    // Only verification runs not yet in an upload file to the Federal information fund.
+    void SetNotExportedOnly(bool on);
     void JournalStateChanged();
 
     // An empty id: nothing selected.

@@ -23,7 +23,22 @@
 
 class TJournalRunsModel : public QAbstractTableModel {
 public:
-    enum TColumn { cDate, cKind, cConfiguration, cDevice, cVerifier, cPoints, cResult, cVerdict, cMarks, cCount };
+    enum TColumn {
+        cDate,
+        cKind,
+        cConfiguration,
+        cDevice,
+        cVerifier,
+        cPoints,
+        cResult,
+        cVerdict,
+        cMarks,
+        cFund,
+        cCount
+    };
+
+    std::function<std::pair<QString, bool>(const TJournalRunSummary &)> deadline;
+    const std::vector<TJournalRunSummary> &Runs() const { return runs_; }
 
     void SetRuns(std::vector<TJournalRunSummary> runs)
     {
@@ -46,8 +61,8 @@ public:
     {
         if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
             return QVariant();
-        static const char *const names[cCount]
-            = {"Дата", "Вид", "Конфигурация", "№ прибора", "Поверитель", "Точек", "Результат", "Заключение", "Отметки"};
+        static const char *const names[cCount] = {"Дата", "Вид", "Конфигурация", "№ прибора", "Поверитель", "Точек",
+            "Результат", "Заключение", "Отметки", "ФГИС «Аршин»"};
         return section >= 0 && section < cCount ? QString::fromUtf8(names[section]) : QVariant();
     }
 
@@ -76,6 +91,8 @@ public:
                 return s->verdict;
             case cMarks:
                 return Marks(*s).join(QStringLiteral("; "));
+            case cFund:
+                return Fund(*s).first;
             default:
                 return QVariant();
             }
@@ -101,6 +118,8 @@ public:
                 return QColor(255, 225, 170);
             return QVariant();
         }
+        if (role == Qt::BackgroundRole && index.column() == cFund && Fund(*s).second)
+            return QColor(255, 205, 200);
         if (role == Qt::BackgroundRole && index.column() == cVerdict && !s->verdict.isEmpty())
             return s->verdict == QStringLiteral("пригоден") ? QColor(192, 220, 192) : QColor(255, 205, 200);
         if (role == Qt::BackgroundRole && index.column() == cResult && Buffered(*s))
@@ -117,6 +136,16 @@ public:
         if (role == Qt::TextAlignmentRole && index.column() == cPoints)
             return int(Qt::AlignRight | Qt::AlignVCenter);
         return QVariant();
+    }
+
+    // Where the run stands with the Fund, or (not sent yet, a finished verification) its deadline.
+    std::pair<QString, bool> Fund(const TJournalRunSummary &s) const
+    {
+        if (!s.arshinStatus.isEmpty())
+            return {s.arshinStatus, s.arshinStatus.startsWith(QStringLiteral("отказ"))};
+        if (s.kind != TJournalRunKind::Verification || s.outcome != TJournalOutcome::Finished || !deadline)
+            return {};
+        return deadline(s);
     }
 
 private:
@@ -256,6 +285,9 @@ TJournalWindow::TJournalWindow(TJournal *journal, QWidget *parent)
     filters->addWidget(new QLabel(QStringLiteral("№ прибора"), this));
     filters->addWidget(deviceNumber_, 1);
     filters->addWidget(find);
+    notExported_ = new QCheckBox(QStringLiteral("не выгружено"), this);
+    notExported_->setObjectName(QStringLiteral("notExportedFilter"));
+    filters->addWidget(notExported_);
 
     table_ = new QTableView(this);
     table_->setObjectName(QStringLiteral("runsTable"));
@@ -292,6 +324,9 @@ TJournalWindow::TJournalWindow(TJournal *journal, QWidget *parent)
     report_->setObjectName(QStringLiteral("reportButton"));
     amend_ = new QPushButton(QStringLiteral("Изменить запись…"), this);
     amend_->setObjectName(QStringLiteral("amendButton"));
+    arshin_ = new QPushButton(QStringLiteral("Выгрузить в «Аршин»…"), this);
+    arshin_->setObjectName(QStringLiteral("arshinButton"));
+    arshin_->setEnabled(false);
     state_ = new QLabel(this);
     state_->setObjectName(QStringLiteral("stateLabel"));
     state_->setWordWrap(true);
@@ -301,6 +336,7 @@ TJournalWindow::TJournalWindow(TJournal *journal, QWidget *parent)
     actions->addWidget(export_);
     actions->addWidget(report_);
     actions->addWidget(amend_);
+    actions->addWidget(arshin_);
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(filters);
@@ -320,6 +356,8 @@ TJournalWindow::TJournalWindow(TJournal *journal, QWidget *parent)
     connect(report_, &QPushButton::clicked, this, [this] { logic_.Report(SelectedRun()); });
     connect(export_, &QPushButton::clicked, this, &TJournalWindow::ExportClicked);
     connect(amend_, &QPushButton::clicked, this, &TJournalWindow::AmendClicked);
+    connect(arshin_, &QPushButton::clicked, this, &TJournalWindow::ArshinClicked);
+    connect(notExported_, &QCheckBox::toggled, this, [this](bool on) { logic_.SetNotExportedOnly(on); });
 
     logic_.Start();
 }
@@ -369,6 +407,33 @@ void TJournalWindow::AmendClicked()
         this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
+}
+
+void TJournalWindow::SetFundDeadline(TDeadline deadline)
+{
+    model_->deadline = std::move(deadline);
+    logic_.Refresh();
+}
+
+void TJournalWindow::SetArshinHandler(std::function<void(const std::vector<TJournalRunId> &)> handler)
+{
+    arshinHandler_ = std::move(handler);
+    arshin_->setEnabled(bool(arshinHandler_));
+}
+
+void TJournalWindow::ArshinClicked()
+{
+    std::vector<TJournalRunId> runs;
+    for (const TJournalRunSummary &s : model_->Runs())
+        if (s.kind == TJournalRunKind::Verification && s.outcome == TJournalOutcome::Finished)
+            runs.push_back(s.id);
+    if (runs.empty()) {
+        ShowMessage(QStringLiteral("В списке нет законченных поверок для выгрузки"));
+        return;
+    }
+    if (arshinHandler_)
+        arshinHandler_(runs);
+    logic_.Refresh();
 }
 
 void TJournalWindow::SelectRun(const TJournalRunId &run)

@@ -12,7 +12,9 @@
 // "runsTable", "details", "openButton", "exportButton", "reportButton", "amendButton", "stateLabel";
 // the amendment dialog (a child of the window while open) "amendDialog" with "amendField",
 // "amendOldValue", "amendNewValue", "amendVerdict" (for the conclusion), "amendReason", "amendWho"
-// and "amendButtons".
+// and "amendButtons". For the Federal information fund: the column "ФГИС «Аршин»" (where a run stands, or the
+// deadline the host computes), the filter "не выгружено" ("notExportedFilter") and "Выгрузить в «Аршин»…"
+// ("arshinButton", enabled when the host gives a handler): the listed verification runs go to the handler.
 
 #include "journal/journalarchivelogic.h"
 
@@ -46,6 +48,11 @@ public:
     }
     // The run of the current row; empty when none.
     TJournalRunId SelectedRun() const;
+    // The deadline shown for a run not yet sent to the Fund: its text and whether it is near or past.
+    using TDeadline = std::function<std::pair<QString, bool>(const TJournalRunSummary &)>;
+    void SetFundDeadline(TDeadline deadline);
+    // "Выгрузить в «Аршин»…": the host writes the file of these runs (the list as filtered), then Refresh.
+    void SetArshinHandler(std::function<void(const std::vector<TJournalRunId> &)> handler);
 
     // IJournalArchiveView
     void ShowRuns(const std::vector<TJournalRunSummary> &runs) override;
@@ -61,6 +68,7 @@ private:
     void CurrentChanged();
     void ExportClicked();
     void AmendClicked();
+    void ArshinClicked();
 
     TJournalArchiveLogic logic_;
     std::unique_ptr<TJournalRunsModel> model_;
@@ -74,6 +82,9 @@ private:
     QPushButton *export_ = nullptr;
     QPushButton *report_ = nullptr;
     QPushButton *amend_ = nullptr;
+    QPushButton *arshin_ = nullptr;
+    QCheckBox *notExported_ = nullptr;
+    std::function<void(const std::vector<TJournalRunId> &)> arshinHandler_;
     QLabel *state_ = nullptr;
     std::function<QString(const QString &)> savePath_;
 };

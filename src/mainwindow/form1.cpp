@@ -1,8 +1,10 @@
 #include "mainwindow/form1.h"
 
 #include "journal/journalwindow.h"
+#include "lab/arshinjournal.h"
 #include "lab/window/instrumenttypeswindow.h"
 #include "lab/window/standardswindow.h"
+#include "verification/report/avtopoverkareportconfig.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -10,7 +12,9 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
+#include <QDate>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +26,7 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QStandardPaths>
 
 #include "charts/vectordiagramform.h"
 #include "config/configcontroller.h"
@@ -782,6 +787,15 @@ void TForm1::OpenJournal()
             });
         }
         archive.Start();
+        // The Fund: each finished verification not sent yet shows its deadline, red within 5 working days.
+        const QSet<QDate> holidays = TArshinConfig(config.get()).ReadHolidays();
+        journalWindow->SetFundDeadline([holidays](const TJournalRunSummary &run) {
+            const QDate deadline = ArshinDeadline(run.started.toLocalTime().date(), false, holidays);
+            const int left = WorkingDaysLeft(QDate::currentDate(), deadline, holidays);
+            return std::pair<QString, bool>(
+                QStringLiteral("до ") + deadline.toString(QStringLiteral("dd.MM.yyyy")), ArshinDeadlineNear(left));
+        });
+        journalWindow->SetArshinHandler([this](const std::vector<TJournalRunId> &ids) { ExportToArshin(ids); });
     }
     journalWindow->show();
     journalWindow->raise();
@@ -814,6 +828,29 @@ void TForm1::OpenInstrumentTypes()
 void TForm1::OpenStandards()
 {
     ShowRegister<TStandardsWindow>(standardsWindow_, journal_, this);
+}
+
+void TForm1::ExportToArshin(const std::vector<TJournalRunId> &ids)
+{
+    std::vector<TJournalRun> runs;
+    for (const TJournalRunId &id : ids)
+        if (std::optional<TJournalRun> run = LoadJournalledRun(id))
+            runs.push_back(std::move(*run));
+    const QString suggested = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+        + QStringLiteral("/Аршин %1.xml").arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+    const QString path = arshinPath_
+        ? arshinPath_(suggested)
+        : QFileDialog::getSaveFileName(
+            journalWindow, QStringLiteral("Выгрузить в «Аршин»"), suggested, QStringLiteral("XML (*.xml)"));
+    if (path.isEmpty() || runs.empty())
+        return;
+    const QString who = TAvtopoverkaReportConfig(config.get()).ReadReportData().Verifier.trimmed();
+    const TArshinExportResult result = ExportRunsToArshin(
+        *journal_, config.get(), runs, path, TArshinOptions(), who.isEmpty() ? QStringLiteral("KestManager") : who);
+    if (result.written)
+        TMessageService::Information(journalWindow, result.Text(path));
+    else
+        TMessageService::Error(journalWindow, result.Text(path));
 }
 
 std::optional<TJournalRun> TForm1::LoadJournalledRun(const TJournalRunId &id)

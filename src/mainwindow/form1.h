@@ -113,6 +113,13 @@ public:
     // "Лаборатория" → "Типы СИ", "Эталоны": the registers the journal keeps, modeless, one of each.
     void OpenInstrumentTypes();
     void OpenStandards();
+    // The archive's "Выгрузить в «Аршин»…": the file of these runs, each marked as sent. The file is asked
+    // with a save dialog unless a chooser is given (tests).
+    void ExportToArshin(const std::vector<TJournalRunId> &runs);
+    void SetArshinPathChooser(std::function<QString(const QString &suggested)> chooser)
+    {
+        arshinPath_ = std::move(chooser);
+    }
     QWidget *InstrumentTypesWindow() const { return typesWindow_.data(); }
     QWidget *StandardsWindow() const { return standardsWindow_.data(); }
     // Runs this bench did not end (the program was killed, the power went): each verification run is
@@ -192,6 +199,7 @@ private:
     std::function<void(TConfigController *, const TJournalRun &, QWidget *)> journalReport_;
     QPointer<TJournalWindow> journalWindow;
     QPointer<QWidget> typesWindow_;
+    std::function<QString(const QString &)> arshinPath_;
     QPointer<QWidget> standardsWindow_;
     TUpdate *updateForm = nullptr;
     TSettingsForm *settingsForm = nullptr;

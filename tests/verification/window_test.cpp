@@ -33,6 +33,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -371,6 +372,72 @@ TEST(VerificationWindow, BenchWithStandardsAsksTheConditionsAndConcludesTheRun)
     EXPECT_FALSE(amended->end->verdict->fit); // the run's own conclusion stays
     EXPECT_EQ(journal.ListRuns()[0].verdict, QStringLiteral("пригоден"));
     window->close();
+    DeleteClosed();
+}
+
+// The archive and the Federal information fund: a finished verification not sent yet shows its deadline;
+// "Выгрузить в «Аршин»…" writes the file of the listed runs (a run lacking its type left out and named), marks
+// the sent one, and "не выгружено" then lists only what is left.
+TEST(VerificationWindow, ArchiveExportsToTheFundAndTracksWhatWasSent)
+{
+    KestTestHome::Root();
+    TMessages messages;
+    QTemporaryDir folder;
+    TJournal journal(TJournalOptions::Local(folder.path()));
+    ASSERT_TRUE(journal.Open());
+    auto run = [&](bool complete) {
+        TJournalRunHeader h;
+        h.configuration = QStringLiteral("QX4");
+        h.reportData = {{"DeviceNum", "151003"}, {"Verifier", "Петров П. П."}};
+        if (complete)
+            h.lab.type = TInstrumentType{{}, "Преобразователь QX4", "74910-19", {}, "МП 2203-0123-2021", 12};
+        h.lab.owner = QStringLiteral("АО «Сеть»");
+        h.lab.conditions.temperature = 21.5;
+        h.lab.conditions.humidity = 55;
+        h.lab.conditions.pressure = 101.3;
+        TStandard kest;
+        kest.name = QStringLiteral("Установка KEST-01");
+        kest.fundNumber = QStringLiteral("57500.20.1Р.00011");
+        kest.validUntil = QDate::currentDate().addYears(1);
+        h.lab.standards = {kest};
+        const TJournalRunId id = journal.BeginRun(h);
+        TJournalRunEnd end(TJournalOutcome::Finished);
+        end.verdict = TVerdict{true, {}};
+        EXPECT_TRUE(journal.EndRun(id, end));
+        return id;
+    };
+    const TJournalRunId sent = run(true), lacking = run(false);
+    TForm1::TOptions options;
+    options.checkForUpdates = false;
+    options.journal = &journal;
+    TForm1 main(options);
+    TLabConfig(&main.Config()).WriteSignCipher(QStringLiteral("АБВ"));
+    const QString file = folder.path() + QStringLiteral("/аршин.xml");
+    main.SetArshinPathChooser([&](const QString &) { return file; });
+    main.JournalAction()->trigger();
+    TJournalWindow *archive = main.JournalWindow();
+    ASSERT_TRUE(archive);
+    auto *table = archive->findChild<QTableView *>(QStringLiteral("runsTable"));
+    auto fundColumn = [&](const TJournalRunId &id) {
+        for (int row = 0; row < table->model()->rowCount(); ++row)
+            if (archive->Logic().Runs()[size_t(row)].id == id)
+                return table->model()->index(row, table->model()->columnCount() - 1).data().toString();
+        return QStringLiteral("нет в списке");
+    };
+    EXPECT_TRUE(fundColumn(sent).startsWith(QStringLiteral("до "))) << fundColumn(sent).toStdString();
+
+    archive->findChild<QPushButton *>(QStringLiteral("arshinButton"))->click();
+    ASSERT_TRUE(QFile::exists(file));
+    ASSERT_EQ(messages.notices.size(), 1) << messages.errors.join(" | ").toStdString();
+    EXPECT_TRUE(
+        messages.notices[0].startsWith(QStringLiteral("Записано: ")) && messages.notices[0].contains("поверок: 1"))
+        << messages.notices[0].toStdString();
+    EXPECT_TRUE(messages.notices[0].contains(QStringLiteral("Пропущена поверка ") + lacking));
+    EXPECT_TRUE(fundColumn(sent).startsWith(QStringLiteral("выгружено: ") + file)) << fundColumn(sent).toStdString();
+    archive->findChild<QCheckBox *>(QStringLiteral("notExportedFilter"))->setChecked(true);
+    EXPECT_EQ(fundColumn(sent), QStringLiteral("нет в списке"));
+    EXPECT_TRUE(fundColumn(lacking).startsWith(QStringLiteral("до ")));
+    main.close();
     DeleteClosed();
 }
 
