@@ -479,6 +479,9 @@ int Verify(const TVerifyOptions &o)
         Out(QStringLiteral("Заключение: ") + verdict->Text()
             + (verdict->reasons.isEmpty() ? QString()
                                           : QStringLiteral(": ") + verdict->reasons.join(QStringLiteral("; "))));
+    // The journal's id of the run last, for a script to go on with (arshin-export --run ID …).
+    if (const TRunJournalRecorder *r = logic.Recorder(); journal && r && !r->Last().isEmpty())
+        Out(QStringLiteral("Поверка: ") + r->Last());
     int code = 0;
     if (!printer.end || printer.end->outcome != TRunOutcome::Finished || interrupted) {
         if (interrupted)

@@ -121,8 +121,10 @@ TEST_F(KestctlVerify, RunsTheScenarioPrintsEveryPointWritesTablesAndReport)
     const TResult r = Run(Verify() << "--out" << results << "--report" << report << "--template" << templ);
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     const QStringList lines = r.out.trimmed().split('\n');
-    // A line per point, then the conclusion.
-    ASSERT_EQ(lines.size(), 4) << r.out.toStdString();
+    // A line per point, then the conclusion and the run's journal id.
+    ASSERT_EQ(lines.size(), 5) << r.out.toStdString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Поверка: [0-9a-f-]{36}$")).match(lines[4]).hasMatch())
+        << lines[4].toStdString();
     EXPECT_TRUE(lines[3].startsWith(QStringLiteral("Заключение: непригоден: превышение допускаемой основной "
                                                    "погрешности: Ia при 5 A (−0,40 % при пределе ±0,2 %)")))
         << lines[3].toStdString();
