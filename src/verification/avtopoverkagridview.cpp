@@ -3,11 +3,13 @@
 #include "presentation/controls/windowscolor.h"
 #include "verification/stringgridwithdata.h"
 
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
@@ -176,6 +178,21 @@ void TAvtopoverkaGridView::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
     UpdateScrollBars();
+}
+
+bool TAvtopoverkaGridView::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto *help = static_cast<QHelpEvent *>(event);
+        int col = 0, row = 0;
+        const QString tip = CellAt(help->pos(), col, row) && row > 0 ? CellTip(col, row) : QString();
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), tip, viewport());
+        return true;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
 }
 
 void TAvtopoverkaGridView::paintEvent(QPaintEvent *)

@@ -12,6 +12,8 @@
 #include <QFont>
 #include <QHash>
 
+#include <functional>
+
 class QLineEdit;
 class TStringGridWithData;
 
@@ -31,12 +33,17 @@ public:
 
     QSize sizeHint() const override;
 
+    // The tooltip of a cell (col, row ≥ 1); an empty text shows none.
+    void SetCellTip(std::function<QString(int col, int row)> tip) { cellTip_ = std::move(tip); }
+    QString CellTip(int col, int row) const { return cellTip_ ? cellTip_(col, row) : QString(); }
+
 signals:
     // A click selected a cell (row 0: the header).
     void CellClicked(int col, int row);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -63,4 +70,5 @@ private:
     int editRow_ = -1;
     bool syncing_ = false;
     bool scrollBarsPending_ = false;
+    std::function<QString(int, int)> cellTip_;
 };

@@ -308,6 +308,7 @@ TEST(VerificationWindow, BenchWithStandardsAsksTheConditionsAndConcludesTheRun)
     kest.validUntil = QDate::currentDate().addYears(1);
     kest.errorLimits = {{TQuantityKind::Voltage, 0.05}, {TQuantityKind::Current, 0.05}};
     ASSERT_TRUE(journal.Registry().SaveStandard(kest));
+    TLabConfig(b.store.get()).WriteMinAccuracyRatio(5);
 
     QPointer<TForm2> window = CreateVerificationWindow(b.store.get(), TConfigurationCode::QX4, nullptr, &journal);
     window->show();
@@ -352,6 +353,10 @@ TEST(VerificationWindow, BenchWithStandardsAsksTheConditionsAndConcludesTheRun)
     ASSERT_EQ(run->header.lab.standards.size(), 1u);
     EXPECT_EQ(run->header.lab.standards[0].name, kest.name);
     EXPECT_NEAR(run->header.lab.lowestAccuracyRatio, 4, 1e-9); // 0,2 % against 0,05 %
+    // The lab asks for 5: each measured quantity's cells say that the reference falls short.
+    EXPECT_EQ(window->GridView(0)->CellTip(4, 1), QStringLiteral("напряжение: соотношение точностей 4 меньше 5"));
+    EXPECT_EQ(window->GridView(0)->CellTip(5, 1), QStringLiteral("ток: соотношение точностей 4 меньше 5"));
+    EXPECT_TRUE(window->GridView(0)->CellTip(0, 1).isEmpty()); // an input cell
     EXPECT_EQ(TLabConfig(b.store.get()).ReadLastConditions().humidity, 55.0); // offered at the next start
 
     // "Заключение…": the verifier replaces it, with a reason; the run gets an amendment, not a change.

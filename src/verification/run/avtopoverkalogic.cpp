@@ -802,6 +802,7 @@ bool TAvtopoverkaLogic::LabChecksAllowStart(const std::vector<TRunPoint> &plan)
 {
     lab_.lowestAccuracyRatio = 0;
     lab_.lowRatioNotes.clear();
+    lowRatio_.clear();
     if (lab_.standards.empty())
         return true;
     const TLabConfig lab(ctx_.store);
@@ -843,12 +844,28 @@ bool TAvtopoverkaLogic::LabChecksAllowStart(const std::vector<TRunPoint> &plan)
             continue;
         if (lab_.lowestAccuracyRatio == 0 || *ratio < lab_.lowestAccuracyRatio)
             lab_.lowestAccuracyRatio = *ratio;
-        if (*ratio < minimum)
+        if (*ratio < minimum) {
             lab_.lowRatioNotes << QStringLiteral("%1: соотношение точностей %2 меньше %3")
                                       .arg(LabRules::KindCaption(kind), FloatToQStr(std::round(*ratio * 100) / 100),
                                           FloatToQStr(minimum));
+            lowRatio_[kind] = lab_.lowRatioNotes.back();
+        }
     }
     return true;
+}
+
+QString TAvtopoverkaLogic::LowRatioNote(int tab, int col) const
+{
+    if (lowRatio_.empty() || tab < 0 || tab >= tabs_.Count())
+        return {};
+    const TKestAvtopoverkaGrid &grid = tabs_.Grid(tab);
+    if (col < grid.InputColumnCount() || col >= grid.ColCount())
+        return {};
+    const std::optional<TQuantityKind> kind = tabs_.IsAnalog(tab)
+        ? std::optional<TQuantityKind>(TQuantityKind::AnalogCurrent)
+        : LabRules::KindOfParameter(grid.ParamOfColumn(col));
+    const auto found = kind ? lowRatio_.find(*kind) : lowRatio_.end();
+    return found == lowRatio_.end() ? QString() : found->second;
 }
 
 double TAvtopoverkaLogic::ErrorLimit(bool analog) const

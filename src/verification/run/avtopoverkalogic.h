@@ -14,6 +14,7 @@
 #include <QList>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -124,6 +125,9 @@ public:
     // The conclusion of the last run that finished with its points journalled; none otherwise.
     const std::optional<TVerdict> &LastVerdict() const { return lastVerdict_; }
     void SetLastVerdict(std::optional<TVerdict> verdict) { lastVerdict_ = std::move(verdict); }
+    // The note on a cell whose quantity the reference measures less than the laboratory's ratio of
+    // accuracies allows (as found at the last run's start); empty for the others.
+    QString LowRatioNote(int tab, int col) const;
     TJournal *Journal() const { return journal_; }
     TRunJournalRecorder *Recorder() const { return recorder_.get(); }
     // A journalled run back in the window: the setup panel as the run had it, every table with its
@@ -220,5 +224,6 @@ private:
     TChartRenderer chartRenderer_;
     TLabRunRecord lab_;
     std::optional<TVerdict> lastVerdict_;
+    std::map<TQuantityKind, QString> lowRatio_;
     bool readOnly_ = false;
 };

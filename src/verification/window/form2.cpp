@@ -817,6 +817,7 @@ void TForm2::AddTabPage(int tab, TKestAvtopoverkaGrid *grid)
     layout->setContentsMargins(2, 2, 2, 2);
     auto *view = new TAvtopoverkaGridView(grid, page);
     view->setObjectName(QStringLiteral("Grid%1").arg(tab + 1));
+    view->SetCellTip([this, tab](int col, int) { return logic_->LowRatioNote(tab, col); });
     layout->addWidget(view);
     views_[tab] = view;
     tableChanged_.push_back(grid->AddChangeListener([this] {
