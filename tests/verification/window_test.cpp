@@ -14,6 +14,7 @@
 #include "verification/avtopoverkaconfig.h"
 #include "verification/avtopoverkagridview.h"
 #include "verification/csvmanager.h"
+#include "verification/report/avtopoverkareportconfig.h"
 #include "verification/report/ooxmlpackage.h"
 #include "verification/window/form2.h"
 
@@ -309,11 +310,32 @@ TEST(VerificationWindow, BenchWithStandardsAsksTheConditionsAndConcludesTheRun)
     kest.errorLimits = {{TQuantityKind::Voltage, 0.05}, {TQuantityKind::Current, 0.05}};
     ASSERT_TRUE(journal.Registry().SaveStandard(kest));
     TLabConfig(b.store.get()).WriteMinAccuracyRatio(5);
+    // The device's type prefers a set of points: the submenu marks it.
+    TInstrumentType qx4{{}, "Преобразователь QX4", "74910-19", {}, "МП 2203-0123-2021", 12};
+    TAvtopoverkaReportConfig report(b.store.get());
+    TReportData header = report.ReadReportData();
+    header.DeviceNum = QStringLiteral("151003");
+    report.WriteReportData(header);
 
     QPointer<TForm2> window = CreateVerificationWindow(b.store.get(), TConfigurationCode::QX4, nullptr, &journal);
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     window->findChild<QAbstractButton *>(QStringLiteral("100 V"))->click();
+    {
+        QMenu *fill = window->MenuAction(QStringLiteral("Заполнить точки"))->menu();
+        emit fill->aboutToShow();
+        ASSERT_FALSE(fill->actions().isEmpty());
+        EXPECT_FALSE(fill->actions().back()->isChecked()); // no type chosen yet
+        qx4.pointsSet = fill->actions().back()->text();
+        ASSERT_TRUE(journal.Registry().SaveType(qx4));
+        TLabConfig(b.store.get()).WriteTypeForDevice(QStringLiteral("151003"), qx4.id);
+        emit fill->aboutToShow();
+        std::vector<bool> marked;
+        for (QAction *action : fill->actions())
+            marked.push_back(action->isChecked());
+        EXPECT_EQ(std::count(marked.begin(), marked.end(), true), 1);
+        EXPECT_TRUE(marked.back());
+    }
     window->Entry(TEntry::Current)->ValueControl()->setText("5");
     window->Button(QStringLiteral("Добавить строку"))->click();
 

@@ -439,6 +439,19 @@ void TForm2::OverrideVerdict()
     logic_->SetLastVerdict(dialog.Result());
 }
 
+QString TForm2::PreferredPointSet() const
+{
+    TJournal *journal = logic_ ? logic_->Journal() : nullptr;
+    if (!journal)
+        return {};
+    const QString number = TAvtopoverkaReportConfig(config_).ReadReportData().DeviceNum;
+    const QString typeId = TLabConfig(config_).ReadTypeForDevice(number);
+    if (typeId.isEmpty())
+        return {};
+    const std::optional<TInstrumentType> type = journal->Registry().Type(typeId);
+    return type ? type->pointsSet.trimmed() : QString();
+}
+
 bool TForm2::PrepareLabRecord()
 {
     TJournal *journal = logic_->Journal();
@@ -597,9 +610,17 @@ void TForm2::BindActions()
     connect(fill, &QMenu::aboutToShow, this, [this, fill] {
         fill->clear();
         const QStringList captions = logic_->PointSetCaptions();
-        for (int set = 0; set < captions.size(); ++set)
-            connect(fill->addAction(captions[set]), &QAction::triggered, this,
-                [this, set] { logic_->FillPointsClicked(EntryValues(), set); });
+        const QString preferred = PreferredPointSet();
+        for (int set = 0; set < captions.size(); ++set) {
+            QAction *action = fill->addAction(captions[set]);
+            // The set the device's instrument type asks for is marked, not forced.
+            if (!preferred.isEmpty() && captions[set].compare(preferred, Qt::CaseInsensitive) == 0) {
+                action->setCheckable(true);
+                action->setChecked(true);
+                action->setToolTip(QStringLiteral("Точки, предпочтительные для типа СИ"));
+            }
+            connect(action, &QAction::triggered, this, [this, set] { logic_->FillPointsClicked(EntryValues(), set); });
+        }
     });
 
     connect(actions_.at(QStringLiteral("Настройка сценария")), &QAction::triggered, this, &TForm2::OpenScenarioWindow);

@@ -97,6 +97,8 @@ public:
     // remembered for the device, the owner, and the conditions asked now. False: the user cancelled.
     bool PrepareLabRecord();
     void OverrideVerdict();
+    // The "Заполнить точки" set the instrument type remembered for the device prefers; empty: none.
+    QString PreferredPointSet() const;
 
     // IAvtopoverkaView
     void ShowError(const QString &text) override;
