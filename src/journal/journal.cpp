@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSysInfo>
+#include <QThread>
 #include <QTimer>
 #include <QUuid>
 
@@ -808,7 +809,10 @@ int TJournal::FlushBeforeExit(int maxMs)
             bounded.connectTimeoutSeconds = seconds;
             server_ = std::make_unique<TJournalStore>(bounded);
         }
-        ConnectServer(false);
+        // A server being restarted refuses at once: it is asked again until the time is up, so that a
+        // program ending just as the server comes back still leaves nothing behind.
+        while (!ConnectServer(false) && !serverRefused_ && QDateTime::currentMSecsSinceEpoch() + 250 < deadline)
+            QThread::msleep(250);
     }
     if (serverMode_ && serverUp_)
         FlushBuffer(deadline);

@@ -6,15 +6,17 @@
 //   point <k> durable|held     point k written durably, or kept in memory
 //   freed                      the filler file was removed (space came back)
 //   waiting                    all points written; waiting to be killed (--hang)
+//   buffered <n>               at the end of a server journal's run: runs left in the bench's buffer
 //   stored <n>                 at the end: points of the run found when the journal is read again
 //
 //   journal_helper --folder DIR --points N [--hang] [--filler KB] [--free-after M]
-//                  [--remount-ro-after K] [--host SOCKETDIR --database DB --user USER]
+//                  [--remount-ro-after K] [--host SOCKETDIR --database DB --user USER] [--interval MS]
 
 #include "journaltesthelpers.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <cstdio>
@@ -56,7 +58,8 @@ int main(int argc, char **argv)
         {"hang", "wait to be killed after the points"}, {"filler", "fill the folder with KB first", "kb"},
         {"free-after", "remove the filler M points after the first failure", "m"},
         {"remount-ro-after", "make the folder read-only after K points", "k"}, {"host", "server socket", "dir"},
-        {"database", "server database", "name"}, {"user", "server user", "name"}});
+        {"database", "server database", "name"}, {"user", "server user", "name"},
+        {"interval", "milliseconds between points, as a bench measures them", "ms"}});
     args.process(app);
     const QString folder = args.value("folder");
     const int points = args.value("points").toInt();
@@ -87,6 +90,12 @@ int main(int argc, char **argv)
             if (std::system(command.constData()) != 0)
                 Say("remount failed");
         }
+        if (args.isSet("interval")) {
+            QElapsedTimer wait;
+            wait.start();
+            while (wait.elapsed() < args.value("interval").toInt())
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
         const bool durable = journal.AddPoint(id, KestJournalTest::SamplePoint(k, header));
         Say(QString("point %1 %2").arg(k).arg(durable ? "durable" : "held"));
         if (!durable && failedAt == 0)
@@ -103,6 +112,9 @@ int main(int argc, char **argv)
     }
     journal.EndRun(id, {TJournalOutcome::Finished});
     journal.Flush();
+    // As the program and kestctl end: the server tried once more, what stays buffered said.
+    if (options.server)
+        Say(QString("buffered %1").arg(journal.FlushBeforeExit(30000)));
     TJournal again(options);
     again.Open();
     const auto run = again.LoadRun(id);

@@ -9,13 +9,18 @@
 
 #include "journal/journalcodec.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSqlQuery>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <thread>
 
 using namespace KestJournalTest;
@@ -446,4 +451,68 @@ TEST(LabJournalTest, ArchiveKnowsWhatWasSentToTheFund)
     for (const TJournalRunSummary &s : journal.ListRuns(notExported))
         unsent.push_back(s.id);
     EXPECT_EQ(unsent, std::vector<TJournalRunId>{runs[2]});
+}
+
+// Four benches, each a process of its own, journal runs to one server that stops for a few seconds in the
+// middle of them: each goes on into its buffer, sends it when the server is back (or tries once more as it
+// ends), and afterwards the server holds every run finished and every point.
+TEST(LabJournalTest, FourBenchesLoseNothingWhenTheServerStopsInTheMiddle)
+{
+    TPgServer &pg = TPgServer::Instance();
+    ASSERT_TRUE(pg.Start()) << pg.Error().toStdString();
+    const TJournalConnection server = pg.NewDatabase();
+    ASSERT_TRUE(pg.Error().isEmpty()) << pg.Error().toStdString();
+    constexpr int kBenches = 4, kPoints = 24;
+    std::vector<std::unique_ptr<QProcess>> benches;
+    std::vector<QString> said(kBenches);
+    for (int b = 0; b < kBenches; ++b) {
+        benches.push_back(std::make_unique<QProcess>());
+        benches.back()->start(QString::fromLocal8Bit(KEST_JOURNAL_HELPER),
+            {"--folder", KestTestHome::NewFolder(), "--points", QString::number(kPoints), "--interval", "300", "--host",
+                server.host, "--database", server.database, "--user", server.user});
+        ASSERT_TRUE(benches.back()->waitForStarted(10000));
+    }
+    auto pump = [&](const std::function<bool()> &done, int timeoutMs) {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < timeoutMs)
+            for (int b = 0; b < kBenches; ++b) {
+                benches[size_t(b)]->waitForReadyRead(20);
+                said[size_t(b)] += QString::fromUtf8(benches[size_t(b)]->readAllStandardOutput());
+            }
+        return done();
+    };
+    // Every bench has points on the server, then the server stops for 4 s while they go on.
+    ASSERT_TRUE(pump(
+        [&] { return std::all_of(said.begin(), said.end(), [](const QString &s) { return s.contains("point 3 "); }); },
+        60000));
+    ASSERT_TRUE(pg.Pause()) << pg.Error().toStdString();
+    pump([] { return false; }, 4000);
+    ASSERT_TRUE(pg.Resume()) << pg.Error().toStdString();
+    ASSERT_TRUE(pump(
+        [&] {
+            return std::all_of(
+                benches.begin(), benches.end(), [](const auto &p) { return p->state() == QProcess::NotRunning; });
+        },
+        120000));
+    for (int b = 0; b < kBenches; ++b) {
+        said[size_t(b)] += QString::fromUtf8(benches[size_t(b)]->readAllStandardOutput());
+        EXPECT_EQ(benches[size_t(b)]->exitCode(), 0) << said[size_t(b)].toStdString();
+        EXPECT_TRUE(said[size_t(b)].contains("buffered 0")) << said[size_t(b)].toStdString();
+        EXPECT_TRUE(said[size_t(b)].contains(QString("stored %1").arg(kPoints))) << said[size_t(b)].toStdString();
+    }
+    // Read by another bench: four finished runs, every point.
+    TJournalOptions reader = TJournalOptions::Local(KestTestHome::NewFolder());
+    reader.server = server;
+    TJournal journal(reader);
+    ASSERT_TRUE(journal.Open());
+    const std::vector<TJournalRunSummary> runs = journal.ListRuns();
+    ASSERT_EQ(runs.size(), size_t(kBenches));
+    for (const TJournalRunSummary &run : runs) {
+        EXPECT_EQ(run.outcome, TJournalOutcome::Finished);
+        EXPECT_EQ(run.points, kPoints);
+        const std::optional<TJournalRun> loaded = journal.LoadRun(run.id);
+        ASSERT_TRUE(loaded);
+        EXPECT_EQ(loaded->points.size(), size_t(kPoints));
+    }
 }
