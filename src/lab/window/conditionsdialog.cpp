@@ -1,5 +1,6 @@
 #include "lab/window/conditionsdialog.h"
 
+#include "lab/window/dialogbuttons.h"
 #include "presentation/controls/messageservice.h"
 #include "protocol/numberformat.h"
 
@@ -40,17 +41,7 @@ TConditionsDialog::TConditionsDialog(const TRunConditions &last, TChecker checke
     form->addRow(QStringLiteral("Напряжение питания, В"), supplyVoltage_);
     form->addRow(QStringLiteral("Частота питания, Гц"), supplyFrequency_);
 
-    auto *ok = new QPushButton(QStringLiteral("ОК"), this);
-    ok->setObjectName(QStringLiteral("okButton"));
-    ok->setDefault(true);
-    auto *cancel = new QPushButton(QStringLiteral("Отмена"), this);
-    cancel->setObjectName(QStringLiteral("cancelButton"));
-    connect(ok, &QPushButton::clicked, this, &TConditionsDialog::Confirm);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
+    QHBoxLayout *buttons = OkCancelRow(this, [this] { Confirm(); });
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addLayout(buttons);

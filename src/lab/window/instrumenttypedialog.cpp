@@ -1,5 +1,6 @@
 #include "lab/window/instrumenttypedialog.h"
 
+#include "lab/window/dialogbuttons.h"
 #include "presentation/controls/messageservice.h"
 #include "protocol/numberformat.h"
 
@@ -87,17 +88,7 @@ TInstrumentTypeDialog::TInstrumentTypeDialog(const TInstrumentType &type, QWidge
     form->addRow(QStringLiteral("Набор точек"), pointsSet_);
     form->addRow(QString(), retired_);
 
-    auto *ok = new QPushButton(QStringLiteral("ОК"), this);
-    ok->setObjectName(QStringLiteral("okButton"));
-    ok->setDefault(true);
-    auto *cancel = new QPushButton(QStringLiteral("Отмена"), this);
-    cancel->setObjectName(QStringLiteral("cancelButton"));
-    connect(ok, &QPushButton::clicked, this, &TInstrumentTypeDialog::Confirm);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
+    QHBoxLayout *buttons = OkCancelRow(this, [this] { Confirm(); });
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addLayout(buttons);

@@ -1,5 +1,6 @@
 #include "lab/window/standarddialog.h"
 
+#include "lab/window/dialogbuttons.h"
 #include "presentation/controls/floatspinedit.h"
 #include "presentation/controls/messageservice.h"
 
@@ -107,17 +108,7 @@ TStandardDialog::TStandardDialog(const TStandard &standard, QWidget *parent) : Q
     tolerance->addWidget(outOfToleranceSince_);
     tolerance->addStretch();
 
-    auto *ok = new QPushButton(QStringLiteral("ОК"), this);
-    ok->setObjectName(QStringLiteral("okButton"));
-    ok->setDefault(true);
-    auto *cancel = new QPushButton(QStringLiteral("Отмена"), this);
-    cancel->setObjectName(QStringLiteral("cancelButton"));
-    connect(ok, &QPushButton::clicked, this, &TStandardDialog::Confirm);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
+    QHBoxLayout *buttons = OkCancelRow(this, [this] { Confirm(); });
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(limits_);

@@ -1,5 +1,6 @@
 #include "lab/window/verdictdialog.h"
 
+#include "lab/window/dialogbuttons.h"
 #include "presentation/controls/messageservice.h"
 #include "presentation/controls/windowscolor.h"
 
@@ -57,17 +58,7 @@ TVerdictDialog::TVerdictDialog(const TVerdict &computed, const QString &who, QWi
     connect(fit_, &QRadioButton::toggled, this, follow);
     follow();
 
-    auto *ok = new QPushButton(QStringLiteral("ОК"), this);
-    ok->setObjectName(QStringLiteral("okButton"));
-    ok->setDefault(true);
-    auto *cancel = new QPushButton(QStringLiteral("Отмена"), this);
-    cancel->setObjectName(QStringLiteral("cancelButton"));
-    connect(ok, &QPushButton::clicked, this, &TVerdictDialog::Confirm);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
+    QHBoxLayout *buttons = OkCancelRow(this, [this] { Confirm(); });
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(text);
     layout->addWidget(reasons);
