@@ -41,6 +41,7 @@ const char *const kKestctlVerifyHelp =
          [--type ID] [--owner TEXT] [--modification TEXT] [--kind primary|periodic]
          [--condition temperature=21,5] [--condition humidity=55] [--condition pressure=101,3]
          [--condition supply-voltage=230] [--condition supply-frequency=50] [--standards ID,ID]
+         [--used-as-standard REGNUMBER|-]
                              поверка по точкам сценария (блоки "Table" — вкладки, или одна таблица)
                              с настройками программы, как в окне "Автоповерка"; строка на точку:
                              вкладка, строка, входы и для каждого столбца: установка, прибор, погрешность
@@ -50,7 +51,9 @@ const char *const kKestctlVerifyHelp =
                              кроме --no-journal; --type, --owner, --modification, --kind, --condition,
                              --standards — сведения лаборатории для протокола и журнала (тип СИ и эталоны —
                              по ID из kestctl types list / standards list; без --standards — эталоны стенда,
-                             [Lab] BenchStandards); эталон с истёкшей поверкой — предупреждение или отказ до
+                             [Lab] BenchStandards); --used-as-standard — прибор применяется как эталон (его
+                             рег. номер эталона или "-"; срок передачи в «Аршин» — 20 рабочих дней; без него —
+                             как отмечено для номера прибора в "Настройке отчёта"); эталон с истёкшей поверкой — предупреждение или отказ до
                              начала поверки ([Lab] OverdueStandards=warn|block); в конце — "Заключение: …"
 )";
 
@@ -198,10 +201,11 @@ struct TVerifyOptions {
     std::optional<TVerificationKind> kind;
     TRunConditions conditions;
     QStringList standards;
+    std::optional<TStandardUse> asStandard; // none given: as remembered for the device
     bool HasLab() const
     {
         return !typeId.isEmpty() || !owner.isEmpty() || !modification.isEmpty() || kind || !conditions.IsEmpty()
-            || !standards.isEmpty();
+            || !standards.isEmpty() || asStandard;
     }
 };
 
@@ -276,7 +280,13 @@ TVerifyOptions Parse(const QStringList &argv)
             o.owner = next().trimmed();
         else if (a == QStringLiteral("--modification"))
             o.modification = next().trimmed();
-        else if (a == QStringLiteral("--kind")) {
+        else if (a == QStringLiteral("--used-as-standard")) {
+            // "-": a standard without a registration number yet
+            const QString number = next().trimmed();
+            if (number.isEmpty())
+                throw TUsage("--used-as-standard: рег. номер эталона или \"-\"");
+            o.asStandard = TStandardUse{true, number == QStringLiteral("-") ? QString() : number};
+        } else if (a == QStringLiteral("--kind")) {
             const QString k = next();
             if (k == QStringLiteral("primary"))
                 o.kind = TVerificationKind::Primary;
@@ -351,6 +361,10 @@ int SetLabRecord(const TVerifyOptions &o, TConfigController &store, TJournal &jo
     lab.owner = o.owner.isEmpty() ? TAvtopoverkaReportConfig(&store).ReadReportData().DeviceOwner : o.owner;
     lab.modification = o.modification;
     lab.conditions = o.conditions;
+    const TStandardUse use = o.asStandard.value_or(
+        TLabConfig(&store).ReadStandardUseForDevice(TAvtopoverkaReportConfig(&store).ReadReportData().DeviceNum));
+    lab.usedAsStandard = use.used;
+    lab.standardRegNumber = use.regNumber;
     const std::optional<std::vector<TStandard>> registered = registry.Standards(true);
     if (!registered) {
         if (!o.standards.isEmpty()) {

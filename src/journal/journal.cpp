@@ -528,6 +528,7 @@ TJournalRunId TJournal::BeginRun(TJournalRunHeader header)
     r.row.bench = header.bench;
     r.row.owner = Owner();
     r.row.header = KestJournalCodec::EncodeRunHeader(header);
+    r.row.usedAsStandard = header.lab.usedAsStandard;
     for (const TStandard &standard : header.lab.standards) {
         if (!standard.id.isEmpty() && !r.row.standards.contains(standard.id))
             r.row.standards << standard.id;

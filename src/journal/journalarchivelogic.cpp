@@ -140,7 +140,10 @@ void AddLab(QStringList &lines, const TJournalRun &run)
     if (!lab.IsEmpty())
         lines << QStringLiteral("Вид поверки: %1%2")
                      .arg(VerificationKindText(lab.kind),
-                         lab.usedAsStandard ? QStringLiteral(", прибор применяется как эталон") : QString());
+                         !lab.usedAsStandard ? QString()
+                             : lab.standardRegNumber.isEmpty()
+                             ? QStringLiteral(", прибор применяется как эталон")
+                             : QStringLiteral(", прибор применяется как эталон, рег. № %1").arg(lab.standardRegNumber));
 
     QStringList conditions;
     const std::pair<const char *, const char *> units[] = {{"температура %1 °C", "conditions/temperature"},

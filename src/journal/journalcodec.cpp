@@ -326,9 +326,9 @@ QJsonObject LabJson(const TLabRunRecord &lab)
     for (const TStandard &s : lab.standards)
         standards.append(StandardJson(s));
     QJsonObject o{{"modification", lab.modification}, {"owner", lab.owner}, {"manufactureYear", lab.manufactureYear},
-        {"kind", int(lab.kind)}, {"usedAsStandard", lab.usedAsStandard}, {"conditions", ConditionsJson(lab.conditions)},
-        {"standards", standards}, {"lowestAccuracyRatio", Num(lab.lowestAccuracyRatio)},
-        {"lowRatioNotes", StringsJson(lab.lowRatioNotes)}};
+        {"kind", int(lab.kind)}, {"usedAsStandard", lab.usedAsStandard}, {"standardRegNumber", lab.standardRegNumber},
+        {"conditions", ConditionsJson(lab.conditions)}, {"standards", standards},
+        {"lowestAccuracyRatio", Num(lab.lowestAccuracyRatio)}, {"lowRatioNotes", StringsJson(lab.lowRatioNotes)}};
     if (lab.type)
         o.insert("type", TypeJson(*lab.type));
     return o;
@@ -344,6 +344,7 @@ TLabRunRecord LabOf(const QJsonObject &o)
     lab.manufactureYear = o.value("manufactureYear").toString();
     lab.kind = KindOf(o.value("kind"));
     lab.usedAsStandard = o.value("usedAsStandard").toBool();
+    lab.standardRegNumber = o.value("standardRegNumber").toString();
     lab.conditions = ConditionsOf(o.value("conditions").toObject());
     for (const QJsonValue &s : o.value("standards").toArray())
         if (s.isObject())

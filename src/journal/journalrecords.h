@@ -233,6 +233,7 @@ struct TJournalRunSummary {
     bool suspectStandard = false;
     // Its end waits in a bench's buffer for the server (not an unfinished run).
     bool endBuffered = false;
+    bool usedAsStandard = false; // the instrument is used as a standard: 20 working days for the Fund
     // Where it stands with the Federal information fund: "выгружено: FILE; dd.MM.yyyy", "принято, № записи …",
     // "отказ: …"; empty: not exported.
     QString arshinStatus;

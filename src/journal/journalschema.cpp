@@ -74,6 +74,9 @@ QStringList Step(int n, TJournalDialect dialect)
             "ref INTEGER NOT NULL, prev_run TEXT NOT NULL, content TEXT NOT NULL, digest TEXT NOT NULL, "
             "UNIQUE (run, kind, ref))",
         };
+    case 4:
+        // Whether the instrument verified is used as a standard: the Fund wants its record sooner.
+        return {"ALTER TABLE journal_runs ADD COLUMN used_as_standard INTEGER NOT NULL DEFAULT 0"};
     default:
         return {};
     }

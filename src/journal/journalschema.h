@@ -14,7 +14,7 @@ enum class TJournalDialect { SQLite, PostgreSQL };
 
 namespace KestJournalSchema {
 
-inline constexpr int kCurrentVersion = 3;
+inline constexpr int kCurrentVersion = 4;
 
 // The version recorded in the database: 0 when it has no journal tables yet; -1 when it cannot be
 // read (`error` says why).

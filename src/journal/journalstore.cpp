@@ -419,10 +419,11 @@ bool TJournalStore::InsertRun(const TRunRow &run, bool pending)
         return Exec(Prepared("run",
                         QStringLiteral(
                             "INSERT INTO journal_runs (id, kind, started_ms, outcome, configuration, device_number, "
-                            "verifier, program_version, bench, owner) VALUES (?, ?, ?, 0, ?, ?, ?, ?, ?, ?) "
-                            "ON CONFLICT (id) DO NOTHING")),
+                            "verifier, program_version, bench, owner, used_as_standard) VALUES "
+                            "(?, ?, ?, 0, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (id) DO NOTHING")),
                    {run.id, int(run.kind), run.startedMs, Text(run.configuration), Text(run.deviceNumber),
-                       Text(run.verifier), Text(run.programVersion), Text(run.bench), Text(run.owner)})
+                       Text(run.verifier), Text(run.programVersion), Text(run.bench), Text(run.owner),
+                       run.usedAsStandard ? 1 : 0})
             && Exec(Prepared("header",
                         QStringLiteral(
                             "INSERT INTO journal_headers (run, header) VALUES (?, ?) ON CONFLICT (run) DO NOTHING")),
@@ -551,7 +552,7 @@ bool TJournalStore::Ping()
 namespace {
 
 const char *const kSummaryColumns = "id, kind, started_ms, ended_ms, outcome, error, configuration, device_number, "
-                                    "verifier, bench, points, failed_points";
+                                    "verifier, bench, points, failed_points, used_as_standard";
 
 // What the archive shows of the laboratory's side, after kSummaryColumns: the computed verdict, the
 // amendments, the last amended verdict, and whether a standard used was out of tolerance by then.
@@ -602,6 +603,7 @@ TJournalRunSummary SummaryOf(const QSqlQuery &q)
     s.bench = q.value(9).toString();
     s.points = q.value(10).toInt();
     s.failedPoints = q.value(11).toInt();
+    s.usedAsStandard = q.value(12).toInt() != 0;
     return s;
 }
 
@@ -661,7 +663,7 @@ std::optional<std::vector<TJournalRunSummary>> TJournalStore::ListWhere(
     std::vector<TJournalRunSummary> out;
     while (q.next()) {
         out.push_back(SummaryOf(q));
-        LabSummaryOf(q, 12, out.back());
+        LabSummaryOf(q, 13, out.back());
     }
     return out;
 }
@@ -776,7 +778,7 @@ std::optional<std::vector<std::pair<TJournalRunSummary, QString>>> TJournalStore
         return std::nullopt;
     std::vector<std::pair<TJournalRunSummary, QString>> out;
     while (q.next())
-        out.emplace_back(SummaryOf(q), q.value(12).toString());
+        out.emplace_back(SummaryOf(q), q.value(13).toString());
     return out;
 }
 
@@ -789,9 +791,9 @@ std::optional<TJournalStore::TRunRow> TJournalStore::RunRow(const TJournalRunId 
     }
     QSqlQuery q(Database());
     if (!Exec(q,
-            QStringLiteral(
-                "SELECT id, kind, started_ms, configuration, device_number, verifier, program_version, "
-                "bench, owner, h.header FROM journal_runs LEFT JOIN journal_headers h ON h.run = id WHERE id = ?"),
+            QStringLiteral("SELECT id, kind, started_ms, configuration, device_number, verifier, program_version, "
+                           "bench, owner, h.header, used_as_standard FROM journal_runs LEFT JOIN journal_headers h "
+                           "ON h.run = id WHERE id = ?"),
             {run}))
         return std::nullopt;
     if (!q.next())
@@ -807,6 +809,7 @@ std::optional<TJournalStore::TRunRow> TJournalStore::RunRow(const TJournalRunId 
     r.bench = q.value(7).toString();
     r.owner = q.value(8).toString();
     r.header = q.value(9).toString();
+    r.usedAsStandard = q.value(10).toInt() != 0;
     QSqlQuery st(Database());
     st.setForwardOnly(true);
     if (!Exec(st, QStringLiteral("SELECT standard FROM journal_run_standards WHERE run = ? ORDER BY standard"), {run}))
@@ -1110,7 +1113,9 @@ bool TJournalStore::WriteCopy(const TCopy &copy)
                    QStringLiteral(
                        "INSERT INTO journal_runs (id, kind, started_ms, ended_ms, outcome, error, configuration, "
                        "device_number, verifier, "
-                       "program_version, bench, owner) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (id) DO "
+                       "program_version, bench, owner, used_as_standard) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                       "?) "
+                       "ON CONFLICT (id) DO "
                        "UPDATE SET "
                        "ended_ms = CASE WHEN excluded.outcome <> 0 AND journal_runs.outcome = 0 THEN "
                        "excluded.ended_ms ELSE journal_runs.ended_ms END, "
@@ -1122,7 +1127,7 @@ bool TJournalStore::WriteCopy(const TCopy &copy)
                        copy.outcome != 0 ? QVariant(copy.endedMs) : QVariant(QMetaType::fromType<qlonglong>()),
                        copy.outcome, Text(copy.error), Text(copy.row.configuration), Text(copy.row.deviceNumber),
                        Text(copy.row.verifier), Text(copy.row.programVersion), Text(copy.row.bench),
-                       Text(copy.row.owner)})
+                       Text(copy.row.owner), copy.row.usedAsStandard ? 1 : 0})
             && Exec(q,
                 QStringLiteral("INSERT INTO journal_headers (run, header) VALUES (?, ?) ON CONFLICT (run) DO NOTHING"),
                 {id, Text(copy.row.header)})
@@ -1215,6 +1220,9 @@ std::optional<QByteArray> TJournalStore::RunDigest(const TJournalRunId &run)
     if (!feed(QStringLiteral("SELECT id, kind, started_ms, ended_ms, outcome, error, configuration, device_number, "
                              "verifier, program_version, bench, points, failed_points FROM journal_runs WHERE id = ?"),
             "tiiiittttttii")
+        // Only a set mark is fed: runs sealed before the column existed keep their digests.
+        || !feed(
+            QStringLiteral("SELECT used_as_standard FROM journal_runs WHERE id = ? AND used_as_standard <> 0"), "i")
         || !feed(QStringLiteral("SELECT header FROM journal_headers WHERE run = ?"), "t")
         || !feed(QStringLiteral("SELECT standard FROM journal_run_standards WHERE run = ? ORDER BY standard"), "t")
         || !feed(QStringLiteral("SELECT seq, tab, row_num, time_ms, i_a, i_b, i_c, u_a, u_b, u_c, angle, freq, is_rs, "

@@ -59,6 +59,7 @@ public:
         QString configuration, deviceNumber, verifier, programVersion, bench, owner;
         QString header; // the header as JSON
         QStringList standards; // ids of the reference standards the run used
+        bool usedAsStandard = false; // the instrument verified is used as a standard (a shorter deadline)
     };
 
     explicit TJournalStore(TJournalConnection connection);

@@ -96,6 +96,7 @@ struct TLabRunRecord {
     QString manufactureYear;
     TVerificationKind kind = TVerificationKind::Periodic;
     bool usedAsStandard = false; // the instrument verified is itself used as a standard
+    QString standardRegNumber; // its registration number as a standard in the Fund, when it has one
     TRunConditions conditions;
     std::vector<TStandard> standards; // copies as they were at the start
     // The lowest ratio of the reference's error limit to the permissible error over the run's
@@ -105,7 +106,7 @@ struct TLabRunRecord {
     bool IsEmpty() const
     {
         return !type && modification.isEmpty() && owner.isEmpty() && manufactureYear.isEmpty() && conditions.IsEmpty()
-            && standards.empty();
+            && standards.empty() && !usedAsStandard;
     }
 };
 

@@ -89,12 +89,17 @@ void WriteEntry(QXmlStreamWriter &xml, const TArshinEntry &e)
         text(name, value ? QStringLiteral("true") : QStringLiteral("false"));
     };
     xml.writeStartElement(kNamespace, QStringLiteral("miInfo"));
-    xml.writeStartElement(kNamespace, QStringLiteral("singleMI"));
-    text("mitypeNumber", e.typeNumber);
-    text("manufactureNum", e.serial);
-    if (!e.manufactureYear.isEmpty())
-        text("manufactureYear", e.manufactureYear);
-    text("modification", e.modification);
+    if (!e.standardRegNumber.isEmpty()) {
+        xml.writeStartElement(kNamespace, QStringLiteral("etaMI"));
+        text("regNumber", e.standardRegNumber);
+    } else {
+        xml.writeStartElement(kNamespace, QStringLiteral("singleMI"));
+        text("mitypeNumber", e.typeNumber);
+        text("manufactureNum", e.serial);
+        if (!e.manufactureYear.isEmpty())
+            text("manufactureYear", e.manufactureYear);
+        text("modification", e.modification);
+    }
     xml.writeEndElement();
     xml.writeEndElement();
     text("signCipher", e.signCipher);
@@ -306,6 +311,9 @@ TArshinEntry ArshinEntryOf(const TJournalRun &stored, const TArshinLab &lab)
     e.owner = record.owner.trimmed();
     e.verificationDate = run.header.started.toLocalTime().date(); // the lab's own calendar day
     e.kind = static_cast<int>(record.kind);
+    e.usedAsStandard = record.usedAsStandard;
+    if (record.usedAsStandard)
+        e.standardRegNumber = record.standardRegNumber.trimmed();
     const std::optional<TVerdict> verdict = ArshinVerdict(run);
     e.fit = verdict && verdict->fit;
     if (e.fit && record.type)
@@ -380,6 +388,7 @@ QStringList ArshinMissing(const TJournalRun &stored, const TArshinLab &lab)
     tooLong(QStringLiteral("номер типа"), e.typeNumber, 32);
     tooLong(QStringLiteral("заводской номер"), e.serial, 128);
     tooLong(QStringLiteral("модификация"), e.modification, 128);
+    tooLong(QStringLiteral("рег. номер эталона"), e.standardRegNumber, 32);
     tooLong(QStringLiteral("владелец"), e.owner, 512);
     tooLong(QStringLiteral("причины непригодности"), e.reasons, 1024);
     tooLong(QStringLiteral("методика поверки"), e.procedure, 128);

@@ -43,6 +43,10 @@ struct TArshinEntry {
     QString serial;
     QString manufactureYear; // empty: not known, left out
     QString modification; // "-" when none
+    // An instrument used as a standard with its registration number as one: miInfo/etaMI/regNumber
+    // instead of singleMI (the Fund knows its type and serial by that number).
+    QString standardRegNumber;
+    bool usedAsStandard = false;
     QString signCipher;
     QString owner;
     QDate verificationDate;

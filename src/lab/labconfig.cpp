@@ -16,9 +16,9 @@ constexpr double kDefaultRatio = 3.0;
 
 // The characters that would end a key or be read as another line's start; "%" itself so that the
 // encoding stays unambiguous.
-QString DeviceKey(const QString &deviceNumber)
+QString DeviceKey(const QString &deviceNumber, const QString &prefix = QStringLiteral("TypeForDevice/"))
 {
-    QString key = QStringLiteral("TypeForDevice/");
+    QString key = prefix;
     for (QChar c : deviceNumber.trimmed()) {
         if (c == u'%' || c == u'=' || c == u'[' || c == u']' || c == u';' || c == u'\n' || c == u'\r')
             key += QStringLiteral("%%1").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper();
@@ -189,6 +189,34 @@ void TLabConfig::WriteTypeForDevice(const QString &deviceNumber, const QString &
         return;
     }
     WriteText(kSection, DeviceKey(deviceNumber), typeId.trimmed());
+}
+
+TStandardUse TLabConfig::ReadStandardUseForDevice(const QString &deviceNumber) const
+{
+    TStandardUse use;
+    if (deviceNumber.trimmed().isEmpty())
+        return use;
+    const QString text = ReadText(kSection, DeviceKey(deviceNumber, QStringLiteral("StandardForDevice/")), QString());
+    // "1" alone marks the use without a number; anything else is the number itself.
+    use.used = !text.trimmed().isEmpty();
+    if (text.trimmed() != QLatin1String("1"))
+        use.regNumber = text.trimmed();
+    return use;
+}
+
+void TLabConfig::WriteStandardUseForDevice(const QString &deviceNumber, const TStandardUse &use)
+{
+    if (deviceNumber.trimmed().isEmpty())
+        return;
+    const QString key = DeviceKey(deviceNumber, QStringLiteral("StandardForDevice/"));
+    if (!use.used) {
+        try {
+            portConfig->ini.DeleteKey(kSection, key);
+        } catch (...) {
+        }
+        return;
+    }
+    WriteText(kSection, key, use.regNumber.trimmed().isEmpty() ? QStringLiteral("1") : use.regNumber.trimmed());
 }
 
 QString TLabConfig::ReadSignCipher() const

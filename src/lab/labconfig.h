@@ -15,6 +15,10 @@
 //                     the instrument type's id last chosen for a device number (the number trimmed,
 //                     with "%", "=", "[", "]" and ";" written as %XX so that any number makes a key;
 //                     as every key, without regard to the letters' case)
+//   StandardForDevice/<number>
+//                     the device is used as a standard: its registration number as a standard in the
+//                     Fund, or "1" when it has none yet; absent: not a standard (the number encoded
+//                     as for TypeForDevice)
 //   SignCipher, SignPass, SignMi
 //                     the laboratory's data for signing its uploads to the Fund (plain texts)
 // Numbers are written with the decimal comma and read with either separator.
@@ -29,6 +33,13 @@
 #include <vector>
 
 enum class TOverduePolicy { Warn, Block };
+
+// Whether a device is itself used as a standard, and its registration number as one.
+struct TStandardUse {
+    bool used = false;
+    QString regNumber;
+    bool operator==(const TStandardUse &) const = default;
+};
 
 class TLabConfig : public TTypedSettings {
 public:
@@ -59,6 +70,11 @@ public:
     // an empty id forgets the choice.
     QString ReadTypeForDevice(const QString &deviceNumber) const;
     void WriteTypeForDevice(const QString &deviceNumber, const QString &typeId);
+
+    // Not used for an empty number; writing for an empty number does nothing. A registration number
+    // of just "1" cannot be kept (it reads as none).
+    TStandardUse ReadStandardUseForDevice(const QString &deviceNumber) const;
+    void WriteStandardUseForDevice(const QString &deviceNumber, const TStandardUse &use);
 
     QString ReadSignCipher() const;
     void WriteSignCipher(const QString &value);

@@ -790,7 +790,7 @@ void TForm1::OpenJournal()
         // The Fund: each finished verification not sent yet shows its deadline, red within 5 working days.
         const QSet<QDate> holidays = TArshinConfig(config.get()).ReadHolidays();
         journalWindow->SetFundDeadline([holidays](const TJournalRunSummary &run) {
-            const QDate deadline = ArshinDeadline(run.started.toLocalTime().date(), false, holidays);
+            const QDate deadline = ArshinDeadline(run.started.toLocalTime().date(), run.usedAsStandard, holidays);
             const int left = WorkingDaysLeft(QDate::currentDate(), deadline, holidays);
             return std::pair<QString, bool>(
                 QStringLiteral("до ") + deadline.toString(QStringLiteral("dd.MM.yyyy")), ArshinDeadlineNear(left));

@@ -419,12 +419,14 @@ TEST(LabJournalTest, ServerSharedByBenchesKeepsTheSameAndTakesAnAmendmentMadeWhi
 // verification runs not yet in an upload file (tuning runs never are).
 TEST(LabJournalTest, ArchiveKnowsWhatWasSentToTheFund)
 {
-    TJournal journal(TJournalOptions::Local(KestTestHome::NewFolder()));
+    const TJournalOptions options = TJournalOptions::Local(KestTestHome::NewFolder());
+    TJournal journal(options);
     ASSERT_TRUE(journal.Open());
     std::vector<TJournalRunId> runs;
     for (const char *start : {"2026-05-20T10:00:00", "2026-05-21T10:00:00", "2026-05-22T10:00:00"}) {
         TJournalRunHeader h = SampleHeader(1, 2);
         h.started = At(start);
+        h.lab.usedAsStandard = runs.size() == 1; // its record is due sooner
         runs.push_back(journal.BeginRun(h));
         EXPECT_TRUE(journal.AddPoint(runs.back(), SamplePoint(1, h)));
         EXPECT_TRUE(journal.EndRun(runs.back(), TJournalRunEnd(TJournalOutcome::Finished)));
@@ -451,6 +453,25 @@ TEST(LabJournalTest, ArchiveKnowsWhatWasSentToTheFund)
     for (const TJournalRunSummary &s : journal.ListRuns(notExported))
         unsent.push_back(s.id);
     EXPECT_EQ(unsent, std::vector<TJournalRunId>{runs[2]});
+
+    // The mark lives in the archive's rows, sealed like the rest: set behind the journal's back on the
+    // last run, it shows there and on no other.
+    auto marks = [&] {
+        std::vector<std::pair<bool, TRecordIntegrity>> out;
+        for (const TJournalRunId &id : runs)
+            out.emplace_back(ById(journal.ListRuns())[id].usedAsStandard, ById(journal.ListRuns())[id].integrity);
+        return out;
+    };
+    using P = std::pair<bool, TRecordIntegrity>;
+    EXPECT_EQ(marks(),
+        (std::vector<P>{
+            {false, TRecordIntegrity::Intact}, {true, TRecordIntegrity::Intact}, {false, TRecordIntegrity::Intact}}));
+    TJournalConnection file;
+    file.file = options.localFile;
+    Tamper(file, {QString("UPDATE journal_runs SET used_as_standard = 1 WHERE id = '%1'").arg(runs[2])});
+    EXPECT_EQ(marks(),
+        (std::vector<P>{
+            {false, TRecordIntegrity::Intact}, {true, TRecordIntegrity::Intact}, {true, TRecordIntegrity::Changed}}));
 }
 
 // Four benches, each a process of its own, journal runs to one server that stops for a few seconds in the

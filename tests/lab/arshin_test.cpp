@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 
@@ -177,6 +178,8 @@ TEST(Arshin, FileOfFitUnfitAndIncompleteRunsPassesTheSchemaAndReadsBackAsWritten
         = Verdict(false, {QStringLiteral("превышение: Ia при 5 A"), QStringLiteral("поверка не завершена")});
     runs[1].header.lab.modification.clear();
     runs[1].header.lab.manufactureYear.clear();
+    runs[1].header.lab.usedAsStandard = true; // not registered as one yet: still a single instrument
+    runs[1].header.lab.standardRegNumber = QStringLiteral(" ");
     runs.push_back(MakeRun(QStringLiteral("3")));
     runs[2].header.lab.type->typeNumber.clear();
     // Fit at its end, found unfit afterwards: the amendment stands.
@@ -184,6 +187,10 @@ TEST(Arshin, FileOfFitUnfitAndIncompleteRunsPassesTheSchemaAndReadsBackAsWritten
     runs[3].amendments
         = {Amendment(QStringLiteral("verdict"), QStringLiteral("непригоден"), QStringLiteral("повреждён корпус"))};
     runs[3].header.reportData.clear();
+    // Registered as a standard: the Fund knows it by that number alone.
+    runs.push_back(MakeRun(QStringLiteral("5")));
+    runs[4].header.lab.usedAsStandard = true;
+    runs[4].header.lab.standardRegNumber = QStringLiteral(" 3.1.ZZT.0456.2024 ");
 
     const QString protocolPath = dir.filePath(QStringLiteral("протокол 1.pdf"));
     QByteArray protocol;
@@ -246,8 +253,15 @@ TEST(Arshin, FileOfFitUnfitAndIncompleteRunsPassesTheSchemaAndReadsBackAsWritten
         "means/mieta/number=3.1.ZZT.0123.2019", "means/mis/mi/typeNum=46434-11", "means/mis/mi/manufactureNum=5521",
         "conditions/temperature=21,5 °C", "conditions/pressure=101,3 кПа", "conditions/hymidity=55 %", nullptr};
     const TReadBack back = ReadBack(path);
-    ASSERT_EQ(back.results.size(), 3u);
+    ASSERT_EQ(back.results.size(), 4u);
     EXPECT_EQ(back.results[0], Leaves(fit));
+    QStringList standard = Leaves(fit).mid(4);
+    standard.replace(standard.indexOf(QStringLiteral("type=1")), QStringLiteral("type=2"));
+    standard = QStringList{QStringLiteral("miInfo/etaMI/regNumber=3.1.ZZT.0456.2024")}
+        + standard.filter(QRegularExpression(QStringLiteral("^(?!applicable/stickerNum|protocol)")));
+    standard.replace(
+        standard.indexOf(QStringLiteral("miOwner=ЗАО \"Щит & Ко\" <Юг>")), QStringLiteral("miOwner=ООО «Энергия»"));
+    EXPECT_EQ(back.results[3], standard);
     EXPECT_EQ(back.results[1], Leaves(unfit) << QStringLiteral("additional_info=") + QString(1024, QChar(0x0418)));
     EXPECT_EQ(back.results[2], Leaves(amended));
     EXPECT_EQ(back.protocols[0], protocol);
@@ -272,7 +286,7 @@ TEST(Arshin, FileOfFitUnfitAndIncompleteRunsPassesTheSchemaAndReadsBackAsWritten
     EXPECT_TRUE(error.contains(QStringLiteral("stickerNum")) && error.contains(QStringLiteral("строка")))
         << error.toStdString();
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), before);
-    EXPECT_EQ(ReadBack(path).results.size(), 3u);
+    EXPECT_EQ(ReadBack(path).results.size(), 4u);
     options.schemaPath = dir.filePath(QStringLiteral("нет.xsd"));
     EXPECT_FALSE(WriteArshinFile(path, runs, Lab(), options, &error));
     EXPECT_FALSE(WriteArshinFile(path, {runs[2]}, Lab(), TArshinOptions(), &error));
@@ -356,6 +370,15 @@ TEST(Arshin, WhatKeepsARunOutIsListedAndLongValuesAreRefusedNotCut)
         {"Fund number of 33",
             [](TJournalRun &r, TArshinLab &) { r.header.lab.standards[0].fundNumber = QString(33, QLatin1Char('1')); },
             "регистрационный номер эталона «111111111111111111111111111111111» длиннее 32 знаков"},
+        {"own registration as a standard of 33",
+            [](TJournalRun &r, TArshinLab &) {
+                r.header.lab.usedAsStandard = true;
+                r.header.lab.standardRegNumber = QString(33, QLatin1Char('2'));
+            },
+            "рег. номер эталона длиннее 32 знаков"},
+        {"registration number without the mark",
+            [](TJournalRun &r, TArshinLab &) { r.header.lab.standardRegNumber = QString(33, QLatin1Char('2')); },
+            nullptr},
     };
     QTemporaryDir dir;
     for (const auto &c : cases) {

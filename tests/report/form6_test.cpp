@@ -10,6 +10,7 @@
 #include "verification/report/avtopoverkareportconfig.h"
 #include "verification/report/form6.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
@@ -161,19 +162,40 @@ TEST(Form6, InstrumentTypeFromTheRegisterFillsTheHeaderAndIsRememberedPerDevice)
     EXPECT_EQ(field("DeviceType")->text(), qx4.name);
     EXPECT_EQ(field("RegistryNum")->text(), qx4.typeNumber);
     EXPECT_EQ(field("PoverkaMethod")->text(), qx4.procedure);
+    auto *asStandard = window->findChild<QCheckBox *>("UsedAsStandard");
+    ASSERT_TRUE(asStandard);
+    EXPECT_FALSE(field("StandardRegNumber")->isEnabled()) << "a number only for a standard";
     field("DeviceNum")->setText("A-17");
+    asStandard->setChecked(true);
+    EXPECT_TRUE(field("StandardRegNumber")->isEnabled());
+    field("StandardRegNumber")->setText(" 3.1.ZZT.0456.2024 ");
     Button(window, "ОК")->click();
     EXPECT_EQ(TLabConfig(&settings).ReadTypeForDevice("A-17"), qx4.id);
+    EXPECT_EQ(TLabConfig(&settings).ReadStandardUseForDevice("A-17"), (TStandardUse{true, "3.1.ZZT.0456.2024"}));
 
     window = new TForm6(&settings, nullptr, &registry);
     type = window->findChild<QComboBox *>("InstrumentType");
     EXPECT_EQ(type->currentData().toString(), qx4.id);
     QLineEdit *number = window->findChild<QLineEdit *>("DeviceNum");
+    asStandard = window->findChild<QCheckBox *>("UsedAsStandard");
+    EXPECT_TRUE(asStandard->isChecked());
     number->selectAll();
     QTest::keyClicks(number, "B-2");
     EXPECT_EQ(type->currentIndex(), 0);
+    EXPECT_FALSE(asStandard->isChecked());
+    EXPECT_TRUE(field("StandardRegNumber")->text().isEmpty());
     number->selectAll();
     QTest::keyClicks(number, "A-17");
     EXPECT_EQ(type->currentData().toString(), qx4.id);
+    EXPECT_EQ(field("StandardRegNumber")->text(), "3.1.ZZT.0456.2024");
+    // Marked without a number, then unmarked: the mark goes, not just the number.
+    asStandard->setChecked(true);
+    field("StandardRegNumber")->clear();
+    Button(window, "ОК")->click();
+    EXPECT_EQ(TLabConfig(&settings).ReadStandardUseForDevice("A-17"), (TStandardUse{true, ""}));
+    window = new TForm6(&settings, nullptr, &registry);
+    window->findChild<QCheckBox *>("UsedAsStandard")->setChecked(false);
+    Button(window, "ОК")->click();
+    EXPECT_EQ(TLabConfig(&settings).ReadStandardUseForDevice("A-17"), TStandardUse());
     delete window;
 }

@@ -173,6 +173,7 @@ TEST_F(KestctlVerify, ExitCodesForCommandLinePortAndLink)
         {{"verify", "--config", "QX4", "--scenario", scenario, "--report", "a.odt"}, 2, "--report"},
         {{"verify", "--config", "QX4", "--scenario", scenario, "--tab", "11"}, 2, "--tab"},
         {{"verify", "--config", "QX4", "--scenario", scenario, "--frobnicate"}, 2, "--frobnicate"},
+        {{"verify", "--config", "QX4", "--scenario", scenario, "--used-as-standard", " "}, 2, "--used-as-standard"},
         {{"verify", "--config", "U", "--scenario", scenario, "--u-range", "0..600"}, 2, "--u-range: 0..125, 75..125"},
         {{"verify", "--config", "QX4", "--scenario", scenario, "--u-range", "0..125"}, 2,
             "--u-range: только для --config U или F"},
@@ -452,12 +453,14 @@ TEST_F(KestctlVerify, LaboratoryRecordsFromTheRegistersToTheConclusionAndTheProt
         EXPECT_TRUE(unfitText.contains(QString::fromUtf8(expected))) << expected << "\n" << unfitText.toStdString();
     EXPECT_FALSE(unfitText.contains(QStringLiteral("действительны до")));
 
-    // Within limits: fit, valid for the type's interval.
+    // Within limits: fit, valid for the type's interval; the instrument is a registered standard itself.
     sim->Command("error Ia 0");
     sim->Command("error F 0");
     const QString fitReport = home.path() + "/fit.xlsx";
     const TResult fit = Run(Verify() << lab << "--kind"
                                      << "primary"
+                                     << "--used-as-standard"
+                                     << "3.1.ZZT.0456.2024"
                                      << "--report" << fitReport);
     ASSERT_EQ(fit.code, 0) << fit.err.toStdString();
     EXPECT_TRUE(fit.out.contains(QStringLiteral("Заключение: пригоден\n"))) << fit.out.toStdString();
@@ -509,7 +512,10 @@ TEST_F(KestctlVerify, LaboratoryRecordsFromTheRegistersToTheConclusionAndTheProt
     QFile upload(xml);
     ASSERT_TRUE(upload.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(upload.readAll());
-    EXPECT_EQ(text.count(QStringLiteral("74910-19")), 2);
+    EXPECT_EQ(text.count(QStringLiteral("74910-19")), 1) << "the standard is named by its registration alone";
+    EXPECT_TRUE(text.contains(
+        QRegularExpression(QStringLiteral("<gost:etaMI>\\s*<gost:regNumber>3.1.ZZT.0456.2024</gost:regNumber>"))))
+        << text.toStdString();
     EXPECT_EQ(text.count(QStringLiteral("inapplicable>")), 2); // one run unfit: its start and end tags
     EXPECT_TRUE(text.contains(QStringLiteral("57500.20.1Р.00011")));
     QProcess lint;

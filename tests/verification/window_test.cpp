@@ -6,6 +6,7 @@
 
 #include "charts/errorchartwidget.h"
 #include "journal/journalwindow.h"
+#include "lab/arshinexport.h"
 #include "lab/labconfig.h"
 #include "mainwindow/form1.h"
 #include "presentation/controls/messageservice.h"
@@ -414,6 +415,7 @@ TEST(VerificationWindow, ArchiveExportsToTheFundAndTracksWhatWasSent)
     ASSERT_TRUE(journal.Open());
     auto run = [&](bool complete) {
         TJournalRunHeader h;
+        h.lab.usedAsStandard = !complete; // due in 20 working days instead of 40
         h.configuration = QStringLiteral("QX4");
         h.reportData = {{"DeviceNum", "151003"}, {"Verifier", "Петров П. П."}};
         if (complete)
@@ -452,6 +454,12 @@ TEST(VerificationWindow, ArchiveExportsToTheFundAndTracksWhatWasSent)
         return QStringLiteral("нет в списке");
     };
     EXPECT_TRUE(fundColumn(sent).startsWith(QStringLiteral("до "))) << fundColumn(sent).toStdString();
+    const QSet<QDate> holidays = TArshinConfig(&main.Config()).ReadHolidays();
+    for (const auto &[id, standard] : {std::pair{sent, false}, std::pair{lacking, true}})
+        EXPECT_EQ(fundColumn(id),
+            QStringLiteral("до ")
+                + ArshinDeadline(QDate::currentDate(), standard, holidays).toString(QStringLiteral("dd.MM.yyyy")))
+            << (standard ? "used as a standard" : "an instrument");
 
     archive->findChild<QPushButton *>(QStringLiteral("arshinButton"))->click();
     ASSERT_TRUE(QFile::exists(file));

@@ -4,6 +4,7 @@
 #include "lab/labconfig.h"
 #include "presentation/controls/messageservice.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFileDialog>
@@ -101,6 +102,16 @@ TForm6::TForm6(TConfigController *settings, QWidget *parent, ILabRegistry *regis
             type_->addItem(QStringLiteral("%1 (%2)").arg(t.name, t.typeNumber), t.id);
         grid->addWidget(type_, row++, 1, 1, 3);
         connect(type_, &QComboBox::activated, this, &TForm6::TypeChosen);
+
+        usedAsStandard_ = new QCheckBox(QStringLiteral("СИ применяется в качестве эталона"), this);
+        usedAsStandard_->setObjectName(QStringLiteral("UsedAsStandard"));
+        grid->addWidget(usedAsStandard_, row++, 1, 1, 3);
+        grid->addWidget(new QLabel(QStringLiteral("Рег. номер эталона"), this), row, 0);
+        standardRegNumber_ = new QLineEdit(this);
+        standardRegNumber_->setObjectName(QStringLiteral("StandardRegNumber"));
+        grid->addWidget(standardRegNumber_, row++, 1, 1, 3);
+        connect(usedAsStandard_, &QCheckBox::toggled, this, &TForm6::ShowStandardUse);
+        ShowStandardUse(false);
     }
     for (const TFieldRow &field : kLabFields) {
         auto *label = new QLabel(QString::fromUtf8(field.label), this);
@@ -169,8 +180,19 @@ void TForm6::SelectRememberedType()
 {
     if (!type_)
         return;
-    const int at = type_->findData(TLabConfig(settings_).ReadTypeForDevice(Field("DeviceNum")->text()));
+    const TLabConfig lab(settings_);
+    const QString number = Field("DeviceNum")->text();
+    const int at = type_->findData(lab.ReadTypeForDevice(number));
     type_->setCurrentIndex(at < 0 ? 0 : at);
+    const TStandardUse use = lab.ReadStandardUseForDevice(number);
+    usedAsStandard_->setChecked(use.used);
+    standardRegNumber_->setText(use.regNumber);
+    ShowStandardUse(use.used);
+}
+
+void TForm6::ShowStandardUse(bool used)
+{
+    standardRegNumber_->setEnabled(used);
 }
 
 TForm6::~TForm6() = default;
@@ -250,7 +272,11 @@ void TForm6::Confirm()
     fields.RegistryNum = Field("RegistryNum")->text();
     fields.PoverkaMethod = Field("PoverkaMethod")->text();
     fields.Checker = Field("Checker")->text();
-    if (type_)
-        TLabConfig(settings_).WriteTypeForDevice(fields.DeviceNum, type_->currentData().toString());
+    if (type_) {
+        TLabConfig lab(settings_);
+        lab.WriteTypeForDevice(fields.DeviceNum, type_->currentData().toString());
+        lab.WriteStandardUseForDevice(
+            fields.DeviceNum, {usedAsStandard_->isChecked(), standardRegNumber_->text().trimmed()});
+    }
     logic_.Confirm(fields, date_->date(), wordTemplate_->text(), excelTemplate_->text());
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 class ILabRegistry;
+class QCheckBox;
 class QComboBox;
 class QDateEdit;
 class QLabel;
@@ -22,7 +23,8 @@ class TForm6 : public QWidget, private IReportHeaderView {
 public:
     // Loads the stored data at once; `parent` may be null (the window is top-level either way). With a
     // register of instrument types, "Тип СИ из реестра" fills the type, its register number and method,
-    // and the choice is remembered for the device number.
+    // and the choice is remembered for the device number, as is whether the device is used as a
+    // standard (its record is due at the Fund sooner) with its registration number as one.
     explicit TForm6(TConfigController *settings, QWidget *parent = nullptr, ILabRegistry *registry = nullptr);
     ~TForm6() override;
 
@@ -40,6 +42,7 @@ private:
     QLineEdit *Field(const char *name) const;
     void TypeChosen(int index);
     void SelectRememberedType();
+    void ShowStandardUse(bool used);
 
     TReportHeaderLogic logic_;
     std::map<std::string, QLineEdit *> fields_;
@@ -50,6 +53,8 @@ private:
     QLabel *numberEcho_ = nullptr;
     TFileChooser chooser_;
     TConfigController *settings_ = nullptr;
-    QComboBox *type_ = nullptr; // null without a register
+    QComboBox *type_ = nullptr; // null without a register, as the two below
+    QCheckBox *usedAsStandard_ = nullptr;
+    QLineEdit *standardRegNumber_ = nullptr;
     std::vector<TInstrumentType> types_;
 };

@@ -472,6 +472,9 @@ bool TForm2::PrepareLabRecord()
     if (const QString typeId = lab.ReadTypeForDevice(header.DeviceNum); !typeId.isEmpty())
         if ((record.type = journal->Registry().Type(typeId)))
             record.kind = record.type->defaultKind;
+    const TStandardUse use = lab.ReadStandardUseForDevice(header.DeviceNum);
+    record.usedAsStandard = use.used;
+    record.standardRegNumber = use.regNumber;
     TConditionsDialog dialog(
         lab.ReadLastConditions(),
         [normal = lab.ReadNormalConditions()](
