@@ -43,20 +43,6 @@ QDate Day(const QString &option, const QString &text)
     return date;
 }
 
-// Nobody at a terminal to open a document; errors on the standard error.
-class TQuietReportView : public IReportView {
-public:
-    explicit TQuietReportView(QTextStream &err) : err_(err) { }
-    void SetBusy(bool) override { }
-    void SetReportCommandsEnabled(bool) override { }
-    void ShowError(const QString &text) override { err_ << QStringLiteral("Протокол: ") << text << '\n'; }
-    void ShowMessage(const QString &) override { }
-    void OpenDocument(const QString &) override { }
-
-private:
-    QTextStream &err_;
-};
-
 QString Who()
 {
     const QString user = QString::fromLocal8Bit(qgetenv("USER")).trimmed();
@@ -147,18 +133,18 @@ int Export(const QStringList &words, TJournal &journal, TConfigController &store
     TArshinOptions options;
     QTemporaryDir protocols;
     if (withProtocol) {
-        if (const QString why = TReportProducer::PdfUnavailableReason(); !why.isEmpty()) {
-            err << why << '\n';
-            return 1;
-        }
-        TQuietReportView view(err);
+        const TArshinLab lab = ArshinLabOf(TLabConfig(&store));
         for (const TJournalRun &run : runs) {
-            const QString pdf = protocols.filePath(
-                QStringLiteral("Протокол %1.pdf")
-                    .arg(run.header.DeviceNumber().isEmpty() ? run.header.id : run.header.DeviceNumber()));
-            TReportRequest request(TReportFormat::Pdf, QString(), pdf, false);
-            if (KestRunJournal::ProduceReport(&store, run, request, &view).isEmpty()) {
-                err << QStringLiteral("Протокол поверки %1 не записан\n").arg(run.header.id);
+            if (!ArshinMissing(run, lab).isEmpty())
+                continue; // left out of the file anyway, and said so below
+            // A folder per run: two runs of one device keep a protocol each under the same name.
+            const QString pdf = protocols.filePath(run.header.id
+                + QStringLiteral("/Протокол %1.pdf")
+                      .arg(run.header.DeviceNumber().isEmpty() ? run.header.id : run.header.DeviceNumber()));
+            QString why;
+            if (!QDir().mkpath(QFileInfo(pdf).absolutePath())
+                || !KestRunJournal::ProducePdfProtocol(&store, run, pdf, &why)) {
+                err << QStringLiteral("Протокол поверки %1 не записан: %2\n").arg(run.header.id, why);
                 return 1;
             }
             options.protocols[run.header.id] = pdf;

@@ -505,7 +505,7 @@ TEST_F(KestctlVerify, LaboratoryRecordsFromTheRegistersToTheConclusionAndTheProt
     settings.write("SignCipher=АБВ\r\n");
     settings.close();
     const QString xml = home.path() + "/arshin.xml";
-    const TResult exported = Run({"arshin-export", "--out", xml});
+    const TResult exported = Run({"arshin-export", "--with-protocol", "--out", xml});
     ASSERT_EQ(exported.code, 0) << exported.err.toStdString();
     EXPECT_TRUE(exported.out.contains(QStringLiteral("поверок: 2"))) << exported.out.toStdString();
     EXPECT_EQ(exported.err.count(QStringLiteral("Пропущена поверка")), 2) << exported.err.toStdString();
@@ -524,6 +524,26 @@ TEST_F(KestctlVerify, LaboratoryRecordsFromTheRegistersToTheConclusionAndTheProt
             xml});
     ASSERT_TRUE(lint.waitForFinished(30000));
     EXPECT_EQ(lint.exitCode(), 0) << lint.readAllStandardError().toStdString();
+    // Each run carries its own protocol, though both are of one device and named alike.
+    QStringList protocolTexts;
+    static const QRegularExpression kContent(QStringLiteral("<gost:content>([^<]*)</gost:content>"));
+    for (auto it = kContent.globalMatch(text); it.hasNext();) {
+        const QString pdf = home.path() + QStringLiteral("/protocol%1.pdf").arg(protocolTexts.size());
+        QFile out(pdf);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(QByteArray::fromBase64(it.next().captured(1).toLatin1()));
+        out.close();
+        QProcess pdftotext;
+        pdftotext.start("pdftotext", {pdf, "-"});
+        ASSERT_TRUE(pdftotext.waitForFinished(30000));
+        protocolTexts << QString::fromUtf8(pdftotext.readAllStandardOutput());
+    }
+    ASSERT_EQ(protocolTexts.size(), 2);
+    EXPECT_EQ(text.count(QStringLiteral("filename=\"Протокол ")), 2);
+    // Oldest first: the unfit run, then the fit one.
+    EXPECT_TRUE(protocolTexts[0].contains(QStringLiteral("непригоден"))) << protocolTexts[0].toStdString();
+    EXPECT_TRUE(protocolTexts[1].contains(QStringLiteral("пригоден")));
+    EXPECT_FALSE(protocolTexts[1].contains(QStringLiteral("непригоден"))) << protocolTexts[1].toStdString();
     const TResult again = Run({"arshin-export", "--out", home.path() + "/again.xml"});
     EXPECT_EQ(again.code, 1);
     // Only the two that still lack something are offered again, and nothing is written.

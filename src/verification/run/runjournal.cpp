@@ -6,6 +6,8 @@
 #include "verification/report/avtopoverkareportconfig.h"
 #include "verification/run/avtopoverkalogic.h"
 
+#include <QFileInfo>
+
 namespace {
 
 const QString kRemovedInputsKey = QStringLiteral("Убранные входы вкладки %1");
@@ -327,6 +329,37 @@ QString ProduceReport(TConfigController *store, const TJournalRun &run, TReportR
     settings.error = StrToFloatDef(global.ReadError(), 0.2);
     settings.analogError = StrToFloatDef(global.ReadAnalogError(), 0.5);
     return TReportProducer(store, view).Produce(request, ReportTabsOf(run, settings));
+}
+
+namespace {
+
+// Nobody to show anything to: errors are kept for the caller, notes about the template dropped.
+class TCollectingReportView : public IReportView {
+public:
+    void SetBusy(bool) override { }
+    void SetReportCommandsEnabled(bool) override { }
+    void ShowError(const QString &text) override { errors << text; }
+    void ShowMessage(const QString &) override { }
+    void OpenDocument(const QString &) override { }
+    QStringList errors;
+};
+
+} // namespace
+
+bool ProducePdfProtocol(TConfigController *store, const TJournalRun &run, const QString &pdfPath, QString *error)
+{
+    if (const QString why = TReportProducer::PdfUnavailableReason(); !why.isEmpty()) {
+        *error = why;
+        return false;
+    }
+    TCollectingReportView view;
+    const QString written
+        = ProduceReport(store, run, TReportRequest(TReportFormat::Pdf, QString(), pdfPath, false), &view);
+    if (written.isEmpty() || !QFileInfo::exists(written)) {
+        *error = view.errors.isEmpty() ? QStringLiteral("протокол не записан") : view.errors.join(QLatin1Char(' '));
+        return false;
+    }
+    return true;
 }
 
 } // namespace KestRunJournal

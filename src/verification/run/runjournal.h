@@ -75,5 +75,9 @@ QList<TReportTab> ReportTabsOf(const TJournalRun &run, const TJournalLimits &set
 TJournalKeyValues LabFieldsOf(const TJournalRun &run);
 // The run's report: its tables, and the header data of its time unless the request gives others.
 QString ProduceReport(TConfigController *store, const TJournalRun &run, TReportRequest request, IReportView *view);
+// The run's protocol as PDF at exactly `pdfPath` (the settings' Word template, else the shipped one),
+// for attaching it elsewhere: nothing opened, nothing shown. False with `error` saying why (what to
+// install when PDF cannot be written at all).
+bool ProducePdfProtocol(TConfigController *store, const TJournalRun &run, const QString &pdfPath, QString *error);
 
 } // namespace KestRunJournal
