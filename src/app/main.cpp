@@ -26,6 +26,7 @@
 #include "protocol/switchoff.h"
 #include "transport/frametrace.h"
 #include "tuning/form14.h"
+#include "verification/run/runjournal.h"
 #include "verification/window/form2.h"
 
 namespace {
@@ -154,6 +155,7 @@ int main(int argc, char **argv)
     options.journalReport = [](TConfigController *store, const TJournalRun &run, QWidget *parent) {
         ReportJournalledRun(store, run, parent);
     };
+    options.journalProtocol = KestRunJournal::ProducePdfProtocol;
 
     QProcess simulator;
     if (parser.isSet(demo)) {

@@ -327,6 +327,10 @@ TJournalWindow::TJournalWindow(TJournal *journal, QWidget *parent)
     arshin_ = new QPushButton(QStringLiteral("Выгрузить в «Аршин»…"), this);
     arshin_->setObjectName(QStringLiteral("arshinButton"));
     arshin_->setEnabled(false);
+    arshinProtocols_ = new QCheckBox(QStringLiteral("с протоколами"), this);
+    arshinProtocols_->setObjectName(QStringLiteral("arshinProtocols"));
+    arshinProtocols_->setToolTip(QStringLiteral("Вложить в файл протокол каждой поверки (PDF)"));
+    arshinProtocols_->setEnabled(false);
     state_ = new QLabel(this);
     state_->setObjectName(QStringLiteral("stateLabel"));
     state_->setWordWrap(true);
@@ -337,6 +341,7 @@ TJournalWindow::TJournalWindow(TJournal *journal, QWidget *parent)
     actions->addWidget(report_);
     actions->addWidget(amend_);
     actions->addWidget(arshin_);
+    actions->addWidget(arshinProtocols_);
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(filters);
@@ -415,10 +420,11 @@ void TJournalWindow::SetFundDeadline(TDeadline deadline)
     logic_.Refresh();
 }
 
-void TJournalWindow::SetArshinHandler(std::function<void(const std::vector<TJournalRunId> &)> handler)
+void TJournalWindow::SetArshinHandler(TArshinHandler handler)
 {
     arshinHandler_ = std::move(handler);
     arshin_->setEnabled(bool(arshinHandler_));
+    arshinProtocols_->setEnabled(bool(arshinHandler_));
 }
 
 void TJournalWindow::ArshinClicked()
@@ -432,7 +438,7 @@ void TJournalWindow::ArshinClicked()
         return;
     }
     if (arshinHandler_)
-        arshinHandler_(runs);
+        arshinHandler_(runs, arshinProtocols_->isChecked());
     logic_.Refresh();
 }
 

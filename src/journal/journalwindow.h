@@ -14,7 +14,8 @@
 // "amendOldValue", "amendNewValue", "amendVerdict" (for the conclusion), "amendReason", "amendWho"
 // and "amendButtons". For the Federal information fund: the column "ФГИС «Аршин»" (where a run stands, or the
 // deadline the host computes), the filter "не выгружено" ("notExportedFilter") and "Выгрузить в «Аршин»…"
-// ("arshinButton", enabled when the host gives a handler): the listed verification runs go to the handler.
+// ("arshinButton", enabled when the host gives a handler): the listed verification runs go to the handler,
+// with the protocols embedded when "с протоколами" ("arshinProtocols") is checked.
 
 #include "journal/journalarchivelogic.h"
 
@@ -52,7 +53,8 @@ public:
     using TDeadline = std::function<std::pair<QString, bool>(const TJournalRunSummary &)>;
     void SetFundDeadline(TDeadline deadline);
     // "Выгрузить в «Аршин»…": the host writes the file of these runs (the list as filtered), then Refresh.
-    void SetArshinHandler(std::function<void(const std::vector<TJournalRunId> &)> handler);
+    using TArshinHandler = std::function<void(const std::vector<TJournalRunId> &, bool withProtocols)>;
+    void SetArshinHandler(TArshinHandler handler);
 
     // IJournalArchiveView
     void ShowRuns(const std::vector<TJournalRunSummary> &runs) override;
@@ -84,7 +86,8 @@ private:
     QPushButton *amend_ = nullptr;
     QPushButton *arshin_ = nullptr;
     QCheckBox *notExported_ = nullptr;
-    std::function<void(const std::vector<TJournalRunId> &)> arshinHandler_;
+    QCheckBox *arshinProtocols_ = nullptr;
+    TArshinHandler arshinHandler_;
     QLabel *state_ = nullptr;
     std::function<QString(const QString &)> savePath_;
 };

@@ -2,6 +2,7 @@
 
 #include "journal/journalwindow.h"
 #include "lab/arshinjournal.h"
+#include "lab/labconfig.h"
 #include "lab/window/instrumenttypeswindow.h"
 #include "lab/window/standardswindow.h"
 #include "verification/report/avtopoverkareportconfig.h"
@@ -13,8 +14,10 @@
 #include <QComboBox>
 #include <QCursor>
 #include <QDate>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,11 +25,13 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include "charts/vectordiagramform.h"
 #include "config/configcontroller.h"
@@ -78,7 +83,8 @@ template<typename E> void Check(QButtonGroup *group, E range)
 TForm1::TForm1(const TOptions &options, QWidget *parent)
     : QMainWindow(parent), thisRun_{options.port1, options.port2, options.voltage},
       verificationWindow_(options.verificationWindow), tuningWindow_(options.tuningWindow), journal_(options.journal),
-      journalledRunWindow_(options.journalledRunWindow), journalReport_(options.journalReport)
+      journalledRunWindow_(options.journalledRunWindow), journalReport_(options.journalReport),
+      journalProtocol_(options.journalProtocol)
 {
     // Step 2: the notice window of the update check, and the caption.
     updateForm = new TUpdate(this);
@@ -795,7 +801,8 @@ void TForm1::OpenJournal()
             return std::pair<QString, bool>(
                 QStringLiteral("до ") + deadline.toString(QStringLiteral("dd.MM.yyyy")), ArshinDeadlineNear(left));
         });
-        journalWindow->SetArshinHandler([this](const std::vector<TJournalRunId> &ids) { ExportToArshin(ids); });
+        journalWindow->SetArshinHandler(
+            [this](const std::vector<TJournalRunId> &ids, bool withProtocols) { ExportToArshin(ids, withProtocols); });
     }
     journalWindow->show();
     journalWindow->raise();
@@ -830,7 +837,7 @@ void TForm1::OpenStandards()
     ShowRegister<TStandardsWindow>(standardsWindow_, journal_, this);
 }
 
-void TForm1::ExportToArshin(const std::vector<TJournalRunId> &ids)
+void TForm1::ExportToArshin(const std::vector<TJournalRunId> &ids, bool withProtocols)
 {
     std::vector<TJournalRun> runs;
     for (const TJournalRunId &id : ids)
@@ -844,13 +851,62 @@ void TForm1::ExportToArshin(const std::vector<TJournalRunId> &ids)
             journalWindow, QStringLiteral("Выгрузить в «Аршин»"), suggested, QStringLiteral("XML (*.xml)"));
     if (path.isEmpty() || runs.empty())
         return;
+    TArshinOptions options;
+    QTemporaryDir protocols;
+    if (withProtocols && !MakeArshinProtocols(runs, protocols, options))
+        return;
     const QString who = TAvtopoverkaReportConfig(config.get()).ReadReportData().Verifier.trimmed();
     const TArshinExportResult result = ExportRunsToArshin(
-        *journal_, config.get(), runs, path, TArshinOptions(), who.isEmpty() ? QStringLiteral("KestManager") : who);
+        *journal_, config.get(), runs, path, options, who.isEmpty() ? QStringLiteral("KestManager") : who);
     if (result.written)
         TMessageService::Information(journalWindow, result.Text(path));
     else
         TMessageService::Error(journalWindow, result.Text(path));
+}
+
+bool TForm1::MakeArshinProtocols(
+    const std::vector<TJournalRun> &runs, const QTemporaryDir &folder, TArshinOptions &options)
+{
+    if (!journalProtocol_ || !folder.isValid()) {
+        TMessageService::Error(journalWindow, QStringLiteral("Протоколы не могут быть вложены: нет места для них"));
+        return false;
+    }
+    // Only the runs the file can take: a protocol of a run left out would be made for nothing.
+    const TArshinLab lab = ArshinLabOf(TLabConfig(config.get()));
+    std::vector<const TJournalRun *> wanted;
+    for (const TJournalRun &run : runs)
+        if (ArshinMissing(run, lab).isEmpty())
+            wanted.push_back(&run);
+    // Each protocol goes through the office suite for seconds: shown, and the user may stop. The dialog
+    // is modal, so nothing else in the archive can start meanwhile.
+    QProgressDialog progress(QStringLiteral("Протоколы поверок для «Аршин»…"), QStringLiteral("Отмена"), 0,
+        int(wanted.size()), journalWindow);
+    progress.setObjectName(QStringLiteral("arshinProgress"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(0);
+    for (size_t k = 0; k < wanted.size(); ++k) {
+        const TJournalRun &run = *wanted[k];
+        progress.setValue(int(k));
+        progress.setLabelText(QStringLiteral("Протокол %1 из %2…").arg(k + 1).arg(wanted.size()));
+        if (progress.wasCanceled())
+            return false;
+        // A folder per run: two runs of one device keep a protocol each under the same name.
+        const QString device = run.header.DeviceNumber().trimmed();
+        const QString pdf = folder.filePath(
+            run.header.id + QStringLiteral("/Протокол %1.pdf").arg(device.isEmpty() ? run.header.id : device));
+        QString why;
+        if (!QDir().mkpath(QFileInfo(pdf).absolutePath()) || !journalProtocol_(config.get(), run, pdf, &why)) {
+            TMessageService::Error(journalWindow,
+                QStringLiteral("Протокол поверки %1 не записан: %2. Файл для «Аршин» не записан.")
+                    .arg(run.header.id, why.isEmpty() ? QStringLiteral("нет места для файла") : why));
+            return false;
+        }
+        if (progress.wasCanceled())
+            return false;
+        options.protocols[run.header.id] = pdf;
+    }
+    progress.setValue(int(wanted.size()));
+    return true;
 }
 
 std::optional<TJournalRun> TForm1::LoadJournalledRun(const TJournalRunId &id)

@@ -26,6 +26,8 @@ class QMenu;
 class QPushButton;
 class QRadioButton;
 class QSpinBox;
+class QTemporaryDir;
+struct TArshinOptions;
 class TConfigController;
 class TLabelAndError;
 class TNumericUpDown;
@@ -64,6 +66,10 @@ public:
             journalledRunWindow;
         // "Отчёт" of the archive.
         std::function<void(TConfigController *, const TJournalRun &, QWidget *parent)> journalReport;
+        // A journalled run's protocol as PDF at that path, for the Fund's upload; false with the reason.
+        // Null: the archive's export offers no protocols.
+        std::function<bool(TConfigController *, const TJournalRun &, const QString &pdf, QString *error)>
+            journalProtocol;
     };
 
     explicit TForm1(const TOptions &options, QWidget *parent = nullptr);
@@ -115,7 +121,7 @@ public:
     void OpenStandards();
     // The archive's "Выгрузить в «Аршин»…": the file of these runs, each marked as sent. The file is asked
     // with a save dialog unless a chooser is given (tests).
-    void ExportToArshin(const std::vector<TJournalRunId> &runs);
+    void ExportToArshin(const std::vector<TJournalRunId> &runs, bool withProtocols = false);
     void SetArshinPathChooser(std::function<QString(const QString &suggested)> chooser)
     {
         arshinPath_ = std::move(chooser);
@@ -180,6 +186,10 @@ private:
     void OpenVerification();
     // The run from the journal; when it cannot be read, the user is told why.
     std::optional<TJournalRun> LoadJournalledRun(const TJournalRunId &id);
+    // Each exportable run's PDF protocol into `folder`, named in `options`; false (the user told why,
+    // or cancelled) leaves the file unwritten.
+    bool MakeArshinProtocols(
+        const std::vector<TJournalRun> &runs, const QTemporaryDir &folder, TArshinOptions &options);
     void BuildMenu();
     void BuildControls();
     void BuildReadout();
@@ -197,6 +207,7 @@ private:
     std::function<QWidget *(TConfigController *, const TJournalRun &, bool, QWidget *, const TStartOptions &)>
         journalledRunWindow_;
     std::function<void(TConfigController *, const TJournalRun &, QWidget *)> journalReport_;
+    std::function<bool(TConfigController *, const TJournalRun &, const QString &, QString *)> journalProtocol_;
     QPointer<TJournalWindow> journalWindow;
     QPointer<QWidget> typesWindow_;
     std::function<QString(const QString &)> arshinPath_;

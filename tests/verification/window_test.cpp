@@ -33,6 +33,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
@@ -439,6 +440,25 @@ TEST(VerificationWindow, ArchiveExportsToTheFundAndTracksWhatWasSent)
     TForm1::TOptions options;
     options.checkForUpdates = false;
     options.journal = &journal;
+    // Protocols as the office suite would give them, quickly; one refused, or the user cancelling midway.
+    std::vector<TJournalRunId> protocolled;
+    TJournalRunId refuse;
+    bool cancel = false;
+    QPointer<QWidget> archiveWindow;
+    options.journalProtocol = [&](TConfigController *, const TJournalRun &r, const QString &pdf, QString *error) {
+        if (cancel)
+            if (auto *progress = archiveWindow->findChild<QProgressDialog *>(QStringLiteral("arshinProgress")))
+                progress->cancel();
+        if (r.header.id == refuse) {
+            *error = QStringLiteral("не установлен LibreOffice");
+            return false;
+        }
+        QFile f(pdf);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly)) << pdf.toStdString();
+        f.write("%PDF-1.4 " + r.header.id.toUtf8());
+        protocolled.push_back(r.header.id);
+        return true;
+    };
     TForm1 main(options);
     TLabConfig(&main.Config()).WriteSignCipher(QStringLiteral("АБВ"));
     const QString file = folder.path() + QStringLiteral("/аршин.xml");
@@ -461,8 +481,33 @@ TEST(VerificationWindow, ArchiveExportsToTheFundAndTracksWhatWasSent)
                 + ArshinDeadline(QDate::currentDate(), standard, holidays).toString(QStringLiteral("dd.MM.yyyy")))
             << (standard ? "used as a standard" : "an instrument");
 
-    archive->findChild<QPushButton *>(QStringLiteral("arshinButton"))->click();
+    archiveWindow = archive;
+    auto *arshinButton = archive->findChild<QPushButton *>(QStringLiteral("arshinButton"));
+    archive->findChild<QCheckBox *>(QStringLiteral("arshinProtocols"))->setChecked(true);
+    refuse = sent;
+    arshinButton->click();
+    ASSERT_EQ(messages.errors.size(), 1);
+    EXPECT_TRUE(messages.errors[0].contains(QStringLiteral("не установлен LibreOffice")))
+        << messages.errors[0].toStdString();
+    refuse.clear();
+    cancel = true;
+    arshinButton->click();
+    EXPECT_FALSE(QFile::exists(file)) << "refused or cancelled, nothing is written";
+    EXPECT_TRUE(fundColumn(sent).startsWith(QStringLiteral("до "))) << "nor marked as sent";
+    EXPECT_EQ(messages.errors.size(), 1);
+    EXPECT_TRUE(messages.notices.isEmpty());
+    cancel = false;
+    protocolled.clear();
+    arshinButton->click();
     ASSERT_TRUE(QFile::exists(file));
+    EXPECT_EQ(protocolled, std::vector<TJournalRunId>{sent}) << "no protocol made for a run left out";
+    {
+        QFile written(file);
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+        const QByteArray xml = written.readAll();
+        EXPECT_TRUE(xml.contains("filename=\"Протокол 151003.pdf\""));
+        EXPECT_TRUE(xml.contains(QByteArray("%PDF-1.4 " + sent.toUtf8()).toBase64()));
+    }
     ASSERT_EQ(messages.notices.size(), 1) << messages.errors.join(" | ").toStdString();
     EXPECT_TRUE(
         messages.notices[0].startsWith(QStringLiteral("Записано: ")) && messages.notices[0].contains("поверок: 1"))
