@@ -21,6 +21,8 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <set>
+
 class TJournalRunsModel : public QAbstractTableModel {
 public:
     enum TColumn {
@@ -293,7 +295,8 @@ TJournalWindow::TJournalWindow(TJournal *journal, QWidget *parent)
     table_->setObjectName(QStringLiteral("runsTable"));
     table_->setModel(model_.get());
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table_->setSelectionMode(QAbstractItemView::SingleSelection);
+    // More than one row selected: "Выгрузить в «Аршин»…" takes just those.
+    table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->verticalHeader()->hide();
     table_->verticalHeader()->setDefaultSectionSize(22);
@@ -429,12 +432,21 @@ void TJournalWindow::SetArshinHandler(TArshinHandler handler)
 
 void TJournalWindow::ArshinClicked()
 {
+    // Rows in the list's order, whichever order they were selected in.
+    std::set<int> selected;
+    for (const QModelIndex &index : table_->selectionModel()->selectedRows())
+        selected.insert(index.row());
+    const bool onlySelected = selected.size() > 1;
     std::vector<TJournalRunId> runs;
-    for (const TJournalRunSummary &s : model_->Runs())
-        if (s.kind == TJournalRunKind::Verification && s.outcome == TJournalOutcome::Finished)
+    for (int row = 0; row < int(model_->Runs().size()); ++row) {
+        const TJournalRunSummary &s = model_->Runs()[size_t(row)];
+        if ((!onlySelected || selected.count(row)) && s.kind == TJournalRunKind::Verification
+            && s.outcome == TJournalOutcome::Finished)
             runs.push_back(s.id);
+    }
     if (runs.empty()) {
-        ShowMessage(QStringLiteral("В списке нет законченных поверок для выгрузки"));
+        ShowMessage(onlySelected ? QStringLiteral("Среди выделенных нет законченных поверок для выгрузки")
+                                 : QStringLiteral("В списке нет законченных поверок для выгрузки"));
         return;
     }
     if (arshinHandler_)

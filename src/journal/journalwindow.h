@@ -14,7 +14,8 @@
 // "amendOldValue", "amendNewValue", "amendVerdict" (for the conclusion), "amendReason", "amendWho"
 // and "amendButtons". For the Federal information fund: the column "ФГИС «Аршин»" (where a run stands, or the
 // deadline the host computes), the filter "не выгружено" ("notExportedFilter") and "Выгрузить в «Аршин»…"
-// ("arshinButton", enabled when the host gives a handler): the listed verification runs go to the handler,
+// ("arshinButton", enabled when the host gives a handler): the finished verification runs listed (or of the
+// selected rows, when more than one is selected) go to the handler,
 // with the protocols embedded when "с протоколами" ("arshinProtocols") is checked.
 
 #include "journal/journalarchivelogic.h"

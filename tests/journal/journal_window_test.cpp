@@ -199,6 +199,35 @@ TEST(JournalWindow, ListsFiltersShowsOpensAndExportsRuns)
     };
     EXPECT_EQ(colourOf(3), QColor(255, 240, 190)); // stopped: not selected, neither passed nor failed
     EXPECT_EQ(colourOf(5), QColor(255, 205, 200)); // failed points
+
+    // "Выгрузить в «Аршин»…": the finished verifications of the list, or of the rows selected when more
+    // than one is; an open, stopped or tuning run never.
+    QStringList handed; // per click, the runs as "A B" by their device numbers
+    window.SetArshinHandler([&](const std::vector<TJournalRunId> &runs, bool) {
+        QStringList devices;
+        for (const TJournalRunId &id : runs)
+            devices << journal.LoadRun(id)->header.DeviceNumber();
+        handed << devices.join(' ');
+    });
+    auto *arshin = window.findChild<QPushButton *>("arshinButton");
+    table->selectRow(4);
+    arshin->click();
+    // The list is read again after each export, and its selection goes with it.
+    auto select = [&](std::initializer_list<int> rows) {
+        table->clearSelection();
+        for (int row : rows)
+            table->selectionModel()->select(
+                table->model()->index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    };
+    select({4, 2}); // 151235, and 151237 still open
+    arshin->click();
+    select({5, 2, 4});
+    arshin->click();
+    select({1, 3}); // a tuning run and a stopped one
+    shown.clear();
+    arshin->click();
+    EXPECT_EQ(handed, (QStringList{"151235 151234", "151235", "151235 151234"}));
+    EXPECT_EQ(shown, QStringList{"Среди выделенных нет законченных поверок для выгрузки"});
 }
 
 TEST(JournalWindow, ShowsAndAmendsTheLaboratorysRecords)
