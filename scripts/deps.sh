@@ -39,6 +39,10 @@ KEST_TEST_PACKAGES=(clang clang-format libclang-rt-14-dev llvm socat mbpoll
                     python3-docx python3-openpyxl libreoffice-writer-nogui libreoffice-calc-nogui
                     fonts-liberation2 poppler-utils libxml2-utils postgresql)
 
+# What making the Debian packages and proving them needs: the Debian build tools, lintian, the validators
+# of the desktop entry and the AppStream metainfo, and debootstrap for the clean root they are installed in.
+KEST_PACKAGE_PACKAGES=(dpkg-dev debhelper lintian desktop-file-utils appstream debootstrap)
+
 # The peers the tests start, each tried once the way a test starts it. An installed package is not
 # enough (a recommended module may be missing, a library may not load): the first that does not
 # start stops the run with one line naming it and the packages it needs.
