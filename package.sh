@@ -27,14 +27,12 @@ mkdir -p "$OUT"
 WORK=$(mktemp -d /tmp/kest-package.XXXXXX)
 LOG=$OUT/package.log
 : >"$LOG"
-TARGET=""
+TARGET=$WORK/root # the clean root, once made
 cleanup() {
   # The clean root may still have the host's /dev and /proc bound into it: never delete through them.
-  if [[ -n $TARGET ]]; then
-    umount -R "$TARGET/dev" 2>/dev/null || true
-    umount "$TARGET/proc" 2>/dev/null || true
-  fi
-  if [[ -n $TARGET ]] && mountpoint -q "$TARGET/dev" 2>/dev/null; then
+  umount -R "$TARGET/dev" 2>/dev/null || true
+  umount "$TARGET/proc" 2>/dev/null || true
+  if mountpoint -q "$TARGET/dev" 2>/dev/null; then
     echo "left $WORK in place: $TARGET/dev is still mounted" >&2
   else
     rm -rf "$WORK"
@@ -47,7 +45,17 @@ step() {
   shift
   printf '%-58s' "$name"
   echo "=== $name" >>"$LOG"
-  if "$@" >>"$LOG" 2>&1; then
+  # In a subshell of its own with errexit on: called as an if's condition, a step would run with errexit
+  # off and pass whenever its last command did.
+  local rc=0
+  set +e
+  (
+    set -e
+    "$@"
+  ) >>"$LOG" 2>&1
+  rc=$?
+  set -e
+  if [[ $rc -eq 0 ]]; then
     echo ok
   else
     echo FAILED
@@ -66,13 +74,17 @@ same_version() {
   [[ ${VERSION%%-*} == "$PROJECT_VERSION" ]]
 }
 
-build_packages() {
-  # A copy of the sources without build trees or outputs, so that the build starts clean and leaves the
-  # working tree as it was; dpkg-buildpackage writes its packages beside that copy.
-  local src=$WORK/src/kestmanager-$VERSION
-  mkdir -p "$src"
+# A copy of the sources without build trees or outputs, so that a build starts clean and leaves the
+# working tree as it was; dpkg-buildpackage writes its packages beside the copy.
+copy_sources() {
+  mkdir -p "$1"
   tar -C "$ROOT" --exclude='./.git' --exclude='./build*' --exclude='./out' --exclude='./obj-*' -cf - . |
-    tar -C "$src" -xf -
+    tar -C "$1" -xf -
+}
+
+build_packages() {
+  local src=$WORK/src/kestmanager-$VERSION
+  copy_sources "$src"
   (cd "$src" && DEB_BUILD_OPTIONS="parallel=${JOBS:-2}" dpkg-buildpackage -us -uc -b)
   rm -f "$OUT"/*.deb "$OUT"/*.changes "$OUT"/*.buildinfo
   mv "$WORK"/src/*.deb "$WORK"/src/*.changes "$WORK"/src/*.buildinfo "$OUT"/
@@ -110,7 +122,6 @@ host_mirror() {
 }
 
 make_root() {
-  TARGET=$WORK/root
   local mirror
   mirror=$(host_mirror)
   echo "mirror: $mirror"
@@ -126,15 +137,38 @@ make_root() {
   cp "$OUT"/kestmanager_"$VERSION"_*.deb "$OUT"/kest-sim_"$VERSION"_*.deb "$TARGET"/tmp/debs/
 }
 
-# A command inside the clean root: its own mount namespace, so that /proc and /dev (the pseudo-terminals
-# of kest-sim, the X server's shared memory) vanish with it.
+# A command inside a root (the clean one unless ROOTFS says another): its own mount namespace, so that
+# /proc and /dev (the pseudo-terminals of kest-sim, the X server's shared memory) vanish with it.
 in_root() {
   unshare --mount --propagation private -- /bin/bash -c '
     set -e
     mount -t proc proc "$1/proc"
     mount --rbind /dev "$1/dev"
     exec chroot "$1" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
-      DEBIAN_FRONTEND=noninteractive /bin/bash -euo pipefail -c "$2"' in_root "$TARGET" "$1"
+      DEBIAN_FRONTEND=noninteractive /bin/bash -euo pipefail -c "$2"' in_root "${ROOTFS:-$TARGET}" "$1"
+}
+
+# The package built again in a copy of the clean root holding only what debian/control's Build-Depends
+# name: a dependency the build needs but does not declare fails here, not on a builder's machine. Both
+# builds must give packages with the same files.
+build_in_root() {
+  local builder=$WORK/builder
+  cp -a "$TARGET" "$builder"
+  rm -rf "$builder"/tmp/debs
+  copy_sources "$builder/build/kestmanager-$VERSION"
+  local deps
+  deps=$(sed -n '/^Build-Depends:/,/^[A-Za-z-]*:/{/^Build-Depends:/{s/^Build-Depends://;p;d};/^[A-Za-z-]*:/d;p}' \
+    "$ROOT/debian/control" | tr -d '\n' | sed 's/  */ /g')
+  echo "Build-Depends:$deps"
+  ROOTFS=$builder in_root "apt-get update -qq && apt-get satisfy -y -qq --no-install-recommends build-essential '$deps' >/dev/null
+    cd /build/kestmanager-$VERSION && DEB_BUILD_OPTIONS=parallel=${JOBS:-2} dpkg-buildpackage -us -uc -b >/build/log 2>&1 ||
+      { grep -m 20 -E 'CMake Error|Could NOT|error:|unmet' /build/log; tail -n 20 /build/log; exit 1; }"
+  local deb
+  for deb in kestmanager kest-sim; do
+    diff <(dpkg-deb -c "$OUT/${deb}_${VERSION}"_*.deb | awk '{print $6}' | sort) \
+      <(dpkg-deb -c "$builder"/build/"${deb}_${VERSION}"_*.deb | awk '{print $6}' | sort)
+  done
+  rm -rf "$builder"
 }
 
 install_tools() {
@@ -201,6 +235,7 @@ if [[ $MODE == build ]]; then
 fi
 [[ $(id -u) -eq 0 ]] || { echo "the clean-root proof needs root (debootstrap, chroot)" >&2; exit 1; }
 step "clean Debian 12 root (debootstrap minbase)" make_root
+step "Build-Depends alone build it (in a copy of the root)" build_in_root
 step "tools for the checks (man-db, xvfb) in the root" install_tools
 step "apt-get install ./*.deb in the clean root" install_packages
 step "kestctl --help, kest-sim --help, man -w in the root" run_programs
