@@ -57,7 +57,7 @@ done
 echo "fuzz: $fpass passed, $ffail failed"
 
 # The Debian packages: built, checked by lintian, installed into a clean Debian 12 root, started there and
-# removed again, about 7 minutes (KEST_PACKAGE=build: built and checked only; KEST_PACKAGE=0: skipped).
+# removed again, about 11 minutes (KEST_PACKAGE=build: built and checked only; KEST_PACKAGE=0: skipped).
 case "${KEST_PACKAGE:-full}" in
   0) echo "package: skipped (KEST_PACKAGE=0)" ;;
   build) "$ROOT/package.sh" --build-only || status=1 ;;
