@@ -774,6 +774,7 @@ void TForm1::OpenJournal()
 {
     if (!journal_)
         return;
+    QStringList notDates; // of the holidays' list, told once the archive is shown
     if (!journalWindow) {
         journalWindow = new TJournalWindow(journal_, this);
         journalWindow->setWindowFlag(Qt::Window);
@@ -794,7 +795,7 @@ void TForm1::OpenJournal()
         }
         archive.Start();
         // The Fund: each finished verification not sent yet shows its deadline, red within 5 working days.
-        const QSet<QDate> holidays = TArshinConfig(config.get()).ReadHolidays();
+        const QSet<QDate> holidays = ArshinHolidays(TArshinConfig(config.get()).ReadHolidaysText(), &notDates);
         journalWindow->SetFundDeadline([holidays](const TJournalRunSummary &run) {
             const QDate deadline = ArshinDeadline(run.started.toLocalTime().date(), run.usedAsStandard, holidays);
             const int left = WorkingDaysLeft(QDate::currentDate(), deadline, holidays);
@@ -807,6 +808,13 @@ void TForm1::OpenJournal()
     journalWindow->show();
     journalWindow->raise();
     journalWindow->activateWindow();
+    // A mistyped holiday would silently count as a working day and move every deadline.
+    if (!notDates.isEmpty())
+        TMessageService::Show(journalWindow,
+            {TMessageService::TKind::Warning, QStringLiteral("KestManager"),
+                QStringLiteral("В списке нерабочих дней [Arshin] Holidays= не даты (нужно дд.ММ.гггг): %1. "
+                               "Сроки для «Аршин» считаются без них.")
+                    .arg(notDates.join(QStringLiteral(", ")))});
 }
 
 namespace {
@@ -843,13 +851,38 @@ void TForm1::ExportToArshin(const std::vector<TJournalRunId> &ids, bool withProt
     for (const TJournalRunId &id : ids)
         if (std::optional<TJournalRun> run = LoadJournalledRun(id))
             runs.push_back(std::move(*run));
+    if (runs.empty())
+        return;
+    // What keeps runs out is said before anything is written: the user may rather complete their records
+    // first than upload part of the list now and the rest in another file.
+    const TArshinLab lab = ArshinLabOf(TLabConfig(config.get()));
+    QStringList left;
+    size_t complete = 0;
+    for (const TJournalRun &run : runs) {
+        const QStringList missing = ArshinMissing(run, lab);
+        if (missing.isEmpty())
+            ++complete;
+        else
+            left << QStringLiteral("Поверка %1: %2").arg(run.header.id, missing.join(QStringLiteral("; ")));
+    }
+    if (complete == 0) {
+        TMessageService::Error(journalWindow,
+            QStringLiteral("Ни одна из поверок не может быть выгружена в «Аршин»:\n") + left.join(QLatin1Char('\n')));
+        return;
+    }
+    if (!left.isEmpty()
+        && !TMessageService::Confirm(journalWindow, QStringLiteral("Выгрузить в «Аршин»"),
+            QStringLiteral("Не войдут в файл:\n%1\n\nЗаписать остальные (%2)?")
+                .arg(left.join(QLatin1Char('\n')))
+                .arg(complete)))
+        return;
     const QString suggested = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
         + QStringLiteral("/Аршин %1.xml").arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
     const QString path = arshinPath_
         ? arshinPath_(suggested)
         : QFileDialog::getSaveFileName(
             journalWindow, QStringLiteral("Выгрузить в «Аршин»"), suggested, QStringLiteral("XML (*.xml)"));
-    if (path.isEmpty() || runs.empty())
+    if (path.isEmpty())
         return;
     TArshinOptions options;
     QTemporaryDir protocols;

@@ -68,8 +68,13 @@ void DeleteClosed()
 }
 
 struct TMessages {
-    QStringList errors, notices;
+    QStringList errors, notices, questions;
+    QMessageBox::StandardButton answer = QMessageBox::Ok; // to questions; Ok is neither yes nor no
     TScopedMessageHandler handler{[this](QWidget *, const TMessageService::TMessage &m) {
+        if (m.kind == TMessageService::TKind::Question) {
+            questions << m.text;
+            return answer;
+        }
         (m.kind == TMessageService::TKind::Error ? errors : notices) << m.text;
         return QMessageBox::Ok;
     }};
@@ -461,6 +466,7 @@ TEST(VerificationWindow, ArchiveExportsToTheFundAndTracksWhatWasSent)
     };
     TForm1 main(options);
     TLabConfig(&main.Config()).WriteSignCipher(QStringLiteral("АБВ"));
+    TArshinConfig(&main.Config()).WriteHolidaysText(QStringLiteral("01.05.2026, 31.02.2026; 1.5.26"));
     const QString file = folder.path() + QStringLiteral("/аршин.xml");
     main.SetArshinPathChooser([&](const QString &) { return file; });
     main.JournalAction()->trigger();
@@ -473,6 +479,11 @@ TEST(VerificationWindow, ArchiveExportsToTheFundAndTracksWhatWasSent)
                 return table->model()->index(row, table->model()->columnCount() - 1).data().toString();
         return QStringLiteral("нет в списке");
     };
+    // A holiday mistyped would be a working day unseen: said once, as the archive opens.
+    ASSERT_EQ(messages.notices.size(), 1);
+    EXPECT_TRUE(messages.notices[0].contains(QStringLiteral("не даты (нужно дд.ММ.гггг): 31.02.2026, 1.5.26.")))
+        << messages.notices[0].toStdString();
+    messages.notices.clear();
     EXPECT_TRUE(fundColumn(sent).startsWith(QStringLiteral("до "))) << fundColumn(sent).toStdString();
     const QSet<QDate> holidays = TArshinConfig(&main.Config()).ReadHolidays();
     for (const auto &[id, standard] : {std::pair{sent, false}, std::pair{lacking, true}})
@@ -484,6 +495,17 @@ TEST(VerificationWindow, ArchiveExportsToTheFundAndTracksWhatWasSent)
     archiveWindow = archive;
     auto *arshinButton = archive->findChild<QPushButton *>(QStringLiteral("arshinButton"));
     archive->findChild<QCheckBox *>(QStringLiteral("arshinProtocols"))->setChecked(true);
+    // The run that cannot go is named before anything is made or written, and the user may stop there.
+    messages.answer = QMessageBox::No;
+    arshinButton->click();
+    ASSERT_EQ(messages.questions.size(), 1);
+    EXPECT_TRUE(messages.questions[0].contains(
+                    QStringLiteral("Поверка ") + lacking + QStringLiteral(": не выбран тип средства измерений"))
+        && messages.questions[0].endsWith(QStringLiteral("Записать остальные (1)?")))
+        << messages.questions[0].toStdString();
+    EXPECT_TRUE(protocolled.empty() && messages.errors.isEmpty() && messages.notices.isEmpty());
+    EXPECT_FALSE(QFile::exists(file));
+    messages.answer = QMessageBox::Yes;
     refuse = sent;
     arshinButton->click();
     ASSERT_EQ(messages.errors.size(), 1);
