@@ -371,9 +371,10 @@ TJournalKeyValues TJournalArchiveLogic::AmendableFields(const TJournalRun &run)
     TJournalKeyValues out;
     for (const auto &entry : run.header.reportData)
         out.append({kReport + entry.first, CurrentValue(run, kReport + entry.first)});
-    // The Fund's answer is entered here too: the record number it gave, or the text of its refusal.
+    // The Fund's answer is entered here too: the record number it gave, or the text of its refusal; and the
+    // number of the sticker put on a fit instrument, which its upload carries.
     for (const char *field : {"conditions/temperature", "conditions/humidity", "conditions/pressure", "owner",
-             "modification", "manufactureYear", "verdict", "arshin/record", "arshin/rejected"})
+             "modification", "manufactureYear", "verdict", "stickerNum", "arshin/record", "arshin/rejected"})
         out.append({QString::fromLatin1(field), CurrentValue(run, QString::fromLatin1(field))});
     return out;
 }

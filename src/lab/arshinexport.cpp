@@ -322,6 +322,11 @@ TArshinEntry ArshinEntryOf(const TJournalRun &stored, const TArshinLab &lab)
         e.reasons = verdict->reasons.join(QStringLiteral("; ")).trimmed();
     e.signPass = lab.signPass;
     e.signMi = lab.signMi;
+    // The sticker is put on the instrument after the run, so its number comes as an amendment.
+    if (e.fit)
+        for (const TAmendment &a : stored.amendments)
+            if (a.field.trimmed() == QLatin1String("stickerNum"))
+                e.stickerNum = a.newValue.trimmed();
     e.verifier = run.header.Verifier();
     for (const TStandard &s : record.standards) {
         if (!s.fundNumber.trimmed().isEmpty())
@@ -365,6 +370,8 @@ QStringList ArshinMissing(const TJournalRun &stored, const TArshinLab &lab)
     if (!e.manufactureYear.isEmpty()
         && !QRegularExpression(QStringLiteral("^[0-9]{4}$")).match(e.manufactureYear).hasMatch())
         missing << QStringLiteral("год выпуска «%1» не год").arg(e.manufactureYear);
+    if (!e.stickerNum.isEmpty() && !QRegularExpression(QStringLiteral("^[0-9]{11}$")).match(e.stickerNum).hasMatch())
+        missing << QStringLiteral("номер наклейки «%1» не из 11 цифр").arg(e.stickerNum);
     if (!record.conditions.temperature)
         missing << QStringLiteral("не введена температура");
     if (!record.conditions.pressure)
@@ -474,9 +481,11 @@ bool WriteArshinFile(const QString &path, const std::vector<TJournalRun> &runs, 
         QStringList missing = ArshinMissing(run, lab);
         const auto sticker = options.stickers.find(run.header.id);
         const std::optional<TVerdict> verdict = ArshinVerdict(run);
-        if (verdict && verdict->fit && sticker != options.stickers.end() && !sticker->second.trimmed().isEmpty()
-            && !QRegularExpression(QStringLiteral("^[0-9]{11}$")).match(sticker->second.trimmed()).hasMatch())
-            missing << QStringLiteral("номер наклейки «%1» не из 11 цифр").arg(sticker->second.trimmed());
+        const QString number = sticker == options.stickers.end() ? QString() : sticker->second.trimmed();
+        if (verdict && verdict->fit && !number.isEmpty()
+            && !QRegularExpression(QStringLiteral("^[0-9]{11}$")).match(number).hasMatch()
+            && !missing.contains(QStringLiteral("номер наклейки «%1» не из 11 цифр").arg(number)))
+            missing << QStringLiteral("номер наклейки «%1» не из 11 цифр").arg(number);
         const auto info = options.additionalInfo.find(run.header.id);
         if (info != options.additionalInfo.end() && Chars(info->second.trimmed()) > 1024)
             missing << QStringLiteral("дополнительные сведения длиннее 1024 знаков");
@@ -519,7 +528,7 @@ bool WriteArshinFile(const QString &path, const std::vector<TJournalRun> &runs, 
         xml.writeStartElement(kNamespace, QStringLiteral("result"));
         TArshinEntry entry = ArshinEntryOf(*run, lab);
         const auto sticker = options.stickers.find(run->header.id);
-        if (sticker != options.stickers.end() && entry.fit)
+        if (sticker != options.stickers.end() && entry.fit && !sticker->second.trimmed().isEmpty())
             entry.stickerNum = sticker->second.trimmed();
         const auto info = options.additionalInfo.find(run->header.id);
         if (info != options.additionalInfo.end())

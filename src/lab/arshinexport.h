@@ -54,7 +54,7 @@ struct TArshinEntry {
     int kind = 2; // 1 primary, 2 periodic
     bool fit = false;
     bool signPass = false, signMi = false;
-    QString stickerNum; // fit: the sticker's number when one was entered, else left out
+    QString stickerNum; // fit: the sticker's number (the run's last amendment "stickerNum"), else left out
     QString reasons; // unfit: the reasons joined by "; "
     QString procedure; // docTitle
     QString verifier; // metrologist; empty: left out
@@ -75,14 +75,15 @@ TArshinEntry ArshinEntryOf(const TJournalRun &run, const TArshinLab &lab);
 // What keeps the run out of the file, one sentence each, empty when it can be written: not ended as
 // finished, no conclusion, no type or type number, no serial, no owner, no method, a condition not
 // entered, no standard with a Fund number, a standard with neither a Fund number nor a type number
-// and serial, a bad mark code, unfit without reasons, and every value longer than its element allows
+// and serial, a bad mark code, a sticker number not of 11 digits, unfit without reasons, and every value
+// longer than its element allows
 // ("… длиннее N знаков": never cut).
 QStringList ArshinMissing(const TJournalRun &run, const TArshinLab &lab);
 
 struct TArshinOptions {
     std::map<TJournalRunId, QString> protocols; // run id → protocol file to embed (.pdf, .doc, .zip, .djvu)
-    // Run id → the number of the sticker put on the instrument (11 digits; a run given another text is
-    // left out with the reason); written for fit runs only.
+    // Run id → the number of the sticker put on the instrument, over the run's own (11 digits; a run given
+    // another text is left out with the reason); written for fit runs only.
     std::map<TJournalRunId, QString> stickers;
     // Run id → additional_info (1–1024 characters; a longer one keeps its run out).
     std::map<TJournalRunId, QString> additionalInfo;

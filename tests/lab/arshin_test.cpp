@@ -191,6 +191,9 @@ TEST(Arshin, FileOfFitUnfitAndIncompleteRunsPassesTheSchemaAndReadsBackAsWritten
     runs.push_back(MakeRun(QStringLiteral("5")));
     runs[4].header.lab.usedAsStandard = true;
     runs[4].header.lab.standardRegNumber = QStringLiteral(" 3.1.ZZT.0456.2024 ");
+    // Sticker numbers entered after the run; the one given with the export wins.
+    runs[4].amendments = {Amendment(QStringLiteral("stickerNum"), QStringLiteral(" 22222222222 "), QString())};
+    runs[0].amendments = {Amendment(QStringLiteral("stickerNum"), QStringLiteral("11111111111"), QString())};
 
     const QString protocolPath = dir.filePath(QStringLiteral("протокол 1.pdf"));
     QByteArray protocol;
@@ -258,7 +261,9 @@ TEST(Arshin, FileOfFitUnfitAndIncompleteRunsPassesTheSchemaAndReadsBackAsWritten
     QStringList standard = Leaves(fit).mid(4);
     standard.replace(standard.indexOf(QStringLiteral("type=1")), QStringLiteral("type=2"));
     standard = QStringList{QStringLiteral("miInfo/etaMI/regNumber=3.1.ZZT.0456.2024")}
-        + standard.filter(QRegularExpression(QStringLiteral("^(?!applicable/stickerNum|protocol)")));
+        + standard.filter(QRegularExpression(QStringLiteral("^(?!protocol)")));
+    standard.replace(standard.indexOf(QStringLiteral("applicable/stickerNum=01234567890")),
+        QStringLiteral("applicable/stickerNum=22222222222"));
     standard.replace(
         standard.indexOf(QStringLiteral("miOwner=ЗАО \"Щит & Ко\" <Юг>")), QStringLiteral("miOwner=ООО «Энергия»"));
     EXPECT_EQ(back.results[3], standard);
@@ -279,8 +284,10 @@ TEST(Arshin, FileOfFitUnfitAndIncompleteRunsPassesTheSchemaAndReadsBackAsWritten
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(xsd);
     }
-    options.schemaPath = strict; // requires the sticker, which the fit run now lacks
+    options.schemaPath = strict; // requires the sticker, which the fit runs now lack
     options.stickers.clear();
+    runs[0].amendments.clear();
+    runs[4].amendments.clear();
     const QStringList before = QDir(dir.path()).entryList(QDir::Files);
     EXPECT_FALSE(WriteArshinFile(path, runs, Lab(), options, &error));
     EXPECT_TRUE(error.contains(QStringLiteral("stickerNum")) && error.contains(QStringLiteral("строка")))
@@ -376,6 +383,17 @@ TEST(Arshin, WhatKeepsARunOutIsListedAndLongValuesAreRefusedNotCut)
                 r.header.lab.standardRegNumber = QString(33, QLatin1Char('2'));
             },
             "рег. номер эталона длиннее 32 знаков"},
+        {"sticker of 10 digits",
+            [](TJournalRun &r, TArshinLab &) {
+                r.amendments = {Amendment(QStringLiteral("stickerNum"), QStringLiteral("0123456789"), QString())};
+            },
+            "номер наклейки «0123456789» не из 11 цифр"},
+        {"sticker of an unfit one, not sent",
+            [](TJournalRun &r, TArshinLab &) {
+                r.end->verdict = Verdict(false, {QStringLiteral("обрыв цепи")});
+                r.amendments = {Amendment(QStringLiteral("stickerNum"), QStringLiteral("нет"), QString())};
+            },
+            nullptr},
         {"registration number without the mark",
             [](TJournalRun &r, TArshinLab &) { r.header.lab.standardRegNumber = QString(33, QLatin1Char('2')); },
             nullptr},
