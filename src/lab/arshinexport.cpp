@@ -26,6 +26,8 @@ namespace {
 
 const QString kNamespace = QStringLiteral("urn://fgis-arshin.gost.ru/module-verifications/import/2020-06-19");
 const QString kSection = QStringLiteral("Arshin");
+// The amendment that gives the number of the sticker put on a fit instrument after its run.
+const QString kStickerField = QStringLiteral("stickerNum");
 
 // The schema counts characters, not UTF-16 units.
 qsizetype Chars(const QString &text)
@@ -259,6 +261,20 @@ bool SyncFolder(const QString &folder)
     return ok;
 }
 
+std::vector<TJournalRun> WithStickers(std::vector<TJournalRun> runs, const std::map<TJournalRunId, QString> &stickers)
+{
+    for (TJournalRun &run : runs) {
+        const auto sticker = stickers.find(run.header.id);
+        if (sticker == stickers.end() || sticker->second.trimmed().isEmpty())
+            continue;
+        TAmendment a;
+        a.field = kStickerField;
+        a.newValue = sticker->second;
+        run.amendments.push_back(a);
+    }
+    return runs;
+}
+
 } // namespace
 
 TArshinLab ArshinLabOf(const TLabConfig &config)
@@ -325,7 +341,7 @@ TArshinEntry ArshinEntryOf(const TJournalRun &stored, const TArshinLab &lab)
     // The sticker is put on the instrument after the run, so its number comes as an amendment.
     if (e.fit)
         for (const TAmendment &a : stored.amendments)
-            if (a.field.trimmed() == QLatin1String("stickerNum"))
+            if (a.field.trimmed() == kStickerField)
                 e.stickerNum = a.newValue.trimmed();
     e.verifier = run.header.Verifier();
     for (const TStandard &s : record.standards) {
@@ -476,16 +492,14 @@ bool WriteArshinFile(const QString &path, const std::vector<TJournalRun> &runs, 
         error = &ignored;
     if (skipped)
         skipped->clear();
+    // A sticker number given with the export is the run's last word on it, as a later amendment would be.
+    std::vector<TJournalRun> restated;
+    if (!options.stickers.empty())
+        restated = WithStickers(runs, options.stickers);
+    const std::vector<TJournalRun> &all = options.stickers.empty() ? runs : restated;
     std::vector<const TJournalRun *> written;
-    for (const TJournalRun &run : runs) {
+    for (const TJournalRun &run : all) {
         QStringList missing = ArshinMissing(run, lab);
-        const auto sticker = options.stickers.find(run.header.id);
-        const std::optional<TVerdict> verdict = ArshinVerdict(run);
-        const QString number = sticker == options.stickers.end() ? QString() : sticker->second.trimmed();
-        if (verdict && verdict->fit && !number.isEmpty()
-            && !QRegularExpression(QStringLiteral("^[0-9]{11}$")).match(number).hasMatch()
-            && !missing.contains(QStringLiteral("номер наклейки «%1» не из 11 цифр").arg(number)))
-            missing << QStringLiteral("номер наклейки «%1» не из 11 цифр").arg(number);
         const auto info = options.additionalInfo.find(run.header.id);
         if (info != options.additionalInfo.end() && Chars(info->second.trimmed()) > 1024)
             missing << QStringLiteral("дополнительные сведения длиннее 1024 знаков");
@@ -527,9 +541,6 @@ bool WriteArshinFile(const QString &path, const std::vector<TJournalRun> &runs, 
     for (const TJournalRun *run : written) {
         xml.writeStartElement(kNamespace, QStringLiteral("result"));
         TArshinEntry entry = ArshinEntryOf(*run, lab);
-        const auto sticker = options.stickers.find(run->header.id);
-        if (sticker != options.stickers.end() && entry.fit && !sticker->second.trimmed().isEmpty())
-            entry.stickerNum = sticker->second.trimmed();
         const auto info = options.additionalInfo.find(run->header.id);
         if (info != options.additionalInfo.end())
             entry.additionalInfo = info->second.trimmed();

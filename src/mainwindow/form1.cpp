@@ -857,15 +857,15 @@ void TForm1::ExportToArshin(const std::vector<TJournalRunId> &ids, bool withProt
     // first than upload part of the list now and the rest in another file.
     const TArshinLab lab = ArshinLabOf(TLabConfig(config.get()));
     QStringList left;
-    size_t complete = 0;
+    std::vector<const TJournalRun *> ready;
     for (const TJournalRun &run : runs) {
         const QStringList missing = ArshinMissing(run, lab);
         if (missing.isEmpty())
-            ++complete;
+            ready.push_back(&run);
         else
             left << QStringLiteral("Поверка %1: %2").arg(run.header.id, missing.join(QStringLiteral("; ")));
     }
-    if (complete == 0) {
+    if (ready.empty()) {
         TMessageService::Error(journalWindow,
             QStringLiteral("Ни одна из поверок не может быть выгружена в «Аршин»:\n") + left.join(QLatin1Char('\n')));
         return;
@@ -874,7 +874,7 @@ void TForm1::ExportToArshin(const std::vector<TJournalRunId> &ids, bool withProt
         && !TMessageService::Confirm(journalWindow, QStringLiteral("Выгрузить в «Аршин»"),
             QStringLiteral("Не войдут в файл:\n%1\n\nЗаписать остальные (%2)?")
                 .arg(left.join(QLatin1Char('\n')))
-                .arg(complete)))
+                .arg(ready.size())))
         return;
     const QString suggested = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
         + QStringLiteral("/Аршин %1.xml").arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
@@ -886,7 +886,7 @@ void TForm1::ExportToArshin(const std::vector<TJournalRunId> &ids, bool withProt
         return;
     TArshinOptions options;
     QTemporaryDir protocols;
-    if (withProtocols && !MakeArshinProtocols(runs, protocols, options))
+    if (withProtocols && !MakeArshinProtocols(ready, protocols, options))
         return;
     const QString who = TAvtopoverkaReportConfig(config.get()).ReadReportData().Verifier.trimmed();
     const TArshinExportResult result = ExportRunsToArshin(
@@ -898,18 +898,12 @@ void TForm1::ExportToArshin(const std::vector<TJournalRunId> &ids, bool withProt
 }
 
 bool TForm1::MakeArshinProtocols(
-    const std::vector<TJournalRun> &runs, const QTemporaryDir &folder, TArshinOptions &options)
+    const std::vector<const TJournalRun *> &wanted, const QTemporaryDir &folder, TArshinOptions &options)
 {
     if (!journalProtocol_ || !folder.isValid()) {
         TMessageService::Error(journalWindow, QStringLiteral("Протоколы не могут быть вложены: нет места для них"));
         return false;
     }
-    // Only the runs the file can take: a protocol of a run left out would be made for nothing.
-    const TArshinLab lab = ArshinLabOf(TLabConfig(config.get()));
-    std::vector<const TJournalRun *> wanted;
-    for (const TJournalRun &run : runs)
-        if (ArshinMissing(run, lab).isEmpty())
-            wanted.push_back(&run);
     // Each protocol goes through the office suite for seconds: shown, and the user may stop. The dialog
     // is modal, so nothing else in the archive can start meanwhile.
     QProgressDialog progress(QStringLiteral("Протоколы поверок для «Аршин»…"), QStringLiteral("Отмена"), 0,

@@ -186,10 +186,11 @@ private:
     void OpenVerification();
     // The run from the journal; when it cannot be read, the user is told why.
     std::optional<TJournalRun> LoadJournalledRun(const TJournalRunId &id);
-    // Each exportable run's PDF protocol into `folder`, named in `options`; false (the user told why,
-    // or cancelled) leaves the file unwritten.
+    // The PDF protocol of each run the file takes into `folder`, named in `options` (only those: a protocol
+    // of a run left out would be made for nothing); false (the user told why, or cancelled) leaves the file
+    // unwritten.
     bool MakeArshinProtocols(
-        const std::vector<TJournalRun> &runs, const QTemporaryDir &folder, TArshinOptions &options);
+        const std::vector<const TJournalRun *> &wanted, const QTemporaryDir &folder, TArshinOptions &options);
     void BuildMenu();
     void BuildControls();
     void BuildReadout();
