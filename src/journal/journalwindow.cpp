@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QTableView>
@@ -307,7 +308,7 @@ TJournalWindow::TJournalWindow(TJournal *journal, QWidget *parent)
     table_->setColumnWidth(TJournalRunsModel::cDevice, 110);
     table_->setColumnWidth(TJournalRunsModel::cVerifier, 140);
     table_->setColumnWidth(TJournalRunsModel::cPoints, 60);
-    table_->setColumnWidth(TJournalRunsModel::cResult, 240);
+    table_->setColumnWidth(TJournalRunsModel::cResult, 220);
     table_->setColumnWidth(TJournalRunsModel::cVerdict, 95);
 
     details_ = new QPlainTextEdit(this);
@@ -350,7 +351,12 @@ TJournalWindow::TJournalWindow(TJournal *journal, QWidget *parent)
     layout->addLayout(filters);
     layout->addWidget(splitter, 1);
     layout->addLayout(actions);
-    resize(1100, 560);
+    // Wide enough that the last column, where a run stands with the Fund and its deadline, shows without
+    // scrolling; never wider than the screen.
+    QSize size(1320, 600);
+    if (const QScreen *shown = screen())
+        size = size.boundedTo(shown->availableGeometry().size());
+    resize(size);
 
     connect(dateFilter_, &QCheckBox::toggled, this, [this](bool on) {
         from_->setEnabled(on);

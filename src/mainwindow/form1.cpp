@@ -863,7 +863,10 @@ void TForm1::ExportToArshin(const std::vector<TJournalRunId> &ids, bool withProt
         if (missing.isEmpty())
             ready.push_back(&run);
         else
-            left << QStringLiteral("Поверка %1: %2").arg(run.header.id, missing.join(QStringLiteral("; ")));
+            // As the archive's rows show it, so that the user finds it there; the id for kestctl.
+            left << QStringLiteral("Поверка %1, № %2 (%3): %4")
+                        .arg(run.header.started.toLocalTime().toString(QStringLiteral("dd.MM.yyyy hh:mm")),
+                            run.header.DeviceNumber().trimmed(), run.header.id, missing.join(QStringLiteral("; ")));
     }
     if (ready.empty()) {
         TMessageService::Error(journalWindow,

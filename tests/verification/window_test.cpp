@@ -499,8 +499,11 @@ TEST(VerificationWindow, ArchiveExportsToTheFundAndTracksWhatWasSent)
     messages.answer = QMessageBox::No;
     arshinButton->click();
     ASSERT_EQ(messages.questions.size(), 1);
+    EXPECT_TRUE(messages.questions[0].contains(QStringLiteral("Поверка ")
+        + QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy")) + QStringLiteral(" ")))
+        << messages.questions[0].toStdString();
     EXPECT_TRUE(messages.questions[0].contains(
-                    QStringLiteral("Поверка ") + lacking + QStringLiteral(": не выбран тип средства измерений"))
+                    QStringLiteral(", № 151003 (") + lacking + QStringLiteral("): не выбран тип средства измерений"))
         && messages.questions[0].endsWith(QStringLiteral("Записать остальные (1)?")))
         << messages.questions[0].toStdString();
     EXPECT_TRUE(protocolled.empty() && messages.errors.isEmpty() && messages.notices.isEmpty());
